@@ -1,0 +1,54 @@
+#include <stdlib.h>
+
+#include "setup/InstallationData.h"
+#include "setup/SetupLog.h"
+
+namespace {
+const size_t kMessageBufferSize = 16384;
+}
+
+void LogMessage(const InstallationData* data, const char* format, ...)
+{
+    if (!data || !data->LogEnabled || !format)
+        return;
+    // Longer messages are cut here; the line keeps only the first kLogMessageChars anyway.
+    char message[kMessageBufferSize];
+    va_list args;
+    va_start(args, format);
+    FormatTextV(message, sizeof(message), format, args);
+    va_end(args);
+    data->Log.WriteLine(message);
+}
+
+void LogError(const InstallationData* data, int code, const char* message)
+{
+    if (!data || !data->LogEnabled)
+        return;
+    char* text = GetErrorText(code);
+    if (text)
+        LogMessage(data, "%s %s", message, text);
+    else
+        LogMessage(data, "%s [Code: %d]", message, code);
+    FreeText(text);
+}
+
+char* GetErrorText(int code)
+{
+    if (code == -1)
+        return DuplicateText("Error is not specified.");
+    if (code >= 0) {
+        char* system = nullptr;
+        DWORD length = FormatMessageA(
+            FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+            nullptr, (DWORD)code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
+            reinterpret_cast<char*>(&system), 0, nullptr);
+        if (length != 0 && system) {
+            char* copy = DuplicateText(system);
+            LocalFree(system);
+            return copy;
+        }
+        if (system)
+            LocalFree(system);
+    }
+    return FormatHeapText(32, "[Code: %d]", code);
+}

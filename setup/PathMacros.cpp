@@ -1,0 +1,198 @@
+#include "setup/PathMacros.h"
+
+#include <stdlib.h>
+#include <string.h>
+
+#include "procedures/Installer.h"
+#include "support/Handles.h"
+#include "support/Text.h"
+
+namespace {
+
+const char kCurrentVersionKey[] = "Software\\Microsoft\\Windows\\CurrentVersion";
+
+enum FolderMacro { kProgramFiles, kCommonFiles, kSystemRoot, kSystemDir, kFolderMacroCount };
+
+// Names after the opening "%", in the order they are tried.
+const char* const kFolderMacroNames[kFolderMacroCount] = {
+    "ProgramFiles%", "CommonFiles%", "SystemRoot%", "SystemDir%"};
+
+// The macro's value as a heap text, or null when the system does not give one (the macro then
+// stays in the text as written).
+char* GetFolderMacroValue(FolderMacro macro)
+{
+    char* value = nullptr;
+    char folder[MAX_PATH];
+    UINT length = 0;
+    switch (macro) {
+    case kProgramFiles:
+    case kCommonFiles:
+        RegReadString(HKEY_LOCAL_MACHINE, kCurrentVersionKey,
+                      macro == kProgramFiles ? "ProgramFilesDir" : "CommonFilesDir", &value);
+        return value;
+    case kSystemRoot:
+        length = GetWindowsDirectoryA(folder, sizeof(folder));
+        break;
+    case kSystemDir:
+        length = GetSystemDirectoryA(folder, sizeof(folder));
+        break;
+    default:
+        return nullptr;
+    }
+    // A length of the buffer or more is the size the folder would need: no value.
+    return (length != 0 && length < sizeof(folder)) ? DuplicateText(folder) : nullptr;
+}
+
+struct TargetMacro {
+    const char* Name;
+    char* InstallationData::*Field;  // null: the system folder
+};
+
+const TargetMacro kTargetMacros[] = {
+    {"$TARGETDIR$", &InstallationData::DestFolder},
+    {"$AGENTTEMPDIR$", &InstallationData::AgentWorkingFolder},
+    {"$TARGETREGKEY$", &InstallationData::DestRegKey},
+    {"$SYSTEMDIR$", nullptr},
+};
+
+// The target macro whose name text starts with, or null.
+const TargetMacro* MatchTargetMacro(const char* text)
+{
+    if (*text != '$')
+        return nullptr;
+    for (const TargetMacro& macro : kTargetMacros) {
+        if (strncmp(text, macro.Name, strlen(macro.Name)) == 0)
+            return &macro;
+    }
+    return nullptr;
+}
+
+// The macro's value, or null when it is missing.
+const char* GetTargetMacroValue(const InstallationData* data, const TargetMacro* macro,
+                                char* systemFolder, UINT systemFolderSize)
+{
+    if (macro->Field)
+        return data ? data->*(macro->Field) : nullptr;
+    UINT length = GetSystemDirectoryA(systemFolder, systemFolderSize);
+    return (length != 0 && length < systemFolderSize) ? systemFolder : nullptr;
+}
+
+}  // namespace
+
+DWORD ExpandPath(const char* source, char* buffer, DWORD size)
+{
+    if (!source || !buffer) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    DWORD needed = ExpandEnvironmentStringsA(source, buffer, size);
+    if (needed == 0)
+        return 0;
+    if (needed > size) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return 0;
+    }
+
+    char* work = (char*)calloc((size_t)size + 1, 1);
+    if (!work) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return 0;
+    }
+
+    DWORD k = 0;
+    for (const char* scan = buffer; *scan;) {
+        if (*scan == '%') {
+            int macro = 0;
+            while (macro < kFolderMacroCount && !TextStartsWithNoCase(scan + 1, kFolderMacroNames[macro]))
+                ++macro;
+            char* value = macro < kFolderMacroCount ? GetFolderMacroValue((FolderMacro)macro) : nullptr;
+            if (value) {
+                size_t length = strlen(value);
+                if (k + length >= size) {
+                    FreeText(value);
+                    free(work);
+                    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+                    return 0;
+                }
+                memcpy(work + k, value, length);
+                k += (DWORD)length;
+                scan += 1 + strlen(kFolderMacroNames[macro]);
+                FreeText(value);
+                continue;
+            }
+        }
+        // A value may have made the text longer than the buffer: refuse rather than hand back
+        // a path with its end cut off.
+        if (k + 1 >= size) {
+            free(work);
+            SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+            return 0;
+        }
+        work[k++] = *scan++;
+    }
+    memcpy(buffer, work, (size_t)k + 1);
+    free(work);
+    return k + 1;
+}
+
+LONG RegReadString(HKEY root, const char* subKey, const char* valueName, char** value)
+{
+    if (!subKey || !value)
+        return ERROR_INVALID_PARAMETER;
+    *value = nullptr;
+
+    HKEY key = nullptr;
+    LONG result = RegOpenKeyExA(root, subKey, 0, KEY_QUERY_VALUE, &key);
+    if (result != ERROR_SUCCESS)
+        return result;
+
+    DWORD type = 0;
+    DWORD size = 0;
+    char* data = nullptr;
+    result = RegQueryValueExA(key, valueName, nullptr, nullptr, nullptr, &size);
+    if (result == ERROR_SUCCESS) {
+        // Two zero bytes past the data terminate it even when it was stored without a NUL.
+        data = (char*)calloc((size_t)size + 2, 1);
+        if (!data)
+            result = ERROR_OUTOFMEMORY;
+    }
+    if (result == ERROR_SUCCESS)
+        result = RegQueryValueExA(key, valueName, nullptr, &type, (BYTE*)data, &size);
+    if (result == ERROR_SUCCESS && (type == REG_SZ || type == REG_EXPAND_SZ)) {
+        *value = data;
+        data = nullptr;
+    }
+    free(data);
+    CloseKey(key);
+    return result;
+}
+
+char* Installer::ExpandTargetMacros(const char* text) const
+{
+    if (!text)
+        return nullptr;
+
+    char output[kTargetMacroChars + 1];
+    char systemFolder[MAX_PATH];
+    size_t k = 0;
+    for (const char* scan = text; *scan;) {
+        const char* piece = scan;  // what goes to the output
+        size_t pieceLength = 1;
+        size_t skip = 1;           // what is consumed from the text
+        const TargetMacro* macro = MatchTargetMacro(scan);
+        if (macro) {
+            piece = GetTargetMacroValue(Data, macro, systemFolder, sizeof(systemFolder));
+            if (!piece)
+                return nullptr;
+            pieceLength = strlen(piece);
+            skip = strlen(macro->Name);
+        }
+        if (k + pieceLength > kTargetMacroChars)
+            return nullptr;  // a cut path could name another file
+        memcpy(output + k, piece, pieceLength);
+        k += pieceLength;
+        scan += skip;
+    }
+    output[k] = '\0';
+    return k == 0 ? nullptr : DuplicateText(output);
+}

@@ -1,0 +1,53 @@
+#pragma once
+// The shared setup log: one time-stamped line per call, appended under a system-wide named mutex
+// so that several setup processes (and both threads of one) can write to the same file. The file
+// is opened and closed for every line and rolls over to a single backup ("1" appended to the
+// name) past kLogRollOverSize bytes.
+
+#include <windows.h>
+
+#include "support/Text.h"
+
+struct InstallationData;
+
+enum : DWORD {
+    kLogRollOverSize = 5000000,   // bytes; the log rolls over when it has grown past this
+    kLogMutexWaitMs = 1000,       // a line waits this long for the mutex, then is dropped
+};
+enum { kLogMessageChars = 4096 }; // characters of a message that reach the file
+
+struct SetupLog {
+    HANDLE Mutex;          // null: nothing is ever written
+    char Path[MAX_PATH];   // empty when no log file could be chosen
+
+    SetupLog();
+    ~SetupLog();
+    SetupLog(const SetupLog&) = delete;
+    SetupLog& operator=(const SetupLog&) = delete;
+
+    // Chooses the file (the default XASetup.log in the temporary folder for a null or empty
+    // path) and creates or opens the mutex. Reopens on a later call.
+    void Open(const char* path);
+
+    // Appends one line; 1 when it was written, 0 when it was dropped.
+    int WriteLine(const char* text) const;
+
+    // Closes the mutex handle; the log is closed afterwards.
+    void Close();
+};
+
+// Name of the mutex that guards the log at path: "ArvaneTL_" and the file name up to its first
+// ".", in lower case, with "Global\" in front where the system has that namespace. False when
+// it does not fit in size bytes.
+bool BuildLogMutexName(const char* path, bool globalNamespace, char* name, size_t size);
+
+// printf-style line into the setup log of data; does nothing while the log is off.
+void LogMessage(const InstallationData* data, const char* format, ...) XA_PRINTF_FORMAT(2, 3);
+
+// message, a blank and the system's text for code ("[Code: %d]" when it has none).
+void LogError(const InstallationData* data, int code, const char* message);
+
+// New heap text describing a Windows error code (caller frees with FreeText); null only when
+// memory is short. -1 is "Error is not specified."; codes without a system text give
+// "[Code: %d]".
+char* GetErrorText(int code);

@@ -1,0 +1,14 @@
+#pragma once
+// The running system's version, as GetVersionExA reports it.
+
+#include <windows.h>
+
+// Fills info (extended record first, plain one as fallback); false when both calls fail.
+bool QueryWindowsVersion(OSVERSIONINFOEXA* info);
+
+// True on Windows NT 5.0 and later, the systems with a "Global\" kernel-object namespace.
+// Windows 9x and NT 4 have a single namespace and refuse names with that prefix.
+bool HasGlobalNamespace();
+
+// True on the Windows NT family.
+bool IsWindowsNTPlatform();

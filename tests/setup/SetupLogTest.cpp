@@ -1,0 +1,333 @@
+// The setup log, written for real under each family of kernel-object namespaces (the test runs
+// in win7, nt40 and win98 prefixes) and read back from the file.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <regex>
+#include <set>
+#include <thread>
+
+#include "harness/TestSupport.h"
+#include "setup/InstallationData.h"
+
+using namespace xatest;
+
+namespace {
+
+const std::regex kLine(R"((\d{4})/(\d{2})/(\d{2}) (\d{2}):(\d{2}):(\d{2})\.(\d{3}) \[([1-9a-f][0-9a-f]*)\]: ([^\r\n]*))");
+
+bool KindHasGlobalNamespace()
+{
+    std::string kind = WineKind();
+    return kind.find("nt40") == std::string::npos && kind.find("win98") == std::string::npos;
+}
+
+std::string Hex(DWORD value)
+{
+    char text[16];
+    std::snprintf(text, sizeof(text), "%lx", value);
+    return text;
+}
+
+bool MutexExists(const std::string& name)
+{
+    HANDLE mutex = OpenMutexA(SYNCHRONIZE, FALSE, name.c_str());
+    if (mutex)
+        CloseHandle(mutex);
+    return mutex != nullptr;
+}
+
+class SetupLogTest : public testing::Test {
+protected:
+    SetupLogTest() : scratch_("log"), path_(scratch_ / "Setup.log")
+    {
+        data_.LogEnabled = 1;
+        data_.Log.Open(path_.c_str());
+    }
+
+    std::vector<std::string> Lines() const { return SplitLines(ReadWholeFile(path_)); }
+
+    // The message part of the one line the log holds.
+    std::string OnlyMessage() const
+    {
+        std::vector<std::string> lines = Lines();
+        if (lines.size() != 1)
+            return "<" + std::to_string(lines.size()) + " lines>";
+        std::smatch match;
+        return std::regex_match(lines[0], match, kLine) ? match[9].str() : "<malformed: " + lines[0] + ">";
+    }
+
+    ScratchFolder scratch_;
+    std::string path_;
+    InstallationData data_;
+};
+
+}  // namespace
+
+TEST_F(SetupLogTest, LineHasTimestampThreadIdAndMessage)
+{
+    SYSTEMTIME before;
+    GetLocalTime(&before);
+    LogMessage(&data_, "Hello %d %s", 42, "world");
+
+    std::string content = ReadWholeFile(path_);
+    ASSERT_GE(content.size(), 2u);
+    EXPECT_EQ("\r\n", content.substr(content.size() - 2));
+    std::vector<std::string> lines = SplitLines(content);
+    ASSERT_EQ(1u, lines.size());
+    std::smatch match;
+    ASSERT_TRUE(std::regex_match(lines[0], match, kLine)) << lines[0];
+    EXPECT_EQ(before.wYear, std::stoi(match[1]));
+    EXPECT_EQ(before.wMonth, std::stoi(match[2]));
+    EXPECT_EQ(Hex(GetCurrentThreadId()), match[8].str());
+    EXPECT_EQ("Hello 42 world", match[9].str());
+
+    // A second thread's line carries that thread's id.
+    DWORD otherId = 0;
+    std::thread other([&] {
+        otherId = GetCurrentThreadId();
+        LogMessage(&data_, "from another thread");
+    });
+    other.join();
+    lines = Lines();
+    ASSERT_EQ(2u, lines.size());
+    ASSERT_TRUE(std::regex_match(lines[1], match, kLine));
+    EXPECT_EQ(Hex(otherId), match[8].str());
+}
+
+TEST_F(SetupLogTest, MessagesAreCutToTheirFirst4096Characters)
+{
+    std::string longText(5000, 'x');
+    longText.replace(4095, 2, "yz");
+    LogMessage(&data_, "%s", longText.c_str());
+    EXPECT_EQ(longText.substr(0, 4096), OnlyMessage());
+
+    // Beyond the 16 KiB format buffer too: cut, never overflowed.
+    WriteWholeFile(path_, "");
+    std::string huge(40000, 'h');
+    LogMessage(&data_, "%s%s", huge.c_str(), huge.c_str());
+    EXPECT_EQ(std::string(4096, 'h'), OnlyMessage());
+}
+
+TEST_F(SetupLogTest, LogErrorAddsTheSystemText)
+{
+    LogError(&data_, ERROR_ACCESS_DENIED, "Failed to open.");
+    LogError(&data_, -1, "Failed without code.");
+    LogError(&data_, 0x3FFFFFF0, "Failed strangely.");
+    LogError(&data_, -5, "Failed negatively.");
+
+    // The system text keeps its own line break, so the access-denied line spans two lines.
+    std::string expected5 = "Failed to open. " + SystemMessage(ERROR_ACCESS_DENIED);
+    ASSERT_FALSE(SystemMessage(ERROR_ACCESS_DENIED).empty());
+    std::string content = ReadWholeFile(path_);
+    EXPECT_NE(std::string::npos, content.find("]: " + expected5 + "\r\n")) << content;
+    EXPECT_NE(std::string::npos, content.find("]: Failed without code. Error is not specified.\r\n"));
+    EXPECT_NE(std::string::npos, content.find("]: Failed strangely. [Code: 1073741808]\r\n"));
+    EXPECT_NE(std::string::npos, content.find("]: Failed negatively. [Code: -5]\r\n"));
+}
+
+TEST(GetErrorText, CodesAndTheirTexts)
+{
+    char* text = GetErrorText(ERROR_FILE_NOT_FOUND);
+    ASSERT_NE(nullptr, text);
+    EXPECT_EQ(SystemMessage(ERROR_FILE_NOT_FOUND), text);
+    FreeText(text);
+    text = GetErrorText(-1);
+    EXPECT_STREQ("Error is not specified.", text);
+    FreeText(text);
+    text = GetErrorText(-2);
+    EXPECT_STREQ("[Code: -2]", text);
+    FreeText(text);
+}
+
+TEST(SetupLogMutex, NamedAfterTheFileInTheNamespaceTheSystemHas)
+{
+    ScratchFolder scratch("mutex");
+    std::string global = KindHasGlobalNamespace() ? "Global\\" : "";
+    {
+        InstallationData data;
+        data.Log.Open((scratch / "My.Setup.log").c_str());
+        ASSERT_NE(nullptr, data.Log.Mutex);
+        EXPECT_TRUE(MutexExists(global + "ArvaneTL_my"));
+        if (global.empty()) {
+            EXPECT_FALSE(MutexExists("Global\\ArvaneTL_my"));
+        }
+    }
+    EXPECT_FALSE(MutexExists(global + "ArvaneTL_my")) << "closing the record closes the mutex";
+
+    // No path: XASetup.log in the temporary folder.
+    char temp[MAX_PATH];
+    GetTempPathA(sizeof(temp), temp);
+    for (const char* none : {"", static_cast<const char*>(nullptr)}) {
+        InstallationData data;
+        data.LogEnabled = 1;
+        data.Log.Open(none);
+        EXPECT_EQ(std::string(temp) + "XASetup.log", data.Log.Path);
+        EXPECT_TRUE(MutexExists(global + "ArvaneTL_xasetup"));
+    }
+
+    char name[64];
+    EXPECT_TRUE(BuildLogMutexName("C:\\Logs\\Upper.CASE.log", true, name, sizeof(name)));
+    EXPECT_STREQ("Global\\ArvaneTL_upper", name);
+    EXPECT_TRUE(BuildLogMutexName("plain", false, name, sizeof(name)));
+    EXPECT_STREQ("ArvaneTL_plain", name);
+    EXPECT_FALSE(BuildLogMutexName("C:\\a\\waytoolongforthebuffer.log", false, name, 16));
+}
+
+TEST(SetupLogOff, NothingIsWrittenAndNoMutexWithoutTheOption)
+{
+    ScratchFolder scratch("off");
+    InstallationData data;  // the log was never opened
+    LogMessage(&data, "not written");
+    LogError(&data, 5, "not written either");
+    char temp[MAX_PATH];
+    GetTempPathA(sizeof(temp), temp);
+    EXPECT_FALSE(FileExistsAt(std::string(temp) + "XASetup.log"));
+    EXPECT_FALSE(MutexExists("Global\\ArvaneTL_xasetup"));
+    EXPECT_FALSE(MutexExists("ArvaneTL_xasetup"));
+
+    // An open log with the switch off stays silent too.
+    std::string path = scratch / "quiet.log";
+    data.Log.Open(path.c_str());
+    LogMessage(&data, "still not written");
+    EXPECT_FALSE(FileExistsAt(path));
+
+    // A path too long for the record leaves the log closed rather than cut.
+    data.Log.Open((scratch.Path() + "\\" + std::string(300, 'p') + ".log").c_str());
+    EXPECT_EQ(nullptr, data.Log.Mutex);
+    EXPECT_STREQ("", data.Log.Path);
+}
+
+TEST_F(SetupLogTest, RollsOverPastFiveMillionBytes)
+{
+    std::string backup = path_ + "1";
+    std::string exactly(5000000, 'a');
+    ASSERT_TRUE(WriteWholeFile(path_, exactly));
+    LogMessage(&data_, "appended at the limit");
+    EXPECT_FALSE(FileExistsAt(backup)) << "exactly 5,000,000 bytes is not past the limit";
+
+    std::string first = exactly + "b";
+    ASSERT_TRUE(WriteWholeFile(path_, first));
+    LogMessage(&data_, "first after roll-over");
+    EXPECT_EQ("first after roll-over", OnlyMessage());
+    EXPECT_TRUE(ReadWholeFile(backup) == first) << "the backup holds the old log";
+
+    std::string second(5000100, 'c');
+    ASSERT_TRUE(WriteWholeFile(path_, second));
+    LogMessage(&data_, "second after roll-over");
+    EXPECT_EQ("second after roll-over", OnlyMessage());
+    EXPECT_TRUE(ReadWholeFile(backup) == second) << "a second roll-over replaces the backup";
+}
+
+TEST_F(SetupLogTest, FailedRollOverKeepsTheLog)
+{
+    // A folder in the backup's place can be neither deleted nor replaced by the rename.
+    ASSERT_TRUE(CreateDirectoryA((path_ + "1").c_str(), nullptr));
+    std::string full(5000001, 'k');
+    ASSERT_TRUE(WriteWholeFile(path_, full));
+    LogMessage(&data_, "kept");
+    std::string content = ReadWholeFile(path_);
+    ASSERT_GT(content.size(), full.size());
+    EXPECT_TRUE(content.compare(0, full.size(), full) == 0) << "the old log is still there";
+    EXPECT_NE(std::string::npos, content.find("]: kept\r\n", full.size()));
+}
+
+TEST_F(SetupLogTest, BusyMutexDropsTheLineAfterASecond)
+{
+    std::string name = std::string(KindHasGlobalNamespace() ? "Global\\" : "") + "ArvaneTL_setup";
+    HANDLE held = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    HANDLE release = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    std::thread holder([&] {
+        HANDLE mutex = OpenMutexA(SYNCHRONIZE, FALSE, name.c_str());
+        WaitForSingleObject(mutex, INFINITE);
+        SetEvent(held);
+        WaitForSingleObject(release, INFINITE);
+        ReleaseMutex(mutex);
+        CloseHandle(mutex);
+    });
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(held, 5000));
+    DWORD started = GetTickCount();
+    EXPECT_EQ(0, data_.Log.WriteLine("dropped"));
+    DWORD waited = GetTickCount() - started;
+    EXPECT_GE(waited, 900u);
+    EXPECT_LT(waited, 3000u);
+    SetEvent(release);
+    holder.join();
+    CloseHandle(held);
+    CloseHandle(release);
+
+    EXPECT_EQ(1, data_.Log.WriteLine("written"));
+    EXPECT_EQ("written", OnlyMessage());
+}
+
+TEST(SetupLogFile, UnopenableFileDropsOnlyThatLine)
+{
+    ScratchFolder scratch("missing");
+    std::string folder = scratch / "later";
+    InstallationData data;
+    data.LogEnabled = 1;
+    data.Log.Open((folder + "\\x.log").c_str());
+    EXPECT_EQ(0, data.Log.WriteLine("folder missing"));
+    ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr));
+    EXPECT_EQ(1, data.Log.WriteLine("folder there"));
+    EXPECT_EQ(1u, SplitLines(ReadWholeFile(folder + "\\x.log")).size());
+    EXPECT_EQ(0, data.Log.WriteLine(nullptr));
+}
+
+TEST_F(SetupLogTest, ProcessesAndThreadsWriteWholeLinesWithoutLoss)
+{
+    const int kProcesses = 3, kThreads = 2, kLines = 1500;
+    std::string eventName = "xatest_log_go_" + std::to_string(GetCurrentProcessId());
+    HANDLE go = CreateEventA(nullptr, TRUE, FALSE, eventName.c_str());
+    ASSERT_NE(nullptr, go);
+
+    std::vector<HANDLE> writers;
+    for (int p = 0; p < kProcesses; ++p) {
+        std::string command = "\"" + FixturePath("logwriter.exe") + "\" \"" + path_ + "\" P" + std::to_string(p) +
+                              " " + std::to_string(kThreads) + " " + std::to_string(kLines) + " " + eventName;
+        STARTUPINFOA startup = {};
+        startup.cb = sizeof(startup);
+        PROCESS_INFORMATION process = {};
+        std::vector<char> line(command.begin(), command.end());
+        line.push_back('\0');
+        ASSERT_TRUE(CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                                   &process));
+        CloseHandle(process.hThread);
+        writers.push_back(process.hProcess);
+    }
+    // This process writes alongside them.
+    SetEvent(go);
+    for (int n = 0; n < kLines; ++n)
+        LogMessage(&data_, "P9 T0 N%d tid=%lx ....................................................", n,
+                   GetCurrentThreadId());
+    for (HANDLE writer : writers) {
+        EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(writer, 600000));
+        DWORD code = 99;
+        GetExitCodeProcess(writer, &code);
+        EXPECT_EQ(0u, code);
+        CloseHandle(writer);
+    }
+    CloseHandle(go);
+
+    const std::regex message(R"((P\d) T(\d) N(\d+) tid=([0-9a-f]+) \.{52})");
+    std::map<std::string, int> next;  // writer and thread -> next expected line number
+    size_t malformed = 0;
+    std::vector<std::string> lines = Lines();
+    for (const std::string& line : lines) {
+        std::smatch outer, inner;
+        std::string text;
+        if (!std::regex_match(line, outer, kLine) || !std::regex_match(text = outer[9].str(), inner, message) ||
+            inner[4].str() != outer[8].str()) {
+            ++malformed;
+            continue;
+        }
+        int& expected = next[inner[1].str() + inner[2].str()];
+        EXPECT_EQ(expected, std::stoi(inner[3].str())) << "lost or reordered before: " << line;
+        expected = std::stoi(inner[3].str()) + 1;
+    }
+    EXPECT_EQ(0u, malformed);
+    EXPECT_EQ(size_t(kProcesses * kThreads + 1) * kLines, lines.size());
+    EXPECT_EQ(size_t(kProcesses * kThreads + 1), next.size());
+    for (const auto& writer : next)
+        EXPECT_EQ(kLines, writer.second) << writer.first;
+}
