@@ -1,15 +1,46 @@
 #pragma once
-// The one context record of a run: what this setup run is to do. Built once on the main thread,
-// then read by every operation. String fields are heap copies owned by the record (null when
-// absent) and freed with it; destroying the record closes the setup log.
+// The one context record of a run: what this setup run is to do. Built once on the main thread
+// (command line, package file, defaults, the machine), then read by every operation; only
+// RebootRequired changes afterwards. Flags are 0 or 1. String fields are heap copies owned by
+// the record (null when absent) and freed with it; destroying the record closes the setup log.
 
 #include "setup/SetupLog.h"
 
+enum {
+    kInstanceChars = 20,     // characters of an instance id that are kept
+    kPartitionIdChars = 26,  // characters of a partition id that are kept
+};
+
 struct InstallationData {
-    char* DestFolder;          // the agent folder, a full expanded path
-    char* DestRegKey;          // the agent's key under HKEY_LOCAL_MACHINE
-    char* AgentWorkingFolder;  // the agent's working folder, from its configuration file
-    int LogEnabled;            // /l was given: the setup log is written
+    int IsSilent;             // /s: no user interface
+    int IsRemove;             // /r: remove the agent instance
+    int UpdateLegacyAgent;    // /u, corrected by the lookup: take over an older-generation agent
+    int RunProgram;           // /e: start the agent service after a new installation
+    int NoInteract;           // /x: ask nothing and close by itself at the end
+    int ShowProgress;         // /b: show the progress window even when silent
+    int bNoDriver;            // /n: leave the network drivers out
+    char* Instance;           // the agent instance id (required)
+    char* Company;            // maker name for the default folder and the title
+    char* DestFolder;         // the agent folder, a full expanded path
+    char* Comments;           // uninstall-entry comment
+    char* Contact;            // uninstall-entry contact
+    char* HelpLink;           // uninstall-entry help link
+    char* Publisher;          // uninstall-entry publisher
+    char* AboutLink;          // uninstall-entry about link
+    char* PartitionId;        // stored with the agent's settings
+    int IsModify;             // an agent of this instance is installed: update it
+    char* Title;              // display title of the agent
+    char* DestRegKey;         // the agent's key under HKEY_LOCAL_MACHINE
+    char* SrcFolder;          // where the agent's files are copied from (the program's folder)
+    char* AgentWorkingFolder; // the agent's working folder, from its configuration file
+    int IsWin9x;              // the system is Windows 9x
+    int LegacyAgentExists;    // an older-generation agent is present
+    int RebootRequired;       // a file replacement waits for the next restart
+    int RunAsTemp;            // /t: this process is the temporary copy that performs a removal
+    int bNoShortcut;          // /j or the installed instance: create no shortcuts
+    int bNoAddRemove;         // /i or the installed instance: create no uninstall entry
+    int bDontStartAgent;      // /k: never start the agent service at the end
+    int LogEnabled;           // /l: the setup log is written
     SetupLog Log;
 
     InstallationData();
