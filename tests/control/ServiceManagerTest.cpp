@@ -334,18 +334,6 @@ TEST(RenameServiceForDeletion, LongDisplayNameIsCutToLeaveRoomForTheSuffix)
     EXPECT_TRUE(std::regex_match(renamed, std::regex("L{238} - [0-9a-f]{8} \\(Deleted\\)"))) << renamed;
 }
 
-TEST(CreateServiceEntry, ExistingNameAndDisplayName)
-{
-    ServiceCleanup cleanup("XAsm_create");
-    EXPECT_EQ(0, CreateServiceEntry("XAsm_create", "Agent Create Test", "\"C:\\a\\AgentCore.exe\"", nullptr, nullptr));
-    EXPECT_EQ(ERROR_SERVICE_EXISTS,
-              CreateServiceEntry("XAsm_create", "Other Title", "\"C:\\b\\AgentCore.exe\"", nullptr, nullptr));
-    EXPECT_EQ(ERROR_DUPLICATE_SERVICE_NAME,
-              CreateServiceEntry("XAsm_create2", "Agent Create Test", "\"C:\\b\\AgentCore.exe\"", nullptr, nullptr));
-    EXPECT_EQ("\"C:\\a\\AgentCore.exe\"", ReadServiceConfig("XAsm_create").ImagePath);
-    EXPECT_FALSE(ReadServiceConfig("XAsm_create2").Exists);
-}
-
 TEST(SetServiceConfig2, ArgumentsServiceAndAbsentFunction)
 {
     TestService service("XAsm_config2", "XAsm_config2 display", "\"C:\\nowhere\\AgentCore.exe\"");
