@@ -107,7 +107,8 @@ Function FindKernelFunction(const char* name)
     HMODULE kernel = gOsNameCalls.GetModuleHandleA("kernel32.dll");
     if (!kernel)
         return nullptr;
-    return reinterpret_cast<Function>(reinterpret_cast<void*>(gOsNameCalls.GetProcAddress(kernel, name)));
+    FARPROC function = gOsNameCalls.GetProcAddress(kernel, name);
+    return reinterpret_cast<Function>(reinterpret_cast<void*>(function));
 }
 
 // The product type from GetProductInfo, or 0 when the function is missing or fails.
@@ -296,7 +297,8 @@ void NameNTWorkstationEdition(const OSVERSIONINFOEXA* info, WORD architecture, c
         if (*name)
             CopyText(edition, kOsNameChars, name);
     } else if (major == 5 && minor == 0) {
-        CopyText(edition, kOsNameChars, (info->wSuiteMask & kSuitePersonal) ? "Home" : kProfessional);
+        CopyText(edition, kOsNameChars,
+                 (info->wSuiteMask & kSuitePersonal) ? "Home" : kProfessional);
     } else if (major < 5) {
         CopyText(edition, kOsNameChars, "Workstation");
         return;
@@ -416,8 +418,7 @@ const char* GetEditionIdName(DWORD minorVersion)
 
 const char* GetWorkstationProductName(const OSVERSIONINFOEXA* info)
 {
-    const char* name = FindProductName(kWorkstationProducts,
-                                       sizeof(kWorkstationProducts) / sizeof(kWorkstationProducts[0]),
+    const char* name = FindProductName(kWorkstationProducts, ARRAYSIZE(kWorkstationProducts),
                                        QueryProductType(info));
     if (name == kProfessional && info->dwMinorVersion == 0)
         name = "";
@@ -427,8 +428,7 @@ const char* GetWorkstationProductName(const OSVERSIONINFOEXA* info)
 
 const char* GetServerProductName(const OSVERSIONINFOEXA* info)
 {
-    const char* name = FindProductName(kServerProducts,
-                                       sizeof(kServerProducts) / sizeof(kServerProducts[0]),
+    const char* name = FindProductName(kServerProducts, ARRAYSIZE(kServerProducts),
                                        QueryProductType(info));
     if (name == kSmallBusinessServer && info->dwMinorVersion == 1)
         return "Small Business Server 2011";
@@ -440,8 +440,9 @@ bool IsServerR2(bool smallBusinessServer)
     if (gOsNameCalls.GetSystemMetrics(kMetricServerR2))
         return true;
     char name[512];
-    bool read = smallBusinessServer ? ReadRegistryText(kSbs2003R2Key, "DisplayName", name, sizeof(name))
-                                    : ReadRegistryText(kCurrentVersionNTKey, "ProductName", name, sizeof(name));
+    bool read = smallBusinessServer
+                    ? ReadRegistryText(kSbs2003R2Key, "DisplayName", name, sizeof(name))
+                    : ReadRegistryText(kCurrentVersionNTKey, "ProductName", name, sizeof(name));
     return read && strstr(name, "R2") != nullptr;
 }
 
@@ -472,7 +473,8 @@ int GetOsName(char* version, char* edition)
     switch (info.dwPlatformId) {
     case VER_PLATFORM_WIN32s:
         CopyText(version, kOsNameChars, "Win32s");
-        FormatText(edition, kOsNameChars, "Build %d %s", (int)info.dwBuildNumber, info.szCSDVersion);
+        FormatText(edition, kOsNameChars, "Build %d %s", (int)info.dwBuildNumber,
+                   info.szCSDVersion);
         return 1;
     case VER_PLATFORM_WIN32_WINDOWS:
         Name9x(&info, version, edition);
@@ -487,7 +489,8 @@ int GetOsName(char* version, char* edition)
     if (extended) {
         if (info.wProductType == VER_NT_WORKSTATION)
             NameNTWorkstationEdition(&info, system.wProcessorArchitecture, edition);
-        else if (info.wProductType == VER_NT_SERVER || info.wProductType == VER_NT_DOMAIN_CONTROLLER)
+        else if (info.wProductType == VER_NT_SERVER ||
+                 info.wProductType == VER_NT_DOMAIN_CONTROLLER)
             NameNTServerEdition(&info, system.wProcessorArchitecture, edition);
     } else if (!NameNTEditionFromRegistry(edition)) {
         return 0;

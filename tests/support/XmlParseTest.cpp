@@ -302,7 +302,8 @@ TEST(XmlParse, NamesUpTo259BytesFit)
     };
     for (const auto& row : rows) {
         XmlDocument document;
-        EXPECT_EQ(row.Expected, ParseText(document, row.Text)) << row.Text.substr(0, 20) << " (" << row.Text.size() << " bytes)";
+        EXPECT_EQ(row.Expected, ParseText(document, row.Text))
+            << row.Text.substr(0, 20) << "... (" << row.Text.size() << " bytes)";
     }
 }
 
