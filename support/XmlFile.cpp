@@ -18,8 +18,8 @@ struct Signature {
     int Skip;
 };
 
-// The encoding signatures of the XML recommendation's autodetection appendix, in the order they
-// are tried: the first that matches decides. Only 8-bit text is read.
+// The first bytes by which XML text shows its encoding, in the order they are tried: the first
+// that matches decides. Only 8-bit text is read.
 const Signature kSignatures[] = {
     {{0x00, 0x00, 0xFE, 0xFF}, 4, kXmlEncodingNotSupported, 0},  // UCS-4 BE mark
     {{0xFF, 0xFE, 0x00, 0x00}, 4, kXmlEncodingNotSupported, 0},  // UCS-4 LE mark

@@ -1,7 +1,7 @@
 // Operating-system naming with the real system calls, in each Windows version mode of the
-// harness: the texts must be what the naming tables give for what that mode reports (see the
-// version table in the Wine notes: Wine answers GetProductInfo with 28 for workstations and 7
-// for servers, all metrics with 0, and has no EditionID until a test writes one).
+// harness: the texts must be what the naming tables give for what that mode reports (Wine
+// answers GetProductInfo with 28 for workstations and 7 for servers, all metrics with 0, and
+// has no EditionID until a test writes one).
 #include <gtest/gtest.h>
 
 #include <map>
