@@ -12,6 +12,10 @@ struct ProgressWindow {
 
     ProgressWindow() : ParentWindow(nullptr), Dialog(nullptr) {}
 
+    // Creates dialog 101 as the child of parent (with parent's module). 0 on success, else the
+    // system's error code.
+    int Create(HWND parent);
+
     // Moves the bar, clamped to 0..100; also while the window is hidden.
     void SetPosition(int percent) const;
 
