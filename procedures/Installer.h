@@ -27,6 +27,20 @@ struct Installer {
     // set) and, but for the legacy one, its Safe Mode keys. 0 also when it did not exist; a
     // failure is logged and returned.
     int RemoveAgentService();
+
+    // Add-ons and the remote-control viewer (control/AddOns.cpp, control/RemoteControlViewer.cpp,
+    // limits and helpers in control/AgentLeftovers.h).
+
+    // Runs the uninstall command of every add-on registered under the instance's "AddOn" key,
+    // one after the other, each waited for up to 15 minutes; every outcome is logged and none
+    // stops the others. The error of opening the key (nothing logged then), else 0.
+    int RemoveAddOns();
+
+    // Removes the remote-control viewer when an agent installed it: its quiet uninstaller where
+    // it has a working one, else (or when that did not end cleanly) by hand. Always 0.
+    int RemoveRemoteControlViewer();
+
+    // End of add-ons and the remote-control viewer.
 };
 
 enum { kTargetMacroChars = 511 };
