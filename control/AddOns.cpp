@@ -53,8 +53,8 @@ bool ReadAddOnValues(HKEY key, DWORD count, DWORD longestName, DWORD longestData
 {
     bool result = false;
     DWORD nameSize = longestName + 1;
-    // One byte more than the longest data, so that text stored without its terminator gets one;
-    // Wine also reports such text one byte longer than stored.
+    // Text may be stored without its terminator (Wine then adds one and reports it): keep a byte
+    // beyond what the key reports as its longest, and terminate by the size read.
     DWORD dataSize = longestData + 2;
     char* name = (char*)malloc(nameSize);
     char* data = (char*)malloc(dataSize);
