@@ -27,6 +27,26 @@ std::wstring Wide(const std::string& text)
     return std::wstring(text.begin(), text.end());
 }
 
+// Makes link a symbolic link to the folder target. Wine offers no Windows call that makes a
+// linked folder, but it shows a Unix symbolic link as one (a folder with a reparse point), and it
+// runs Unix programs.
+bool LinkFolder(const std::string& target, const std::string& link)
+{
+    typedef char*(CDECL * UnixNameFunction)(LPCWSTR);
+    UnixNameFunction unixName =
+        (UnixNameFunction)(void*)GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name");
+    if (!unixName)
+        return false;
+    char* unixTarget = unixName(Wide(target).c_str());
+    char* unixLink = unixName(Wide(link).c_str());
+    std::string command = std::string("Z:\\bin\\ln -s \"") + unixTarget + "\" \"" + unixLink + "\"";
+    HeapFree(GetProcessHeap(), 0, unixTarget);
+    HeapFree(GetProcessHeap(), 0, unixLink);
+    RunProcess(command, 20000);
+    DWORD attributes = GetFileAttributesA(link.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
 class RemovalTest : public testing::Test {
 protected:
     RemovalTest() : scratch_("removal"), installer_(&log_.Data()) {}
@@ -92,6 +112,25 @@ TEST_F(RemovalTest, FolderTreeResults)
     EXPECT_EQ((std::vector<std::string>{"held.log"}), FolderEntries(tree + "\\sub"));
     holder.Release();
     EXPECT_EQ(0, RemoveFolderTree(&log_.Data(), tree.c_str()));
+}
+
+TEST_F(RemovalTest, LinkedFolderInsideTheTreeIsNotEntered)
+{
+    std::string elsewhere = scratch_ / "Elsewhere";
+    std::string tree = scratch_ / "Tree";
+    ASSERT_EQ(1, CreateFolderPath((elsewhere + "\\sub").c_str()));
+    ASSERT_TRUE(WriteWholeFile(elsewhere + "\\precious.txt", "x"));
+    ASSERT_TRUE(WriteWholeFile(elsewhere + "\\sub\\precious.txt", "x"));
+    ASSERT_TRUE(CreateDirectoryA(tree.c_str(), nullptr));
+    ASSERT_TRUE(WriteWholeFile(tree + "\\own.txt", "x"));
+    ASSERT_TRUE(LinkFolder(elsewhere, tree + "\\Link"));
+
+    // Windows removes the link itself; Wine cannot, so there the tree stays with the link in it.
+    int result = RemoveFolderTree(&log_.Data(), tree.c_str());
+    EXPECT_TRUE(result == 0 || result == ERROR_DIR_NOT_EMPTY) << result;
+    EXPECT_FALSE(FileExistsAt(tree + "\\own.txt"));
+    EXPECT_EQ((std::vector<std::string>{"precious.txt", "sub"}), FolderEntries(elsewhere));
+    EXPECT_TRUE(FileExistsAt(elsewhere + "\\sub\\precious.txt"));
 }
 
 TEST_F(RemovalTest, EntriesBeyondMaxPathAreLeftAndLogged)
