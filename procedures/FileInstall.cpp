@@ -105,6 +105,9 @@ int CreateFolderPath(const char* path)
     char prefix[MAX_PATH];
     if (!path || !CopyText(prefix, sizeof(prefix), path))
         return 0;
+    // Every file of a folder asks again: a folder that exists has all its parents.
+    if (GetPathKind(prefix) == 1)
+        return 1;
     // Backslashes before index 3 belong to a drive root such as C:\, which is never created.
     for (size_t i = 3; prefix[i] != '\0'; ++i) {
         if (prefix[i] != '\\')

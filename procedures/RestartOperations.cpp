@@ -159,7 +159,8 @@ int Installer::ReplaceFileAtRestart(const char* source, const char* target)
         result = kPathTooLong;
         goto Log;
     }
-    folder[slash ? slash - target : 0] = '\0';
+    // The backslash stays, so that a target in a drive root gets its file in that root too.
+    folder[slash ? slash - target + 1 : 0] = '\0';
 
     // The "~" file must lie beside the target: a rename at restart cannot cross volumes.
     if (!GetTempFileNameA(folder, "~", 0, temporary)) {

@@ -242,3 +242,19 @@ TEST_F(AgentFilesTest, WorkingFolderRowsNeedTheWorkingFolder)
         EXPECT_EQ(std::string::npos, message.find("AGENTTEMPDIR")) << message;
     EXPECT_EQ(ERROR_OUTOFMEMORY, installer_.RemoveFileItem("$AGENTTEMPDIR$", "NetProbe.exe"));
 }
+
+TEST(ProgressWindow, PositionsAreClampedAndSilentRunsLeaveTheBar)
+{
+    RecordingProgressWindow window;
+    ASSERT_TRUE(window.Created());
+    InstallationData data;
+    for (int percent : {150, -5, 40})
+        SetProgressPosition(&data, percent);
+    data.IsSilent = 1;
+    SetProgressPosition(&data, 70);
+    ShowFileText(&data, kDeletingFileString, "C:\\x");
+    data.ShowProgress = 1;
+    SetProgressPosition(&data, 80);
+    EXPECT_EQ((std::vector<int>{100, 0, 40, 80}), window.Positions());
+    EXPECT_EQ("", window.DetailText());
+}

@@ -43,8 +43,14 @@ bool LinkFolder(const std::string& target, const std::string& link)
     HeapFree(GetProcessHeap(), 0, unixTarget);
     HeapFree(GetProcessHeap(), 0, unixLink);
     RunProcess(command, 20000);
-    DWORD attributes = GetFileAttributesA(link.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+    // Wine does not wait for a Unix program's end: the link appears a moment later.
+    for (int wait = 0; wait < 100; ++wait) {
+        DWORD attributes = GetFileAttributesA(link.c_str());
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+            return true;
+        Sleep(50);
+    }
+    return false;
 }
 
 class RemovalTest : public testing::Test {

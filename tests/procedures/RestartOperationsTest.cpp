@@ -166,3 +166,21 @@ TEST_F(WinInitTest, ReplaceFileAtRestartLeavesNothingWhenTheSourceCannotBeCopied
     EXPECT_NE(0, installer.ReplaceFileAtRestart(target_.c_str(), (scratch_ / "nofolder\\x.exe").c_str()));
     EXPECT_EQ(1u, log.Messages().size());
 }
+
+TEST_F(WinInitTest, ReplaceFileAtRestartInADriveRoot)
+{
+    LoggedData log;
+    Installer installer(&log.Data());
+    std::string root = WindowsFolder().substr(0, 3);
+    std::string target = root + "xatest-root.exe";
+    ASSERT_TRUE(WriteWholeFile(target, "target"));
+    std::vector<std::string> before = FolderEntries(root, "~*.tmp");
+
+    EXPECT_EQ(0, installer.ReplaceFileAtRestart(target_.c_str(), target.c_str()));
+    std::vector<std::string> after = FolderEntries(root, "~*.tmp");
+    EXPECT_EQ(before.size() + 1, after.size()) << "the temporary file lies in the root beside the target";
+    for (const std::string& name : after)
+        if (std::find(before.begin(), before.end(), name) == before.end())
+            DeleteFileA((root + name).c_str());
+    DeleteFileA(target.c_str());
+}
