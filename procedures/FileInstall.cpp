@@ -191,6 +191,31 @@ Exit:
     return result;
 }
 
+int Installer::CopyOrDefer(const char* source, const char* destination)
+{
+    bool copied = CopyFileA(source, destination, FALSE) != 0;
+    if (!copied) {
+        LogError(Data, LastErrorResult(), "InstallFile: > Couldn't copy file.");
+        LogMessage(Data, "InstallFile: > Try to reset file attribute.");
+        DWORD attributes = GetFileAttributesA(destination);
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & kResetAttributes))
+            SetFileAttributesA(destination, attributes & ~kResetAttributes);
+        copied = CopyFileA(source, destination, FALSE) != 0;
+    }
+    if (!copied) {
+        LogError(Data, LastErrorResult(), "InstallFile: > Couldn't copy file.");
+        // Still locked (typically a running program): the new content waits beside it.
+        int result = ReplaceFileAtRestart(source, destination);
+        if (result != 0) {
+            LogError(Data, result, "InstallFile: > Failed to copy file.");
+            return result;
+        }
+        Data->RebootRequired = 1;
+    }
+    LogMessage(Data, "%s: > File is copied.", kInstallFile);
+    return 0;
+}
+
 int Installer::InstallFile(const char* srcFolder, const char* fileName, const char* destFolder,
                            const char* destName, DWORD flags)
 {
@@ -198,7 +223,6 @@ int Installer::InstallFile(const char* srcFolder, const char* fileName, const ch
         return -1;
 
     int result = 0;
-    int code = 0;
     char sourcePath[MAX_PATH];
     char destinationPath[MAX_PATH];
     const char* targetName = destName ? destName : fileName;
@@ -249,30 +273,7 @@ int Installer::InstallFile(const char* srcFolder, const char* fileName, const ch
         LogMessage(Data, "%s: > Source is newer.", kInstallFile);
     }
 
-    if (CopyFileA(sourcePath, destinationPath, FALSE))
-        goto Copied;
-    code = LastErrorResult();
-    LogError(Data, code, "InstallFile: > Couldn't copy file.");
-    LogMessage(Data, "InstallFile: > Try to reset file attribute.");
-    {
-        DWORD attributes = GetFileAttributesA(destinationPath);
-        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & kResetAttributes))
-            SetFileAttributesA(destinationPath, attributes & ~kResetAttributes);
-    }
-    if (CopyFileA(sourcePath, destinationPath, FALSE))
-        goto Copied;
-    code = LastErrorResult();
-    LogError(Data, code, "InstallFile: > Couldn't copy file.");
-
-    // Still locked (typically a running program): the new content waits beside it.
-    result = ReplaceFileAtRestart(sourcePath, destinationPath);
-    if (result != 0) {
-        LogError(Data, result, "InstallFile: > Failed to copy file.");
-        goto Exit;
-    }
-    Data->RebootRequired = 1;
-Copied:
-    LogMessage(Data, "%s: > File is copied.", kInstallFile);
+    result = CopyOrDefer(sourcePath, destinationPath);
 Exit:
     FreeText(source);
     FreeText(destination);

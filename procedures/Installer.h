@@ -27,6 +27,11 @@ struct Installer {
     int InstallFile(const char* srcFolder, const char* fileName, const char* destFolder,
                     const char* destName, DWORD flags);
 
+    // Copies source over destination; when that fails, clears the destination's read-only and
+    // hidden attributes and tries again; when that fails too, replaces it at the next restart.
+    // Returns 0 or the error of the deferred replacement.
+    int CopyOrDefer(const char* source, const char* destination);
+
     // Restart-time operations (procedures/RestartOperations.cpp); WinInit.ini on Windows 9x,
     // the system's pending rename list otherwise.
 

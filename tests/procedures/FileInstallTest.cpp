@@ -278,6 +278,31 @@ TEST_F(InstallFileTest, LockedDestinationIsReplacedAtTheNextRestart)
     }
 }
 
+TEST_F(InstallFileTest, ReplacementThatCannotBeScheduledFailsTheFile)
+{
+    ASSERT_TRUE(WriteWholeFile(source_ + "\\AgentCore.exe", "new"));
+    CreateDirectoryA(destination_.c_str(), nullptr);
+    std::string target = destination_ + "\\AgentCore.exe";
+    ASSERT_TRUE(WriteWholeFile(target, "old"));
+    // The restart list of Windows 9x, held by another program, cannot take the request.
+    log_.Data().IsWin9x = 1;
+    ASSERT_TRUE(WriteWholeFile(WinInitPath(), "[boot]\r\n"));
+    FileHolder iniHolder(WinInitPath());
+    FileHolder holder(target);
+    ASSERT_TRUE(iniHolder.Holding() && holder.Holding());
+
+    EXPECT_EQ(ERROR_SHARING_VIOLATION,
+              installer_.InstallFile(source_.c_str(), "AgentCore.exe", "$TARGETDIR$", nullptr, FileForceCopy));
+    EXPECT_EQ(0, log_.Data().RebootRequired);
+    EXPECT_TRUE(FolderEntries(destination_, "~*.tmp").empty()) << "the temporary file is deleted again";
+    std::vector<std::string> messages = log_.Messages();
+    ASSERT_GE(messages.size(), 2u);
+    EXPECT_EQ("InstallFile: > Setup move file. (32)", messages[messages.size() - 2]);
+    EXPECT_EQ("InstallFile: > Failed to copy file. " + SystemMessage(ERROR_SHARING_VIOLATION), messages.back());
+    iniHolder.Release();
+    DeleteFileA(WinInitPath().c_str());
+}
+
 TEST_F(InstallFileTest, AttributeResetClearsOnlyReadOnlyAndHidden)
 {
     ASSERT_TRUE(WriteWholeFile(source_ + "\\AgtError.log", "new"));
