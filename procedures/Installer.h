@@ -27,6 +27,15 @@ struct Installer {
     // set) and, but for the legacy one, its Safe Mode keys. 0 also when it did not exist; a
     // failure is logged and returned.
     int RemoveAgentService();
+
+    // --- Process control and the agent's shutdown (control/UserTask.cpp, control/AgentPipe.cpp)
+
+    // Stops the agent's per-user task UserTray.exe of DestFolder (nothing on Windows 9x): signals
+    // its exit event, then closes its windows, then terminates it. 0 when it is gone, else the
+    // error, which is logged.
+    int StopUserTask();
+
+    // --- end of process control
 };
 
 enum { kTargetMacroChars = 511 };
