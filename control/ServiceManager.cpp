@@ -42,7 +42,7 @@ bool IsWindows2000OrLater()
 }
 
 // Opens the service manager and the service; 0 or the error (1060 for an unknown service).
-int OpenService(const char* name, DWORD access, SC_HANDLE* manager, SC_HANDLE* service)
+int OpenNamedService(const char* name, DWORD access, SC_HANDLE* manager, SC_HANDLE* service)
 {
     if (!name)
         return ERROR_INVALID_PARAMETER;
@@ -158,22 +158,23 @@ Exit:
     return result;
 }
 
-// Waits while the service is stop-pending. 0 when it stopped, 1053 at the limit, 1 when it
-// went to another state (the stop goes on), or the error.
+DWORD StopPollInterval(DWORD waitHint)
+{
+    return waitHint < kStopPollMinMs ? kStopPollMinMs : waitHint;
+}
+
+// Waits while the service is stop-pending: 0 when it stopped or went to another state (status
+// tells which), 1053 at the limit, or the error.
 int WaitWhileStopPending(SC_HANDLE service, SERVICE_STATUS* status, DWORD start)
 {
-    for (;;) {
-        DWORD wait = status->dwWaitHint < kStopPollMinMs ? kStopPollMinMs : status->dwWaitHint;
-        SleepWithinStopLimit(wait, start);
+    while (status->dwCurrentState == SERVICE_STOP_PENDING) {
+        SleepWithinStopLimit(StopPollInterval(status->dwWaitHint), start);
         if (!QueryServiceStatus(service, status))
             return LastErrorCode();
-        if (status->dwCurrentState == SERVICE_STOPPED)
-            return 0;
-        if (StopLimitReached(start))
+        if (status->dwCurrentState != SERVICE_STOPPED && StopLimitReached(start))
             return ERROR_SERVICE_REQUEST_TIMEOUT;
-        if (status->dwCurrentState != SERVICE_STOP_PENDING)
-            return 1;
     }
+    return 0;
 }
 
 // Length of at most maxBytes bytes of text that ends on a character boundary.
@@ -208,7 +209,7 @@ int StartServiceAndWait(const char* name)
     SERVICE_STATUS status = {};
     DWORD start = 0;
     DWORD lastCheckPoint = 0;
-    int result = OpenService(name, SERVICE_ALL_ACCESS, &manager, &service);
+    int result = OpenNamedService(name, SERVICE_ALL_ACCESS, &manager, &service);
     if (result != 0)
         return result;
     if (!StartServiceA(service, 0, nullptr) || !QueryServiceStatus(service, &status)) {
@@ -251,21 +252,16 @@ int StopServiceAndWait(const char* name)
     SC_HANDLE manager = nullptr;
     SC_HANDLE service = nullptr;
     SERVICE_STATUS status = {};
-    int result = OpenService(name, kStopAccess, &manager, &service);
+    int result = OpenNamedService(name, kStopAccess, &manager, &service);
     if (result != 0)
         return result;
     if (!QueryServiceStatus(service, &status)) {
         result = LastErrorCode();
         goto Exit;
     }
-    if (status.dwCurrentState == SERVICE_STOPPED)
+    result = WaitWhileStopPending(service, &status, start);
+    if (result != 0 || status.dwCurrentState == SERVICE_STOPPED)
         goto Exit;
-    if (status.dwCurrentState == SERVICE_STOP_PENDING) {
-        result = WaitWhileStopPending(service, &status, start);
-        if (result != 1)
-            goto Exit;
-        result = 0;
-    }
 
     (void)StopDependentsWithin(manager, service, start);
     if (!ControlService(service, SERVICE_CONTROL_STOP, &status)) {
@@ -273,7 +269,7 @@ int StopServiceAndWait(const char* name)
         goto Exit;
     }
     while (status.dwCurrentState != SERVICE_STOPPED) {
-        SleepWithinStopLimit(status.dwWaitHint < kStopPollMinMs ? kStopPollMinMs : status.dwWaitHint, start);
+        SleepWithinStopLimit(StopPollInterval(status.dwWaitHint), start);
         if (!QueryServiceStatus(service, &status)) {
             result = LastErrorCode();
             goto Exit;
@@ -303,7 +299,7 @@ int RenameServiceForDeletion(const char* name)
     char displayName[kDisplayNameChars];
     const char* oldName = nullptr;
     FILETIME now;
-    int result = OpenService(name, SERVICE_ALL_ACCESS, &manager, &service);
+    int result = OpenNamedService(name, SERVICE_ALL_ACCESS, &manager, &service);
     if (result != 0)
         return result;
     result = QueryConfig(service, &config);
@@ -366,7 +362,7 @@ int UpdateServiceEntry(const char* name, const char* displayName, const char* im
     const char* current = nullptr;
     if (!imagePath)
         return ERROR_INVALID_PARAMETER;
-    int result = OpenService(name, SERVICE_ALL_ACCESS, &manager, &service);
+    int result = OpenNamedService(name, SERVICE_ALL_ACCESS, &manager, &service);
     if (result == ERROR_SERVICE_DOES_NOT_EXIST)
         return CreateServiceEntry(name, displayName, imagePath, dependencies, description);
     if (result != 0)
@@ -395,7 +391,7 @@ int SetServiceConfig2(const char* name, DWORD infoLevel, void* info)
     SC_HANDLE service = nullptr;
     if (!name || !info)
         return ERROR_INVALID_PARAMETER;
-    int result = OpenService(name, SERVICE_ALL_ACCESS, &manager, &service);
+    int result = OpenNamedService(name, SERVICE_ALL_ACCESS, &manager, &service);
     if (result != 0)
         return result;
     ChangeServiceConfig2AFunction change = g_calls.FindChangeServiceConfig2A();
@@ -422,7 +418,7 @@ int DeleteServiceEntry(const char* name)
 {
     SC_HANDLE manager = nullptr;
     SC_HANDLE service = nullptr;
-    int result = OpenService(name, SERVICE_ALL_ACCESS, &manager, &service);
+    int result = OpenNamedService(name, SERVICE_ALL_ACCESS, &manager, &service);
     if (result != 0)
         return result;
     if (!DeleteService(service))

@@ -19,6 +19,11 @@ bool IsWin9xKind()
     return WineKind().find("win98") != std::string::npos;
 }
 
+// GTEST_SKIP returns only from the function it is written in.
+#define SKIP_ON_WINDOWS_9X()     \
+    if (IsWin9xKind())           \
+    GTEST_SKIP() << "Windows 9x has no service manager"
+
 bool IsNt4Kind()
 {
     return WineKind().find("nt40") != std::string::npos;
@@ -49,12 +54,6 @@ protected:
     }
 
     std::string Log() const { return ReadWholeFile(log_); }
-
-    void SkipUnlessNT()
-    {
-        if (IsWin9xKind())
-            GTEST_SKIP() << "Windows 9x has no service manager";
-    }
 
     ScratchFolder scratch_;
     std::string log_;
@@ -105,7 +104,7 @@ void ExpectSafeBootKeys(const std::string& name, bool present)
 
 TEST_F(AgentServiceTest, InstallStartStopAndRemove)
 {
-    SkipUnlessNT();
+    SKIP_ON_WINDOWS_9X();
     StandIn agent("install", "", "Agent Folder");
     Use("I1", "Agent Install Test", agent.Folder());
     ServiceCleanup cleanup("XAI1");
@@ -139,7 +138,7 @@ TEST_F(AgentServiceTest, InstallStartStopAndRemove)
 
 TEST_F(AgentServiceTest, InstallOverAnExistingServiceChangesNothing)
 {
-    SkipUnlessNT();
+    SKIP_ON_WINDOWS_9X();
     TestService existing("XAI2", "Old Title 2", "\"C:\\Old\\AgentCore.exe\"");
     ASSERT_TRUE(existing.Created());
     Use("I2", "New Title 2", "C:\\New");
@@ -156,7 +155,7 @@ TEST_F(AgentServiceTest, InstallOverAnExistingServiceChangesNothing)
 
 TEST_F(AgentServiceTest, ConfigureRepointsOnlyTheImagePath)
 {
-    SkipUnlessNT();
+    SKIP_ON_WINDOWS_9X();
     TestService existing("XAI3", "Old Title 3", "\"C:\\Old Place\\AgentCore.exe\"");
     ASSERT_TRUE(existing.Created());
     if (!IsNt4Kind()) {
@@ -188,7 +187,7 @@ TEST_F(AgentServiceTest, ConfigureRepointsOnlyTheImagePath)
 
 TEST_F(AgentServiceTest, ConfigureCreatesAMissingService)
 {
-    SkipUnlessNT();
+    SKIP_ON_WINDOWS_9X();
     Use("I4", "Agent Configure Test", "C:\\Agent Four");
     ServiceCleanup cleanup("XAI4");
     FakeServiceManager manager;
@@ -215,7 +214,7 @@ TEST_F(AgentServiceTest, RemoveOfAMissingServiceStillRemovesTheSafeModeKeys)
 
 TEST_F(AgentServiceTest, RemoveFailureIsLoggedAndReturned)
 {
-    SkipUnlessNT();
+    SKIP_ON_WINDOWS_9X();
     TestService existing("XAI6", "Agent Remove Failure", "\"C:\\Six\\AgentCore.exe\"");
     ASSERT_TRUE(existing.Created());
     Use("I6", "Agent Remove Failure", "C:\\Six");
@@ -241,7 +240,7 @@ TEST_F(AgentServiceTest, RemoveFailureIsLoggedAndReturned)
 
 TEST_F(AgentServiceTest, RemoveOfTheLegacyService)
 {
-    SkipUnlessNT();
+    SKIP_ON_WINDOWS_9X();
     TestService legacy("ArvaneAgent", "Legacy Agent", "\"C:\\Legacy\\Agent.exe\"");
     TestService current("XAI7", "Agent Seven", "\"C:\\Seven\\AgentCore.exe\"");
     ASSERT_TRUE(legacy.Created());

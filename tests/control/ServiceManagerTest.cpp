@@ -334,18 +334,6 @@ TEST(RenameServiceForDeletion, LongDisplayNameIsCutToLeaveRoomForTheSuffix)
     EXPECT_TRUE(std::regex_match(renamed, std::regex("L{238} - [0-9a-f]{8} \\(Deleted\\)"))) << renamed;
 }
 
-TEST(CreateServiceEntry, ExistingNameAndDisplayName)
-{
-    ServiceCleanup cleanup("XAsm_create");
-    EXPECT_EQ(0, CreateServiceEntry("XAsm_create", "Agent Create Test", "\"C:\\a\\AgentCore.exe\"", nullptr, nullptr));
-    EXPECT_EQ(ERROR_SERVICE_EXISTS,
-              CreateServiceEntry("XAsm_create", "Other Title", "\"C:\\b\\AgentCore.exe\"", nullptr, nullptr));
-    EXPECT_EQ(ERROR_DUPLICATE_SERVICE_NAME,
-              CreateServiceEntry("XAsm_create2", "Agent Create Test", "\"C:\\b\\AgentCore.exe\"", nullptr, nullptr));
-    EXPECT_EQ("\"C:\\a\\AgentCore.exe\"", ReadServiceConfig("XAsm_create").ImagePath);
-    EXPECT_FALSE(ReadServiceConfig("XAsm_create2").Exists);
-}
-
 TEST(SetServiceConfig2, ArgumentsServiceAndAbsentFunction)
 {
     TestService service("XAsm_config2", "XAsm_config2 display", "\"C:\\nowhere\\AgentCore.exe\"");
@@ -367,4 +355,33 @@ TEST(SetServiceConfig2, ArgumentsServiceAndAbsentFunction)
     ASSERT_EQ(1u, manager.Config2Calls.size());
     EXPECT_EQ((DWORD)SERVICE_CONFIG_DESCRIPTION, manager.Config2Calls[0].Level);
     EXPECT_EQ("Config2 text", ReadServiceConfig("XAsm_config2").Description);
+}
+
+// The stand-in's pipe, which the agent's shutdown request goes to.
+TEST(AgentStandIn, ServesThePipeAndEndsOnTheShutdownRequest)
+{
+    InstalledStandIn agent("XAsm_pipe", "Pipe=\\\\.\\pipe\\arvaneAgentP1");
+    ASSERT_TRUE(StartForReal("XAsm_pipe"));
+    HANDLE pipe = INVALID_HANDLE_VALUE;
+    for (int i = 0; i < 100 && pipe == INVALID_HANDLE_VALUE; ++i) {
+        pipe = CreateFileA("\\\\.\\pipe\\arvaneAgentP1", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
+                           nullptr);
+        if (pipe == INVALID_HANDLE_VALUE)
+            Sleep(20);
+    }
+    ASSERT_NE(INVALID_HANDLE_VALUE, pipe);
+    DWORD mode = PIPE_READMODE_MESSAGE;
+    EXPECT_TRUE(SetNamedPipeHandleState(pipe, &mode, nullptr, nullptr));
+    DWORD done = 0;
+    EXPECT_TRUE(WriteFile(pipe, "\x09\0\0\0", 4, &done, nullptr));
+    unsigned char reply[16];
+    memset(reply, 0xEE, sizeof(reply));
+    EXPECT_TRUE(ReadFile(pipe, reply, sizeof(reply), &done, nullptr));
+    EXPECT_EQ(8u, done);
+    EXPECT_EQ(std::vector<unsigned char>(8, 0), std::vector<unsigned char>(reply, reply + 8));
+    CloseHandle(pipe);
+
+    EXPECT_TRUE(WaitForServiceState("XAsm_pipe", SERVICE_STOPPED));
+    EXPECT_EQ((std::vector<std::string>{"XAsm_pipe started", "XAsm_pipe pipe-request 09000000", "XAsm_pipe stopped"}),
+              agent.standIn.Events());
 }
