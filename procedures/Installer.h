@@ -35,6 +35,12 @@ struct Installer {
     // error, which is logged.
     int StopUserTask();
 
+    // Stops the running agent: its service (not on Windows 9x), then the agent itself through the
+    // shutdown request on its pipe, then waits up to two minutes for AgentCore.exe of DestFolder
+    // to end. 0 when the service stopped or is missing, or the agent ended within the wait; else
+    // the error of the service stop, or -1 (0xFFFFFFFF) on Windows 9x.
+    int StopAgentService();
+
     // --- end of process control
 };
 
