@@ -28,7 +28,7 @@ struct Installer {
     // failure is logged and returned.
     int RemoveAgentService();
 
-    // --- Process control and the agent's shutdown (control/UserTask.cpp, control/AgentPipe.cpp)
+    // --- Process control and the agent's shutdown (control/UserTask.cpp, control/AgentShutdown.cpp)
 
     // Stops the agent's per-user task UserTray.exe of DestFolder (nothing on Windows 9x): signals
     // its exit event, then closes its windows, then terminates it. 0 when it is gone, else the

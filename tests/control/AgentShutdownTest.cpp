@@ -38,6 +38,16 @@ struct RunningAgent {
         : standIn(scratchName, "Pipe=" + pipe + "\nLifetimeMs=-1\n" + behaviour), process(standIn.QuotedExe())
     {
         ready = process.Started() && WaitForPipe(pipe);
+        // A busy agent is ready once it holds its pipe itself.
+        bool busy = behaviour.find("PipeBusyMs") != std::string::npos;
+        for (int i = 0; ready && busy && i < 500 && !HasEvent("process pipe-busy"); ++i)
+            Sleep(10);
+        ready = ready && (!busy || HasEvent("process pipe-busy"));
+    }
+    bool HasEvent(const std::string& event) const
+    {
+        std::vector<std::string> events = standIn.Events();
+        return std::find(events.begin(), events.end(), event) != events.end();
     }
     StandIn standIn;
     StartedProcess process;
@@ -164,13 +174,15 @@ TEST(AgentPipeTest, ConnectWaitsOnlyForABusyPipe)
     EXPECT_EQ((DWORD)ERROR_FILE_NOT_FOUND, GetLastError());
     EXPECT_LT(GetTickCount() - start, 500u);
 
-    // Busy for half a second: the wait sees the instance free up.
+    // Busy for less than a round: the wait sees the instance free up.
     {
         const std::string pipe = kPipe + "B1";
-        RunningAgent agent("busyshort", pipe, "PipeBusyMs=500");
+        RunningAgent agent("busyshort", pipe, "PipeBusyMs=800");
         ASSERT_TRUE(agent.ready);
+        start = GetTickCount();
         HANDLE handle = AgentPipeConnect(pipe.c_str());
         ASSERT_NE(INVALID_HANDLE_VALUE, handle);
+        EXPECT_GE(GetTickCount() - start, 300u);
         DWORD mode = 0;
         EXPECT_TRUE(GetNamedPipeHandleStateA(handle, &mode, nullptr, nullptr, nullptr, nullptr, 0));
         EXPECT_EQ((DWORD)PIPE_READMODE_MESSAGE, mode & PIPE_READMODE_MESSAGE);
