@@ -1,5 +1,6 @@
 #include "control/LeftoversTestSupport.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace xatest {
@@ -25,11 +26,6 @@ std::vector<std::string> LoggingInstaller::Messages() const
         messages.push_back(at == std::string::npos ? line : line.substr(at + 3));
     }
     return messages;
-}
-
-bool IsWin9xKind()
-{
-    return WineKind().find("win98") != std::string::npos;
 }
 
 bool SetMachineValue(const std::string& key, const char* name, DWORD type, const void* data, int size)
@@ -72,6 +68,27 @@ bool MachineValueExists(const std::string& key, const char* name)
     LONG result = RegQueryValueExA(handle, name, nullptr, nullptr, nullptr, nullptr);
     RegCloseKey(handle);
     return result == ERROR_SUCCESS;
+}
+
+std::string ReadMachineMultiString(const std::string& key, const char* name)
+{
+    HKEY handle = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_QUERY_VALUE, &handle) != ERROR_SUCCESS)
+        return "";
+    DWORD size = 0;
+    DWORD type = 0;
+    std::string data;
+    if (RegQueryValueExA(handle, name, nullptr, &type, nullptr, &size) == ERROR_SUCCESS && type == REG_MULTI_SZ) {
+        data.resize(size);
+        if (RegQueryValueExA(handle, name, nullptr, &type, reinterpret_cast<BYTE*>(&data[0]), &size) != ERROR_SUCCESS)
+            data.clear();
+        data.resize(size);
+    }
+    RegCloseKey(handle);
+    while (!data.empty() && data.back() == '\0')
+        data.pop_back();
+    std::replace(data.begin(), data.end(), '\0', '|');
+    return data;
 }
 
 std::vector<std::string> WaitForRecordLines(const std::string& file, size_t count, DWORD timeoutMs)

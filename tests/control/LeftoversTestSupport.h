@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "control/ProcessTestSupport.h"
 #include "control/ServiceTestSupport.h"
 #include "procedures/Installer.h"
 
@@ -30,8 +31,6 @@ private:
     Installer installer_;
 };
 
-bool IsWin9xKind();
-
 // Writes a value of any type (size -1: a text with its terminator) and creates the keys on the
 // way; false when that fails.
 bool SetMachineValue(const std::string& key, const char* name, DWORD type, const void* data, int size = -1);
@@ -40,6 +39,8 @@ bool CreateMachineKey(const std::string& key);
 // Deletes a key with everything below it (missing keys are fine).
 void DeleteMachineTree(const std::string& key);
 bool MachineValueExists(const std::string& key, const char* name);
+// A REG_MULTI_SZ value with its strings joined by "|" ("" when missing).
+std::string ReadMachineMultiString(const std::string& key, const char* name);
 
 // The lines a stand-in wrote into its record file, waiting up to timeoutMs for count of them.
 std::vector<std::string> WaitForRecordLines(const std::string& file, size_t count, DWORD timeoutMs = 10000);
