@@ -77,8 +77,8 @@ struct Installer {
     // macro cannot be expanded, the result is empty or does not fit in MAX_PATH (logged).
     char* BuildItemPath(const char* folder, const char* name) const;
 
-    // Add-ons and the remote-control viewer (control/AddOns.cpp, control/RemoteControlViewer.cpp,
-    // limits and helpers in control/AgentLeftovers.h).
+    // --- Add-ons and the remote-control viewer (control/AddOns.cpp, control/RemoteControlViewer.cpp;
+    // limits and helpers in control/AgentLeftovers.h)
 
     // Runs the uninstall command of every add-on registered under the instance's "AddOn" key,
     // one after the other, each waited for up to 15 minutes; every outcome is logged and none
@@ -89,7 +89,7 @@ struct Installer {
     // it has a working one, else (or when that did not end cleanly) by hand. Always 0.
     int RemoveRemoteControlViewer();
 
-    // End of add-ons and the remote-control viewer.
+    // --- end of add-ons and the remote-control viewer
 
     // --- Process control and the agent's shutdown (control/UserTask.cpp, control/AgentShutdown.cpp)
 
