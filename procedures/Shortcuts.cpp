@@ -8,6 +8,8 @@
 
 #include "procedures/FileInstall.h"
 #include "procedures/Installer.h"
+#include "resources/resource.h"
+#include "setup/SetupApp.h"
 #include "support/Handles.h"
 #include "support/Text.h"
 
@@ -250,7 +252,7 @@ int Installer::CreateAgentShortcut(int onlyIfMissing)
     if (!FormatText(linkName, sizeof(linkName), "%s.lnk", data->Title) ||
         !JoinPath(target, data->DestFolder, kAgentProgram))
         return ERROR_FILENAME_EXCED_RANGE;
-    LoadAgentText(kShortcutDescriptionText, description, sizeof(description));  // FIXME wait for SetupApp
+    g_SetupApp.LoadText(IDS_SHORTCUT_DESCRIPTION, description, sizeof(description));
 
     int folderId = AgentProgramsFolder(data);
     HRESULT result = CreateShortcutFolder(folderId, data->Company);

@@ -107,7 +107,7 @@ void ExpectRawStringValue(const std::string& key, const std::string& name, const
     ASSERT_EQ(ERROR_SUCCESS, WriteRegistryValue(referenceKey, "Reference", REG_SZ, bytes));
     RegistryValue value = ReadRegistryValue(key, name);
     RegistryValue reference = ReadRegistryValue(referenceKey, "Reference");
-    EXPECT_EQ(REG_SZ, value.Type) << name;
+    EXPECT_EQ(DWORD(REG_SZ), value.Type) << name;
     EXPECT_EQ(reference.Data, value.Data) << name;
     EXPECT_EQ(ReadRegistryValueWide(referenceKey, "Reference").Data, ReadRegistryValueWide(key, name).Data) << name;
     if (WineKind().find("win98") == std::string::npos) {
