@@ -76,47 +76,44 @@ void ReadLegacySettings(const InstallationData* data, LegacySettings* legacy)
     CloseKey(key);
 }
 
+// Sets one of the values every instance key has; a failure is logged with the value's text.
+// A text that could not be formed (formed false) fails as too long.
+LONG SetInstanceValue(const InstallationData* data, HKEY key, const char* name, const char* text, bool formed)
+{
+    LONG result = formed ? WriteStringValue(key, name, text) : ERROR_FILENAME_EXCED_RANGE;
+    if (result != ERROR_SUCCESS)
+        LogMessage(data, "Failed to set registry value \"%s\" to \"%s\". Code: %d.", name, text ? text : "",
+                   (int)result);
+    return result;
+}
+
 // Writes the values every instance key has, from Title to PartitionId; stops at the first that
 // cannot be set and returns its code.
 LONG WriteInstanceValues(const InstallationData* data, HKEY key)
 {
-    struct FileValue {
-        const char* Name;
-        const char* File;
+    // The agent's own files, which it finds through its key.
+    static const char* const kFileValues[][2] = {
+        {"ConfigChangeLogFile", "AgtAgent.log"}, {"ConfigurationFile", "ArvaneD.ini"},
+        {"ErrorLogFile", "AgtError.log"},        {"FirewallLogFile", "AgtFirewall.log"},
+        {"FirewallSettingsFile", "ArvaneFW.ini"}, {"NetStatsLogFile", "AgtStats.log"},
     };
-    static const FileValue kFileValues[] = {
-        {"ConfigChangeLogFile", "AgtAgent.log"},     {"ConfigurationFile", "ArvaneD.ini"},
-        {"ErrorLogFile", "AgtError.log"},            {"FirewallLogFile", "AgtFirewall.log"},
-        {"FirewallSettingsFile", "ArvaneFW.ini"},    {"NetStatsLogFile", "AgtStats.log"},
-    };
-    enum { kFirstFileValue = 3, kValueCount = kFirstFileValue + sizeof(kFileValues) / sizeof(kFileValues[0]) + 1 };
-    char paths[kValueCount][2 * MAX_PATH];
-    const char* names[kValueCount] = {"Title", "Path", "Provider"};
-    const char* texts[kValueCount] = {data->Title, data->DestFolder, data->Company};
-    bool fits[kValueCount] = {true, true, true};
-    int count = kFirstFileValue;
-    for (const FileValue& value : kFileValues) {
-        fits[count] = FormatText(paths[count], sizeof(paths[count]), "%s\\%s", data->DestFolder, value.File);
-        names[count] = value.Name;
-        texts[count] = paths[count];
-        ++count;
-    }
-    if (data->PartitionId && data->PartitionId[0]) {
-        names[count] = "PartitionId";
-        texts[count] = data->PartitionId;
-        fits[count] = true;
-        ++count;
-    }
-
-    for (int i = 0; i < count; ++i) {
-        LONG result = fits[i] ? WriteStringValue(key, names[i], texts[i]) : ERROR_FILENAME_EXCED_RANGE;
-        if (result != ERROR_SUCCESS) {
-            LogMessage(data, "Failed to set registry value \"%s\" to \"%s\". Code: %d.", names[i],
-                       texts[i] ? texts[i] : "", (int)result);
+    const char* const identity[][2] = {{"Title", data->Title}, {"Path", data->DestFolder}, {"Provider", data->Company}};
+    LONG result = ERROR_SUCCESS;
+    for (const auto& value : identity) {
+        result = SetInstanceValue(data, key, value[0], value[1], true);
+        if (result != ERROR_SUCCESS)
             return result;
-        }
     }
-    return ERROR_SUCCESS;
+    for (const auto& value : kFileValues) {
+        char path[2 * MAX_PATH];
+        bool formed = FormatText(path, sizeof(path), "%s\\%s", data->DestFolder, value[1]);
+        result = SetInstanceValue(data, key, value[0], path, formed);
+        if (result != ERROR_SUCCESS)
+            return result;
+    }
+    if (data->PartitionId && data->PartitionId[0])
+        result = SetInstanceValue(data, key, "PartitionId", data->PartitionId, true);
+    return result;
 }
 
 // Writes the carried-over and the run-describing values; their failures do not matter.

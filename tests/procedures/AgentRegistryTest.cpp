@@ -303,6 +303,17 @@ TEST_F(AgentRegistryTest, RefusedInstanceValueStopsTheSequence)
     }
 }
 
+TEST_F(AgentRegistryTest, MissingCompanyStopsTheSequenceAtProvider)
+{
+    FreeText(data_.Company);
+    EXPECT_EQ(ERROR_INVALID_PARAMETER, installer_.WriteAgentRegistry());
+    EXPECT_EQ(ERROR_SUCCESS, Instance("Path").Result);
+    ExpectMissing(kInstanceKey, {"Provider", "ConfigChangeLogFile", "NewAgent"});
+    EXPECT_EQ((std::vector<std::string>{"Failed to set registry value \"Provider\" to \"\". Code: 87.",
+                                        "Create registry function returns 87."}),
+              Messages());
+}
+
 TEST_F(AgentRegistryTest, LaterValueFailuresAreIgnoredButTheRunValueFailureIsReturned)
 {
     {
