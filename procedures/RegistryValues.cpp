@@ -2,6 +2,7 @@
 
 #include <string.h>
 
+#include "control/ServiceManager.h"
 #include "support/Handles.h"
 #include "support/SystemLibrary.h"
 
@@ -28,32 +29,7 @@ LONG DeleteKeyWithSubkeys(HKEY root, const char* subKey)
         return ERROR_INVALID_PARAMETER;
     HMODULE shell = LoadSystemLibrary("shlwapi.dll");
     DeleteKeyFunction deleteKey = GetSystemFunction<DeleteKeyFunction>(shell, "SHDeleteKeyA");
-    LONG result = deleteKey ? deleteKey(root, subKey) : DeleteKeyTreeByEnumeration(root, subKey);
+    LONG result = deleteKey ? deleteKey(root, subKey) : (LONG)DeleteRegistryTree(root, subKey);
     FreeLibraryIfLoaded(shell);
-    return result;
-}
-
-LONG DeleteKeyTreeByEnumeration(HKEY root, const char* subKey)
-{
-    if (!root || !subKey || !*subKey)
-        return ERROR_INVALID_PARAMETER;
-    HKEY key = nullptr;
-    LONG result = RegOpenKeyExA(root, subKey, 0, KEY_READ | KEY_WRITE, &key);
-    if (result != ERROR_SUCCESS)
-        return result;
-    // Always take the first sub-key: the enumeration indexes move as keys go.
-    for (;;) {
-        char name[MAX_PATH];
-        DWORD nameSize = sizeof(name);
-        LONG found = RegEnumKeyExA(key, 0, name, &nameSize, nullptr, nullptr, nullptr, nullptr);
-        if (found != ERROR_SUCCESS)
-            break;
-        result = DeleteKeyTreeByEnumeration(key, name);
-        if (result != ERROR_SUCCESS)
-            break;
-    }
-    CloseKey(key);
-    if (result == ERROR_SUCCESS)
-        result = RegDeleteKeyA(root, subKey);
     return result;
 }

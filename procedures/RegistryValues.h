@@ -19,9 +19,6 @@ LONG WriteStringValue(HKEY key, const char* name, const char* text);
 LONG WriteNumberValue(HKEY key, const char* name, DWORD value);
 
 // Deletes subKey of root with all its sub-keys and values through the shell's SHDeleteKeyA, or,
-// where shlwapi.dll is missing (Windows 95 and NT 4 without the later shell), by enumerating and
-// deleting the keys one by one. Returns 0 or the registry error (2 for a missing key).
+// where shlwapi.dll is missing (Windows 95 and NT 4 without the later shell), through
+// DeleteRegistryTree. Returns 0 or the registry error (2 for a missing key).
 LONG DeleteKeyWithSubkeys(HKEY root, const char* subKey);
-
-// The enumerating fallback of DeleteKeyWithSubkeys, for systems without shlwapi.dll.
-LONG DeleteKeyTreeByEnumeration(HKEY root, const char* subKey);

@@ -401,21 +401,18 @@ TEST_F(AgentRegistryTest, RemovalDeletesTheCommonKeysOnlyWithTheLastInstance)
     EXPECT_TRUE(Messages().empty()) << "removal logs nothing";
 }
 
-// Both ways of deleting a key tree: the shell's and the enumerating one for systems without it.
 TEST(DeleteKeyWithSubkeys, RemovesNestedTreesAndReportsMissingKeys)
 {
     const std::string root = "SOFTWARE\\XATest\\Tree";
-    for (auto remove : {DeleteKeyWithSubkeys, DeleteKeyTreeByEnumeration}) {
-        for (const char* leaf : {"A\\B\\C\\D", "A\\B2", "E"})
-            ASSERT_EQ(ERROR_SUCCESS, WriteRegistryString(root + "\\" + leaf, "V", "1"));
-        WriteRegistryString(root, "V", "1");
-        WriteRegistryString("SOFTWARE\\XATest\\Sibling", "V", "1");
+    for (const char* leaf : {"A\\B\\C\\D", "A\\B2", "E"})
+        ASSERT_EQ(ERROR_SUCCESS, WriteRegistryString(root + "\\" + leaf, "V", "1"));
+    WriteRegistryString(root, "V", "1");
+    WriteRegistryString("SOFTWARE\\XATest\\Sibling", "V", "1");
 
-        EXPECT_EQ(ERROR_SUCCESS, remove(HKEY_LOCAL_MACHINE, root.c_str()));
-        EXPECT_FALSE(RegistryKeyExists(root));
-        EXPECT_TRUE(RegistryKeyExists("SOFTWARE\\XATest\\Sibling"));
-        EXPECT_EQ(ERROR_FILE_NOT_FOUND, remove(HKEY_LOCAL_MACHINE, root.c_str()));
-        EXPECT_EQ(ERROR_INVALID_PARAMETER, remove(HKEY_LOCAL_MACHINE, ""));
-    }
+    EXPECT_EQ(ERROR_SUCCESS, DeleteKeyWithSubkeys(HKEY_LOCAL_MACHINE, root.c_str()));
+    EXPECT_FALSE(RegistryKeyExists(root));
+    EXPECT_TRUE(RegistryKeyExists("SOFTWARE\\XATest\\Sibling"));
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, DeleteKeyWithSubkeys(HKEY_LOCAL_MACHINE, root.c_str()));
+    EXPECT_EQ(ERROR_INVALID_PARAMETER, DeleteKeyWithSubkeys(HKEY_LOCAL_MACHINE, ""));
     DeleteRegistryTreeForTest("SOFTWARE\\XATest");
 }
