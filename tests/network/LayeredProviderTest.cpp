@@ -150,8 +150,10 @@ TEST(RemoveAgentLsp, StackedProviderRebuiltWithoutUpdate)
     machine.Reorder({vendorChains[0], vendorChains[1], machine.AgentChains[0], machine.AgentChains[1], machine.Tcp,
                      machine.Udp, machine.Agent, machine.Tcp6, vendor});
     const WSAPROTOCOL_INFOW oldLayered = *catalog.Find(vendor);
-    const WSAPROTOCOL_INFOW oldChain0 = *catalog.Find(vendorChains[0]);
-    const DWORD highestOldId = *std::max_element(catalog.Ids().begin(), catalog.Ids().end());
+    WSAPROTOCOL_INFOW oldChain0 = *catalog.Find(vendorChains[0]);
+    oldChain0.ProtocolChain.ChainLen = 2;  // the agent's entry leaves the chain
+    const std::vector<DWORD> oldIds = catalog.Ids();
+    const DWORD highestOldId = *std::max_element(oldIds.begin(), oldIds.end());
 
     EXPECT_EQ(0, RemoveAgentLsp());
 
