@@ -14,6 +14,20 @@ struct Installer {
     // kTargetMacroChars characters.
     char* ExpandTargetMacros(const char* text) const;
 
+    // The agent service "XA" + Instance (on Windows 9x its RunServices value): creates it with
+    // the agent's description, failure actions and Safe Mode keys. 0, or the error; 1073
+    // (ERROR_SERVICE_EXISTS) when the service exists already, which is then left unchanged.
+    int InstallAgentService();
+
+    // As InstallAgentService, but an existing service only gets the image path of this
+    // installation (when it differs other than in letter case); a missing one is created.
+    int ConfigureAgentService();
+
+    // Deletes the agent service (the legacy service "ArvaneAgent" when UpdateLegacyAgent is
+    // set) and, but for the legacy one, its Safe Mode keys. 0 also when it did not exist; a
+    // failure is logged and returned.
+    int RemoveAgentService();
+
     // ---- Network drivers and the layered provider (network/Drivers.cpp) ----
     // Installs the drivers and the provider library when this run may own them, taking the
     // ownership first. Failures are logged and absorbed: always 0.

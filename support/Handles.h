@@ -44,3 +44,11 @@ inline void FreeLibraryIfLoaded(HMODULE& module)
         module = nullptr;
     }
 }
+
+inline void CloseService(SC_HANDLE& service)
+{
+    if (service) {
+        CloseServiceHandle(service);
+        service = nullptr;
+    }
+}

@@ -1,0 +1,108 @@
+// The agent service of this installation: its registration, configuration and removal.
+#include "control/ServiceManager.h"
+#include "procedures/Installer.h"
+#include "setup/SetupLog.h"
+#include "support/Text.h"
+
+namespace {
+
+const char kAgentExecutable[] = "AgentCore.exe";
+const char kLegacyServiceName[] = "ArvaneAgent";
+const UINT kAgentDescriptionString = 127;
+enum { kServiceNameChars = 64, kDescriptionChars = 260, kImagePathChars = MAX_PATH + 2 };
+
+// Safe Mode starts the services that have a key here.
+const char* const kSafeBootKeys[] = {
+    "SYSTEM\\CurrentControlSet\\Control\\SafeBoot\\Minimal",
+    "SYSTEM\\CurrentControlSet\\Control\\SafeBoot\\Network",
+};
+
+bool FormatServiceName(const InstallationData* data, char* name, size_t size)
+{
+    if (data->UpdateLegacyAgent)
+        return CopyText(name, size, kLegacyServiceName);
+    return data->Instance && FormatText(name, size, "XA%s", data->Instance);
+}
+
+// "<folder>\<name>" of a Safe Mode key; false when it does not fit.
+bool FormatSafeBootKey(const char* folder, const char* serviceName, char* key, size_t size)
+{
+    return FormatText(key, size, "%s\\%s", folder, serviceName);
+}
+
+int RegisterAgentService(const InstallationData* data, bool update)
+{
+    char name[kServiceNameChars];
+    char command[kImagePathChars];
+    char description[kDescriptionChars];
+    char key[MAX_PATH];
+    if (!data->Instance || !data->DestFolder || !FormatText(name, sizeof(name), "XA%s", data->Instance))
+        return ERROR_INVALID_PARAMETER;
+
+    // Windows 9x has no service manager: it starts the RunServices values at boot.
+    if (data->IsWin9x) {
+        if (!FormatText(command, sizeof(command), "%s\\%s", data->DestFolder, kAgentExecutable))
+            return ERROR_FILENAME_EXCED_RANGE;
+        return SetRunServicesValue(name, command);
+    }
+
+    // The quotes keep a path with blanks from being split into program and arguments.
+    if (!FormatText(command, sizeof(command), "\"%s\\%s\"", data->DestFolder, kAgentExecutable))
+        return ERROR_FILENAME_EXCED_RANGE;
+    const char* text = nullptr;
+    if (LoadStringA(GetModuleHandleA(nullptr), kAgentDescriptionString, description, sizeof(description)) > 0)
+        text = description;
+    int result = update ? UpdateServiceEntry(name, data->Title, command, nullptr, text)
+                        : CreateServiceEntry(name, data->Title, command, nullptr, text);
+    if (result != 0)
+        return result;
+
+    // Failure actions and Safe Mode keys are best effort: the service works without them.
+    (void)SetAgentFailureActions(name);
+    for (const char* folder : kSafeBootKeys) {
+        if (FormatSafeBootKey(folder, name, key, sizeof(key)))
+            (void)SetRegistryString(HKEY_LOCAL_MACHINE, key, nullptr, "Service");
+    }
+    return 0;
+}
+
+}  // namespace
+
+int Installer::InstallAgentService()
+{
+    return RegisterAgentService(Data, false);
+}
+
+int Installer::ConfigureAgentService()
+{
+    return RegisterAgentService(Data, true);
+}
+
+int Installer::RemoveAgentService()
+{
+    char name[kServiceNameChars];
+    char key[MAX_PATH];
+    if (!FormatServiceName(Data, name, sizeof(name)))
+        return ERROR_INVALID_PARAMETER;
+
+    int result = Data->IsWin9x ? DeleteRunServicesValue(name) : DeleteServiceEntry(name);
+    if (result == ERROR_SERVICE_DOES_NOT_EXIST) {
+        result = 0;
+    } else if (result != 0) {
+        char* text = GetErrorText(result);
+        if (text)
+            LogMessage(Data, "Failed to remove agent service: %s. %s", name, text);
+        else
+            LogMessage(Data, "Failed to remove agent service: %s. [Code: %d]", name, result);
+        FreeText(text);
+    }
+
+    // Only the current agent's service is registered for Safe Mode.
+    if (!Data->UpdateLegacyAgent) {
+        for (const char* folder : kSafeBootKeys) {
+            if (FormatSafeBootKey(folder, name, key, sizeof(key)))
+                (void)DeleteRegistryTree(HKEY_LOCAL_MACHINE, key);
+        }
+    }
+    return result;
+}

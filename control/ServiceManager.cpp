@@ -1,0 +1,429 @@
+#include "control/ServiceManager.h"
+
+#include <mbstring.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "support/Clock.h"
+#include "support/Handles.h"
+#include "support/SystemLibrary.h"
+#include "support/Text.h"
+#include "support/WindowsVersion.h"
+
+namespace {
+
+const DWORD kStopAccess = SERVICE_STOP | SERVICE_QUERY_STATUS | SERVICE_ENUMERATE_DEPENDENTS;  // 0x2C
+const DWORD kDependentStopAccess = SERVICE_STOP | SERVICE_QUERY_STATUS;                        // 0x24
+
+enum { kDisplayNameChars = 260 };
+const size_t kDeletedSuffixChars = 21;  // " - 12345678 (Deleted)"
+
+ChangeServiceConfig2AFunction FindSystemChangeServiceConfig2A()
+{
+    // advapi32 is loaded already (statically imported); NT 4 lacks the function.
+    return GetSystemFunction<ChangeServiceConfig2AFunction>(GetModuleHandleA("Advapi32.dll"),
+                                                            "ChangeServiceConfig2A");
+}
+
+const ServiceManagerCalls kSystemCalls = {EnumDependentServicesA, FindSystemChangeServiceConfig2A};
+ServiceManagerCalls g_calls = kSystemCalls;
+
+// The thread's last error, or -1 when a failed call left none.
+int LastErrorCode()
+{
+    DWORD error = GetLastError();
+    return error ? (int)error : -1;
+}
+
+bool IsWindows2000OrLater()
+{
+    OSVERSIONINFOEXA version;
+    return QueryWindowsVersion(&version) && version.dwMajorVersion >= 5;
+}
+
+// Opens the service manager and the service; 0 or the error (1060 for an unknown service).
+int OpenNamedService(const char* name, DWORD access, SC_HANDLE* manager, SC_HANDLE* service)
+{
+    if (!name)
+        return ERROR_INVALID_PARAMETER;
+    *manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    if (!*manager)
+        return LastErrorCode();
+    *service = OpenServiceA(*manager, name, access);
+    if (!*service) {
+        int result = LastErrorCode();
+        CloseService(*manager);
+        return result;
+    }
+    return 0;
+}
+
+// The service's configuration in a new zeroed buffer that the caller frees; 0 or the error.
+int QueryConfig(SC_HANDLE service, QUERY_SERVICE_CONFIGA** config)
+{
+    *config = nullptr;
+    DWORD needed = 0;
+    if (QueryServiceConfigA(service, nullptr, 0, &needed) || GetLastError() != ERROR_INSUFFICIENT_BUFFER)
+        return LastErrorCode();
+    QUERY_SERVICE_CONFIGA* buffer = (QUERY_SERVICE_CONFIGA*)calloc(needed, 1);
+    if (!buffer)
+        return ERROR_OUTOFMEMORY;
+    if (!QueryServiceConfigA(service, buffer, needed, &needed)) {
+        int result = LastErrorCode();
+        free(buffer);
+        return result;
+    }
+    *config = buffer;
+    return 0;
+}
+
+DWORD StartPollInterval(DWORD waitHint)
+{
+    DWORD wait = waitHint / 10;
+    if (wait < kStartPollMinMs)
+        wait = kStartPollMinMs;
+    if (wait > kStartPollMaxMs)
+        wait = kStartPollMaxMs;
+    return wait;
+}
+
+bool StopLimitReached(DWORD start)
+{
+    return ClockElapsed(start) >= kServiceStopLimitMs;
+}
+
+// Sleeps for wait, but never past the stop limit counted from start: a service may promise a
+// wait hint of hours.
+void SleepWithinStopLimit(DWORD wait, DWORD start)
+{
+    DWORD elapsed = ClockElapsed(start);
+    if (elapsed >= kServiceStopLimitMs)
+        return;
+    DWORD left = kServiceStopLimitMs - elapsed;
+    ClockSleep(wait < left ? wait : left);
+}
+
+// Stops one dependent and waits for it with the limit counted from start.
+int StopDependent(SC_HANDLE manager, const char* name, DWORD start)
+{
+    int result = 0;
+    SERVICE_STATUS status = {};
+    SC_HANDLE service = OpenServiceA(manager, name, kDependentStopAccess);
+    if (!service)
+        return LastErrorCode();
+    if (!ControlService(service, SERVICE_CONTROL_STOP, &status)) {
+        result = LastErrorCode();
+        goto Exit;
+    }
+    while (status.dwCurrentState != SERVICE_STOPPED) {
+        SleepWithinStopLimit(status.dwWaitHint, start);
+        if (!QueryServiceStatus(service, &status)) {
+            result = LastErrorCode();
+            goto Exit;
+        }
+        if (status.dwCurrentState != SERVICE_STOPPED && StopLimitReached(start)) {
+            result = kDependentsTimedOut;
+            goto Exit;
+        }
+    }
+
+Exit:
+    CloseService(service);
+    return result;
+}
+
+int StopDependentsWithin(SC_HANDLE manager, SC_HANDLE service, DWORD start)
+{
+    int result = 0;
+    ENUM_SERVICE_STATUSA* dependents = nullptr;
+    DWORD needed = 0;
+    DWORD count = 0;
+    if (g_calls.EnumDependentServicesA(service, SERVICE_ACTIVE, nullptr, 0, &needed, &count))
+        return 0;  // no active dependents
+    if (GetLastError() != ERROR_MORE_DATA)
+        return LastErrorCode();
+
+    dependents = (ENUM_SERVICE_STATUSA*)HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, needed);
+    if (!dependents)
+        return ERROR_OUTOFMEMORY;
+    if (!g_calls.EnumDependentServicesA(service, SERVICE_ACTIVE, dependents, needed, &needed, &count)) {
+        result = LastErrorCode();
+        goto Exit;
+    }
+    for (DWORD i = 0; i < count && result == 0; ++i)
+        result = StopDependent(manager, dependents[i].lpServiceName, start);
+
+Exit:
+    HeapFree(GetProcessHeap(), 0, dependents);
+    return result;
+}
+
+DWORD StopPollInterval(DWORD waitHint)
+{
+    return waitHint < kStopPollMinMs ? kStopPollMinMs : waitHint;
+}
+
+// Waits while the service is stop-pending: 0 when it stopped or went to another state (status
+// tells which), 1053 at the limit, or the error.
+int WaitWhileStopPending(SC_HANDLE service, SERVICE_STATUS* status, DWORD start)
+{
+    while (status->dwCurrentState == SERVICE_STOP_PENDING) {
+        SleepWithinStopLimit(StopPollInterval(status->dwWaitHint), start);
+        if (!QueryServiceStatus(service, status))
+            return LastErrorCode();
+        if (status->dwCurrentState != SERVICE_STOPPED && StopLimitReached(start))
+            return ERROR_SERVICE_REQUEST_TIMEOUT;
+    }
+    return 0;
+}
+
+// Length of at most maxBytes bytes of text that ends on a character boundary.
+size_t BoundedTextLength(const char* text, size_t maxBytes)
+{
+    size_t length = 0;
+    while (text[length]) {
+        size_t next = length + (IsDBCSLeadByte((BYTE)text[length]) && text[length + 1] ? 2 : 1);
+        if (next > maxBytes)
+            break;
+        length = next;
+    }
+    return length;
+}
+
+}  // namespace
+
+const ServiceManagerCalls& SystemServiceManagerCalls()
+{
+    return kSystemCalls;
+}
+
+void SetServiceManagerCalls(const ServiceManagerCalls* calls)
+{
+    g_calls = (calls && calls->EnumDependentServicesA && calls->FindChangeServiceConfig2A) ? *calls : kSystemCalls;
+}
+
+int StartServiceAndWait(const char* name)
+{
+    SC_HANDLE manager = nullptr;
+    SC_HANDLE service = nullptr;
+    SERVICE_STATUS status = {};
+    DWORD start = 0;
+    DWORD lastCheckPoint = 0;
+    int result = OpenNamedService(name, SERVICE_ALL_ACCESS, &manager, &service);
+    if (result != 0)
+        return result;
+    if (!StartServiceA(service, 0, nullptr) || !QueryServiceStatus(service, &status)) {
+        result = LastErrorCode();
+        goto Exit;
+    }
+
+    result = kServiceLeftStartPending;
+    start = ClockTicks();
+    lastCheckPoint = status.dwCheckPoint;
+    while (status.dwCurrentState == SERVICE_START_PENDING) {
+        ClockSleep(StartPollInterval(status.dwWaitHint));
+        if (!QueryServiceStatus(service, &status)) {
+            result = LastErrorCode();
+            goto Exit;
+        }
+        // A service that has left the start-pending state has not timed out, whatever its
+        // checkpoint: running is success, anything else kServiceLeftStartPending.
+        if (status.dwCheckPoint > lastCheckPoint) {
+            start = ClockTicks();
+            lastCheckPoint = status.dwCheckPoint;
+        } else if (status.dwCurrentState == SERVICE_START_PENDING && ClockElapsed(start) > status.dwWaitHint) {
+            result = ERROR_SERVICE_REQUEST_TIMEOUT;
+            break;
+        }
+    }
+    if (status.dwCurrentState == SERVICE_RUNNING)
+        result = 0;
+
+Exit:
+    CloseService(service);
+    CloseService(manager);
+    return result;
+}
+
+int StopServiceAndWait(const char* name)
+{
+    // The limit covers the whole stop, dependents included.
+    DWORD start = ClockTicks();
+    SC_HANDLE manager = nullptr;
+    SC_HANDLE service = nullptr;
+    SERVICE_STATUS status = {};
+    int result = OpenNamedService(name, kStopAccess, &manager, &service);
+    if (result != 0)
+        return result;
+    if (!QueryServiceStatus(service, &status)) {
+        result = LastErrorCode();
+        goto Exit;
+    }
+    result = WaitWhileStopPending(service, &status, start);
+    if (result != 0 || status.dwCurrentState == SERVICE_STOPPED)
+        goto Exit;
+
+    (void)StopDependentsWithin(manager, service, start);
+    if (!ControlService(service, SERVICE_CONTROL_STOP, &status)) {
+        result = LastErrorCode();
+        goto Exit;
+    }
+    while (status.dwCurrentState != SERVICE_STOPPED) {
+        SleepWithinStopLimit(StopPollInterval(status.dwWaitHint), start);
+        if (!QueryServiceStatus(service, &status)) {
+            result = LastErrorCode();
+            goto Exit;
+        }
+        if (status.dwCurrentState != SERVICE_STOPPED && StopLimitReached(start)) {
+            result = ERROR_SERVICE_REQUEST_TIMEOUT;
+            goto Exit;
+        }
+    }
+
+Exit:
+    CloseService(service);
+    CloseService(manager);
+    return result;
+}
+
+int StopDependentServices(SC_HANDLE manager, SC_HANDLE service)
+{
+    return StopDependentsWithin(manager, service, ClockTicks());
+}
+
+int RenameServiceForDeletion(const char* name)
+{
+    SC_HANDLE manager = nullptr;
+    SC_HANDLE service = nullptr;
+    QUERY_SERVICE_CONFIGA* config = nullptr;
+    char displayName[kDisplayNameChars];
+    const char* oldName = nullptr;
+    FILETIME now;
+    int result = OpenNamedService(name, SERVICE_ALL_ACCESS, &manager, &service);
+    if (result != 0)
+        return result;
+    result = QueryConfig(service, &config);
+    if (result != 0)
+        goto Exit;
+
+    // A name too long for the suffix is cut on a character boundary rather than the suffix.
+    oldName = config->lpDisplayName ? config->lpDisplayName : "";
+    GetSystemTimeAsFileTime(&now);
+    FormatText(displayName, sizeof(displayName), "%.*s - %08lx (Deleted)",
+               (int)BoundedTextLength(oldName, kDisplayNameChars - 1 - kDeletedSuffixChars), oldName,
+               (unsigned long)now.dwLowDateTime);
+    if (!ChangeServiceConfigA(service, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, nullptr, nullptr,
+                              nullptr, nullptr, nullptr, nullptr, displayName))
+        result = LastErrorCode();
+
+Exit:
+    free(config);
+    CloseService(service);
+    CloseService(manager);
+    return result;
+}
+
+int CreateServiceEntry(const char* name, const char* displayName, const char* imagePath, const char* dependencies,
+                       const char* description)
+{
+    int result = 0;
+    SC_HANDLE service = nullptr;
+    if (!name || !imagePath)
+        return ERROR_INVALID_PARAMETER;
+    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    if (!manager)
+        return LastErrorCode();
+    service = CreateServiceA(manager, name, displayName, SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
+                             SERVICE_AUTO_START, SERVICE_ERROR_NORMAL, imagePath, nullptr, nullptr, dependencies,
+                             nullptr, nullptr);
+    if (!service) {
+        result = LastErrorCode();
+        goto Exit;
+    }
+    if (description && IsWindows2000OrLater()) {
+        ChangeServiceConfig2AFunction change = g_calls.FindChangeServiceConfig2A();
+        SERVICE_DESCRIPTIONA record = {const_cast<char*>(description)};
+        if (change)
+            (void)change(service, SERVICE_CONFIG_DESCRIPTION, &record);  // best effort
+    }
+
+Exit:
+    CloseService(service);
+    CloseService(manager);
+    return result;
+}
+
+int UpdateServiceEntry(const char* name, const char* displayName, const char* imagePath, const char* dependencies,
+                       const char* description)
+{
+    SC_HANDLE manager = nullptr;
+    SC_HANDLE service = nullptr;
+    QUERY_SERVICE_CONFIGA* config = nullptr;
+    const char* current = nullptr;
+    if (!imagePath)
+        return ERROR_INVALID_PARAMETER;
+    int result = OpenNamedService(name, SERVICE_ALL_ACCESS, &manager, &service);
+    if (result == ERROR_SERVICE_DOES_NOT_EXIST)
+        return CreateServiceEntry(name, displayName, imagePath, dependencies, description);
+    if (result != 0)
+        return result;
+
+    // Not knowing the configured path is a failure: the service might still run an old binary.
+    result = QueryConfig(service, &config);
+    if (result != 0)
+        goto Exit;
+    current = config->lpBinaryPathName ? config->lpBinaryPathName : "";
+    if (_mbsicmp((const unsigned char*)current, (const unsigned char*)imagePath) != 0 &&
+        !ChangeServiceConfigA(service, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, imagePath, nullptr,
+                              nullptr, nullptr, nullptr, nullptr, nullptr))
+        result = LastErrorCode();
+
+Exit:
+    free(config);
+    CloseService(service);
+    CloseService(manager);
+    return result;
+}
+
+int SetServiceConfig2(const char* name, DWORD infoLevel, void* info)
+{
+    SC_HANDLE manager = nullptr;
+    SC_HANDLE service = nullptr;
+    if (!name || !info)
+        return ERROR_INVALID_PARAMETER;
+    int result = OpenNamedService(name, SERVICE_ALL_ACCESS, &manager, &service);
+    if (result != 0)
+        return result;
+    ChangeServiceConfig2AFunction change = g_calls.FindChangeServiceConfig2A();
+    if (change)
+        (void)change(service, infoLevel, info);  // optional settings: their failure is not the caller's
+    CloseService(service);
+    CloseService(manager);
+    return 0;
+}
+
+int SetAgentFailureActions(const char* name)
+{
+    if (!IsWindows2000OrLater())
+        return 0;
+    SC_ACTION actions[3] = {{SC_ACTION_RESTART, 60000}, {SC_ACTION_RESTART, 60000}, {SC_ACTION_NONE, 0}};
+    SERVICE_FAILURE_ACTIONSA record = {};
+    record.dwResetPeriod = 86400;  // one day, in seconds
+    record.cActions = 3;
+    record.lpsaActions = actions;
+    return SetServiceConfig2(name, SERVICE_CONFIG_FAILURE_ACTIONS, &record);
+}
+
+int DeleteServiceEntry(const char* name)
+{
+    SC_HANDLE manager = nullptr;
+    SC_HANDLE service = nullptr;
+    int result = OpenNamedService(name, SERVICE_ALL_ACCESS, &manager, &service);
+    if (result != 0)
+        return result;
+    if (!DeleteService(service))
+        result = LastErrorCode();
+    CloseService(service);
+    CloseService(manager);
+    return result;
+}

@@ -1,0 +1,148 @@
+// The registry side of the service control, on the prefix's real registry: the shared string
+// and tree operations, the Windows 9x RunServices values and starting their command.
+#include <gtest/gtest.h>
+
+#include "control/ServiceTestSupport.h"
+
+using namespace xatest;
+
+namespace {
+
+const std::string kTestRoot = "SOFTWARE\\XATest";
+
+bool CreateMachineKey(const std::string& path)
+{
+    HKEY key = nullptr;
+    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr) != 0)
+        return false;
+    RegSetValueExA(key, "v", 0, REG_SZ, reinterpret_cast<const BYTE*>("x"), 2);
+    RegCloseKey(key);
+    return true;
+}
+
+bool WaitForEvent(const StandIn& standIn, const std::string& event, DWORD timeoutMs = 10000)
+{
+    DWORD start = GetTickCount();
+    do {
+        for (const std::string& line : standIn.Events()) {
+            if (line == event)
+                return true;
+        }
+        Sleep(50);
+    } while (GetTickCount() - start < timeoutMs);
+    return false;
+}
+
+}  // namespace
+
+TEST(SetRegistryString, CreatesTheKeysOnTheWay)
+{
+    std::string path = kTestRoot + "\\Strings\\one\\two";
+    EXPECT_EQ(0, SetRegistryString(HKEY_LOCAL_MACHINE, path.c_str(), nullptr, "Service"));
+    EXPECT_EQ(0, SetRegistryString(HKEY_LOCAL_MACHINE, path.c_str(), "Named", ""));
+    EXPECT_EQ("Service", ReadMachineString(path, nullptr));
+    EXPECT_EQ("", ReadMachineString(path, "Named"));
+
+    struct Row {
+        HKEY Root;
+        const char* Path;
+        const char* Text;
+    };
+    const Row missing[] = {
+        {nullptr, path.c_str(), "x"},
+        {HKEY_LOCAL_MACHINE, nullptr, "x"},
+        {HKEY_LOCAL_MACHINE, path.c_str(), nullptr},
+    };
+    for (const Row& row : missing)
+        EXPECT_EQ(ERROR_INVALID_PARAMETER, SetRegistryString(row.Root, row.Path, "Missing", row.Text));
+    EXPECT_EQ("<missing>", ReadMachineString(path, "Missing"));
+}
+
+TEST(DeleteRegistryTree, RemovesNestedKeys)
+{
+    std::string tree = kTestRoot + "\\Tree";
+    for (const char* leaf : {"\\a\\b\\c", "\\a\\d", "\\a\\b\\e", "\\f"})
+        ASSERT_TRUE(CreateMachineKey(tree + leaf));
+    ASSERT_TRUE(CreateMachineKey(kTestRoot + "\\Sibling"));
+
+    EXPECT_EQ(0, DeleteRegistryTree(HKEY_LOCAL_MACHINE, tree.c_str()));
+    EXPECT_FALSE(MachineKeyExists(tree));
+    EXPECT_TRUE(MachineKeyExists(kTestRoot + "\\Sibling"));
+}
+
+TEST(DeleteRegistryTree, MissingKeyAndMissingArguments)
+{
+    ASSERT_TRUE(CreateMachineKey(kTestRoot + "\\Kept\\child"));
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, DeleteRegistryTree(HKEY_LOCAL_MACHINE, (kTestRoot + "\\Kept\\nosuch").c_str()));
+    EXPECT_EQ(ERROR_INVALID_PARAMETER, DeleteRegistryTree(nullptr, "SOFTWARE\\XATest\\Kept"));
+    EXPECT_EQ(ERROR_INVALID_PARAMETER, DeleteRegistryTree(HKEY_LOCAL_MACHINE, nullptr));
+
+    // An empty path would name the root key itself: everything below it would go.
+    HKEY root = nullptr;
+    ASSERT_EQ(0, RegOpenKeyExA(HKEY_LOCAL_MACHINE, (kTestRoot + "\\Kept").c_str(), 0, KEY_ALL_ACCESS, &root));
+    EXPECT_EQ(ERROR_INVALID_PARAMETER, DeleteRegistryTree(root, ""));
+    RegCloseKey(root);
+    EXPECT_TRUE(MachineKeyExists(kTestRoot + "\\Kept\\child"));
+}
+
+TEST(RunServices, ValueIsWrittenStartedAndDeleted)
+{
+    StandIn agent("runservices", "LifetimeMs=0", "Run Services");
+    ASSERT_EQ(0, SetRunServicesValue("XArs_one", agent.Exe().c_str()));
+    EXPECT_EQ(agent.Exe(), ReadMachineString(kRunServicesKey, "XArs_one"));
+
+    EXPECT_EQ(0, StartAgentFromRunServices("XArs_one"));
+    EXPECT_TRUE(WaitForEvent(agent, "process launched"));
+
+    EXPECT_EQ(0, DeleteRunServicesValue("XArs_one"));
+    EXPECT_EQ("<missing>", ReadMachineString(kRunServicesKey, "XArs_one"));
+    EXPECT_EQ(0, DeleteRunServicesValue("XArs_one"));  // already gone
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, StartAgentFromRunServices("XArs_one"));
+}
+
+TEST(RunServices, ValueThatNamesNothingToStart)
+{
+    HKEY key = nullptr;
+    ASSERT_EQ(0, RegOpenKeyExA(HKEY_LOCAL_MACHINE, kRunServicesKey, 0, KEY_SET_VALUE, &key));
+    DWORD number = 1;
+    RegSetValueExA(key, "XArs_number", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&number), sizeof(number));
+    RegSetValueExA(key, "XArs_empty", 0, REG_SZ, reinterpret_cast<const BYTE*>(""), 1);
+    RegCloseKey(key);
+
+    // Nothing was started: never success, whatever the thread's last error says.
+    for (const char* name : {"XArs_number", "XArs_empty"}) {
+        SetLastError(0);
+        EXPECT_EQ(-1, StartAgentFromRunServices(name)) << name;
+    }
+    EXPECT_EQ(0, DeleteRunServicesValue("XArs_number"));
+    EXPECT_EQ(0, DeleteRunServicesValue("XArs_empty"));
+}
+
+TEST(RunServices, MissingKeyIsAFailure)
+{
+    // Windows 9x always has the key; without it nothing can be registered.
+    ASSERT_EQ(0, DeleteRegistryTree(HKEY_LOCAL_MACHINE, kRunServicesKey));
+    SetLastError(0);
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, SetRunServicesValue("XArs_two", "C:\\x\\AgentCore.exe"));
+    EXPECT_EQ(-1, DeleteRunServicesValue("XArs_two"));
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, StartAgentFromRunServices("XArs_two"));
+    HKEY key = nullptr;
+    ASSERT_EQ(0, RegCreateKeyExA(HKEY_LOCAL_MACHINE, kRunServicesKey, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr));
+    RegCloseKey(key);
+}
+
+TEST(LaunchProcess, StartsWithoutWaiting)
+{
+    ScratchFolder scratch("launch");
+    std::string record = scratch / "record.txt";
+    std::string command = "\"" + FixturePath("exitwith.exe") + "\" 0 --sleep 300 --record \"" + record + "\"";
+    DWORD start = GetTickCount();
+    EXPECT_EQ(0, LaunchProcess(command.c_str()));
+    EXPECT_LT(GetTickCount() - start, 300u);
+    for (int i = 0; i < 200 && !FileExistsAt(record); ++i)
+        Sleep(50);
+    EXPECT_NE(std::string::npos, ReadWholeFile(record).find("--record"));
+
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, LaunchProcess((scratch / "nosuch.exe").c_str()));
+    EXPECT_EQ(ERROR_INVALID_PARAMETER, LaunchProcess(nullptr));
+}
