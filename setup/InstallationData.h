@@ -48,3 +48,32 @@ struct InstallationData {
     InstallationData(const InstallationData&) = delete;
     InstallationData& operator=(const InstallationData&) = delete;
 };
+
+// Builds the whole record from the command line text (after the program name): options, the
+// package file, defaults, the platform, an installed or legacy agent, the title, and the dump
+// to the log. 0 on success, -1 on failure (logged).
+int InitInstallationData(InstallationData* data, const char* commandLine);
+
+// Splits the command line into words and applies the options; reads the package file named by
+// /f. 1 on success, 0 when the command line cannot be copied or split.
+int ParseCommandLine(InstallationData* data, const char* commandLine);
+
+// Fills what the command line left empty from the package information file; 1 when it loaded.
+int ReadPackageFile(InstallationData* data, const char* path);
+
+// Looks up an installed agent of this instance and a legacy agent to take over, reads the
+// agent's working folder and numbers the title of a new installation. -1 on failure, else 1
+// when an installation (or a legacy agent to take over) was found and 0 when not.
+int ReadExistingInstallation(InstallationData* data);
+
+// 1 when the older-generation agent ("ArvaneAgent") is present, else 0.
+int DetectLegacyAgent(const InstallationData* data);
+
+// The folder of the legacy agent's program as a new heap text in folder (caller frees);
+// returns 1, or 0 when there is none.
+int GetLegacyAgentFolder(const InstallationData* data, char** folder);
+
+// An instance id names the agent's own folder, key and service: it must be a plain, non-empty
+// file name (no path parts, wildcards, quotes or control characters, and no trailing dot or
+// blank, which Windows drops from folder names).
+bool IsValidInstanceId(const char* id);

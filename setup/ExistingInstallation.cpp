@@ -1,0 +1,311 @@
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "setup/InstallationData.h"
+#include "support/Handles.h"
+
+namespace {
+
+const char kAgentKey[] = "SOFTWARE\\Arvane\\Agent";
+const char kLegacyService[] = "ArvaneAgent";
+const char kServicesKey[] = "System\\CurrentControlSet\\Services";
+const char kLegacyServiceKey[] = "SYSTEM\\CurrentControlSet\\Services\\ArvaneAgent";
+const char kRunServicesKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\RunServices";
+const char kWorkingFolderKey[] = "Agent_Temp_Dir";
+const DWORD kLegacyValueBytes = 1024;
+
+// Reads a string value that counts: REG_SZ or REG_EXPAND_SZ, not of size 0, fitting in size
+// bytes with its terminator. buffer is terminated even when the value was stored without one.
+bool ReadStringValue(HKEY key, const char* name, char* buffer, DWORD size, bool plainStringOnly = false)
+{
+    DWORD type = 0;
+    DWORD length = size - 1;
+    if (RegQueryValueExA(key, name, nullptr, &type, (BYTE*)buffer, &length) != ERROR_SUCCESS || length == 0)
+        return false;
+    if (type != REG_SZ && (plainStringOnly || type != REG_EXPAND_SZ))
+        return false;
+    buffer[length] = '\0';
+    return true;
+}
+
+// A DWORD value that counts: REG_DWORD of 4 bytes.
+bool ReadDwordValue(HKEY key, const char* name, DWORD* value)
+{
+    DWORD type = 0;
+    DWORD size = sizeof(*value);
+    return RegQueryValueExA(key, name, nullptr, &type, (BYTE*)value, &size) == ERROR_SUCCESS &&
+           type == REG_DWORD && size == sizeof(*value);
+}
+
+HKEY OpenKey(const char* path)
+{
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return nullptr;
+    return key;
+}
+
+// Where the legacy agent is registered: its RunServices value on Windows 9x, its service
+// key elsewhere.
+HKEY OpenLegacyAgentKey(const InstallationData* data, const char** valueName)
+{
+    *valueName = data->IsWin9x ? kLegacyService : "ImagePath";
+    return OpenKey(data->IsWin9x ? kRunServicesKey : kLegacyServiceKey);
+}
+
+// The folder of a program path: cut at the last backslash, without a leading quote.
+char* FolderOfCommand(char* command)
+{
+    char* slash = strrchr(command, '\\');
+    if (!slash)
+        return nullptr;
+    *slash = '\0';
+    return DuplicateText(command[0] == '"' ? command + 1 : command);
+}
+
+// Reads the instance key's values over what the command line and the defaults gave.
+void ReadInstanceKey(InstallationData* data, HKEY key)
+{
+    char value[MAX_PATH + 1];
+    if (ReadStringValue(key, "Title", value, MAX_PATH + 1))
+        ReplaceText(data->Title, DuplicateText(value));
+    if (ReadStringValue(key, "Path", value, MAX_PATH + 1))
+        ReplaceText(data->DestFolder, DuplicateText(value));
+    if (ReadStringValue(key, "Provider", value, MAX_PATH + 1))
+        ReplaceText(data->Company, DuplicateText(value));
+    DWORD flag = 0;
+    if (ReadDwordValue(key, "NoShortCut", &flag))
+        data->bNoShortcut = flag == 1;
+    if (ReadDwordValue(key, "NoAddRemove", &flag))
+        data->bNoAddRemove = flag == 1;
+}
+
+// A new installation takes over the folder of the legacy agent's program.
+void TakeOverLegacyAgent(InstallationData* data)
+{
+    const char* valueName = nullptr;
+    HKEY key = OpenLegacyAgentKey(data, &valueName);
+    if (!key)
+        return;
+    char value[MAX_PATH + 1];
+    if (ReadStringValue(key, valueName, value, MAX_PATH + 1)) {
+        char* folder = FolderOfCommand(value);
+        if (folder)
+            ReplaceText(data->DestFolder, folder);
+    }
+    CloseKey(key);
+    data->UpdateLegacyAgent = 1;
+    data->IsModify = 1;
+}
+
+// The number in a registered title that begins with our title: 1 for the title itself, the
+// number after "#" in the rest, or 0.
+int TitleNumber(const char* registered, const char* title, size_t titleLength)
+{
+    if (_strnicmp(registered, title, titleLength) != 0)
+        return -1;
+    const char* rest = registered + titleLength;
+    if (*rest == '\0')
+        return 1;
+    const char* hash = strchr(rest, '#');
+    int number = 0;
+    if (!hash || sscanf(hash + 1, "%d", &number) != 1)
+        return 0;
+    return number;
+}
+
+// A new agent whose title is already in use gets " #N", one more than the highest in use.
+void NumberTitle(InstallationData* data)
+{
+    if (!data->Title)
+        return;
+    size_t length = strlen(data->Title);
+    int highest = 0;
+    char value[MAX_PATH + 1];
+
+    char legacyKey[MAX_PATH];
+    FormatText(legacyKey, sizeof(legacyKey), "%s\\%s", kServicesKey, kLegacyService);
+    HKEY key = OpenKey(legacyKey);
+    if (key && ReadStringValue(key, "DisplayName", value, MAX_PATH + 1) &&
+        _strnicmp(value, data->Title, length) == 0)
+        highest = 1;
+    CloseKey(key);
+
+    HKEY agents = OpenKey(kAgentKey);
+    DWORD count = 0;
+    if (agents && RegQueryInfoKeyA(agents, nullptr, nullptr, nullptr, &count, nullptr, nullptr, nullptr,
+                                   nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+        count = 0;
+    for (DWORD i = 0; i < count; ++i) {
+        char name[MAX_PATH];
+        DWORD nameLength = sizeof(name);
+        if (RegEnumKeyExA(agents, i, name, &nameLength, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+            continue;
+        HKEY instance = nullptr;
+        if (RegOpenKeyExA(agents, name, 0, KEY_READ, &instance) != ERROR_SUCCESS)
+            continue;
+        if (ReadStringValue(instance, "Title", value, MAX_PATH + 1, true)) {
+            int number = TitleNumber(value, data->Title, length);
+            if (number > highest)
+                highest = number;
+        }
+        CloseKey(instance);
+    }
+    CloseKey(agents);
+
+    if (highest + 1 > 1) {
+        char* numbered = FormatHeapText(length + 16, "%s #%d", data->Title, highest + 1);
+        if (numbered)
+            ReplaceText(data->Title, numbered);
+    }
+}
+
+// AgentWorkingFolder from the "Agent_Temp_Dir" line of ArvaneD.ini in the agent folder.
+// Returns -1 only when the file's text cannot be held in memory.
+int ReadWorkingFolder(InstallationData* data)
+{
+    char path[MAX_PATH];
+    if (!FormatText(path, sizeof(path), "%s\\ArvaneD.ini", data->DestFolder))
+        return 0;
+    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                              nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return 0;
+
+    int result = 0;
+    char* text = nullptr;
+    DWORD size = GetFileSize(file, nullptr);
+    DWORD got = 0;
+    if (size == INVALID_FILE_SIZE)
+        goto Exit;  // unreadable, or larger than any text we could hold
+    text = (char*)malloc((size_t)size + 1);
+    if (!text) {
+        LogMessage(data, "Out of memory!");
+        result = -1;
+        goto Exit;
+    }
+    if (!ReadFile(file, text, size, &got, nullptr))
+        got = 0;
+    text[got] = '\0';
+    {
+        const char* found = strstr(text, kWorkingFolderKey);
+        if (found) {
+            found += strlen(kWorkingFolderKey);
+            found += strspn(found, " \t");
+            size_t length = strcspn(found, "\r\n");
+            ReplaceText(data->AgentWorkingFolder, DuplicateTextPrefix(found, length < MAX_PATH ? length : MAX_PATH - 1));
+        }
+    }
+Exit:
+    free(text);
+    CloseFile(file);
+    return result;
+}
+
+}  // namespace
+
+bool IsValidInstanceId(const char* id)
+{
+    if (!id || !*id)
+        return false;
+    // Windows drops trailing dots and blanks from a folder name: "I1." would be I1's folder,
+    // and "..." or " " the company folder that every instance shares.
+    char last = id[strlen(id) - 1];
+    if (last == '.' || last == ' ')
+        return false;
+    for (const unsigned char* c = (const unsigned char*)id; *c; ++c) {
+        if (*c < 0x20 || *c == 0x7F || strchr("\\/:*?\"<>|", *c))
+            return false;
+    }
+    return true;
+}
+
+int DetectLegacyAgent(const InstallationData* data)
+{
+    if (!data->IsWin9x) {
+        SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, GENERIC_READ);
+        if (manager) {
+            SC_HANDLE service = OpenServiceA(manager, kLegacyService, GENERIC_READ);
+            if (service)
+                CloseServiceHandle(service);
+            CloseServiceHandle(manager);
+            return service ? 1 : 0;
+        }
+    }
+    // Without a service manager (or on Windows 9x) the registration tells.
+    const char* valueName = nullptr;
+    HKEY key = OpenLegacyAgentKey(data, &valueName);
+    if (!key)
+        return 0;
+    char value[kLegacyValueBytes];
+    DWORD size = sizeof(value);
+    LONG read = RegQueryValueExA(key, valueName, nullptr, nullptr, (BYTE*)value, &size);
+    CloseKey(key);
+    return (read == ERROR_SUCCESS || read == ERROR_MORE_DATA) && size != 0 ? 1 : 0;
+}
+
+int GetLegacyAgentFolder(const InstallationData* data, char** folder)
+{
+    const char* valueName = nullptr;
+    HKEY key = OpenLegacyAgentKey(data, &valueName);
+    if (!key)
+        return 0;
+    char value[kLegacyValueBytes];
+    char* found = ReadStringValue(key, valueName, value, sizeof(value)) ? FolderOfCommand(value) : nullptr;
+    CloseKey(key);
+    if (!found)
+        return 0;
+    *folder = found;
+    return 1;
+}
+
+int ReadExistingInstallation(InstallationData* data)
+{
+    if (!data->Instance)
+        return -1;
+
+    int result = 0;
+    bool legacyInAgentFolder = false;
+    data->LegacyAgentExists = DetectLegacyAgent(data);
+    ReplaceText(data->DestRegKey, FormatHeapText(sizeof(kAgentKey) + kInstanceChars + 1, "%s\\%s", kAgentKey,
+                                                 data->Instance));
+
+    HKEY key = data->DestRegKey ? OpenKey(data->DestRegKey) : nullptr;
+    if (key) {
+        ReadInstanceKey(data, key);
+        CloseKey(key);
+        if (!data->IsRemove)
+            data->IsModify = 1;
+        result = 1;
+
+        if (data->IsModify && data->UpdateLegacyAgent && data->LegacyAgentExists) {
+            data->UpdateLegacyAgent = 0;
+            char* folder = nullptr;
+            if (GetLegacyAgentFolder(data, &folder) && data->DestFolder && _stricmp(folder, data->DestFolder) == 0) {
+                data->UpdateLegacyAgent = 1;
+                legacyInAgentFolder = true;
+            }
+            FreeText(folder);
+        } else {
+            data->UpdateLegacyAgent = 0;
+        }
+    }
+
+    if (data->UpdateLegacyAgent && !legacyInAgentFolder) {
+        data->UpdateLegacyAgent = 0;
+        if (!data->IsModify && !data->IsRemove) {
+            TakeOverLegacyAgent(data);
+            if (data->IsModify)
+                result = 1;
+        }
+    }
+
+    if (!data->IsModify && !data->IsRemove) {
+        NumberTitle(data);
+        return result;
+    }
+    if (data->DestFolder && ReadWorkingFolder(data) < 0)
+        result = -1;
+    return result;
+}

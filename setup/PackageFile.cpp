@@ -1,0 +1,44 @@
+#include "setup/InstallationData.h"
+#include "support/Xml.h"
+
+namespace {
+
+struct PackageField {
+    const char* Element;
+    char* InstallationData::*Field;
+};
+
+// Child elements of "Package" that fill the field of the same name, in this order.
+const PackageField kPackageFields[] = {
+    {"Company", &InstallationData::Company},     {"DestFolder", &InstallationData::DestFolder},
+    {"Comments", &InstallationData::Comments},   {"Contact", &InstallationData::Contact},
+    {"HelpLink", &InstallationData::HelpLink},   {"Publisher", &InstallationData::Publisher},
+    {"AboutLink", &InstallationData::AboutLink},
+};
+
+}  // namespace
+
+int ReadPackageFile(InstallationData* data, const char* path)
+{
+    XmlDocument document;
+    if (document.LoadFile(path) != 0)
+        return 0;
+    XmlElement* root = document.Root;
+    if (!root || !root->Name || strcmp(root->Name, "Package") != 0)
+        return 1;
+
+    const char* guid = root->GetAttribute("GUID");
+    if (!data->Instance && guid)
+        data->Instance = DuplicateTextPrefix(guid, kInstanceChars);
+    const char* partition = root->GetAttribute("PartitionId");
+    if (!data->PartitionId && partition)
+        data->PartitionId = DuplicateTextPrefix(partition, kPartitionIdChars);
+
+    // Only what the command line left empty; an element without text counts as absent.
+    for (const PackageField& field : kPackageFields) {
+        XmlElement* child = root->FindChild(field.Element);
+        if (child && child->Text && child->Text[0] && !(data->*(field.Field)))
+            data->*(field.Field) = DuplicateText(child->Text);
+    }
+    return 1;
+}

@@ -1,0 +1,437 @@
+// Building the installation data against the prefix's real registry, service manager and files.
+// The program runs in a win7 and a win98 prefix; cases for one family skip on the other.
+#include <gtest/gtest.h>
+
+#include <regex>
+
+#include "harness/TestSupport.h"
+#include "setup/InstallationData.h"
+#include "setup/PathMacros.h"
+
+using namespace xatest;
+
+namespace {
+
+const char kAgentKey[] = "SOFTWARE\\Arvane\\Agent";
+const char kRunServices[] = "Software\\Microsoft\\Windows\\CurrentVersion\\RunServices";
+
+bool IsWin9xKind()
+{
+    return WineKind().find("win98") != std::string::npos;
+}
+
+std::string Text(const char* value)
+{
+    return value ? value : "<null>";
+}
+
+void SetString(const std::string& key, const char* name, const std::string& value, DWORD type = REG_SZ)
+{
+    HKEY handle;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                                             &handle, nullptr));
+    RegSetValueExA(handle, name, 0, type, reinterpret_cast<const BYTE*>(value.c_str()), (DWORD)value.size() + 1);
+    RegCloseKey(handle);
+}
+
+void SetDword(const std::string& key, const char* name, DWORD value)
+{
+    HKEY handle;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                                             &handle, nullptr));
+    RegSetValueExA(handle, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof(value));
+    RegCloseKey(handle);
+}
+
+void DeleteTree(HKEY root, const std::string& path)
+{
+    HKEY key;
+    if (RegOpenKeyExA(root, path.c_str(), 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
+        return;
+    char name[MAX_PATH];
+    for (;;) {
+        DWORD length = sizeof(name);
+        if (RegEnumKeyExA(key, 0, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+            break;
+        DeleteTree(key, name);
+    }
+    RegCloseKey(key);
+    RegDeleteKeyA(root, path.c_str());
+}
+
+std::string InstanceKey(const std::string& instance)
+{
+    return std::string(kAgentKey) + "\\" + instance;
+}
+
+// Each case starts from a machine without agents.
+class InstallationDataTest : public testing::Test {
+protected:
+    InstallationDataTest() : scratch_("data"), log_(scratch_ / "setup.log") {}
+
+    void SetUp() override { Clean(); }
+    void TearDown() override { Clean(); }
+
+    static void Clean()
+    {
+        DeleteTree(HKEY_LOCAL_MACHINE, "SOFTWARE\\Arvane");
+        DeleteTree(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Services\\ArvaneAgent");
+        HKEY key;
+        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kRunServices, 0, KEY_ALL_ACCESS, &key) == ERROR_SUCCESS) {
+            RegDeleteValueA(key, "ArvaneAgent");
+            RegCloseKey(key);
+        }
+        SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+        SC_HANDLE service = manager ? OpenServiceA(manager, "ArvaneAgent", DELETE) : nullptr;
+        if (service) {
+            DeleteService(service);
+            CloseServiceHandle(service);
+        }
+        if (manager)
+            CloseServiceHandle(manager);
+    }
+
+    // InitInstallationData with the log in the scratch folder.
+    int Init(InstallationData& data, const std::string& commandLine)
+    {
+        return InitInstallationData(&data, (commandLine + " /l " + log_).c_str());
+    }
+
+    // The messages of the log, without time stamps.
+    std::vector<std::string> Messages() const
+    {
+        std::vector<std::string> messages;
+        for (const std::string& line : SplitLines(ReadWholeFile(log_))) {
+            size_t at = line.find("]: ");
+            messages.push_back(at == std::string::npos ? line : line.substr(at + 3));
+        }
+        return messages;
+    }
+
+    bool Logged(const std::string& message) const
+    {
+        std::vector<std::string> messages = Messages();
+        return std::find(messages.begin(), messages.end(), message) != messages.end();
+    }
+
+    // A package file; the reader takes only files that start with an XML declaration.
+    std::string WritePackage(const std::string& content)
+    {
+        std::string path = scratch_ / "Package.xml";
+        WriteWholeFile(path, content.rfind("<?xml", 0) == 0 ? content : "<?xml version=\"1.0\"?>" + content);
+        return path;
+    }
+
+    static std::string Expanded(const std::string& path)
+    {
+        char buffer[MAX_PATH];
+        return ExpandPath(path.c_str(), buffer, sizeof(buffer)) ? buffer : "<failed>";
+    }
+
+    ScratchFolder scratch_;
+    std::string log_;
+};
+
+}  // namespace
+
+TEST_F(InstallationDataTest, DestinationFromBaseOrProgramFiles)
+{
+    InstallationData base, standard;
+    ASSERT_EQ(0, Init(base, "/d C:\\Base /g I1"));
+    EXPECT_EQ("C:\\Base\\I1", Text(base.DestFolder));
+    ASSERT_EQ(0, Init(standard, "/g I1"));
+    EXPECT_EQ(Expanded("%ProgramFiles%\\Arvane\\I1"), Text(standard.DestFolder));
+    EXPECT_EQ("Arvane", Text(standard.Company));
+    EXPECT_EQ("Arvane", Text(standard.Publisher));
+    EXPECT_EQ("Arvane Agent", Text(standard.Title));
+    EXPECT_EQ(std::string(kAgentKey) + "\\I1", Text(standard.DestRegKey));
+    char module[MAX_PATH];
+    GetModuleFileNameA(nullptr, module, sizeof(module));
+    std::string folder = module;
+    EXPECT_EQ(folder.substr(0, folder.rfind('\\')), Text(standard.SrcFolder));
+    EXPECT_EQ(IsWin9xKind() ? 1 : 0, standard.IsWin9x);
+    EXPECT_TRUE(Logged(IsWin9xKind() ? "OS is Win98 platform." : "OS is WinNT platform."));
+}
+
+TEST_F(InstallationDataTest, MissingInvalidAndUnexpandableIdsAndFolders)
+{
+    InstallationData missing;
+    EXPECT_EQ(-1, Init(missing, "/G ABC"));
+    EXPECT_TRUE(Logged("Product instance GUID is missing. Setup aborted."));
+
+    for (const char* id : {"..\\..", "\".\"", "..", "C:", "a/b", "a*", "a?", "\"<x\"", "\"x>\"", "\"a|b\"", "\"a\tb\"",
+                           "a\x01", "I1."}) {
+        DeleteFileA(log_.c_str());
+        InstallationData data;
+        EXPECT_EQ(-1, Init(data, std::string("/g ") + id)) << id;
+        EXPECT_TRUE(Logged("Product instance GUID is invalid. Setup aborted.")) << id;
+        EXPECT_FALSE(Logged("> Instance = " + Text(data.Instance))) << "no dump for " << id;
+    }
+    // An empty GUID attribute would name the company folder itself.
+    DeleteFileA(log_.c_str());
+    InstallationData empty;
+    EXPECT_EQ(-1, Init(empty, "/f " + WritePackage("<Package GUID=\"\"/>")));
+    EXPECT_EQ("", Text(empty.Instance));
+    EXPECT_TRUE(Logged("Product instance GUID is invalid. Setup aborted."));
+
+    DeleteFileA(log_.c_str());
+    InstallationData tooLong;
+    EXPECT_EQ(-1, Init(tooLong, "/g I1 /d C:\\" + std::string(260, 'd')));
+    EXPECT_EQ("", Text(tooLong.DestFolder));
+    std::vector<std::string> messages = Messages();
+    ASSERT_GE(messages.size(), 2u);
+    EXPECT_EQ("Invalid destination folder!", messages[messages.size() - 2]);
+    EXPECT_EQ("Failed initializing installation data", messages.back());
+}
+
+TEST_F(InstallationDataTest, PackageFileFillsOnlyWhatTheCommandLineLeftEmpty)
+{
+    std::string package = WritePackage(
+        "<?xml version=\"1.0\"?>\r\n<Package GUID=\"0123456789ABCDEF0123456789\" "
+        "PartitionId=\"abcdefghijklmnopqrstuvwxyz0123\">\r\n"
+        "  <Company>Other</Company><Comments></Comments><Contact>Someone</Contact>\r\n"
+        "  <HelpLink>http://help</HelpLink><Publisher>Pub</Publisher><AboutLink>http://about</AboutLink>\r\n"
+        "  <DestFolder>C:\\Pkg</DestFolder><Contact>Second</Contact>\r\n"
+        "</Package>\r\n");
+    InstallationData fromFile, overridden;
+    ASSERT_EQ(0, Init(fromFile, "/f " + package));
+    EXPECT_EQ("0123456789ABCDEF0123", Text(fromFile.Instance));
+    EXPECT_EQ("abcdefghijklmnopqrstuvwxyz", Text(fromFile.PartitionId));
+    EXPECT_EQ("Other", Text(fromFile.Company));
+    EXPECT_EQ("Other Agent", Text(fromFile.Title));
+    EXPECT_EQ(nullptr, fromFile.Comments) << "an empty element counts as absent";
+    EXPECT_EQ("Someone", Text(fromFile.Contact)) << "the first element of a name counts";
+    EXPECT_EQ("http://help", Text(fromFile.HelpLink));
+    EXPECT_EQ("Pub", Text(fromFile.Publisher));
+    EXPECT_EQ("http://about", Text(fromFile.AboutLink));
+    EXPECT_EQ("C:\\Pkg\\0123456789ABCDEF0123", Text(fromFile.DestFolder));
+
+    ASSERT_EQ(0, Init(overridden, "/g I1 /o Acme /v P1 /f " + package));
+    EXPECT_EQ("I1", Text(overridden.Instance));
+    EXPECT_EQ("Acme", Text(overridden.Company));
+    EXPECT_EQ("P1", Text(overridden.PartitionId));
+
+    // Another root element, or no file at all, leaves the command line alone.
+    InstallationData otherRoot, noFile;
+    ASSERT_EQ(0, Init(otherRoot, "/g I1 /f " + WritePackage("<Packages GUID=\"X\"><Company>C</Company></Packages>")));
+    EXPECT_EQ("Arvane", Text(otherRoot.Company));
+    ASSERT_EQ(0, Init(noFile, "/g I1 /f " + scratch_ / "missing.xml"));
+    EXPECT_EQ("Arvane", Text(noFile.Company));
+}
+
+TEST_F(InstallationDataTest, RegisteredInstanceOverridesTheCommandLine)
+{
+    SetString(InstanceKey("I1"), "Title", "Registered Agent");
+    SetString(InstanceKey("I1"), "Path", "C:\\Registered\\I1");
+    SetString(InstanceKey("I1"), "Provider", "RegCorp");
+    SetDword(InstanceKey("I1"), "NoShortCut", 0);
+    SetDword(InstanceKey("I1"), "NoAddRemove", 1);
+
+    InstallationData update;
+    ASSERT_EQ(0, Init(update, "/g I1 /d C:\\Other /o CmdCorp /j"));
+    EXPECT_EQ("Registered Agent", Text(update.Title));
+    EXPECT_EQ("C:\\Registered\\I1", Text(update.DestFolder));
+    EXPECT_EQ("RegCorp", Text(update.Company));
+    EXPECT_EQ(0, update.bNoShortcut) << "NoShortCut 0 clears /j";
+    EXPECT_EQ(1, update.bNoAddRemove);
+    EXPECT_EQ(1, update.IsModify);
+    EXPECT_EQ(0, update.IsRemove);
+
+    InstallationData removal;
+    ASSERT_EQ(0, Init(removal, "/g I1 /r"));
+    EXPECT_EQ(0, removal.IsModify);
+    EXPECT_EQ(1, removal.IsRemove);
+
+    // Values of the wrong type or size do not count.
+    SetString(InstanceKey("I1"), "NoAddRemove", "1");
+    SetString(InstanceKey("I1"), "Path", "C:\\NotUsed", REG_BINARY);
+    InstallationData wrongTypes;
+    ASSERT_EQ(0, Init(wrongTypes, "/g I1 /d C:\\Other"));
+    EXPECT_EQ(0, wrongTypes.bNoAddRemove);
+    EXPECT_EQ("C:\\Other\\I1", Text(wrongTypes.DestFolder));
+}
+
+TEST_F(InstallationDataTest, NewTitlesAreNumberedAfterTheHighestInUse)
+{
+    SetString(InstanceKey("A"), "Title", "Acme Agent");
+    SetString(InstanceKey("B"), "Title", "Acme Agent #3");
+    SetString(InstanceKey("C"), "Title", "Other Agent #9");
+    InstallationData fourth;
+    ASSERT_EQ(0, Init(fourth, "/g NEW /o Acme"));
+    EXPECT_EQ("Acme Agent #4", Text(fourth.Title));
+
+    Clean();
+    SetString(InstanceKey("A"), "Title", "acme agent");
+    SetString(InstanceKey("B"), "Title", "Acme Agent Pro", REG_EXPAND_SZ);  // only REG_SZ counts
+    InstallationData second;
+    ASSERT_EQ(0, Init(second, "/g NEW /o Acme"));
+    EXPECT_EQ("Acme Agent #2", Text(second.Title));
+
+    Clean();
+    SetString("SYSTEM\\CurrentControlSet\\Services\\ArvaneAgent", "DisplayName", "ACME AGENT (legacy)");
+    InstallationData afterLegacy;
+    ASSERT_EQ(0, Init(afterLegacy, "/g NEW /o Acme"));
+    EXPECT_EQ("Acme Agent #2", Text(afterLegacy.Title));
+
+    Clean();
+    InstallationData first;
+    ASSERT_EQ(0, Init(first, "/g NEW /o Acme"));
+    EXPECT_EQ("Acme Agent", Text(first.Title));
+}
+
+TEST_F(InstallationDataTest, WorkingFolderFromTheAgentsConfigurationFile)
+{
+    struct Row {
+        std::string Content;
+        std::string Expected;
+    } rows[] = {
+        {"[Agent]\r\nAgent_Temp_Dir   C:\\work\\dir\r\nOther=1\r\n", "C:\\work\\dir"},
+        {"Agent_Temp_Dir=C:\\x", "=C:\\x"},
+        {"agent_temp_dir C:\\lower\r\nAgent_Temp_Dir \t C:\\tab\nnext", "C:\\tab"},
+        {"Agent_Temp_Dir\r\n", ""},
+        {"Agent_Temp_Dir " + std::string(300, 'w'), std::string(259, 'w')},
+        {"nothing here", "<null>"},
+    };
+    std::string folder = scratch_ / "I1";
+    CreateDirectoryA(folder.c_str(), nullptr);
+    SetString(InstanceKey("I1"), "Path", folder);
+    for (const Row& row : rows) {
+        WriteWholeFile(folder + "\\ArvaneD.ini", row.Content);
+        InstallationData data;
+        ASSERT_EQ(0, Init(data, "/g I1"));
+        EXPECT_EQ(row.Expected, Text(data.AgentWorkingFolder)) << row.Content;
+    }
+
+    // Only updates and removals read it.
+    Clean();
+    InstallationData fresh;
+    ASSERT_EQ(0, Init(fresh, "/g I1 /d " + scratch_.Path()));
+    EXPECT_EQ(folder, Text(fresh.DestFolder));
+    EXPECT_EQ(nullptr, fresh.AgentWorkingFolder);
+}
+
+TEST_F(InstallationDataTest, NothingIsLoggedWithoutTheLogOption)
+{
+    char temp[MAX_PATH];
+    GetTempPathA(sizeof(temp), temp);
+    InstallationData good, bad;
+    EXPECT_EQ(0, InitInstallationData(&good, "/g I1 /d C:\\Base"));
+    EXPECT_EQ(-1, InitInstallationData(&bad, "/s"));
+    EXPECT_FALSE(FileExistsAt(std::string(temp) + "XASetup.log"));
+    EXPECT_FALSE(FileExistsAt(log_));
+    EXPECT_EQ(nullptr, good.Log.Mutex);
+}
+
+TEST_F(InstallationDataTest, LegacyServiceIsTakenOverOrUpdatedInPlace)
+{
+    if (IsWin9xKind())
+        GTEST_SKIP() << "services exist on Windows NT only";
+    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    ASSERT_NE(nullptr, manager);
+    SC_HANDLE service = CreateServiceA(manager, "ArvaneAgent", "Arvane Agent", SERVICE_ALL_ACCESS,
+                                       SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
+                                       "\"C:\\Legacy Agent\\Bin\\AgentCore.exe\" -service", nullptr, nullptr,
+                                       nullptr, nullptr, nullptr);
+    ASSERT_NE(nullptr, service) << GetLastError();
+    CloseServiceHandle(service);
+    CloseServiceHandle(manager);
+
+    InstallationData takeOver;
+    ASSERT_EQ(0, Init(takeOver, "/g I1 /u"));
+    EXPECT_EQ(1, takeOver.LegacyAgentExists);
+    EXPECT_EQ(1, takeOver.UpdateLegacyAgent);
+    EXPECT_EQ(1, takeOver.IsModify);
+    EXPECT_EQ("C:\\Legacy Agent\\Bin", Text(takeOver.DestFolder));
+
+    InstallationData notAsked;
+    ASSERT_EQ(0, Init(notAsked, "/g I1"));
+    EXPECT_EQ(1, notAsked.LegacyAgentExists);
+    EXPECT_EQ(0, notAsked.UpdateLegacyAgent);
+    EXPECT_EQ(0, notAsked.IsModify);
+    EXPECT_EQ("Arvane Agent #2", Text(notAsked.Title)) << "the legacy service's display name is in use";
+
+    // An instance key whose folder is the legacy agent's (any case): updated in place.
+    SetString(InstanceKey("I1"), "Path", "c:\\legacy agent\\BIN");
+    InstallationData inPlace;
+    ASSERT_EQ(0, Init(inPlace, "/g I1 /u"));
+    EXPECT_EQ(1, inPlace.UpdateLegacyAgent);
+    EXPECT_EQ(1, inPlace.IsModify);
+    EXPECT_EQ("c:\\legacy agent\\BIN", Text(inPlace.DestFolder));
+
+    // Elsewhere: a plain update; and a removal never takes over.
+    SetString(InstanceKey("I1"), "Path", "C:\\Elsewhere");
+    InstallationData elsewhere, removal;
+    ASSERT_EQ(0, Init(elsewhere, "/g I1 /u"));
+    EXPECT_EQ(0, elsewhere.UpdateLegacyAgent);
+    EXPECT_EQ(1, elsewhere.IsModify);
+    ASSERT_EQ(0, Init(removal, "/g OTHER /u /r"));
+    EXPECT_EQ(0, removal.UpdateLegacyAgent);
+    EXPECT_EQ(0, removal.IsModify);
+}
+
+TEST_F(InstallationDataTest, LegacyRunServicesValueOnWindows9x)
+{
+    if (!IsWin9xKind())
+        GTEST_SKIP() << "the RunServices registration is the Windows 9x form";
+    SetString(kRunServices, "ArvaneAgent", "C:\\LEGACY98\\AGENTCORE.EXE");
+    InstallationData data;
+    ASSERT_EQ(0, Init(data, "/g I1 /u"));
+    EXPECT_EQ(1, data.IsWin9x);
+    EXPECT_EQ(1, data.LegacyAgentExists);
+    EXPECT_EQ(1, data.UpdateLegacyAgent);
+    EXPECT_EQ(1, data.IsModify);
+    EXPECT_EQ("C:\\LEGACY98", Text(data.DestFolder));
+
+    char* folder = nullptr;
+    EXPECT_EQ(1, GetLegacyAgentFolder(&data, &folder));
+    EXPECT_EQ("C:\\LEGACY98", Text(folder));
+    FreeText(folder);
+}
+
+TEST_F(InstallationDataTest, DumpOfARepresentativeRun)
+{
+    InstallationData data;
+    ASSERT_EQ(0, Init(data, "/g I1 /s /e /d C:\\Agents /m \"A comment\" /v PART1"));
+    std::vector<std::string> expected = {
+        std::string(64, '='),
+        "Agent setup started!",
+        "Command line parsing completed. Result: Succeeded",
+        IsWin9xKind() ? "OS is Win98 platform." : "OS is WinNT platform.",
+        "<os name>",
+        "> Instance = I1",
+        "> Partition ID = PART1",
+        "> SrcFolder = " + Text(data.SrcFolder),
+        "> DestFolder = C:\\Agents\\I1",
+        "> IsSilent = Yes",
+        "> IsRemove = No",
+        "> UpdateLegacyAgent = No",
+        "> RunProgram = Yes",
+        "> NoInteract = No",
+        "> ShowProgress = No",
+        "> IsModify = No",
+        "> bNoDriver = No",
+        "> Company = Arvane",
+        "> Comments = A comment",
+        "> Contact = ",
+        "> HelpLink = ",
+        "> Publisher = Arvane",
+        "> AboutLink = ",
+        "> Title = Arvane Agent",
+        "> DestRegKey = SOFTWARE\\Arvane\\Agent\\I1",
+        "> AgentWorkingFolder = ",
+        "> LegacyAgentExists = No",
+        "> RunAsTemp = No",
+        "> bNoShortcut = No",
+        "> bNoAddRemove = No",
+        "> bDontStartAgent = No",
+    };
+    std::vector<std::string> messages = Messages();
+    ASSERT_EQ(expected.size(), messages.size());
+    for (size_t i = 0; i < expected.size(); ++i) {
+        if (expected[i] == "<os name>")
+            EXPECT_TRUE(std::regex_match(messages[i], std::regex("OS is Windows .+\\.|Failed to retrieve OS name\\.")))
+                << messages[i];
+        else
+            EXPECT_EQ(expected[i], messages[i]) << "line " << i;
+    }
+}
