@@ -109,6 +109,23 @@ struct Installer {
     // Title or Company is missing, or the low 16 bits of the deletion's HRESULT.
     int RemoveAgentShortcut();
     // --- end of agent settings, uninstall entry, package file and shortcut ------------------
+    // ---- Network drivers and the layered provider (network/Drivers.cpp) ----
+    // Installs the drivers and the provider library when this run may own them, taking the
+    // ownership first. Failures are logged and absorbed: always 0.
+    int InstallDrivers();
+    // In a removal run of the owning instance: gives up the ownership and removes the drivers
+    // and the provider. Always 0.
+    int RemoveDrivers();
+    // Takes the provider out of the Winsock catalogue and deletes its library; the result of
+    // the catalogue removal (the library stays when it is not 0).
+    int RemoveNetworkLayer();
+    // 1 on x64 Windows, else 0 (Itanium included).
+    static int Is64BitWindows();
+    // Reads DriverControl into buffer; 0 or a Windows error code (buffer untouched then).
+    static int GetDriverControl(char* buffer, DWORD size);
+    // Writes owner into DriverControl, or deletes the value for null; 0 or a Windows error code.
+    static int SetDriverControl(const char* owner);
+    // ---- end of network drivers ----
 };
 
 enum { kTargetMacroChars = 511 };
