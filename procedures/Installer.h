@@ -126,6 +126,20 @@ struct Installer {
     // Writes owner into DriverControl, or deletes the value for null; 0 or a Windows error code.
     static int SetDriverControl(const char* owner);
     // ---- end of network drivers ----
+    // --- Process control and the agent's shutdown (control/UserTask.cpp, control/AgentShutdown.cpp)
+
+    // Stops the agent's per-user task UserTray.exe of DestFolder (nothing on Windows 9x): signals
+    // its exit event, then closes its windows, then terminates it. 0 when it is gone, else the
+    // error, which is logged.
+    int StopUserTask();
+
+    // Stops the running agent: its service (not on Windows 9x), then the agent itself through the
+    // shutdown request on its pipe, then waits up to two minutes for AgentCore.exe of DestFolder
+    // to end. 0 when the service stopped or is missing, or the agent ended within the wait; else
+    // the error of the service stop, or -1 (0xFFFFFFFF) on Windows 9x.
+    int StopAgentService();
+
+    // --- end of process control
 };
 
 enum { kTargetMacroChars = 511 };
