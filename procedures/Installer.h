@@ -77,6 +77,56 @@ struct Installer {
     // macro cannot be expanded, the result is empty or does not fit in MAX_PATH (logged).
     char* BuildItemPath(const char* folder, const char* name) const;
 
+    // --- Agent settings, uninstall entry, package file and shortcut -------------------------
+    // (procedures/AgentRegistry.cpp, UninstallEntry.cpp, PackageInfoFile.cpp, Shortcuts.cpp)
+
+    // Writes the instance key under SOFTWARE\Arvane\Agent, the settings taken over from an
+    // older-generation agent during its update, and (except on Windows 9x) the Run value that
+    // starts the user task. Returns 0 or the registry error that stopped it.
+    int WriteAgentRegistry();
+
+    // Deletes the instance key, the common keys once no instance is left, and the Run value.
+    // Returns 0, or -1 when the instance key could not be deleted; never stops early.
+    int RemoveAgentRegistry();
+
+    // Writes the instance's entry in the system's list of installed programs; isUpdate keeps a
+    // display name that is already set. Best effort: always returns 0.
+    int WriteUninstallEntry(int isUpdate);
+
+    // Deletes the instance's uninstall entry; the result is the deletion's registry code.
+    int RemoveUninstallEntry();
+
+    // Writes Package.xml with the instance id into the agent folder; keepExisting leaves an
+    // existing file alone. Returns 0 or the error of creating or writing the file.
+    int WritePackageFile(int keepExisting);
+
+    // Creates the Start-menu link to the agent in the company's program group; onlyIfMissing
+    // leaves an existing link alone. Returns 0, 87 when Title, Company or DestFolder is missing,
+    // or the low 16 bits of the failing HRESULT.
+    int CreateAgentShortcut(int onlyIfMissing);
+
+    // Deletes the agent's link and then the program group when it is empty. Returns 0, 87 when
+    // Title or Company is missing, or the low 16 bits of the deletion's HRESULT.
+    int RemoveAgentShortcut();
+    // --- end of agent settings, uninstall entry, package file and shortcut ------------------
+    // ---- Network drivers and the layered provider (network/Drivers.cpp) ----
+    // Installs the drivers and the provider library when this run may own them, taking the
+    // ownership first. Failures are logged and absorbed: always 0.
+    int InstallDrivers();
+    // In a removal run of the owning instance: gives up the ownership and removes the drivers
+    // and the provider. Always 0.
+    int RemoveDrivers();
+    // Takes the provider out of the Winsock catalogue and deletes its library; the result of
+    // the catalogue removal (the library stays when it is not 0).
+    int RemoveNetworkLayer();
+    // 1 on x64 Windows, else 0 (Itanium included).
+    static int Is64BitWindows();
+    // Reads DriverControl into buffer; 0 or a Windows error code (buffer untouched then).
+    static int GetDriverControl(char* buffer, DWORD size);
+    // Writes owner into DriverControl, or deletes the value for null; 0 or a Windows error code.
+    static int SetDriverControl(const char* owner);
+    // ---- end of network drivers ----
+
     // --- Add-ons and the remote-control viewer (control/AddOns.cpp, control/RemoteControlViewer.cpp;
     // limits and helpers in control/AgentLeftovers.h)
 
