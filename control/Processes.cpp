@@ -315,15 +315,17 @@ HMODULE LoadPsapi(const char* folder)
     HMODULE psapi = LoadSystemLibrary("psapi.dll");
     if (psapi)
         return psapi;
+    // Only a folder named in full: the normal search would take a psapi.dll planted beside this
+    // program (a temporary folder, for the removal's copy) and run it elevated.
+    if (!folder || !*folder)
+        return nullptr;
     char path[MAX_PATH] = "";
-    if (folder && *folder) {
-        if (!CopyText(path, sizeof(path), folder))
-            return nullptr;
-        const unsigned char* last = _mbsrchr(reinterpret_cast<const unsigned char*>(path), '\\');
-        bool endsWithSeparator = last && last[1] == '\0';
-        if (!endsWithSeparator && !AppendText(path, sizeof(path), "\\"))
-            return nullptr;
-    }
+    if (!CopyText(path, sizeof(path), folder))
+        return nullptr;
+    const unsigned char* last = _mbsrchr(reinterpret_cast<const unsigned char*>(path), '\\');
+    bool endsWithSeparator = last && last[1] == '\0';
+    if (!endsWithSeparator && !AppendText(path, sizeof(path), "\\"))
+        return nullptr;
     if (!AppendText(path, sizeof(path), "psapi.dll"))
         return nullptr;
     return LoadLibraryA(path);

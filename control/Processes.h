@@ -29,8 +29,8 @@ int GetFileIdentity(const char* path, BY_HANDLE_FILE_INFORMATION* info, bool dir
 // but for letter case are the same without looking at the disk; otherwise both must exist.
 int IsSameFile(const char* a, const char* b, bool directory);
 
-// Loads psapi.dll from the system folder, else from folder (null: the normal search, for
-// Windows NT 4, where programs carry psapi.dll themselves). Null when neither loads.
+// Loads psapi.dll from the system folder, else from folder when one is given (never through
+// the normal search order). Null when neither loads.
 HMODULE LoadPsapi(const char* folder);
 
 // Appends to ids (as 32-bit values) the id of every process started from the file at path.
