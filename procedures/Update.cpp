@@ -3,7 +3,7 @@
 #include <string.h>
 
 #include "control/ServiceManager.h"
-#include "procedures/FileInstall.h"
+#include "procedures/FileRemoval.h"
 #include "procedures/Installer.h"
 #include "resources/resource.h"
 #include "setup/PathMacros.h"
@@ -57,7 +57,7 @@ void Installer::RemoveLegacyAgentLeftovers()
     FormatText(source, sizeof(source), "%%ProgramFiles%%\\InstallShield Installation Information\\%s",
                kLegacyProductCode);
     if (ExpandPath(source, folder, sizeof(folder)) != 0)
-        (void)RemoveFolderTree(folder);
+        (void)RemoveFolderTree(Data, folder);
 }
 
 int Installer::UpdateExistingAgent()
