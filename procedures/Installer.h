@@ -1,6 +1,8 @@
 #pragma once
 // The object on which the procedures and the operations they share run.
 
+#include <windows.h>
+
 #include "setup/InstallationData.h"
 
 struct Installer {
@@ -27,6 +29,86 @@ struct Installer {
     // set) and, but for the legacy one, its Safe Mode keys. 0 also when it did not exist; a
     // failure is logged and returned.
     int RemoveAgentService();
+
+    // File installation (procedures/FileInstall.cpp).
+
+    // Copies fileName from srcFolder to destFolder (under destName when given), deciding by the
+    // flags (procedures/FileInstall.h), then by versions, then by write times; a locked
+    // destination is replaced at the next restart (RebootRequired is then set). Both folders may
+    // hold target macros. Returns 0 when the destination holds the file afterwards,
+    // kSourceFileMissing, -1 for unusable arguments or folders, 206 for a path that does not fit
+    // in MAX_PATH, or the error of the deferred replacement.
+    int InstallFile(const char* srcFolder, const char* fileName, const char* destFolder,
+                    const char* destName, DWORD flags);
+
+    // Copies source over destination; when that fails, clears the destination's read-only and
+    // hidden attributes and tries again; when that fails too, replaces it at the next restart.
+    // Returns 0 or the error of the deferred replacement.
+    int CopyOrDefer(const char* source, const char* destination);
+
+    // Restart-time operations (procedures/RestartOperations.cpp); WinInit.ini on Windows 9x,
+    // the system's pending rename list otherwise.
+
+    // Copies source to a new "~" temporary file beside target and schedules it to replace
+    // target at the next restart. Returns 0 or a Windows error code (87 for a null argument).
+    int ReplaceFileAtRestart(const char* source, const char* target);
+
+    // Schedules path for deletion at the next restart. Returns 0 or a Windows error code (87 for
+    // a null path).
+    int DeleteFileAtRestart(const char* path);
+
+    // The agent's file table (procedures/AgentFileTable.cpp).
+
+    // Copies every installable row of the table from SrcFolder, moving the bar from
+    // progressBase. Returns 0 or the result of the row that stopped the walk.
+    int CopyAgentFiles(int progressBase);
+
+    // Removes every removable row of the table, moving the bar from progressBase.
+    void RemoveAgentFiles(int progressBase);
+
+    // Removal of one item (procedures/FileRemoval.cpp).
+
+    // Removes folder\name, every file matching a wildcard name, or the folder tree itself when
+    // name is null, and logs the outcome. Returns 0, or 14 when the path cannot be built.
+    int RemoveFileItem(const char* folder, const char* name);
+
+    // The expanded folder joined with a backslash and name (the folder alone for a null name)
+    // as a new heap text that the caller frees with FreeText; null when the folder is null, a
+    // macro cannot be expanded, the result is empty or does not fit in MAX_PATH (logged).
+    char* BuildItemPath(const char* folder, const char* name) const;
+
+    // --- Agent settings, uninstall entry, package file and shortcut -------------------------
+    // (procedures/AgentRegistry.cpp, UninstallEntry.cpp, PackageInfoFile.cpp, Shortcuts.cpp)
+
+    // Writes the instance key under SOFTWARE\Arvane\Agent, the settings taken over from an
+    // older-generation agent during its update, and (except on Windows 9x) the Run value that
+    // starts the user task. Returns 0 or the registry error that stopped it.
+    int WriteAgentRegistry();
+
+    // Deletes the instance key, the common keys once no instance is left, and the Run value.
+    // Returns 0, or -1 when the instance key could not be deleted; never stops early.
+    int RemoveAgentRegistry();
+
+    // Writes the instance's entry in the system's list of installed programs; isUpdate keeps a
+    // display name that is already set. Best effort: always returns 0.
+    int WriteUninstallEntry(int isUpdate);
+
+    // Deletes the instance's uninstall entry; the result is the deletion's registry code.
+    int RemoveUninstallEntry();
+
+    // Writes Package.xml with the instance id into the agent folder; keepExisting leaves an
+    // existing file alone. Returns 0 or the error of creating or writing the file.
+    int WritePackageFile(int keepExisting);
+
+    // Creates the Start-menu link to the agent in the company's program group; onlyIfMissing
+    // leaves an existing link alone. Returns 0, 87 when Title, Company or DestFolder is missing,
+    // or the low 16 bits of the failing HRESULT.
+    int CreateAgentShortcut(int onlyIfMissing);
+
+    // Deletes the agent's link and then the program group when it is empty. Returns 0, 87 when
+    // Title or Company is missing, or the low 16 bits of the deletion's HRESULT.
+    int RemoveAgentShortcut();
+    // --- end of agent settings, uninstall entry, package file and shortcut ------------------
 };
 
 enum { kTargetMacroChars = 511 };

@@ -1,0 +1,160 @@
+#include "procedures/AgentFileTable.h"
+
+#include "procedures/FileInstall.h"
+#include "procedures/FileRemoval.h"
+#include "procedures/Installer.h"
+#include "resources/resource.h"
+#include "setup/SetupApp.h"
+#include "setup/SetupLog.h"
+#include "support/Text.h"
+
+namespace {
+
+// Program files: always replaced.
+const DWORD kProgram = FileInstall | FileRemove | FileForceCopy;
+// Configuration and logs: copied only when missing here and present in the source.
+const DWORD kSettings = FileInstall | FileRemove | FileKeepExisting | FileIgnoreError;
+// Written later by the agent or by setup, or left by earlier versions: removed, never copied.
+const DWORD kCreated = FileRemove;
+
+const char kAgent[] = "$TARGETDIR$";
+const char kDrivers[] = "$TARGETDIR$\\drivers";
+const char kWork[] = "$AGENTTEMPDIR$";
+
+}  // namespace
+
+const AgentFileRow AgentFileTable[] = {
+    // The agent's files.
+    {kAgent, "XASetup.exe", kProgram},
+    {kAgent, "AgentCore.exe", kProgram},
+    {kAgent, "UserTray.exe", kProgram},
+    {kAgent, "EvtMsg64.exe", kProgram},
+    {kAgent, "PortProbe.exe", kProgram},
+    {kAgent, "libcmx.dgst", kProgram},
+    {kAgent, "AgentExt.dll", kProgram},
+    {kAgent, "EventHook.dll", kProgram},
+    {kAgent, "LogScan.dll", kProgram},
+    {kAgent, "psapi.dll", kCreated},
+    {kAgent, "sporder.dll", kProgram},
+    {kAgent, "libcmx.dll", kProgram},
+    {kDrivers, "ArvaneD.VXD", kProgram},
+    {kDrivers, "XAPFA.sys", kProgram},
+    {kDrivers, "XAPFA64.sys", kProgram},
+    {kDrivers, "ArvaneSP.dll", kProgram},
+    {kAgent, "ArvaneD.ini", kSettings},
+    {kAgent, "ArvaneFW.ini", kSettings},
+    {kAgent, "AgtFirewall.log", kSettings},
+    {kAgent, "AgtAgent.log", kSettings},
+    {kAgent, "AgtError.log", kSettings},
+    {kAgent, "AgtStats.log", kSettings},
+    {kAgent, "agentUpdated.txt", kCreated},
+    {kAgent, "UpdHelper.exe", kCreated},
+    {kAgent, "ArvaneD.bak", kCreated},
+    {kAgent, "auditCache.txt", kCreated},
+    {kAgent, "lastCheck.txt", kCreated},
+    {kAgent, "uiLang.xml", kCreated},
+    {kAgent, "evtFilter.xml", kCreated},
+    {kAgent, "evtFilterEx.xml", kCreated},
+    {kAgent, "AgentExt.bak", kCreated},
+    {kAgent, "EventHook.bak", kCreated},
+    {kAgent, "LogScan.bak", kCreated},
+    {kAgent, "AgentCore.log", kCreated},
+    {kAgent, "AgentCore.log1", kCreated},
+    {kAgent, "Package.xml", kCreated},
+    // The agent folder's sub-folders, then the folder itself with whatever else it holds.
+    {"$TARGETDIR$\\Custom", nullptr, kCreated},
+    {"$TARGETDIR$\\Temp", nullptr, kCreated},
+    {"$TARGETDIR$\\Drivers", nullptr, kCreated},
+    {"$TARGETDIR$\\ExtDlls", nullptr, kCreated},
+    {kAgent, nullptr, kCreated},
+    // The tools and scratch files in the working folder, which itself stays.
+    {kWork, "NetProbe.exe", kCreated},
+    {kWork, "NetProbe.dll", kCreated},
+    {kWork, "PatchScan.exe", kCreated},
+    {kWork, "PatchScan.xml", kCreated},
+    {kWork, "SwInventory.exe", kCreated},
+    {kWork, "SwInventory.xml", kCreated},
+    {kWork, "HwInventory.exe", kCreated},
+    {kWork, "HwInventory.xml", kCreated},
+    {kWork, "DiskCheck.exe", kCreated},
+    {kWork, "DiskCheck.txt", kCreated},
+    {kWork, "EventDump.exe", kCreated},
+    {kWork, "EventDump.txt", kCreated},
+    {kWork, "RegExport.exe", kCreated},
+    {kWork, "RegExport.txt", kCreated},
+    {kWork, "RemoteExec.exe", kCreated},
+    {kWork, "RemoteExec.log", kCreated},
+    {kWork, "ScriptHost.exe", kCreated},
+    {kWork, "RunScript.vbs", kCreated},
+    {kWork, "RunScript.cmd", kCreated},
+    {kWork, "Cleanup.bat", kCreated},
+    {kWork, "ToolLib.dll", kCreated},
+    {kWork, "ToolLib64.dll", kCreated},
+    {kWork, "Unzip.exe", kCreated},
+    {kWork, "Download.tmp", kCreated},
+    {kWork, "Monitor.xml", kCreated},
+    {kWork, "Services.xml", kCreated},
+    {kWork, "Processes.xml", kCreated},
+    {kWork, "Updates.xml", kCreated},
+    {kWork, "Network.txt", kCreated},
+    {kWork, "Printers.txt", kCreated},
+    {kWork, "Users.txt", kCreated},
+    {kWork, "ToolsVersion.txt", kCreated},
+    {kWork, "scan????.tmp", kCreated},
+    {kWork, "*.dmp", kCreated},
+    // The working folder's sub-folders.
+    {"$AGENTTEMPDIR$\\LogConfig", nullptr, kCreated},
+    {"$AGENTTEMPDIR$\\Logs", nullptr, kCreated},
+    {"$AGENTTEMPDIR$\\MonitorSets", nullptr, kCreated},
+    {"$AGENTTEMPDIR$\\scan", nullptr, kCreated},
+    {nullptr, nullptr, 0},
+};
+
+static_assert(sizeof(AgentFileTable) / sizeof(AgentFileTable[0]) == kAgentFileRows + 1,
+              "the table has its rows and the terminator");
+
+int Installer::CopyAgentFiles(int progressBase)
+{
+    int result = 0;
+    for (int i = 0; AgentFileTable[i].Folder; ++i) {
+        const AgentFileRow& row = AgentFileTable[i];
+        if (row.Flags & FileInstall) {
+            int code = InstallFile(Data->SrcFolder, row.Name, row.Folder, nullptr, row.Flags);
+            if (code != 0 && !(row.Flags & FileIgnoreError)) {
+                result = code;
+                break;
+            }
+        }
+        g_SetupApp.SetDetailText(0, AgentFileProgress(progressBase, i));
+    }
+
+    // Agents for systems without psapi.dll brought their own copy; where the system has one,
+    // the private copy would only shadow it.
+    char systemCopy[MAX_PATH];
+    char agentCopy[MAX_PATH];
+    UINT length = GetSystemDirectoryA(systemCopy, sizeof(systemCopy));
+    if (length == 0 || length >= sizeof(systemCopy))
+        return result;
+    if (systemCopy[length - 1] != '\\' && !AppendText(systemCopy, sizeof(systemCopy), "\\"))
+        return result;
+    if (!AppendText(systemCopy, sizeof(systemCopy), "psapi.dll") || !FileExists(systemCopy))
+        return result;
+    if (!Data->DestFolder)
+        return result;
+    if (!JoinPath(agentCopy, Data->DestFolder, "psapi.dll")) {
+        LogMessage(Data, "Path is too long: \"%s\\psapi.dll\".", Data->DestFolder);
+        return result;
+    }
+    ForceDeleteFile(agentCopy);
+    return result;
+}
+
+void Installer::RemoveAgentFiles(int progressBase)
+{
+    for (int i = 0; AgentFileTable[i].Folder; ++i) {
+        const AgentFileRow& row = AgentFileTable[i];
+        if (row.Flags & FileRemove)
+            RemoveFileItem(row.Folder, row.Name);
+        g_SetupApp.SetDetailText(0, AgentFileProgress(progressBase, i));
+    }
+}

@@ -1,0 +1,25 @@
+#pragma once
+// Every file and folder that belongs to an installed agent, in the order of copying and of
+// removal (folders after the files in them). Folders hold the target macros $TARGETDIR$ (the
+// agent folder) or $AGENTTEMPDIR$ (the agent's working folder); a null name stands for the folder
+// itself, and a name may hold the wildcards '?' and '*'. Flags are those of
+// procedures/FileInstall.h. A row with a null folder ends the table.
+
+#include <windows.h>
+
+struct AgentFileRow {
+    const char* Folder;
+    const char* Name;
+    DWORD Flags;
+};
+
+extern const AgentFileRow AgentFileTable[];
+
+enum { kAgentFileRows = 79 };  // rows before the terminator
+
+// The bar's position after row index (from 0) of a walk that starts at base: the walk moves it
+// by 60 points over the table, so 0..56 from 0 and 20..76 from 20.
+inline int AgentFileProgress(int base, int index)
+{
+    return base + (60 * index) / 83;
+}

@@ -1,0 +1,282 @@
+#include "procedures/FileInstall.h"
+
+#include <stdlib.h>
+#include <string.h>
+
+#include "procedures/Installer.h"
+#include "resources/resource.h"
+#include "setup/SetupApp.h"
+#include "setup/SetupLog.h"
+#include "support/Handles.h"
+#include "support/SystemLibrary.h"
+#include "support/Text.h"
+
+namespace {
+
+const char kInstallFile[] = "InstallFile";
+const DWORD kFixedInfoSignature = 0xFEEF04BD;
+const DWORD kResetAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN;
+
+typedef DWORD(WINAPI* GetFileVersionInfoSizeAFunction)(LPCSTR, LPDWORD);
+typedef BOOL(WINAPI* GetFileVersionInfoAFunction)(LPCSTR, DWORD, DWORD, LPVOID);
+typedef BOOL(WINAPI* VerQueryValueAFunction)(LPCVOID, LPCSTR, LPVOID*, PUINT);
+
+// The thread's last error as a result: -1 when a call failed without setting one.
+int LastErrorResult()
+{
+    DWORD code = GetLastError();
+    return code ? (int)code : -1;
+}
+
+// One step of CreateFolderPath: true when prefix is, or has now become, a folder.
+bool EnsureFolder(const char* prefix)
+{
+    int kind = GetPathKind(prefix);
+    if (kind == 1)
+        return true;
+    if (kind == -1)
+        return false;
+    return CreateDirectoryA(prefix, nullptr) || GetPathKind(prefix) == 1;
+}
+
+enum CopyDecision { kCopy, kUpToDate, kKeep };
+
+// Whether the existing destination is replaced by the source: versions first, then times.
+CopyDecision CompareWithDestination(const InstallationData* data, const char* source, const char* destination)
+{
+    DWORD destMS = 0, destLS = 0, sourceMS = 0, sourceLS = 0;
+    bool haveDest = GetFileVersion(destination, &destMS, &destLS) == 0;
+    if (haveDest)
+        LogMessage(data, "%s: > Destination version %d.%d.%d.%d.", kInstallFile, (int)HIWORD(destMS),
+                   (int)LOWORD(destMS), (int)HIWORD(destLS), (int)LOWORD(destLS));
+    bool haveSource = GetFileVersion(source, &sourceMS, &sourceLS) == 0;
+    if (haveSource)
+        LogMessage(data, "%s: > Source version %d.%d.%d.%d.", kInstallFile, (int)HIWORD(sourceMS),
+                   (int)LOWORD(sourceMS), (int)HIWORD(sourceLS), (int)LOWORD(sourceLS));
+
+    if (haveDest && haveSource) {
+        if (sourceMS > destMS || (sourceMS == destMS && sourceLS > destLS))
+            return kCopy;
+        return kUpToDate;
+    }
+    if (haveSource)
+        return kCopy;
+
+    // Neither has a version, or only the destination: the write times decide, and a time that
+    // cannot be read leaves the destination alone.
+    FILETIME destTime, sourceTime;
+    if (GetFileWriteTime(destination, &destTime) != 0 || GetFileWriteTime(source, &sourceTime) != 0)
+        return kUpToDate;
+    return CompareFileTime(&destTime, &sourceTime) < 0 ? kCopy : kUpToDate;
+}
+
+}  // namespace
+
+bool JoinPath(char (&path)[MAX_PATH], const char* folder, const char* name)
+{
+    if (!FormatText(path, sizeof(path), "%s\\%s", folder ? folder : "", name ? name : "")) {
+        path[0] = '\0';
+        return false;
+    }
+    return true;
+}
+
+bool FileExists(const char* path)
+{
+    if (!path)
+        return false;
+    WIN32_FIND_DATAA found;
+    HANDLE find = FindFirstFileA(path, &found);
+    if (find == INVALID_HANDLE_VALUE)
+        return false;
+    CloseFind(find);
+    return (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+int GetPathKind(const char* path)
+{
+    DWORD attributes = path ? GetFileAttributesA(path) : INVALID_FILE_ATTRIBUTES;
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return 0;
+    return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? 1 : -1;
+}
+
+int CreateFolderPath(const char* path)
+{
+    char prefix[MAX_PATH];
+    if (!path || !CopyText(prefix, sizeof(prefix), path))
+        return 0;
+    // Every file of a folder asks again: a folder that exists has all its parents.
+    if (GetPathKind(prefix) == 1)
+        return 1;
+    // Backslashes before index 3 belong to a drive root such as C:\, which is never created.
+    for (size_t i = 3; prefix[i] != '\0'; ++i) {
+        if (prefix[i] != '\\')
+            continue;
+        prefix[i] = '\0';
+        bool ok = EnsureFolder(prefix);
+        prefix[i] = '\\';
+        if (!ok)
+            return 0;
+    }
+    return EnsureFolder(prefix) ? 1 : 0;
+}
+
+int GetFileWriteTime(const char* path, FILETIME* writeTime)
+{
+    if (!path || !writeTime)
+        return ERROR_INVALID_PARAMETER;
+    int result = 0;
+    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        result = LastErrorResult();
+        goto Exit;
+    }
+    if (!GetFileTime(file, nullptr, nullptr, writeTime))
+        result = LastErrorResult();
+Exit:
+    CloseFile(file);
+    return result;
+}
+
+int GetFileVersion(const char* path, DWORD* versionMS, DWORD* versionLS)
+{
+    if (!path)
+        return ERROR_INVALID_PARAMETER;
+    int result = 0;
+    void* block = nullptr;
+    VS_FIXEDFILEINFO* info = nullptr;
+    UINT infoSize = 0;
+    DWORD handle = 0;
+    DWORD size = 0;
+    // version.dll is not among the libraries the program imports: it is loaded from the system
+    // folder for each query.
+    HMODULE library = LoadSystemLibrary("version.dll");
+    GetFileVersionInfoSizeAFunction getSize =
+        GetSystemFunction<GetFileVersionInfoSizeAFunction>(library, "GetFileVersionInfoSizeA");
+    GetFileVersionInfoAFunction getInfo = GetSystemFunction<GetFileVersionInfoAFunction>(library, "GetFileVersionInfoA");
+    VerQueryValueAFunction queryValue = GetSystemFunction<VerQueryValueAFunction>(library, "VerQueryValueA");
+    if (!getSize || !getInfo || !queryValue) {
+        result = LastErrorResult();
+        goto Exit;
+    }
+    size = getSize(path, &handle);
+    if (size == 0) {
+        result = LastErrorResult();
+        goto Exit;
+    }
+    block = calloc(1, size);
+    if (!block) {
+        result = -1;
+        goto Exit;
+    }
+    if (!getInfo(path, 0, size, block)) {
+        result = LastErrorResult();
+        goto Exit;
+    }
+    if (!queryValue(block, "\\", reinterpret_cast<void**>(&info), &infoSize)) {
+        result = LastErrorResult();
+        goto Exit;
+    }
+    if (!info || infoSize != sizeof(VS_FIXEDFILEINFO) || info->dwSignature != kFixedInfoSignature) {
+        result = -1;
+        goto Exit;
+    }
+    if (versionMS)
+        *versionMS = info->dwFileVersionMS;
+    if (versionLS)
+        *versionLS = info->dwFileVersionLS;
+Exit:
+    free(block);
+    FreeLibraryIfLoaded(library);
+    return result;
+}
+
+int Installer::CopyOrDefer(const char* source, const char* destination)
+{
+    bool copied = CopyFileA(source, destination, FALSE) != 0;
+    if (!copied) {
+        LogError(Data, LastErrorResult(), "InstallFile: > Couldn't copy file.");
+        LogMessage(Data, "InstallFile: > Try to reset file attribute.");
+        DWORD attributes = GetFileAttributesA(destination);
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & kResetAttributes))
+            SetFileAttributesA(destination, attributes & ~kResetAttributes);
+        copied = CopyFileA(source, destination, FALSE) != 0;
+    }
+    if (!copied) {
+        LogError(Data, LastErrorResult(), "InstallFile: > Couldn't copy file.");
+        // Still locked (typically a running program): the new content waits beside it.
+        int result = ReplaceFileAtRestart(source, destination);
+        if (result != 0) {
+            LogError(Data, result, "InstallFile: > Failed to copy file.");
+            return result;
+        }
+        Data->RebootRequired = 1;
+    }
+    LogMessage(Data, "%s: > File is copied.", kInstallFile);
+    return 0;
+}
+
+int Installer::InstallFile(const char* srcFolder, const char* fileName, const char* destFolder,
+                           const char* destName, DWORD flags)
+{
+    if (!fileName || !destFolder)
+        return -1;
+
+    int result = 0;
+    char sourcePath[MAX_PATH];
+    char destinationPath[MAX_PATH];
+    const char* targetName = destName ? destName : fileName;
+    char* destination = ExpandTargetMacros(destFolder);
+    char* source = ExpandTargetMacros(srcFolder);
+    if (!destination || !source) {
+        LogMessage(Data, "%s: > Failed to resolve the path.", kInstallFile);
+        result = -1;
+        goto Exit;
+    }
+    // Both paths are checked before the folder is created, so that a refused file leaves nothing.
+    if (!JoinPath(destinationPath, destination, targetName)) {
+        LogMessage(Data, "%s: > Path is too long: \"%s\\%s\".", kInstallFile, destination, targetName);
+        result = kPathTooLong;
+        goto Exit;
+    }
+    if (!JoinPath(sourcePath, source, fileName)) {
+        LogMessage(Data, "%s: > Path is too long: \"%s\\%s\".", kInstallFile, source, fileName);
+        result = kPathTooLong;
+        goto Exit;
+    }
+    if (!CreateFolderPath(destination)) {
+        LogMessage(Data, "Could not access or create folder \"%s\".", destination);
+        result = -1;
+        goto Exit;
+    }
+    LogMessage(Data, "%s: Source=\"%s\" Destination=\"%s\"", kInstallFile, sourcePath, destinationPath);
+    g_SetupApp.ShowFileText(IDS_COPYING_FILE, destinationPath);
+
+    if (!FileExists(sourcePath)) {
+        LogMessage(Data, "%s: > Source file is missing!", kInstallFile);
+        result = kSourceFileMissing;
+        goto Exit;
+    }
+
+    if (flags & FileForceCopy) {
+        LogMessage(Data, "%s: > Force copying...", kInstallFile);
+    } else if (FileExists(destinationPath)) {
+        if (flags & FileKeepExisting) {
+            LogMessage(Data, "%s: > File is not copied.", kInstallFile);
+            goto Exit;
+        }
+        if (CompareWithDestination(Data, sourcePath, destinationPath) != kCopy) {
+            LogMessage(Data, "%s: > Destination is up-to-date.", kInstallFile);
+            LogMessage(Data, "%s: > File is not copied.", kInstallFile);
+            goto Exit;
+        }
+        LogMessage(Data, "%s: > Source is newer.", kInstallFile);
+    }
+
+    result = CopyOrDefer(sourcePath, destinationPath);
+Exit:
+    FreeText(source);
+    FreeText(destination);
+    return result;
+}

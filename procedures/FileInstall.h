@@ -1,0 +1,52 @@
+#pragma once
+// Copying one agent file with version and time comparison, and the small file-system operations
+// the procedures share. Installer::InstallFile and the restart-time operations are declared in
+// procedures/Installer.h.
+
+#include <windows.h>
+
+// The flag word given with each file (stored per row in the agent's file table).
+enum : DWORD {
+    FileInstall = 0x01,       // copy the file during installation and update
+    FileRemove = 0x02,        // remove the file or folder during uninstallation
+    FileKeepExisting = 0x04,  // never overwrite an existing destination file
+    FileForceCopy = 0x08,     // copy without comparing versions or times (wins over keep-existing)
+    FileIgnoreError = 0x10,   // a failure to install this file does not stop the installation
+};
+
+// InstallFile's result when the source file is missing.
+enum { kSourceFileMissing = ERROR_FILE_NOT_FOUND };
+
+// The file version of path (the MS and LS words of its fixed version information); either out
+// pointer may be null. Returns 0, 87 for a null path, the error of the version functions, or -1
+// (no memory, or a fixed information block of the wrong size or signature).
+int GetFileVersion(const char* path, DWORD* versionMS, DWORD* versionLS);
+
+// The last-write time of path. Returns 0, 87 for a null argument, or the error of opening the
+// file or of reading its time.
+int GetFileWriteTime(const char* path, FILETIME* writeTime);
+
+// True when path names an existing entry that is not a folder.
+bool FileExists(const char* path);
+
+// 0 when nothing exists at path, 1 for a folder, -1 for a file.
+int GetPathKind(const char* path);
+
+// Creates every missing folder along path (a drive root is taken as given). 1 when the whole
+// path is a folder afterwards; 0 for a null or over-long path, a file in the way, or a folder
+// that cannot be created.
+int CreateFolderPath(const char* path);
+
+// Adds to WinInit.ini in the Windows folder the replacement of target by newFile at the next
+// restart, or the deletion of target when newFile is null (both by their short names). Returns 0
+// or a Windows error code (87 for a null target; the error of GetShortPathNameA when either file
+// has no short name, in which case nothing is written).
+int AddWinInitRename(const char* newFile, const char* target);
+
+// folder and name joined with a backslash into path; false (path then empty) when the result
+// would not fit in MAX_PATH. Paths are refused rather than cut, so that an operation never acts
+// on a different file than the one named.
+bool JoinPath(char (&path)[MAX_PATH], const char* folder, const char* name);
+
+// A Windows path that does not fit in MAX_PATH.
+enum { kPathTooLong = ERROR_FILENAME_EXCED_RANGE };

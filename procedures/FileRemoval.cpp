@@ -1,0 +1,357 @@
+#include "procedures/FileRemoval.h"
+
+#include <string.h>
+
+#include <windows.h>
+
+#include "procedures/FileInstall.h"
+#include "procedures/Installer.h"
+#include "setup/PathMacros.h"
+#include "resources/resource.h"
+#include "setup/SetupApp.h"
+#include "setup/SetupLog.h"
+#include "support/Handles.h"
+#include "support/SystemLibrary.h"
+#include "support/Text.h"
+
+namespace {
+
+const char kCurrentVersionKey[] = "Software\\Microsoft\\Windows\\CurrentVersion";
+
+// Where the system keeps its Program Files and common files folders, for both views of a 64-bit
+// system: registry values of kCurrentVersionKey, then environment variables.
+const char* const kProgramFolderValues[] = {
+    "ProgramFilesDir", "ProgramFilesDir (x86)", "ProgramW6432Dir",
+    "CommonFilesDir",  "CommonFilesDir (x86)",  "CommonW6432Dir",
+};
+const char* const kProgramFolderVariables[] = {
+    "ProgramFiles",       "ProgramFiles(x86)",       "ProgramW6432",
+    "CommonProgramFiles", "CommonProgramFiles(x86)", "CommonProgramW6432",
+};
+
+typedef UINT(WINAPI* GetSystemWow64DirectoryAFunction)(LPSTR, UINT);
+
+int LastErrorResult()
+{
+    DWORD code = GetLastError();
+    return code ? (int)code : -1;
+}
+
+void LogPathTooLong(const InstallationData* data, const char* folder, const char* name)
+{
+    LogMessage(data, "Path is too long: \"%s\\%s\".", folder, name);
+}
+
+// Cuts trailing separators, dots and blanks, which the system ignores at the end of a path.
+void TrimPathEnd(char* path)
+{
+    size_t length = strlen(path);
+    while (length > 0 && strchr("\\/. ", path[length - 1]))
+        path[--length] = '\0';
+}
+
+// path as the system resolves it ("." and ".." applied, relative paths completed), trimmed.
+bool GetComparablePath(const char* path, char (&full)[MAX_PATH])
+{
+    char* filePart = nullptr;
+    DWORD length = GetFullPathNameA(path, sizeof(full), full, &filePart);
+    if (length == 0 || length >= sizeof(full))
+        return false;
+    TrimPathEnd(full);
+    return true;
+}
+
+bool GetComparableShortPath(const char* path, char (&shortPath)[MAX_PATH])
+{
+    DWORD length = GetShortPathNameA(path, shortPath, sizeof(shortPath));
+    if (length == 0 || length >= sizeof(shortPath))
+        return false;
+    TrimPathEnd(shortPath);
+    return true;
+}
+
+// "C:", "\\server\share" and their "\\?\" forms, as left by GetComparablePath.
+bool IsDriveRoot(const char* full)
+{
+    const char* rest = full;
+    bool unc = false;
+    if (!strncmp(rest, "\\\\?\\", 4) || !strncmp(rest, "\\\\.\\", 4)) {
+        rest += 4;
+        if (TextStartsWithNoCase(rest, "UNC\\")) {
+            rest += 4;
+            unc = true;
+        }
+    } else if (!strncmp(rest, "\\\\", 2)) {
+        rest += 2;
+        unc = true;
+    }
+    if (unc) {
+        const char* share = strchr(rest, '\\');
+        return !share || !strchr(share + 1, '\\');
+    }
+    return rest[0] == '\0' || (rest[1] == ':' && rest[2] == '\0');
+}
+
+// The file system's identity of a folder (not available on Windows 9x, which cannot open one).
+struct FolderIdentity {
+    bool Known;
+    DWORD Volume;
+    DWORD IndexHigh;
+    DWORD IndexLow;
+};
+
+FolderIdentity GetFolderIdentity(const char* path)
+{
+    FolderIdentity identity = {false, 0, 0, 0};
+    BY_HANDLE_FILE_INFORMATION info;
+    HANDLE folder = CreateFileA(path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (folder == INVALID_HANDLE_VALUE)
+        return identity;
+    if (GetFileInformationByHandle(folder, &info)) {
+        identity.Known = true;
+        identity.Volume = info.dwVolumeSerialNumber;
+        identity.IndexHigh = info.nFileIndexHigh;
+        identity.IndexLow = info.nFileIndexLow;
+    }
+    CloseFile(folder);
+    return identity;
+}
+
+// A folder that is removed and the forms in which it is compared with the protected ones.
+struct RemovalTarget {
+    char Full[MAX_PATH];
+    char Short[MAX_PATH];  // empty when unknown
+    FolderIdentity Identity;
+};
+
+// True when candidate (any spelling of a folder) is the target folder.
+bool IsTargetFolder(const RemovalTarget& target, const char* candidate)
+{
+    char other[MAX_PATH];
+    if (!candidate || !candidate[0])
+        return false;
+    if (GetComparablePath(candidate, other) && lstrcmpiA(target.Full, other) == 0)
+        return true;
+    if (target.Short[0] && GetComparableShortPath(candidate, other) && lstrcmpiA(target.Short, other) == 0)
+        return true;
+    if (target.Identity.Known) {
+        FolderIdentity identity = GetFolderIdentity(candidate);
+        return identity.Known && identity.Volume == target.Identity.Volume &&
+               identity.IndexHigh == target.Identity.IndexHigh && identity.IndexLow == target.Identity.IndexLow;
+    }
+    return false;
+}
+
+bool IsSystemFolder(const RemovalTarget& target, UINT(WINAPI* query)(LPSTR, UINT))
+{
+    char folder[MAX_PATH];
+    UINT length = query ? query(folder, sizeof(folder)) : 0;
+    return length > 0 && length < sizeof(folder) && IsTargetFolder(target, folder);
+}
+
+// Drive roots and the folders that Windows and every program depend on.
+bool IsProtectedFolder(const char* path)
+{
+    RemovalTarget target;
+    // A path that cannot even be resolved is not removed either.
+    if (!GetComparablePath(path, target.Full) || IsDriveRoot(target.Full))
+        return true;
+    if (!GetComparableShortPath(path, target.Short))
+        target.Short[0] = '\0';
+    target.Identity = GetFolderIdentity(path);
+
+    GetSystemWow64DirectoryAFunction getWow64Folder =
+        GetSystemFunction<GetSystemWow64DirectoryAFunction>(GetModuleHandleA("kernel32.dll"), "GetSystemWow64DirectoryA");
+    if (IsSystemFolder(target, GetWindowsDirectoryA) || IsSystemFolder(target, GetSystemDirectoryA) ||
+        IsSystemFolder(target, getWow64Folder))
+        return true;
+
+    for (const char* name : kProgramFolderValues) {
+        char* value = nullptr;
+        bool same = RegReadString(HKEY_LOCAL_MACHINE, kCurrentVersionKey, name, &value) == ERROR_SUCCESS &&
+                    IsTargetFolder(target, value);
+        FreeText(value);
+        if (same)
+            return true;
+    }
+    for (const char* name : kProgramFolderVariables) {
+        char value[MAX_PATH];
+        DWORD length = GetEnvironmentVariableA(name, value, sizeof(value));
+        if (length > 0 && length < sizeof(value) && IsTargetFolder(target, value))
+            return true;
+    }
+    return false;
+}
+
+// Why a folder stays, in the few codes that callers tell apart.
+int FolderRemovalError(DWORD code)
+{
+    switch (code) {
+    case ERROR_DIR_NOT_EMPTY:
+        return ERROR_DIR_NOT_EMPTY;
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+        return ERROR_PATH_NOT_FOUND;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+        return ERROR_ACCESS_DENIED;
+    default:
+        return -1;
+    }
+}
+
+int RemoveTree(const InstallationData* data, const char* path)
+{
+    char pattern[MAX_PATH];
+    char entry[MAX_PATH];
+    WIN32_FIND_DATAA found;
+    int pending = 0;
+    if (!FormatText(pattern, sizeof(pattern), "%s\\*.*", path)) {
+        LogPathTooLong(data, path, "*.*");
+        return kPathTooLong;
+    }
+    HANDLE find = FindFirstFileA(pattern, &found);
+    if (find == INVALID_HANDLE_VALUE)
+        return ERROR_PATH_NOT_FOUND;
+    do {
+        if (!strcmp(found.cFileName, ".") || !strcmp(found.cFileName, ".."))
+            continue;
+        if (!JoinPath(entry, path, found.cFileName)) {
+            LogPathTooLong(data, path, found.cFileName);
+            pending = kPathTooLong;
+            continue;
+        }
+        DWORD attributes = found.dwFileAttributes;
+        if (attributes & FILE_ATTRIBUTE_READONLY)
+            SetFileAttributesA(entry, attributes & ~FILE_ATTRIBUTE_READONLY);
+        int code = 0;
+        if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+            code = DeleteFileA(entry) ? 0 : LastErrorResult();
+        } else if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+            // A linked folder belongs elsewhere: only the link is removed, never what it leads to.
+            code = RemoveDirectoryA(entry) ? 0 : FolderRemovalError(GetLastError());
+        } else {
+            code = RemoveTree(data, entry);
+        }
+        if (code != 0)
+            pending = code;
+    } while (FindNextFileA(find, &found));
+    CloseFind(find);
+
+    DWORD attributes = GetFileAttributesA(path);
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
+        SetFileAttributesA(path, attributes & ~FILE_ATTRIBUTE_READONLY);
+    if (RemoveDirectoryA(path))
+        return pending;
+    return FolderRemovalError(GetLastError());
+}
+
+// Deletes every file that matches pattern (a full path whose last part holds wildcards).
+void RemoveMatchingFiles(const InstallationData* data, const char* pattern, const char* lastSlash)
+{
+    char folder[MAX_PATH];
+    char entry[MAX_PATH];
+    WIN32_FIND_DATAA found;
+    CopyText(folder, sizeof(folder), pattern);
+    folder[lastSlash - pattern] = '\0';
+    HANDLE find = FindFirstFileA(pattern, &found);
+    if (find == INVALID_HANDLE_VALUE)
+        return;
+    do {
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+            continue;
+        if (JoinPath(entry, folder, found.cFileName))
+            ForceDeleteFile(entry);
+        else
+            LogPathTooLong(data, folder, found.cFileName);
+    } while (FindNextFileA(find, &found));
+    CloseFind(find);
+}
+
+}  // namespace
+
+int ForceDeleteFile(const char* path)
+{
+    if (!path)
+        return ERROR_INVALID_PARAMETER;
+    DWORD attributes = GetFileAttributesA(path);
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
+        SetFileAttributesA(path, attributes & ~FILE_ATTRIBUTE_READONLY);
+    return DeleteFileA(path) ? 0 : LastErrorResult();
+}
+
+int RemoveFolderTree(const InstallationData* data, const char* path)
+{
+    if (!path)
+        return ERROR_INVALID_PARAMETER;
+    if (strnlen(path, MAX_PATH) >= MAX_PATH) {
+        LogMessage(data, "Path is too long: \"%s\".", path);
+        return kPathTooLong;
+    }
+    if (IsProtectedFolder(path)) {
+        LogMessage(data, "Refusing to remove \"%s\".", path);
+        return kFolderRefused;
+    }
+    return RemoveTree(data, path);
+}
+
+char* Installer::BuildItemPath(const char* folder, const char* name) const
+{
+    if (!folder)
+        return nullptr;
+    char* expanded = ExpandTargetMacros(folder);
+    if (!expanded)
+        return nullptr;
+    char path[MAX_PATH];
+    bool fits = name ? JoinPath(path, expanded, name) : CopyText(path, sizeof(path), expanded);
+    if (!fits) {
+        if (name)
+            LogPathTooLong(Data, expanded, name);
+        else
+            LogMessage(Data, "Path is too long: \"%s\".", expanded);
+    }
+    FreeText(expanded);
+    return fits && path[0] ? DuplicateText(path) : nullptr;
+}
+
+int Installer::RemoveFileItem(const char* folder, const char* name)
+{
+    char* path = BuildItemPath(folder, name);
+    if (!path)
+        return ERROR_OUTOFMEMORY;
+    g_SetupApp.ShowFileText(IDS_DELETING_FILE, path);
+
+    int code = 0;
+    if (!name) {
+        code = RemoveFolderTree(Data, path);
+    } else if (!strpbrk(name, "?*")) {
+        code = ForceDeleteFile(path);
+    } else {
+        const char* lastSlash = strrchr(path, '\\');
+        if (lastSlash)
+            RemoveMatchingFiles(Data, path, lastSlash);
+        else
+            LogMessage(Data, "\"%s\" is invalid.", path);
+        // Single deletions are not reported: a pattern counts as removed.
+        LogMessage(Data, "\"%s\" is removed.", path);
+        FreeText(path);
+        return 0;
+    }
+
+    if (code == 0) {
+        LogMessage(Data, "\"%s\" is removed.", path);
+    } else if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND) {
+        LogMessage(Data, "\"%s\" is not found.", path);
+    } else {
+        char* text = GetErrorText(code);
+        if (text)
+            LogMessage(Data, "Failed to remove \"%s\". %s", path, text);
+        else
+            LogMessage(Data, "Failed to remove \"%s\". [Code: %d]", path, code);
+        FreeText(text);
+    }
+    FreeText(path);
+    return 0;
+}

@@ -1,0 +1,19 @@
+#pragma once
+// Deleting one file and a whole folder tree. Installer::RemoveFileItem, which logs each
+// outcome, is declared in procedures/Installer.h.
+
+struct InstallationData;
+
+// Deletes one file, clearing its read-only attribute first. Returns 0 or the error of the
+// deletion (87 for a null path).
+int ForceDeleteFile(const char* path);
+
+// Deletes the folder path with everything in it, read-only entries included; a linked folder
+// inside the tree is unlinked, never entered. Drive roots, the Windows and system folders and
+// the Program Files and common files folders are refused (logged, kFolderRefused): the path
+// may come from a damaged or hostile registry value. Returns 0 or the last failure inside the
+// tree, or, when the folder itself stays: 145 not empty, 3 not found (or no folder),
+// 5 access denied, 206 a path that does not fit in MAX_PATH, -1 any other reason.
+int RemoveFolderTree(const InstallationData* data, const char* path);
+
+enum { kFolderRefused = 5 };

@@ -1,0 +1,100 @@
+// Package.xml in the agent folder: records which instance the folder belongs to.
+#include <stdlib.h>
+#include <string.h>
+
+#include "procedures/FileInstall.h"
+#include "procedures/Installer.h"
+#include "support/Handles.h"
+#include "support/Text.h"
+
+namespace {
+
+const char kPackageFile[] = "Package.xml";
+const char kPackageFormat[] =
+    "<?xml version=\"1.0\" ?>\r\n<!-- Please do not remove or modify this file. -->\r\n<%s>\r\n<%s>%s</%s>\r\n</%s>\r\n";
+
+// text with the five XML special characters replaced by their entity references, as a new heap
+// text (FreeText), or null when memory is short. An instance id may hold any of them.
+char* EscapeXmlText(const char* text)
+{
+    size_t length = 0;
+    for (const char* at = text; *at; ++at)
+        length += strchr("&<>\"'", *at) ? 6 : 1;
+    char* escaped = (char*)malloc(length + 1);
+    if (!escaped)
+        return nullptr;
+    char* out = escaped;
+    for (const char* at = text; *at; ++at) {
+        const char* entity = nullptr;
+        switch (*at) {
+        case '&': entity = "&amp;"; break;
+        case '<': entity = "&lt;"; break;
+        case '>': entity = "&gt;"; break;
+        case '"': entity = "&quot;"; break;
+        case '\'': entity = "&apos;"; break;
+        default: *out++ = *at; continue;
+        }
+        size_t entityLength = strlen(entity);
+        memcpy(out, entity, entityLength);
+        out += entityLength;
+    }
+    *out = '\0';
+    return escaped;
+}
+
+// The last error as a result; a failure without a code must not pass for success.
+int LastErrorResult()
+{
+    DWORD code = GetLastError();
+    return code ? (int)code : -1;
+}
+
+}  // namespace
+
+int Installer::WritePackageFile(int keepExisting)
+{
+    const InstallationData* data = Data;
+    char path[MAX_PATH];
+    char* id = nullptr;
+    char* content = nullptr;
+    HANDLE file = INVALID_HANDLE_VALUE;
+    DWORD written = 0;
+    DWORD length = 0;
+    int result = 0;
+
+    if (!data->DestFolder || !data->Instance) {
+        result = ERROR_INVALID_PARAMETER;
+        goto Exit;
+    }
+    if (!JoinPath(path, data->DestFolder, kPackageFile)) {
+        result = kPathTooLong;
+        goto Exit;
+    }
+    if (keepExisting && FileExists(path))
+        goto Exit;
+
+    id = EscapeXmlText(data->Instance);
+    // Room for the format and everything it receives.
+    content = id ? FormatHeapText(sizeof(kPackageFormat) + 2 * sizeof("Package") + 2 * sizeof("ID") + strlen(id),
+                                  kPackageFormat, "Package", "ID", id, "ID", "Package")
+                 : nullptr;
+    if (!content) {
+        result = ERROR_NOT_ENOUGH_MEMORY;
+        goto Exit;
+    }
+    length = (DWORD)strlen(content);
+
+    file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        result = LastErrorResult();
+        goto Exit;
+    }
+    if (!WriteFile(file, content, length, &written, nullptr) || written != length)
+        result = LastErrorResult();
+
+Exit:
+    CloseFile(file);
+    FreeText(content);
+    FreeText(id);
+    return result;
+}

@@ -1,0 +1,95 @@
+// The instance's entry in the system's list of installed programs. Best effort throughout: an
+// agent without its entry still works, so no failure here stops a procedure.
+#include "procedures/FileInstall.h"
+#include "procedures/Installer.h"
+#include "procedures/RegistryValues.h"
+#include "support/Handles.h"
+#include "support/Text.h"
+
+namespace {
+
+const char kUninstallKeyFormat[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\XA%s";
+const char kSetupProgram[] = "XASetup.exe";
+const char kAgentProgram[] = "AgentCore.exe";
+
+enum : DWORD { kDisplayNameBytes = 2048 };
+
+// True when the entry already shows a non-empty REG_SZ name, for example one an administrator set.
+bool HasDisplayName(HKEY key)
+{
+    char name[kDisplayNameBytes];
+    DWORD type = REG_NONE;
+    DWORD length = sizeof(name);
+    if (RegQueryValueExA(key, "DisplayName", nullptr, &type, reinterpret_cast<BYTE*>(name), &length) !=
+        ERROR_SUCCESS)
+        return false;
+    return type == REG_SZ && length > 0 && name[0] != '\0';
+}
+
+void WriteAgentVersion(const InstallationData* data, HKEY key)
+{
+    char path[MAX_PATH];
+    char version[64];
+    DWORD versionMS = 0;
+    DWORD versionLS = 0;
+    if (!JoinPath(path, data->DestFolder, kAgentProgram) || GetFileVersion(path, &versionMS, &versionLS) != 0)
+        return;
+    FormatText(version, sizeof(version), "%d.%d.%d.%d", HIWORD(versionMS), LOWORD(versionMS), HIWORD(versionLS),
+               LOWORD(versionLS));
+    WriteStringValue(key, "DisplayVersion", version);
+    WriteNumberValue(key, "VersionMajor", HIWORD(versionMS));
+    WriteNumberValue(key, "VersionMinor", LOWORD(versionMS));
+}
+
+}  // namespace
+
+int Installer::WriteUninstallEntry(int isUpdate)
+{
+    const InstallationData* data = Data;
+    char keyPath[MAX_PATH];
+    char text[2 * MAX_PATH];
+    HKEY key = nullptr;
+    if (!data->Instance || !data->DestFolder ||
+        !FormatText(keyPath, sizeof(keyPath), kUninstallKeyFormat, data->Instance))
+        return 0;
+    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, keyPath, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_READ | KEY_WRITE,
+                        nullptr, &key, nullptr) != ERROR_SUCCESS)
+        return 0;
+
+    // The program path is quoted: unquoted, Windows would first try C:\Program.exe and the like
+    // with the rights of the administrator who removes the agent.
+    if (FormatText(text, sizeof(text), "\"%s\\%s\" /r /g %s /l \"%%TEMP%%\\xasetup.log\"", data->DestFolder,
+                   kSetupProgram, data->Instance))
+        WriteStringValue(key, "UninstallString", text);
+
+    if (!isUpdate || !HasDisplayName(key))
+        WriteStringValue(key, "DisplayName", data->Title);
+    WriteNumberValue(key, "NoModify", 1);
+    WriteNumberValue(key, "NoRepair", 1);
+    WriteStringValue(key, "InstallLocation", data->DestFolder);
+    WriteAgentVersion(data, key);
+
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    FormatText(text, sizeof(text), "%d%02d%02d", now.wYear, now.wMonth, now.wDay);
+    WriteStringValue(key, "InstallDate", text);
+
+    if (FormatText(text, sizeof(text), "%s\\%s", data->DestFolder, kSetupProgram))
+        WriteStringValue(key, "DisplayIcon", text);
+    // Null fields give no value (WriteStringValue refuses them); empty ones an empty value.
+    WriteStringValue(key, "Publisher", data->Publisher);
+    WriteStringValue(key, "URLInfoAbout", data->AboutLink);
+    WriteStringValue(key, "Comments", data->Comments);
+    WriteStringValue(key, "Contact", data->Contact);
+    WriteStringValue(key, "HelpLink", data->HelpLink);
+    CloseKey(key);
+    return 0;
+}
+
+int Installer::RemoveUninstallEntry()
+{
+    char keyPath[MAX_PATH];
+    if (!Data->Instance || !FormatText(keyPath, sizeof(keyPath), kUninstallKeyFormat, Data->Instance))
+        return ERROR_INVALID_PARAMETER;
+    return (int)DeleteKeyWithSubkeys(HKEY_LOCAL_MACHINE, keyPath);
+}

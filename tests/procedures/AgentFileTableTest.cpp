@@ -1,0 +1,261 @@
+// The agent's file table walked for real: a full copy from a flat source folder into the agent
+// folder, the removal of everything again, and the bar's positions on the way.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <set>
+
+#include "procedures/AgentFileTable.h"
+#include "procedures/FileInstall.h"
+#include "procedures/Installer.h"
+#include "procedures/ProcedureTestSupport.h"
+#include "support/Text.h"
+
+using namespace xatest;
+
+namespace {
+
+// The rows' folder with the scratch folders put in for the macros.
+std::string RowFolder(const AgentFileRow& row, const std::string& agent, const std::string& work)
+{
+    std::string folder = row.Folder;
+    if (folder.rfind("$TARGETDIR$", 0) == 0)
+        return agent + folder.substr(strlen("$TARGETDIR$"));
+    return work + folder.substr(strlen("$AGENTTEMPDIR$"));
+}
+
+std::vector<int> ExpectedPositions(int base, int rows)
+{
+    std::vector<int> positions;
+    for (int i = 0; i < rows; ++i)
+        positions.push_back(base + (60 * i) / 83);
+    return positions;
+}
+
+class AgentFilesTest : public testing::Test {
+protected:
+    AgentFilesTest()
+        : scratch_("agent"), source_(scratch_ / "Setup"), agent_(scratch_ / "Agent"), work_(scratch_ / "Work"),
+          installer_(&log_.Data())
+    {
+        CreateDirectoryA(source_.c_str(), nullptr);
+        log_.Data().SrcFolder = DuplicateText(source_.c_str());
+        log_.Data().DestFolder = DuplicateText(agent_.c_str());
+    }
+
+    // Puts every installable file of the table into the flat source folder, each with its own
+    // content, except those named in missing.
+    void FillSource(const std::set<std::string>& missing = {})
+    {
+        for (const AgentFileRow* row = AgentFileTable; row->Folder; ++row) {
+            if ((row->Flags & FileInstall) && !missing.count(row->Name)) {
+                ASSERT_TRUE(WriteWholeFile(source_ + "\\" + row->Name, std::string("content of ") + row->Name));
+            }
+        }
+    }
+
+    ScratchFolder scratch_;
+    std::string source_;
+    std::string agent_;
+    std::string work_;
+    LoggedData log_;
+    Installer installer_;
+};
+
+}  // namespace
+
+TEST(AgentFileTable, RowsAndFlags)
+{
+    int rows = 0;
+    while (AgentFileTable[rows].Folder)
+        ++rows;
+    EXPECT_EQ(kAgentFileRows, rows);
+    EXPECT_EQ(nullptr, AgentFileTable[rows].Name);
+    EXPECT_EQ(0u, AgentFileTable[rows].Flags);
+
+    // Only the three flag words occur, folder rows are never copied, and every working-folder
+    // row comes after the agent folder's own row and before the working folder's sub-folders.
+    std::set<DWORD> words;
+    int agentFolderRow = -1, firstWorkRow = -1, firstWorkFolderRow = -1, wildcards = 0;
+    for (int i = 0; i < rows; ++i) {
+        const AgentFileRow& row = AgentFileTable[i];
+        words.insert(row.Flags);
+        std::string folder = row.Folder;
+        if (!row.Name) {
+            EXPECT_EQ((DWORD)FileRemove, row.Flags) << folder;
+            if (folder == "$TARGETDIR$")
+                agentFolderRow = i;
+            if (folder.rfind("$AGENTTEMPDIR$", 0) == 0 && firstWorkFolderRow < 0)
+                firstWorkFolderRow = i;
+        } else if (folder == "$AGENTTEMPDIR$") {
+            EXPECT_EQ((DWORD)FileRemove, row.Flags) << row.Name;
+            if (firstWorkRow < 0)
+                firstWorkRow = i;
+            if (strpbrk(row.Name, "?*"))
+                ++wildcards;
+        }
+    }
+    EXPECT_EQ((std::set<DWORD>{0x02, 0x0B, 0x17}), words);
+    EXPECT_EQ(40, agentFolderRow);
+    EXPECT_EQ(41, firstWorkRow);
+    EXPECT_EQ(75, firstWorkFolderRow);
+    EXPECT_EQ(2, wildcards);
+}
+
+TEST_F(AgentFilesTest, FullCopyAndRemoval)
+{
+    FillSource();
+    log_.Data().AgentWorkingFolder = DuplicateText(work_.c_str());
+    RecordingProgressWindow window;
+    ASSERT_TRUE(window.Created());
+
+    EXPECT_EQ(0, installer_.CopyAgentFiles(0));
+
+    std::vector<int> positions = window.Positions();
+    EXPECT_EQ(ExpectedPositions(0, kAgentFileRows), positions);
+    ASSERT_FALSE(positions.empty());
+    EXPECT_EQ(0, positions.front());
+    EXPECT_EQ(56, positions.back());
+    int copied = 0;
+    for (const AgentFileRow* row = AgentFileTable; row->Folder; ++row) {
+        if (!row->Name)
+            continue;
+        std::string path = RowFolder(*row, agent_, work_) + "\\" + row->Name;
+        if (row->Flags & FileInstall) {
+            EXPECT_EQ(std::string("content of ") + row->Name, ReadWholeFile(path)) << path;
+            ++copied;
+        } else {
+            EXPECT_FALSE(FileExistsAt(path)) << path;
+        }
+    }
+    EXPECT_EQ(21, copied);
+    EXPECT_EQ(4u, FolderEntries(agent_ + "\\drivers").size()) << "driver files go to the sub-folder";
+
+    // What the agent adds at run time, named by the table or not.
+    CreateDirectoryA(work_.c_str(), nullptr);
+    for (const char* folder : {"Custom", "Temp", "ExtDlls"})
+        CreateDirectoryA((agent_ + "\\" + folder).c_str(), nullptr);
+    ASSERT_TRUE(WriteWholeFile(agent_ + "\\AgentCore.log", "log"));
+    ASSERT_TRUE(WriteWholeFile(agent_ + "\\Custom\\script.vbs", "x"));
+    ASSERT_TRUE(WriteWholeFile(agent_ + "\\Temp\\locked.txt", "x"));
+    ASSERT_TRUE(SetFileAttributesA((agent_ + "\\Temp\\locked.txt").c_str(), FILE_ATTRIBUTE_READONLY));
+    ASSERT_TRUE(WriteWholeFile(agent_ + "\\unnamed.dat", "no row names this file"));
+    CreateDirectoryA((agent_ + "\\Unnamed").c_str(), nullptr);
+    ASSERT_TRUE(WriteWholeFile(agent_ + "\\Unnamed\\deep.txt", "x"));
+    for (const char* name : {"NetProbe.exe", "scan1234.tmp", "scanABCD.tmp", "crash.dmp", "other.dmp", "keep.txt",
+                             "scanner.log"})
+        ASSERT_TRUE(WriteWholeFile(work_ + "\\" + name, name));
+    CreateDirectoryA((work_ + "\\Logs").c_str(), nullptr);
+    ASSERT_TRUE(WriteWholeFile(work_ + "\\Logs\\a.log", "x"));
+    CreateDirectoryA((work_ + "\\Own").c_str(), nullptr);
+
+    log_.ClearLog();
+    installer_.RemoveAgentFiles(20);
+
+    positions = window.Positions();
+    positions.erase(positions.begin(), positions.begin() + kAgentFileRows);
+    EXPECT_EQ(ExpectedPositions(20, kAgentFileRows), positions);
+    ASSERT_FALSE(positions.empty());
+    EXPECT_EQ(20, positions.front());
+    EXPECT_EQ(76, positions.back());
+    EXPECT_EQ("Deleting " + work_ + "\\scan", window.DetailText());
+
+    EXPECT_EQ(0, GetPathKind(agent_.c_str())) << "the agent folder row removes what no row names";
+    EXPECT_EQ((std::vector<std::string>{"Own", "keep.txt", "scanner.log"}), FolderEntries(work_));
+
+    EXPECT_TRUE(log_.HasMessage("\"" + agent_ + "\\XASetup.exe\" is removed."));
+    EXPECT_TRUE(log_.HasMessage("\"" + agent_ + "\\UpdHelper.exe\" is not found."));
+    EXPECT_TRUE(log_.HasMessage("\"" + agent_ + "\\Custom\" is removed."));
+    EXPECT_TRUE(log_.HasMessage("\"" + agent_ + "\\Drivers\" is removed.")) << "the same folder as drivers";
+    EXPECT_TRUE(log_.HasMessage("\"" + agent_ + "\" is removed."));
+    EXPECT_TRUE(log_.HasMessage("\"" + work_ + "\\scan????.tmp\" is removed."));
+    EXPECT_TRUE(log_.HasMessage("\"" + work_ + "\\*.dmp\" is removed."));
+    EXPECT_TRUE(log_.HasMessage("\"" + work_ + "\\Logs\" is removed."));
+    EXPECT_TRUE(log_.HasMessage("\"" + work_ + "\\scan\" is not found."));
+    EXPECT_EQ((size_t)kAgentFileRows, log_.Messages().size()) << "one line per removable row";
+}
+
+TEST_F(AgentFilesTest, MissingProgramFileStopsTheWalk)
+{
+    FillSource({"AgentCore.exe"});
+    // A private psapi.dll goes whenever the system has its own, even after a failed walk.
+    bool systemHasPsapi = FileExistsAt(SystemFolder() + "\\psapi.dll");
+    CreateDirectoryA(agent_.c_str(), nullptr);
+    ASSERT_TRUE(WriteWholeFile(agent_ + "\\psapi.dll", "old private copy"));
+    ASSERT_TRUE(SetFileAttributesA((agent_ + "\\psapi.dll").c_str(), FILE_ATTRIBUTE_READONLY));
+    RecordingProgressWindow window;
+
+    EXPECT_EQ(kSourceFileMissing, installer_.CopyAgentFiles(0));
+
+    EXPECT_TRUE(FileExistsAt(agent_ + "\\XASetup.exe"));
+    EXPECT_FALSE(FileExistsAt(agent_ + "\\UserTray.exe")) << "the walk stopped";
+    EXPECT_EQ((std::vector<int>{0}), window.Positions()) << "no step for the failing row";
+    EXPECT_EQ(!systemHasPsapi, FileExistsAt(agent_ + "\\psapi.dll"));
+    EXPECT_EQ("InstallFile: > Source file is missing!", log_.Messages().back());
+}
+
+TEST_F(AgentFilesTest, MissingSettingsFileIsSkipped)
+{
+    FillSource({"AgtStats.log", "ArvaneFW.ini"});
+    EXPECT_EQ(0, installer_.CopyAgentFiles(20));
+    EXPECT_FALSE(FileExistsAt(agent_ + "\\AgtStats.log"));
+    EXPECT_TRUE(FileExistsAt(agent_ + "\\AgtError.log"));
+    EXPECT_TRUE(FileExistsAt(agent_ + "\\libcmx.dll"));
+}
+
+TEST_F(AgentFilesTest, UpdateKeepsAnExistingConfiguration)
+{
+    FillSource();
+    CreateDirectoryA(agent_.c_str(), nullptr);
+    ASSERT_TRUE(WriteWholeFile(agent_ + "\\ArvaneD.ini", "Agent_Temp_Dir=C:\\Work"));
+    ASSERT_TRUE(WriteWholeFile(agent_ + "\\AgentCore.exe", "older program"));
+    // Even an older configuration stays: the agent keeps its settings there.
+    ASSERT_TRUE(SetWriteTime(agent_ + "\\ArvaneD.ini", TimeFromNow(-100)));
+
+    EXPECT_EQ(0, installer_.CopyAgentFiles(20));
+    EXPECT_EQ("Agent_Temp_Dir=C:\\Work", ReadWholeFile(agent_ + "\\ArvaneD.ini"));
+    EXPECT_EQ("content of ArvaneFW.ini", ReadWholeFile(agent_ + "\\ArvaneFW.ini")) << "a missing one is copied";
+    EXPECT_EQ("content of AgentCore.exe", ReadWholeFile(agent_ + "\\AgentCore.exe"));
+}
+
+TEST_F(AgentFilesTest, SilentRunLeavesTheWindowAlone)
+{
+    FillSource();
+    RecordingProgressWindow window;
+    g_SetupApp.Data.IsSilent = 1;
+    EXPECT_EQ(0, installer_.CopyAgentFiles(0));
+    installer_.RemoveAgentFiles(20);
+    EXPECT_TRUE(window.Positions().empty());
+    EXPECT_EQ("", window.DetailText());
+}
+
+TEST_F(AgentFilesTest, WorkingFolderRowsNeedTheWorkingFolder)
+{
+    // A new installation knows no working folder: those rows are passed over without a line.
+    FillSource();
+    ASSERT_EQ(0, installer_.CopyAgentFiles(0));
+    log_.ClearLog();
+    installer_.RemoveAgentFiles(20);
+    EXPECT_EQ(0, GetPathKind(agent_.c_str()));
+    EXPECT_EQ(41u, log_.Messages().size());
+    for (const std::string& message : log_.Messages())
+        EXPECT_EQ(std::string::npos, message.find("AGENTTEMPDIR")) << message;
+    EXPECT_EQ(ERROR_OUTOFMEMORY, installer_.RemoveFileItem("$AGENTTEMPDIR$", "NetProbe.exe"));
+}
+
+// 150 is shown as 100; a negative percent leaves the bar where it is.
+TEST(ProgressWindow, PositionsAreClampedAndSilentRunsLeaveTheBar)
+{
+    RecordingProgressWindow window;
+    ASSERT_TRUE(window.Created());
+    InstallationData& data = g_SetupApp.Data;
+    for (int percent : {150, -5, 40})
+        g_SetupApp.SetDetailText(0, percent);
+    data.IsSilent = 1;
+    g_SetupApp.SetDetailText(0, 70);
+    g_SetupApp.ShowFileText(IDS_DELETING_FILE, "C:\\x");
+    data.ShowProgress = 1;
+    g_SetupApp.SetDetailText(0, 80);
+    EXPECT_EQ((std::vector<int>{100, 40, 80}), window.Positions());
+    EXPECT_EQ("", window.DetailText());
+}

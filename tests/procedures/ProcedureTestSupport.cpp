@@ -1,0 +1,246 @@
+#include "procedures/ProcedureTestSupport.h"
+
+#include <commctrl.h>
+
+#include <algorithm>
+#include <regex>
+
+namespace xatest {
+
+namespace {
+
+std::vector<int> gPositions;
+WNDPROC gBarProcedure = nullptr;
+
+LRESULT CALLBACK RecordingBarProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == PBM_SETPOS)
+        gPositions.push_back((int)wParam);
+    return CallWindowProcA(gBarProcedure, window, message, wParam, lParam);
+}
+
+INT_PTR CALLBACK DialogProcedure(HWND, UINT, WPARAM, LPARAM)
+{
+    return FALSE;
+}
+
+const std::regex kLineHead(R"(\d{4}/\d{2}/\d{2} \d{2}:\d{2}:\d{2}\.\d{3} \[[0-9a-f]+\]: )");
+
+}  // namespace
+
+bool IsWin9xSystem()
+{
+    OSVERSIONINFOA info = {};
+    info.dwOSVersionInfoSize = sizeof(info);
+    return GetVersionExA(&info) && info.dwPlatformId == VER_PLATFORM_WIN32_WINDOWS;
+}
+
+LoggedData::LoggedData() : folder_("log"), path_(folder_ / "Setup.log")
+{
+    data_.LogEnabled = 1;
+    data_.Log.Open(path_.c_str());
+    data_.IsWin9x = IsWin9xSystem() ? 1 : 0;
+}
+
+std::vector<std::string> LoggedData::Messages() const
+{
+    // A message runs from its line head to the next line head, so that one holding a line
+    // break (a system error text) stays whole.
+    std::string content = ReadWholeFile(path_);
+    std::vector<std::pair<size_t, size_t>> heads;  // where each message's text begins and ends
+    for (std::sregex_iterator it(content.begin(), content.end(), kLineHead), end; it != end; ++it) {
+        size_t at = (size_t)it->position(0);
+        if (at != 0 && content[at - 1] != '\n')
+            continue;
+        if (!heads.empty())
+            heads.back().second = at;
+        heads.push_back({at + (size_t)it->length(0), content.size()});
+    }
+    std::vector<std::string> messages;
+    for (const auto& head : heads) {
+        std::string message = content.substr(head.first, head.second - head.first);
+        if (message.size() >= 2 && message.compare(message.size() - 2, 2, "\r\n") == 0)
+            message.resize(message.size() - 2);
+        messages.push_back(message);
+    }
+    return messages;
+}
+
+std::vector<std::string> LoggedData::MessagesFrom(const std::string& prefix) const
+{
+    std::vector<std::string> messages = Messages();
+    auto first = std::find_if(messages.begin(), messages.end(),
+                              [&](const std::string& message) { return message.rfind(prefix, 0) == 0; });
+    return std::vector<std::string>(first, messages.end());
+}
+
+bool LoggedData::HasMessage(const std::string& message) const
+{
+    std::vector<std::string> messages = Messages();
+    return std::find(messages.begin(), messages.end(), message) != messages.end();
+}
+
+void LoggedData::ClearLog()
+{
+    DeleteFileA(path_.c_str());
+}
+
+FileHolder::FileHolder(const std::string& path, const std::string& share)
+{
+    static int count = 0;
+    std::string event = "xatest_holder_" + std::to_string(GetCurrentProcessId()) + "_" + std::to_string(++count);
+    ready_ = CreateEventA(nullptr, TRUE, FALSE, event.c_str());
+    release_ = CreateEventA(nullptr, TRUE, FALSE, (event + "_release").c_str());
+    std::string command = "\"" + FixturePath("fileholder.exe") + "\" \"" + path + "\" " + event + " --share " + share;
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process = {};
+    std::vector<char> line(command.begin(), command.end());
+    line.push_back('\0');
+    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+        return;
+    CloseHandle(process.hThread);
+    process_ = process.hProcess;
+    HANDLE waits[] = {ready_, process_};
+    holding_ = WaitForMultipleObjects(2, waits, FALSE, 20000) == WAIT_OBJECT_0;
+}
+
+void FileHolder::Release()
+{
+    if (process_) {
+        SetEvent(release_);
+        if (WaitForSingleObject(process_, 20000) != WAIT_OBJECT_0)
+            TerminateProcess(process_, 1);
+        CloseHandle(process_);
+        process_ = nullptr;
+    }
+    holding_ = false;
+}
+
+FileHolder::~FileHolder()
+{
+    Release();
+    CloseHandle(release_);
+    CloseHandle(ready_);
+}
+
+RecordingProgressWindow::RecordingProgressWindow()
+{
+    InitCommonControls();
+    gPositions.clear();
+    HINSTANCE module = GetModuleHandleA(nullptr);
+    // The dialog is a child window: it needs a frame.
+    frame_ = CreateWindowExA(0, "STATIC", "", WS_OVERLAPPEDWINDOW, 0, 0, 600, 300, nullptr, nullptr, module, nullptr);
+    dialog_ = CreateDialogParamA(module, MAKEINTRESOURCEA(IDD_PROGRESS), frame_, DialogProcedure, 0);
+    if (!dialog_)
+        return;
+    HWND bar = GetDlgItem(dialog_, IDC_PROGRESS_BAR);
+    SendMessageA(bar, PBM_SETRANGE, 0, MAKELPARAM(0, 100));
+    gBarProcedure = (WNDPROC)SetWindowLongPtrA(bar, GWLP_WNDPROC, (LONG_PTR)RecordingBarProcedure);
+    // The run's window: the operations report through the application object.
+    g_SetupApp.Progress.Dialog = dialog_;
+    g_SetupApp.Data.IsSilent = 0;
+    g_SetupApp.Data.ShowProgress = 0;
+}
+
+RecordingProgressWindow::~RecordingProgressWindow()
+{
+    g_SetupApp.Progress.Dialog = nullptr;
+    if (frame_)
+        DestroyWindow(frame_);
+}
+
+const std::vector<int>& RecordingProgressWindow::Positions() const
+{
+    return gPositions;
+}
+
+std::string RecordingProgressWindow::DetailText() const
+{
+    char text[1024] = "";
+    GetDlgItemTextA(dialog_, IDC_DETAIL_TEXT, text, sizeof(text));
+    return text;
+}
+
+bool CopyFixture(const std::string& fixture, const std::string& destination)
+{
+    return CopyFileA(FixturePath(fixture).c_str(), destination.c_str(), FALSE) != 0;
+}
+
+bool AppendToFile(const std::string& path, const std::string& text)
+{
+    return WriteWholeFile(path, ReadWholeFile(path) + text);
+}
+
+bool SetWriteTime(const std::string& path, const FILETIME& time)
+{
+    HANDLE file = CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    BOOL ok = SetFileTime(file, nullptr, nullptr, &time);
+    CloseHandle(file);
+    return ok != 0;
+}
+
+FILETIME TimeFromNow(int hours)
+{
+    SYSTEMTIME now;
+    GetSystemTime(&now);
+    FILETIME time;
+    SystemTimeToFileTime(&now, &time);
+    ULARGE_INTEGER value;
+    value.LowPart = time.dwLowDateTime;
+    value.HighPart = time.dwHighDateTime;
+    // Whole seconds, so that every file system keeps the time exactly.
+    value.QuadPart -= value.QuadPart % 10000000ULL;
+    value.QuadPart += (LONGLONG)hours * 3600LL * 10000000LL;
+    time.dwLowDateTime = value.LowPart;
+    time.dwHighDateTime = value.HighPart;
+    return time;
+}
+
+DWORD Attributes(const std::string& path)
+{
+    return GetFileAttributesA(path.c_str());
+}
+
+std::vector<std::string> FolderEntries(const std::string& folder, const std::string& pattern)
+{
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA found;
+    HANDLE find = FindFirstFileA((folder + "\\" + pattern).c_str(), &found);
+    if (find == INVALID_HANDLE_VALUE)
+        return names;
+    do {
+        std::string name = found.cFileName;
+        if (name != "." && name != "..")
+            names.push_back(name);
+    } while (FindNextFileA(find, &found));
+    FindClose(find);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::string SystemFolder()
+{
+    char folder[MAX_PATH];
+    UINT length = GetSystemDirectoryA(folder, sizeof(folder));
+    return std::string(folder, length);
+}
+
+std::string WindowsFolder()
+{
+    char folder[MAX_PATH];
+    UINT length = GetWindowsDirectoryA(folder, sizeof(folder));
+    return std::string(folder, length);
+}
+
+std::string ShortPath(const std::string& path)
+{
+    char shortPath[MAX_PATH];
+    DWORD length = GetShortPathNameA(path.c_str(), shortPath, sizeof(shortPath));
+    return length && length < sizeof(shortPath) ? std::string(shortPath, length) : std::string();
+}
+
+}  // namespace xatest

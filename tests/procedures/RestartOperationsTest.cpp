@@ -1,0 +1,186 @@
+// Replacement and deletion at the next restart: the system's pending rename list on the NT
+// family, WinInit.ini in the Windows 9x version mode, and the placement of WinInit.ini lines
+// among the sections an existing file already has.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "procedures/FileInstall.h"
+#include "procedures/Installer.h"
+#include "procedures/ProcedureTestSupport.h"
+
+using namespace xatest;
+
+namespace {
+
+std::string WinInitPath()
+{
+    return WindowsFolder() + "\\WinInit.ini";
+}
+
+// Keeps any WinInit.ini of the prefix out of the way and puts it back afterwards.
+class WinInitTest : public testing::Test {
+protected:
+    WinInitTest() : scratch_("wininit"), target_(scratch_ / "Target.exe"), newFile_(scratch_ / "~new.tmp")
+    {
+        saved_ = FileExistsAt(WinInitPath());
+        if (saved_)
+            saved_ = MoveFileA(WinInitPath().c_str(), (WinInitPath() + ".saved").c_str()) != 0;
+        WriteWholeFile(target_, "target");
+        WriteWholeFile(newFile_, "new");
+    }
+
+    ~WinInitTest() override
+    {
+        DeleteFileA(WinInitPath().c_str());
+        if (saved_)
+            MoveFileA((WinInitPath() + ".saved").c_str(), WinInitPath().c_str());
+    }
+
+    std::string Replacement() const
+    {
+        return "NUL=" + ShortPath(target_) + "\r\n" + ShortPath(target_) + "=" + ShortPath(newFile_) + "\r\n";
+    }
+    std::string Deletion() const { return "NUL=" + ShortPath(target_) + "\r\n"; }
+
+    ScratchFolder scratch_;
+    std::string target_;
+    std::string newFile_;
+    bool saved_ = false;
+};
+
+}  // namespace
+
+TEST_F(WinInitTest, LinesArePlacedInTheRenameSection)
+{
+    ASSERT_NE("", ShortPath(target_));
+    struct Row {
+        const char* Case;
+        std::string Before;
+        bool Replace;
+        std::string After;
+    };
+    const std::string replace = Replacement();
+    const std::string remove = Deletion();
+    const std::vector<Row> rows = {
+        {"empty file", "", true, "[rename]\r\n" + replace},
+        {"no rename section", "[boot]\r\nx=1\r\n", false, "[boot]\r\nx=1\r\n[rename]\r\n" + remove},
+        {"rename section last", "[boot]\r\nx=1\r\n[rename]\r\nNUL=C:\\OLD\r\n", true,
+         "[boot]\r\nx=1\r\n[rename]\r\nNUL=C:\\OLD\r\n" + replace},
+        {"header in capitals", "[RENAME]\r\nNUL=C:\\OLD\r\n", false, "[RENAME]\r\nNUL=C:\\OLD\r\n" + remove},
+        {"section followed by another", "[Rename]\r\nNUL=C:\\OLD\r\n[boot]\r\nx=1\r\n[more]\r\n", true,
+         "[Rename]\r\nNUL=C:\\OLD\r\n" + replace + "[boot]\r\nx=1\r\n[more]\r\n"},
+        {"empty section followed by another", "[rename]\r\n[boot]\r\n", false, "[rename]\r\n" + remove + "[boot]\r\n"},
+        {"last line without its line break", "[boot]\r\nx=1", false, "[boot]\r\nx=1\r\n[rename]\r\n" + remove},
+        {"section last, last line without its line break", "[rename]\r\nNUL=C:\\OLD", true,
+         "[rename]\r\nNUL=C:\\OLD\r\n" + replace},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.Case);
+        ASSERT_TRUE(WriteWholeFile(WinInitPath(), row.Before));
+        EXPECT_EQ(0, AddWinInitRename(row.Replace ? newFile_.c_str() : nullptr, target_.c_str()));
+        EXPECT_EQ(row.After, ReadWholeFile(WinInitPath()));
+    }
+}
+
+TEST_F(WinInitTest, MissingFileIsCreatedWithTheSectionHeader)
+{
+    ASSERT_FALSE(FileExistsAt(WinInitPath()));
+    EXPECT_EQ(0, AddWinInitRename(nullptr, target_.c_str()));
+    EXPECT_EQ("[rename]\r\n" + Deletion(), ReadWholeFile(WinInitPath()));
+    EXPECT_EQ(0, AddWinInitRename(newFile_.c_str(), target_.c_str()));
+    EXPECT_EQ("[rename]\r\n" + Deletion() + Replacement(), ReadWholeFile(WinInitPath()));
+}
+
+TEST_F(WinInitTest, NamesWithoutShortFormsAreRefused)
+{
+    // Without a short name the line would name nothing, and the restart would act on it blindly.
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, AddWinInitRename(nullptr, (scratch_ / "missing.exe").c_str()));
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, AddWinInitRename((scratch_ / "missing.tmp").c_str(), target_.c_str()));
+    EXPECT_FALSE(FileExistsAt(WinInitPath()));
+    EXPECT_EQ(ERROR_INVALID_PARAMETER, AddWinInitRename(newFile_.c_str(), nullptr));
+}
+
+TEST_F(WinInitTest, FileHeldByAnotherProgramIsReported)
+{
+    ASSERT_TRUE(WriteWholeFile(WinInitPath(), "[boot]\r\n"));
+    FileHolder holder(WinInitPath());
+    ASSERT_TRUE(holder.Holding());
+    EXPECT_EQ(ERROR_SHARING_VIOLATION, AddWinInitRename(nullptr, target_.c_str()));
+    holder.Release();
+    EXPECT_EQ("[boot]\r\n", ReadWholeFile(WinInitPath()));
+}
+
+TEST_F(WinInitTest, DeleteFileAtRestart)
+{
+    LoggedData log;
+    Installer installer(&log.Data());
+    std::vector<std::string> before;
+    EXPECT_EQ(ERROR_INVALID_PARAMETER, installer.DeleteFileAtRestart(nullptr));
+    EXPECT_EQ(0, installer.DeleteFileAtRestart(target_.c_str()));
+    if (log.Data().IsWin9x) {
+        EXPECT_EQ("[rename]\r\n" + Deletion(), ReadWholeFile(WinInitPath()));
+    } else {
+        EXPECT_FALSE(FileExistsAt(WinInitPath()));
+    }
+    EXPECT_TRUE(FileExistsAt(target_)) << "nothing happens before the restart";
+    ASSERT_EQ(0, RunProcess("wineboot.exe -r", 120000));
+    EXPECT_FALSE(FileExistsAt(target_));
+    EXPECT_TRUE(log.Messages().empty());
+}
+
+TEST_F(WinInitTest, ReplaceFileAtRestartPutsTheCopyBesideTheTarget)
+{
+    LoggedData log;
+    Installer installer(&log.Data());
+    std::string source = scratch_ / "Source.exe";
+    ASSERT_TRUE(WriteWholeFile(source, "replacement"));
+    EXPECT_EQ(ERROR_INVALID_PARAMETER, installer.ReplaceFileAtRestart(nullptr, target_.c_str()));
+    EXPECT_EQ(ERROR_INVALID_PARAMETER, installer.ReplaceFileAtRestart(source.c_str(), nullptr));
+
+    EXPECT_EQ(0, installer.ReplaceFileAtRestart(source.c_str(), target_.c_str()));
+    std::vector<std::string> temporary = FolderEntries(scratch_.Path(), "~*.tmp");
+    temporary.erase(std::remove(temporary.begin(), temporary.end(), "~new.tmp"), temporary.end());
+    ASSERT_EQ(1u, temporary.size());
+    EXPECT_EQ("replacement", ReadWholeFile(scratch_ / temporary[0]));
+    EXPECT_EQ("target", ReadWholeFile(target_));
+    EXPECT_EQ((std::vector<std::string>{"InstallFile: > Setup move file. (0)"}), log.Messages());
+
+    ASSERT_EQ(0, RunProcess("wineboot.exe -r", 120000));
+    EXPECT_EQ("replacement", ReadWholeFile(target_));
+    EXPECT_FALSE(FileExistsAt(scratch_ / temporary[0]));
+}
+
+TEST_F(WinInitTest, ReplaceFileAtRestartLeavesNothingWhenTheSourceCannotBeCopied)
+{
+    LoggedData log;
+    Installer installer(&log.Data());
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, installer.ReplaceFileAtRestart((scratch_ / "missing.exe").c_str(), target_.c_str()));
+    EXPECT_EQ((std::vector<std::string>{"~new.tmp"}), FolderEntries(scratch_.Path(), "~*.tmp"))
+        << "the temporary file is deleted again";
+    EXPECT_FALSE(FileExistsAt(WinInitPath()));
+    EXPECT_EQ((std::vector<std::string>{"InstallFile: > Setup move file. (2)"}), log.Messages());
+
+    // A folder that cannot hold a temporary file.
+    log.ClearLog();
+    EXPECT_NE(0, installer.ReplaceFileAtRestart(target_.c_str(), (scratch_ / "nofolder\\x.exe").c_str()));
+    EXPECT_EQ(1u, log.Messages().size());
+}
+
+TEST_F(WinInitTest, ReplaceFileAtRestartInADriveRoot)
+{
+    LoggedData log;
+    Installer installer(&log.Data());
+    std::string root = WindowsFolder().substr(0, 3);
+    std::string target = root + "xatest-root.exe";
+    ASSERT_TRUE(WriteWholeFile(target, "target"));
+    std::vector<std::string> before = FolderEntries(root, "~*.tmp");
+
+    EXPECT_EQ(0, installer.ReplaceFileAtRestart(target_.c_str(), target.c_str()));
+    std::vector<std::string> after = FolderEntries(root, "~*.tmp");
+    EXPECT_EQ(before.size() + 1, after.size()) << "the temporary file lies in the root beside the target";
+    for (const std::string& name : after)
+        if (std::find(before.begin(), before.end(), name) == before.end())
+            DeleteFileA((root + name).c_str());
+    DeleteFileA(target.c_str());
+}
