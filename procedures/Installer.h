@@ -109,6 +109,37 @@ struct Installer {
     // Title or Company is missing, or the low 16 bits of the deletion's HRESULT.
     int RemoveAgentShortcut();
     // --- end of agent settings, uninstall entry, package file and shortcut ------------------
+    // ---- Network drivers and the layered provider (network/Drivers.cpp) ----
+    // Installs the drivers and the provider library when this run may own them, taking the
+    // ownership first. Failures are logged and absorbed: always 0.
+    int InstallDrivers();
+    // In a removal run of the owning instance: gives up the ownership and removes the drivers
+    // and the provider. Always 0.
+    int RemoveDrivers();
+    // Takes the provider out of the Winsock catalogue and deletes its library; the result of
+    // the catalogue removal (the library stays when it is not 0).
+    int RemoveNetworkLayer();
+    // 1 on x64 Windows, else 0 (Itanium included).
+    static int Is64BitWindows();
+    // Reads DriverControl into buffer; 0 or a Windows error code (buffer untouched then).
+    static int GetDriverControl(char* buffer, DWORD size);
+    // Writes owner into DriverControl, or deletes the value for null; 0 or a Windows error code.
+    static int SetDriverControl(const char* owner);
+    // ---- end of network drivers ----
+    // --- Process control and the agent's shutdown (control/UserTask.cpp, control/AgentShutdown.cpp)
+
+    // Stops the agent's per-user task UserTray.exe of DestFolder (nothing on Windows 9x): signals
+    // its exit event, then closes its windows, then terminates it. 0 when it is gone, else the
+    // error, which is logged.
+    int StopUserTask();
+
+    // Stops the running agent: its service (not on Windows 9x), then the agent itself through the
+    // shutdown request on its pipe, then waits up to two minutes for AgentCore.exe of DestFolder
+    // to end. 0 when the service stopped or is missing, or the agent ended within the wait; else
+    // the error of the service stop, or -1 (0xFFFFFFFF) on Windows 9x.
+    int StopAgentService();
+
+    // --- end of process control
 };
 
 enum { kTargetMacroChars = 511 };

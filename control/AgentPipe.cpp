@@ -1,0 +1,126 @@
+#include "control/AgentPipe.h"
+
+#include <stdlib.h>
+#include <string.h>
+
+const char kAgentPipePrefix[] = "\\\\.\\pipe\\arvaneAgent";
+
+namespace {
+
+enum : DWORD {
+    kCodeBytes = 4,
+    kReplyHeaderBytes = 8,
+};
+
+DWORD ReadLittleEndian32(const unsigned char* bytes)
+{
+    return (DWORD)bytes[0] | ((DWORD)bytes[1] << 8) | ((DWORD)bytes[2] << 16) | ((DWORD)bytes[3] << 24);
+}
+
+void WriteLittleEndian32(unsigned char* bytes, DWORD value)
+{
+    bytes[0] = (unsigned char)value;
+    bytes[1] = (unsigned char)(value >> 8);
+    bytes[2] = (unsigned char)(value >> 16);
+    bytes[3] = (unsigned char)(value >> 24);
+}
+
+}  // namespace
+
+HANDLE AgentPipeConnect(const char* name)
+{
+    if (!name) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return INVALID_HANDLE_VALUE;
+    }
+    HANDLE pipe = INVALID_HANDLE_VALUE;
+    for (;;) {
+        pipe = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                           nullptr);
+        if (pipe != INVALID_HANDLE_VALUE)
+            break;
+        // A missing pipe means the agent does not run: no reason to wait.
+        if (GetLastError() != ERROR_PIPE_BUSY)
+            return INVALID_HANDLE_VALUE;
+        if (!WaitNamedPipeA(name, kAgentPipeBusyWaitMs))
+            return INVALID_HANDLE_VALUE;
+    }
+    // Without message mode a reply could arrive in pieces; the agent's replies are whole messages
+    // in any case, so a refusal is no reason to give up.
+    DWORD mode = PIPE_READMODE_MESSAGE;
+    (void)SetNamedPipeHandleState(pipe, &mode, nullptr, nullptr);
+    return pipe;
+}
+
+int AgentPipeTransact(HANDLE pipe, const AgentPipeRequest* request, DWORD* status, unsigned char** payload,
+                      DWORD* length)
+{
+    if (!request || (request->Length > 0 && !request->Data)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    if (!pipe || pipe == INVALID_HANDLE_VALUE) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return 0;
+    }
+    if (request->Length > MAXDWORD - kCodeBytes) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return 0;
+    }
+
+    int result = 0;
+    DWORD size = kCodeBytes + request->Length;
+    DWORD done = 0;
+    DWORD got = 0;
+    unsigned char* message = nullptr;
+    unsigned char* reply = nullptr;
+    unsigned char* copy = nullptr;
+
+    message = (unsigned char*)malloc(size);
+    reply = (unsigned char*)malloc(kAgentPipeReplySize);
+    if (!message || !reply) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        goto Exit;
+    }
+    WriteLittleEndian32(message, request->Code);
+    if (request->Length > 0)
+        memcpy(message + kCodeBytes, request->Data, request->Length);
+
+    if (!WriteFile(pipe, message, size, &done, nullptr))
+        goto Exit;
+    if (!ReadFile(pipe, reply, kAgentPipeReplySize, &got, nullptr))
+        goto Exit;
+    result = 1;
+    if (got >= kCodeBytes) {
+        // The reply's length field is the agent's word; what arrived is the limit.
+        DWORD payloadBytes = 0;
+        if (got >= kReplyHeaderBytes) {
+            DWORD claimed = ReadLittleEndian32(reply + kCodeBytes);
+            DWORD arrived = got - kReplyHeaderBytes;
+            payloadBytes = claimed < arrived ? claimed : arrived;
+        }
+        if (payload && payloadBytes > 0) {
+            copy = (unsigned char*)malloc(payloadBytes);
+            if (!copy) {
+                SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+                result = 0;
+                goto Exit;
+            }
+            memcpy(copy, reply + kReplyHeaderBytes, payloadBytes);
+        }
+        if (status)
+            *status = ReadLittleEndian32(reply);
+        if (length)
+            *length = payloadBytes;
+        if (payload) {
+            *payload = copy;
+            copy = nullptr;
+        }
+    }
+
+Exit:
+    free(copy);
+    free(reply);
+    free(message);
+    return result;
+}

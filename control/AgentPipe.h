@@ -1,0 +1,37 @@
+#pragma once
+// The client side of the agent's named pipe: one request message, one reply message.
+//
+// Request: Code (32-bit little-endian) followed by Length payload bytes; the length itself is not
+// sent. Reply: Status (32-bit), the payload length (32-bit), the payload; read in one message of
+// at most kAgentPipeReplySize bytes.
+
+#include <windows.h>
+
+enum : DWORD {
+    kAgentPipeReplySize = 8192,
+    kAgentPipeBusyWaitMs = 1000,  // one wait for a busy pipe; repeated while instances free up
+    kAgentShutdownCode = 9,       // asks the agent to exit; its reply carries nothing of use
+};
+
+// The agent's pipe: "\\.\pipe\arvaneAgent" and the instance id (none for the legacy agent).
+extern const char kAgentPipePrefix[];
+
+struct AgentPipeRequest {
+    DWORD Code;
+    DWORD Length;      // payload bytes
+    const void* Data;  // may be null when Length is 0
+};
+
+// Opens the pipe name in message read mode, waiting for a busy pipe in rounds of
+// kAgentPipeBusyWaitMs for as long as an instance becomes free. INVALID_HANDLE_VALUE when the
+// pipe does not exist, stays busy for a whole round, or cannot be opened.
+HANDLE AgentPipeConnect(const char* name);
+
+// Sends request and reads the reply. Nonzero when both the write and the read succeeded, also
+// for a reply shorter than 4 bytes (then no out value is set); 0 otherwise, with the thread's
+// last error telling why (87 without request, 6 without a pipe, 8 when memory is short). From a
+// reply of at least 4 bytes, status receives the Status and length the number of payload bytes
+// that arrived, never more than the reply's own length field says; payload receives a new heap
+// copy of them (free with free(); null when there are none). Every out value may be null.
+int AgentPipeTransact(HANDLE pipe, const AgentPipeRequest* request, DWORD* status, unsigned char** payload,
+                      DWORD* length);

@@ -1,0 +1,96 @@
+// The running agent of this installation, stopped before its files are replaced or removed:
+// through the service manager, then by the shutdown request over its pipe, then by waiting for
+// its executable to end.
+#include "control/AgentPipe.h"
+#include "control/Processes.h"
+#include "control/ServiceManager.h"
+#include "procedures/Installer.h"
+#include "setup/SetupLog.h"
+#include "support/Clock.h"
+#include "support/Text.h"
+
+namespace {
+
+const char kAgentExecutable[] = "AgentCore.exe";
+const char kLegacyServiceName[] = "ArvaneAgent";
+enum { kServiceNameChars = 64 };
+enum : DWORD {
+    kAgentExitChecks = 120,
+    kAgentExitCheckMs = 1000,
+};
+
+// Asks the agent to exit over its pipe. Errors say nothing the wait that follows would not.
+void SendShutdownRequest(const char* pipeName)
+{
+    HANDLE pipe = AgentPipeConnect(pipeName);
+    if (pipe == INVALID_HANDLE_VALUE)
+        return;
+    AgentPipeRequest request = {kAgentShutdownCode, 0, nullptr};
+    (void)AgentPipeTransact(pipe, &request, nullptr, nullptr, nullptr);
+    CloseHandle(pipe);
+}
+
+}  // namespace
+
+int Installer::StopAgentService()
+{
+    char agentPath[MAX_PATH];
+    char serviceName[kServiceNameChars];
+    char pipeName[MAX_PATH];
+    int result = -1;
+    bool legacy = Data->UpdateLegacyAgent != 0;
+    const char* instance = legacy ? "" : Data->Instance;
+
+    if (!Data->DestFolder || !instance) {
+        result = ERROR_INVALID_PARAMETER;
+        LogMessage(Data, "StopAgentService() returns %d", result);
+        return result;
+    }
+    if (!FormatText(agentPath, sizeof(agentPath), "%s\\%s", Data->DestFolder, kAgentExecutable) ||
+        !FormatText(serviceName, sizeof(serviceName), "%s%s", legacy ? kLegacyServiceName : "XA", instance) ||
+        !FormatText(pipeName, sizeof(pipeName), "%s%s", kAgentPipePrefix, instance)) {
+        result = ERROR_FILENAME_EXCED_RANGE;
+        LogMessage(Data, "StopAgentService() returns %d", result);
+        return result;
+    }
+
+    // Windows 9x starts the agent as a plain process: there is no service to stop.
+    if (!Data->IsWin9x) {
+        LogMessage(Data, "Stopping service %s...", serviceName);
+        result = StopServiceAndWait(serviceName);
+        if (result == ERROR_SERVICE_DOES_NOT_EXIST) {
+            // No service, no agent of this installation to wait for.
+            LogMessage(Data, "Agent service %s doesn't exist.", serviceName);
+            result = 0;
+            LogMessage(Data, "Stopping service returns %d.", result);
+            return result;
+        }
+        if (result != 0) {
+            char* text = GetErrorText(result);
+            if (text)
+                LogMessage(Data, "Failed to stop agent service: %s. %s", serviceName, text);
+            else
+                LogMessage(Data, "Failed to stop agent service: %s. [Code: %d]", serviceName, result);
+            FreeText(text);
+        }
+        LogMessage(Data, "Stopping service returns %d.", result);
+    }
+
+    LogMessage(Data, "Trying to connect to agent via \"%s\"...", pipeName);
+    SendShutdownRequest(pipeName);
+
+    for (DWORD check = 0; check < kAgentExitChecks; ++check) {
+        int running = 0;
+        // A search that fails proves nothing: the outcome of the service stop stands.
+        if (IsProcessRunning(agentPath, &running) != 0)
+            break;
+        if (!running) {
+            result = 0;
+            break;
+        }
+        ClockSleep(kAgentExitCheckMs);
+    }
+
+    LogMessage(Data, "StopAgentService() returns %d", result);
+    return result;
+}

@@ -1,0 +1,438 @@
+// Processes by file: identity of files, the searches on both platform families, closing windows,
+// termination.
+#include "control/Processes.h"
+
+#include <mbstring.h>
+#include <stdint.h>
+#include <stdlib.h>
+#include <tlhelp32.h>
+
+#include "support/Clock.h"
+#include "support/Handles.h"
+#include "support/SystemLibrary.h"
+#include "support/Text.h"
+#include "support/WindowsVersion.h"
+
+static_assert(sizeof(void*) != 4 || sizeof(PROCESSENTRY32) == 296, "ToolHelp record of Windows 9x");
+
+namespace {
+
+enum : DWORD {
+    kMaxProcessIds = 25000,
+    kMaxModules = 1000,
+    kQueryAccess = PROCESS_QUERY_INFORMATION | PROCESS_VM_READ,
+    kTokenAccess = TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY,
+};
+
+// The server handle of wtsapi32 that names this machine.
+const HANDLE kCurrentTerminalServer = nullptr;
+
+typedef BOOL(WINAPI* EnumProcessesFunction)(DWORD* ids, DWORD size, DWORD* returned);
+typedef BOOL(WINAPI* EnumProcessModulesFunction)(HANDLE process, HMODULE* modules, DWORD size, DWORD* needed);
+typedef DWORD(WINAPI* GetModuleFileNameExAFunction)(HANDLE process, HMODULE module, char* name, DWORD size);
+typedef HANDLE(WINAPI* CreateToolhelp32SnapshotFunction)(DWORD flags, DWORD processId);
+typedef BOOL(WINAPI* Process32Function)(HANDLE snapshot, PROCESSENTRY32* entry);
+typedef BOOL(WINAPI* WTSTerminateProcessFunction)(HANDLE server, DWORD processId, DWORD exitCode);
+
+void* FindSystemFunction(HMODULE module, const char* name)
+{
+    return GetSystemFunction<void*>(module, name);
+}
+
+const ProcessControlCalls kSystemCalls = {FindSystemFunction, OpenProcess, AdjustTokenPrivileges};
+ProcessControlCalls g_calls = kSystemCalls;
+
+// Set the first time a process refuses to be opened, so the privilege is asked for once a run.
+bool g_debugPrivilegeRequested = false;
+
+template <typename Function>
+Function FindFunction(HMODULE module, const char* name)
+{
+    return module ? reinterpret_cast<Function>(g_calls.FindFunction(module, name)) : nullptr;
+}
+
+int LastErrorCode()
+{
+    DWORD code = GetLastError();
+    return code ? (int)code : -1;
+}
+
+void* IdItem(DWORD id)
+{
+    return reinterpret_cast<void*>((uintptr_t)id);
+}
+
+DWORD ItemId(void* item)
+{
+    return (DWORD)(uintptr_t)item;
+}
+
+// Enables SeDebugPrivilege in this process's token, which lets an administrator open processes
+// of other users and of the system. Best effort: without it those processes are skipped.
+void EnableDebugPrivilege()
+{
+    HANDLE token = nullptr;
+    TOKEN_PRIVILEGES privileges = {};
+    if (!OpenProcessToken(GetCurrentProcess(), kTokenAccess, &token))
+        return;
+    if (LookupPrivilegeValueA(nullptr, "SeDebugPrivilege", &privileges.Privileges[0].Luid)) {
+        privileges.PrivilegeCount = 1;
+        privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
+        g_calls.AdjustTokenPrivileges(token, FALSE, &privileges, 0, nullptr, nullptr);
+    }
+    CloseHandleIfOpen(token);
+}
+
+// Opens a process for reading its modules; the first refusal for lack of access asks for the
+// debug privilege and tries once more.
+HANDLE OpenProcessForQuery(DWORD id)
+{
+    HANDLE process = g_calls.OpenProcess(kQueryAccess, FALSE, id);
+    if (process || GetLastError() != ERROR_ACCESS_DENIED || g_debugPrivilegeRequested)
+        return process;
+    g_debugPrivilegeRequested = true;
+    EnableDebugPrivilege();
+    return g_calls.OpenProcess(kQueryAccess, FALSE, id);
+}
+
+int FindProcessesNT(const char* path, PointerList* ids)
+{
+    int result = 0;
+    HMODULE psapi = nullptr;
+    DWORD* processIds = nullptr;
+    HMODULE* modules = nullptr;
+    DWORD returned = 0;
+    char name[MAX_PATH];
+
+    psapi = LoadPsapi(nullptr);
+    if (!psapi)
+        return LastErrorCode();
+    {
+        EnumProcessesFunction enumProcesses = GetSystemFunction<EnumProcessesFunction>(psapi, "EnumProcesses");
+        EnumProcessModulesFunction enumModules =
+            GetSystemFunction<EnumProcessModulesFunction>(psapi, "EnumProcessModules");
+        GetModuleFileNameExAFunction moduleFileName =
+            GetSystemFunction<GetModuleFileNameExAFunction>(psapi, "GetModuleFileNameExA");
+        if (!enumProcesses || !enumModules || !moduleFileName) {
+            result = -1;
+            goto Exit;
+        }
+        processIds = (DWORD*)malloc(kMaxProcessIds * sizeof(DWORD));
+        modules = (HMODULE*)malloc(kMaxModules * sizeof(HMODULE));
+        if (!processIds || !modules) {
+            result = ERROR_NOT_ENOUGH_MEMORY;
+            goto Exit;
+        }
+        // A failed enumeration must not pass for "nothing runs": callers would go on to replace
+        // the files of a running program.
+        if (!enumProcesses(processIds, kMaxProcessIds * sizeof(DWORD), &returned)) {
+            result = LastErrorCode();
+            goto Exit;
+        }
+        DWORD count = returned / sizeof(DWORD);
+        for (DWORD i = 0; i < count; ++i) {
+            HANDLE process = OpenProcessForQuery(processIds[i]);
+            if (!process)
+                continue;  // gone meanwhile, or not ours to see
+            DWORD needed = 0;
+            if (enumModules(process, modules, kMaxModules * sizeof(HMODULE), &needed) && needed > 0 &&
+                moduleFileName(process, modules[0], name, sizeof(name)) > 0) {
+                name[sizeof(name) - 1] = '\0';  // not terminated when cut on older systems
+                if (IsSameFile(name, path, false) && AppendPointer(ids, IdItem(processIds[i])) < 0)
+                    result = ERROR_NOT_ENOUGH_MEMORY;
+            }
+            CloseHandleIfOpen(process);
+        }
+    }
+
+Exit:
+    free(modules);
+    free(processIds);
+    FreeLibraryIfLoaded(psapi);
+    return result;
+}
+
+int FindProcesses9x(const char* path, PointerList* ids)
+{
+    int result = 0;
+    HANDLE snapshot = INVALID_HANDLE_VALUE;
+    HMODULE kernel = LoadSystemLibrary("kernel32.dll");
+    if (!kernel)
+        return LastErrorCode();
+    {
+        CreateToolhelp32SnapshotFunction createSnapshot =
+            FindFunction<CreateToolhelp32SnapshotFunction>(kernel, "CreateToolhelp32Snapshot");
+        Process32Function first = FindFunction<Process32Function>(kernel, "Process32First");
+        Process32Function next = FindFunction<Process32Function>(kernel, "Process32Next");
+        if (!createSnapshot || !first || !next) {
+            result = ERROR_INVALID_FUNCTION;
+            goto Exit;
+        }
+        snapshot = createSnapshot(TH32CS_SNAPPROCESS, 0);
+        if (snapshot == INVALID_HANDLE_VALUE) {
+            result = LastErrorCode();
+            goto Exit;
+        }
+        PROCESSENTRY32 entry = {};
+        entry.dwSize = sizeof(entry);
+        for (BOOL more = first(snapshot, &entry); more; more = next(snapshot, &entry)) {
+            entry.szExeFile[sizeof(entry.szExeFile) - 1] = '\0';
+            if (IsSameFile(entry.szExeFile, path, false) && AppendPointer(ids, IdItem(entry.th32ProcessID)) < 0)
+                result = ERROR_NOT_ENOUGH_MEMORY;
+            entry.dwSize = sizeof(entry);
+        }
+    }
+
+Exit:
+    CloseFile(snapshot);
+    FreeLibraryIfLoaded(kernel);
+    return result;
+}
+
+// Terminates one process; on NT a refusal is tried again through the terminal services, which
+// may end processes of other sessions. True when it was terminated.
+bool TerminateOneProcess(DWORD id, bool windowsNT)
+{
+    bool done = false;
+    HANDLE process = g_calls.OpenProcess(PROCESS_TERMINATE, FALSE, id);
+    if (process)
+        done = TerminateProcess(process, 0) != FALSE;
+    CloseHandleIfOpen(process);
+    if (done || !windowsNT)
+        return done;
+
+    HMODULE wtsapi = LoadSystemLibrary("wtsapi32.dll");
+    WTSTerminateProcessFunction wtsTerminate =
+        FindFunction<WTSTerminateProcessFunction>(wtsapi, "WTSTerminateProcess");
+    if (wtsTerminate)
+        done = wtsTerminate(kCurrentTerminalServer, id, 0) != FALSE;
+    FreeLibraryIfLoaded(wtsapi);
+    return done;
+}
+
+struct WindowSearch {
+    DWORD ProcessId;
+    PointerList Windows;
+};
+
+BOOL CALLBACK CollectProcessWindow(HWND window, LPARAM parameter)
+{
+    WindowSearch* search = reinterpret_cast<WindowSearch*>(parameter);
+    if (!search) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    if (owner == search->ProcessId)
+        (void)AppendPointer(&search->Windows, window);
+    return TRUE;
+}
+
+// Each message is stronger than the one before; a window that is gone gets no more.
+void CloseWindowPolitely(HWND window)
+{
+    PostMessageA(window, WM_SYSCOMMAND, SC_CLOSE, 0);
+    ClockSleep(kWindowMessagePauseMs);
+    const UINT followUps[] = {WM_CLOSE, WM_DESTROY, WM_QUIT};
+    for (UINT message : followUps) {
+        if (!IsWindow(window))
+            return;
+        PostMessageA(window, message, 0, 0);
+        ClockSleep(kWindowMessagePauseMs);
+    }
+}
+
+void CloseProcessWindows(DWORD id)
+{
+    WindowSearch search;
+    search.ProcessId = id;
+    InitPointerList(&search.Windows);
+    EnumWindows(CollectProcessWindow, reinterpret_cast<LPARAM>(&search));
+    for (int i = 0; i < search.Windows.Count; ++i)
+        CloseWindowPolitely(static_cast<HWND>(search.Windows.Items[i]));
+    FreePointerList(&search.Windows);
+}
+
+// True only when a search succeeded and found nothing.
+bool IsSurelyGone(const char* path)
+{
+    int running = 1;
+    return IsProcessRunning(path, &running) == 0 && !running;
+}
+
+}  // namespace
+
+bool IsWindowsNT()
+{
+    return IsWindowsNTPlatform();
+}
+
+int GetFileIdentity(const char* path, BY_HANDLE_FILE_INFORMATION* info, bool directory)
+{
+    if (!path || !info)
+        return ERROR_INVALID_PARAMETER;
+    // No access rights: the identity can be read even of a file another process holds.
+    DWORD flags = (directory && IsWindowsNT()) ? FILE_FLAG_BACKUP_SEMANTICS : 0;
+    HANDLE file = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, flags, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return LastErrorCode();
+    int result = 0;
+    if (!GetFileInformationByHandle(file, info))
+        result = LastErrorCode();
+    CloseFile(file);
+    return result;
+}
+
+int IsSameFile(const char* a, const char* b, bool directory)
+{
+    if (!a || !b)
+        return 0;
+    if (_mbsicmp(reinterpret_cast<const unsigned char*>(a), reinterpret_cast<const unsigned char*>(b)) == 0)
+        return 1;
+    if (IsWindowsNT()) {
+        BY_HANDLE_FILE_INFORMATION infoA, infoB;
+        if (GetFileIdentity(a, &infoA, directory) != 0 || GetFileIdentity(b, &infoB, directory) != 0)
+            return 0;
+        return infoA.nFileIndexLow == infoB.nFileIndexLow && infoA.nFileIndexHigh == infoB.nFileIndexHigh &&
+               infoA.dwVolumeSerialNumber == infoB.dwVolumeSerialNumber;
+    }
+    // Windows 9x has no file index; the short form of a path is unique per file.
+    char shortA[MAX_PATH];
+    char shortB[MAX_PATH];
+    DWORD lengthA = GetShortPathNameA(a, shortA, sizeof(shortA));
+    if (lengthA == 0 || lengthA >= sizeof(shortA))
+        return 0;  // missing, or too long to be compared (the buffer then holds nothing)
+    DWORD lengthB = GetShortPathNameA(b, shortB, sizeof(shortB));
+    if (lengthB == 0 || lengthB >= sizeof(shortB))
+        return 0;
+    return _mbsicmp(reinterpret_cast<unsigned char*>(shortA), reinterpret_cast<unsigned char*>(shortB)) == 0;
+}
+
+HMODULE LoadPsapi(const char* folder)
+{
+    HMODULE psapi = LoadSystemLibrary("psapi.dll");
+    if (psapi)
+        return psapi;
+    // Only a folder named in full: the normal search would take a psapi.dll planted beside this
+    // program (a temporary folder, for the removal's copy) and run it elevated.
+    if (!folder || !*folder)
+        return nullptr;
+    char path[MAX_PATH] = "";
+    if (!CopyText(path, sizeof(path), folder))
+        return nullptr;
+    const unsigned char* last = _mbsrchr(reinterpret_cast<const unsigned char*>(path), '\\');
+    bool endsWithSeparator = last && last[1] == '\0';
+    if (!endsWithSeparator && !AppendText(path, sizeof(path), "\\"))
+        return nullptr;
+    if (!AppendText(path, sizeof(path), "psapi.dll"))
+        return nullptr;
+    return LoadLibraryA(path);
+}
+
+int FindProcessesByPath(const char* path, PointerList* ids)
+{
+    if (!path || !ids)
+        return ERROR_INVALID_PARAMETER;
+    return IsWindowsNT() ? FindProcessesNT(path, ids) : FindProcesses9x(path, ids);
+}
+
+int IsProcessRunning(const char* path, int* running)
+{
+    if (!path || !running)
+        return ERROR_INVALID_PARAMETER;
+    PointerList ids;
+    InitPointerList(&ids);
+    int result = FindProcessesByPath(path, &ids);
+    *running = ids.Count > 0 ? 1 : 0;
+    FreePointerList(&ids);
+    return result;
+}
+
+int TerminateProcessesByPath(const char* path)
+{
+    PointerList ids;
+    InitPointerList(&ids);
+    // The ids found before a search failed are still handled.
+    int failures = FindProcessesByPath(path, &ids) != 0 ? 1 : 0;
+    bool windowsNT = IsWindowsNT();
+    for (int i = 0; i < ids.Count; ++i) {
+        if (!TerminateOneProcess(ItemId(ids.Items[i]), windowsNT))
+            ++failures;
+    }
+    FreePointerList(&ids);
+    return failures == 0 ? 1 : 0;
+}
+
+int CloseProcessesByPath(const char* path)
+{
+    PointerList ids;
+    InitPointerList(&ids);
+    // A failed search still leaves the waiting and the termination, which search again.
+    (void)FindProcessesByPath(path, &ids);
+    for (int i = 0; i < ids.Count; ++i)
+        CloseProcessWindows(ItemId(ids.Items[i]));
+    FreePointerList(&ids);
+
+    for (DWORD check = 0; check < kWindowCloseChecks; ++check) {
+        if (IsSurelyGone(path))
+            return 0;
+        ClockSleep(kWindowCloseCheckMs);
+    }
+    return TerminateProcessesByPath(path) ? 0 : -1;
+}
+
+bool BuildUserTaskExitEventName(const char* instance, bool globalNamespace, char* name, size_t size)
+{
+    const char* prefix = globalNamespace ? "Global\\" : "";
+    if (instance)
+        return FormatText(name, size, "%sUserTrayExit%s", prefix, instance);
+    return FormatText(name, size, "%sUserTrayExitEvent", prefix);
+}
+
+int StopUserTaskProcess(const char* path, const char* instance)
+{
+    char name[MAX_PATH];
+    // A name that does not fit cannot be the task's: go straight to its windows.
+    if (BuildUserTaskExitEventName(instance, HasGlobalNamespace(), name, sizeof(name))) {
+        HANDLE event = OpenEventA(EVENT_ALL_ACCESS, FALSE, name);
+        if (event) {
+            SetEvent(event);
+            for (DWORD check = 0; check < kUserTaskChecks; ++check) {
+                ClockSleep(kUserTaskCheckMs);
+                if (IsSurelyGone(path)) {
+                    CloseHandleIfOpen(event);
+                    return 0;
+                }
+            }
+            CloseHandleIfOpen(event);
+        }
+    }
+    if (IsSurelyGone(path))
+        return 0;
+    return CloseProcessesByPath(path);
+}
+
+const ProcessControlCalls& SystemProcessControlCalls()
+{
+    return kSystemCalls;
+}
+
+void SetProcessControlCalls(const ProcessControlCalls* calls)
+{
+    if (calls && calls->FindFunction && calls->OpenProcess && calls->AdjustTokenPrivileges)
+        g_calls = *calls;
+    else
+        g_calls = kSystemCalls;
+}
+
+bool DebugPrivilegeRequested()
+{
+    return g_debugPrivilegeRequested;
+}
+
+void ForgetDebugPrivilegeRequest()
+{
+    g_debugPrivilegeRequested = false;
+}

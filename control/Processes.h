@@ -1,0 +1,85 @@
+#pragma once
+// Processes by the file they were started from: finding them (psapi on Windows NT, ToolHelp on
+// Windows 9x, both loaded at run time), closing their windows politely, terminating them, and
+// stopping the agent's per-user task through the named event it waits on. Results are 0 or a
+// Windows error code (-1 for a failure without a code) unless an operation says otherwise.
+
+#include <windows.h>
+
+#include <stddef.h>
+
+#include "support/PointerList.h"
+
+enum : DWORD {
+    kWindowMessagePauseMs = 50,   // after each message posted to a window
+    kWindowCloseChecks = 10,      // checks for the processes to end after their windows were closed
+    kWindowCloseCheckMs = 500,
+    kUserTaskChecks = 30,         // checks for the user task to end after its event was signalled
+    kUserTaskCheckMs = 1000,
+};
+
+// True on the Windows NT family.
+bool IsWindowsNT();
+
+// The identity (volume serial number and file index) of the file or, with directory set, the
+// folder at path. 0, or the error of opening or querying it.
+int GetFileIdentity(const char* path, BY_HANDLE_FILE_INFORMATION* info, bool directory);
+
+// 1 when the two paths name the same file (or folder, with directory set), else 0. Paths equal
+// but for letter case are the same without looking at the disk; otherwise both must exist.
+int IsSameFile(const char* a, const char* b, bool directory);
+
+// Loads psapi.dll from the system folder, else from folder when one is given (never through
+// the normal search order). Null when neither loads.
+HMODULE LoadPsapi(const char* folder);
+
+// Appends to ids (as 32-bit values) the id of every process started from the file at path.
+// 0, 87 without an argument, else the error that stopped the search (ids found before it stay).
+int FindProcessesByPath(const char* path, PointerList* ids);
+
+// *running := 1 when at least one process runs the file at path, else 0. 87 without an
+// argument, else the result of FindProcessesByPath.
+int IsProcessRunning(const char* path, int* running);
+
+// Terminates every process started from path (exit code 0). 1 when the search succeeded and
+// every process found was terminated, else 0.
+int TerminateProcessesByPath(const char* path);
+
+// Asks every process started from path to close its top-level windows, waits up to
+// kWindowCloseChecks x kWindowCloseCheckMs for them to end and terminates what is left. 0 when
+// none runs any more or the termination succeeded, else -1 (0xFFFFFFFF).
+int CloseProcessesByPath(const char* path);
+
+// Name of the event the user task ends on: "UserTrayExit" and the instance id, or
+// "UserTrayExitEvent" without an id (the legacy agent's task), with "Global\" in front where the
+// system has that namespace. False when it does not fit in size bytes.
+bool BuildUserTaskExitEventName(const char* instance, bool globalNamespace, char* name, size_t size);
+
+// Stops the user task started from path: signals its exit event and waits up to
+// kUserTaskChecks x kUserTaskCheckMs, then closes or terminates it like CloseProcessesByPath.
+// 0 when the task is gone, else the result of CloseProcessesByPath.
+int StopUserTaskProcess(const char* path, const char* instance);
+
+// The calls through which process control reaches what a test has to play: the ToolHelp
+// functions (Wine reports bare file names where Windows 9x gives full paths),
+// WTSTerminateProcess (a stub under Wine), and the refusals that call for the debug privilege
+// (every process may open every other under Wine).
+struct ProcessControlCalls {
+    // The address of an optional function of a loaded library (kernel32.dll for ToolHelp,
+    // wtsapi32.dll for WTSTerminateProcess), or null when the library lacks it.
+    void* (*FindFunction)(HMODULE module, const char* name);
+    HANDLE(WINAPI* OpenProcess)(DWORD access, BOOL inheritHandle, DWORD processId);
+    BOOL(WINAPI* AdjustTokenPrivileges)(HANDLE token, BOOL disableAll, TOKEN_PRIVILEGES* newState, DWORD size,
+                                        TOKEN_PRIVILEGES* previousState, DWORD* returnSize);
+};
+
+// The system's calls.
+const ProcessControlCalls& SystemProcessControlCalls();
+
+// Makes calls (every member set) the current ones, or restores the system's for null.
+void SetProcessControlCalls(const ProcessControlCalls* calls);
+
+// The debug privilege is requested once per run, on the first process that refuses to be
+// opened; these report and (for tests) forget that request.
+bool DebugPrivilegeRequested();
+void ForgetDebugPrivilegeRequest();

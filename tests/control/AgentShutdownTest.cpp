@@ -1,0 +1,372 @@
+// The agent's shutdown against real stand-ins (tests/fixtures/AgentServiceStandIn.cpp): the pipe
+// client's framing and waits, and StopAgentService's outcomes with the real service manager in
+// a Windows 7 prefix and without one in a Windows 98 prefix (where the fake gives ToolHelp the
+// full paths of Windows 9x). The two-minute wait runs on a virtual clock.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+
+#include "control/AgentPipe.h"
+#include "control/ProcessTestSupport.h"
+#include "control/ServiceTestSupport.h"
+#include "harness/VirtualClock.h"
+#include "procedures/Installer.h"
+
+using namespace xatest;
+
+namespace {
+
+const std::string kPipe = "\\\\.\\pipe\\arvaneAgent";
+
+// Waits until the pipe exists (busy or listening); false after timeoutMs.
+bool WaitForPipe(const std::string& name, DWORD timeoutMs = 10000)
+{
+    DWORD start = GetTickCount();
+    while (GetTickCount() - start < timeoutMs) {
+        if (WaitNamedPipeA(name.c_str(), 1) || GetLastError() == ERROR_SEM_TIMEOUT)
+            return true;
+        Sleep(20);
+    }
+    return false;
+}
+
+// The stand-in started as a plain process (as the Windows 9x RunServices entry starts it),
+// serving pipe until its shutdown request.
+struct RunningAgent {
+    RunningAgent(const std::string& scratchName, const std::string& pipe, const std::string& behaviour = "")
+        : standIn(scratchName, "Pipe=" + pipe + "\nLifetimeMs=-1\n" + behaviour), process(standIn.QuotedExe())
+    {
+        ready = process.Started() && WaitForPipe(pipe);
+        // A busy agent is ready once it holds its pipe itself.
+        bool busy = behaviour.find("PipeBusyMs") != std::string::npos;
+        for (int i = 0; ready && busy && i < 500 && !HasEvent("process pipe-busy"); ++i)
+            Sleep(10);
+        ready = ready && (!busy || HasEvent("process pipe-busy"));
+    }
+    bool HasEvent(const std::string& event) const
+    {
+        std::vector<std::string> events = standIn.Events();
+        return std::find(events.begin(), events.end(), event) != events.end();
+    }
+    StandIn standIn;
+    StartedProcess process;
+    bool ready = false;
+};
+
+std::string Hex(const std::string& bytes)
+{
+    std::string text;
+    char pair[4];
+    for (unsigned char c : bytes) {
+        std::snprintf(pair, sizeof(pair), "%02x", c);
+        text += pair;
+    }
+    return text;
+}
+
+// The message part of each line of a setup log.
+std::vector<std::string> Messages(const std::string& log)
+{
+    std::vector<std::string> messages;
+    for (const std::string& line : SplitLines(ReadWholeFile(log))) {
+        size_t start = line.find("]: ");
+        messages.push_back(start == std::string::npos ? line : line.substr(start + 3));
+    }
+    return messages;
+}
+
+}  // namespace
+
+TEST(AgentPipeTest, RequestAndReplyFraming)
+{
+    const std::string pipe = kPipe + "T1";
+    const std::string payload = "abc";
+    const AgentPipeRequest request = {7, 3, payload.data()};
+    struct Row {
+        const char* Reply;    // what the agent answers, in hex; "none": nothing
+        int Result;
+        bool Outs;            // the out values were set
+        DWORD Status;
+        std::string Payload;  // what the caller gets
+    } rows[] = {
+        {"0500000003000000414243", 1, true, 5, "ABC"},
+        {"0000000000000000", 1, true, 0, ""},
+        {"07000000020000004142434445", 1, true, 7, "AB"},  // more bytes than the length says
+        {"0500000064000000414243", 1, true, 5, "ABC"},      // a length beyond what arrived
+        {"05000000ffffffff", 1, true, 5, ""},
+        {"0600000003", 1, true, 6, ""},                     // no complete length field
+        {"0900", 1, false, 0, ""},                          // shorter than the status
+        {"none", 0, false, 0, ""},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.Reply);
+        RunningAgent agent("framing", pipe, std::string("PipeReply=") + row.Reply);
+        ASSERT_TRUE(agent.ready);
+        HANDLE handle = AgentPipeConnect(pipe.c_str());
+        ASSERT_NE(INVALID_HANDLE_VALUE, handle);
+
+        DWORD status = 0xAAAAAAAA;
+        DWORD length = 0xBBBBBBBB;
+        unsigned char* data = reinterpret_cast<unsigned char*>(&status);  // a sentinel never freed
+        EXPECT_EQ(row.Result, AgentPipeTransact(handle, &request, &status, &data, &length) ? 1 : 0);
+        CloseHandle(handle);
+        if (row.Outs) {
+            EXPECT_EQ(row.Status, status);
+            EXPECT_EQ(row.Payload.size(), length);
+            if (row.Payload.empty()) {
+                EXPECT_EQ(nullptr, data);
+            } else {
+                ASSERT_NE(nullptr, data);
+                EXPECT_EQ(row.Payload, std::string(reinterpret_cast<char*>(data), length));
+            }
+            std::free(data);
+        } else {
+            EXPECT_EQ(0xAAAAAAAAu, status);
+            EXPECT_EQ(0xBBBBBBBBu, length);
+            EXPECT_EQ(reinterpret_cast<unsigned char*>(&status), data);
+        }
+        // The request went out as the code and the payload, without its length.
+        std::vector<std::string> events = agent.standIn.Events();
+        EXPECT_EQ((std::vector<std::string>{"process launched", "process pipe-request 07000000" + Hex(payload)}),
+                  events);
+    }
+}
+
+TEST(AgentPipeTest, OutValuesAreOptionalAndArgumentsChecked)
+{
+    const std::string pipe = kPipe + "T2";
+    RunningAgent agent("optional", pipe, "PipeReply=0500000003000000414243\nPipeShutdown=ignore");
+    ASSERT_TRUE(agent.ready);
+    AgentPipeRequest shutdown = {kAgentShutdownCode, 0, nullptr};
+    HANDLE handle = AgentPipeConnect(pipe.c_str());
+    ASSERT_NE(INVALID_HANDLE_VALUE, handle);
+    EXPECT_NE(0, AgentPipeTransact(handle, &shutdown, nullptr, nullptr, nullptr));
+    CloseHandle(handle);
+    handle = AgentPipeConnect(pipe.c_str());
+    DWORD status = 0;
+    EXPECT_NE(0, AgentPipeTransact(handle, &shutdown, &status, nullptr, nullptr));
+    EXPECT_EQ(5u, status);
+
+    SetLastError(0);
+    EXPECT_EQ(0, AgentPipeTransact(handle, nullptr, nullptr, nullptr, nullptr));
+    EXPECT_EQ((DWORD)ERROR_INVALID_PARAMETER, GetLastError());
+    AgentPipeRequest noData = {7, 3, nullptr};
+    EXPECT_EQ(0, AgentPipeTransact(handle, &noData, nullptr, nullptr, nullptr));
+    EXPECT_EQ((DWORD)ERROR_INVALID_PARAMETER, GetLastError());
+    CloseHandle(handle);
+    EXPECT_EQ(0, AgentPipeTransact(INVALID_HANDLE_VALUE, &shutdown, nullptr, nullptr, nullptr));
+    EXPECT_EQ((DWORD)ERROR_INVALID_HANDLE, GetLastError());
+    EXPECT_EQ(0, AgentPipeTransact(nullptr, &shutdown, nullptr, nullptr, nullptr));
+    EXPECT_EQ((DWORD)ERROR_INVALID_HANDLE, GetLastError());
+
+    // Both requests arrived as the four bytes 09 00 00 00, and the agent ignored them.
+    std::vector<std::string> events = agent.standIn.Events();
+    EXPECT_EQ(2, std::count(events.begin(), events.end(), "process pipe-request 09000000"));
+    EXPECT_TRUE(agent.process.Running());
+}
+
+TEST(AgentPipeTest, ConnectWaitsOnlyForABusyPipe)
+{
+    // No pipe: no waiting.
+    DWORD start = GetTickCount();
+    EXPECT_EQ(INVALID_HANDLE_VALUE, AgentPipeConnect((kPipe + "Missing").c_str()));
+    EXPECT_EQ((DWORD)ERROR_FILE_NOT_FOUND, GetLastError());
+    EXPECT_LT(GetTickCount() - start, 500u);
+
+    // Busy for less than a round: the wait sees the instance free up.
+    {
+        const std::string pipe = kPipe + "B1";
+        RunningAgent agent("busyshort", pipe, "PipeBusyMs=800");
+        ASSERT_TRUE(agent.ready);
+        start = GetTickCount();
+        HANDLE handle = AgentPipeConnect(pipe.c_str());
+        ASSERT_NE(INVALID_HANDLE_VALUE, handle);
+        EXPECT_GE(GetTickCount() - start, 300u);
+        DWORD mode = 0;
+        EXPECT_TRUE(GetNamedPipeHandleStateA(handle, &mode, nullptr, nullptr, nullptr, nullptr, 0));
+        EXPECT_EQ((DWORD)PIPE_READMODE_MESSAGE, mode & PIPE_READMODE_MESSAGE);
+        CloseHandle(handle);
+    }
+    // Busy for longer than a round: given up after it.
+    const std::string pipe = kPipe + "B2";
+    RunningAgent agent("busylong", pipe, "PipeBusyMs=-1");
+    ASSERT_TRUE(agent.ready);
+    start = GetTickCount();
+    EXPECT_EQ(INVALID_HANDLE_VALUE, AgentPipeConnect(pipe.c_str()));
+    DWORD took = GetTickCount() - start;
+    EXPECT_GE(took, 900u);
+    EXPECT_LT(took, 3000u);
+}
+
+class StopAgentServiceTest : public testing::Test {
+protected:
+    StopAgentServiceTest() : scratch_("agentstop"), log_(scratch_ / "setup.log"), installer_(&data_)
+    {
+        if (IsWin9xKind())
+            fake_.reset(new FakeProcessControl);
+        data_.IsWin9x = IsWin9xKind() ? 1 : 0;
+        data_.LogEnabled = 1;
+        data_.Log.Open(log_.c_str());
+        ReplaceText(data_.Instance, DuplicateText("I1"));
+    }
+
+    void UseFolder(const std::string& folder) { ReplaceText(data_.DestFolder, DuplicateText(folder.c_str())); }
+
+    std::vector<std::string> Log() const { return Messages(log_); }
+
+    std::unique_ptr<FakeProcessControl> fake_;
+    ScratchFolder scratch_;
+    std::string log_;
+    InstallationData data_;
+    Installer installer_;
+};
+
+TEST_F(StopAgentServiceTest, MissingServiceEndsAtOnceWithoutThePipe)
+{
+    if (IsWin9xKind())
+        GTEST_SKIP() << "no service manager on Windows 9x";
+    RunningAgent agent("absent", kPipe + "I1");
+    ASSERT_TRUE(agent.ready);
+    UseFolder(agent.standIn.Folder());
+    VirtualClock clock;
+
+    EXPECT_EQ(0, installer_.StopAgentService());
+    EXPECT_EQ((std::vector<std::string>{"Stopping service XAI1...", "Agent service XAI1 doesn't exist.",
+                                        "Stopping service returns 0."}),
+              Log());
+    EXPECT_TRUE(clock.Sleeps().empty());
+    EXPECT_EQ(std::vector<std::string>{"process launched"}, agent.standIn.Events());
+    EXPECT_TRUE(agent.process.Running());
+}
+
+TEST_F(StopAgentServiceTest, StoppedServiceAndNoAgentNeedsOneCheck)
+{
+    StandIn standIn("gone");
+    std::unique_ptr<TestService> service;
+    if (!IsWin9xKind())
+        service.reset(new TestService("XAI1", "Agent I1", standIn.QuotedExe()));
+    UseFolder(standIn.Folder());
+    VirtualClock clock;
+
+    EXPECT_EQ(0, installer_.StopAgentService());
+    EXPECT_TRUE(clock.Sleeps().empty());
+    std::vector<std::string> expected = {"Trying to connect to agent via \"\\\\.\\pipe\\arvaneAgentI1\"...",
+                                         "StopAgentService() returns 0"};
+    if (!IsWin9xKind())
+        expected.insert(expected.begin(), {"Stopping service XAI1...", "Stopping service returns 0."});
+    EXPECT_EQ(expected, Log());
+}
+
+TEST_F(StopAgentServiceTest, RunningServiceIsStopped)
+{
+    if (IsWin9xKind())
+        GTEST_SKIP() << "no service manager on Windows 9x";
+    StandIn standIn("running", "Pipe=" + kPipe + "I1");
+    TestService service("XAI1", "Agent I1", standIn.QuotedExe());
+    ASSERT_TRUE(StartForReal("XAI1"));
+    UseFolder(standIn.Folder());
+    VirtualClock clock(0xFFFF0000u, 100);
+
+    EXPECT_EQ(0, installer_.StopAgentService());
+    EXPECT_EQ((DWORD)SERVICE_STOPPED, ReadServiceStatus("XAI1").dwCurrentState);
+    int running = 1;
+    EXPECT_EQ(0, IsProcessRunning(standIn.Exe().c_str(), &running));
+    EXPECT_EQ(0, running);
+    EXPECT_EQ(0u, std::count(clock.Sleeps().begin(), clock.Sleeps().end(), 1000u));
+    std::vector<std::string> log = Log();
+    ASSERT_FALSE(log.empty());
+    EXPECT_EQ("StopAgentService() returns 0", log.back());
+}
+
+TEST_F(StopAgentServiceTest, AgentEndsOnTheShutdownRequest)
+{
+    // The agent runs as a plain process, its service (if any) stopped; legacy names on request.
+    struct Row {
+        bool Legacy;
+        const char* Reply;
+    } rows[] = {{false, ""}, {false, "0900"}, {true, ""}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::string(row.Legacy ? "legacy" : "current") + " reply " + row.Reply);
+        data_.UpdateLegacyAgent = row.Legacy ? 1 : 0;
+        std::string service = row.Legacy ? "ArvaneAgent" : "XAI1";
+        std::string pipe = row.Legacy ? kPipe : kPipe + "I1";
+        WriteWholeFile(log_, "");
+        RunningAgent agent(row.Legacy ? "legacyagent" : "plainagent", pipe,
+                           std::string(*row.Reply ? "PipeReply=" : "") + row.Reply);
+        ASSERT_TRUE(agent.ready);
+        std::unique_ptr<TestService> stopped;
+        if (!IsWin9xKind())
+            stopped.reset(new TestService(service, "Agent", agent.standIn.QuotedExe()));
+        UseFolder(agent.standIn.Folder());
+        VirtualClock clock;
+        clock.OnSleep = [&agent](DWORD) { agent.process.EndsWithin(5000); };
+
+        EXPECT_EQ(0, installer_.StopAgentService());
+        EXPECT_TRUE(agent.process.EndsWithin(5000));
+        EXPECT_LE(clock.Sleeps().size(), 1u);
+        EXPECT_EQ((std::vector<std::string>{"process launched", "process pipe-request 09000000", "process ended"}),
+                  agent.standIn.Events());
+        std::vector<std::string> expected = {"Trying to connect to agent via \"" + pipe + "\"...",
+                                             "StopAgentService() returns 0"};
+        if (!IsWin9xKind())
+            expected.insert(expected.begin(), {"Stopping service " + service + "...", "Stopping service returns 0."});
+        EXPECT_EQ(expected, Log());
+    }
+}
+
+TEST_F(StopAgentServiceTest, AgentThatIgnoresTheRequestIsWaitedForTwoMinutes)
+{
+    RunningAgent agent("ignoring", kPipe + "I1", "PipeShutdown=ignore");
+    ASSERT_TRUE(agent.ready);
+    std::unique_ptr<TestService> stopped;
+    if (!IsWin9xKind())
+        stopped.reset(new TestService("XAI1", "Agent I1", agent.standIn.QuotedExe()));
+    UseFolder(agent.standIn.Folder());
+    VirtualClock clock;
+
+    // On NT the stopped service is the outcome whatever the wait finds; 9x has only the wait.
+    int expected = IsWin9xKind() ? -1 : 0;
+    EXPECT_EQ(expected, installer_.StopAgentService());
+    EXPECT_EQ(std::vector<DWORD>(120, 1000), clock.Sleeps());
+    EXPECT_TRUE(agent.process.Running());
+    EXPECT_EQ("process pipe-request 09000000", agent.standIn.Events().at(1));
+    EXPECT_EQ("StopAgentService() returns " + std::to_string(expected), Log().back());
+}
+
+TEST_F(StopAgentServiceTest, FailedStopLeavesItsErrorWhenTheAgentStays)
+{
+    if (IsWin9xKind())
+        GTEST_SKIP() << "no service manager on Windows 9x";
+    StandIn standIn("stuck", "Pipe=" + kPipe + "I1\nStopPendingMs=-1\nStopWaitHint=1000");
+    TestService service("XAI1", "Agent I1", standIn.QuotedExe());
+    ASSERT_TRUE(StartForReal("XAI1"));
+    UseFolder(standIn.Folder());
+    VirtualClock clock;
+
+    EXPECT_EQ(ERROR_SERVICE_REQUEST_TIMEOUT, installer_.StopAgentService());
+    // The stop gave up after its minute; the agent, stuck in stopping, outlived the whole wait.
+    EXPECT_EQ(120u, std::count(clock.Sleeps().begin(), clock.Sleeps().end(), 1000u));
+    std::string log = ReadWholeFile(log_);
+    EXPECT_NE(std::string::npos,
+              log.find("]: Failed to stop agent service: XAI1. " + SystemMessage(ERROR_SERVICE_REQUEST_TIMEOUT)));
+    std::vector<std::string> lines = Log();
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_EQ("Stopping service XAI1...", lines.front());
+    EXPECT_EQ("StopAgentService() returns 1053", lines.back());
+    EXPECT_NE(std::string::npos, log.find("]: Stopping service returns 1053.\r\n"));
+}
+
+TEST_F(StopAgentServiceTest, FailedSearchEndsTheWait)
+{
+    if (!IsWin9xKind())
+        GTEST_SKIP() << "the search through psapi cannot be made to fail";
+    RunningAgent agent("nosearch", kPipe + "I1", "PipeShutdown=ignore");
+    ASSERT_TRUE(agent.ready);
+    UseFolder(agent.standIn.Folder());
+    fake_->HasToolhelp = false;
+    VirtualClock clock;
+
+    EXPECT_EQ(-1, installer_.StopAgentService());
+    EXPECT_TRUE(clock.Sleeps().empty());
+}

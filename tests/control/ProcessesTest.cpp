@@ -1,0 +1,500 @@
+// Process control against real processes of the prefix: copies of the user task stand-in found by
+// the file they run, closed through their windows, ended through their exit event, terminated.
+// Runs in Windows 7 (32- and 64-bit), NT 4 and Windows 98 prefixes. What Wine cannot show
+// (ToolHelp's full paths, refusals, WTSTerminateProcess, the debug privilege) is played by
+// FakeProcessControl; the waits run on a virtual clock that lets the real processes move on.
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "control/ProcessTestSupport.h"
+#include "harness/VirtualClock.h"
+#include "procedures/Installer.h"
+
+using namespace xatest;
+
+namespace {
+
+enum : DWORD {
+    kEndedByEvent = 10,
+    kEndedByClose = 20,
+    kEndedByDestroy = 30,
+    kTerminated = 0,
+};
+
+std::string ShortPath(const std::string& path)
+{
+    char buffer[MAX_PATH] = "";
+    DWORD length = GetShortPathNameA(path.c_str(), buffer, sizeof(buffer));
+    return length && length < sizeof(buffer) ? buffer : "";
+}
+
+std::string Upper(std::string text)
+{
+    CharUpperA(&text[0]);
+    return text;
+}
+
+// Counts the sleeps of each length.
+size_t CountSleeps(const VirtualClock& clock, DWORD ms)
+{
+    size_t count = 0;
+    for (DWORD sleep : clock.Sleeps())
+        count += sleep == ms;
+    return count;
+}
+
+// Windows 9x finds processes only through ToolHelp, which Wine cannot give as Windows 9x does;
+// there the fake stands in for it from the start. Tests that need refusals or the terminal
+// services ask for the fake on the other systems too.
+class ProcessTest : public testing::Test {
+protected:
+    ProcessTest()
+    {
+        if (IsWin9xKind())
+            Fake();
+    }
+
+    FakeProcessControl& Fake()
+    {
+        if (!fake_)
+            fake_.reset(new FakeProcessControl);
+        return *fake_;
+    }
+
+    // On each virtual sleep of one of the given lengths, waits up to the given real time for
+    // process to end, so that the real process keeps pace with the virtual clock.
+    static void LetEndOnSleep(VirtualClock& clock, const StartedProcess& process, std::map<DWORD, DWORD> waits)
+    {
+        clock.OnSleep = [&process, waits](DWORD ms) {
+            auto found = waits.find(ms);
+            if (found != waits.end())
+                process.EndsWithin(found->second);
+        };
+    }
+
+    std::unique_ptr<FakeProcessControl> fake_;
+};
+
+}  // namespace
+
+TEST(IsSameFileTest, ComparesPathsAndFiles)
+{
+    ScratchFolder scratch("samefile");
+    std::string folder = scratch / "Some Long Folder";
+    CreateDirectoryA(folder.c_str(), nullptr);
+    std::string file = folder + "\\Some Long Name.txt";
+    std::string other = folder + "\\Other File.txt";
+    WriteWholeFile(file, "a");
+    WriteWholeFile(other, "b");
+    std::string missing = folder + "\\Missing.txt";
+    std::string folderShort = ShortPath(folder);
+    std::string fileShort = ShortPath(file);
+    ASSERT_FALSE(fileShort.empty());
+    ASSERT_NE(fileShort, file);
+
+    struct Row {
+        std::string A, B;
+        bool Directory;
+        int Same;
+    } rows[] = {
+        // Equal but for letter case: the same without a look at the disk.
+        {"C:\\Nowhere\\AgentCore.exe", "c:\\NOWHERE\\agentcore.EXE", false, 1},
+        {missing, missing, false, 1},
+        // Other forms of the same existing file.
+        {file, fileShort, false, 1},
+        {file, Upper(folder) + "\\Some Long Name.txt", false, 1},
+        {fileShort, Upper(file), false, 1},
+        // Different files, and a missing path against anything else.
+        {file, other, false, 0},
+        {missing, file, false, 0},
+        {file, missing, false, 0},
+        {missing, ShortPath(folder) + "\\MISSING.TXT", false, 0},
+        {"", file, false, 0},
+        // Folders: other forms of the same folder.
+        {folder, folderShort, true, 1},
+        {folder, scratch.Path(), true, 0},
+    };
+    for (const Row& row : rows) {
+        EXPECT_EQ(row.Same, IsSameFile(row.A.c_str(), row.B.c_str(), row.Directory)) << row.A << " / " << row.B;
+        EXPECT_EQ(row.Same, IsSameFile(row.B.c_str(), row.A.c_str(), row.Directory)) << row.B << " / " << row.A;
+    }
+    EXPECT_EQ(0, IsSameFile(nullptr, file.c_str(), false));
+
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!IsWin9xKind()) {
+        EXPECT_EQ(ERROR_FILE_NOT_FOUND, GetFileIdentity(missing.c_str(), &info, false));
+        // A folder is opened only with the directory flag.
+        EXPECT_EQ(0, GetFileIdentity(folder.c_str(), &info, true));
+        EXPECT_EQ(0, IsSameFile(folder.c_str(), folderShort.c_str(), false));
+    }
+}
+
+TEST(ProcessPlatformTest, WindowsNTAndPsapi)
+{
+    EXPECT_EQ(!IsWin9xKind(), IsWindowsNT());
+    HMODULE psapi = LoadPsapi(nullptr);
+    ASSERT_NE(nullptr, psapi);
+    EXPECT_NE(nullptr, GetProcAddress(psapi, "EnumProcesses"));
+    FreeLibrary(psapi);
+}
+
+TEST_F(ProcessTest, FindsExactlyTheProcessesOfOneFile)
+{
+    UserTaskCopy first("findfirst");
+    UserTaskCopy second("findsecond");  // the same file name in another folder
+    std::unique_ptr<StartedProcess> a = first.Start("--id A");
+    std::unique_ptr<StartedProcess> b = first.Start("--id B");
+    std::unique_ptr<StartedProcess> c = second.Start("--id C");
+    ASSERT_TRUE(a->Started() && b->Started() && c->Started());
+
+    int result = -5;
+    EXPECT_EQ((std::set<DWORD>{a->Id(), b->Id()}), FoundIds(first.Exe(), &result));
+    EXPECT_EQ(0, result);
+    EXPECT_EQ(std::set<DWORD>{c->Id()}, FoundIds(second.Exe(), &result));
+    EXPECT_EQ((std::set<DWORD>{a->Id(), b->Id()}), FoundIds(ShortPath(first.Exe())));
+    EXPECT_EQ((std::set<DWORD>{a->Id(), b->Id()}), FoundIds(Upper(first.Exe())));
+    EXPECT_EQ(std::set<DWORD>{}, FoundIds(first.Folder() + "\\AgentCore.exe", &result));
+    EXPECT_EQ(0, result);
+
+    int running = -1;
+    EXPECT_EQ(0, IsProcessRunning(second.Exe().c_str(), &running));
+    EXPECT_EQ(1, running);
+    EXPECT_EQ(0, IsProcessRunning((second.Folder() + "\\Missing.exe").c_str(), &running));
+    EXPECT_EQ(0, running);
+    EXPECT_EQ(ERROR_INVALID_PARAMETER, IsProcessRunning(nullptr, &running));
+    EXPECT_EQ(ERROR_INVALID_PARAMETER, IsProcessRunning(second.Exe().c_str(), nullptr));
+    PointerList ids;
+    InitPointerList(&ids);
+    EXPECT_EQ(ERROR_INVALID_PARAMETER, FindProcessesByPath(nullptr, &ids));
+    EXPECT_EQ(ERROR_INVALID_PARAMETER, FindProcessesByPath(second.Exe().c_str(), nullptr));
+}
+
+TEST_F(ProcessTest, CloseWithNothingRunningReturnsAtOnce)
+{
+    UserTaskCopy copy("closenone");
+    UserTaskCopy elsewhere("closeelsewhere");  // same name, another file: must not be touched
+    std::unique_ptr<StartedProcess> other = elsewhere.Start("--id X");
+    ASSERT_TRUE(other->Started());
+    VirtualClock clock;
+    EXPECT_EQ(0, CloseProcessesByPath(copy.Exe().c_str()));
+    EXPECT_TRUE(clock.Sleeps().empty());
+    EXPECT_TRUE(other->Running());
+    EXPECT_TRUE(elsewhere.Recorded().empty());
+}
+
+TEST_F(ProcessTest, CloseEndsATaskThroughItsWindow)
+{
+    UserTaskCopy copy("closewindow");
+    std::unique_ptr<StartedProcess> task = copy.Start("--id I1 --ignore event");
+    ASSERT_TRUE(task->Started());
+    VirtualClock clock;
+    LetEndOnSleep(clock, *task, {{kWindowMessagePauseMs, 3000}});
+    EXPECT_EQ(0, CloseProcessesByPath(copy.Exe().c_str()));
+    ASSERT_TRUE(task->EndsWithin(5000));
+    EXPECT_EQ(kEndedByClose, task->ExitCode());
+    // SC_CLOSE closed the window; nothing more was sent, and the first check found it gone.
+    EXPECT_EQ((std::vector<std::string>{"syscommand-close", "close", "destroy"}), copy.Recorded());
+    EXPECT_EQ(0u, CountSleeps(clock, kWindowCloseCheckMs));
+}
+
+TEST_F(ProcessTest, CloseSendsStrongerMessagesToAWindowThatStays)
+{
+    UserTaskCopy copy("closedestroy");
+    std::unique_ptr<StartedProcess> task = copy.Start("--id I1 --ignore close");
+    ASSERT_TRUE(task->Started());
+    VirtualClock clock;
+    LetEndOnSleep(clock, *task, {{kWindowMessagePauseMs, 300}, {kWindowCloseCheckMs, 3000}});
+    EXPECT_EQ(0, CloseProcessesByPath(copy.Exe().c_str()));
+    ASSERT_TRUE(task->EndsWithin(5000));
+    EXPECT_EQ(kEndedByDestroy, task->ExitCode());
+    EXPECT_EQ((std::vector<std::string>{"syscommand-close", "close", "close", "destroy"}), copy.Recorded());
+}
+
+TEST_F(ProcessTest, CloseTerminatesATaskThatIgnoresEverything)
+{
+    UserTaskCopy copy("closeterminate");
+    std::unique_ptr<StartedProcess> task = copy.Start("--id I1 --ignore all");
+    ASSERT_TRUE(task->Started());
+    VirtualClock clock;
+    LetEndOnSleep(clock, *task, {{kWindowMessagePauseMs, 20}, {kWindowCloseCheckMs, 20}});
+    EXPECT_EQ(0, CloseProcessesByPath(copy.Exe().c_str()));
+    ASSERT_TRUE(task->EndsWithin(5000));
+    EXPECT_EQ(kTerminated, task->ExitCode());
+    // All four messages reached the window, each followed by a pause; then ten checks.
+    EXPECT_EQ((std::vector<std::string>{"syscommand-close", "close", "close", "destroy", "quit"}), copy.Recorded());
+    EXPECT_GE(CountSleeps(clock, kWindowMessagePauseMs), 4u);
+    EXPECT_EQ(kWindowCloseChecks, CountSleeps(clock, kWindowCloseCheckMs));
+}
+
+TEST_F(ProcessTest, CloseReportsATerminationThatFails)
+{
+    UserTaskCopy copy("closefails");
+    std::unique_ptr<StartedProcess> task = copy.Start("--id I1 --ignore all");
+    ASSERT_TRUE(task->Started());
+    Fake().DenyTerminate.insert(task->Id());
+    Fake().WtsTerminateWorks = false;
+    VirtualClock clock;
+    EXPECT_EQ(-1, CloseProcessesByPath(copy.Exe().c_str()));
+    EXPECT_TRUE(task->Running());
+}
+
+TEST_F(ProcessTest, TerminateEndsEveryProcessOfTheFile)
+{
+    UserTaskCopy first("termfirst");
+    UserTaskCopy second("termsecond");
+    std::unique_ptr<StartedProcess> a = first.Start("--id A --ignore all");
+    std::unique_ptr<StartedProcess> b = first.Start("--id B --ignore all");
+    std::unique_ptr<StartedProcess> c = second.Start("--id C --ignore all");
+    ASSERT_TRUE(a->Started() && b->Started() && c->Started());
+
+    EXPECT_EQ(1, TerminateProcessesByPath(first.Exe().c_str()));
+    EXPECT_TRUE(a->EndsWithin(5000));
+    EXPECT_TRUE(b->EndsWithin(5000));
+    EXPECT_EQ(kTerminated, a->ExitCode());
+    EXPECT_TRUE(c->Running());
+    EXPECT_TRUE(first.Recorded().empty());  // no window message: termination only
+    // Nothing left to terminate is a success too.
+    EXPECT_EQ(1, TerminateProcessesByPath(first.Exe().c_str()));
+}
+
+TEST_F(ProcessTest, TerminateFallsBackToTheTerminalServicesOnNT)
+{
+    UserTaskCopy copy("termwts");
+    std::unique_ptr<StartedProcess> task = copy.Start("--id A --ignore all");
+    ASSERT_TRUE(task->Started());
+    FakeProcessControl& fake = Fake();
+    fake.DenyTerminate.insert(task->Id());
+
+    if (IsWin9xKind()) {
+        // No terminal services before NT: a refusal is a failure.
+        EXPECT_EQ(0, TerminateProcessesByPath(copy.Exe().c_str()));
+        EXPECT_TRUE(fake.WtsCalls.empty());
+        EXPECT_TRUE(task->Running());
+        return;
+    }
+    fake.WtsTerminateWorks = false;
+    EXPECT_EQ(0, TerminateProcessesByPath(copy.Exe().c_str()));
+    EXPECT_TRUE(task->Running());
+    fake.HasWtsTerminate = false;
+    EXPECT_EQ(0, TerminateProcessesByPath(copy.Exe().c_str()));
+    EXPECT_TRUE(task->Running());
+
+    fake.HasWtsTerminate = true;
+    fake.WtsTerminateWorks = true;
+    fake.WtsCalls.clear();
+    EXPECT_EQ(1, TerminateProcessesByPath(copy.Exe().c_str()));
+    ASSERT_EQ(1u, fake.WtsCalls.size());
+    EXPECT_EQ(nullptr, fake.WtsCalls[0].Server);  // this machine
+    EXPECT_EQ(task->Id(), fake.WtsCalls[0].ProcessId);
+    EXPECT_EQ(0u, fake.WtsCalls[0].ExitCode);
+    EXPECT_TRUE(task->EndsWithin(5000));
+}
+
+TEST_F(ProcessTest, RefusedProcessAsksForTheDebugPrivilegeOncePerRun)
+{
+    if (IsWin9xKind())
+        GTEST_SKIP() << "Windows 9x searches without opening processes";
+    UserTaskCopy copy("privilege");
+    std::unique_ptr<StartedProcess> a = copy.Start("--id A");
+    std::unique_ptr<StartedProcess> b = copy.Start("--id B");
+    ASSERT_TRUE(a->Started() && b->Started());
+    FakeProcessControl& fake = Fake();
+
+    // The privilege does not help: the refused process is skipped, asked for once only.
+    fake.DenyQueryUntilPrivilege = {a->Id()};
+    fake.PrivilegeHelps = false;
+    EXPECT_EQ(std::set<DWORD>{b->Id()}, FoundIds(copy.Exe()));
+    EXPECT_TRUE(DebugPrivilegeRequested());
+    EXPECT_EQ(1, fake.DebugPrivilegeEnables);
+    EXPECT_EQ(1, fake.PrivilegeCalls);
+    EXPECT_EQ(std::set<DWORD>{b->Id()}, FoundIds(copy.Exe()));
+    EXPECT_EQ(1, fake.PrivilegeCalls);
+
+    // A new run: the privilege lets the process be opened on the second attempt.
+    ForgetDebugPrivilegeRequest();
+    fake.PrivilegeHelps = true;
+    fake.DebugPrivilegeEnables = 0;
+    fake.PrivilegeCalls = 0;
+    EXPECT_EQ((std::set<DWORD>{a->Id(), b->Id()}), FoundIds(copy.Exe()));
+    EXPECT_EQ(1, fake.DebugPrivilegeEnables);
+    EXPECT_EQ(1, fake.PrivilegeCalls);
+}
+
+TEST_F(ProcessTest, ToolhelpFailuresOnWindows9x)
+{
+    if (!IsWin9xKind())
+        GTEST_SKIP() << "ToolHelp searches on Windows 9x only";
+    UserTaskCopy copy("toolhelp");
+    std::unique_ptr<StartedProcess> task = copy.Start("--id A");
+    ASSERT_TRUE(task->Started());
+    int result = 0;
+    EXPECT_EQ(std::set<DWORD>{task->Id()}, FoundIds(copy.Exe(), &result));
+    EXPECT_EQ(0, result);
+
+    Fake().SnapshotError = ERROR_NOT_ENOUGH_MEMORY;
+    int running = -1;
+    EXPECT_EQ(ERROR_NOT_ENOUGH_MEMORY, IsProcessRunning(copy.Exe().c_str(), &running));
+    EXPECT_EQ(0, running);
+    // A failed search fails the termination, and the process stays.
+    EXPECT_EQ(0, TerminateProcessesByPath(copy.Exe().c_str()));
+    EXPECT_TRUE(task->Running());
+
+    Fake().SnapshotError = 0;
+    Fake().HasToolhelp = false;
+    EXPECT_EQ(ERROR_INVALID_FUNCTION, IsProcessRunning(copy.Exe().c_str(), &running));
+}
+
+TEST(UserTaskEventTest, NamePerNamespaceAndInstance)
+{
+    struct Row {
+        const char* Instance;
+        bool Global;
+        const char* Name;
+    } rows[] = {
+        {"I1", true, "Global\\UserTrayExitI1"},
+        {"I1", false, "UserTrayExitI1"},
+        {nullptr, true, "Global\\UserTrayExitEvent"},
+        {nullptr, false, "UserTrayExitEvent"},
+    };
+    for (const Row& row : rows) {
+        char name[MAX_PATH] = "";
+        EXPECT_TRUE(BuildUserTaskExitEventName(row.Instance, row.Global, name, sizeof(name)));
+        EXPECT_STREQ(row.Name, name);
+    }
+    char small[10];
+    EXPECT_FALSE(BuildUserTaskExitEventName("I1", false, small, sizeof(small)));
+}
+
+TEST_F(ProcessTest, StopEndsTheTaskThroughItsEvent)
+{
+    // The name the task creates on this system: no "Global\" before NT 5.
+    bool global = !IsWin9xKind() && !IsNt4Kind();
+    const char* instances[] = {"I1", nullptr};
+    for (const char* instance : instances) {
+        SCOPED_TRACE(instance ? instance : "legacy");
+        UserTaskCopy copy(instance ? "stopevent" : "stoplegacy");
+        std::unique_ptr<StartedProcess> task = copy.Start(instance ? std::string("--id ") + instance : "");
+        ASSERT_TRUE(task->Started());
+        std::string name = std::string(global ? "Global\\" : "") + (instance ? "UserTrayExitI1" : "UserTrayExitEvent");
+        HANDLE event = OpenEventA(SYNCHRONIZE, FALSE, name.c_str());
+        EXPECT_NE(nullptr, event) << name;
+        if (event)
+            CloseHandle(event);
+
+        VirtualClock clock;
+        LetEndOnSleep(clock, *task, {{kUserTaskCheckMs, 5000}});
+        EXPECT_EQ(0, StopUserTaskProcess(copy.Exe().c_str(), instance));
+        EXPECT_TRUE(task->EndsWithin(5000));
+        EXPECT_EQ(kEndedByEvent, task->ExitCode());
+        EXPECT_EQ(std::vector<DWORD>{kUserTaskCheckMs}, clock.Sleeps());
+        EXPECT_EQ(std::vector<std::string>{"exit-event"}, copy.Recorded());
+    }
+}
+
+TEST_F(ProcessTest, StopClosesATaskThatIgnoresItsEvent)
+{
+    UserTaskCopy copy("stopclose");
+    std::unique_ptr<StartedProcess> task = copy.Start("--id I1 --ignore event");
+    ASSERT_TRUE(task->Started());
+    VirtualClock clock;
+    LetEndOnSleep(clock, *task, {{kWindowMessagePauseMs, 3000}});
+    EXPECT_EQ(0, StopUserTaskProcess(copy.Exe().c_str(), "I1"));
+    ASSERT_TRUE(task->EndsWithin(5000));
+    EXPECT_EQ(kEndedByClose, task->ExitCode());
+    EXPECT_EQ(kUserTaskChecks, CountSleeps(clock, kUserTaskCheckMs));
+    EXPECT_EQ((std::vector<std::string>{"exit-event", "syscommand-close", "close", "destroy"}), copy.Recorded());
+}
+
+TEST_F(ProcessTest, StopTerminatesATaskThatIgnoresEverything)
+{
+    UserTaskCopy copy("stopterminate");
+    std::unique_ptr<StartedProcess> task = copy.Start("--id I1 --ignore all");
+    ASSERT_TRUE(task->Started());
+    VirtualClock clock;
+    EXPECT_EQ(0, StopUserTaskProcess(copy.Exe().c_str(), "I1"));
+    ASSERT_TRUE(task->EndsWithin(5000));
+    EXPECT_EQ(kTerminated, task->ExitCode());
+    EXPECT_EQ(kUserTaskChecks, CountSleeps(clock, kUserTaskCheckMs));
+    EXPECT_EQ(kWindowCloseChecks, CountSleeps(clock, kWindowCloseCheckMs));
+}
+
+TEST_F(ProcessTest, StopWithoutATaskReturnsAtOnce)
+{
+    UserTaskCopy copy("stopnone");
+    VirtualClock clock;
+    EXPECT_EQ(0, StopUserTaskProcess(copy.Exe().c_str(), "I1"));
+    EXPECT_TRUE(clock.Sleeps().empty());
+}
+
+class StopUserTaskTest : public ProcessTest {
+protected:
+    StopUserTaskTest() : scratch_("usertasklog"), log_(scratch_ / "setup.log"), installer_(&data_)
+    {
+        data_.IsWin9x = IsWin9xKind() ? 1 : 0;
+        data_.LogEnabled = 1;
+        data_.Log.Open(log_.c_str());
+        ReplaceText(data_.Instance, DuplicateText("I1"));
+    }
+
+    ScratchFolder scratch_;
+    std::string log_;
+    InstallationData data_;
+    Installer installer_;
+};
+
+TEST_F(StopUserTaskTest, StopsTheTaskOfTheInstallation)
+{
+    UserTaskCopy copy("installtask");
+    ReplaceText(data_.DestFolder, DuplicateText(copy.Folder().c_str()));
+    std::unique_ptr<StartedProcess> task = copy.Start("--id I1");
+    ASSERT_TRUE(task->Started());
+    VirtualClock clock;
+    LetEndOnSleep(clock, *task, {{kUserTaskCheckMs, 5000}});
+
+    EXPECT_EQ(0, installer_.StopUserTask());
+    if (IsWin9xKind()) {
+        // Nothing runs per user session on Windows 9x: nothing is done.
+        EXPECT_TRUE(clock.Sleeps().empty());
+        EXPECT_TRUE(task->Running());
+        EXPECT_TRUE(copy.Recorded().empty());
+    } else {
+        EXPECT_TRUE(task->EndsWithin(5000));
+        EXPECT_EQ(kEndedByEvent, task->ExitCode());
+    }
+    EXPECT_EQ("", ReadWholeFile(log_));
+}
+
+TEST_F(StopUserTaskTest, LegacyTaskHasTheLegacyEvent)
+{
+    if (IsWin9xKind())
+        GTEST_SKIP() << "no user task on Windows 9x";
+    UserTaskCopy copy("legacytask");
+    ReplaceText(data_.DestFolder, DuplicateText(copy.Folder().c_str()));
+    data_.UpdateLegacyAgent = 1;
+    std::unique_ptr<StartedProcess> task = copy.Start("");
+    ASSERT_TRUE(task->Started());
+    VirtualClock clock;
+    LetEndOnSleep(clock, *task, {{kUserTaskCheckMs, 5000}});
+    EXPECT_EQ(0, installer_.StopUserTask());
+    EXPECT_TRUE(task->EndsWithin(5000));
+    EXPECT_EQ(kEndedByEvent, task->ExitCode());
+}
+
+TEST_F(StopUserTaskTest, FailureIsLogged)
+{
+    if (IsWin9xKind())
+        GTEST_SKIP() << "no user task on Windows 9x";
+    UserTaskCopy copy("failingtask");
+    ReplaceText(data_.DestFolder, DuplicateText(copy.Folder().c_str()));
+    std::unique_ptr<StartedProcess> task = copy.Start("--id I1 --ignore all");
+    ASSERT_TRUE(task->Started());
+    Fake().DenyTerminate.insert(task->Id());
+    Fake().WtsTerminateWorks = false;
+    VirtualClock clock;
+    EXPECT_EQ(-1, installer_.StopUserTask());
+    EXPECT_TRUE(task->Running());
+    std::vector<std::string> lines = SplitLines(ReadWholeFile(log_));
+    ASSERT_EQ(1u, lines.size());
+    EXPECT_NE(std::string::npos, lines[0].find("]: Failed to stop user task. Error Code: -1"));
+}

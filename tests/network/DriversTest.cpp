@@ -1,0 +1,466 @@
+// Driver ownership and the driver files, for real in the prefix's registry and folders: 32-bit
+// Windows NT, Windows 98 and 64-bit Windows (WOW64 redirection included, checked on disk).
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+
+#include "harness/TestSupport.h"
+#include "network/Drivers.h"
+#include "network/FakeCatalog.h"
+#include "procedures/Installer.h"
+#include "setup/InstallationData.h"
+
+using namespace xatest;
+
+namespace {
+
+bool Is64BitKind()
+{
+    return WineKind().rfind("win64-", 0) == 0;
+}
+
+bool IsWin98Kind()
+{
+    return WineKind().find("win98") != std::string::npos;
+}
+
+void CreateKey(const std::string& path)
+{
+    HKEY key;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                                             nullptr, &key, nullptr));
+    RegCloseKey(key);
+}
+
+// A string value under HKEY_LOCAL_MACHINE, or "<none>".
+std::string ReadValue(const std::string& keyPath, const char* name)
+{
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return "<none>";
+    char value[MAX_PATH] = {};
+    DWORD size = sizeof(value) - 1;
+    LONG result = RegQueryValueExA(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(value), &size);
+    RegCloseKey(key);
+    return result == ERROR_SUCCESS ? value : "<none>";
+}
+
+std::string DriverOwner()
+{
+    return ReadValue(kSharedAgentKey, kDriverControlValue);
+}
+
+void SetDriverOwner(const std::string& owner)
+{
+    if (owner.empty())
+        Installer::SetDriverControl(nullptr);
+    else
+        ASSERT_EQ(0, Installer::SetDriverControl(owner.c_str()));
+}
+
+std::string SystemFolder()
+{
+    char folder[MAX_PATH];
+    GetSystemDirectoryA(folder, sizeof(folder));
+    return folder;
+}
+
+// A path inside the prefix, reached through its Unix location (drive Z:), past any redirection:
+// what is really on disk. relative is like "windows\\system32\\drivers\\XAPFA.sys".
+std::string OnDisk(const std::string& relative)
+{
+    const char* prefix = std::getenv("WINEPREFIX");
+    std::string path = std::string("Z:") + (prefix ? prefix : "/no-prefix") + "/drive_c/" + relative;
+    for (char& c : path)
+        if (c == '/')
+            c = '\\';
+    return path;
+}
+
+// Where each driver file ends up on this kind of system, as paths on disk.
+struct Targets {
+    std::string Filter;    // the filter driver (empty on Windows 98)
+    std::string Virtual;   // the 9x virtual device driver (empty elsewhere)
+    std::string Provider;  // the provider library
+};
+
+Targets ExpectedTargets()
+{
+    std::string system = SystemFolder();
+    if (IsWin98Kind())
+        return {"", system + "\\ArvaneD.VXD", system + "\\ArvaneSP.dll"};
+    if (Is64BitKind())
+        return {OnDisk("windows\\system32\\drivers\\XAPFA.sys"), "", OnDisk("windows\\syswow64\\ArvaneSP.dll")};
+    return {system + "\\drivers\\XAPFA.sys", "", system + "\\ArvaneSP.dll"};
+}
+
+// Every place a driver file could be left in.
+std::vector<std::string> AllTargets()
+{
+    std::string system = SystemFolder();
+    std::vector<std::string> targets = {system + "\\drivers\\XAPFA.sys", system + "\\drivers\\XAPFA64.sys",
+                                        system + "\\ArvaneD.VXD", system + "\\ArvaneSP.dll"};
+    if (Is64BitKind()) {
+        for (const char* native : {"drivers\\XAPFA.sys", "drivers\\XAPFA64.sys", "ArvaneD.VXD", "ArvaneSP.dll"})
+            targets.push_back(OnDisk(std::string("windows\\system32\\") + native));
+    }
+    return targets;
+}
+
+class DriversTest : public testing::Test {
+protected:
+    DriversTest() : scratch_("drivers"), installer_(&data_)
+    {
+        data_.Instance = DuplicateText("I1");
+        data_.DestFolder = DuplicateText(scratch_.Path().c_str());
+        data_.IsWin9x = IsWin98Kind() ? 1 : 0;
+        data_.LogEnabled = 1;
+        log_ = scratch_ / "setup.log";
+        data_.Log.Open(log_.c_str());
+
+        std::string drivers = scratch_ / "Drivers";
+        CreateDirectoryA(drivers.c_str(), nullptr);
+        WriteWholeFile(drivers + "\\XAPFA.sys", "filter driver, 32-bit");
+        WriteWholeFile(drivers + "\\XAPFA64.sys", "filter driver, x64");
+        WriteWholeFile(drivers + "\\ArvaneD.VXD", "virtual device driver");
+        WriteWholeFile(drivers + "\\ArvaneSP.dll", "layered provider");
+    }
+
+    void SetUp() override
+    {
+        CreateKey(std::string(kSharedAgentKey) + "\\I1");
+        CreateKey(std::string(kSharedAgentKey) + "\\I2");
+    }
+
+    void TearDown() override
+    {
+        SetFolderRedirectionFunctions(nullptr);
+        for (const std::string& target : AllTargets())
+            DeleteFileA(target.c_str());
+        RegDeleteKeyA(HKEY_LOCAL_MACHINE, (std::string(kSharedAgentKey) + "\\I1").c_str());
+        RegDeleteKeyA(HKEY_LOCAL_MACHINE, (std::string(kSharedAgentKey) + "\\I2").c_str());
+        RegDeleteKeyA(HKEY_LOCAL_MACHINE, kSharedAgentKey);
+    }
+
+    // The messages of the log lines so far (the text after "]: "), then the log is emptied.
+    std::vector<std::string> TakeMessages()
+    {
+        std::vector<std::string> messages;
+        lastLog_ = ReadWholeFile(log_);
+        for (const std::string& line : SplitLines(lastLog_)) {
+            size_t start = line.find("]: ");
+            messages.push_back(start == std::string::npos ? line : line.substr(start + 3));
+        }
+        DeleteFileA(log_.c_str());
+        return messages;
+    }
+
+    static bool Contains(const std::vector<std::string>& messages, const std::string& text)
+    {
+        for (const std::string& message : messages)
+            if (message == text)
+                return true;
+        return false;
+    }
+
+    static bool StartsWithAny(const std::vector<std::string>& messages, const std::string& prefix)
+    {
+        for (const std::string& message : messages)
+            if (message.rfind(prefix, 0) == 0)
+                return true;
+        return false;
+    }
+
+    // Puts the driver files where an installation leaves them.
+    void PlaceDriverFiles()
+    {
+        Targets targets = ExpectedTargets();
+        for (const std::string& path : {targets.Filter, targets.Virtual, targets.Provider})
+            if (!path.empty()) {
+                ASSERT_TRUE(WriteWholeFile(path, "installed")) << path;
+            }
+    }
+
+    bool AllDriverFilesPresent()
+    {
+        Targets targets = ExpectedTargets();
+        bool present = FileExistsAt(targets.Provider);
+        if (!targets.Filter.empty())
+            present = present && FileExistsAt(targets.Filter);
+        if (!targets.Virtual.empty())
+            present = present && FileExistsAt(targets.Virtual);
+        return present;
+    }
+
+    bool AnyDriverFilePresent()
+    {
+        for (const std::string& target : AllTargets())
+            if (FileExistsAt(target))
+                return true;
+        return false;
+    }
+
+    ScratchFolder scratch_;
+    InstallationData data_;
+    Installer installer_;
+    std::string log_;
+    std::string lastLog_;  // the whole text TakeMessages read last
+};
+
+}  // namespace
+
+TEST_F(DriversTest, CleanMachineInstallsAndTheOwnerRemovesAgain)
+{
+    ASSERT_NE(nullptr, std::getenv("WINEPREFIX")) << "the prefix is known";
+    EXPECT_EQ(0, installer_.InstallDrivers());
+
+    std::vector<std::string> messages = TakeMessages();
+    ASSERT_GE(messages.size(), 2u);
+    EXPECT_EQ("Agent installs drivers: Unknown.", messages[0]);
+    EXPECT_EQ("Installing drivers...", messages[1]);
+    EXPECT_EQ("I1", DriverOwner());
+    EXPECT_EQ(SystemFolder() + "\\ArvaneSP.dll", ReadValue(std::string(kSharedAgentKey) + "\\I1", kLspLibraryValue));
+
+    Targets targets = ExpectedTargets();
+    EXPECT_EQ("layered provider", ReadWholeFile(targets.Provider));
+    if (!targets.Filter.empty()) {
+        EXPECT_EQ(Is64BitKind() ? "filter driver, x64" : "filter driver, 32-bit", ReadWholeFile(targets.Filter));
+    }
+    if (!targets.Virtual.empty()) {
+        EXPECT_EQ("virtual device driver", ReadWholeFile(targets.Virtual));
+    }
+    if (Is64BitKind()) {
+        // The library is where the recorded path leads a 32-bit program, and nowhere else.
+        EXPECT_EQ("layered provider", ReadWholeFile(SystemFolder() + "\\ArvaneSP.dll"));
+        EXPECT_FALSE(FileExistsAt(OnDisk("windows\\system32\\ArvaneSP.dll")));
+        EXPECT_FALSE(FileExistsAt(OnDisk("windows\\system32\\drivers\\XAPFA64.sys")));
+    }
+    if (IsWin98Kind()) {
+        EXPECT_FALSE(FileExistsAt(SystemFolder() + "\\drivers\\XAPFA.sys"));
+    }
+
+    data_.IsRemove = 1;
+    EXPECT_EQ(0, installer_.RemoveDrivers());
+    messages = TakeMessages();
+    ASSERT_GE(messages.size(), 2u);
+    EXPECT_EQ("Agent owns drivers: I1", messages[0]);
+    EXPECT_EQ("Removing drivers...", messages[1]);
+    EXPECT_EQ("<none>", DriverOwner());
+    EXPECT_FALSE(AnyDriverFilePresent());
+    EXPECT_FALSE(Contains(messages, "Failed to uninstall network layer driver."));
+}
+
+TEST_F(DriversTest, OwnershipDecidesTheInstallation)
+{
+    struct Row {
+        int IsModify, LegacyAgentExists, UpdateLegacyAgent;
+        const char* Owner;  // before ("" for no value)
+        bool Installs;
+        const char* OwnerAfter;
+    };
+    const Row rows[] = {
+        {0, 0, 0, "", true, "I1"},
+        {0, 1, 0, "", false, "Legacy"},
+        {0, 0, 0, "Legacy", true, "I1"},
+        {0, 0, 0, "LEGACY", true, "I1"},
+        {0, 1, 0, "Legacy", false, "Legacy"},
+        {0, 0, 0, "I2", false, "I2"},
+        {0, 0, 0, "I1", false, "I1"},  // a new installation never takes them, even by its own name
+        {1, 0, 0, "", true, "I1"},
+        {1, 0, 0, "I1", true, "I1"},
+        {1, 0, 0, "i1", true, "I1"},
+        {1, 1, 1, "Legacy", true, "I1"},
+        {1, 0, 0, "Legacy", true, "I1"},
+        {1, 1, 0, "Legacy", false, "Legacy"},
+        {1, 0, 0, "I2", false, "I2"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::string("IsModify ") + std::to_string(row.IsModify) + ", legacy " +
+                     std::to_string(row.LegacyAgentExists) + ", update legacy " +
+                     std::to_string(row.UpdateLegacyAgent) + ", owner \"" + row.Owner + "\"");
+        CreateKey(kSharedAgentKey);
+        SetDriverOwner(row.Owner);
+        data_.IsModify = row.IsModify;
+        data_.LegacyAgentExists = row.LegacyAgentExists;
+        data_.UpdateLegacyAgent = row.UpdateLegacyAgent;
+
+        EXPECT_EQ(0, installer_.InstallDrivers());
+
+        std::vector<std::string> messages = TakeMessages();
+        ASSERT_FALSE(messages.empty());
+        EXPECT_EQ(std::string("Agent installs drivers: ") + (*row.Owner ? row.Owner : "Unknown") + ".", messages[0]);
+        EXPECT_EQ(!row.Installs,
+                  Contains(messages, "Other agent has installed the drivers. Driver installation is skipped."));
+        EXPECT_EQ(row.Installs, Contains(messages, "Installing drivers..."));
+        EXPECT_EQ(row.Installs, AllDriverFilesPresent());
+        EXPECT_EQ(row.Installs, AnyDriverFilePresent());
+        EXPECT_EQ(row.OwnerAfter, DriverOwner());
+        std::string recorded = ReadValue(std::string(kSharedAgentKey) + "\\I1", kLspLibraryValue);
+        EXPECT_EQ(row.Installs ? SystemFolder() + "\\ArvaneSP.dll" : "<none>", recorded);
+        TearDown();
+        SetUp();
+    }
+}
+
+TEST_F(DriversTest, OnlyTheOwnersRemovalRemoves)
+{
+    struct Row {
+        int IsRemove;
+        const char* Owner;
+        bool Removes;
+    };
+    const Row rows[] = {
+        {1, "I1", true},
+        {1, "i1", true},
+        {0, "I1", false},  // the roll-back of a failed new installation
+        {1, "I2", false},
+        {1, "Legacy", false},
+        {1, "", false},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::string("IsRemove ") + std::to_string(row.IsRemove) + ", owner \"" + row.Owner + "\"");
+        CreateKey(kSharedAgentKey);
+        SetDriverOwner(row.Owner);
+        PlaceDriverFiles();
+        data_.IsRemove = row.IsRemove;
+
+        EXPECT_EQ(0, installer_.RemoveDrivers());
+
+        std::vector<std::string> messages = TakeMessages();
+        ASSERT_FALSE(messages.empty());
+        EXPECT_EQ(std::string("Agent owns drivers: ") + (*row.Owner ? row.Owner : "Unknown"), messages[0]);
+        EXPECT_EQ(row.Removes, Contains(messages, "Removing drivers..."));
+        if (!row.Removes) {
+            EXPECT_EQ(1u, messages.size());
+        }
+        EXPECT_EQ(row.Removes, !AnyDriverFilePresent());
+        EXPECT_EQ(!row.Removes, AllDriverFilesPresent());
+        EXPECT_EQ(row.Removes ? "<none>" : (*row.Owner ? row.Owner : "<none>"), DriverOwner());
+        TearDown();
+        SetUp();
+    }
+}
+
+TEST_F(DriversTest, ProviderThatCannotBeRemovedKeepsItsLibrary)
+{
+    CreateKey(kSharedAgentKey);
+    SetDriverOwner("I1");
+    PlaceDriverFiles();
+    data_.IsRemove = 1;
+    {
+        FakeCatalog catalog;
+        catalog.FailEnumeration = true;
+        EXPECT_EQ(0, installer_.RemoveDrivers());
+    }
+    std::vector<std::string> messages = TakeMessages();
+    EXPECT_TRUE(Contains(messages, "Failed to uninstall network layer driver."));
+    EXPECT_TRUE(FileExistsAt(ExpectedTargets().Provider));
+    EXPECT_EQ("<none>", DriverOwner()) << "the ownership is already given up";
+    if (!ExpectedTargets().Filter.empty()) {
+        EXPECT_FALSE(FileExistsAt(ExpectedTargets().Filter));
+    }
+}
+
+TEST_F(DriversTest, MissingInstanceKeyIsLogged)
+{
+    RegDeleteKeyA(HKEY_LOCAL_MACHINE, (std::string(kSharedAgentKey) + "\\I1").c_str());
+    EXPECT_EQ(0, installer_.InstallDrivers());
+    std::vector<std::string> messages = TakeMessages();
+    EXPECT_TRUE(Contains(messages, std::string("Could not open key: ") + kSharedAgentKey + "\\I1."));
+    EXPECT_TRUE(AllDriverFilesPresent()) << "the files are copied all the same";
+}
+
+namespace {
+
+BOOL WINAPI RefuseDisable(PVOID* state)
+{
+    *state = nullptr;
+    SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
+}
+
+BOOL WINAPI RevertNothing(PVOID)
+{
+    return TRUE;
+}
+
+}  // namespace
+
+TEST_F(DriversTest, RedirectionThatCannotBeDisabled)
+{
+    if (!Is64BitKind())
+        GTEST_SKIP() << "only 64-bit Windows turns redirection off";
+    const FolderRedirectionFunctions refusing = {RefuseDisable, RevertNothing};
+    SetFolderRedirectionFunctions(&refusing);
+
+    // Installation: the filter driver is left out without a line of its own; the rest goes on.
+    EXPECT_EQ(0, installer_.InstallDrivers());
+    std::vector<std::string> messages = TakeMessages();
+    EXPECT_FALSE(FileExistsAt(ExpectedTargets().Filter));
+    EXPECT_TRUE(FileExistsAt(ExpectedTargets().Provider));
+    EXPECT_FALSE(StartsWithAny(messages, "Failed to disable folder redirection."));
+    EXPECT_EQ("I1", DriverOwner());
+
+    // Removal: the refusal is logged with the text of code 0, and nothing is removed.
+    PlaceDriverFiles();
+    data_.IsRemove = 1;
+    EXPECT_EQ(0, installer_.RemoveDrivers());
+    messages = TakeMessages();
+    // The system's text keeps its own line break.
+    std::string codeText = SystemMessage(0).empty() ? "[Code: 0]" : SystemMessage(0);
+    EXPECT_NE(std::string::npos, lastLog_.find("]: Failed to disable folder redirection. " + codeText + "\r\n"))
+        << lastLog_;
+    EXPECT_EQ("<none>", DriverOwner());
+    EXPECT_TRUE(AllDriverFilesPresent());
+
+    // Without the functions at all: nothing removed, nothing logged.
+    const FolderRedirectionFunctions missing = {nullptr, nullptr};
+    SetFolderRedirectionFunctions(&missing);
+    SetDriverOwner("I1");
+    EXPECT_EQ(0, installer_.RemoveDrivers());
+    messages = TakeMessages();
+    EXPECT_EQ((std::vector<std::string>{"Agent owns drivers: I1", "Removing drivers..."}), messages);
+    EXPECT_TRUE(AllDriverFilesPresent());
+}
+
+TEST(DriverControl, ReadsWritesAndDeletesTheValue)
+{
+    char buffer[MAX_PATH];
+    strcpy(buffer, "untouched");
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, Installer::GetDriverControl(buffer, sizeof(buffer))) << "no key yet";
+    EXPECT_NE(0, Installer::SetDriverControl("I1")) << "the shared key is not created here";
+    EXPECT_STREQ("untouched", buffer);
+
+    CreateKey(kSharedAgentKey);
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, Installer::GetDriverControl(buffer, sizeof(buffer))) << "no value yet";
+    EXPECT_STREQ("untouched", buffer);
+
+    EXPECT_EQ(0, Installer::SetDriverControl("Instance-1"));
+    EXPECT_EQ(0, Installer::GetDriverControl(buffer, sizeof(buffer)));
+    EXPECT_STREQ("Instance-1", buffer);
+    DWORD size = 0;
+    HKEY key;
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSharedAgentKey, 0, KEY_READ, &key));
+    DWORD type = 0;
+    EXPECT_EQ(ERROR_SUCCESS, RegQueryValueExA(key, kDriverControlValue, nullptr, &type, nullptr, &size));
+    RegCloseKey(key);
+    EXPECT_EQ(static_cast<DWORD>(REG_SZ), type);
+    EXPECT_EQ(11u, size) << "the terminating zero is stored";
+
+    strcpy(buffer, "untouched");
+    EXPECT_EQ(ERROR_MORE_DATA, Installer::GetDriverControl(buffer, 5));
+    EXPECT_STREQ("untouched", buffer);
+
+    EXPECT_EQ(0, Installer::SetDriverControl(nullptr));
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, Installer::GetDriverControl(buffer, sizeof(buffer)));
+    EXPECT_NE(0, Installer::SetDriverControl(nullptr)) << "nothing left to delete";
+    RegDeleteKeyA(HKEY_LOCAL_MACHINE, kSharedAgentKey);
+}
+
+TEST(Is64BitWindows, FollowsTheNativeProcessor)
+{
+    EXPECT_EQ(Is64BitKind() ? 1 : 0, Installer::Is64BitWindows()) << WineKind();
+    FolderRedirectionFunctions functions;
+    EXPECT_TRUE(FindFolderRedirection(&functions)) << "present, if refusing, on 32-bit Windows too";
+}
