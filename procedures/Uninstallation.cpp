@@ -1,5 +1,6 @@
 // Removal of an agent instance, step by step, each attempted whatever happened before; also the
 // roll-back of a failed new installation.
+#include "control/AgentLeftovers.h"
 #include "procedures/Installer.h"
 #include "resources/resource.h"
 #include "setup/SetupApp.h"
