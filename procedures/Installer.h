@@ -141,6 +141,21 @@ struct Installer {
     // Writes owner into DriverControl, or deletes the value for null; 0 or a Windows error code.
     static int SetDriverControl(const char* owner);
     // ---- end of network drivers ----
+
+    // --- Add-ons and the remote-control viewer (control/AddOns.cpp, control/RemoteControlViewer.cpp;
+    // limits and helpers in control/AgentLeftovers.h)
+
+    // Runs the uninstall command of every add-on registered under the instance's "AddOn" key,
+    // one after the other, each waited for up to 15 minutes; every outcome is logged and none
+    // stops the others. The error of opening the key (nothing logged then), else 0.
+    int RemoveAddOns();
+
+    // Removes the remote-control viewer when an agent installed it: its quiet uninstaller where
+    // it has a working one, else (or when that did not end cleanly) by hand. Always 0.
+    int RemoveRemoteControlViewer();
+
+    // --- end of add-ons and the remote-control viewer
+
     // --- Process control and the agent's shutdown (control/UserTask.cpp, control/AgentShutdown.cpp)
 
     // Stops the agent's per-user task UserTray.exe of DestFolder (nothing on Windows 9x): signals

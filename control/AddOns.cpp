@@ -1,0 +1,196 @@
+// Add-ons: programs that registered an uninstall command under the agent instance's key; the
+// commands run, one after the other, when the agent is removed. Also the run of one uninstall
+// command, which the remote-control viewer's quiet uninstaller shares.
+#include "control/AgentLeftovers.h"
+
+#include <stdlib.h>
+#include <string.h>
+
+#include "procedures/Installer.h"
+#include "setup/PathMacros.h"
+#include "support/Clock.h"
+#include "support/Handles.h"
+#include "support/Text.h"
+
+const char kAgentInstancesKey[] = "SOFTWARE\\Arvane\\Agent";
+
+namespace {
+
+enum : DWORD { kExpansionExtra = 4096 };  // room an expanded command may need beyond its text
+
+const UninstallMessages kAddOnMessages = {
+    "-Faile to run uninstall command. Error code: %d",
+    "\t-Uninstall process completed and returned %d.",
+    "\t-Uninstall process completed. Couldn't retrieve exit code. Error code: %d",
+    "\t-Uninstall process has been running for more than 15 minutes. Stop waiting for completion.",
+    "\t-Uninstall process has been abandoned.",
+    "\t-Uninstall process has returned with unknown state %d.",
+};
+
+// One registered add-on, copied out of the key before any command runs: an uninstaller that
+// deletes its own value would otherwise shift the values behind it, and one would be missed.
+struct AddOnValue {
+    char* Name;
+    DWORD Type;
+    char* Data;  // always terminated, also when the stored text was not
+};
+
+void FreeAddOnValues(AddOnValue*& values, DWORD count)
+{
+    if (!values)
+        return;
+    for (DWORD i = 0; i < count; ++i) {
+        FreeText(values[i].Name);
+        FreeText(values[i].Data);
+    }
+    free(values);
+    values = nullptr;
+}
+
+// Copies the values of key into values (count entries, zeroed). A value that cannot be read is
+// left out. False when memory is short.
+bool ReadAddOnValues(HKEY key, DWORD count, DWORD longestName, DWORD longestData, AddOnValue* values)
+{
+    bool result = false;
+    DWORD nameSize = longestName + 1;
+    // Text may be stored without its terminator (Wine then adds one and reports it): keep a byte
+    // beyond what the key reports as its longest, and terminate by the size read.
+    DWORD dataSize = longestData + 2;
+    char* name = (char*)malloc(nameSize);
+    char* data = (char*)malloc(dataSize);
+    if (!name || !data)
+        goto Exit;
+
+    for (DWORD index = 0; index < count; ++index) {
+        memset(name, 0, nameSize);
+        DWORD nameChars = nameSize;
+        DWORD type = 0;
+        DWORD size = dataSize - 1;
+        if (RegEnumValueA(key, index, name, &nameChars, nullptr, &type, (BYTE*)data, &size) != ERROR_SUCCESS)
+            continue;
+        data[size] = '\0';
+        values[index].Name = DuplicateText(name);
+        values[index].Data = DuplicateTextPrefix(data, size);
+        values[index].Type = type;
+        if (!values[index].Name || !values[index].Data)
+            goto Exit;
+    }
+    result = true;
+
+Exit:
+    free(name);
+    free(data);
+    return result;
+}
+
+void RunAddOnUninstall(const InstallationData* log, const AddOnValue& addOn, char* expansion, DWORD expansionSize)
+{
+    LogMessage(log, "Removing add-on \"%s\"...", addOn.Name);
+    char* command = addOn.Data;
+    if (addOn.Type == REG_EXPAND_SZ) {
+        if (!ExpandPath(addOn.Data, expansion, expansionSize)) {
+            // A cut or unexpanded command would start something else than what was registered.
+            DWORD error = GetLastError();
+            LogMessage(log, kAddOnMessages.StartFailed, (int)error);
+            return;
+        }
+        command = expansion;
+    } else if (addOn.Type != REG_SZ) {
+        LogMessage(log, "Invalid registry value type %d returned for value \"%s\".", (int)addOn.Type, addOn.Name);
+        return;
+    }
+    LogMessage(log, "\t-Uninstall command: \"%s\"", command);
+    (void)RunUninstallCommand(log, command, kAddOnMessages);
+}
+
+}  // namespace
+
+bool RunUninstallCommand(const InstallationData* data, char* commandLine, const UninstallMessages& messages)
+{
+    STARTUPINFOA startup;
+    PROCESS_INFORMATION info;
+    memset(&startup, 0, sizeof(startup));
+    memset(&info, 0, sizeof(info));
+    startup.cb = sizeof(startup);
+    if (!CreateProcessA(nullptr, commandLine, nullptr, nullptr, FALSE, NORMAL_PRIORITY_CLASS, nullptr, nullptr,
+                        &startup, &info)) {
+        DWORD error = GetLastError();
+        LogMessage(data, messages.StartFailed, (int)error);
+        return false;
+    }
+    CloseHandle(info.hThread);
+
+    bool exitCodeRead = false;
+    DWORD start = ClockTicks();
+    DWORD state = WAIT_TIMEOUT;
+    for (;;) {
+        state = WaitForSingleObject(info.hProcess, 0);
+        DWORD elapsed = ClockElapsed(start);
+        if (state != WAIT_TIMEOUT || elapsed >= kUninstallWaitMs)
+            break;
+        DWORD left = kUninstallWaitMs - elapsed;
+        ClockSleep(left < kUninstallPollMs ? left : kUninstallPollMs);
+    }
+
+    if (state == WAIT_OBJECT_0) {
+        DWORD code = 0;
+        if (GetExitCodeProcess(info.hProcess, &code)) {
+            LogMessage(data, messages.Completed, (int)code);
+            exitCodeRead = true;
+        } else {
+            DWORD error = GetLastError();
+            LogMessage(data, messages.NoExitCode, (int)error);
+        }
+    } else if (state == WAIT_TIMEOUT) {
+        LogMessage(data, "%s", messages.TimedOut);
+    } else if (state == WAIT_ABANDONED) {
+        LogMessage(data, "%s", messages.Abandoned);
+    } else {
+        LogMessage(data, messages.UnknownState, (int)state);
+    }
+    CloseHandle(info.hProcess);
+    return exitCodeRead;
+}
+
+int Installer::RemoveAddOns()
+{
+    HKEY key = nullptr;
+    AddOnValue* values = nullptr;
+    char* expansion = nullptr;
+    DWORD count = 0;
+    DWORD longestName = 0;
+    DWORD longestData = 0;
+    char path[MAX_PATH];
+
+    if (!Data->Instance || !FormatText(path, sizeof(path), "%s\\%s\\AddOn", kAgentInstancesKey, Data->Instance))
+        return ERROR_INVALID_PARAMETER;
+    LONG result = RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_READ, &key);
+    if (result != ERROR_SUCCESS)
+        return (int)result;
+    result = RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &count, &longestName,
+                              &longestData, nullptr, nullptr);
+    if (result != ERROR_SUCCESS)
+        goto Exit;
+    LogMessage(Data, "%d add-on(s) found.", (int)count);
+    if (count == 0)
+        goto Exit;
+
+    values = (AddOnValue*)calloc(count, sizeof(AddOnValue));
+    expansion = (char*)malloc(longestData + kExpansionExtra);
+    if (!values || !expansion || !ReadAddOnValues(key, count, longestName, longestData, values)) {
+        LogMessage(Data, "Failed to allocate memory.");
+        goto Exit;
+    }
+    // The commands may take long and may change the key; it is not needed any more.
+    CloseKey(key);
+    for (DWORD i = 0; i < count; ++i) {
+        if (values[i].Name)
+            RunAddOnUninstall(Data, values[i], expansion, longestData + kExpansionExtra);
+    }
+
+Exit:
+    FreeAddOnValues(values, count);
+    free(expansion);
+    CloseKey(key);
+    return 0;
+}

@@ -1,0 +1,233 @@
+// Add-on removal, the count of agents on the machine and the deletion of one registry value, on
+// the prefix's real registry, with tests/fixtures/ExitWith.cpp as the add-ons' uninstaller.
+#include <gtest/gtest.h>
+
+#include <functional>
+
+#include "control/AgentLeftovers.h"
+#include "control/LeftoversTestSupport.h"
+#include "harness/VirtualClock.h"
+
+using namespace xatest;
+
+namespace {
+
+const std::string kAgentsKey = "SOFTWARE\\Arvane\\Agent";
+const std::string kAddOnKey = kAgentsKey + "\\I1\\AddOn";
+const std::string kLegacyKey = "System\\CurrentControlSet\\Services\\ArvaneAgent";
+
+// The uninstaller stand-in ending with code and recording its command line into record.
+std::string Uninstaller(int code, const std::string& record, const std::string& more = "")
+{
+    return FixturePath("exitwith.exe") + " " + std::to_string(code) + more + " --record " + record;
+}
+
+std::string SystemFolder()
+{
+    char folder[MAX_PATH] = "";
+    GetSystemDirectoryA(folder, sizeof(folder));
+    return folder;
+}
+
+class AddOnsTest : public testing::Test {
+protected:
+    AddOnsTest() : setup_("addons")
+    {
+        DeleteMachineTree("SOFTWARE\\Arvane");
+        setup_.SetInstance("I1");
+    }
+    ~AddOnsTest() override { DeleteMachineTree("SOFTWARE\\Arvane"); }
+
+    std::string Record(const std::string& name) { return setup_.Scratch() / name; }
+
+    LoggingInstaller setup_;
+};
+
+TEST_F(AddOnsTest, WithoutAnAddOnKeyNothingIsLogged)
+{
+    ASSERT_TRUE(CreateMachineKey(kAgentsKey + "\\I1"));
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, setup_.Run().RemoveAddOns());
+    EXPECT_TRUE(setup_.Messages().empty());
+
+    ASSERT_TRUE(CreateMachineKey(kAddOnKey));
+    EXPECT_EQ(0, setup_.Run().RemoveAddOns());
+    EXPECT_EQ(std::vector<std::string>{"0 add-on(s) found."}, setup_.Messages());
+}
+
+// Names sort as they were created: Wine enumerates values by name, Windows in creation order.
+TEST_F(AddOnsTest, RunsEveryCommandInTurnAndReportsOtherValueTypes)
+{
+    std::string alpha = Uninstaller(3, Record("alpha.txt"));
+    DWORD number = 5;
+    SetEnvironmentVariableA("XA_ADDON_HOME", FixturePath("").c_str());
+    std::string gamma = "%XA_ADDON_HOME%exitwith.exe 0 --record " + Record("gamma.txt") + " %SystemDir%";
+    ASSERT_TRUE(SetMachineText(kAddOnKey, "Alpha", alpha));
+    ASSERT_TRUE(SetMachineValue(kAddOnKey, "Beta", REG_DWORD, &number, sizeof(number)));
+    ASSERT_TRUE(SetMachineText(kAddOnKey, "Gamma", gamma, REG_EXPAND_SZ));
+
+    EXPECT_EQ(0, setup_.Run().RemoveAddOns());
+
+    std::string expanded = FixturePath("exitwith.exe") + " 0 --record " + Record("gamma.txt") + " " + SystemFolder();
+    std::vector<std::string> expected = {
+        "3 add-on(s) found.",
+        "Removing add-on \"Alpha\"...",
+        "\t-Uninstall command: \"" + alpha + "\"",
+        "\t-Uninstall process completed and returned 3.",
+        "Removing add-on \"Beta\"...",
+        "Invalid registry value type 4 returned for value \"Beta\".",
+        "Removing add-on \"Gamma\"...",
+        "\t-Uninstall command: \"" + expanded + "\"",
+        "\t-Uninstall process completed and returned 0.",
+    };
+    EXPECT_EQ(expected, setup_.Messages());
+    EXPECT_EQ(std::vector<std::string>{alpha}, SplitLines(ReadWholeFile(Record("alpha.txt"))));
+    EXPECT_EQ(std::vector<std::string>{expanded}, SplitLines(ReadWholeFile(Record("gamma.txt"))));
+    // The registrations stay: they go with the agent's whole key.
+    EXPECT_TRUE(MachineValueExists(kAddOnKey, "Alpha"));
+    SetEnvironmentVariableA("XA_ADDON_HOME", nullptr);
+}
+
+// An add-on's uninstaller may well delete its own registration; the others must still run.
+TEST_F(AddOnsTest, AnUninstallerRemovingItsOwnValueSkipsNoOther)
+{
+    std::string first = "reg.exe delete \"HKLM\\" + kAddOnKey + "\" /v A1 /f";
+    ASSERT_TRUE(SetMachineText(kAddOnKey, "A1", first));
+    ASSERT_TRUE(SetMachineText(kAddOnKey, "B2", Uninstaller(0, Record("b2.txt"))));
+    ASSERT_TRUE(SetMachineText(kAddOnKey, "C3", Uninstaller(0, Record("c3.txt"))));
+
+    EXPECT_EQ(0, setup_.Run().RemoveAddOns());
+
+    EXPECT_FALSE(MachineValueExists(kAddOnKey, "A1"));
+    EXPECT_TRUE(FileExistsAt(Record("b2.txt")));
+    EXPECT_TRUE(FileExistsAt(Record("c3.txt")));
+    std::vector<std::string> messages = setup_.Messages();
+    ASSERT_EQ(10u, messages.size());
+    EXPECT_EQ("\t-Uninstall process completed and returned 0.", messages[3]);
+    EXPECT_EQ("Removing add-on \"C3\"...", messages[7]);
+}
+
+TEST_F(AddOnsTest, AFailedStartAndATimeOutAreLoggedAndTheNextAddOnFollows)
+{
+    std::string missing = FixturePath("no-such-uninstaller.exe") + " /quiet";
+    std::string slow = Uninstaller(7, Record("slow.txt"), " --sleep 3000");
+    std::string last = Uninstaller(0, Record("last.txt"));
+    ASSERT_TRUE(SetMachineText(kAddOnKey, "First", missing));
+    ASSERT_TRUE(SetMachineText(kAddOnKey, "Second", slow));
+    ASSERT_TRUE(SetMachineText(kAddOnKey, "Third", last));
+
+    {
+        // The slow one's 15 minutes pass in no time; then the clock gives "last" real time to end.
+        VirtualClock clock;
+        const size_t slowSleeps = kUninstallWaitMs / kUninstallPollMs;
+        clock.OnSleep = [&](DWORD) {
+            if (clock.Sleeps().size() > slowSleeps)
+                Sleep(20);
+        };
+        EXPECT_EQ(0, setup_.Run().RemoveAddOns());
+        EXPECT_GE(clock.Elapsed(), kUninstallWaitMs);
+        EXPECT_LT(clock.Elapsed(), 2 * kUninstallWaitMs);
+    }
+
+    std::vector<std::string> expected = {
+        "3 add-on(s) found.",
+        "Removing add-on \"First\"...",
+        "\t-Uninstall command: \"" + missing + "\"",
+        "-Faile to run uninstall command. Error code: 2",
+        "Removing add-on \"Second\"...",
+        "\t-Uninstall command: \"" + slow + "\"",
+        "\t-Uninstall process has been running for more than 15 minutes. Stop waiting for completion.",
+        "Removing add-on \"Third\"...",
+        "\t-Uninstall command: \"" + last + "\"",
+        "\t-Uninstall process completed and returned 0.",
+    };
+    EXPECT_EQ(expected, setup_.Messages());
+    // The slow uninstaller was left running: it still finishes its work.
+    EXPECT_EQ(1u, WaitForRecordLines(Record("slow.txt"), 1).size());
+}
+
+TEST_F(AddOnsTest, ACommandThatDoesNotExpandInFullIsNotStarted)
+{
+    // Expands far beyond the room kept for expansion: a cut command would start something else.
+    SetEnvironmentVariableA("XA_ADDON_LONG", std::string(6000, 'x').c_str());
+    ASSERT_TRUE(SetMachineText(kAddOnKey, "Long", "%XA_ADDON_LONG%", REG_EXPAND_SZ));
+    std::string next = Uninstaller(4, Record("next.txt"));
+    ASSERT_TRUE(SetMachineText(kAddOnKey, "Next", next));
+
+    EXPECT_EQ(0, setup_.Run().RemoveAddOns());
+
+    std::vector<std::string> expected = {
+        "2 add-on(s) found.",
+        "Removing add-on \"Long\"...",
+        "-Faile to run uninstall command. Error code: " + std::to_string(ERROR_NOT_ENOUGH_MEMORY),
+        "Removing add-on \"Next\"...",
+        "\t-Uninstall command: \"" + next + "\"",
+        "\t-Uninstall process completed and returned 4.",
+    };
+    EXPECT_EQ(expected, setup_.Messages());
+    SetEnvironmentVariableA("XA_ADDON_LONG", nullptr);
+}
+
+TEST(CountInstalledAgents, CountsTheLegacyServiceAndEveryInstanceWithAPath)
+{
+    struct Row {
+        const char* Machine;
+        std::function<void()> Prepare;
+        int Expected;
+    };
+    const std::string longPath = "C:\\" + std::string(300, 'p');
+    const Row rows[] = {
+        {"nothing", [] {}, 0},
+        {"agents key without instances", [] { CreateMachineKey(kAgentsKey); }, 0},
+        {"legacy service key alone", [] { CreateMachineKey(kLegacyKey); }, 1},
+        {"one instance", [] { SetMachineText(kAgentsKey + "\\I2", "Path", "C:\\Agent"); }, 1},
+        {"instance without Path", [] { SetMachineText(kAgentsKey + "\\I2", "Title", "Agent"); }, 0},
+        {"Path of another type", [] { SetMachineText(kAgentsKey + "\\I2", "Path", "C:\\A", REG_EXPAND_SZ); }, 0},
+        {"Path longer than a buffer", [&] { SetMachineText(kAgentsKey + "\\I2", "Path", longPath); }, 1},
+        {"legacy and two of three instances",
+         [] {
+             CreateMachineKey(kLegacyKey);
+             SetMachineText(kAgentsKey + "\\I2", "Path", "C:\\Agent2");
+             CreateMachineKey(kAgentsKey + "\\I3");
+             SetMachineText(kAgentsKey + "\\I4", "Path", "C:\\Agent4");
+         },
+         3},
+    };
+    for (const Row& row : rows) {
+        DeleteMachineTree(kLegacyKey);
+        DeleteMachineTree("SOFTWARE\\Arvane");
+        row.Prepare();
+        EXPECT_EQ(row.Expected, CountInstalledAgents()) << row.Machine;
+    }
+    DeleteMachineTree(kLegacyKey);
+    DeleteMachineTree("SOFTWARE\\Arvane");
+}
+
+TEST(DeleteRegistryValue, DeletesOneValueAndReportsWhatIsMissing)
+{
+    const std::string key = "SOFTWARE\\XATest\\Values";
+    ASSERT_TRUE(SetMachineText(key, "Gone", "x"));
+    ASSERT_TRUE(SetMachineText(key, "Kept", "y"));
+    struct Row {
+        HKEY Root;
+        const char* Key;
+        const char* Value;
+        int Expected;
+    };
+    const Row rows[] = {
+        {nullptr, key.c_str(), "Gone", ERROR_INVALID_PARAMETER},
+        {HKEY_LOCAL_MACHINE, nullptr, "Gone", ERROR_INVALID_PARAMETER},
+        {HKEY_LOCAL_MACHINE, key.c_str(), nullptr, ERROR_INVALID_PARAMETER},
+        {HKEY_LOCAL_MACHINE, "SOFTWARE\\XATest\\Missing", "Gone", ERROR_FILE_NOT_FOUND},
+        {HKEY_LOCAL_MACHINE, key.c_str(), "Gone", 0},
+        {HKEY_LOCAL_MACHINE, key.c_str(), "Gone", ERROR_FILE_NOT_FOUND},
+    };
+    for (const Row& row : rows) {
+        EXPECT_EQ(row.Expected, DeleteRegistryValue(row.Root, row.Key, row.Value))
+            << (row.Key ? row.Key : "(null)") << " " << (row.Value ? row.Value : "(null)");
+    }
+    EXPECT_FALSE(MachineValueExists(key, "Gone"));
+    EXPECT_TRUE(MachineValueExists(key, "Kept"));
+    DeleteMachineTree("SOFTWARE\\XATest");
+}
+
+}  // namespace
