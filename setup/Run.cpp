@@ -1,5 +1,7 @@
 // The run on the main thread: the installation data, the removal's confirmation and hand-over
 // to a temporary copy, the window, the install thread and the message loop.
+#include <windows.h>
+
 #include <commctrl.h>
 #include <string.h>
 
@@ -10,6 +12,7 @@
 #include "setup/MainWindow.h"
 #include "setup/SetupApp.h"
 #include "support/Handles.h"
+#include "support/SystemLibrary.h"
 
 namespace {
 
@@ -45,6 +48,22 @@ bool MakeTemporaryProgramName(char* name)
     if (dot)
         *dot = '\0';
     return AppendText(name, MAX_PATH, ".exe");
+}
+
+typedef BOOL(WINAPI* InitCommonControlsExFunction)(const INITCOMMONCONTROLSEX*);
+
+// Every class of the common controls. The first comctl32 of Windows 95 and NT 4 lacks
+// InitCommonControlsEx (importing it would keep the program from starting); InitCommonControls
+// registers the progress bar there.
+void InitializeCommonControls()
+{
+    InitCommonControls();
+    InitCommonControlsExFunction initializeEx =
+        GetSystemFunction<InitCommonControlsExFunction>(GetModuleHandleA("comctl32.dll"), "InitCommonControlsEx");
+    if (initializeEx) {
+        INITCOMMONCONTROLSEX classes = {sizeof(classes), 0xFF};
+        initializeEx(&classes);
+    }
 }
 
 }  // namespace
@@ -129,8 +148,7 @@ int SetupApp::Run(HINSTANCE instance, HINSTANCE, const char* commandLine, int sh
     LoadText(IDS_WINDOW_TITLE, WindowTitle, sizeof(WindowTitle));
     LoadText(IDS_WINDOW_CLASS, WindowClass, sizeof(WindowClass));
     RegisterMainWindowClass(this, instance);
-    INITCOMMONCONTROLSEX classes = {sizeof(classes), 0xFF};
-    InitCommonControlsEx(&classes);
+    InitializeCommonControls();
     if (!CreateMainWindow(this, instance, showCommand)) {
         LogMessage(&Data, "Failed to initialize the window instance!");
         return -1;
