@@ -66,6 +66,21 @@ struct Installer {
     // Removes every removable row of the table, moving the bar from progressBase.
     void RemoveAgentFiles(int progressBase);
 
+    // The three procedures (procedures/NewInstallation.cpp, Update.cpp, Uninstallation.cpp).
+
+    // A new installation; a failed essential step is rolled back by UninstallAgent. 0 or the
+    // failing step's code.
+    int InstallNewAgent();
+
+    // An update in place (converting a legacy agent); stops at the first essential failure.
+    int UpdateExistingAgent();
+
+    // Removal, every step attempted; also the roll-back of a new installation. Always 0.
+    int UninstallAgent();
+
+    // The legacy agent's registry entries and its installer's folder.
+    void RemoveLegacyAgentLeftovers();
+
     // Removal of one item (procedures/FileRemoval.cpp).
 
     // Removes folder\name, every file matching a wildcard name, or the folder tree itself when

@@ -1,6 +1,7 @@
 // Start-menu links through the shell's ShellLink object (IShellLinkA, saved through
 // IPersistFile), and the agent's own link in the company's program group.
 #include "procedures/Shortcuts.h"
+#include "support/SystemLibrary.h"
 
 #include <objbase.h>
 #include <shlobj.h>
@@ -14,6 +15,18 @@
 #include "support/Text.h"
 
 namespace {
+
+typedef HRESULT(WINAPI* CoInitializeExFunction)(void*, DWORD);
+
+// Windows 95 without DCOM has no CoInitializeEx; importing it would keep the program from
+// starting there at all. Its plain CoInitialize does as well for the shell link.
+HRESULT InitializeCom()
+{
+    CoInitializeExFunction initializeEx =
+        GetSystemFunction<CoInitializeExFunction>(GetModuleHandleA("ole32.dll"), "CoInitializeEx");
+    return initializeEx ? initializeEx(nullptr, COINIT_MULTITHREADED) : CoInitialize(nullptr);
+}
+
 
 // Spelled out here so that the program needs no GUID library.
 const CLSID kShellLinkClass = {0x00021401, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
@@ -109,7 +122,7 @@ HRESULT CreateShortcutFolder(int folderId, const char* subFolder)
     char folder[MAX_PATH];
     if (!subFolder || !*subFolder)
         return S_OK;
-    HRESULT result = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    HRESULT result = InitializeCom();
     if (FAILED(result))
         return result;
     result = GetSpecialFolderPath(folderId, subFolder, folder);
@@ -142,7 +155,7 @@ HRESULT CreateShortcut(int folderId, const char* subFolder, const char* linkName
     if (lastBackslash)
         *lastBackslash = '\0';
 
-    result = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    result = InitializeCom();
     if (FAILED(result))
         return result;
     result = CoCreateInstance(kShellLinkClass, nullptr, CLSCTX_INPROC_SERVER, kShellLinkInterface,
@@ -197,7 +210,7 @@ Exit:
 HRESULT DeleteShortcut(int folderId, const char* subFolder, const char* linkName)
 {
     char linkPath[MAX_PATH];
-    HRESULT result = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    HRESULT result = InitializeCom();
     if (FAILED(result))
         return result;
     result = GetShortcutPath(folderId, subFolder, linkName, linkPath);
@@ -216,7 +229,7 @@ HRESULT RemoveShortcutFolder(int folderId, const char* subFolder)
     bool empty = true;
     if (!subFolder || !*subFolder)
         return S_OK;
-    HRESULT result = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    HRESULT result = InitializeCom();
     if (FAILED(result))
         return result;
     result = GetSpecialFolderPath(folderId, subFolder, folder);

@@ -16,8 +16,12 @@ struct SetupApp {
     char WindowTitle[kWindowTextBytes];   // main window caption (string 103)
     char WindowClass[kWindowTextBytes];   // window class name (string 109)
     InstallationData Data;
+    volatile LONG InstallResult;          // the procedure's result, set by the install thread
 
     SetupApp();
+
+    // The whole run on the main thread; returns the process exit code.
+    int Run(HINSTANCE instance, HINSTANCE previous, const char* commandLine, int showCommand);
     SetupApp(const SetupApp&) = delete;
     SetupApp& operator=(const SetupApp&) = delete;
 
@@ -37,6 +41,10 @@ struct SetupApp {
     void LoadText(int stringId, char* buffer, int size) const;
 
 private:
+    bool ConfirmRemoval();
+    bool HandOverRemoval(const char* commandLine);
+    void RunMessageLoop();
+
     bool ShowsProgress() const { return !Data.IsSilent || Data.ShowProgress; }
 };
 

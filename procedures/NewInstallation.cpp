@@ -1,0 +1,61 @@
+// A new installation of an agent instance; a failed essential step rolls the machine back by
+// running the whole uninstallation.
+#include "procedures/Installer.h"
+#include "resources/resource.h"
+#include "setup/SetupApp.h"
+
+int Installer::InstallNewAgent()
+{
+    LogMessage(Data, "Start new installation...");
+    g_SetupApp.SetStatusText(IDS_INSTALLING);
+
+    int result = CopyAgentFiles(0);
+    if (result != 0) {
+        LogMessage(Data, "Failed copying files. Setup aborted.");
+        goto Failed;
+    }
+
+    g_SetupApp.SetDetailText(IDS_UPDATING_SETTINGS, 60);
+    LogMessage(Data, "Creating package infomation file...");
+    result = WritePackageFile(0);
+    if (result != 0)
+        return result;  // the copied files stay; nothing is rolled back here
+
+    LogMessage(Data, "Creating agent registry...");
+    result = WriteAgentRegistry();
+    // The drivers go in whatever the registry step gave.
+    if (!Data->bNoDriver) {
+        LogMessage(Data, "Setup drivers...");
+        g_SetupApp.SetDetailText(IDS_INSTALLING_DRIVERS, 70);
+        (void)InstallDrivers();
+    }
+    if (result != 0)
+        goto Failed;
+
+    LogMessage(Data, "Installing agent service...");
+    g_SetupApp.SetDetailText(IDS_INSTALLING_SERVICE, 80);
+    result = InstallAgentService();
+    if (result != 0)
+        goto Failed;
+
+    if (!Data->bNoAddRemove) {
+        LogMessage(Data, "Adding uninstall key...");
+        g_SetupApp.SetDetailText(IDS_UPDATE_UNINSTALL_ENTRY, 90);
+        (void)WriteUninstallEntry(0);
+    } else {
+        LogMessage(Data, "Skip adding uninstall key.");
+    }
+    if (!Data->bNoShortcut) {
+        LogMessage(Data, "Creating shortcut...");
+        LogMessage(Data, "Shortcut creation returns 0x%x", (unsigned)CreateAgentShortcut(0));
+    } else {
+        LogMessage(Data, "Skip Shortcut creation.");
+    }
+    LogMessage(Data, "Installation finished.");
+    return 0;
+
+Failed:
+    LogError(Data, result, "Installation failed.");
+    (void)UninstallAgent();  // the roll-back's own result does not replace the failure
+    return result;
+}

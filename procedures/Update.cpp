@@ -1,0 +1,156 @@
+// Update of an installed agent instance in place, which also converts a legacy agent. The first
+// essential failure ends it with its code; nothing is rolled back.
+#include <string.h>
+
+#include "control/ServiceManager.h"
+#include "procedures/FileRemoval.h"
+#include "procedures/Installer.h"
+#include "resources/resource.h"
+#include "setup/PathMacros.h"
+#include "setup/SetupApp.h"
+#include "support/Clock.h"
+#include "support/Handles.h"
+
+namespace {
+
+const char kLegacyService[] = "ArvaneAgent";
+const char kLegacyProductCode[] = "{3D7A0F52-9C41-4B8E-A5D2-61F0C8B47E19}";
+const DWORD kUserTaskEndPauseMs = 500;
+const DWORD kServiceEndPauseMs = 3000;
+
+// Deletes one value or sub-key tree under HKEY_LOCAL_MACHINE\parent; each on its own.
+void DeleteLegacyValue(const char* parent, const char* value)
+{
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, parent, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS)
+        return;
+    (void)RegDeleteValueA(key, value);
+    CloseKey(key);
+}
+
+void DeleteLegacyKey(const char* parent, const char* subKey)
+{
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, parent, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS)
+        return;
+    CloseKey(key);
+    char path[MAX_PATH];
+    if (FormatText(path, sizeof(path), "%s\\%s", parent, subKey))
+        (void)DeleteRegistryTree(HKEY_LOCAL_MACHINE, path);
+}
+
+}  // namespace
+
+// The legacy agent's registry entries and the folder its installer left behind.
+void Installer::RemoveLegacyAgentLeftovers()
+{
+    LogMessage(Data, "Remove legacy agent registry settings...");
+    DeleteLegacyValue("Software\\Microsoft\\Windows\\CurrentVersion\\Run", "Arvane Agent Service Helper");
+    DeleteLegacyKey("Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall", kLegacyProductCode);
+    DeleteLegacyKey("Software\\Microsoft\\Windows\\CurrentVersion\\App Paths", "AgentCore.exe");
+    DeleteLegacyKey("SYSTEM\\CurrentControlSet\\Services\\VxD", "Arvane");
+
+    LogMessage(Data, "Remove legacy agent uninstallation files...");
+    char folder[MAX_PATH];
+    folder[0] = '\0';
+    char source[MAX_PATH];
+    FormatText(source, sizeof(source), "%%ProgramFiles%%\\InstallShield Installation Information\\%s",
+               kLegacyProductCode);
+    if (ExpandPath(source, folder, sizeof(folder)) != 0)
+        (void)RemoveFolderTree(Data, folder);
+}
+
+int Installer::UpdateExistingAgent()
+{
+    LogMessage(Data, "Update existing installation...");
+    g_SetupApp.SetStatusText(IDS_UPDATING);
+
+    LogMessage(Data, "Stop user interface modules...");
+    g_SetupApp.SetDetailText(IDS_STOPPING_USER_TASK, 0);
+    int result = StopUserTask();
+    if (result != 0)
+        return result;
+    g_SetupApp.SetDetailText(IDS_STOPPING_USER_TASK, 5);
+    ClockSleep(kUserTaskEndPauseMs);
+
+    LogMessage(Data, "Stop agent service...");
+    g_SetupApp.SetDetailText(IDS_STOPPING_SERVICE, 10);
+    result = StopAgentService();
+    if (result != 0)
+        return result;
+    g_SetupApp.SetDetailText(IDS_STOPPING_SERVICE, 15);
+    ClockSleep(kServiceEndPauseMs);
+
+    LogMessage(Data, "Copying files...");
+    result = CopyAgentFiles(20);
+    if (result != 0)
+        return result;
+
+    LogMessage(Data, "Updating package infomation file...");
+    result = WritePackageFile(1);
+    if (result != 0)
+        return result;
+
+    if (Data->UpdateLegacyAgent) {
+        LogMessage(Data, "Removing legacy agent service...");
+        g_SetupApp.SetDetailText(IDS_REMOVE_SERVICE, 80);
+        if (RenameServiceForDeletion(kLegacyService) != 0)
+            LogMessage(Data, "Could not rename the service display name before deletion.");
+        result = RemoveAgentService();
+        if (result != 0)
+            return result;
+        ClockSleep(kServiceEndPauseMs);
+
+        LogMessage(Data, "Installing new agent service...");
+        g_SetupApp.SetDetailText(IDS_INSTALLING_SERVICE, 82);
+        result = InstallAgentService();
+        if (result == ERROR_SERVICE_EXISTS) {
+            LogMessage(Data, "Agent service exists. Updating agent service...");
+            g_SetupApp.SetDetailText(IDS_CONFIGURING_SERVICE, 84);
+            result = ConfigureAgentService();
+            LogMessage(Data, "Updating agent service returns %d", result);
+        }
+    } else {
+        LogMessage(Data, "Configuring agent service...");
+        g_SetupApp.SetDetailText(IDS_CONFIGURING_SERVICE, 80);
+        result = ConfigureAgentService();
+        LogMessage(Data, "Updating agent service returns %d", result);
+    }
+    if (result != 0)
+        return result;
+
+    LogMessage(Data, "Writting program registries...");
+    g_SetupApp.SetDetailText(IDS_UPDATING_SETTINGS, 86);
+    (void)WriteAgentRegistry();
+
+    if (!Data->bNoAddRemove) {
+        LogMessage(Data, "Adding uninstall key...");
+        g_SetupApp.SetDetailText(IDS_UPDATE_UNINSTALL_ENTRY, 90);
+        (void)WriteUninstallEntry(1);
+    } else {
+        LogMessage(Data, "Skip Adding uninstall key.");
+    }
+    if (!Data->bNoShortcut) {
+        LogMessage(Data, "Creating shortcut...");
+        LogMessage(Data, "Shortcut creation returns 0x%x", (unsigned)CreateAgentShortcut(1));
+    } else {
+        LogMessage(Data, "Skip Shortcut creation.");
+    }
+
+    if (Data->UpdateLegacyAgent)
+        RemoveLegacyAgentLeftovers();
+
+    if (Data->bNoDriver) {
+        // This instance is not to own the drivers: give up ownership, leave the drivers.
+        char owner[MAX_PATH];
+        owner[0] = '\0';
+        GetDriverControl(owner, sizeof(owner));
+        if (Data->Instance && _stricmp(owner, Data->Instance) == 0)
+            (void)SetDriverControl(nullptr);
+    } else {
+        LogMessage(Data, "Setup drivers...");
+        g_SetupApp.SetDetailText(IDS_INSTALLING_DRIVERS, 95);
+        (void)InstallDrivers();
+    }
+    return 0;
+}

@@ -1,0 +1,146 @@
+#include "setup/InstallThread.h"
+
+#include <string.h>
+
+#include "control/ServiceManager.h"
+#include "procedures/FileInstall.h"
+#include "procedures/Installer.h"
+#include "resources/resource.h"
+#include "setup/SetupApp.h"
+#include "support/Handles.h"
+
+namespace {
+
+const int kRebootTextBytes = 448;
+const int kFinalTextBytes = 1024;
+const LONGLONG kFileTimeUnitsPerMinute = 600000000LL;
+
+HANDLE OpenAgentFile(const InstallationData* data, const char* name, DWORD disposition)
+{
+    char path[MAX_PATH];
+    if (!data->DestFolder || !FormatText(path, sizeof(path), "%s\\%s", data->DestFolder, name))
+        return INVALID_HANDLE_VALUE;
+    return CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, disposition,
+                       FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+// Tells the agent, through its own error log, that setup waits for a restart. Silent on failure.
+void WriteRebootLine(const InstallationData* data)
+{
+    HANDLE file = OpenAgentFile(data, "AgtError.log", OPEN_ALWAYS);
+    if (file == INVALID_HANDLE_VALUE)
+        return;
+    char text[kRebootTextBytes];
+    g_SetupApp.LoadText(IDS_REBOOT_LOG_LINE, text, sizeof(text));
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    char line[kRebootTextBytes + 64];
+    FormatText(line, sizeof(line), "'%04d%02d%02d %02d:%02d:%02d', '%s'\n", now.wYear, now.wMonth, now.wDay,
+               now.wHour, now.wMinute, now.wSecond, text);
+    DWORD written = 0;
+    if (SetFilePointer(file, 0, nullptr, FILE_END) != INVALID_SET_FILE_POINTER)
+        WriteFile(file, line, (DWORD)strlen(line), &written, nullptr);
+    CloseFile(file);
+}
+
+void StartAgent(const InstallationData* data)
+{
+    LogMessage(data, "Start agent service.");
+    char name[64];
+    FormatText(name, sizeof(name), "XA%s", data->Instance);
+    int result = data->IsWin9x ? StartAgentFromRunServices(name) : StartServiceAndWait(name);
+    if (result == 0)
+        LogMessage(data, "Agent service started.");
+    else
+        LogError(data, result, "Failed to start agent service.");
+}
+
+void WriteUpdatedMarker(const InstallationData* data)
+{
+    HANDLE file = OpenAgentFile(data, "AgentUpdated.txt", CREATE_ALWAYS);
+    if (file == INVALID_HANDLE_VALUE) {
+        LogError(data, 0, "Could not create AgentUpdated.txt.");
+        return;
+    }
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    char stamp[64], text[128];
+    FormatTimestamp(stamp, sizeof(stamp), &now);
+    FormatText(text, sizeof(text), "The agent was updated and restarted on %s.", stamp);
+    DWORD written = 0;
+    WriteFile(file, text, (DWORD)strlen(text), &written, nullptr);
+    CloseFile(file);
+    LogMessage(data, "AgentUpdated.txt is created.");
+}
+
+}  // namespace
+
+bool FormatTimestamp(char* text, size_t size, const SYSTEMTIME* local)
+{
+    FILETIME localTime, utcTime;
+    char sign = '+';
+    LONGLONG minutes = 0;
+    if (SystemTimeToFileTime(local, &localTime) && LocalFileTimeToFileTime(&localTime, &utcTime)) {
+        LONGLONG localUnits = ((LONGLONG)localTime.dwHighDateTime << 32) | localTime.dwLowDateTime;
+        LONGLONG utcUnits = ((LONGLONG)utcTime.dwHighDateTime << 32) | utcTime.dwLowDateTime;
+        if (utcUnits > localUnits)
+            sign = '-';
+        minutes = (utcUnits > localUnits ? utcUnits - localUnits : localUnits - utcUnits) / kFileTimeUnitsPerMinute;
+    }
+    return FormatText(text, size, "%d-%02d-%02d %02d:%02d:%02d %c%02d:%02d", local->wYear, local->wMonth, local->wDay,
+                      local->wHour, local->wMinute, local->wSecond, sign, (int)(minutes / 60), (int)(minutes % 60));
+}
+
+int RunInstallProcess(Installer* installer)
+{
+    InstallationData* data = installer->Data;
+    char path[MAX_PATH];
+    if (data->DestFolder && FormatText(path, sizeof(path), "%s\\AgentUpdated.txt", data->DestFolder))
+        DeleteFileA(path);  // exists only after a successful update
+
+    DWORD versionMS = 0, versionLS = 0;
+    DWORD length = GetModuleFileNameA(nullptr, path, sizeof(path));
+    if (length == 0 || length >= sizeof(path) || GetFileVersion(path, &versionMS, &versionLS) != 0)
+        versionMS = versionLS = 0;
+    LogMessage(data, "Begin install process.... (Version %d.%d.%d.%d)", HIWORD(versionMS), LOWORD(versionMS),
+               HIWORD(versionLS), LOWORD(versionLS));
+
+    int result = data->IsRemove   ? installer->UninstallAgent()
+                 : data->IsModify ? installer->UpdateExistingAgent()
+                                  : installer->InstallNewAgent();
+    if (result == 0) {
+        if (data->RebootRequired)
+            WriteRebootLine(data);
+        if (!data->IsRemove && !data->bDontStartAgent && (data->RunProgram || data->IsModify))
+            StartAgent(data);
+        if (data->IsModify)
+            WriteUpdatedMarker(data);
+    }
+    LogMessage(data, "End install process. (%d)", result);
+    return result;
+}
+
+DWORD WINAPI InstallThread(void*)
+{
+    SetupApp& app = g_SetupApp;
+    Installer installer(&app.Data);
+    int result = RunInstallProcess(&installer);
+    // Read by the main thread after the loop: the run's exit code.
+    InterlockedExchange(&app.InstallResult, result);
+
+    const InstallationData& data = app.Data;
+    if (!data.IsSilent || data.ShowProgress) {
+        char format[kFinalTextBytes], text[kFinalTextBytes];
+        if (result != 0) {
+            app.LoadText(IDS_SETUP_FAILED, format, sizeof(format));
+            FormatText(text, sizeof(text), format, result);
+        } else {
+            app.LoadText(data.IsRemove ? IDS_REMOVE_COMPLETED : IDS_SETUP_COMPLETED, text, sizeof(text));
+        }
+        app.Progress.Finish(text);
+        if (!data.IsSilent && !data.NoInteract)
+            return (DWORD)result;  // the person closes the window
+    }
+    PostMessageA(app.MainWindow, WM_COMMAND, IDM_CLOSE_RUN, 0);
+    return (DWORD)result;
+}

@@ -1,0 +1,183 @@
+// The run on the main thread: the installation data, the removal's confirmation and hand-over
+// to a temporary copy, the window, the install thread and the message loop.
+#include <windows.h>
+
+#include <commctrl.h>
+#include <string.h>
+
+#include "control/Processes.h"
+#include "procedures/FileInstall.h"
+#include "resources/resource.h"
+#include "setup/InstallThread.h"
+#include "setup/MainWindow.h"
+#include "setup/SetupApp.h"
+#include "support/Handles.h"
+#include "support/SystemLibrary.h"
+
+namespace {
+
+const int kCaptionBytes = 260;
+const int kMessageBytes = 512;
+const DWORD kCopyIdleWaitMs = 10000;
+const size_t kCommandLineChars = 32767;
+
+// The running program's path and, optionally, its folder.
+bool GetProgramPath(char* path, DWORD size, char* folder)
+{
+    DWORD length = GetModuleFileNameA(nullptr, path, size);
+    if (length == 0 || length >= size)
+        return false;
+    if (folder) {
+        CopyText(folder, size, path);
+        char* slash = strrchr(folder, '\\');
+        if (slash)
+            *slash = '\0';
+    }
+    return true;
+}
+
+// A new name "agtXXXX.exe" in the temporary folder.
+bool MakeTemporaryProgramName(char* name)
+{
+    char folder[MAX_PATH];
+    DWORD length = GetTempPathA(sizeof(folder), folder);
+    if (length == 0 || length >= sizeof(folder) || !GetTempFileNameA(folder, "agt", 0, name))
+        return false;
+    DeleteFileA(name);
+    char* dot = strrchr(name, '.');
+    if (dot)
+        *dot = '\0';
+    return AppendText(name, MAX_PATH, ".exe");
+}
+
+typedef BOOL(WINAPI* InitCommonControlsExFunction)(const INITCOMMONCONTROLSEX*);
+
+// Every class of the common controls. The first comctl32 of Windows 95 and NT 4 lacks
+// InitCommonControlsEx (importing it would keep the program from starting); InitCommonControls
+// registers the progress bar there.
+void InitializeCommonControls()
+{
+    InitCommonControls();
+    InitCommonControlsExFunction initializeEx =
+        GetSystemFunction<InitCommonControlsExFunction>(GetModuleHandleA("comctl32.dll"), "InitCommonControlsEx");
+    if (initializeEx) {
+        INITCOMMONCONTROLSEX classes = {sizeof(classes), 0xFF};
+        initializeEx(&classes);
+    }
+}
+
+}  // namespace
+
+bool SetupApp::ConfirmRemoval()
+{
+    char caption[kCaptionBytes], text[kMessageBytes];
+    LoadText(IDS_CONFIRM_CAPTION, caption, sizeof(caption));
+    LoadText(IDS_CONFIRM_TEXT, text, sizeof(text));
+    if (Data.NoInteract)
+        return true;
+    if (MessageBoxA(nullptr, text, caption, MB_OKCANCEL) == IDCANCEL) {
+        LogMessage(&Data, "Setup is cancelled by user.");
+        return false;
+    }
+    return true;
+}
+
+// A removal started from inside the agent folder (as the uninstall entry does) runs from a
+// copy in the temporary folder, which can delete the folder. True when the copy took over.
+bool SetupApp::HandOverRemoval(const char* commandLine)
+{
+    char program[MAX_PATH], folder[MAX_PATH], copy[MAX_PATH];
+    if (!GetProgramPath(program, sizeof(program), folder) || !Data.DestFolder ||
+        !IsSameFile(folder, Data.DestFolder, true))
+        return false;
+
+    if (!MakeTemporaryProgramName(copy) || !CopyFileA(program, copy, FALSE)) {
+        DWORD code = GetLastError();
+        LogError(&Data, (int)code, "Couldn't copy file. Continue to uninstallation in same process.");
+        return false;
+    }
+    char* command = FormatHeapText(kCommandLineChars, "\"%s\" /t %s", copy, commandLine ? commandLine : "");
+    if (!command) {
+        LogError(&Data, ERROR_NOT_ENOUGH_MEMORY, "New process is not started. Continue to uninstallation in same process.");
+        return false;
+    }
+    LogMessage(&Data, "Run \"%s\" to perform uninstallation.", command);
+    STARTUPINFOA startup;
+    memset(&startup, 0, sizeof(startup));
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process;
+    BOOL started = CreateProcessA(nullptr, command, nullptr, nullptr, FALSE, NORMAL_PRIORITY_CLASS, nullptr, nullptr,
+                                  &startup, &process);
+    DWORD code = GetLastError();
+    FreeText(command);
+    if (!started) {
+        LogError(&Data, (int)code, "New process is not started. Continue to uninstallation in same process.");
+        return false;
+    }
+    WaitForInputIdle(process.hProcess, kCopyIdleWaitMs);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    LogMessage(&Data, "Process is started.");
+    return true;
+}
+
+void SetupApp::RunMessageLoop()
+{
+    MSG message;
+    while (GetMessageA(&message, nullptr, 0, 0) > 0) {
+        // The dialog takes its keyboard messages, so that Close reacts to Enter and Space.
+        if (Progress.Dialog && IsDialogMessageA(Progress.Dialog, &message))
+            continue;
+        TranslateMessage(&message);
+        DispatchMessageA(&message);
+    }
+}
+
+int SetupApp::Run(HINSTANCE instance, HINSTANCE, const char* commandLine, int showCommand)
+{
+    if (InitInstallationData(&Data, commandLine) != 0)
+        return -1;
+
+    if (Data.IsRemove) {
+        if (!Data.IsSilent && !Data.RunAsTemp && !ConfirmRemoval())
+            return ERROR_INSTALL_USEREXIT;
+        if (HandOverRemoval(commandLine))
+            return 0;
+    }
+
+    LoadText(IDS_WINDOW_TITLE, WindowTitle, sizeof(WindowTitle));
+    LoadText(IDS_WINDOW_CLASS, WindowClass, sizeof(WindowClass));
+    RegisterMainWindowClass(this, instance);
+    InitializeCommonControls();
+    if (!CreateMainWindow(this, instance, showCommand)) {
+        LogMessage(&Data, "Failed to initialize the window instance!");
+        return -1;
+    }
+    HANDLE thread = CreateThread(nullptr, 0, InstallThread, nullptr, 0, nullptr);
+    if (!thread) {
+        LogMessage(&Data, "Failed to create installation thread!");
+        return -1;
+    }
+    RunMessageLoop();
+    CloseHandleIfOpen(thread);
+
+    if (Data.RunAsTemp) {
+        // This temporary copy goes at the next restart.
+        char program[MAX_PATH];
+        if (GetProgramPath(program, sizeof(program), nullptr)) {
+            if (Data.IsWin9x)
+                (void)AddWinInitRename(nullptr, program);
+            else
+                (void)MoveFileExA(program, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+        }
+    }
+    if (!Data.IsSilent && !Data.NoInteract && Data.RebootRequired) {
+        char caption[kCaptionBytes], text[kMessageBytes];
+        LoadText(IDS_WINDOW_TITLE, caption, sizeof(caption));
+        LoadText(IDS_REBOOT_NOTICE, text, sizeof(text));
+        MessageBoxA(nullptr, text, caption, MB_OK);
+    }
+    LogMessage(&Data, "Agent setup finished!");
+    // Deployment tools read the exit code: a failed procedure must not look installed.
+    return (int)InstallResult;
+}
