@@ -14,20 +14,10 @@ namespace {
 const char kMinimal[] = "SYSTEM\\CurrentControlSet\\Control\\SafeBoot\\Minimal\\";
 const char kNetwork[] = "SYSTEM\\CurrentControlSet\\Control\\SafeBoot\\Network\\";
 
-bool IsWin9xKind()
-{
-    return WineKind().find("win98") != std::string::npos;
-}
-
 // GTEST_SKIP returns only from the function it is written in.
 #define SKIP_ON_WINDOWS_9X()     \
     if (IsWin9xKind())           \
     GTEST_SKIP() << "Windows 9x has no service manager"
-
-bool IsNt4Kind()
-{
-    return WineKind().find("nt40") != std::string::npos;
-}
 
 void CreateSafeBootKeys(const std::string& name)
 {

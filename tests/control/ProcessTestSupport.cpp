@@ -26,16 +26,6 @@ void UseFullPath(PROCESSENTRY32* entry)
 
 }  // namespace
 
-bool IsWin9xKind()
-{
-    return WineKind().find("win98") != std::string::npos;
-}
-
-bool IsNt4Kind()
-{
-    return WineKind().find("nt40") != std::string::npos;
-}
-
 StartedProcess::StartedProcess(const std::string& commandLine, const std::string& readyEvent)
 {
     HANDLE ready = nullptr;

@@ -16,8 +16,6 @@
 
 namespace xatest {
 
-bool IsWin9xKind();
-bool IsNt4Kind();
 
 // A process started by a test; terminated (if still running) and closed with the object.
 class StartedProcess {

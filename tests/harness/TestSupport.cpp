@@ -10,6 +10,16 @@ std::string WineKind()
     return kind && *kind ? kind : "win32-win7";
 }
 
+bool IsWin9xKind()
+{
+    return WineKind().find("win98") != std::string::npos;
+}
+
+bool IsNt4Kind()
+{
+    return WineKind().find("nt40") != std::string::npos;
+}
+
 std::string FixturePath(const std::string& name)
 {
     char path[MAX_PATH];

@@ -12,6 +12,10 @@ namespace xatest {
 // The prefix kind the test runs in, e.g. "win32-win98" (XA_WINE_KIND), "win32-win7" by default.
 std::string WineKind();
 
+// The prefix runs in the Windows 98 or the NT 4 version mode.
+bool IsWin9xKind();
+bool IsNt4Kind();
+
 // Full path of a file next to the running test program (the fixtures are built there).
 std::string FixturePath(const std::string& name);
 

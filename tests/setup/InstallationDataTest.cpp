@@ -15,11 +15,6 @@ namespace {
 const char kAgentKey[] = "SOFTWARE\\Arvane\\Agent";
 const char kRunServices[] = "Software\\Microsoft\\Windows\\CurrentVersion\\RunServices";
 
-bool IsWin9xKind()
-{
-    return WineKind().find("win98") != std::string::npos;
-}
-
 std::string Text(const char* value)
 {
     return value ? value : "<null>";
