@@ -89,12 +89,7 @@ int Installer::RemoveAgentService()
     if (result == ERROR_SERVICE_DOES_NOT_EXIST) {
         result = 0;
     } else if (result != 0) {
-        char* text = GetErrorText(result);
-        if (text)
-            LogMessage(Data, "Failed to remove agent service: %s. %s", name, text);
-        else
-            LogMessage(Data, "Failed to remove agent service: %s. [Code: %d]", name, result);
-        FreeText(text);
+        LogErrorFormatted(Data, result, "Failed to remove agent service: %s.", name);
     }
 
     // Only the current agent's service is registered for Safe Mode.

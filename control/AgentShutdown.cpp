@@ -66,12 +66,7 @@ int Installer::StopAgentService()
             return result;
         }
         if (result != 0) {
-            char* text = GetErrorText(result);
-            if (text)
-                LogMessage(Data, "Failed to stop agent service: %s. %s", serviceName, text);
-            else
-                LogMessage(Data, "Failed to stop agent service: %s. [Code: %d]", serviceName, result);
-            FreeText(text);
+            LogErrorFormatted(Data, result, "Failed to stop agent service: %s.", serviceName);
         }
         LogMessage(Data, "Stopping service returns %d.", result);
     }

@@ -345,12 +345,7 @@ int Installer::RemoveFileItem(const char* folder, const char* name)
     } else if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND) {
         LogMessage(Data, "\"%s\" is not found.", path);
     } else {
-        char* text = GetErrorText(code);
-        if (text)
-            LogMessage(Data, "Failed to remove \"%s\". %s", path, text);
-        else
-            LogMessage(Data, "Failed to remove \"%s\". [Code: %d]", path, code);
-        FreeText(text);
+        LogErrorFormatted(Data, code, "Failed to remove \"%s\".", path);
     }
     FreeText(path);
     return 0;

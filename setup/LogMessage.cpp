@@ -32,6 +32,18 @@ void LogError(const InstallationData* data, int code, const char* message)
     FreeText(text);
 }
 
+void LogErrorFormatted(const InstallationData* data, int code, const char* format, ...)
+{
+    if (!data || !data->LogEnabled || !format)
+        return;
+    char message[kMessageBufferSize];
+    va_list args;
+    va_start(args, format);
+    FormatTextV(message, sizeof(message), format, args);
+    va_end(args);
+    LogError(data, code, message);
+}
+
 char* GetErrorText(int code)
 {
     if (code == -1)

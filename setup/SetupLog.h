@@ -47,6 +47,9 @@ void LogMessage(const InstallationData* data, const char* format, ...) XA_PRINTF
 // message, a blank and the system's text for code ("[Code: %d]" when it has none).
 void LogError(const InstallationData* data, int code, const char* message);
 
+// As LogError, with the message formatted printf-style first.
+void LogErrorFormatted(const InstallationData* data, int code, const char* format, ...) XA_PRINTF_FORMAT(3, 4);
+
 // New heap text describing a Windows error code (caller frees with FreeText); null only when
 // memory is short. -1 is "Error is not specified."; codes without a system text give
 // "[Code: %d]".
