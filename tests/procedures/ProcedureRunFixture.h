@@ -19,6 +19,41 @@
 
 namespace xatest {
 
+// The lines of one file copied by force, and of one settings file the package does not have.
+inline void AddCopied(std::vector<std::string>& lines, const std::string& from, const std::string& to)
+{
+    lines.push_back("InstallFile: Source=\"" + from + "\" Destination=\"" + to + "\"");
+    lines.push_back("InstallFile: > Force copying...");
+    lines.push_back("InstallFile: > File is copied.");
+}
+
+inline void AddMissing(std::vector<std::string>& lines, const std::string& name)
+{
+    lines.push_back("InstallFile: Source=\"<pkg>\\" + name + "\" Destination=\"<dest>\\" + name + "\"");
+    lines.push_back("InstallFile: > Source file is missing!");
+}
+
+// The copy lines of every program file of the package into the agent folder ("<pkg>" and
+// "<dest>"), then the lines of the settings files the package does not have.
+inline void AddPackageCopy(std::vector<std::string>& lines)
+{
+    for (const std::string& file : PackageProgramFiles()) {
+        bool driver = file == "ArvaneD.VXD" || file == "XAPFA.sys" || file == "XAPFA64.sys" || file == "ArvaneSP.dll";
+        AddCopied(lines, "<pkg>\\" + file, (driver ? "<dest>\\drivers\\" : "<dest>\\") + file);
+    }
+    for (const char* name : {"ArvaneD.ini", "ArvaneFW.ini", "AgtFirewall.log", "AgtAgent.log", "AgtError.log",
+                             "AgtStats.log"})
+        AddMissing(lines, name);
+}
+
+// The lines of the driver installation by the owner.
+inline void AddDriverCopy(std::vector<std::string>& lines)
+{
+    lines.push_back("Installing drivers...");
+    AddCopied(lines, "<dest>\\Drivers\\XAPFA.sys", SystemFolder() + "\\drivers\\XAPFA.sys");
+    AddCopied(lines, "<dest>\\Drivers\\ArvaneSP.dll", SystemFolder() + "\\ArvaneSP.dll");
+}
+
 class ProcedureRunTest : public testing::Test {
 protected:
     ProcedureRunTest() : logs_("runlogs"), clock_(0xFFFF0000u, 20) {}
