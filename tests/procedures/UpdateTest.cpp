@@ -7,6 +7,7 @@
 #include "control/AgentLeftovers.h"
 #include "control/ProcessTestSupport.h"
 #include "control/ServiceTestSupport.h"
+#include <shlobj.h>
 #include "procedures/ProcedureRunFixture.h"
 
 using namespace xatest;
@@ -122,6 +123,212 @@ TEST_F(UpdateTest, RepresentativeRunStopsTheAgentAndItsTaskThenReplacesTheFiles)
     EXPECT_EQ(ReadWholeFile(second / "AgentCore.exe"), ReadWholeFile(footprint.DestFolder + "\\AgentCore.exe"));
     EXPECT_EQ(ReadWholeFile(second / "UserTray.exe"), ReadWholeFile(footprint.DestFolder + "\\UserTray.exe"));
     EXPECT_EQ(std::vector<std::string>{}, MissingParts(footprint));
+}
+
+// A user task that cannot be stopped ends the update before the agent is stopped and before any
+// file is touched.
+TEST_F(UpdateTest, AUserTaskThatCannotBeStoppedEndsTheUpdateBeforeAnyCopy)
+{
+    AgentPackage first("pkg-e2a");
+    AgentFootprint footprint = Install("E2", first);
+    StartAgent(footprint);
+    std::unique_ptr<StartedProcess> task = StartUserTask(footprint, "--ignore all");
+    ASSERT_TRUE(task->Started());
+    std::string before = ReadWholeFile(footprint.DestFolder + "\\AgentCore.exe");
+
+    AgentPackage second("pkg-e2b", {}, "second package");
+    ASSERT_EQ(0, Prepare("/g E2 /s", second.Folder()));
+    int result = 0;
+    {
+        FakeProcessControl refusals;
+        refusals.DenyTerminate.insert(task->Id());
+        refusals.WtsTerminateWorks = false;
+        result = Run().UpdateExistingAgent();
+    }
+    EXPECT_NE(0, result);
+    EXPECT_TRUE(task->Running());
+    ASSERT_GE(IndexOf(kStart), 0);
+    EXPECT_EQ(IndexOf(kStart) + 1, IndexOf("Stop user interface modules..."));
+    for (const std::string& message : Messages())
+        EXPECT_NE(0u, message.rfind("InstallFile:", 0)) << message;
+    EXPECT_FALSE(Logged("Stop agent service..."));
+    EXPECT_FALSE(Logged("Copying files..."));
+    EXPECT_EQ(SERVICE_RUNNING, ReadServiceStatus("XAE2").dwCurrentState);
+    EXPECT_EQ(before, ReadWholeFile(footprint.DestFolder + "\\AgentCore.exe"));
+    EXPECT_NE(ReadWholeFile(second / "XASetup.exe"), ReadWholeFile(footprint.DestFolder + "\\XASetup.exe"));
+}
+
+// The update keeps the agent's Package.xml byte for byte and its configuration, and points the
+// service at this installation's program again.
+TEST_F(UpdateTest, KeepsPackageFileAndConfigurationAndRepointsTheService)
+{
+    AgentPackage first("pkg-e3a");
+    AgentFootprint footprint = Install("E3", first);
+    const std::string packageFile = footprint.DestFolder + "\\Package.xml";
+    const std::string own = "<?xml version=\"1.0\"?>\r\n<Package><ID>kept as it was</ID></Package>\n";
+    ASSERT_TRUE(WriteWholeFile(packageFile, own));
+    ASSERT_TRUE(WriteWholeFile(footprint.DestFolder + "\\ArvaneD.ini", "agent's own settings"));
+    {
+        SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+        SC_HANDLE service = OpenServiceA(manager, "XAE3", SERVICE_ALL_ACCESS);
+        ASSERT_TRUE(service != nullptr);
+        EXPECT_TRUE(ChangeServiceConfigA(service, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE,
+                                         "\"C:\\Old\\AgentCore.exe\"", nullptr, nullptr, nullptr, nullptr, nullptr,
+                                         nullptr));
+        CloseServiceHandle(service);
+        CloseServiceHandle(manager);
+    }
+
+    AgentPackage second("pkg-e3b", {}, "second package");
+    ASSERT_TRUE(WriteWholeFile(second / "ArvaneD.ini", "package settings"));
+    ASSERT_TRUE(WriteWholeFile(second / "ArvaneFW.ini", "package firewall"));
+    ASSERT_EQ(0, Prepare("/g E3 /s", second.Folder()));
+    EXPECT_EQ(0, Run().UpdateExistingAgent());
+
+    EXPECT_EQ(own, ReadWholeFile(packageFile));
+    EXPECT_EQ("agent's own settings", ReadWholeFile(footprint.DestFolder + "\\ArvaneD.ini"));
+    EXPECT_EQ("package firewall", ReadWholeFile(footprint.DestFolder + "\\ArvaneFW.ini")) << "a missing one comes";
+    EXPECT_EQ("\"" + footprint.DestFolder + "\\AgentCore.exe\"", ReadServiceConfig("XAE3").ImagePath);
+    EXPECT_TRUE(Logged("Updating agent service returns 0"));
+    EXPECT_FALSE(Logged("Installing new agent service..."));
+}
+
+class LegacyConversionTest : public UpdateTest {
+protected:
+    LegacyConversionTest() { ForgetLegacyAgent(); }
+    ~LegacyConversionTest() override { ForgetLegacyAgent(); }
+
+    static std::string InstallerFolder()
+    {
+        char folder[MAX_PATH] = "";
+        ExpandEnvironmentStringsA("%ProgramFiles%\\InstallShield Installation Information", folder, sizeof(folder));
+        return std::string(folder) + "\\" + kLegacyCode;
+    }
+
+    void ForgetLegacyAgent()
+    {
+        ForceRemoveService(kLegacyService);
+        DeleteMachineTree(kLegacySettingsKey);
+        DeleteRegistryValue(HKEY_LOCAL_MACHINE, kRunKey, "Arvane Agent Service Helper");
+        DeleteMachineTree(std::string(kUninstallKey) + "\\" + kLegacyCode);
+        DeleteMachineTree(kAppPathKey);
+        RemoveTree(InstallerFolder());
+    }
+
+    // The older-generation agent in its folder: its service, its settings, its installer's
+    // registration and folder, and the driver ownership it holds.
+    void InstallLegacyAgent()
+    {
+        CreateDirectoryA(legacy_.c_str(), nullptr);
+        ASSERT_TRUE(WriteWholeFile(legacy_ + "\\AgentCore.exe", "legacy agent"));
+        service_.reset(new TestService(kLegacyService, "Arvane Agent", "\"" + legacy_ + "\\AgentCore.exe\""));
+        ASSERT_TRUE(service_->Created());
+        DWORD remoteControl = 1;
+        ASSERT_TRUE(SetMachineValue(kLegacySettingsKey, "EnableRemoteControl", REG_DWORD, &remoteControl, 4));
+        ASSERT_TRUE(SetMachineText(kLegacySettingsKey, "AvLogFile", "av.log"));
+        ASSERT_TRUE(SetMachineText(kRunKey, "Arvane Agent Service Helper", "\"" + legacy_ + "\\UserTray.exe\" -q"));
+        ASSERT_TRUE(SetMachineText(std::string(kUninstallKey) + "\\" + kLegacyCode, "DisplayName", "Arvane Agent"));
+        ASSERT_TRUE(SetMachineText(kAppPathKey, nullptr, legacy_ + "\\AgentCore.exe"));
+        ASSERT_EQ(0, SHCreateDirectoryExA(nullptr, InstallerFolder().c_str(), nullptr));
+        ASSERT_TRUE(WriteWholeFile(InstallerFolder() + "\\setup.ini", "legacy installer"));
+        ASSERT_TRUE(SetMachineText("SOFTWARE\\Arvane\\Agent", "DriverControl", "Legacy"));
+    }
+
+    void ExpectLegacyAgentGone()
+    {
+        EXPECT_FALSE(ReadServiceConfig(kLegacyService).Exists);
+        EXPECT_FALSE(MachineValueExists(kRunKey, "Arvane Agent Service Helper"));
+        EXPECT_FALSE(MachineKeyExists(std::string(kUninstallKey) + "\\" + kLegacyCode));
+        EXPECT_FALSE(MachineKeyExists(kAppPathKey));
+        EXPECT_FALSE(MachineKeyExists(kLegacySettingsKey));
+        EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(InstallerFolder().c_str()));
+    }
+
+    std::string legacy_ = logs_ / "Legacy Agent";
+    std::unique_ptr<TestService> service_;
+};
+
+TEST_F(LegacyConversionTest, TheLegacyAgentBecomesAnInstanceInItsFolder)
+{
+    InstallLegacyAgent();
+    AgentPackage package("pkg-l1");
+    ASSERT_EQ(0, Prepare("/g L1 /u /s", package.Folder()));
+    ASSERT_EQ(1, Data().UpdateLegacyAgent);
+    ASSERT_EQ(1, Data().IsModify);
+    ASSERT_EQ(legacy_, Data().DestFolder);
+    AgentFootprint footprint = Remember();
+
+    EXPECT_EQ(0, Run().UpdateExistingAgent());
+    int removing = IndexOf("Removing legacy agent service...");
+    ASSERT_GT(removing, IndexOf("Updating package infomation file..."));
+    EXPECT_FALSE(Logged("Could not rename the service display name before deletion."));
+    EXPECT_LT(removing, IndexOf("Installing new agent service..."));
+    EXPECT_FALSE(Logged("Agent service exists. Updating agent service..."));
+    EXPECT_LT(IndexOf("Shortcut creation returns 0x0"), IndexOf("Remove legacy agent registry settings..."));
+    EXPECT_EQ(IndexOf("Remove legacy agent registry settings...") + 1,
+              IndexOf("Remove legacy agent uninstallation files..."));
+    EXPECT_TRUE(Logged("Agent installs drivers: Legacy."));
+
+    ExpectLegacyAgentGone();
+    EXPECT_EQ(std::vector<std::string>{}, MissingParts(footprint));
+    EXPECT_EQ("\"" + legacy_ + "\\AgentCore.exe\"", ReadServiceConfig("XAL1").ImagePath);
+    EXPECT_EQ(ReadWholeFile(package / "AgentCore.exe"), ReadWholeFile(legacy_ + "\\AgentCore.exe"));
+    // The legacy settings carried over into the instance's key.
+    std::string instanceKey = "SOFTWARE\\Arvane\\Agent\\L1";
+    HKEY key = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, instanceKey.c_str(), 0, KEY_READ, &key));
+    DWORD remoteControl = 0;
+    DWORD size = sizeof(remoteControl);
+    EXPECT_EQ(ERROR_SUCCESS, RegQueryValueExA(key, "EnableRemoteControl", nullptr, nullptr, (BYTE*)&remoteControl, &size));
+    RegCloseKey(key);
+    EXPECT_EQ(1u, remoteControl);
+    EXPECT_EQ("av.log", ReadMachineString(instanceKey, "AvLogFile"));
+    EXPECT_EQ("L1", ReadMachineString("SOFTWARE\\Arvane\\Agent", "XES_Owned_By"));
+}
+
+// A service of the new name exists already: it is configured for this installation instead.
+TEST_F(LegacyConversionTest, AnExistingNewServiceIsConfigured)
+{
+    InstallLegacyAgent();
+    TestService existing("XAL2", "Arvane Agent L2", "\"C:\\Elsewhere\\AgentCore.exe\"");
+    ASSERT_TRUE(existing.Created());
+    AgentPackage package("pkg-l2");
+    ASSERT_EQ(0, Prepare("/g L2 /u /s", package.Folder()));
+    ASSERT_EQ(1, Data().UpdateLegacyAgent);
+    AgentFootprint footprint = Remember();
+
+    EXPECT_EQ(0, Run().UpdateExistingAgent());
+    int exists = IndexOf("Agent service exists. Updating agent service...");
+    ASSERT_EQ(IndexOf("Installing new agent service...") + 1, exists);
+    EXPECT_EQ(exists + 1, IndexOf("Updating agent service returns 0"));
+    EXPECT_EQ("\"" + legacy_ + "\\AgentCore.exe\"", ReadServiceConfig("XAL2").ImagePath);
+    ExpectLegacyAgentGone();
+    EXPECT_EQ(std::vector<std::string>{}, MissingParts(footprint));
+}
+
+// With bNoDriver an update gives up the ownership when it names this instance, in any letter
+// case, and leaves the drivers; another instance's ownership stays.
+TEST_F(UpdateTest, NoDriverReleasesOnlyThisInstancesOwnership)
+{
+    AgentPackage package("pkg-d1");
+    AgentFootprint footprint = Install("D1", package);
+    ASSERT_EQ(std::vector<std::string>{}, MissingParts(footprint));
+    struct Case {
+        const char* Owner;
+        bool Released;
+    };
+    for (const Case& c : {Case{"d1", true}, Case{"D1", true}, Case{"OTHER", false}}) {
+        ASSERT_EQ(0, Installer::SetDriverControl(c.Owner));
+        ASSERT_EQ(0, Prepare("/g D1 /s /n", package.Folder()));
+        EXPECT_EQ(0, Run().UpdateExistingAgent()) << c.Owner;
+        char owner[MAX_PATH] = "";
+        EXPECT_EQ(c.Released ? ERROR_FILE_NOT_FOUND : 0, Installer::GetDriverControl(owner, sizeof(owner))) << c.Owner;
+        EXPECT_STREQ(c.Released ? "" : c.Owner, owner);
+        EXPECT_FALSE(Logged("Setup drivers...")) << c.Owner;
+        EXPECT_TRUE(FileExistsAt(SystemFolder() + "\\drivers\\XAPFA.sys")) << c.Owner;
+        EXPECT_TRUE(FileExistsAt(SystemFolder() + "\\ArvaneSP.dll")) << c.Owner;
+    }
+    Installer::SetDriverControl("D1");
 }
 
 }  // namespace
