@@ -132,6 +132,47 @@ bool WithoutRedirection(Check check)
 
 }  // namespace
 
+std::string InstalledDriverPath()
+{
+    if (IsWin9xSystem())
+        return SystemFolderPath() + "\\ArvaneD.VXD";
+    if (Installer::Is64BitWindows())
+        return WindowsFolder() + "\\System32\\drivers\\XAPFA.sys";
+    return SystemFolderPath() + "\\drivers\\XAPFA.sys";
+}
+
+std::string DriverSourceName()
+{
+    if (IsWin9xSystem())
+        return "ArvaneD.VXD";
+    return Installer::Is64BitWindows() ? "XAPFA64.sys" : "XAPFA.sys";
+}
+
+bool InstalledDriverExists()
+{
+    return WithoutRedirection([] { return FileExistsAt(InstalledDriverPath()); });
+}
+
+bool WriteInstalledDriver(const std::string& content)
+{
+    return WithoutRedirection([&] { return WriteWholeFile(InstalledDriverPath(), content); });
+}
+
+std::string ReadInstalledDriver()
+{
+    std::string content;
+    WithoutRedirection([&] {
+        content = ReadWholeFile(InstalledDriverPath());
+        return true;
+    });
+    return content;
+}
+
+void DeleteInstalledDriver()
+{
+    WithoutRedirection([] { return DeleteFileA(InstalledDriverPath().c_str()) != 0; });
+}
+
 const std::vector<std::string>& PackageProgramFiles()
 {
     static const std::vector<std::string> files = {
@@ -324,14 +365,7 @@ std::vector<FootprintItem> WalkFootprint(const AgentFootprint& footprint)
                      _stricmp(owner, footprint.Instance.c_str()) == 0;
         items.push_back({"DriverControl naming " + footprint.Instance, owned});
         std::string system = SystemFolderPath();
-        if (footprint.Win9x) {
-            std::string driver = system + "\\ArvaneD.VXD";
-            items.push_back({"driver " + driver, FileExistsAt(driver)});
-        } else {
-            // On x64 the driver lies in the native drivers folder, reached with redirection off.
-            std::string driver = WindowsFolder() + "\\system32\\drivers\\XAPFA.sys";
-            items.push_back({"driver " + driver, WithoutRedirection([&] { return FileExistsAt(driver); })});
-        }
+        items.push_back({"driver " + InstalledDriverPath(), InstalledDriverExists()});
         std::string library = system + "\\ArvaneSP.dll";
         items.push_back({"provider library " + library, FileExistsAt(library)});
     }
@@ -377,7 +411,7 @@ void ForgetInstance(const AgentFootprint& footprint)
         // Nobody else owns them: the driver files are this instance's.
         std::string system = SystemFolderPath();
         DeleteFileA((system + "\\ArvaneSP.dll").c_str());
-        DeleteFileA((system + (footprint.Win9x ? "\\ArvaneD.VXD" : "\\drivers\\XAPFA.sys")).c_str());
+        DeleteInstalledDriver();
     }
     if (!footprint.DestFolder.empty())
         RemoveTree(footprint.DestFolder);

@@ -67,6 +67,16 @@ private:
     RecordingProgressWindow window_;
 };
 
+// The network driver as the owner installs it: ArvaneD.VXD in the system folder on Windows 9x,
+// XAPFA.sys in the (native) drivers folder elsewhere, which on x64 is reached with WOW64
+// file-system redirection off; and the file of the package it comes from.
+std::string InstalledDriverPath();
+std::string DriverSourceName();
+bool InstalledDriverExists();
+bool WriteInstalledDriver(const std::string& content);
+std::string ReadInstalledDriver();
+void DeleteInstalledDriver();
+
 // What one installation of an instance put on the machine, and where.
 struct AgentFootprint {
     std::string Instance;

@@ -104,7 +104,7 @@ TEST_F(NewInstallationTest, SwitchesLeaveOutDriversUninstallEntryAndShortcut)
                   "uninstall entry SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\XAN2",
                   "shortcut " + SystemCommonPrograms() + "\\Arvane\\Arvane Agent.lnk",
                   "DriverControl naming N2",
-                  "driver " + WindowsFolder() + "\\system32\\drivers\\XAPFA.sys",
+                  "driver " + InstalledDriverPath(),
                   "provider library " + SystemFolder() + "\\ArvaneSP.dll",
               }),
               MissingParts(everything));
@@ -131,7 +131,7 @@ TEST_F(NewInstallationTest, AnExistingServiceFailsTheInstallationAndRollsItBack)
     AgentFootprint installed = footprint;
     installed.OwnsDrivers = false;
     EXPECT_EQ(std::vector<std::string>{}, Leftovers(installed));
-    EXPECT_TRUE(FileExistsAt(SystemFolder() + "\\drivers\\XAPFA.sys"));
+    EXPECT_TRUE(InstalledDriverExists());
     EXPECT_TRUE(FileExistsAt(SystemFolder() + "\\ArvaneSP.dll"));
     // The ownership went with the common key, which the last instance's removal takes.
     EXPECT_FALSE(MachineKeyExists("SOFTWARE\\Arvane\\Agent"));
@@ -142,8 +142,7 @@ TEST_F(NewInstallationTest, AnExistingServiceFailsTheInstallationAndRollsItBack)
 TEST_F(NewInstallationTest, AMissingAgentProgramRollsBackAndLeavesAnotherOwnersDrivers)
 {
     AgentPackage package("pkg-n4", {"AgentCore.exe"});
-    std::string driver = SystemFolder() + "\\drivers\\XAPFA.sys";
-    ASSERT_TRUE(WriteWholeFile(driver, "driver of OTHER"));
+    ASSERT_TRUE(WriteInstalledDriver("driver of OTHER"));
     // The owner is an installed instance: its key keeps the common key in place.
     ASSERT_TRUE(SetMachineText("SOFTWARE\\Arvane\\Agent\\OTHER", "Path", "C:\\Other"));
     ASSERT_EQ(0, Installer::SetDriverControl("OTHER"));
@@ -164,9 +163,9 @@ TEST_F(NewInstallationTest, AMissingAgentProgramRollsBackAndLeavesAnotherOwnersD
     char owner[MAX_PATH] = "";
     EXPECT_EQ(0, Installer::GetDriverControl(owner, sizeof(owner)));
     EXPECT_STREQ("OTHER", owner);
-    EXPECT_EQ("driver of OTHER", ReadWholeFile(driver));
+    EXPECT_EQ("driver of OTHER", ReadInstalledDriver());
     DeleteMachineTree("SOFTWARE\\Arvane");
-    DeleteFileA(driver.c_str());
+    DeleteInstalledDriver();
 }
 
 // A Package.xml that cannot be written ends the installation with its error, without the

@@ -50,7 +50,7 @@ inline void AddPackageCopy(std::vector<std::string>& lines)
 inline void AddDriverCopy(std::vector<std::string>& lines)
 {
     lines.push_back("Installing drivers...");
-    AddCopied(lines, "<dest>\\Drivers\\XAPFA.sys", SystemFolder() + "\\drivers\\XAPFA.sys");
+    AddCopied(lines, "<dest>\\Drivers\\" + DriverSourceName(), InstalledDriverPath());
     AddCopied(lines, "<dest>\\Drivers\\ArvaneSP.dll", SystemFolder() + "\\ArvaneSP.dll");
 }
 

@@ -93,7 +93,7 @@ TEST_F(UninstallationTest, RepresentativeRunLogsAndShowsEveryStepAndLeavesNothin
     removed("<dest>");
     // No working folder is known without its configuration file: those rows are passed over.
     expected.insert(expected.end(), {"Agent owns drivers: U1", "Removing drivers..."});
-    removed(SystemFolder() + "\\drivers\\XAPFA.sys");
+    removed(InstalledDriverPath());
     removed(SystemFolder() + "\\ArvaneSP.dll");
     expected.insert(expected.end(), {"Remove AddOn...", "Removing registry...", "Removing shortcut and folder...",
                                      "Remove uninstallation key...", kLast, kFinished});
@@ -199,7 +199,7 @@ TEST_F(UninstallationTest, RollBackLeavesTheDriversAndTheWorkingFolder)
         EXPECT_EQ(std::string::npos, message.find(work)) << message;
     footprint.OwnsDrivers = false;
     EXPECT_EQ(std::vector<std::string>{}, Leftovers(footprint));
-    EXPECT_TRUE(FileExistsAt(SystemFolder() + "\\drivers\\XAPFA.sys"));
+    EXPECT_TRUE(InstalledDriverExists());
     EXPECT_TRUE(FileExistsAt(SystemFolder() + "\\ArvaneSP.dll"));
 
     // The removal run of the same instance knows the working folder and empties it of the
