@@ -17,10 +17,11 @@ const char kStart[] = "Start new installation...";
 
 class NewInstallationTest : public ProcedureRunTest {};
 
-std::string SystemCommonPrograms()
+// Where the agent's program group goes: the all-users Programs folder, the user's own on 9x.
+std::string ProgramsFolder()
 {
     char path[MAX_PATH] = "";
-    GetSpecialFolderPath(CSIDL_COMMON_PROGRAMS, nullptr, path);
+    GetSpecialFolderPath(IsWin9xSystem() ? CSIDL_PROGRAMS : CSIDL_COMMON_PROGRAMS, nullptr, path);
     return path;
 }
 
@@ -102,7 +103,7 @@ TEST_F(NewInstallationTest, SwitchesLeaveOutDriversUninstallEntryAndShortcut)
     everything.Shortcut = everything.UninstallEntry = everything.OwnsDrivers = true;
     EXPECT_EQ((std::vector<std::string>{
                   "uninstall entry SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\XAN2",
-                  "shortcut " + SystemCommonPrograms() + "\\Arvane\\Arvane Agent.lnk",
+                  "shortcut " + ProgramsFolder() + "\\Arvane\\Arvane Agent.lnk",
                   "DriverControl naming N2",
                   "driver " + InstalledDriverPath(),
                   "provider library " + SystemFolder() + "\\ArvaneSP.dll",
@@ -113,6 +114,8 @@ TEST_F(NewInstallationTest, SwitchesLeaveOutDriversUninstallEntryAndShortcut)
 // A service of the agent's name stops the installation, which is rolled back.
 TEST_F(NewInstallationTest, AnExistingServiceFailsTheInstallationAndRollsItBack)
 {
+    if (IsWin9xSystem())
+        GTEST_SKIP() << "no service manager: the RunServices value is simply written";
     AgentPackage package("pkg-n3");
     TestService existing("XAN3", "Someone else", "C:\\elsewhere\\other.exe");
     ASSERT_TRUE(existing.Created());
@@ -195,7 +198,7 @@ TEST_F(NewInstallationTest, AFailingShortcutDoesNotFailTheInstallation)
 {
     AgentPackage package("pkg-n6");
     // A file where the company's program group would be.
-    std::string group = SystemCommonPrograms() + "\\Blocked";
+    std::string group = ProgramsFolder() + "\\Blocked";
     ASSERT_TRUE(WriteWholeFile(group, "not a folder"));
     AgentFootprint footprint = Install("N6", package, "/o Blocked");
     DeleteFileA(group.c_str());

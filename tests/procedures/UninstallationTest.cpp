@@ -60,17 +60,18 @@ TEST_F(UninstallationTest, RepresentativeRunLogsAndShowsEveryStepAndLeavesNothin
     ASSERT_TRUE(status.Created());
     EXPECT_EQ(0, Run().UninstallAgent());
 
-    std::vector<std::string> expected = {
-        kStart,
-        "Stopping Agent Service...",
-        "Stopping service XAU1...",
-        "Stopping service returns 0.",
+    std::vector<std::string> expected = {kStart, "Stopping Agent Service..."};
+    if (!IsWin9xSystem()) {
+        // Windows 9x has no service to stop: only the agent itself is asked.
+        expected.insert(expected.end(), {"Stopping service XAU1...", "Stopping service returns 0."});
+    }
+    expected.insert(expected.end(), {
         "Trying to connect to agent via \"\\\\.\\pipe\\arvaneAgentU1\"...",
         "StopAgentService() returns 0",
         "Stopping user interface modules...",
         "Removing service...",
         "Removing files...",
-    };
+    });
     auto removed = [&](const std::string& path) { expected.push_back("\"" + path + "\" is removed."); };
     auto notFound = [&](const std::string& path) { expected.push_back("\"" + path + "\" is not found."); };
     for (const char* name : {"XASetup.exe", "AgentCore.exe", "UserTray.exe", "EvtMsg64.exe", "PortProbe.exe",
