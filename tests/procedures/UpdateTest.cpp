@@ -119,6 +119,7 @@ TEST_F(UpdateTest, RepresentativeRunStopsTheAgentAndItsTaskThenReplacesTheFiles)
     EXPECT_TRUE(task->EndsWithin(0));
     EXPECT_EQ(std::vector<std::string>{"exit-event"}, TaskEvents());
     EXPECT_EQ(SERVICE_STOPPED, ReadServiceStatus("XAE1").dwCurrentState);
+    EXPECT_EQ((std::vector<std::string>{"XAE1 started", "XAE1 stop-request", "XAE1 stopped"}), AgentEvents());
     EXPECT_EQ(0, Data().RebootRequired);
     EXPECT_EQ(ReadWholeFile(second / "AgentCore.exe"), ReadWholeFile(footprint.DestFolder + "\\AgentCore.exe"));
     EXPECT_EQ(ReadWholeFile(second / "UserTray.exe"), ReadWholeFile(footprint.DestFolder + "\\UserTray.exe"));
