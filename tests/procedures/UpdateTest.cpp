@@ -21,6 +21,42 @@ const char kLegacySettingsKey[] = "System\\CurrentControlSet\\Services\\VxD\\Arv
 const char kRunKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 const char kUninstallKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
 const char kAppPathKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\AgentCore.exe";
+const char kRunServicesKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\RunServices";
+
+// The command the agent's service (its RunServices value on Windows 9x) runs.
+std::string ServiceCommand(const std::string& name)
+{
+    return IsWin9xSystem() ? ReadMachineString(kRunServicesKey, name.c_str()) : ReadServiceConfig(name).ImagePath;
+}
+
+// The command as an installation in folder registers it: unquoted on Windows 9x.
+std::string CommandFor(const std::string& folder)
+{
+    std::string program = folder + "\\AgentCore.exe";
+    return IsWin9xSystem() ? program : "\"" + program + "\"";
+}
+
+bool ServiceKnown(const std::string& name)
+{
+    return IsWin9xSystem() ? MachineValueExists(kRunServicesKey, name.c_str()) : ReadServiceConfig(name).Exists;
+}
+
+// Points the registered service at command.
+bool SetServiceCommand(const std::string& name, const std::string& command)
+{
+    if (IsWin9xSystem())
+        return SetMachineText(kRunServicesKey, name.c_str(), command);
+    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    SC_HANDLE service = manager ? OpenServiceA(manager, name.c_str(), SERVICE_ALL_ACCESS) : nullptr;
+    bool changed = service && ChangeServiceConfigA(service, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE,
+                                                   command.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr,
+                                                   nullptr);
+    if (service)
+        CloseServiceHandle(service);
+    if (manager)
+        CloseServiceHandle(manager);
+    return changed;
+}
 
 class UpdateTest : public ProcedureRunTest {
 protected:
@@ -53,6 +89,8 @@ protected:
 
 TEST_F(UpdateTest, RepresentativeRunStopsTheAgentAndItsTaskThenReplacesTheFiles)
 {
+    if (IsWin9xSystem())
+        GTEST_SKIP() << "Windows 9x has no service to stop and leaves the user task running";
     AgentPackage first("pkg-e1a");
     AgentFootprint footprint = Install("E1", first);
     StartAgent(footprint);
@@ -130,6 +168,8 @@ TEST_F(UpdateTest, RepresentativeRunStopsTheAgentAndItsTaskThenReplacesTheFiles)
 // file is touched.
 TEST_F(UpdateTest, AUserTaskThatCannotBeStoppedEndsTheUpdateBeforeAnyCopy)
 {
+    if (IsWin9xSystem())
+        GTEST_SKIP() << "Windows 9x leaves the user task alone";
     AgentPackage first("pkg-e2a");
     AgentFootprint footprint = Install("E2", first);
     StartAgent(footprint);
@@ -169,16 +209,7 @@ TEST_F(UpdateTest, KeepsPackageFileAndConfigurationAndRepointsTheService)
     const std::string own = "<?xml version=\"1.0\"?>\r\n<Package><ID>kept as it was</ID></Package>\n";
     ASSERT_TRUE(WriteWholeFile(packageFile, own));
     ASSERT_TRUE(WriteWholeFile(footprint.DestFolder + "\\ArvaneD.ini", "agent's own settings"));
-    {
-        SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-        SC_HANDLE service = OpenServiceA(manager, "XAE3", SERVICE_ALL_ACCESS);
-        ASSERT_TRUE(service != nullptr);
-        EXPECT_TRUE(ChangeServiceConfigA(service, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE,
-                                         "\"C:\\Old\\AgentCore.exe\"", nullptr, nullptr, nullptr, nullptr, nullptr,
-                                         nullptr));
-        CloseServiceHandle(service);
-        CloseServiceHandle(manager);
-    }
+    ASSERT_TRUE(SetServiceCommand("XAE3", CommandFor("C:\\Old")));
 
     AgentPackage second("pkg-e3b", {}, "second package");
     ASSERT_TRUE(WriteWholeFile(second / "ArvaneD.ini", "package settings"));
@@ -189,7 +220,7 @@ TEST_F(UpdateTest, KeepsPackageFileAndConfigurationAndRepointsTheService)
     EXPECT_EQ(own, ReadWholeFile(packageFile));
     EXPECT_EQ("agent's own settings", ReadWholeFile(footprint.DestFolder + "\\ArvaneD.ini"));
     EXPECT_EQ("package firewall", ReadWholeFile(footprint.DestFolder + "\\ArvaneFW.ini")) << "a missing one comes";
-    EXPECT_EQ("\"" + footprint.DestFolder + "\\AgentCore.exe\"", ReadServiceConfig("XAE3").ImagePath);
+    EXPECT_EQ(CommandFor(footprint.DestFolder), ServiceCommand("XAE3"));
     EXPECT_TRUE(Logged("Updating agent service returns 0"));
     EXPECT_FALSE(Logged("Installing new agent service..."));
 }
@@ -209,6 +240,7 @@ protected:
     void ForgetLegacyAgent()
     {
         ForceRemoveService(kLegacyService);
+        DeleteRegistryValue(HKEY_LOCAL_MACHINE, kRunServicesKey, kLegacyService);
         DeleteMachineTree(kLegacySettingsKey);
         DeleteRegistryValue(HKEY_LOCAL_MACHINE, kRunKey, "Arvane Agent Service Helper");
         DeleteMachineTree(std::string(kUninstallKey) + "\\" + kLegacyCode);
@@ -222,8 +254,12 @@ protected:
     {
         CreateDirectoryA(legacy_.c_str(), nullptr);
         ASSERT_TRUE(WriteWholeFile(legacy_ + "\\AgentCore.exe", "legacy agent"));
-        service_.reset(new TestService(kLegacyService, "Arvane Agent", "\"" + legacy_ + "\\AgentCore.exe\""));
-        ASSERT_TRUE(service_->Created());
+        if (IsWin9xSystem()) {
+            ASSERT_TRUE(SetMachineText(kRunServicesKey, kLegacyService, legacy_ + "\\AgentCore.exe"));
+        } else {
+            service_.reset(new TestService(kLegacyService, "Arvane Agent", CommandFor(legacy_)));
+            ASSERT_TRUE(service_->Created());
+        }
         DWORD remoteControl = 1;
         ASSERT_TRUE(SetMachineValue(kLegacySettingsKey, "EnableRemoteControl", REG_DWORD, &remoteControl, 4));
         ASSERT_TRUE(SetMachineText(kLegacySettingsKey, "AvLogFile", "av.log"));
@@ -237,7 +273,7 @@ protected:
 
     void ExpectLegacyAgentGone()
     {
-        EXPECT_FALSE(ReadServiceConfig(kLegacyService).Exists);
+        EXPECT_FALSE(ServiceKnown(kLegacyService));
         EXPECT_FALSE(MachineValueExists(kRunKey, "Arvane Agent Service Helper"));
         EXPECT_FALSE(MachineKeyExists(std::string(kUninstallKey) + "\\" + kLegacyCode));
         EXPECT_FALSE(MachineKeyExists(kAppPathKey));
@@ -262,7 +298,8 @@ TEST_F(LegacyConversionTest, TheLegacyAgentBecomesAnInstanceInItsFolder)
     EXPECT_EQ(0, Run().UpdateExistingAgent());
     int removing = IndexOf("Removing legacy agent service...");
     ASSERT_GT(removing, IndexOf("Updating package infomation file..."));
-    EXPECT_FALSE(Logged("Could not rename the service display name before deletion."));
+    // Windows 9x registers no service to rename: only its RunServices value goes.
+    EXPECT_EQ(IsWin9xSystem(), Logged("Could not rename the service display name before deletion."));
     EXPECT_LT(removing, IndexOf("Installing new agent service..."));
     EXPECT_FALSE(Logged("Agent service exists. Updating agent service..."));
     EXPECT_LT(IndexOf("Shortcut creation returns 0x0"), IndexOf("Remove legacy agent registry settings..."));
@@ -272,7 +309,7 @@ TEST_F(LegacyConversionTest, TheLegacyAgentBecomesAnInstanceInItsFolder)
 
     ExpectLegacyAgentGone();
     EXPECT_EQ(std::vector<std::string>{}, MissingParts(footprint));
-    EXPECT_EQ("\"" + legacy_ + "\\AgentCore.exe\"", ReadServiceConfig("XAL1").ImagePath);
+    EXPECT_EQ(CommandFor(legacy_), ServiceCommand("XAL1"));
     EXPECT_EQ(ReadWholeFile(package / "AgentCore.exe"), ReadWholeFile(legacy_ + "\\AgentCore.exe"));
     // The legacy settings carried over into the instance's key.
     std::string instanceKey = "SOFTWARE\\Arvane\\Agent\\L1";
@@ -290,6 +327,8 @@ TEST_F(LegacyConversionTest, TheLegacyAgentBecomesAnInstanceInItsFolder)
 // A service of the new name exists already: it is configured for this installation instead.
 TEST_F(LegacyConversionTest, AnExistingNewServiceIsConfigured)
 {
+    if (IsWin9xSystem())
+        GTEST_SKIP() << "a RunServices value is simply written";
     InstallLegacyAgent();
     TestService existing("XAL2", "Arvane Agent L2", "\"C:\\Elsewhere\\AgentCore.exe\"");
     ASSERT_TRUE(existing.Created());
@@ -302,7 +341,7 @@ TEST_F(LegacyConversionTest, AnExistingNewServiceIsConfigured)
     int exists = IndexOf("Agent service exists. Updating agent service...");
     ASSERT_EQ(IndexOf("Installing new agent service...") + 1, exists);
     EXPECT_EQ(exists + 1, IndexOf("Updating agent service returns 0"));
-    EXPECT_EQ("\"" + legacy_ + "\\AgentCore.exe\"", ReadServiceConfig("XAL2").ImagePath);
+    EXPECT_EQ(CommandFor(legacy_), ServiceCommand("XAL2"));
     ExpectLegacyAgentGone();
     EXPECT_EQ(std::vector<std::string>{}, MissingParts(footprint));
 }
