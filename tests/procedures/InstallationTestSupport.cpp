@@ -1,0 +1,424 @@
+#include "procedures/InstallationTestSupport.h"
+
+#include <commctrl.h>
+#include <shlobj.h>
+
+#include <algorithm>
+#include <new>
+#include <regex>
+
+#include "control/LeftoversTestSupport.h"
+#include "control/ServiceTestSupport.h"
+#include "control/AgentLeftovers.h"
+#include "procedures/Installer.h"
+#include "procedures/Shortcuts.h"
+
+namespace xatest {
+
+namespace {
+
+const char kAgentKey[] = "SOFTWARE\\Arvane\\Agent";
+const char kUninstallKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
+const char kRunKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+const char kRunServicesKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\RunServices";
+const char* const kSafeBootKeys[] = {"SYSTEM\\CurrentControlSet\\Control\\SafeBoot\\Minimal",
+                                     "SYSTEM\\CurrentControlSet\\Control\\SafeBoot\\Network"};
+
+const std::regex kLineHead(R"(\d{4}/\d{2}/\d{2} \d{2}:\d{2}:\d{2}\.\d{3} \[[0-9a-f]+\]: )");
+
+// The recorder's state: one dialog at a time.
+std::vector<std::string> gEvents;
+WNDPROC gStatusProcedure = nullptr;
+WNDPROC gDetailProcedure = nullptr;
+WNDPROC gBarProcedure = nullptr;
+std::string gCopyingPrefix;
+std::string gDeletingPrefix;
+
+LRESULT CALLBACK RecordStatus(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_SETTEXT)
+        gEvents.push_back(std::string("status: ") + reinterpret_cast<const char*>(lParam));
+    return CallWindowProcA(gStatusProcedure, window, message, wParam, lParam);
+}
+
+LRESULT CALLBACK RecordDetail(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_SETTEXT)
+        gEvents.push_back(std::string("detail: ") + reinterpret_cast<const char*>(lParam));
+    return CallWindowProcA(gDetailProcedure, window, message, wParam, lParam);
+}
+
+LRESULT CALLBACK RecordBar(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == PBM_SETPOS)
+        gEvents.push_back("bar: " + std::to_string((int)wParam));
+    return CallWindowProcA(gBarProcedure, window, message, wParam, lParam);
+}
+
+WNDPROC Subclass(HWND dialog, int control, WNDPROC procedure)
+{
+    return (WNDPROC)SetWindowLongPtrA(GetDlgItem(dialog, control), GWLP_WNDPROC, (LONG_PTR)procedure);
+}
+
+void Restore(HWND dialog, int control, WNDPROC procedure)
+{
+    if (procedure)
+        SetWindowLongPtrA(GetDlgItem(dialog, control), GWLP_WNDPROC, (LONG_PTR)procedure);
+}
+
+// The fixed part of a "Copying %s" style format, up to the placeholder.
+std::string FormatPrefix(int stringId)
+{
+    char text[256] = "";
+    LoadStringA(GetModuleHandleA(nullptr), stringId, text, sizeof(text));
+    std::string format = text;
+    size_t at = format.find("%s");
+    return at == std::string::npos ? format : format.substr(0, at);
+}
+
+bool IsFileText(const std::string& event)
+{
+    const std::string head = "detail: ";
+    if (event.compare(0, head.size(), head) != 0)
+        return false;
+    std::string text = event.substr(head.size());
+    return (!gCopyingPrefix.empty() && text.compare(0, gCopyingPrefix.size(), gCopyingPrefix) == 0) ||
+           (!gDeletingPrefix.empty() && text.compare(0, gDeletingPrefix.size(), gDeletingPrefix) == 0);
+}
+
+bool IsBar(const std::string& event, int* position)
+{
+    if (event.compare(0, 5, "bar: ") != 0)
+        return false;
+    *position = std::stoi(event.substr(5));
+    return true;
+}
+
+std::string SpecialFolder(int folderId)
+{
+    char path[MAX_PATH] = "";
+    return SUCCEEDED(GetSpecialFolderPath(folderId, nullptr, path)) ? path : "";
+}
+
+bool ServiceExists(const std::string& name)
+{
+    return ReadServiceConfig(name).Exists;
+}
+
+std::string SystemFolderPath()
+{
+    char folder[MAX_PATH];
+    UINT length = GetSystemDirectoryA(folder, sizeof(folder));
+    return std::string(folder, length);
+}
+
+// Runs check with WOW64 file-system redirection off when the system has it (the native drivers
+// folder of x64 Windows).
+template <typename Check>
+bool WithoutRedirection(Check check)
+{
+    typedef BOOL(WINAPI * Disable)(PVOID*);
+    typedef BOOL(WINAPI * Revert)(PVOID);
+    HMODULE kernel = GetModuleHandleA("kernel32.dll");
+    Disable disable = (Disable)(void*)GetProcAddress(kernel, "Wow64DisableWow64FsRedirection");
+    Revert revert = (Revert)(void*)GetProcAddress(kernel, "Wow64RevertWow64FsRedirection");
+    PVOID state = nullptr;
+    bool off = disable && revert && disable(&state);
+    bool result = check();
+    if (off)
+        revert(state);
+    return result;
+}
+
+}  // namespace
+
+std::string InstalledDriverPath()
+{
+    if (IsWin9xSystem())
+        return SystemFolderPath() + "\\ArvaneD.VXD";
+    if (Installer::Is64BitWindows())
+        return WindowsFolder() + "\\System32\\drivers\\XAPFA.sys";
+    return SystemFolderPath() + "\\drivers\\XAPFA.sys";
+}
+
+std::string DriverSourceName()
+{
+    if (IsWin9xSystem())
+        return "ArvaneD.VXD";
+    return Installer::Is64BitWindows() ? "XAPFA64.sys" : "XAPFA.sys";
+}
+
+bool InstalledDriverExists()
+{
+    return WithoutRedirection([] { return FileExistsAt(InstalledDriverPath()); });
+}
+
+bool WriteInstalledDriver(const std::string& content)
+{
+    return WithoutRedirection([&] { return WriteWholeFile(InstalledDriverPath(), content); });
+}
+
+std::string ReadInstalledDriver()
+{
+    std::string content;
+    WithoutRedirection([&] {
+        content = ReadWholeFile(InstalledDriverPath());
+        return true;
+    });
+    return content;
+}
+
+void DeleteInstalledDriver()
+{
+    WithoutRedirection([] { return DeleteFileA(InstalledDriverPath().c_str()) != 0; });
+}
+
+const std::vector<std::string>& PackageProgramFiles()
+{
+    static const std::vector<std::string> files = {
+        "XASetup.exe",   "AgentCore.exe", "UserTray.exe",  "EvtMsg64.exe", "PortProbe.exe",
+        "libcmx.dgst",   "AgentExt.dll",  "EventHook.dll", "LogScan.dll",  "sporder.dll",
+        "libcmx.dll",    "ArvaneD.VXD",   "XAPFA.sys",     "XAPFA64.sys",  "ArvaneSP.dll"};
+    return files;
+}
+
+AgentPackage::AgentPackage(const std::string& name, const std::vector<std::string>& omit, const std::string& marker)
+    : scratch_(name), folder_(scratch_.Path())
+{
+    for (const std::string& file : PackageProgramFiles()) {
+        if (std::find(omit.begin(), omit.end(), file) != omit.end())
+            continue;
+        std::string target = *this / file;
+        bool ok;
+        if (file == "AgentCore.exe" || file == "UserTray.exe") {
+            ok = CopyFixture(file == "AgentCore.exe" ? "agentstandin.exe" : "usertraystandin.exe", target);
+            if (ok && !marker.empty())
+                ok = AppendToFile(target, marker);
+        } else {
+            ok = WriteWholeFile(target, "package file " + file + marker);
+        }
+        complete_ = complete_ && ok;
+    }
+}
+
+int PrepareRunData(const std::string& commandLine, const std::string& logPath, const std::string& sourceFolder)
+{
+    // A fresh record, as at the start of a run; the old one closes its log.
+    InstallationData& data = g_SetupApp.Data;
+    data.~InstallationData();
+    new (&data) InstallationData();
+    int result = InitInstallationData(&data, (commandLine + " /l \"" + logPath + "\"").c_str());
+    ReplaceText(data.SrcFolder, DuplicateText(sourceFolder.c_str()));
+    return result;
+}
+
+std::vector<std::string> ReadLogMessages(const std::string& logPath)
+{
+    std::string content = ReadWholeFile(logPath);
+    std::vector<std::pair<size_t, size_t>> heads;
+    for (std::sregex_iterator it(content.begin(), content.end(), kLineHead), end; it != end; ++it) {
+        size_t at = (size_t)it->position(0);
+        if (at != 0 && content[at - 1] != '\n')
+            continue;
+        if (!heads.empty())
+            heads.back().second = at;
+        heads.push_back({at + (size_t)it->length(0), content.size()});
+    }
+    std::vector<std::string> messages;
+    for (const auto& head : heads) {
+        std::string message = content.substr(head.first, head.second - head.first);
+        if (message.size() >= 2 && message.compare(message.size() - 2, 2, "\r\n") == 0)
+            message.resize(message.size() - 2);
+        messages.push_back(message);
+    }
+    return messages;
+}
+
+StatusRecorder::StatusRecorder()
+{
+    gEvents.clear();
+    gCopyingPrefix = FormatPrefix(IDS_COPYING_FILE);
+    gDeletingPrefix = FormatPrefix(IDS_DELETING_FILE);
+    HWND dialog = g_SetupApp.Progress.Dialog;
+    if (!window_.Created() || !dialog)
+        return;
+    gStatusProcedure = Subclass(dialog, IDC_STATUS_TEXT, RecordStatus);
+    gDetailProcedure = Subclass(dialog, IDC_DETAIL_TEXT, RecordDetail);
+    gBarProcedure = Subclass(dialog, IDC_PROGRESS_BAR, RecordBar);
+}
+
+StatusRecorder::~StatusRecorder()
+{
+    HWND dialog = g_SetupApp.Progress.Dialog;
+    if (dialog) {
+        Restore(dialog, IDC_STATUS_TEXT, gStatusProcedure);
+        Restore(dialog, IDC_DETAIL_TEXT, gDetailProcedure);
+        Restore(dialog, IDC_PROGRESS_BAR, gBarProcedure);
+    }
+    gStatusProcedure = gDetailProcedure = gBarProcedure = nullptr;
+}
+
+const std::vector<std::string>& StatusRecorder::Events() const
+{
+    return gEvents;
+}
+
+void StatusRecorder::Clear()
+{
+    gEvents.clear();
+}
+
+std::vector<std::string> StatusRecorder::Steps() const
+{
+    std::vector<std::string> steps;
+    int first = -1;
+    int last = -1;
+    auto flush = [&]() {
+        if (first < 0)
+            return;
+        steps.push_back("bar: " + std::to_string(first) + (first == last ? "" : ".." + std::to_string(last)));
+        first = last = -1;
+    };
+    for (const std::string& event : gEvents) {
+        int position = 0;
+        if (IsFileText(event))
+            continue;
+        if (IsBar(event, &position)) {
+            if (first < 0)
+                first = position;
+            last = position;
+            continue;
+        }
+        flush();
+        steps.push_back(event);
+    }
+    flush();
+    return steps;
+}
+
+std::vector<std::vector<int>> StatusRecorder::BarRuns() const
+{
+    std::vector<std::vector<int>> runs;
+    std::vector<int> run;
+    for (const std::string& event : gEvents) {
+        int position = 0;
+        if (IsFileText(event))
+            continue;
+        if (IsBar(event, &position)) {
+            run.push_back(position);
+            continue;
+        }
+        if (run.size() > 1)
+            runs.push_back(run);
+        run.clear();
+    }
+    if (run.size() > 1)
+        runs.push_back(run);
+    return runs;
+}
+
+AgentFootprint FootprintOf(const InstallationData& data)
+{
+    AgentFootprint footprint;
+    footprint.Instance = data.Instance ? data.Instance : "";
+    footprint.DestFolder = data.DestFolder ? data.DestFolder : "";
+    footprint.Company = data.Company ? data.Company : "";
+    footprint.Title = data.Title ? data.Title : "";
+    footprint.Win9x = data.IsWin9x != 0;
+    footprint.Shortcut = !data.bNoShortcut;
+    footprint.UninstallEntry = !data.bNoAddRemove;
+    footprint.OwnsDrivers = !data.bNoDriver;
+    return footprint;
+}
+
+std::vector<FootprintItem> WalkFootprint(const AgentFootprint& footprint)
+{
+    std::vector<FootprintItem> items;
+    const std::string service = "XA" + footprint.Instance;
+    if (footprint.Win9x) {
+        items.push_back({"RunServices value " + service, MachineValueExists(kRunServicesKey, service.c_str())});
+    } else {
+        items.push_back({"service " + service, ServiceExists(service)});
+        for (const char* folder : kSafeBootKeys) {
+            std::string key = std::string(folder) + "\\" + service;
+            items.push_back({"Safe Mode key " + key, MachineKeyExists(key)});
+        }
+        std::string runValue = "XASH" + footprint.Instance;
+        items.push_back({"Run value " + runValue, MachineValueExists(kRunKey, runValue.c_str())});
+    }
+    std::string instanceKey = std::string(kAgentKey) + "\\" + footprint.Instance;
+    items.push_back({"key " + instanceKey, MachineKeyExists(instanceKey)});
+    if (footprint.UninstallEntry) {
+        std::string key = std::string(kUninstallKey) + "\\" + service;
+        items.push_back({"uninstall entry " + key, MachineKeyExists(key)});
+    }
+    items.push_back({"folder " + footprint.DestFolder,
+                     GetFileAttributesA(footprint.DestFolder.c_str()) != INVALID_FILE_ATTRIBUTES});
+    if (footprint.Shortcut) {
+        std::string link = SpecialFolder(footprint.Win9x ? CSIDL_PROGRAMS : CSIDL_COMMON_PROGRAMS) + "\\" +
+                           footprint.Company + "\\" + footprint.Title + ".lnk";
+        items.push_back({"shortcut " + link, FileExistsAt(link)});
+    }
+    if (footprint.OwnsDrivers) {
+        char owner[MAX_PATH] = "";
+        bool owned = Installer::GetDriverControl(owner, sizeof(owner)) == 0 &&
+                     _stricmp(owner, footprint.Instance.c_str()) == 0;
+        items.push_back({"DriverControl naming " + footprint.Instance, owned});
+        std::string system = SystemFolderPath();
+        items.push_back({"driver " + InstalledDriverPath(), InstalledDriverExists()});
+        std::string library = system + "\\ArvaneSP.dll";
+        items.push_back({"provider library " + library, FileExistsAt(library)});
+    }
+    return items;
+}
+
+std::vector<std::string> Leftovers(const AgentFootprint& footprint)
+{
+    std::vector<std::string> names;
+    for (const FootprintItem& item : WalkFootprint(footprint)) {
+        if (item.Present)
+            names.push_back(item.Name);
+    }
+    return names;
+}
+
+std::vector<std::string> MissingParts(const AgentFootprint& footprint)
+{
+    std::vector<std::string> names;
+    for (const FootprintItem& item : WalkFootprint(footprint)) {
+        if (!item.Present)
+            names.push_back(item.Name);
+    }
+    return names;
+}
+
+void ForgetInstance(const AgentFootprint& footprint)
+{
+    const std::string service = "XA" + footprint.Instance;
+    ForceRemoveService(service);
+    DeleteRegistryValue(HKEY_LOCAL_MACHINE, kRunServicesKey, service.c_str());
+    for (const char* folder : kSafeBootKeys)
+        DeleteMachineTree(std::string(folder) + "\\" + service);
+    DeleteRegistryValue(HKEY_LOCAL_MACHINE, kRunKey, ("XASH" + footprint.Instance).c_str());
+    DeleteMachineTree(std::string(kAgentKey) + "\\" + footprint.Instance);
+    DeleteMachineTree(std::string(kUninstallKey) + "\\" + service);
+    char owner[MAX_PATH] = "";
+    Installer::GetDriverControl(owner, sizeof(owner));
+    bool owned = _stricmp(owner, footprint.Instance.c_str()) == 0;
+    if (owned)
+        Installer::SetDriverControl(nullptr);
+    if (footprint.OwnsDrivers && (owned || !owner[0])) {
+        // Nobody else owns them: the driver files are this instance's.
+        std::string system = SystemFolderPath();
+        DeleteFileA((system + "\\ArvaneSP.dll").c_str());
+        DeleteInstalledDriver();
+    }
+    if (!footprint.DestFolder.empty())
+        RemoveTree(footprint.DestFolder);
+    for (int folderId : {CSIDL_PROGRAMS, CSIDL_COMMON_PROGRAMS}) {
+        DeleteShortcut(folderId, footprint.Company.c_str(), (footprint.Title + ".lnk").c_str());
+        RemoveShortcutFolder(folderId, footprint.Company.c_str());
+    }
+}
+
+}  // namespace xatest

@@ -1,0 +1,114 @@
+#pragma once
+// What the tests of whole procedures share: a package folder laid out as the setup program's own
+// folder, the run's record (g_SetupApp.Data) rebuilt from a command line, a recorder of what the
+// progress dialog is shown, and the leftover check: everything an installation puts on the
+// machine, walked item by item, so that a test can show that a removal left nothing behind.
+
+#include <windows.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "harness/TestSupport.h"
+#include "procedures/ProcedureTestSupport.h"
+
+namespace xatest {
+
+// The files the setup program finds beside itself: the agent's program files of the file table,
+// AgentCore.exe being the service stand-in and UserTray.exe the user task stand-in. A name in
+// omit is left out; marker, when given, is appended to both stand-ins so that a test can tell
+// this package's copies from an earlier one's (an appended tail does not stop them running).
+class AgentPackage {
+public:
+    explicit AgentPackage(const std::string& name, const std::vector<std::string>& omit = {},
+                          const std::string& marker = "");
+    const std::string& Folder() const { return folder_; }
+    std::string operator/(const std::string& name) const { return folder_ + "\\" + name; }
+    bool Complete() const { return complete_; }
+
+private:
+    ScratchFolder scratch_;
+    std::string folder_;
+    bool complete_ = true;
+};
+
+// The program files of the package (those that a new installation copies into the agent folder).
+const std::vector<std::string>& PackageProgramFiles();
+
+// Rebuilds g_SetupApp.Data from commandLine as the run's start does (the log goes to logPath),
+// then takes the agent's files from sourceFolder instead of the test program's folder. The
+// result of InitInstallationData.
+int PrepareRunData(const std::string& commandLine, const std::string& logPath, const std::string& sourceFolder);
+
+// The messages of a setup log, without time stamps; a message holding line breaks (a system
+// error text) stays one entry.
+std::vector<std::string> ReadLogMessages(const std::string& logPath);
+
+// Records, in order, every text the progress dialog's two lines are given and every position of
+// its bar, as "status: <text>", "detail: <text>" and "bar: <n>". Builds on
+// RecordingProgressWindow: the dialog is the run's window while the object lives.
+class StatusRecorder {
+public:
+    StatusRecorder();
+    ~StatusRecorder();
+    StatusRecorder(const StatusRecorder&) = delete;
+    StatusRecorder& operator=(const StatusRecorder&) = delete;
+    bool Created() const { return window_.Created(); }
+    const std::vector<std::string>& Events() const;
+    // The events with the per-file texts ("Copying ...", "Deleting ...") left out and every run of
+    // bar positions that follow each other shown as one "bar: <first>..<last>" entry.
+    std::vector<std::string> Steps() const;
+    // The bar positions of the per-file phase: each run of two or more positions in a row.
+    std::vector<std::vector<int>> BarRuns() const;
+    void Clear();
+
+private:
+    RecordingProgressWindow window_;
+};
+
+// The network driver as the owner installs it: ArvaneD.VXD in the system folder on Windows 9x,
+// XAPFA.sys in the (native) drivers folder elsewhere, which on x64 is reached with WOW64
+// file-system redirection off; and the file of the package it comes from.
+std::string InstalledDriverPath();
+std::string DriverSourceName();
+bool InstalledDriverExists();
+bool WriteInstalledDriver(const std::string& content);
+std::string ReadInstalledDriver();
+void DeleteInstalledDriver();
+
+// What one installation of an instance put on the machine, and where.
+struct AgentFootprint {
+    std::string Instance;
+    std::string DestFolder;
+    std::string Company;
+    std::string Title;
+    bool Win9x = false;
+    bool Shortcut = true;        // created unless bNoShortcut
+    bool UninstallEntry = true;  // created unless bNoAddRemove
+    bool OwnsDrivers = true;     // DriverControl names the instance, drivers copied
+};
+
+// The footprint of the installation data describes (before it is destroyed).
+AgentFootprint FootprintOf(const InstallationData& data);
+
+// Every item of the footprint, each "<what> <where>" with whether it is on the machine now:
+// the service (or its RunServices value), its Safe Mode keys, the instance key, the Run value,
+// the uninstall entry, the agent folder, the shortcut, and for the driver owner the ownership
+// value, the driver file and the provider library.
+struct FootprintItem {
+    std::string Name;
+    bool Present;
+};
+std::vector<FootprintItem> WalkFootprint(const AgentFootprint& footprint);
+
+// The items still on the machine (empty when the removal left nothing).
+std::vector<std::string> Leftovers(const AgentFootprint& footprint);
+// The items missing (empty when the installation put everything in place).
+std::vector<std::string> MissingParts(const AgentFootprint& footprint);
+
+// Takes an instance off the machine by force, whatever state a failed test left: its service,
+// keys, values, folder, shortcut, and the driver ownership when it names the instance.
+void ForgetInstance(const AgentFootprint& footprint);
+
+}  // namespace xatest

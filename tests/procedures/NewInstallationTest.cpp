@@ -1,0 +1,215 @@
+// The new installation on the prefix's real registry, services and files, from a package folder
+// of stand-ins: the whole run as the log and the progress window show it, the switches that leave
+// parts out, and the failures that roll it back or end it.
+#include <gtest/gtest.h>
+
+#include <shlobj.h>
+
+#include "control/ServiceTestSupport.h"
+#include "procedures/ProcedureRunFixture.h"
+#include "procedures/Shortcuts.h"
+
+using namespace xatest;
+
+namespace {
+
+const char kStart[] = "Start new installation...";
+
+class NewInstallationTest : public ProcedureRunTest {};
+
+// Where the agent's program group goes: the all-users Programs folder, the user's own on 9x.
+std::string ProgramsFolder()
+{
+    char path[MAX_PATH] = "";
+    GetSpecialFolderPath(IsWin9xSystem() ? CSIDL_PROGRAMS : CSIDL_COMMON_PROGRAMS, nullptr, path);
+    return path;
+}
+
+std::string ErrorLine(const std::string& message, DWORD code)
+{
+    return message + " " + SystemMessage(code);
+}
+
+bool IsDriverFile(const std::string& name)
+{
+    return name == "ArvaneD.VXD" || name == "XAPFA.sys" || name == "XAPFA64.sys" || name == "ArvaneSP.dll";
+}
+
+TEST_F(NewInstallationTest, RepresentativeRunLogsAndShowsEveryStepInOrder)
+{
+    AgentPackage package("pkg-n1");
+    ASSERT_TRUE(package.Complete());
+    ASSERT_EQ(0, Prepare("/g N1 /s", package.Folder()));
+    AgentFootprint footprint = Remember();
+    StatusRecorder status;
+    ASSERT_TRUE(status.Created());
+
+    EXPECT_EQ(0, Run().InstallNewAgent());
+
+    std::vector<std::string> expected = {kStart};
+    AddPackageCopy(expected);
+    expected.insert(expected.end(), {"Creating package infomation file...", "Creating agent registry...",
+                                     "Create registry function returns 0.", "Setup drivers...",
+                                     "Agent installs drivers: Unknown."});
+    AddDriverCopy(expected);
+    expected.insert(expected.end(), {"Installing agent service...", "Adding uninstall key...", "Creating shortcut...",
+                                     "Shortcut creation returns 0x0", "Installation finished."});
+    std::vector<std::string> actual = StepsFrom(kStart, {{package.Folder(), "<pkg>"}, {footprint.DestFolder, "<dest>"}});
+    EXPECT_EQ(expected, actual) << Joined(actual);
+
+    std::vector<std::string> steps = {
+        "status: Setup is installing the application and its components...",
+        "bar: 0..56",
+        "detail: Updating application settings in registry...",
+        "bar: 60",
+        "detail: Installing driver files...",
+        "bar: 70",
+        "detail: Installing agent service...",
+        "bar: 80",
+        "detail: Update uninstall settings in registry.",
+        "bar: 90",
+    };
+    EXPECT_EQ(steps, status.Steps());
+    ASSERT_EQ(1u, status.BarRuns().size());
+    std::vector<int> run = status.BarRuns()[0];
+    EXPECT_TRUE(std::is_sorted(run.begin(), run.end()));
+
+    EXPECT_EQ(std::vector<std::string>{}, MissingParts(footprint));
+    for (const std::string& file : PackageProgramFiles()) {
+        std::string folder = footprint.DestFolder + (IsDriverFile(file) ? "\\drivers\\" : "\\");
+        EXPECT_EQ(ReadWholeFile(package / file), ReadWholeFile(folder + file)) << file;
+    }
+    EXPECT_NE(std::string::npos, ReadWholeFile(footprint.DestFolder + "\\Package.xml").find("N1"));
+    EXPECT_EQ(0, Data().RebootRequired);
+}
+
+// The switches leave out the drivers, the uninstall entry and the shortcut, and say so.
+TEST_F(NewInstallationTest, SwitchesLeaveOutDriversUninstallEntryAndShortcut)
+{
+    AgentPackage package("pkg-n2");
+    AgentFootprint footprint = Install("N2", package, "/n /i /j");
+    std::vector<std::string> messages = Messages();
+    EXPECT_FALSE(Logged("Setup drivers..."));
+    EXPECT_FALSE(Logged("Adding uninstall key..."));
+    EXPECT_FALSE(Logged("Creating shortcut..."));
+    int skipEntry = IndexOf("Skip adding uninstall key.");
+    int skipShortcut = IndexOf("Skip Shortcut creation.");
+    EXPECT_LT(IndexOf("Installing agent service..."), skipEntry);
+    EXPECT_LT(skipEntry, skipShortcut);
+    EXPECT_EQ(skipShortcut + 1, IndexOf("Installation finished."));
+
+    EXPECT_EQ(std::vector<std::string>{}, MissingParts(footprint)) << "what the switches leave in";
+    AgentFootprint everything = footprint;
+    everything.Shortcut = everything.UninstallEntry = everything.OwnsDrivers = true;
+    EXPECT_EQ((std::vector<std::string>{
+                  "uninstall entry SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\XAN2",
+                  "shortcut " + ProgramsFolder() + "\\Arvane\\Arvane Agent.lnk",
+                  "DriverControl naming N2",
+                  "driver " + InstalledDriverPath(),
+                  "provider library " + SystemFolder() + "\\ArvaneSP.dll",
+              }),
+              MissingParts(everything));
+}
+
+// A service of the agent's name stops the installation, which is rolled back.
+TEST_F(NewInstallationTest, AnExistingServiceFailsTheInstallationAndRollsItBack)
+{
+    if (IsWin9xSystem())
+        GTEST_SKIP() << "no service manager: the RunServices value is simply written";
+    AgentPackage package("pkg-n3");
+    TestService existing("XAN3", "Someone else", "C:\\elsewhere\\other.exe");
+    ASSERT_TRUE(existing.Created());
+    ASSERT_EQ(0, Prepare("/g N3 /s", package.Folder()));
+    AgentFootprint footprint = Remember();
+
+    EXPECT_EQ(ERROR_SERVICE_EXISTS, Run().InstallNewAgent());
+    int failed = IndexOf(ErrorLine("Installation failed.", ERROR_SERVICE_EXISTS));
+    ASSERT_GT(failed, IndexOf("Installing agent service..."));
+    EXPECT_EQ(failed + 1, IndexOf("Start uninstallation..."));
+    EXPECT_EQ("Setup finished.", Messages().back());
+    EXPECT_FALSE(Logged("Installation finished."));
+    EXPECT_FALSE(Logged("Adding uninstall key..."));
+    // The roll-back removed the files and the settings; the drivers, which it never touches,
+    // stay with their new owner.
+    AgentFootprint installed = footprint;
+    installed.OwnsDrivers = false;
+    EXPECT_EQ(std::vector<std::string>{}, Leftovers(installed));
+    EXPECT_TRUE(InstalledDriverExists());
+    EXPECT_TRUE(FileExistsAt(SystemFolder() + "\\ArvaneSP.dll"));
+    // The ownership went with the common key, which the last instance's removal takes.
+    EXPECT_FALSE(MachineKeyExists("SOFTWARE\\Arvane\\Agent"));
+}
+
+// Without AgentCore.exe in the package the copy stops with 2; the roll-back takes the files
+// already copied and leaves the drivers of the instance that owns them.
+TEST_F(NewInstallationTest, AMissingAgentProgramRollsBackAndLeavesAnotherOwnersDrivers)
+{
+    AgentPackage package("pkg-n4", {"AgentCore.exe"});
+    ASSERT_TRUE(WriteInstalledDriver("driver of OTHER"));
+    // The owner is an installed instance: its key keeps the common key in place.
+    ASSERT_TRUE(SetMachineText("SOFTWARE\\Arvane\\Agent\\OTHER", "Path", "C:\\Other"));
+    ASSERT_EQ(0, Installer::SetDriverControl("OTHER"));
+    ASSERT_EQ(0, Prepare("/g N4 /s", package.Folder()));
+    AgentFootprint footprint = Remember();
+
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, Run().InstallNewAgent());
+    int aborted = IndexOf("Failed copying files. Setup aborted.");
+    ASSERT_GE(aborted, 0);
+    EXPECT_EQ(aborted + 1, IndexOf(ErrorLine("Installation failed.", ERROR_FILE_NOT_FOUND)));
+    EXPECT_EQ(aborted + 2, IndexOf("Start uninstallation..."));
+    EXPECT_FALSE(Logged("Creating package infomation file..."));
+    EXPECT_TRUE(Logged("Agent owns drivers: OTHER"));
+
+    footprint.OwnsDrivers = false;
+    EXPECT_EQ(std::vector<std::string>{}, Leftovers(footprint));
+    EXPECT_FALSE(FileExistsAt(footprint.DestFolder + "\\XASetup.exe"));
+    char owner[MAX_PATH] = "";
+    EXPECT_EQ(0, Installer::GetDriverControl(owner, sizeof(owner)));
+    EXPECT_STREQ("OTHER", owner);
+    EXPECT_EQ("driver of OTHER", ReadInstalledDriver());
+    DeleteMachineTree("SOFTWARE\\Arvane");
+    DeleteInstalledDriver();
+}
+
+// A Package.xml that cannot be written ends the installation with its error, without the
+// roll-back: the copied files stay.
+TEST_F(NewInstallationTest, AnUnwritablePackageFileIsReturnedWithoutRollBack)
+{
+    AgentPackage package("pkg-n5");
+    ASSERT_EQ(0, Prepare("/g N5 /s", package.Folder()));
+    AgentFootprint footprint = Remember();
+    std::string packageFile = footprint.DestFolder + "\\Package.xml";
+    ASSERT_EQ(0, SHCreateDirectoryExA(nullptr, footprint.DestFolder.c_str(), nullptr));
+    ASSERT_TRUE(WriteWholeFile(packageFile, "held"));
+    FileHolder holder(packageFile);
+    ASSERT_TRUE(holder.Holding());
+
+    EXPECT_EQ(ERROR_SHARING_VIOLATION, Run().InstallNewAgent());
+    EXPECT_EQ("Creating package infomation file...", Messages().back());
+    EXPECT_FALSE(Logged(ErrorLine("Installation failed.", ERROR_SHARING_VIOLATION)));
+    EXPECT_FALSE(Logged("Start uninstallation..."));
+    EXPECT_EQ(ReadWholeFile(package / "AgentCore.exe"), ReadWholeFile(footprint.DestFolder + "\\AgentCore.exe"));
+    holder.Release();
+    EXPECT_EQ("held", ReadWholeFile(packageFile));
+}
+
+// A shortcut that cannot be created is logged with its code and the installation goes on.
+TEST_F(NewInstallationTest, AFailingShortcutDoesNotFailTheInstallation)
+{
+    AgentPackage package("pkg-n6");
+    // A file where the company's program group would be.
+    std::string group = ProgramsFolder() + "\\Blocked";
+    ASSERT_TRUE(WriteWholeFile(group, "not a folder"));
+    AgentFootprint footprint = Install("N6", package, "/o Blocked");
+    DeleteFileA(group.c_str());
+
+    std::vector<std::string> messages = MessagesFrom("Creating shortcut...");
+    ASSERT_EQ(3u, messages.size());
+    EXPECT_NE("Shortcut creation returns 0x0", messages[1]);
+    EXPECT_EQ(0u, messages[1].rfind("Shortcut creation returns 0x", 0)) << messages[1];
+    EXPECT_EQ("Installation finished.", messages[2]);
+    footprint.Shortcut = false;
+    EXPECT_EQ(std::vector<std::string>{}, MissingParts(footprint));
+}
+
+}  // namespace

@@ -1,0 +1,155 @@
+#pragma once
+// The fixture of the procedure tests: each run's record is built from a command line as the
+// program builds it, logs into a file of its own, takes the agent's files from a package folder,
+// and runs on a clock whose fixed waits take 20 ms of real time each (so that the stand-ins
+// really end meanwhile). Whatever a test installed is taken off the machine afterwards, so that
+// the next test finds the prefix as it was.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "control/LeftoversTestSupport.h"
+#include "harness/VirtualClock.h"
+#include "procedures/InstallationTestSupport.h"
+#include "procedures/Installer.h"
+
+namespace xatest {
+
+// The lines of one file copied by force, and of one settings file the package does not have.
+inline void AddCopied(std::vector<std::string>& lines, const std::string& from, const std::string& to)
+{
+    lines.push_back("InstallFile: Source=\"" + from + "\" Destination=\"" + to + "\"");
+    lines.push_back("InstallFile: > Force copying...");
+    lines.push_back("InstallFile: > File is copied.");
+}
+
+inline void AddMissing(std::vector<std::string>& lines, const std::string& name)
+{
+    lines.push_back("InstallFile: Source=\"<pkg>\\" + name + "\" Destination=\"<dest>\\" + name + "\"");
+    lines.push_back("InstallFile: > Source file is missing!");
+}
+
+// The copy lines of every program file of the package into the agent folder ("<pkg>" and
+// "<dest>"), then the lines of the settings files the package does not have.
+inline void AddPackageCopy(std::vector<std::string>& lines)
+{
+    for (const std::string& file : PackageProgramFiles()) {
+        bool driver = file == "ArvaneD.VXD" || file == "XAPFA.sys" || file == "XAPFA64.sys" || file == "ArvaneSP.dll";
+        AddCopied(lines, "<pkg>\\" + file, (driver ? "<dest>\\drivers\\" : "<dest>\\") + file);
+    }
+    for (const char* name : {"ArvaneD.ini", "ArvaneFW.ini", "AgtFirewall.log", "AgtAgent.log", "AgtError.log",
+                             "AgtStats.log"})
+        AddMissing(lines, name);
+}
+
+// The lines of the driver installation by the owner.
+inline void AddDriverCopy(std::vector<std::string>& lines)
+{
+    lines.push_back("Installing drivers...");
+    AddCopied(lines, "<dest>\\Drivers\\" + DriverSourceName(), InstalledDriverPath());
+    AddCopied(lines, "<dest>\\Drivers\\ArvaneSP.dll", SystemFolder() + "\\ArvaneSP.dll");
+}
+
+class ProcedureRunTest : public testing::Test {
+protected:
+    ProcedureRunTest() : logs_("runlogs"), clock_(0xFFFF0000u, 20) {}
+
+    ~ProcedureRunTest() override
+    {
+        for (const AgentFootprint& footprint : forget_)
+            ForgetInstance(footprint);
+        // A fresh record closes the last log before its folder goes.
+        InstallationData& data = g_SetupApp.Data;
+        data.~InstallationData();
+        new (&data) InstallationData();
+    }
+
+    // A new run: the record from the command line (/l added), the files from source.
+    int Prepare(const std::string& commandLine, const std::string& source)
+    {
+        log_ = logs_ / ("run" + std::to_string(++runs_) + ".log");
+        return PrepareRunData(commandLine, log_, source);
+    }
+
+    InstallationData& Data() { return g_SetupApp.Data; }
+    Installer& Run() { return installer_; }
+
+    // Remembers the instance of the current record for the clean-up; returns its footprint.
+    AgentFootprint Remember()
+    {
+        AgentFootprint footprint = FootprintOf(Data());
+        forget_.push_back(footprint);
+        return footprint;
+    }
+
+    // A new installation of instance from package with more options; the footprint.
+    AgentFootprint Install(const std::string& instance, const AgentPackage& package, const std::string& options = "")
+    {
+        EXPECT_EQ(0, Prepare("/g " + instance + " /s " + options, package.Folder()));
+        AgentFootprint footprint = Remember();
+        EXPECT_EQ(0, Run().InstallNewAgent());
+        return footprint;
+    }
+
+    std::vector<std::string> Messages() const { return ReadLogMessages(log_); }
+
+    // The messages from the first that equals first.
+    std::vector<std::string> MessagesFrom(const std::string& first) const
+    {
+        std::vector<std::string> messages = Messages();
+        auto at = std::find(messages.begin(), messages.end(), first);
+        return std::vector<std::string>(at, messages.end());
+    }
+
+    bool Logged(const std::string& message) const
+    {
+        std::vector<std::string> messages = Messages();
+        return std::find(messages.begin(), messages.end(), message) != messages.end();
+    }
+
+    // The position of message in the log, -1 when missing.
+    int IndexOf(const std::string& message) const
+    {
+        std::vector<std::string> messages = Messages();
+        auto at = std::find(messages.begin(), messages.end(), message);
+        return at == messages.end() ? -1 : (int)(at - messages.begin());
+    }
+
+    // The messages from first with each path of names replaced by its short name ("<pkg>").
+    std::vector<std::string> StepsFrom(const std::string& first,
+                                       const std::vector<std::pair<std::string, std::string>>& names) const
+    {
+        std::vector<std::string> messages = MessagesFrom(first);
+        for (std::string& message : messages) {
+            for (const auto& name : names) {
+                for (size_t at = message.find(name.first); at != std::string::npos;
+                     at = message.find(name.first, at + name.second.size()))
+                    message.replace(at, name.first.size(), name.second);
+            }
+        }
+        return messages;
+    }
+
+    // One message a line, for a failure report that can be read (and copied).
+    static std::string Joined(const std::vector<std::string>& lines)
+    {
+        std::string text = "\n";
+        for (const std::string& line : lines)
+            text += "        \"" + line + "\",\n";
+        return text;
+    }
+
+    ScratchFolder logs_;
+    std::string log_;
+    int runs_ = 0;
+    VirtualClock clock_;
+    Installer installer_{&g_SetupApp.Data};
+    std::vector<AgentFootprint> forget_;
+};
+
+}  // namespace xatest

@@ -1,0 +1,217 @@
+// The removal of an installed instance on the prefix's real registry, services and files: the
+// whole run as the log and the progress window show it, and after each removal the leftover
+// check; a missing service, a second instance, the last instance with the viewer that agents
+// installed, and the roll-back of a failed installation.
+#include <gtest/gtest.h>
+
+#include "control/AgentLeftovers.h"
+#include "control/ServiceTestSupport.h"
+#include "procedures/ProcedureRunFixture.h"
+
+using namespace xatest;
+
+namespace {
+
+const char kStart[] = "Start uninstallation...";
+const char kLast[] = "This is the last agent on the machine.";
+const char kFinished[] = "Setup finished.";
+const char kAgentKey[] = "SOFTWARE\\Arvane\\Agent";
+const char kViewerKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\RealVNC_is1";
+
+class UninstallationTest : public ProcedureRunTest {
+protected:
+    ~UninstallationTest() override
+    {
+        DeleteMachineTree(kViewerKey);
+        RemoveTree(viewer_);
+    }
+
+    // A removal run of an installed instance, as the temporary copy performs it.
+    int Remove(const std::string& instance, const std::string& source)
+    {
+        EXPECT_EQ(0, Prepare("/g " + instance + " /r /s /t", source));
+        EXPECT_EQ(1, Data().IsRemove);
+        return Run().UninstallAgent();
+    }
+
+    // The remote-control viewer as an agent's own installation of it left it (no quiet
+    // uninstaller: it is removed by hand).
+    void InstallViewer()
+    {
+        CreateDirectoryA(viewer_.c_str(), nullptr);
+        ASSERT_TRUE(WriteWholeFile(viewer_ + "\\WinVNC4.exe", "viewer"));
+        ASSERT_TRUE(SetMachineText(kViewerKey, "DisplayName", "VNC Free Edition 4.1.2"));
+        ASSERT_TRUE(SetMachineText(kViewerKey, "Inno Setup: App Path", viewer_));
+        ASSERT_TRUE(SetMachineText(kViewerKey, "VersionL401", "4.1.2"));
+    }
+    bool ViewerPresent() const { return MachineKeyExists(kViewerKey) || FileExistsAt(viewer_ + "\\WinVNC4.exe"); }
+
+    std::string viewer_ = logs_ / "viewer";
+};
+
+TEST_F(UninstallationTest, RepresentativeRunLogsAndShowsEveryStepAndLeavesNothing)
+{
+    AgentPackage package("pkg-u1");
+    AgentFootprint footprint = Install("U1", package);
+    ASSERT_EQ(std::vector<std::string>{}, MissingParts(footprint));
+
+    ASSERT_EQ(0, Prepare("/g U1 /r /s /t", package.Folder()));
+    StatusRecorder status;
+    ASSERT_TRUE(status.Created());
+    EXPECT_EQ(0, Run().UninstallAgent());
+
+    std::vector<std::string> expected = {kStart, "Stopping Agent Service..."};
+    if (!IsWin9xSystem()) {
+        // Windows 9x has no service to stop: only the agent itself is asked.
+        expected.insert(expected.end(), {"Stopping service XAU1...", "Stopping service returns 0."});
+    }
+    expected.insert(expected.end(), {
+        "Trying to connect to agent via \"\\\\.\\pipe\\arvaneAgentU1\"...",
+        "StopAgentService() returns 0",
+        "Stopping user interface modules...",
+        "Removing service...",
+        "Removing files...",
+    });
+    auto removed = [&](const std::string& path) { expected.push_back("\"" + path + "\" is removed."); };
+    auto notFound = [&](const std::string& path) { expected.push_back("\"" + path + "\" is not found."); };
+    for (const char* name : {"XASetup.exe", "AgentCore.exe", "UserTray.exe", "EvtMsg64.exe", "PortProbe.exe",
+                             "libcmx.dgst", "AgentExt.dll", "EventHook.dll", "LogScan.dll"})
+        removed(std::string("<dest>\\") + name);
+    notFound("<dest>\\psapi.dll");
+    for (const char* name : {"sporder.dll", "libcmx.dll", "drivers\\ArvaneD.VXD", "drivers\\XAPFA.sys",
+                             "drivers\\XAPFA64.sys", "drivers\\ArvaneSP.dll"})
+        removed(std::string("<dest>\\") + name);
+    for (const char* name : {"ArvaneD.ini", "ArvaneFW.ini", "AgtFirewall.log", "AgtAgent.log", "AgtError.log",
+                             "AgtStats.log", "agentUpdated.txt", "UpdHelper.exe", "ArvaneD.bak", "auditCache.txt",
+                             "lastCheck.txt", "uiLang.xml", "evtFilter.xml", "evtFilterEx.xml", "AgentExt.bak",
+                             "EventHook.bak", "LogScan.bak", "AgentCore.log", "AgentCore.log1"})
+        notFound(std::string("<dest>\\") + name);
+    removed("<dest>\\Package.xml");
+    notFound("<dest>\\Custom");
+    notFound("<dest>\\Temp");
+    removed("<dest>\\Drivers");
+    notFound("<dest>\\ExtDlls");
+    removed("<dest>");
+    // No working folder is known without its configuration file: those rows are passed over.
+    expected.insert(expected.end(), {"Agent owns drivers: U1", "Removing drivers..."});
+    removed(InstalledDriverPath());
+    removed(SystemFolder() + "\\ArvaneSP.dll");
+    expected.insert(expected.end(), {"Remove AddOn...", "Removing registry...", "Removing shortcut and folder...",
+                                     "Remove uninstallation key...", kLast, kFinished});
+    std::vector<std::string> actual = StepsFrom(kStart, {{package.Folder(), "<pkg>"}, {footprint.DestFolder, "<dest>"}});
+    EXPECT_EQ(expected, actual) << Joined(actual);
+
+    std::vector<std::string> steps = {
+        "status: Setup is removing the application and its components...",
+        "detail: Stopping agent service...",
+        "bar: 0",
+        "detail: Stopping agent service...",
+        "bar: 5",
+        "detail: Stopping user interface module...",
+        "bar: 10",
+        "detail: Stopping user interface module...",
+        "bar: 15",
+        "detail: Remove agent service.",
+        "bar: 20..76",
+        "detail: Removing driver files...",
+        "bar: 80",
+        "detail: Removing add-ons...",
+        "bar: 85",
+        "detail: Remove application settings from registry.",
+        "bar: 90",
+        "detail: Remove uninstall registry.",
+        "bar: 95",
+    };
+    EXPECT_EQ(steps, status.Steps());
+    EXPECT_EQ(std::vector<std::string>{}, Leftovers(footprint));
+}
+
+// Without its service the instance still loses its files, settings, shortcut and entry.
+TEST_F(UninstallationTest, AMissingServiceStillRemovesEverythingElse)
+{
+    AgentPackage package("pkg-u2");
+    AgentFootprint footprint = Install("U2", package);
+    ASSERT_TRUE(ForceRemoveService("XAU2"));
+
+    EXPECT_EQ(0, Remove("U2", package.Folder()));
+    EXPECT_EQ(kFinished, Messages().back());
+    EXPECT_EQ(std::vector<std::string>{}, Leftovers(footprint));
+}
+
+// Removing one of two instances leaves the other with the common key and the viewer.
+TEST_F(UninstallationTest, RemovingOneOfTwoInstancesLeavesTheOtherAndTheViewer)
+{
+    AgentPackage package("pkg-u3");
+    AgentFootprint first = Install("U3A", package);
+    AgentFootprint second = Install("U3B", package);
+    second.OwnsDrivers = false;  // the first took them
+    ASSERT_EQ(std::vector<std::string>{}, MissingParts(second));
+    ASSERT_EQ("Arvane Agent #2", second.Title);
+    InstallViewer();
+
+    EXPECT_EQ(0, Remove("U3A", package.Folder()));
+    EXPECT_FALSE(Logged(kLast));
+    EXPECT_EQ(kFinished, Messages().back());
+    EXPECT_EQ(std::vector<std::string>{}, Leftovers(first));
+    EXPECT_EQ(std::vector<std::string>{}, MissingParts(second));
+    EXPECT_TRUE(MachineKeyExists(std::string(kAgentKey) + "\\U3B"));
+    EXPECT_TRUE(MachineKeyExists(kViewerKey));
+    EXPECT_TRUE(FileExistsAt(viewer_ + "\\WinVNC4.exe"));
+}
+
+// The last instance takes the viewer that agents installed and the common keys with it.
+TEST_F(UninstallationTest, TheLastInstanceTakesTheViewerAndTheCommonKeys)
+{
+    AgentPackage package("pkg-u4");
+    AgentFootprint footprint = Install("U4", package);
+    InstallViewer();
+
+    EXPECT_EQ(0, Remove("U4", package.Folder()));
+    int last = IndexOf(kLast);
+    ASSERT_GT(last, IndexOf("Remove uninstallation key..."));
+    EXPECT_LT(last, IndexOf(kFinished));
+    EXPECT_EQ(kFinished, Messages().back());
+    EXPECT_FALSE(ViewerPresent());
+    EXPECT_FALSE(MachineKeyExists(kAgentKey));
+    EXPECT_FALSE(MachineKeyExists("SOFTWARE\\Arvane"));
+    EXPECT_EQ(std::vector<std::string>{}, Leftovers(footprint));
+}
+
+// As the roll-back of a failed installation (no removal run, no working folder known), the
+// drivers the installation put in place stay and the working-folder rows are passed over.
+TEST_F(UninstallationTest, RollBackLeavesTheDriversAndTheWorkingFolder)
+{
+    AgentPackage package("pkg-u5");
+    AgentFootprint footprint = Install("U5", package);
+    std::string work = logs_ / "work";
+    CreateDirectoryA(work.c_str(), nullptr);
+    ASSERT_TRUE(WriteWholeFile(work + "\\NetProbe.exe", "tool"));
+    ASSERT_TRUE(WriteWholeFile(footprint.DestFolder + "\\ArvaneD.ini", "Agent_Temp_Dir " + work + "\r\n"));
+
+    // The record of the installation itself, as the failure exit hands it over.
+    ASSERT_EQ(0, Data().IsRemove);
+    ASSERT_EQ(nullptr, Data().AgentWorkingFolder);
+    EXPECT_EQ(0, Run().UninstallAgent());
+
+    EXPECT_TRUE(Logged("Agent owns drivers: U5"));
+    EXPECT_FALSE(Logged("Removing drivers..."));
+    EXPECT_TRUE(FileExistsAt(work + "\\NetProbe.exe"));
+    for (const std::string& message : Messages())
+        EXPECT_EQ(std::string::npos, message.find(work)) << message;
+    footprint.OwnsDrivers = false;
+    EXPECT_EQ(std::vector<std::string>{}, Leftovers(footprint));
+    EXPECT_TRUE(InstalledDriverExists());
+    EXPECT_TRUE(FileExistsAt(SystemFolder() + "\\ArvaneSP.dll"));
+
+    // The removal run of the same instance knows the working folder and empties it of the
+    // agent's tools; the folder itself stays.
+    AgentFootprint again = Install("U5", package);
+    ASSERT_TRUE(WriteWholeFile(again.DestFolder + "\\ArvaneD.ini", "Agent_Temp_Dir " + work + "\r\n"));
+    EXPECT_EQ(0, Remove("U5", package.Folder()));
+    EXPECT_EQ(work, Data().AgentWorkingFolder ? Data().AgentWorkingFolder : "");
+    EXPECT_FALSE(FileExistsAt(work + "\\NetProbe.exe"));
+    EXPECT_TRUE(GetFileAttributesA(work.c_str()) != INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(std::vector<std::string>{}, Leftovers(again));
+}
+
+}  // namespace

@@ -1,0 +1,374 @@
+// The update of an installed instance on the prefix's real registry, services, processes and
+// files: the running agent (the service stand-in, serving its pipe) and its user task (the tray
+// stand-in) stopped before the files are replaced, what the update keeps, the conversion of a
+// legacy agent, and the release of the driver ownership.
+#include <gtest/gtest.h>
+
+#include "control/AgentLeftovers.h"
+#include "control/ProcessTestSupport.h"
+#include "control/ServiceTestSupport.h"
+#include <shlobj.h>
+#include "procedures/ProcedureRunFixture.h"
+
+using namespace xatest;
+
+namespace {
+
+const char kStart[] = "Update existing installation...";
+const char kLegacyCode[] = "{3D7A0F52-9C41-4B8E-A5D2-61F0C8B47E19}";
+const char kLegacyService[] = "ArvaneAgent";
+const char kLegacySettingsKey[] = "System\\CurrentControlSet\\Services\\VxD\\Arvane";
+const char kRunKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+const char kUninstallKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
+const char kAppPathKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\AgentCore.exe";
+const char kRunServicesKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\RunServices";
+
+// The command the agent's service (its RunServices value on Windows 9x) runs.
+std::string ServiceCommand(const std::string& name)
+{
+    return IsWin9xSystem() ? ReadMachineString(kRunServicesKey, name.c_str()) : ReadServiceConfig(name).ImagePath;
+}
+
+// The command as an installation in folder registers it: unquoted on Windows 9x.
+std::string CommandFor(const std::string& folder)
+{
+    std::string program = folder + "\\AgentCore.exe";
+    return IsWin9xSystem() ? program : "\"" + program + "\"";
+}
+
+bool ServiceKnown(const std::string& name)
+{
+    return IsWin9xSystem() ? MachineValueExists(kRunServicesKey, name.c_str()) : ReadServiceConfig(name).Exists;
+}
+
+// Points the registered service at command.
+bool SetServiceCommand(const std::string& name, const std::string& command)
+{
+    if (IsWin9xSystem())
+        return SetMachineText(kRunServicesKey, name.c_str(), command);
+    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    SC_HANDLE service = manager ? OpenServiceA(manager, name.c_str(), SERVICE_ALL_ACCESS) : nullptr;
+    bool changed = service && ChangeServiceConfigA(service, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE,
+                                                   command.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr,
+                                                   nullptr);
+    if (service)
+        CloseServiceHandle(service);
+    if (manager)
+        CloseServiceHandle(manager);
+    return changed;
+}
+
+class UpdateTest : public ProcedureRunTest {
+protected:
+    // Starts the installed agent as its service, serving its pipe and recording into record_.
+    void StartAgent(const AgentFootprint& footprint)
+    {
+        ASSERT_TRUE(WriteWholeFile(footprint.DestFolder + "\\AgentCore.ini",
+                                   "[Agent]\r\nRecord=" + agentRecord_ + "\r\nPipe=\\\\.\\pipe\\arvaneAgent" +
+                                       footprint.Instance + "\r\n"));
+        ASSERT_TRUE(StartForReal("XA" + footprint.Instance));
+    }
+
+    // Starts the installed user task; options as the stand-in takes them.
+    std::unique_ptr<StartedProcess> StartUserTask(const AgentFootprint& footprint, const std::string& options = "")
+    {
+        std::string ready = "UpdateTestReady" + std::to_string(++tasks_);
+        return std::unique_ptr<StartedProcess>(
+            new StartedProcess("\"" + footprint.DestFolder + "\\UserTray.exe\" --id " + footprint.Instance + " " +
+                                   options + " --ready " + ready + " --record \"" + taskRecord_ + "\"",
+                               ready));
+    }
+
+    std::vector<std::string> AgentEvents() const { return SplitLines(ReadWholeFile(agentRecord_)); }
+    std::vector<std::string> TaskEvents() const { return SplitLines(ReadWholeFile(taskRecord_)); }
+
+    std::string agentRecord_ = logs_ / "agent.txt";
+    std::string taskRecord_ = logs_ / "task.txt";
+    int tasks_ = 0;
+};
+
+TEST_F(UpdateTest, RepresentativeRunStopsTheAgentAndItsTaskThenReplacesTheFiles)
+{
+    if (IsWin9xSystem())
+        GTEST_SKIP() << "Windows 9x has no service to stop and leaves the user task running";
+    AgentPackage first("pkg-e1a");
+    AgentFootprint footprint = Install("E1", first);
+    StartAgent(footprint);
+    std::unique_ptr<StartedProcess> task = StartUserTask(footprint);
+    ASSERT_TRUE(task->Started());
+
+    AgentPackage second("pkg-e1b", {}, "second package");
+    ASSERT_EQ(0, Prepare("/g E1 /s", second.Folder()));
+    ASSERT_EQ(1, Data().IsModify);
+    StatusRecorder status;
+    ASSERT_TRUE(status.Created());
+    EXPECT_EQ(0, Run().UpdateExistingAgent());
+
+    std::vector<std::string> expected = {
+        kStart,
+        "Stop user interface modules...",
+        "Stop agent service...",
+        "Stopping service XAE1...",
+        "Stopping service returns 0.",
+        "Trying to connect to agent via \"\\\\.\\pipe\\arvaneAgentE1\"...",
+        "StopAgentService() returns 0",
+        "Copying files...",
+    };
+    AddPackageCopy(expected);
+    expected.insert(expected.end(), {"Updating package infomation file...", "Configuring agent service...",
+                                     "Updating agent service returns 0", "Writting program registries...",
+                                     "Create registry function returns 0.", "Adding uninstall key...",
+                                     "Creating shortcut...", "Shortcut creation returns 0x0", "Setup drivers...",
+                                     "Agent installs drivers: E1."});
+    AddDriverCopy(expected);
+    std::vector<std::string> actual = StepsFrom(kStart, {{second.Folder(), "<pkg>"}, {footprint.DestFolder, "<dest>"}});
+    EXPECT_EQ(expected, actual) << Joined(actual);
+
+    std::vector<std::string> steps = {
+        "status: Setup is updating the application and its components...",
+        "detail: Stopping user interface module...",
+        "bar: 0",
+        "detail: Stopping user interface module...",
+        "bar: 5",
+        "detail: Stopping agent service...",
+        "bar: 10",
+        "detail: Stopping agent service...",
+        "bar: 15..76",
+        "detail: Configuring agent service...",
+        "bar: 80",
+        "detail: Updating application settings in registry...",
+        "bar: 86",
+        "detail: Update uninstall settings in registry.",
+        "bar: 90",
+        "detail: Installing driver files...",
+        "bar: 95",
+    };
+    EXPECT_EQ(steps, status.Steps());
+    // The service's 15 percent, then the copy from 20.
+    ASSERT_EQ(1u, status.BarRuns().size());
+    std::vector<int> run = status.BarRuns()[0];
+    ASSERT_GE(run.size(), 3u);
+    EXPECT_EQ(15, run[0]);
+    EXPECT_EQ(20, run[1]);
+    EXPECT_TRUE(std::is_sorted(run.begin(), run.end()));
+
+    // Both had ended before their programs were replaced: a running program's file cannot be
+    // copied over, and would have been left for the next restart.
+    EXPECT_TRUE(task->EndsWithin(0));
+    EXPECT_EQ(std::vector<std::string>{"exit-event"}, TaskEvents());
+    EXPECT_EQ(SERVICE_STOPPED, ReadServiceStatus("XAE1").dwCurrentState);
+    EXPECT_EQ((std::vector<std::string>{"XAE1 started", "XAE1 stop-request", "XAE1 stopped"}), AgentEvents());
+    EXPECT_EQ(0, Data().RebootRequired);
+    EXPECT_EQ(ReadWholeFile(second / "AgentCore.exe"), ReadWholeFile(footprint.DestFolder + "\\AgentCore.exe"));
+    EXPECT_EQ(ReadWholeFile(second / "UserTray.exe"), ReadWholeFile(footprint.DestFolder + "\\UserTray.exe"));
+    EXPECT_EQ(std::vector<std::string>{}, MissingParts(footprint));
+}
+
+// A user task that cannot be stopped ends the update before the agent is stopped and before any
+// file is touched.
+TEST_F(UpdateTest, AUserTaskThatCannotBeStoppedEndsTheUpdateBeforeAnyCopy)
+{
+    if (IsWin9xSystem())
+        GTEST_SKIP() << "Windows 9x leaves the user task alone";
+    AgentPackage first("pkg-e2a");
+    AgentFootprint footprint = Install("E2", first);
+    StartAgent(footprint);
+    std::unique_ptr<StartedProcess> task = StartUserTask(footprint, "--ignore all");
+    ASSERT_TRUE(task->Started());
+    std::string before = ReadWholeFile(footprint.DestFolder + "\\AgentCore.exe");
+
+    AgentPackage second("pkg-e2b", {}, "second package");
+    ASSERT_EQ(0, Prepare("/g E2 /s", second.Folder()));
+    int result = 0;
+    {
+        FakeProcessControl refusals;
+        refusals.DenyTerminate.insert(task->Id());
+        refusals.WtsTerminateWorks = false;
+        result = Run().UpdateExistingAgent();
+    }
+    EXPECT_NE(0, result);
+    EXPECT_TRUE(task->Running());
+    ASSERT_GE(IndexOf(kStart), 0);
+    EXPECT_EQ(IndexOf(kStart) + 1, IndexOf("Stop user interface modules..."));
+    for (const std::string& message : Messages())
+        EXPECT_NE(0u, message.rfind("InstallFile:", 0)) << message;
+    EXPECT_FALSE(Logged("Stop agent service..."));
+    EXPECT_FALSE(Logged("Copying files..."));
+    EXPECT_EQ(SERVICE_RUNNING, ReadServiceStatus("XAE2").dwCurrentState);
+    EXPECT_EQ(before, ReadWholeFile(footprint.DestFolder + "\\AgentCore.exe"));
+    EXPECT_NE(ReadWholeFile(second / "XASetup.exe"), ReadWholeFile(footprint.DestFolder + "\\XASetup.exe"));
+}
+
+// The update keeps the agent's Package.xml byte for byte and its configuration, and points the
+// service at this installation's program again.
+TEST_F(UpdateTest, KeepsPackageFileAndConfigurationAndRepointsTheService)
+{
+    AgentPackage first("pkg-e3a");
+    AgentFootprint footprint = Install("E3", first);
+    const std::string packageFile = footprint.DestFolder + "\\Package.xml";
+    const std::string own = "<?xml version=\"1.0\"?>\r\n<Package><ID>kept as it was</ID></Package>\n";
+    ASSERT_TRUE(WriteWholeFile(packageFile, own));
+    ASSERT_TRUE(WriteWholeFile(footprint.DestFolder + "\\ArvaneD.ini", "agent's own settings"));
+    ASSERT_TRUE(SetServiceCommand("XAE3", CommandFor("C:\\Old")));
+
+    AgentPackage second("pkg-e3b", {}, "second package");
+    ASSERT_TRUE(WriteWholeFile(second / "ArvaneD.ini", "package settings"));
+    ASSERT_TRUE(WriteWholeFile(second / "ArvaneFW.ini", "package firewall"));
+    ASSERT_EQ(0, Prepare("/g E3 /s", second.Folder()));
+    EXPECT_EQ(0, Run().UpdateExistingAgent());
+
+    EXPECT_EQ(own, ReadWholeFile(packageFile));
+    EXPECT_EQ("agent's own settings", ReadWholeFile(footprint.DestFolder + "\\ArvaneD.ini"));
+    EXPECT_EQ("package firewall", ReadWholeFile(footprint.DestFolder + "\\ArvaneFW.ini")) << "a missing one comes";
+    EXPECT_EQ(CommandFor(footprint.DestFolder), ServiceCommand("XAE3"));
+    EXPECT_TRUE(Logged("Updating agent service returns 0"));
+    EXPECT_FALSE(Logged("Installing new agent service..."));
+}
+
+class LegacyConversionTest : public UpdateTest {
+protected:
+    LegacyConversionTest() { ForgetLegacyAgent(); }
+    ~LegacyConversionTest() override { ForgetLegacyAgent(); }
+
+    static std::string InstallerFolder()
+    {
+        char folder[MAX_PATH] = "";
+        ExpandEnvironmentStringsA("%ProgramFiles%\\InstallShield Installation Information", folder, sizeof(folder));
+        return std::string(folder) + "\\" + kLegacyCode;
+    }
+
+    void ForgetLegacyAgent()
+    {
+        ForceRemoveService(kLegacyService);
+        DeleteRegistryValue(HKEY_LOCAL_MACHINE, kRunServicesKey, kLegacyService);
+        DeleteMachineTree(kLegacySettingsKey);
+        DeleteRegistryValue(HKEY_LOCAL_MACHINE, kRunKey, "Arvane Agent Service Helper");
+        DeleteMachineTree(std::string(kUninstallKey) + "\\" + kLegacyCode);
+        DeleteMachineTree(kAppPathKey);
+        RemoveTree(InstallerFolder());
+    }
+
+    // The older-generation agent in its folder: its service, its settings, its installer's
+    // registration and folder, and the driver ownership it holds.
+    void InstallLegacyAgent()
+    {
+        CreateDirectoryA(legacy_.c_str(), nullptr);
+        ASSERT_TRUE(WriteWholeFile(legacy_ + "\\AgentCore.exe", "legacy agent"));
+        if (IsWin9xSystem()) {
+            ASSERT_TRUE(SetMachineText(kRunServicesKey, kLegacyService, legacy_ + "\\AgentCore.exe"));
+        } else {
+            service_.reset(new TestService(kLegacyService, "Arvane Agent", CommandFor(legacy_)));
+            ASSERT_TRUE(service_->Created());
+        }
+        DWORD remoteControl = 1;
+        ASSERT_TRUE(SetMachineValue(kLegacySettingsKey, "EnableRemoteControl", REG_DWORD, &remoteControl, 4));
+        ASSERT_TRUE(SetMachineText(kLegacySettingsKey, "AvLogFile", "av.log"));
+        ASSERT_TRUE(SetMachineText(kRunKey, "Arvane Agent Service Helper", "\"" + legacy_ + "\\UserTray.exe\" -q"));
+        ASSERT_TRUE(SetMachineText(std::string(kUninstallKey) + "\\" + kLegacyCode, "DisplayName", "Arvane Agent"));
+        ASSERT_TRUE(SetMachineText(kAppPathKey, nullptr, legacy_ + "\\AgentCore.exe"));
+        ASSERT_EQ(0, SHCreateDirectoryExA(nullptr, InstallerFolder().c_str(), nullptr));
+        ASSERT_TRUE(WriteWholeFile(InstallerFolder() + "\\setup.ini", "legacy installer"));
+        ASSERT_TRUE(SetMachineText("SOFTWARE\\Arvane\\Agent", "DriverControl", "Legacy"));
+    }
+
+    void ExpectLegacyAgentGone()
+    {
+        EXPECT_FALSE(ServiceKnown(kLegacyService));
+        EXPECT_FALSE(MachineValueExists(kRunKey, "Arvane Agent Service Helper"));
+        EXPECT_FALSE(MachineKeyExists(std::string(kUninstallKey) + "\\" + kLegacyCode));
+        EXPECT_FALSE(MachineKeyExists(kAppPathKey));
+        EXPECT_FALSE(MachineKeyExists(kLegacySettingsKey));
+        EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(InstallerFolder().c_str()));
+    }
+
+    std::string legacy_ = logs_ / "Legacy Agent";
+    std::unique_ptr<TestService> service_;
+};
+
+TEST_F(LegacyConversionTest, TheLegacyAgentBecomesAnInstanceInItsFolder)
+{
+    InstallLegacyAgent();
+    AgentPackage package("pkg-l1");
+    ASSERT_EQ(0, Prepare("/g L1 /u /s", package.Folder()));
+    ASSERT_EQ(1, Data().UpdateLegacyAgent);
+    ASSERT_EQ(1, Data().IsModify);
+    ASSERT_EQ(legacy_, Data().DestFolder);
+    AgentFootprint footprint = Remember();
+
+    EXPECT_EQ(0, Run().UpdateExistingAgent());
+    int removing = IndexOf("Removing legacy agent service...");
+    ASSERT_GT(removing, IndexOf("Updating package infomation file..."));
+    // Windows 9x registers no service to rename: only its RunServices value goes.
+    EXPECT_EQ(IsWin9xSystem(), Logged("Could not rename the service display name before deletion."));
+    EXPECT_LT(removing, IndexOf("Installing new agent service..."));
+    EXPECT_FALSE(Logged("Agent service exists. Updating agent service..."));
+    EXPECT_LT(IndexOf("Shortcut creation returns 0x0"), IndexOf("Remove legacy agent registry settings..."));
+    EXPECT_EQ(IndexOf("Remove legacy agent registry settings...") + 1,
+              IndexOf("Remove legacy agent uninstallation files..."));
+    EXPECT_TRUE(Logged("Agent installs drivers: Legacy."));
+
+    ExpectLegacyAgentGone();
+    EXPECT_EQ(std::vector<std::string>{}, MissingParts(footprint));
+    EXPECT_EQ(CommandFor(legacy_), ServiceCommand("XAL1"));
+    EXPECT_EQ(ReadWholeFile(package / "AgentCore.exe"), ReadWholeFile(legacy_ + "\\AgentCore.exe"));
+    // The legacy settings carried over into the instance's key.
+    std::string instanceKey = "SOFTWARE\\Arvane\\Agent\\L1";
+    HKEY key = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, instanceKey.c_str(), 0, KEY_READ, &key));
+    DWORD remoteControl = 0;
+    DWORD size = sizeof(remoteControl);
+    EXPECT_EQ(ERROR_SUCCESS, RegQueryValueExA(key, "EnableRemoteControl", nullptr, nullptr, (BYTE*)&remoteControl, &size));
+    RegCloseKey(key);
+    EXPECT_EQ(1u, remoteControl);
+    EXPECT_EQ("av.log", ReadMachineString(instanceKey, "AvLogFile"));
+    EXPECT_EQ("L1", ReadMachineString("SOFTWARE\\Arvane\\Agent", "XES_Owned_By"));
+}
+
+// A service of the new name exists already: it is configured for this installation instead.
+TEST_F(LegacyConversionTest, AnExistingNewServiceIsConfigured)
+{
+    if (IsWin9xSystem())
+        GTEST_SKIP() << "a RunServices value is simply written";
+    InstallLegacyAgent();
+    TestService existing("XAL2", "Arvane Agent L2", "\"C:\\Elsewhere\\AgentCore.exe\"");
+    ASSERT_TRUE(existing.Created());
+    AgentPackage package("pkg-l2");
+    ASSERT_EQ(0, Prepare("/g L2 /u /s", package.Folder()));
+    ASSERT_EQ(1, Data().UpdateLegacyAgent);
+    AgentFootprint footprint = Remember();
+
+    EXPECT_EQ(0, Run().UpdateExistingAgent());
+    int exists = IndexOf("Agent service exists. Updating agent service...");
+    ASSERT_EQ(IndexOf("Installing new agent service...") + 1, exists);
+    EXPECT_EQ(exists + 1, IndexOf("Updating agent service returns 0"));
+    EXPECT_EQ(CommandFor(legacy_), ServiceCommand("XAL2"));
+    ExpectLegacyAgentGone();
+    EXPECT_EQ(std::vector<std::string>{}, MissingParts(footprint));
+}
+
+// With bNoDriver an update gives up the ownership when it names this instance, in any letter
+// case, and leaves the drivers; another instance's ownership stays.
+TEST_F(UpdateTest, NoDriverReleasesOnlyThisInstancesOwnership)
+{
+    AgentPackage package("pkg-d1");
+    AgentFootprint footprint = Install("D1", package);
+    ASSERT_EQ(std::vector<std::string>{}, MissingParts(footprint));
+    struct Case {
+        const char* Owner;
+        bool Released;
+    };
+    for (const Case& c : {Case{"d1", true}, Case{"D1", true}, Case{"OTHER", false}}) {
+        ASSERT_EQ(0, Installer::SetDriverControl(c.Owner));
+        ASSERT_EQ(0, Prepare("/g D1 /s /n", package.Folder()));
+        EXPECT_EQ(0, Run().UpdateExistingAgent()) << c.Owner;
+        char owner[MAX_PATH] = "";
+        EXPECT_EQ(c.Released ? ERROR_FILE_NOT_FOUND : 0, Installer::GetDriverControl(owner, sizeof(owner))) << c.Owner;
+        EXPECT_STREQ(c.Released ? "" : c.Owner, owner);
+        EXPECT_FALSE(Logged("Setup drivers...")) << c.Owner;
+        EXPECT_TRUE(InstalledDriverExists()) << c.Owner;
+        EXPECT_TRUE(FileExistsAt(SystemFolder() + "\\ArvaneSP.dll")) << c.Owner;
+    }
+    Installer::SetDriverControl("D1");
+}
+
+}  // namespace
