@@ -445,7 +445,9 @@ TEST_F(SetupProgramRoad, InstallUpdateRemove)
     ExpectInstalled("I1", "Arvane Agent");
     EXPECT_FALSE(FileExistsAt(folder + "\\AgentUpdated.txt"));
     if (win9x) {
-        EXPECT_EQ(1u, WaitForRecordLines(record, 1).size());
+        // Started from its RunServices entry as a plain process.
+        EXPECT_TRUE(InOrder(WaitForRecordLines(record, 1), {"process launched"}));
+        EXPECT_EQ(1, CountLines(record, "process launched"));
     } else {
         EXPECT_EQ((DWORD)SERVICE_RUNNING, ReadServiceStatus("XAI1").dwCurrentState);
         EXPECT_EQ(1, CountLines(record, "XAI1 started"));
@@ -464,6 +466,8 @@ TEST_F(SetupProgramRoad, InstallUpdateRemove)
         EXPECT_EQ((DWORD)SERVICE_RUNNING, ReadServiceStatus("XAI1").dwCurrentState);
         EXPECT_TRUE(InOrder(SplitLines(ReadWholeFile(record)),
                             {"XAI1 started", "XAI1 stop-request", "XAI1 stopped", "XAI1 started"}));
+    } else {
+        EXPECT_TRUE(InOrder(WaitForRecordLines(record, 3), {"process launched", "process launched"}));
     }
     ExpectInstalled("I1", "Arvane Agent");
 
