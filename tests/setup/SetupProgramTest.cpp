@@ -268,6 +268,7 @@ HWND WaitForCloseButton(SetupProcess& setup, HWND mainWindow)
 struct WindowWatch {
     bool Seen = false;
     bool Visible = false;
+    bool ConfirmationBox = false;  // answered Cancel, so that the run ends
 };
 
 WindowWatch WatchMainWindow(SetupProcess& setup, DWORD limitMs = kRunLimitMs)
@@ -278,6 +279,11 @@ WindowWatch WatchMainWindow(SetupProcess& setup, DWORD limitMs = kRunLimitMs)
         if (window) {
             watch.Seen = true;
             watch.Visible = watch.Visible || IsWindowVisible(window);
+        }
+        HWND box = FindProcessWindow(setup.Id(), "#32770", "Confirm File Deletion");
+        if (box) {
+            watch.ConfirmationBox = true;
+            PressButton(box, IDCANCEL);
         }
         Sleep(10);
     }
@@ -500,6 +506,11 @@ TEST_F(SetupProgram, SecondInstanceAndRemovalOfEach)
     ASSERT_EQ(0, RunSetup(package.Setup(), "/g I1 /s " + log.Option()));
     ASSERT_EQ(0, RunSetup(package.Setup(), "/g I2 /s " + log.Option()));
     EXPECT_TRUE(log.Has("> Title = Arvane Agent #2"));
+    // Without /e the new agent is not started.
+    EXPECT_FALSE(log.Has("Start agent service."));
+    if (!IsWin9x()) {
+        EXPECT_EQ((DWORD)SERVICE_STOPPED, ReadServiceStatus("XAI1").dwCurrentState);
+    }
     ExpectInstalled("I1", "Arvane Agent");
     ExpectInstalled("I2", "Arvane Agent #2");
 
@@ -712,6 +723,14 @@ TEST_F(SetupProgram, Window)
     PressButton(dialog, 1003);
     EXPECT_EQ(0L, setup.Wait());
     EXPECT_FALSE(IsWindow(window));
+
+    // /x: a removal without the question, whose window closes by itself.
+    SetupProcess removal(package.Setup(), "/g I1 /r /x " + log.Option());
+    WindowWatch watch = WatchMainWindow(removal);
+    EXPECT_EQ(0L, removal.Wait());
+    EXPECT_FALSE(watch.ConfirmationBox);
+    EXPECT_TRUE(watch.Visible);
+    ExpectRemoved("I1");
 }
 
 }  // namespace
