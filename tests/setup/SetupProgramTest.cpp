@@ -642,6 +642,17 @@ TEST_F(SetupProgram, ExitCodes)
     EXPECT_EQ(ERROR_FILE_NOT_FOUND, failed);
     EXPECT_TRUE(log.Has("End install process. (" + std::to_string(failed) + ")"));
     EXPECT_FALSE(MachineKeyExists(AgentKey("I1"))) << ReadWholeFile(log.Path());
+    {
+        // Interactively the failure is the final text, and Close still ends with its code.
+        SetupProcess setup(package.Setup(), "/g I1 " + log.Option());
+        HWND window = WaitForProcessWindow(setup, "XASETUP");
+        ASSERT_TRUE(window);
+        HWND close = WaitForCloseButton(setup, window);
+        ASSERT_TRUE(close);
+        EXPECT_EQ("Setup has failed. [Code: " + std::to_string(failed) + "]", DialogText(GetParent(close), 1000));
+        PressButton(GetParent(close), 1003);
+        EXPECT_EQ(failed, setup.Wait());
+    }
     ASSERT_TRUE(CopyFileA(FixturePath("agentstandin.exe").c_str(), package.Path("AgentCore.exe").c_str(), FALSE));
 
     ASSERT_EQ(0, RunSetup(package.Setup(), "/g I1 /s " + log.Option()));
