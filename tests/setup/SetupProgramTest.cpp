@@ -264,9 +264,8 @@ HWND WaitForCloseButton(SetupProcess& setup, HWND mainWindow)
     return nullptr;
 }
 
-// Records whether the process ever had its main window, and ever had it visible, while it ran.
+// Records whether the process ever had its main window visible, or a removal question, while it ran.
 struct WindowWatch {
-    bool Seen = false;
     bool Visible = false;
     bool ConfirmationBox = false;  // answered Cancel, so that the run ends
 };
@@ -276,10 +275,8 @@ WindowWatch WatchMainWindow(SetupProcess& setup, DWORD limitMs = kRunLimitMs)
     WindowWatch watch;
     for (DWORD waited = 0; waited < limitMs && setup.Running(); waited += 10) {
         HWND window = FindProcessWindow(setup.Id(), "XASETUP");
-        if (window) {
-            watch.Seen = true;
+        if (window)
             watch.Visible = watch.Visible || IsWindowVisible(window);
-        }
         HWND box = FindProcessWindow(setup.Id(), "#32770", "Confirm File Deletion");
         if (box) {
             watch.ConfirmationBox = true;
@@ -528,8 +525,9 @@ TEST_F(SetupProgram, SecondInstanceAndRemovalOfEach)
     ExpectNoAgentLeft();
 }
 
-// The uninstall entry starts the copy inside the agent folder: it hands the removal over to a
-// copy of itself in the temporary folder, which removes the folder and goes at the next restart.
+// The uninstall entry starts the copy inside the agent folder: after the question it hands the
+// removal over to a copy of itself in the temporary folder, which removes the folder without
+// asking again and goes at the next restart.
 TEST_F(SetupProgramHandOver, RemovalFromTheAgentFolder)
 {
     Package package("handover-package");
@@ -538,10 +536,38 @@ TEST_F(SetupProgramHandOver, RemovalFromTheAgentFolder)
     std::string installed = AgentFolder("I1") + "\\XASetup.exe";
     ASSERT_TRUE(FileExistsAt(installed));
 
+    // As the uninstall entry starts it: interactive, so the first process asks.
     log.Clear();
-    std::string options = "/g I1 /r /s " + log.Option();
-    ASSERT_EQ(0, RunSetup(installed, options));
+    std::string options = "/g I1 /r " + log.Option();
+    SetupProcess first(installed, options);
+    HWND box = WaitForProcessWindow(first, "#32770", "Confirm File Deletion");
+    ASSERT_TRUE(box);
+    PressButton(box, IDOK);
+    EXPECT_EQ(0L, first.Wait());
     EXPECT_TRUE(log.Has("Process is started."));
+
+    // The copy does not ask again; its window waits for Close.
+    bool askedAgain = false;
+    HWND close = nullptr;
+    for (int tries = 0; tries < 1200 && !close; ++tries) {
+        HWND again = FindWindowA("#32770", "Confirm File Deletion");
+        if (again) {
+            askedAgain = true;
+            PressButton(again, IDCANCEL);
+        }
+        HWND window = FindWindowA("XASETUP", nullptr);
+        HWND dialog = window ? FindWindowExA(window, nullptr, "#32770", nullptr) : nullptr;
+        HWND button = dialog ? GetDlgItem(dialog, 1003) : nullptr;
+        if (button && IsWindowEnabled(button))
+            close = button;
+        else
+            Sleep(50);
+    }
+    EXPECT_FALSE(askedAgain);
+    ASSERT_TRUE(close);
+    EXPECT_EQ("The application and its components have been removed successfully.",
+              DialogText(GetParent(close), 1000));
+    PressButton(GetParent(close), 1003);
     for (int tries = 0; tries < 600 && !log.Has("Agent setup finished!"); ++tries)
         Sleep(100);
     ASSERT_TRUE(log.Has("Agent setup finished!"));
