@@ -1,0 +1,773 @@
+// The real XASetup.exe, run as a deployment tool or a user runs it: a package folder with the
+// setup program beside the agent's files (the stand-ins as AgentCore.exe and UserTray.exe, sample
+// files for the rest), the prefix's real registry, service manager and files, the setup log read
+// back, and the exit code in full. A helper thread plays the user where a run shows a window or
+// a message box.
+#include <windows.h>
+
+#include <algorithm>
+#include <cstring>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "control/LeftoversTestSupport.h"
+#include "control/ServiceTestSupport.h"
+#include "harness/TestSupport.h"
+#include "procedures/ProcedureTestSupport.h"
+
+using namespace xatest;
+
+namespace {
+
+const char* const kSampleFiles[] = {"EvtMsg64.exe", "PortProbe.exe", "libcmx.dgst", "AgentExt.dll",
+                                    "EventHook.dll", "LogScan.dll", "sporder.dll", "libcmx.dll",
+                                    "ArvaneD.VXD", "XAPFA.sys", "XAPFA64.sys", "ArvaneSP.dll"};
+const char kUninstallKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\XA";
+const char kRunKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+const char kRunServicesKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\RunServices";
+const DWORD kRunLimitMs = 120000;
+
+bool IsWin9x()
+{
+    OSVERSIONINFOA version = {};
+    version.dwOSVersionInfoSize = sizeof(version);
+    GetVersionExA(&version);
+    return version.dwPlatformId == VER_PLATFORM_WIN32_WINDOWS;
+}
+
+std::string AgentKey(const std::string& instance) { return "SOFTWARE\\Arvane\\Agent\\" + instance; }
+
+// Where the agent of an instance goes by default: the prefix's own Program Files folder.
+std::string AgentFolder(const std::string& instance)
+{
+    return ReadMachineString("SOFTWARE\\Microsoft\\Windows\\CurrentVersion", "ProgramFilesDir") + "\\Arvane\\" +
+           instance;
+}
+
+// The sample agent package: XASetup.exe beside the agent's files.
+class Package {
+public:
+    explicit Package(const std::string& name) : folder_(name)
+    {
+        Copy("XASetup.exe", "XASetup.exe");
+        Copy("agentstandin.exe", "AgentCore.exe");
+        Copy("usertraystandin.exe", "UserTray.exe");
+        for (const char* file : kSampleFiles)
+            WriteWholeFile(folder_ / file, std::string("sample agent file ") + file);
+    }
+    std::string Path(const std::string& file) const { return folder_ / file; }
+    std::string Setup() const { return folder_ / "XASetup.exe"; }
+    const std::string& Folder() const { return folder_.Path(); }
+
+private:
+    void Copy(const char* fixture, const char* name)
+    {
+        EXPECT_TRUE(CopyFileA(FixturePath(fixture).c_str(), (folder_ / name).c_str(), FALSE)) << fixture;
+    }
+    ScratchFolder folder_;
+};
+
+struct LogLine {
+    std::string Thread;
+    std::string Text;
+};
+
+// The setup log of one run (or of the two processes of a handed-over removal).
+class RunLog {
+public:
+    explicit RunLog(const std::string& name) : folder_(name), path_(folder_ / "setup.log") {}
+    const std::string& Path() const { return path_; }
+    std::string Option() const { return "/l \"" + path_ + "\""; }
+    // The lines without time stamps; a line that holds a system message with line breaks stays one.
+    std::vector<LogLine> Lines() const
+    {
+        static const std::regex stamp(R"(^\d{4}/\d\d/\d\d \d\d:\d\d:\d\d\.\d{3} \[([0-9a-f]+)\]: (.*)$)");
+        std::vector<LogLine> lines;
+        for (const std::string& line : SplitLines(ReadWholeFile(path_))) {
+            std::smatch match;
+            if (std::regex_match(line, match, stamp))
+                lines.push_back({match[1], match[2]});
+            else if (!lines.empty())
+                lines.back().Text += "\r\n" + line;
+        }
+        return lines;
+    }
+    std::vector<std::string> Messages() const
+    {
+        std::vector<std::string> messages;
+        for (const LogLine& line : Lines())
+            messages.push_back(line.Text);
+        return messages;
+    }
+    bool Has(const std::string& message) const
+    {
+        for (const std::string& text : Messages())
+            if (text == message)
+                return true;
+        return false;
+    }
+    int Count(const std::string& message) const
+    {
+        int count = 0;
+        for (const std::string& text : Messages())
+            count += text == message;
+        return count;
+    }
+    void Clear() { DeleteFileA(path_.c_str()); }
+
+private:
+    ScratchFolder folder_;
+    std::string path_;
+};
+
+// The index of each expected message, found in this order; -1 for one that is missing.
+::testing::AssertionResult InOrder(const std::vector<std::string>& messages, const std::vector<std::string>& expected)
+{
+    size_t at = 0;
+    for (const std::string& wanted : expected) {
+        while (at < messages.size() && messages[at] != wanted)
+            ++at;
+        if (at == messages.size()) {
+            std::string all;
+            for (const std::string& message : messages)
+                all += "\n  " + message;
+            return ::testing::AssertionFailure() << "\"" << wanted << "\" missing or out of order in:" << all;
+        }
+        ++at;
+    }
+    return ::testing::AssertionSuccess();
+}
+
+long RunSetup(const std::string& program, const std::string& options, DWORD limitMs = kRunLimitMs)
+{
+    return RunProcess("\"" + program + "\" " + options, limitMs);
+}
+
+// A setup process that a test watches and answers while it runs.
+class SetupProcess {
+public:
+    SetupProcess(const std::string& program, const std::string& options)
+    {
+        std::string command = "\"" + program + "\" " + options;
+        std::vector<char> line(command.begin(), command.end());
+        line.push_back('\0');
+        STARTUPINFOA startup = {};
+        startup.cb = sizeof(startup);
+        startup.dwFlags = STARTF_USESHOWWINDOW;
+        startup.wShowWindow = SW_SHOWNORMAL;
+        PROCESS_INFORMATION process = {};
+        if (CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+            CloseHandle(process.hThread);
+            process_ = process.hProcess;
+            id_ = process.dwProcessId;
+        }
+    }
+    ~SetupProcess()
+    {
+        if (process_) {
+            if (WaitForSingleObject(process_, 0) == WAIT_TIMEOUT)
+                TerminateProcess(process_, 1);
+            CloseHandle(process_);
+        }
+    }
+    SetupProcess(const SetupProcess&) = delete;
+    SetupProcess& operator=(const SetupProcess&) = delete;
+    bool Started() const { return process_ != nullptr; }
+    DWORD Id() const { return id_; }
+    bool Running() const { return process_ && WaitForSingleObject(process_, 0) == WAIT_TIMEOUT; }
+    // The exit code, or -2 when the process has not ended within limitMs.
+    long Wait(DWORD limitMs = kRunLimitMs)
+    {
+        if (!process_ || WaitForSingleObject(process_, limitMs) != WAIT_OBJECT_0)
+            return -2;
+        DWORD code = 0;
+        GetExitCodeProcess(process_, &code);
+        return (long)code;
+    }
+
+private:
+    HANDLE process_ = nullptr;
+    DWORD id_ = 0;
+};
+
+struct WindowSearch {
+    DWORD Process;
+    const char* Class;
+    const char* Caption;
+    HWND Found;
+};
+
+BOOL CALLBACK MatchWindow(HWND window, LPARAM parameter)
+{
+    WindowSearch* search = reinterpret_cast<WindowSearch*>(parameter);
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    char name[256] = "";
+    GetClassNameA(window, name, sizeof(name));
+    char caption[256] = "";
+    GetWindowTextA(window, caption, sizeof(caption));
+    if (process == search->Process && _stricmp(name, search->Class) == 0 &&
+        (!search->Caption || std::strcmp(caption, search->Caption) == 0)) {
+        search->Found = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+// A top-level window of the process (of the class, with the caption when given), or null.
+HWND FindProcessWindow(DWORD process, const char* windowClass, const char* caption = nullptr)
+{
+    WindowSearch search = {process, windowClass, caption, nullptr};
+    EnumWindows(MatchWindow, reinterpret_cast<LPARAM>(&search));
+    return search.Found;
+}
+
+HWND WaitForProcessWindow(SetupProcess& setup, const char* windowClass, const char* caption = nullptr,
+                          DWORD limitMs = 60000)
+{
+    for (DWORD waited = 0; waited < limitMs && setup.Running(); waited += 50) {
+        HWND window = FindProcessWindow(setup.Id(), windowClass, caption);
+        if (window)
+            return window;
+        Sleep(50);
+    }
+    return nullptr;
+}
+
+// Presses a button of a message box the way a user does: the box ends with that button's id.
+void PressButton(HWND box, int button)
+{
+    PostMessageA(box, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), (LPARAM)GetDlgItem(box, button));
+}
+
+std::string DialogText(HWND dialog, int control)
+{
+    char text[1024] = "";
+    GetDlgItemTextA(dialog, control, text, sizeof(text));
+    return text;
+}
+
+// Waits for the progress window's Close button to become enabled (the end of the procedure).
+// The main window may be found while it is still being created, before its dialog exists.
+HWND WaitForCloseButton(SetupProcess& setup, HWND mainWindow)
+{
+    for (int tries = 0; tries < 1200 && setup.Running(); ++tries) {
+        HWND dialog = FindWindowExA(mainWindow, nullptr, "#32770", nullptr);
+        HWND close = dialog ? GetDlgItem(dialog, 1003) : nullptr;
+        if (close && IsWindowEnabled(close))
+            return close;
+        Sleep(50);
+    }
+    return nullptr;
+}
+
+// Records whether the process ever had its main window visible, or a removal question, while it ran.
+struct WindowWatch {
+    bool Visible = false;
+    bool ConfirmationBox = false;  // answered Cancel, so that the run ends
+};
+
+WindowWatch WatchMainWindow(SetupProcess& setup, DWORD limitMs = kRunLimitMs)
+{
+    WindowWatch watch;
+    for (DWORD waited = 0; waited < limitMs && setup.Running(); waited += 10) {
+        HWND window = FindProcessWindow(setup.Id(), "XASETUP");
+        if (window)
+            watch.Visible = watch.Visible || IsWindowVisible(window);
+        HWND box = FindProcessWindow(setup.Id(), "#32770", "Confirm File Deletion");
+        if (box) {
+            watch.ConfirmationBox = true;
+            PressButton(box, IDCANCEL);
+        }
+        Sleep(10);
+    }
+    return watch;
+}
+
+// Puts the stand-in's behaviour file where the agent will be installed, so that the installed
+// service records its events.
+std::string PlantAgentRecord(const std::string& instance, const ScratchFolder& scratch)
+{
+    std::string folder = AgentFolder(instance);
+    CreateDirectoryA((folder.substr(0, folder.rfind('\\'))).c_str(), nullptr);
+    CreateDirectoryA(folder.c_str(), nullptr);
+    std::string record = scratch / (instance + "-events.txt");
+    WriteWholeFile(folder + "\\AgentCore.ini", "[Agent]\r\nRecord=" + record + "\r\n");
+    return record;
+}
+
+int CountLines(const std::string& file, const std::string& line)
+{
+    int count = 0;
+    for (const std::string& text : SplitLines(ReadWholeFile(file)))
+        count += text == line;
+    return count;
+}
+
+// What an installed instance leaves in the registry, the service manager and the file system.
+void ExpectInstalled(const std::string& instance, const std::string& title)
+{
+    SCOPED_TRACE("installed " + instance);
+    std::string folder = AgentFolder(instance);
+    EXPECT_EQ(folder, ReadMachineString(AgentKey(instance), "Path"));
+    EXPECT_EQ(title, ReadMachineString(AgentKey(instance), "Title"));
+    EXPECT_EQ("Arvane", ReadMachineString(AgentKey(instance), "Provider"));
+    EXPECT_TRUE(MachineKeyExists(kUninstallKey + instance));
+    for (const char* file : {"XASetup.exe", "AgentCore.exe", "UserTray.exe", "LogScan.dll", "Package.xml"})
+        EXPECT_TRUE(FileExistsAt(folder + "\\" + file)) << file;
+    if (IsWin9x()) {
+        EXPECT_NE("<missing>", ReadMachineString(kRunServicesKey, ("XA" + instance).c_str()));
+    } else {
+        ServiceConfig service = ReadServiceConfig("XA" + instance);
+        EXPECT_TRUE(service.Exists);
+        EXPECT_NE(std::string::npos, service.ImagePath.find(folder + "\\AgentCore.exe")) << service.ImagePath;
+        EXPECT_NE("<missing>", ReadMachineString(kRunKey, ("XASH" + instance).c_str()));
+    }
+}
+
+// Nothing of a removed instance is left.
+void ExpectRemoved(const std::string& instance)
+{
+    SCOPED_TRACE("removed " + instance);
+    EXPECT_FALSE(MachineKeyExists(AgentKey(instance)));
+    EXPECT_FALSE(MachineKeyExists(kUninstallKey + instance));
+    EXPECT_EQ("<missing>", ReadMachineString(kRunKey, ("XASH" + instance).c_str()));
+    EXPECT_EQ("<missing>", ReadMachineString(kRunServicesKey, ("XA" + instance).c_str()));
+    if (!IsWin9x()) {
+        EXPECT_FALSE(ReadServiceConfig("XA" + instance).Exists);
+    }
+    EXPECT_FALSE(FileExistsAt(AgentFolder(instance) + "\\AgentCore.exe"));
+    EXPECT_FALSE(FileExistsAt(AgentFolder(instance)));
+}
+
+// After the last agent: the machine-wide pieces are gone too.
+void ExpectNoAgentLeft()
+{
+    char system[MAX_PATH] = "", windows[MAX_PATH] = "";
+    GetSystemDirectoryA(system, sizeof(system));
+    GetWindowsDirectoryA(windows, sizeof(windows));
+    // On 64-bit Windows the drivers go to the native system folder, which a 32-bit program sees
+    // as Sysnative.
+    for (const std::string& folder : {std::string(system), std::string(windows) + "\\Sysnative"}) {
+        for (const char* file : {"ArvaneSP.dll", "drivers\\XAPFA.sys", "drivers\\XAPFA64.sys", "ArvaneD.VXD"})
+            EXPECT_FALSE(FileExistsAt(folder + "\\" + file)) << folder << "\\" << file;
+    }
+}
+
+void DeleteMachineValue(const char* keyName, const std::string& name)
+{
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyName, 0, KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
+        RegDeleteValueA(key, name.c_str());
+        RegCloseKey(key);
+    }
+}
+
+// Takes every agent off the machine by hand, so that each test starts on a machine without one
+// (titles, driver ownership and "the last agent" depend on the others).
+void ForgetAgents()
+{
+    std::vector<std::string> instances;
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Arvane\\Agent", 0, KEY_READ, &key) == ERROR_SUCCESS) {
+        char name[256];
+        for (DWORD index = 0; RegEnumKeyA(key, index, name, sizeof(name)) == ERROR_SUCCESS; ++index)
+            instances.push_back(name);
+        RegCloseKey(key);
+    }
+    for (const std::string& instance : instances) {
+        if (!IsWin9x())
+            ForceRemoveService("XA" + instance);
+        DeleteMachineTree(kUninstallKey + instance);
+        DeleteMachineValue(kRunKey, "XASH" + instance);
+        DeleteMachineValue(kRunServicesKey, "XA" + instance);
+        RemoveTree(AgentFolder(instance));
+    }
+    DeleteMachineTree("SOFTWARE\\Arvane");
+    char system[MAX_PATH] = "";
+    GetSystemDirectoryA(system, sizeof(system));
+    for (const char* file : {"ArvaneSP.dll", "drivers\\XAPFA.sys", "ArvaneD.VXD"})
+        DeleteFileA((std::string(system) + "\\" + file).c_str());
+}
+
+// A machine without agents before and after each test.
+class AgentMachine : public ::testing::Test {
+protected:
+    void SetUp() override { ForgetAgents(); }
+    void TearDown() override { ForgetAgents(); }
+};
+class SetupProgram : public AgentMachine {};
+class SetupProgramRoad : public AgentMachine {};
+class SetupProgramHandOver : public AgentMachine {};
+
+const std::regex& UpdatedText()
+{
+    static const std::regex text(
+        R"(The agent was updated and restarted on \d{4}-\d\d-\d\d \d\d:\d\d:\d\d [+-]\d\d:\d\d\.)");
+    return text;
+}
+
+// The road on every platform: a new installation with /e, an update (service restarted), an
+// update with /k, and the removal of the last agent.
+TEST_F(SetupProgramRoad, InstallUpdateRemove)
+{
+    Package package("road-package");
+    RunLog log("road-log");
+    ScratchFolder scratch("road");
+    std::string record = PlantAgentRecord("I1", scratch);
+    std::string folder = AgentFolder("I1");
+    bool win9x = IsWin9x();
+
+    ASSERT_EQ(0, RunSetup(package.Setup(), "/g I1 /s /e " + log.Option()));
+    std::vector<LogLine> lines = log.Lines();
+    ASSERT_GE(lines.size(), 8u);
+    std::vector<std::string> messages = log.Messages();
+    EXPECT_TRUE(InOrder(messages, {"Agent setup started!", "Command line parsing completed. Result: Succeeded",
+                                   "> Instance = I1", "> SrcFolder = " + package.Folder(),
+                                   "> DestFolder = " + folder, "> IsSilent = Yes", "> RunProgram = Yes",
+                                   "> IsModify = No", "> Title = Arvane Agent", "> DestRegKey = SOFTWARE\\Arvane\\Agent\\I1",
+                                   "Begin install process.... (Version 5.2.0.1)", "Start new installation...",
+                                   "Creating package infomation file...", "Creating agent registry...",
+                                   "Setup drivers...", "Installing agent service...", "Adding uninstall key...",
+                                   "Creating shortcut...", "Installation finished.", "Start agent service.",
+                                   "Agent service started.", "End install process. (0)", "Agent setup finished!"}));
+    // The procedure runs on the install thread; the run begins and ends on the main thread.
+    size_t begin = 0;
+    while (begin < lines.size() && lines[begin].Text.rfind("Begin install process", 0) != 0)
+        ++begin;
+    ASSERT_LT(begin, lines.size());
+    EXPECT_NE(lines.front().Thread, lines[begin].Thread);
+    EXPECT_EQ(lines.front().Thread, lines.back().Thread);
+    EXPECT_EQ("Agent setup finished!", lines.back().Text);
+    EXPECT_EQ("End install process. (0)", lines[lines.size() - 2].Text);
+    EXPECT_FALSE(log.Has("AgentUpdated.txt is created."));
+
+    ExpectInstalled("I1", "Arvane Agent");
+    EXPECT_FALSE(FileExistsAt(folder + "\\AgentUpdated.txt"));
+    if (win9x) {
+        // Started from its RunServices entry as a plain process.
+        EXPECT_TRUE(InOrder(WaitForRecordLines(record, 1), {"process launched"}));
+        EXPECT_EQ(1, CountLines(record, "process launched"));
+    } else {
+        EXPECT_EQ((DWORD)SERVICE_RUNNING, ReadServiceStatus("XAI1").dwCurrentState);
+        EXPECT_EQ(1, CountLines(record, "XAI1 started"));
+    }
+
+    // An update stops the agent, replaces its files and starts it again.
+    log.Clear();
+    ASSERT_EQ(0, RunSetup(package.Setup(), "/g I1 /s " + log.Option()));
+    EXPECT_TRUE(InOrder(log.Messages(), {"> IsModify = Yes", "Begin install process.... (Version 5.2.0.1)",
+                                         "Update existing installation...", "Start agent service.",
+                                         "Agent service started.", "AgentUpdated.txt is created.",
+                                         "End install process. (0)", "Agent setup finished!"}));
+    std::string updated = ReadWholeFile(folder + "\\AgentUpdated.txt");
+    EXPECT_TRUE(std::regex_match(updated, UpdatedText())) << updated;
+    if (!win9x) {
+        EXPECT_EQ((DWORD)SERVICE_RUNNING, ReadServiceStatus("XAI1").dwCurrentState);
+        EXPECT_TRUE(InOrder(SplitLines(ReadWholeFile(record)),
+                            {"XAI1 started", "XAI1 stop-request", "XAI1 stopped", "XAI1 started"}));
+    } else {
+        EXPECT_TRUE(InOrder(WaitForRecordLines(record, 3), {"process launched", "process launched"}));
+    }
+    ExpectInstalled("I1", "Arvane Agent");
+
+    // /k: the marker file is still written, the agent stays stopped.
+    log.Clear();
+    ASSERT_EQ(0, RunSetup(package.Setup(), "/g I1 /s /k " + log.Option()));
+    EXPECT_FALSE(log.Has("Start agent service."));
+    EXPECT_TRUE(InOrder(log.Messages(), {"Update existing installation...", "AgentUpdated.txt is created.",
+                                         "End install process. (0)"}));
+    EXPECT_TRUE(std::regex_match(ReadWholeFile(folder + "\\AgentUpdated.txt"), UpdatedText()));
+    if (!win9x) {
+        EXPECT_EQ((DWORD)SERVICE_STOPPED, ReadServiceStatus("XAI1").dwCurrentState);
+    }
+
+    log.Clear();
+    ASSERT_EQ(0, RunSetup(package.Setup(), "/g I1 /r /s " + log.Option()));
+    EXPECT_TRUE(InOrder(log.Messages(), {"> IsRemove = Yes", "Begin install process.... (Version 5.2.0.1)",
+                                         "This is the last agent on the machine.", "End install process. (0)",
+                                         "Agent setup finished!"}));
+    EXPECT_FALSE(log.Has("Start agent service."));
+    ExpectRemoved("I1");
+    ExpectNoAgentLeft();
+}
+
+// Two instances side by side; removing one leaves the other whole, removing the last clears all.
+TEST_F(SetupProgram, SecondInstanceAndRemovalOfEach)
+{
+    Package package("two-package");
+    RunLog log("two-log");
+    ASSERT_EQ(0, RunSetup(package.Setup(), "/g I1 /s " + log.Option()));
+    ASSERT_EQ(0, RunSetup(package.Setup(), "/g I2 /s " + log.Option()));
+    EXPECT_TRUE(log.Has("> Title = Arvane Agent #2"));
+    // Without /e the new agent is not started.
+    EXPECT_FALSE(log.Has("Start agent service."));
+    if (!IsWin9x()) {
+        EXPECT_EQ((DWORD)SERVICE_STOPPED, ReadServiceStatus("XAI1").dwCurrentState);
+    }
+    ExpectInstalled("I1", "Arvane Agent");
+    ExpectInstalled("I2", "Arvane Agent #2");
+
+    log.Clear();
+    ASSERT_EQ(0, RunSetup(package.Setup(), "/g I1 /r /s " + log.Option()));
+    EXPECT_TRUE(log.Has("End install process. (0)"));
+    EXPECT_FALSE(log.Has("This is the last agent on the machine."));
+    ExpectRemoved("I1");
+    ExpectInstalled("I2", "Arvane Agent #2");
+
+    log.Clear();
+    ASSERT_EQ(0, RunSetup(package.Setup(), "/g I2 /r /s " + log.Option()));
+    EXPECT_TRUE(log.Has("This is the last agent on the machine."));
+    ExpectRemoved("I2");
+    ExpectNoAgentLeft();
+}
+
+// The uninstall entry starts the copy inside the agent folder: after the question it hands the
+// removal over to a copy of itself in the temporary folder, which removes the folder without
+// asking again and goes at the next restart.
+TEST_F(SetupProgramHandOver, RemovalFromTheAgentFolder)
+{
+    Package package("handover-package");
+    RunLog log("handover-log");
+    ASSERT_EQ(0, RunSetup(package.Setup(), "/g I1 /s " + log.Option()));
+    std::string installed = AgentFolder("I1") + "\\XASetup.exe";
+    ASSERT_TRUE(FileExistsAt(installed));
+
+    // As the uninstall entry starts it: interactive, so the first process asks.
+    log.Clear();
+    std::string options = "/g I1 /r " + log.Option();
+    SetupProcess first(installed, options);
+    HWND box = WaitForProcessWindow(first, "#32770", "Confirm File Deletion");
+    ASSERT_TRUE(box);
+    PressButton(box, IDOK);
+    EXPECT_EQ(0L, first.Wait());
+    EXPECT_TRUE(log.Has("Process is started."));
+
+    // The copy does not ask again; its window waits for Close.
+    bool askedAgain = false;
+    HWND close = nullptr;
+    for (int tries = 0; tries < 1200 && !close; ++tries) {
+        HWND again = FindWindowA("#32770", "Confirm File Deletion");
+        if (again) {
+            askedAgain = true;
+            PressButton(again, IDCANCEL);
+        }
+        HWND window = FindWindowA("XASETUP", nullptr);
+        HWND dialog = window ? FindWindowExA(window, nullptr, "#32770", nullptr) : nullptr;
+        HWND button = dialog ? GetDlgItem(dialog, 1003) : nullptr;
+        if (button && IsWindowEnabled(button))
+            close = button;
+        else
+            Sleep(50);
+    }
+    EXPECT_FALSE(askedAgain);
+    ASSERT_TRUE(close);
+    EXPECT_EQ("The application and its components have been removed successfully.",
+              DialogText(GetParent(close), 1000));
+    PressButton(GetParent(close), 1003);
+    for (int tries = 0; tries < 600 && !log.Has("Agent setup finished!"); ++tries)
+        Sleep(100);
+    ASSERT_TRUE(log.Has("Agent setup finished!"));
+
+    std::vector<LogLine> lines = log.Lines();
+    static const std::regex run(R"re(Run ""(.*\\agt[0-9A-Fa-f]+\.exe)" /t (.*)" to perform uninstallation\.)re");
+    std::smatch match;
+    std::string copy;
+    for (const LogLine& line : lines)
+        if (std::regex_match(line.Text, match, run)) {
+            copy = match[1];
+            EXPECT_EQ(options, match[2].str());
+        }
+    ASSERT_FALSE(copy.empty()) << "no hand-over line";
+    // Two processes: the first ends after the hand-over, the copy runs the removal.
+    EXPECT_NE(lines.front().Thread, lines.back().Thread);
+    EXPECT_EQ(2, log.Count("> RunAsTemp = No") + log.Count("> RunAsTemp = Yes"));
+    EXPECT_EQ(1, log.Count("> RunAsTemp = Yes"));
+    EXPECT_EQ(1, log.Count("Agent setup finished!"));
+    // The copy may start logging before the first process has logged that it started.
+    EXPECT_TRUE(InOrder(log.Messages(), {"> RunAsTemp = Yes", "End install process. (0)",
+                                         "Agent setup finished!"}));
+    ExpectRemoved("I1");
+
+    // The copy is left for the next restart, which deletes it.
+    std::string upper = copy;
+    CharUpperA(&upper[0]);
+    if (IsWin9x()) {
+        char windows[MAX_PATH] = "";
+        GetWindowsDirectoryA(windows, sizeof(windows));
+        std::string wininit = ReadWholeFile(std::string(windows) + "\\WinInit.ini");
+        CharUpperA(&wininit[0]);
+        EXPECT_NE(std::string::npos, wininit.find("NUL=" + upper)) << wininit;
+    } else {
+        std::string pending = ReadMachineMultiString("SYSTEM\\CurrentControlSet\\Control\\Session Manager",
+                                                     "PendingFileRenameOperations");
+        CharUpperA(&pending[0]);
+        EXPECT_NE(std::string::npos, pending.find(upper)) << pending;
+    }
+    DeleteFileA(copy.c_str());
+}
+
+// A file that the update cannot replace (held open) is replaced at the next restart: the agent's
+// error log gains its line, and an interactive run shows the restart notice after Close.
+TEST_F(SetupProgram, DeferredReplacementNoticeAndErrorLogLine)
+{
+    Package package("deferred-package");
+    RunLog log("deferred-log");
+    ASSERT_EQ(0, RunSetup(package.Setup(), "/g I1 /s " + log.Option()));
+    std::string folder = AgentFolder("I1");
+    WriteWholeFile(package.Path("LogScan.dll"), "a newer LogScan.dll");
+    {
+        FileHolder holder(folder + "\\LogScan.dll");
+        ASSERT_TRUE(holder.Holding());
+        log.Clear();
+        ASSERT_EQ(0, RunSetup(package.Setup(), "/g I1 /s " + log.Option()));
+    }
+    static const std::regex line(
+        R"('\d{8} \d\d:\d\d:\d\d', 'Agent setup requires to reboot the machine in order to complete the setup\.'\n)");
+    std::string errors = ReadWholeFile(folder + "\\AgtError.log");
+    EXPECT_TRUE(std::regex_match(errors, line)) << errors;
+
+    // Interactive: the window waits for Close, then the restart notice.
+    FileHolder holder(folder + "\\LogScan.dll");
+    ASSERT_TRUE(holder.Holding());
+    log.Clear();
+    SetupProcess setup(package.Setup(), "/g I1 " + log.Option());
+    ASSERT_TRUE(setup.Started());
+    HWND window = WaitForProcessWindow(setup, "XASETUP");
+    ASSERT_TRUE(window);
+    HWND close = WaitForCloseButton(setup, window);
+    ASSERT_TRUE(close);
+    PressButton(GetParent(close), 1003);
+    HWND notice = WaitForProcessWindow(setup, "#32770", "Halvern Agent Setup");
+    ASSERT_TRUE(notice);
+    char text[256] = "";
+    GetDlgItemTextA(notice, 0xFFFF, text, sizeof(text));
+    EXPECT_STREQ("You need to reboot the system to complete the setup.", text);
+    PressButton(notice, IDOK);
+    EXPECT_EQ(0, setup.Wait());
+    errors = ReadWholeFile(folder + "\\AgtError.log");
+    EXPECT_EQ(2, std::count(errors.begin(), errors.end(), '\n')) << errors;
+}
+
+// The exit code a deployment tool reads, in full.
+TEST_F(SetupProgram, ExitCodes)
+{
+    Package package("codes-package");
+    RunLog log("codes-log");
+
+    // No instance: the run cannot start.
+    EXPECT_EQ(-1L, RunSetup(package.Setup(), "/s " + log.Option()));
+
+    // A procedure that fails: the agent's service program is missing from the package.
+    DeleteFileA(package.Path("AgentCore.exe").c_str());
+    log.Clear();
+    long failed = RunSetup(package.Setup(), "/g I1 /s " + log.Option());
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, failed);
+    EXPECT_TRUE(log.Has("End install process. (" + std::to_string(failed) + ")"));
+    EXPECT_FALSE(MachineKeyExists(AgentKey("I1"))) << ReadWholeFile(log.Path());
+    {
+        // Interactively the failure is the final text, and Close still ends with its code.
+        SetupProcess setup(package.Setup(), "/g I1 " + log.Option());
+        HWND window = WaitForProcessWindow(setup, "XASETUP");
+        ASSERT_TRUE(window);
+        HWND close = WaitForCloseButton(setup, window);
+        ASSERT_TRUE(close);
+        EXPECT_EQ("Setup has failed. [Code: " + std::to_string(failed) + "]", DialogText(GetParent(close), 1000));
+        PressButton(GetParent(close), 1003);
+        EXPECT_EQ(failed, setup.Wait());
+    }
+    ASSERT_TRUE(CopyFileA(FixturePath("agentstandin.exe").c_str(), package.Path("AgentCore.exe").c_str(), FALSE));
+
+    ASSERT_EQ(0, RunSetup(package.Setup(), "/g I1 /s " + log.Option()));
+
+    // The removal's confirmation answered Cancel: nothing changes.
+    log.Clear();
+    {
+        SetupProcess setup(package.Setup(), "/g I1 /r " + log.Option());
+        HWND box = WaitForProcessWindow(setup, "#32770", "Confirm File Deletion");
+        ASSERT_TRUE(box);
+        char text[256] = "";
+        GetDlgItemTextA(box, 0xFFFF, text, sizeof(text));
+        EXPECT_STREQ("Do you want to completely remove the selected application and all its components?", text);
+        PressButton(box, IDCANCEL);
+        EXPECT_EQ(1602L, setup.Wait());
+    }
+    EXPECT_TRUE(log.Has("Setup is cancelled by user."));
+    EXPECT_FALSE(log.Has("Begin install process.... (Version 5.2.0.1)"));
+    ExpectInstalled("I1", "Arvane Agent");
+
+    // Answered OK: the removal runs, and the interactive window waits for Close.
+    log.Clear();
+    {
+        SetupProcess setup(package.Setup(), "/g I1 /r " + log.Option());
+        HWND box = WaitForProcessWindow(setup, "#32770", "Confirm File Deletion");
+        ASSERT_TRUE(box);
+        PressButton(box, IDOK);
+        HWND window = WaitForProcessWindow(setup, "XASETUP");
+        ASSERT_TRUE(window);
+        HWND close = WaitForCloseButton(setup, window);
+        ASSERT_TRUE(close);
+        EXPECT_EQ("The application and its components have been removed successfully.",
+                  DialogText(GetParent(close), 1000));
+        PressButton(GetParent(close), 1003);
+        EXPECT_EQ(0L, setup.Wait());
+    }
+    ExpectRemoved("I1");
+}
+
+// The window: hidden in a silent run, shown with /b and closed by itself, and in an interactive
+// run kept until Close, sized to the dialog and centred.
+TEST_F(SetupProgram, Window)
+{
+    Package package("window-package");
+    RunLog log("window-log");
+    {
+        SetupProcess setup(package.Setup(), "/g I1 /s " + log.Option());
+        WindowWatch watch = WatchMainWindow(setup);
+        EXPECT_EQ(0L, setup.Wait());
+        EXPECT_FALSE(watch.Visible);
+    }
+    {
+        SetupProcess setup(package.Setup(), "/g I1 /s /b /k " + log.Option());
+        WindowWatch watch = WatchMainWindow(setup);
+        EXPECT_EQ(0L, setup.Wait());
+        EXPECT_TRUE(watch.Visible);
+    }
+    SetupProcess setup(package.Setup(), "/g I1 /k " + log.Option());
+    HWND window = WaitForProcessWindow(setup, "XASETUP");
+    ASSERT_TRUE(window);
+    HWND close = WaitForCloseButton(setup, window);
+    ASSERT_TRUE(close);
+    HWND dialog = GetParent(close);
+    EXPECT_EQ("Setup has completed.", DialogText(dialog, 1000));
+    Sleep(1000);
+    EXPECT_TRUE(setup.Running()) << "an interactive run waits for Close";
+    EXPECT_TRUE(IsWindowVisible(window));
+
+    RECT client, dialogRect, frame, desktop;
+    GetClientRect(window, &client);
+    GetWindowRect(dialog, &dialogRect);
+    GetWindowRect(window, &frame);
+    GetWindowRect(GetDesktopWindow(), &desktop);
+    EXPECT_EQ(dialogRect.right - dialogRect.left, client.right - client.left);
+    EXPECT_EQ(dialogRect.bottom - dialogRect.top, client.bottom - client.top);
+    EXPECT_NEAR((desktop.right - desktop.left - (frame.right - frame.left)) / 2, frame.left - desktop.left, 1);
+    EXPECT_NEAR((desktop.bottom - desktop.top - (frame.bottom - frame.top)) / 2, frame.top - desktop.top, 1);
+
+    PressButton(dialog, 1003);
+    EXPECT_EQ(0L, setup.Wait());
+    EXPECT_FALSE(IsWindow(window));
+
+    // /x: a removal without the question, whose window closes by itself.
+    SetupProcess removal(package.Setup(), "/g I1 /r /x " + log.Option());
+    WindowWatch watch = WatchMainWindow(removal);
+    EXPECT_EQ(0L, removal.Wait());
+    EXPECT_FALSE(watch.ConfirmationBox);
+    EXPECT_TRUE(watch.Visible);
+    ExpectRemoved("I1");
+}
+
+}  // namespace
