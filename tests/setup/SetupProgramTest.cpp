@@ -16,6 +16,7 @@
 #include "control/LeftoversTestSupport.h"
 #include "control/ServiceTestSupport.h"
 #include "harness/TestSupport.h"
+#include "procedures/InstallationTestSupport.h"
 #include "procedures/ProcedureTestSupport.h"
 
 using namespace xatest;
@@ -328,19 +329,19 @@ void ExpectInstalled(const std::string& instance, const std::string& title)
     }
 }
 
-// Nothing of a removed instance is left.
-void ExpectRemoved(const std::string& instance)
+// Nothing of a removed instance is left: the procedures' own leftover check (service or its
+// RunServices value, Safe Mode keys, Run value, instance key, uninstall entry, agent folder,
+// shortcut, and for the driver owner its ownership and files).
+void ExpectRemoved(const std::string& instance, const std::string& title = "Arvane Agent", bool ownsDrivers = true)
 {
-    SCOPED_TRACE("removed " + instance);
-    EXPECT_FALSE(MachineKeyExists(AgentKey(instance)));
-    EXPECT_FALSE(MachineKeyExists(kUninstallKey + instance));
-    EXPECT_EQ("<missing>", ReadMachineString(kRunKey, ("XASH" + instance).c_str()));
-    EXPECT_EQ("<missing>", ReadMachineString(kRunServicesKey, ("XA" + instance).c_str()));
-    if (!IsWin9x()) {
-        EXPECT_FALSE(ReadServiceConfig("XA" + instance).Exists);
-    }
-    EXPECT_FALSE(FileExistsAt(AgentFolder(instance) + "\\AgentCore.exe"));
-    EXPECT_FALSE(FileExistsAt(AgentFolder(instance)));
+    AgentFootprint footprint;
+    footprint.Instance = instance;
+    footprint.DestFolder = AgentFolder(instance);
+    footprint.Company = "Arvane";
+    footprint.Title = title;
+    footprint.Win9x = IsWin9x();
+    footprint.OwnsDrivers = ownsDrivers;
+    EXPECT_EQ(std::vector<std::string>{}, Leftovers(footprint)) << "removed " << instance;
 }
 
 // After the last agent: the machine-wide pieces are gone too.
@@ -521,7 +522,7 @@ TEST_F(SetupProgram, SecondInstanceAndRemovalOfEach)
     log.Clear();
     ASSERT_EQ(0, RunSetup(package.Setup(), "/g I2 /r /s " + log.Option()));
     EXPECT_TRUE(log.Has("This is the last agent on the machine."));
-    ExpectRemoved("I2");
+    ExpectRemoved("I2", "Arvane Agent #2", false);
     ExpectNoAgentLeft();
 }
 
