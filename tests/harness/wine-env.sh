@@ -33,5 +33,28 @@ xa_as_wine_user() {
   fi
 }
 
+# Fills the empty folder prefix from a template. As root: real copies of everything small
+# (registry, profile, folders) owned by the Wine user, and hard links to the system folders,
+# whose files stay root-owned and read-only to that user, so that nothing can write into the
+# template through them (only the folders are the user's, to add and remove files). Otherwise a
+# full copy.
+xa_make_prefix() {
+  local template=$1 prefix=$2 folder big=()
+  if [ "$(id -u)" -ne 0 ]; then
+    cp -a "$template/." "$prefix/"
+    return
+  fi
+  for folder in drive_c/windows/system32 drive_c/windows/syswow64; do
+    [ -d "$template/$folder" ] && big+=("$folder")
+  done
+  tar -C "$template" "${big[@]/#/--exclude=./}" -cf - . | tar -C "$prefix" -xf -
+  # Ownership first: a recursive chown after the links would give the template's files away.
+  chown -R "$XA_WINE_USER" "$prefix"
+  for folder in "${big[@]}"; do
+    cp -al "$template/$folder" "$prefix/$(dirname "$folder")/"
+    find "$prefix/$folder" -type d -exec chown "$XA_WINE_USER" {} +
+  done
+}
+
 xa_kind_arch() { echo "${1%%-*}"; }
 xa_kind_version() { echo "${1#*-}"; }
