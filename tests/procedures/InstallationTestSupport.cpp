@@ -24,7 +24,6 @@ const char kRunServicesKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Ru
 const char* const kSafeBootKeys[] = {"SYSTEM\\CurrentControlSet\\Control\\SafeBoot\\Minimal",
                                      "SYSTEM\\CurrentControlSet\\Control\\SafeBoot\\Network"};
 
-const std::regex kLineHead(R"(\d{4}/\d{2}/\d{2} \d{2}:\d{2}:\d{2}\.\d{3} \[[0-9a-f]+\]: )");
 
 // The recorder's state: one dialog at a time.
 std::vector<std::string> gEvents;
@@ -210,28 +209,6 @@ int PrepareRunData(const std::string& commandLine, const std::string& logPath, c
     int result = InitInstallationData(&data, (commandLine + " /l \"" + logPath + "\"").c_str());
     ReplaceText(data.SrcFolder, DuplicateText(sourceFolder.c_str()));
     return result;
-}
-
-std::vector<std::string> ReadLogMessages(const std::string& logPath)
-{
-    std::string content = ReadWholeFile(logPath);
-    std::vector<std::pair<size_t, size_t>> heads;
-    for (std::sregex_iterator it(content.begin(), content.end(), kLineHead), end; it != end; ++it) {
-        size_t at = (size_t)it->position(0);
-        if (at != 0 && content[at - 1] != '\n')
-            continue;
-        if (!heads.empty())
-            heads.back().second = at;
-        heads.push_back({at + (size_t)it->length(0), content.size()});
-    }
-    std::vector<std::string> messages;
-    for (const auto& head : heads) {
-        std::string message = content.substr(head.first, head.second - head.first);
-        if (message.size() >= 2 && message.compare(message.size() - 2, 2, "\r\n") == 0)
-            message.resize(message.size() - 2);
-        messages.push_back(message);
-    }
-    return messages;
 }
 
 StatusRecorder::StatusRecorder()

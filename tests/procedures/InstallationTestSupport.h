@@ -41,10 +41,6 @@ const std::vector<std::string>& PackageProgramFiles();
 // result of InitInstallationData.
 int PrepareRunData(const std::string& commandLine, const std::string& logPath, const std::string& sourceFolder);
 
-// The messages of a setup log, without time stamps; a message holding line breaks (a system
-// error text) stays one entry.
-std::vector<std::string> ReadLogMessages(const std::string& logPath);
-
 // Records, in order, every text the progress dialog's two lines are given and every position of
 // its bar, as "status: <text>", "detail: <text>" and "bar: <n>". Builds on
 // RecordingProgressWindow: the dialog is the run's window while the object lives.

@@ -44,9 +44,14 @@ LoggedData::LoggedData() : folder_("log"), path_(folder_ / "Setup.log")
 
 std::vector<std::string> LoggedData::Messages() const
 {
+    return ReadLogMessages(path_);
+}
+
+std::vector<std::string> ReadLogMessages(const std::string& logPath)
+{
     // A message runs from its line head to the next line head, so that one holding a line
     // break (a system error text) stays whole.
-    std::string content = ReadWholeFile(path_);
+    std::string content = ReadWholeFile(logPath);
     std::vector<std::pair<size_t, size_t>> heads;  // where each message's text begins and ends
     for (std::sregex_iterator it(content.begin(), content.end(), kLineHead), end; it != end; ++it) {
         size_t at = (size_t)it->position(0);

@@ -19,6 +19,10 @@ namespace xatest {
 bool IsWin9xSystem();
 
 // An InstallationData whose log is written to a file of its own and read back as messages.
+// The messages of a setup log, without time stamps; a message holding line breaks (a system
+// error text) stays one entry.
+std::vector<std::string> ReadLogMessages(const std::string& logPath);
+
 class LoggedData {
 public:
     LoggedData();
