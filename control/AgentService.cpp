@@ -6,8 +6,6 @@
 
 namespace {
 
-const char kAgentExecutable[] = "AgentCore.exe";
-const char kLegacyServiceName[] = "ArvaneAgent";
 const UINT kAgentDescriptionString = 127;
 enum { kServiceNameChars = 64, kDescriptionChars = 260, kImagePathChars = MAX_PATH + 2 };
 

@@ -11,8 +11,6 @@
 
 namespace {
 
-const char kAgentExecutable[] = "AgentCore.exe";
-const char kLegacyServiceName[] = "ArvaneAgent";
 enum { kServiceNameChars = 64 };
 enum : DWORD {
     kAgentExitChecks = 120,

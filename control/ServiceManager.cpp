@@ -103,6 +103,26 @@ void SleepWithinStopLimit(DWORD wait, DWORD start)
     ClockSleep(wait < left ? wait : left);
 }
 
+DWORD StopPollInterval(DWORD waitHint)
+{
+    return waitHint < kStopPollMinMs ? kStopPollMinMs : waitHint;
+}
+
+// Polls a service that was asked to stop until it has stopped: 0, the error of a failed query,
+// or timeoutResult once the stop limit counted from start is reached. Dependents are polled at
+// their own wait hint, the service itself at StopPollInterval.
+int PollUntilStopped(SC_HANDLE service, SERVICE_STATUS* status, DWORD start, bool ownHint, int timeoutResult)
+{
+    while (status->dwCurrentState != SERVICE_STOPPED) {
+        SleepWithinStopLimit(ownHint ? status->dwWaitHint : StopPollInterval(status->dwWaitHint), start);
+        if (!QueryServiceStatus(service, status))
+            return LastErrorCode();
+        if (status->dwCurrentState != SERVICE_STOPPED && StopLimitReached(start))
+            return timeoutResult;
+    }
+    return 0;
+}
+
 // Stops one dependent and waits for it with the limit counted from start.
 int StopDependent(SC_HANDLE manager, const char* name, DWORD start)
 {
@@ -115,17 +135,7 @@ int StopDependent(SC_HANDLE manager, const char* name, DWORD start)
         result = LastErrorCode();
         goto Exit;
     }
-    while (status.dwCurrentState != SERVICE_STOPPED) {
-        SleepWithinStopLimit(status.dwWaitHint, start);
-        if (!QueryServiceStatus(service, &status)) {
-            result = LastErrorCode();
-            goto Exit;
-        }
-        if (status.dwCurrentState != SERVICE_STOPPED && StopLimitReached(start)) {
-            result = kDependentsTimedOut;
-            goto Exit;
-        }
-    }
+    result = PollUntilStopped(service, &status, start, true, kDependentsTimedOut);
 
 Exit:
     CloseService(service);
@@ -156,11 +166,6 @@ int StopDependentsWithin(SC_HANDLE manager, SC_HANDLE service, DWORD start)
 Exit:
     HeapFree(GetProcessHeap(), 0, dependents);
     return result;
-}
-
-DWORD StopPollInterval(DWORD waitHint)
-{
-    return waitHint < kStopPollMinMs ? kStopPollMinMs : waitHint;
 }
 
 // Waits while the service is stop-pending: 0 when it stopped or went to another state (status
@@ -268,17 +273,7 @@ int StopServiceAndWait(const char* name)
         result = LastErrorCode();
         goto Exit;
     }
-    while (status.dwCurrentState != SERVICE_STOPPED) {
-        SleepWithinStopLimit(StopPollInterval(status.dwWaitHint), start);
-        if (!QueryServiceStatus(service, &status)) {
-            result = LastErrorCode();
-            goto Exit;
-        }
-        if (status.dwCurrentState != SERVICE_STOPPED && StopLimitReached(start)) {
-            result = ERROR_SERVICE_REQUEST_TIMEOUT;
-            goto Exit;
-        }
-    }
+    result = PollUntilStopped(service, &status, start, false, ERROR_SERVICE_REQUEST_TIMEOUT);
 
 Exit:
     CloseService(service);

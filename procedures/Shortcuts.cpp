@@ -33,7 +33,6 @@ const CLSID kShellLinkClass = {0x00021401, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x
 const IID kShellLinkInterface = {0x000214EE, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 const IID kPersistFileInterface = {0x0000010B, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 
-const char kAgentProgram[] = "AgentCore.exe";
 const HRESULT kPathDoesNotFit = HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE);
 
 bool EndsWithBackslash(const char* text)
@@ -263,7 +262,7 @@ int Installer::CreateAgentShortcut(int onlyIfMissing)
     if (!data->Title || !data->Company || !data->DestFolder)
         return ERROR_INVALID_PARAMETER;
     if (!FormatText(linkName, sizeof(linkName), "%s.lnk", data->Title) ||
-        !JoinPath(target, data->DestFolder, kAgentProgram))
+        !JoinPath(target, data->DestFolder, kAgentExecutable))
         return ERROR_FILENAME_EXCED_RANGE;
     g_SetupApp.LoadText(IDS_SHORTCUT_DESCRIPTION, description, sizeof(description));
 

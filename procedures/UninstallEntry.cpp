@@ -10,7 +10,6 @@ namespace {
 
 const char kUninstallKeyFormat[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\XA%s";
 const char kSetupProgram[] = "XASetup.exe";
-const char kAgentProgram[] = "AgentCore.exe";
 
 enum : DWORD { kDisplayNameBytes = 2048 };
 
@@ -32,7 +31,7 @@ void WriteAgentVersion(const InstallationData* data, HKEY key)
     char version[64];
     DWORD versionMS = 0;
     DWORD versionLS = 0;
-    if (!JoinPath(path, data->DestFolder, kAgentProgram) || GetFileVersion(path, &versionMS, &versionLS) != 0)
+    if (!JoinPath(path, data->DestFolder, kAgentExecutable) || GetFileVersion(path, &versionMS, &versionLS) != 0)
         return;
     FormatText(version, sizeof(version), "%d.%d.%d.%d", HIWORD(versionMS), LOWORD(versionMS), HIWORD(versionLS),
                LOWORD(versionLS));

@@ -13,7 +13,6 @@
 
 namespace {
 
-const char kLegacyService[] = "ArvaneAgent";
 const char kLegacyProductCode[] = "{3D7A0F52-9C41-4B8E-A5D2-61F0C8B47E19}";
 const DWORD kUserTaskEndPauseMs = 500;
 const DWORD kServiceEndPauseMs = 3000;
@@ -94,7 +93,7 @@ int Installer::UpdateExistingAgent()
     if (Data->UpdateLegacyAgent) {
         LogMessage(Data, "Removing legacy agent service...");
         g_SetupApp.SetDetailText(IDS_REMOVE_SERVICE, 80);
-        if (RenameServiceForDeletion(kLegacyService) != 0)
+        if (RenameServiceForDeletion(kLegacyServiceName) != 0)
             LogMessage(Data, "Could not rename the service display name before deletion.");
         result = RemoveAgentService();
         if (result != 0)

@@ -8,7 +8,6 @@
 namespace {
 
 const char kAgentKey[] = "SOFTWARE\\Arvane\\Agent";
-const char kLegacyService[] = "ArvaneAgent";
 const char kServicesKey[] = "System\\CurrentControlSet\\Services";
 const char kLegacyServiceKey[] = "SYSTEM\\CurrentControlSet\\Services\\ArvaneAgent";
 const char kRunServicesKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\RunServices";
@@ -50,7 +49,7 @@ HKEY OpenKey(const char* path)
 // key elsewhere.
 HKEY OpenLegacyAgentKey(const InstallationData* data, const char** valueName)
 {
-    *valueName = data->IsWin9x ? kLegacyService : "ImagePath";
+    *valueName = data->IsWin9x ? kLegacyServiceName : "ImagePath";
     return OpenKey(data->IsWin9x ? kRunServicesKey : kLegacyServiceKey);
 }
 
@@ -125,7 +124,7 @@ void NumberTitle(InstallationData* data)
     char value[MAX_PATH + 1];
 
     char legacyKey[MAX_PATH];
-    FormatText(legacyKey, sizeof(legacyKey), "%s\\%s", kServicesKey, kLegacyService);
+    FormatText(legacyKey, sizeof(legacyKey), "%s\\%s", kServicesKey, kLegacyServiceName);
     HKEY key = OpenKey(legacyKey);
     if (key && ReadStringValue(key, "DisplayName", value, MAX_PATH + 1) &&
         _strnicmp(value, data->Title, length) == 0)
@@ -226,7 +225,7 @@ int DetectLegacyAgent(const InstallationData* data)
     if (!data->IsWin9x) {
         SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, GENERIC_READ);
         if (manager) {
-            SC_HANDLE service = OpenServiceA(manager, kLegacyService, GENERIC_READ);
+            SC_HANDLE service = OpenServiceA(manager, kLegacyServiceName, GENERIC_READ);
             if (service)
                 CloseServiceHandle(service);
             CloseServiceHandle(manager);

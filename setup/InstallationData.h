@@ -6,6 +6,10 @@
 
 #include "setup/SetupLog.h"
 
+// The agent's service program and the service of the older-generation agent.
+inline constexpr char kAgentExecutable[] = "AgentCore.exe";
+inline constexpr char kLegacyServiceName[] = "ArvaneAgent";
+
 enum {
     kInstanceChars = 20,     // characters of an instance id that are kept
     kPartitionIdChars = 26,  // characters of a partition id that are kept
