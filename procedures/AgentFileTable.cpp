@@ -1,5 +1,6 @@
 #include "procedures/AgentFileTable.h"
 
+#include "control/Processes.h"
 #include "procedures/FileInstall.h"
 #include "procedures/FileRemoval.h"
 #include "procedures/Installer.h"
@@ -20,6 +21,17 @@ const DWORD kCreated = FileRemove;
 const char kAgent[] = "$TARGETDIR$";
 const char kDrivers[] = "$TARGETDIR$\\drivers";
 const char kWork[] = "$AGENTTEMPDIR$";
+
+// Whether the row's file is at its place in the agent's folders (false when the place cannot be
+// named: the copy says why).
+bool RowFileExists(const Installer& installer, const AgentFileRow& row)
+{
+    char* folder = installer.ExpandTargetMacros(row.Folder);
+    char path[MAX_PATH];
+    bool exists = folder && JoinPath(path, folder, row.Name) && GetPathKind(path) != 0;
+    FreeText(folder);
+    return exists;
+}
 
 }  // namespace
 
@@ -118,8 +130,11 @@ int Installer::CopyAgentFiles(int progressBase)
     int result = 0;
     for (int i = 0; AgentFileTable[i].Folder; ++i) {
         const AgentFileRow& row = AgentFileTable[i];
+        CopiedRows[i] = false;
         if (row.Flags & FileInstall) {
+            bool existed = RowFileExists(*this, row);
             int code = InstallFile(Data->SrcFolder, row.Name, row.Folder, nullptr, row.Flags);
+            CopiedRows[i] = code == 0 && !existed && RowFileExists(*this, row);
             if (code != 0 && !(row.Flags & FileIgnoreError)) {
                 result = code;
                 break;
@@ -145,7 +160,9 @@ int Installer::CopyAgentFiles(int progressBase)
         LogMessage(Data, "Path is too long: \"%s\\psapi.dll\".", Data->DestFolder);
         return result;
     }
-    ForceDeleteFile(agentCopy);
+    // An agent folder that is the system folder itself holds the system's own copy.
+    if (!IsSameFile(systemCopy, agentCopy, false))
+        ForceDeleteFile(agentCopy);
     return result;
 }
 
@@ -153,7 +170,11 @@ void Installer::RemoveAgentFiles(int progressBase)
 {
     for (int i = 0; AgentFileTable[i].Folder; ++i) {
         const AgentFileRow& row = AgentFileTable[i];
-        if (row.Flags & FileRemove)
+        bool remove = (row.Flags & FileRemove) != 0;
+        // What was there before this run stays, and so do the folders that hold it.
+        if (RemoveOnlyCopiedFiles)
+            remove = remove && row.Name && CopiedRows[i];
+        if (remove)
             RemoveFileItem(row.Folder, row.Name);
         g_SetupApp.SetDetailText(0, AgentFileProgress(progressBase, i));
     }

@@ -109,8 +109,10 @@ int CreateFolderPath(const char* path)
     // Every file of a folder asks again: a folder that exists has all its parents.
     if (GetPathKind(prefix) == 1)
         return 1;
-    // Backslashes before index 3 belong to a drive root such as C:\, which is never created.
-    for (size_t i = 3; prefix[i] != '\0'; ++i) {
+    // Backslashes before index 3 belong to a drive root such as C:\, which is never created; a
+    // shorter path has no folders before its end.
+    size_t length = strlen(prefix);
+    for (size_t i = 3; i < length; ++i) {
         if (prefix[i] != '\\')
             continue;
         prefix[i] = '\0';

@@ -13,6 +13,7 @@
 #include "support/Handles.h"
 #include "support/SystemLibrary.h"
 #include "support/Text.h"
+#include "support/WindowsVersion.h"
 
 namespace {
 
@@ -150,7 +151,8 @@ bool IsSystemFolder(const RemovalTarget& target, UINT(WINAPI* query)(LPSTR, UINT
     return length > 0 && length < sizeof(folder) && IsTargetFolder(target, folder);
 }
 
-// Drive roots and the folders that Windows and every program depend on.
+}  // namespace
+
 bool IsProtectedFolder(const char* path)
 {
     RemovalTarget target;
@@ -184,6 +186,8 @@ bool IsProtectedFolder(const char* path)
     return false;
 }
 
+namespace {
+
 // Why a folder stays, in the few codes that callers tell apart.
 int FolderRemovalError(DWORD code)
 {
@@ -202,6 +206,50 @@ int FolderRemovalError(DWORD code)
     }
 }
 
+enum FolderKind { kNoFolder, kPlainFolder, kLinkedFolder };
+
+// What path is right now, a link (junction or symbolic link) not followed. A plain folder on
+// Windows NT stays open in hold without delete sharing, so that it can be neither renamed nor
+// swapped for a link while its entries are removed; a folder that cannot be held so is not
+// entered (its error in *code).
+FolderKind CheckFolder(const char* path, HANDLE* hold, int* code)
+{
+    *hold = INVALID_HANDLE_VALUE;
+    *code = ERROR_PATH_NOT_FOUND;
+    if (IsWindowsNTPlatform()) {
+        HANDLE folder = CreateFileA(path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+        if (folder == INVALID_HANDLE_VALUE) {
+            DWORD error = GetLastError();
+            if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND)
+                *code = FolderRemovalError(error);
+            return kNoFolder;
+        }
+        BY_HANDLE_FILE_INFORMATION info;
+        if (!GetFileInformationByHandle(folder, &info)) {
+            *code = FolderRemovalError(GetLastError());
+            CloseFile(folder);
+            return kNoFolder;
+        }
+        DWORD opened = info.dwFileAttributes;
+        if (!(opened & FILE_ATTRIBUTE_DIRECTORY) || (opened & FILE_ATTRIBUTE_REPARSE_POINT)) {
+            CloseFile(folder);
+            return (opened & FILE_ATTRIBUTE_DIRECTORY) ? kLinkedFolder : kNoFolder;
+        }
+        *hold = folder;
+    }
+    // The name as well: not every file system reports a link through the open handle.
+    DWORD attributes = GetFileAttributesA(path);
+    FolderKind kind = kPlainFolder;
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY))
+        kind = kNoFolder;
+    else if (attributes & FILE_ATTRIBUTE_REPARSE_POINT)
+        kind = kLinkedFolder;
+    if (kind != kPlainFolder)
+        CloseFile(*hold);
+    return kind;
+}
+
 int RemoveTree(const InstallationData* data, const char* path)
 {
     char pattern[MAX_PATH];
@@ -212,9 +260,23 @@ int RemoveTree(const InstallationData* data, const char* path)
         LogPathTooLong(data, path, "*.*");
         return kPathTooLong;
     }
+    // Checked right before it is entered: a folder that became a link after its parent was
+    // listed leads elsewhere, and only the link is removed.
+    HANDLE hold = INVALID_HANDLE_VALUE;
+    int code = 0;
+    switch (CheckFolder(path, &hold, &code)) {
+    case kNoFolder:
+        return code;
+    case kLinkedFolder:
+        return RemoveDirectoryA(path) ? 0 : FolderRemovalError(GetLastError());
+    case kPlainFolder:
+        break;
+    }
     HANDLE find = FindFirstFileA(pattern, &found);
-    if (find == INVALID_HANDLE_VALUE)
+    if (find == INVALID_HANDLE_VALUE) {
+        CloseFile(hold);
         return ERROR_PATH_NOT_FOUND;
+    }
     do {
         if (!strcmp(found.cFileName, ".") || !strcmp(found.cFileName, ".."))
             continue;
@@ -226,7 +288,7 @@ int RemoveTree(const InstallationData* data, const char* path)
         DWORD attributes = found.dwFileAttributes;
         if (attributes & FILE_ATTRIBUTE_READONLY)
             SetFileAttributesA(entry, attributes & ~FILE_ATTRIBUTE_READONLY);
-        int code = 0;
+        code = 0;
         if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
             code = DeleteFileA(entry) ? 0 : LastErrorResult();
         } else if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
@@ -239,6 +301,7 @@ int RemoveTree(const InstallationData* data, const char* path)
             pending = code;
     } while (FindNextFileA(find, &found));
     CloseFind(find);
+    CloseFile(hold);
 
     DWORD attributes = GetFileAttributesA(path);
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))

@@ -8,8 +8,9 @@ struct InstallationData;
 // deletion (87 for a null path).
 int ForceDeleteFile(const char* path);
 
-// Deletes the folder path with everything in it, read-only entries included; a linked folder
-// inside the tree is unlinked, never entered. Drive roots, the Windows and system folders and
+// Deletes the folder path with everything in it, read-only entries included. A link (junction
+// or symbolic link), as path itself or anywhere inside the tree, is removed as a link and never
+// entered; each folder is checked right before it is entered. Drive roots, the Windows and system folders and
 // the Program Files and common files folders are refused (logged, kFolderRefused): the path
 // may come from a damaged or hostile registry value. Returns 0 or the last failure inside the
 // tree, or, when the folder itself stays: 145 not empty, 3 not found (or no folder),
@@ -17,3 +18,8 @@ int ForceDeleteFile(const char* path);
 int RemoveFolderTree(const InstallationData* data, const char* path);
 
 enum { kFolderRefused = 5 };
+
+// True for the folders that RemoveFolderTree refuses: drive and share roots, the Windows,
+// system and SysWOW64 folders, the Program Files and common files folders (in any spelling),
+// and paths that cannot be resolved.
+bool IsProtectedFolder(const char* path);

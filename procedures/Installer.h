@@ -3,16 +3,23 @@
 
 #include <windows.h>
 
+#include "procedures/AgentFileTable.h"
 #include "setup/InstallationData.h"
 
 struct Installer {
     InstallationData* Data;
 
-    explicit Installer(InstallationData* data) : Data(data) {}
+    // Rows of the file table whose file the last CopyAgentFiles brought into being.
+    bool CopiedRows[kAgentFileRows];
+    // Set for the roll-back of an installation into a folder that was there before: the file
+    // walk of the removal then takes only the CopiedRows and no folder tree.
+    bool RemoveOnlyCopiedFiles;
+
+    explicit Installer(InstallationData* data) : Data(data), CopiedRows(), RemoveOnlyCopiedFiles(false) {}
 
     // Replaces "$TARGETDIR$", "$AGENTTEMPDIR$", "$TARGETREGKEY$" and "$SYSTEMDIR$" (exact case)
     // in text. Returns a new heap text that the caller frees with FreeText, or null for a null
-    // text, a macro whose value is missing, an empty result or one longer than
+    // text, a macro whose value is missing or empty, an empty result or one longer than
     // kTargetMacroChars characters.
     char* ExpandTargetMacros(const char* text) const;
 
@@ -60,16 +67,18 @@ struct Installer {
     // The agent's file table (procedures/AgentFileTable.cpp).
 
     // Copies every installable row of the table from SrcFolder, moving the bar from
-    // progressBase. Returns 0 or the result of the row that stopped the walk.
+    // progressBase, and notes in CopiedRows the files that were not there before. Returns 0 or
+    // the result of the row that stopped the walk.
     int CopyAgentFiles(int progressBase);
 
-    // Removes every removable row of the table, moving the bar from progressBase.
+    // Removes every removable row of the table (with RemoveOnlyCopiedFiles only the CopiedRows),
+    // moving the bar from progressBase.
     void RemoveAgentFiles(int progressBase);
 
     // The three procedures (procedures/NewInstallation.cpp, Update.cpp, Uninstallation.cpp).
 
-    // A new installation; a failed essential step is rolled back by UninstallAgent. 0 or the
-    // failing step's code.
+    // A new installation; a failed essential step is rolled back by UninstallAgent (which
+    // leaves whatever an agent folder held before this run). 0 or the failing step's code.
     int InstallNewAgent();
 
     // An update in place (converting a legacy agent); stops at the first essential failure.

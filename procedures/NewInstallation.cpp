@@ -1,5 +1,6 @@
 // A new installation of an agent instance; a failed essential step rolls the machine back by
 // running the whole uninstallation.
+#include "procedures/FileInstall.h"
 #include "procedures/Installer.h"
 #include "resources/resource.h"
 #include "setup/SetupApp.h"
@@ -9,6 +10,9 @@ int Installer::InstallNewAgent()
     LogMessage(Data, "Start new installation...");
     g_SetupApp.SetStatusText(IDS_INSTALLING);
 
+    // An agent folder that is already there (a lost instance key beside an old agent's folder,
+    // or /d onto a folder in use) holds files that are not this run's to take back.
+    bool folderExisted = Data->DestFolder && GetPathKind(Data->DestFolder) != 0;
     int result = CopyAgentFiles(0);
     if (result != 0) {
         LogMessage(Data, "Failed copying files. Setup aborted.");
@@ -56,6 +60,8 @@ int Installer::InstallNewAgent()
 
 Failed:
     LogError(Data, result, "Installation failed.");
+    RemoveOnlyCopiedFiles = folderExisted;
     (void)UninstallAgent();  // the roll-back's own result does not replace the failure
+    RemoveOnlyCopiedFiles = false;
     return result;
 }

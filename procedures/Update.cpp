@@ -144,7 +144,7 @@ int Installer::UpdateExistingAgent()
         char owner[MAX_PATH];
         owner[0] = '\0';
         GetDriverControl(owner, sizeof(owner));
-        if (Data->Instance && _stricmp(owner, Data->Instance) == 0)
+        if (Data->Instance && lstrcmpiA(owner, Data->Instance) == 0)
             (void)SetDriverControl(nullptr);
     } else {
         LogMessage(Data, "Setup drivers...");

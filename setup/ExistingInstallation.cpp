@@ -1,7 +1,8 @@
-#include <stdio.h>
+#include <limits.h>
 #include <stdlib.h>
 #include <string.h>
 
+#include "procedures/FileRemoval.h"
 #include "setup/InstallationData.h"
 #include "support/Handles.h"
 
@@ -108,10 +109,16 @@ int TitleNumber(const char* registered, const char* title, size_t titleLength)
     if (*rest == '\0')
         return 1;
     const char* hash = strchr(rest, '#');
-    int number = 0;
-    if (!hash || sscanf(hash + 1, "%d", &number) != 1)
+    if (!hash)
         return 0;
-    return number;
+    // As "%d" reads it, but a number past the largest stays the largest instead of wrapping.
+    char* end = nullptr;
+    long number = strtol(hash + 1, &end, 10);
+    if (end == hash + 1)
+        return 0;
+    if (number > INT_MAX)
+        return INT_MAX;
+    return number < INT_MIN ? INT_MIN : (int)number;
 }
 
 // A new agent whose title is already in use gets " #N", one more than the highest in use.
@@ -153,11 +160,32 @@ void NumberTitle(InstallationData* data)
     }
     CloseKey(agents);
 
-    if (highest + 1 > 1) {
+    // Past the largest number there is no next one: the title then stays unnumbered.
+    if (highest > 0 && highest < INT_MAX) {
         char* numbered = FormatHeapText(length + 16, "%s #%d", data->Title, highest + 1);
         if (numbered)
             ReplaceText(data->Title, numbered);
     }
+}
+
+// "X:\..." or "\\server\share\...": a folder that does not depend on the current drive or
+// folder of whoever runs setup.
+bool IsAbsolutePath(const char* path)
+{
+    if (((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z')) && path[1] == ':')
+        return path[2] == '\\';
+    if (path[0] != '\\' || path[1] != '\\')
+        return false;
+    const char* server = path + 2;
+    const char* share = strchr(server, '\\');
+    return share && share > server && share[1] != '\0' && share[1] != '\\';
+}
+
+// The working folder's rows remove whole sub-folders: a blank or relative value would aim them
+// at the current drive's root ("\Logs"), and a root or system folder is no agent's.
+bool IsUsableWorkingFolder(const char* folder)
+{
+    return folder[0] && IsAbsolutePath(folder) && !IsProtectedFolder(folder);
 }
 
 // AgentWorkingFolder from the "Agent_Temp_Dir" line of ArvaneD.ini in the agent folder.
@@ -193,7 +221,13 @@ int ReadWorkingFolder(InstallationData* data)
             found += strlen(kWorkingFolderKey);
             found += strspn(found, " \t");
             size_t length = strcspn(found, "\r\n");
-            ReplaceText(data->AgentWorkingFolder, DuplicateTextPrefix(found, length < MAX_PATH ? length : MAX_PATH - 1));
+            char* folder = DuplicateTextPrefix(found, length < MAX_PATH ? length : MAX_PATH - 1);
+            if (folder && !IsUsableWorkingFolder(folder)) {
+                LogMessage(data, "Agent working folder \"%s\" is not usable; its files are left alone.", folder);
+                FreeText(folder);
+                folder = nullptr;
+            }
+            ReplaceText(data->AgentWorkingFolder, folder);
         }
     }
 Exit:

@@ -67,12 +67,15 @@ const TargetMacro* MatchTargetMacro(const char* text)
     return nullptr;
 }
 
-// The macro's value, or null when it is missing.
+// The macro's value, or null when it is missing. An empty value counts as missing: "\Logs"
+// under an empty folder would name a folder in the current drive's root.
 const char* GetTargetMacroValue(const InstallationData* data, const TargetMacro* macro,
                                 char* systemFolder, UINT systemFolderSize)
 {
-    if (macro->Field)
-        return data ? data->*(macro->Field) : nullptr;
+    if (macro->Field) {
+        const char* value = data ? data->*(macro->Field) : nullptr;
+        return value && value[0] ? value : nullptr;
+    }
     UINT length = GetSystemDirectoryA(systemFolder, systemFolderSize);
     return (length != 0 && length < systemFolderSize) ? systemFolder : nullptr;
 }

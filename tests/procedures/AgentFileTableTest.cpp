@@ -7,6 +7,7 @@
 
 #include "procedures/AgentFileTable.h"
 #include "procedures/FileInstall.h"
+#include "procedures/FileRemoval.h"
 #include "procedures/Installer.h"
 #include "procedures/ProcedureTestSupport.h"
 #include "support/Text.h"
@@ -241,6 +242,73 @@ TEST_F(AgentFilesTest, WorkingFolderRowsNeedTheWorkingFolder)
     for (const std::string& message : log_.Messages())
         EXPECT_EQ(std::string::npos, message.find("AGENTTEMPDIR")) << message;
     EXPECT_EQ(ERROR_OUTOFMEMORY, installer_.RemoveFileItem("$AGENTTEMPDIR$", "NetProbe.exe"));
+}
+
+// A link in the working folder is taken away as a link; what it leads to stays whole.
+TEST_F(AgentFilesTest, ALinkedWorkingSubFolderIsNotEmptied)
+{
+    std::string elsewhere = scratch_ / "Elsewhere";
+    ASSERT_EQ(1, CreateFolderPath((elsewhere + "\\sub").c_str()));
+    ASSERT_TRUE(WriteWholeFile(elsewhere + "\\precious.log", "x"));
+    ASSERT_TRUE(WriteWholeFile(elsewhere + "\\sub\\precious.log", "x"));
+    CreateDirectoryA(work_.c_str(), nullptr);
+    ASSERT_TRUE(LinkFolder(elsewhere, work_ + "\\Logs"));
+    log_.Data().AgentWorkingFolder = DuplicateText(work_.c_str());
+
+    installer_.RemoveAgentFiles(20);
+
+    EXPECT_EQ((std::vector<std::string>{"precious.log", "sub"}), FolderEntries(elsewhere));
+    EXPECT_TRUE(FileExistsAt(elsewhere + "\\sub\\precious.log"));
+    // Windows unlinks it; Wine cannot remove a Unix link and reports the failure.
+    EXPECT_TRUE(log_.HasMessage("\"" + work_ + "\\Logs\" is removed.") ||
+                GetPathKind((work_ + "\\Logs").c_str()) == 1);
+}
+
+// Empty folder values name no folder: "\\Logs" would be the current drive's root folder.
+TEST_F(AgentFilesTest, EmptyFoldersLeaveTheDriveRootAlone)
+{
+    char current[MAX_PATH];
+    ASSERT_NE(0u, GetCurrentDirectoryA(sizeof(current), current));
+    std::string root = std::string(current, 2);
+    const char* const names[] = {"Logs", "scan", "MonitorSets", "LogConfig", "Custom", "ExtDlls"};
+    for (const char* name : names) {
+        ASSERT_EQ(0, GetPathKind((root + "\\" + name).c_str())) << name;
+        ASSERT_EQ(1, CreateFolderPath((root + "\\" + name + "\\keep").c_str())) << name;
+        ASSERT_TRUE(WriteWholeFile(root + "\\" + name + "\\keep.txt", name));
+    }
+    ASSERT_TRUE(WriteWholeFile(root + "\\Cleanup.bat", "keep"));
+    ReplaceText(log_.Data().DestFolder, DuplicateText(""));
+    log_.Data().AgentWorkingFolder = DuplicateText("");
+
+    installer_.RemoveAgentFiles(20);
+
+    for (const char* name : names) {
+        EXPECT_EQ(std::string(name), ReadWholeFile(root + "\\" + name + "\\keep.txt")) << name;
+        EXPECT_EQ(1, GetPathKind((root + "\\" + name + "\\keep").c_str())) << name;
+        RemoveFolderTree(nullptr, (root + "\\" + name).c_str());
+    }
+    EXPECT_TRUE(FileExistsAt(root + "\\Cleanup.bat"));
+    DeleteFileA((root + "\\Cleanup.bat").c_str());
+    EXPECT_TRUE(log_.Messages().empty());
+}
+
+// An agent folder that is the system folder, in any spelling, holds the system's own psapi.dll.
+TEST_F(AgentFilesTest, TheSystemsOwnPsapiStays)
+{
+    std::string system = SystemFolder();
+    std::string psapi = system + "\\psapi.dll";
+    ASSERT_TRUE(FileExistsAt(psapi));
+    std::string content = ReadWholeFile(psapi);
+    std::vector<std::string> spellings = {system, CharUpperA(&std::string(system)[0])};
+    if (!IsWin9xSystem())  // only the file identity tells these apart
+        spellings.push_back(system + "\\..\\" + system.substr(system.rfind('\\') + 1));
+    for (const std::string& spelling : spellings) {
+        ReplaceText(log_.Data().DestFolder, DuplicateText(spelling.c_str()));
+        // Nothing to copy: the walk stops at its first row, and the psapi.dll step still runs.
+        EXPECT_EQ(kSourceFileMissing, installer_.CopyAgentFiles(0)) << spelling;
+        EXPECT_TRUE(FileExistsAt(psapi)) << spelling;
+    }
+    EXPECT_EQ(content, ReadWholeFile(psapi));
 }
 
 // 150 is shown as 100; a negative percent leaves the bar where it is.

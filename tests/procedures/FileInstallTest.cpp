@@ -15,6 +15,78 @@ namespace {
 const char kDestinationTrailer[] = "<destination copy>";
 const char kSource[] = "InstallFile: Source=";
 
+// Counts this program's calls of GetFileAttributesA on one path, by pointing the program's
+// import of it at a counter. An uninitialised read shows no other way under Wine.
+class AttributeQueries {
+public:
+    explicit AttributeQueries(const char* path)
+    {
+        slot_ = FindImport("GetFileAttributesA");
+        if (!slot_)
+            return;
+        path_ = path;
+        count_ = 0;
+        real_ = (Function)*slot_;
+        Patch((void*)&CountingQuery);
+    }
+    ~AttributeQueries()
+    {
+        if (slot_)
+            Patch((void*)real_);
+    }
+    bool Counting() const { return slot_ != nullptr; }
+    int Count() const { return count_; }
+
+private:
+    typedef DWORD(WINAPI* Function)(LPCSTR);
+
+    static DWORD WINAPI CountingQuery(LPCSTR path)
+    {
+        if (path && strcmp(path, path_) == 0)
+            ++count_;
+        return real_(path);
+    }
+
+    static void** FindImport(const char* function)
+    {
+        BYTE* base = (BYTE*)GetModuleHandleA(nullptr);
+        IMAGE_NT_HEADERS* headers = (IMAGE_NT_HEADERS*)(base + ((IMAGE_DOS_HEADER*)base)->e_lfanew);
+        const IMAGE_DATA_DIRECTORY& imports = headers->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+        for (IMAGE_IMPORT_DESCRIPTOR* library = (IMAGE_IMPORT_DESCRIPTOR*)(base + imports.VirtualAddress);
+             library->Name; ++library) {
+            if (lstrcmpiA((const char*)(base + library->Name), "kernel32.dll") != 0 || !library->OriginalFirstThunk)
+                continue;
+            IMAGE_THUNK_DATA* names = (IMAGE_THUNK_DATA*)(base + library->OriginalFirstThunk);
+            IMAGE_THUNK_DATA* slots = (IMAGE_THUNK_DATA*)(base + library->FirstThunk);
+            for (; names->u1.AddressOfData; ++names, ++slots) {
+                if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal))
+                    continue;
+                IMAGE_IMPORT_BY_NAME* byName = (IMAGE_IMPORT_BY_NAME*)(base + names->u1.AddressOfData);
+                if (strcmp((const char*)byName->Name, function) == 0)
+                    return (void**)&slots->u1.Function;
+            }
+        }
+        return nullptr;
+    }
+
+    void Patch(void* target)
+    {
+        DWORD old = 0;
+        VirtualProtect(slot_, sizeof(*slot_), PAGE_READWRITE, &old);
+        *slot_ = target;
+        VirtualProtect(slot_, sizeof(*slot_), old, &old);
+    }
+
+    void** slot_ = nullptr;
+    static Function real_;
+    static const char* path_;
+    static int count_;
+};
+
+AttributeQueries::Function AttributeQueries::real_ = nullptr;
+const char* AttributeQueries::path_ = nullptr;
+int AttributeQueries::count_ = 0;
+
 // What a file of a test row starts as.
 struct FileSpec {
     const char* Fixture;  // versioned stand-in, or null for a plain text file, or "" for no file
@@ -413,6 +485,30 @@ TEST(FileHelpers, CreateFolderPathCreatesEveryMissingFolder)
     EXPECT_EQ(1, CreateFolderPath(root.c_str()));
     EXPECT_EQ(0, CreateFolderPath(nullptr));
     EXPECT_EQ(0, CreateFolderPath((scratch.Path() + "\\" + std::string(MAX_PATH, 'x')).c_str()));
+}
+
+// A path shorter than a drive root is looked at as itself only. What a longer path left in the
+// stack before it is no part of it: walked as folders, it would ask about "Z" once per stale
+// backslash.
+TEST(FileHelpers, CreateFolderPathOnAShortPath)
+{
+    ScratchFolder scratch("short");
+    char current[MAX_PATH];
+    ASSERT_NE(0u, GetCurrentDirectoryA(sizeof(current), current));
+    ASSERT_TRUE(SetCurrentDirectoryA(scratch.Path().c_str()));
+    std::string deep = scratch / "a\\b\\c\\d\\e\\f\\g\\h";
+    AttributeQueries queries("Z");
+    ASSERT_TRUE(queries.Counting());
+    // Back to back from the same frame, so that the second call's buffer holds the first path.
+    int deepResult = CreateFolderPath(deep.c_str());
+    int shortResult = CreateFolderPath("Z");
+    int count = queries.Count();
+    EXPECT_EQ(1, deepResult);
+    EXPECT_EQ(1, shortResult);
+    EXPECT_EQ(2, count) << "once for the whole path, once before creating it";
+    EXPECT_EQ(1, GetPathKind((scratch / "Z").c_str()));
+    EXPECT_EQ(0, CreateFolderPath(""));
+    SetCurrentDirectoryA(current);
 }
 
 TEST(FileHelpers, PathKindAndExistence)

@@ -27,32 +27,6 @@ std::wstring Wide(const std::string& text)
     return std::wstring(text.begin(), text.end());
 }
 
-// Makes link a symbolic link to the folder target. Wine offers no Windows call that makes a
-// linked folder, but it shows a Unix symbolic link as one (a folder with a reparse point), and it
-// runs Unix programs.
-bool LinkFolder(const std::string& target, const std::string& link)
-{
-    typedef char*(CDECL * UnixNameFunction)(LPCWSTR);
-    UnixNameFunction unixName =
-        (UnixNameFunction)(void*)GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name");
-    if (!unixName)
-        return false;
-    char* unixTarget = unixName(Wide(target).c_str());
-    char* unixLink = unixName(Wide(link).c_str());
-    std::string command = std::string("Z:\\bin\\ln -s \"") + unixTarget + "\" \"" + unixLink + "\"";
-    HeapFree(GetProcessHeap(), 0, unixTarget);
-    HeapFree(GetProcessHeap(), 0, unixLink);
-    RunProcess(command, 20000);
-    // Wine does not wait for a Unix program's end: the link appears a moment later.
-    for (int wait = 0; wait < 100; ++wait) {
-        DWORD attributes = GetFileAttributesA(link.c_str());
-        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
-            return true;
-        Sleep(50);
-    }
-    return false;
-}
-
 class RemovalTest : public testing::Test {
 protected:
     RemovalTest() : scratch_("removal"), installer_(&log_.Data()) {}
@@ -120,7 +94,7 @@ TEST_F(RemovalTest, FolderTreeResults)
     EXPECT_EQ(0, RemoveFolderTree(&log_.Data(), tree.c_str()));
 }
 
-TEST_F(RemovalTest, LinkedFolderInsideTheTreeIsNotEntered)
+TEST_F(RemovalTest, LinkedFoldersAreRemovedAsLinksNeverEntered)
 {
     std::string elsewhere = scratch_ / "Elsewhere";
     std::string tree = scratch_ / "Tree";
@@ -137,6 +111,15 @@ TEST_F(RemovalTest, LinkedFolderInsideTheTreeIsNotEntered)
     EXPECT_FALSE(FileExistsAt(tree + "\\own.txt"));
     EXPECT_EQ((std::vector<std::string>{"precious.txt", "sub"}), FolderEntries(elsewhere));
     EXPECT_TRUE(FileExistsAt(elsewhere + "\\sub\\precious.txt"));
+
+    // A link given as the tree itself is no tree: only the link goes (on Windows).
+    std::string top = scratch_ / "TopLink";
+    ASSERT_TRUE(LinkFolder(elsewhere, top));
+    result = RemoveFolderTree(&log_.Data(), top.c_str());
+    EXPECT_TRUE(result == 0 || GetPathKind(top.c_str()) == 1) << result;
+    EXPECT_EQ((std::vector<std::string>{"precious.txt", "sub"}), FolderEntries(elsewhere));
+    EXPECT_TRUE(FileExistsAt(elsewhere + "\\sub\\precious.txt"));
+    EXPECT_TRUE(log_.Messages().empty());
 }
 
 TEST_F(RemovalTest, EntriesBeyondMaxPathAreLeftAndLogged)

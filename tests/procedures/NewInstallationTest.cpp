@@ -171,6 +171,29 @@ TEST_F(NewInstallationTest, AMissingAgentProgramRollsBackAndLeavesAnotherOwnersD
     DeleteInstalledDriver();
 }
 
+// An agent folder that was there before the run (a lost instance key beside an old agent's
+// folder, or /d onto a folder in use): the roll-back takes the files its copy brought and leaves
+// everything that was there, the folders included.
+TEST_F(NewInstallationTest, ARollBackBesideAnEarlierFolderTakesOnlyWhatItsCopyBrought)
+{
+    AgentPackage package("pkg-n7", {"AgentCore.exe"});
+    ASSERT_EQ(0, Prepare("/g N7 /s", package.Folder()));
+    AgentFootprint footprint = Remember();
+    const std::string dest = footprint.DestFolder;
+    ASSERT_EQ(0, SHCreateDirectoryExA(nullptr, (dest + "\\Custom").c_str(), nullptr));
+    const std::vector<std::string> earlier = {"ArvaneD.ini", "AgtAgent.log", "UpdHelper.exe", "Custom\\script.vbs"};
+    for (const std::string& name : earlier)
+        ASSERT_TRUE(WriteWholeFile(dest + "\\" + name, "earlier " + name));
+
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, Run().InstallNewAgent());
+    ASSERT_TRUE(Logged("Start uninstallation..."));
+    EXPECT_TRUE(Logged("\"" + dest + "\\XASetup.exe\" is removed."));
+    EXPECT_FALSE(FileExistsAt(dest + "\\XASetup.exe")) << "the copy brought it";
+    for (const std::string& name : earlier)
+        EXPECT_EQ("earlier " + name, ReadWholeFile(dest + "\\" + name)) << name;
+    EXPECT_EQ("Setup finished.", Messages().back());
+}
+
 // A Package.xml that cannot be written ends the installation with its error, without the
 // roll-back: the copied files stay.
 TEST_F(NewInstallationTest, AnUnwritablePackageFileIsReturnedWithoutRollBack)

@@ -248,4 +248,29 @@ std::string ShortPath(const std::string& path)
     return length && length < sizeof(shortPath) ? std::string(shortPath, length) : std::string();
 }
 
+bool LinkFolder(const std::string& target, const std::string& link)
+{
+    typedef char*(CDECL * UnixNameFunction)(LPCWSTR);
+    UnixNameFunction unixName =
+        (UnixNameFunction)(void*)GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name");
+    if (!unixName)
+        return false;
+    char* unixTarget = unixName(std::wstring(target.begin(), target.end()).c_str());
+    char* unixLink = unixName(std::wstring(link.begin(), link.end()).c_str());
+    if (!unixTarget || !unixLink)
+        return false;
+    std::string command = std::string("Z:\\bin\\ln -s \"") + unixTarget + "\" \"" + unixLink + "\"";
+    HeapFree(GetProcessHeap(), 0, unixTarget);
+    HeapFree(GetProcessHeap(), 0, unixLink);
+    RunProcess(command, 20000);
+    // Wine does not wait for a Unix program's end: the link appears a moment later.
+    for (int wait = 0; wait < 100; ++wait) {
+        DWORD attributes = GetFileAttributesA(link.c_str());
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+            return true;
+        Sleep(50);
+    }
+    return false;
+}
+
 }  // namespace xatest

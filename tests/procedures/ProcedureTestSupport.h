@@ -86,4 +86,10 @@ std::string SystemFolder();
 std::string WindowsFolder();
 std::string ShortPath(const std::string& path);
 
+// Makes link a symbolic link to the folder target. Wine 8 makes no linked folder through a
+// Windows call (CreateSymbolicLinkA reports success and makes nothing; FSCTL_SET_REPARSE_POINT,
+// the junction's way, fails with 50), but it shows a Unix symbolic link as one (a folder with a
+// reparse point), and it runs Unix programs.
+bool LinkFolder(const std::string& target, const std::string& link);
+
 }  // namespace xatest

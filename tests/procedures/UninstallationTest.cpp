@@ -214,4 +214,39 @@ TEST_F(UninstallationTest, RollBackLeavesTheDriversAndTheWorkingFolder)
     EXPECT_EQ(std::vector<std::string>{}, Leftovers(again));
 }
 
+// A blank or relative working folder in ArvaneD.ini is no working folder: the folders of the same
+// names in the drive's root ("\\Logs", or "XaWork\\Logs" seen from the root) stay whole.
+TEST_F(UninstallationTest, AnUnusableWorkingFolderLeavesTheDriveRootAlone)
+{
+    AgentPackage package("pkg-u6");
+    char current[MAX_PATH];
+    ASSERT_NE(0u, GetCurrentDirectoryA(sizeof(current), current));
+    const std::string root = std::string(current, 2) + "\\";
+    const std::vector<std::string> kept = {"Logs\\a.log",        "scan\\a.tmp",        "MonitorSets\\a.xml",
+                                           "LogConfig\\a.xml",   "XaWork\\Logs\\a.log", "XaWork\\NetProbe.exe",
+                                           "NetProbe.exe"};
+    for (const char* value : {"", "XaWork"}) {
+        SCOPED_TRACE(std::string("Agent_Temp_Dir ") + value);
+        for (const char* folder : {"Logs", "scan", "MonitorSets", "LogConfig", "XaWork", "XaWork\\Logs"})
+            CreateDirectoryA((root + folder).c_str(), nullptr);
+        for (const std::string& name : kept)
+            ASSERT_TRUE(WriteWholeFile(root + name, name));
+        AgentFootprint footprint = Install("U6", package);
+        ASSERT_TRUE(WriteWholeFile(footprint.DestFolder + "\\ArvaneD.ini", std::string("Agent_Temp_Dir ") + value));
+        ASSERT_TRUE(SetCurrentDirectoryA(root.c_str()));
+        EXPECT_EQ(0, Remove("U6", package.Folder()));
+        SetCurrentDirectoryA(current);
+
+        EXPECT_EQ(nullptr, Data().AgentWorkingFolder);
+        EXPECT_TRUE(Logged(std::string("Agent working folder \"") + value +
+                           "\" is not usable; its files are left alone."));
+        for (const std::string& name : kept)
+            EXPECT_EQ(name, ReadWholeFile(root + name)) << name;
+        EXPECT_EQ(std::vector<std::string>{}, Leftovers(footprint));
+    }
+    for (const char* folder : {"Logs", "scan", "MonitorSets", "LogConfig", "XaWork"})
+        RemoveTree(root + folder);
+    DeleteFileA((root + "NetProbe.exe").c_str());
+}
+
 }  // namespace

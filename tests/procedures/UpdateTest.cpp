@@ -347,28 +347,34 @@ TEST_F(LegacyConversionTest, AnExistingNewServiceIsConfigured)
 }
 
 // With bNoDriver an update gives up the ownership when it names this instance, in any letter
-// case, and leaves the drivers; another instance's ownership stays.
+// case (as the driver installation compares, letters beyond ASCII included), and leaves the
+// drivers; another instance's ownership stays.
 TEST_F(UpdateTest, NoDriverReleasesOnlyThisInstancesOwnership)
 {
     AgentPackage package("pkg-d1");
-    AgentFootprint footprint = Install("D1", package);
+    const std::string instance = "D\xC4" "1";  // "DÄ1" in the ANSI code page
+    AgentFootprint footprint = Install(instance, package);
     ASSERT_EQ(std::vector<std::string>{}, MissingParts(footprint));
+    char owner[MAX_PATH] = "";
+    ASSERT_EQ(0, Installer::GetDriverControl(owner, sizeof(owner)));
+    ASSERT_EQ(instance, owner);
     struct Case {
         const char* Owner;
         bool Released;
     };
-    for (const Case& c : {Case{"d1", true}, Case{"D1", true}, Case{"OTHER", false}}) {
+    for (const Case& c : {Case{"d\xC4" "1", true}, Case{"D\xC4" "1", true}, Case{"d\xE4" "1", true},
+                          Case{"OTHER", false}}) {
         ASSERT_EQ(0, Installer::SetDriverControl(c.Owner));
-        ASSERT_EQ(0, Prepare("/g D1 /s /n", package.Folder()));
+        ASSERT_EQ(0, Prepare("/g " + instance + " /s /n", package.Folder()));
         EXPECT_EQ(0, Run().UpdateExistingAgent()) << c.Owner;
-        char owner[MAX_PATH] = "";
+        owner[0] = '\0';
         EXPECT_EQ(c.Released ? ERROR_FILE_NOT_FOUND : 0, Installer::GetDriverControl(owner, sizeof(owner))) << c.Owner;
         EXPECT_STREQ(c.Released ? "" : c.Owner, owner);
         EXPECT_FALSE(Logged("Setup drivers...")) << c.Owner;
         EXPECT_TRUE(InstalledDriverExists()) << c.Owner;
         EXPECT_TRUE(FileExistsAt(SystemFolder() + "\\ArvaneSP.dll")) << c.Owner;
     }
-    Installer::SetDriverControl("D1");
+    Installer::SetDriverControl(instance.c_str());
 }
 
 }  // namespace

@@ -272,20 +272,55 @@ TEST_F(InstallationDataTest, NewTitlesAreNumberedAfterTheHighestInUse)
     InstallationData first;
     ASSERT_EQ(0, Init(first, "/g NEW /o Acme"));
     EXPECT_EQ("Acme Agent", Text(first.Title));
+
+    // The numbers end at the largest; past it the title stays plain rather than wrapping.
+    const std::pair<const char*, const char*> largest[] = {
+        {"Acme Agent #2147483646", "Acme Agent #2147483647"},
+        {"Acme Agent #2147483647", "Acme Agent"},
+        {"Acme Agent #99999999999", "Acme Agent"},
+        {"Acme Agent #-7", "Acme Agent"},
+    };
+    for (const auto& row : largest) {
+        Clean();
+        SetString(InstanceKey("A"), "Title", row.first);
+        InstallationData numbered;
+        ASSERT_EQ(0, Init(numbered, "/g NEW /o Acme"));
+        EXPECT_EQ(row.second, Text(numbered.Title)) << row.first;
+    }
 }
 
 TEST_F(InstallationDataTest, WorkingFolderFromTheAgentsConfigurationFile)
 {
+    char systemFolders[2][MAX_PATH];
+    ASSERT_NE(0u, GetWindowsDirectoryA(systemFolders[0], MAX_PATH));
+    ASSERT_NE(0u, GetSystemDirectoryA(systemFolders[1], MAX_PATH));
+    const std::string windows = systemFolders[0];
+    const char* const kUsable = "<usable>";
+    // The value read, and the folder taken from it: a folder that is blank, not absolute, a
+    // root or one that removal refuses is no working folder.
     struct Row {
         std::string Content;
+        std::string Value;
         std::string Expected;
     } rows[] = {
-        {"[Agent]\r\nAgent_Temp_Dir   C:\\work\\dir\r\nOther=1\r\n", "C:\\work\\dir"},
-        {"Agent_Temp_Dir=C:\\x", "=C:\\x"},
-        {"agent_temp_dir C:\\lower\r\nAgent_Temp_Dir \t C:\\tab\nnext", "C:\\tab"},
-        {"Agent_Temp_Dir\r\n", ""},
-        {"Agent_Temp_Dir " + std::string(300, 'w'), std::string(259, 'w')},
-        {"nothing here", "<null>"},
+        {"[Agent]\r\nAgent_Temp_Dir   C:\\work\\dir\r\nOther=1\r\n", "C:\\work\\dir", kUsable},
+        {"agent_temp_dir C:\\lower\r\nAgent_Temp_Dir \t C:\\tab\nnext", "C:\\tab", kUsable},
+        {"Agent_Temp_Dir C:\\" + std::string(300, 'w'), "C:\\" + std::string(256, 'w'), kUsable},
+        {"Agent_Temp_Dir \\\\server\\share\\work", "\\\\server\\share\\work", kUsable},
+        {"Agent_Temp_Dir\r\n", "", "<null>"},
+        {"Agent_Temp_Dir \t \r\n", "", "<null>"},
+        {"Agent_Temp_Dir=C:\\x", "=C:\\x", "<null>"},
+        {"Agent_Temp_Dir " + std::string(300, 'w'), std::string(259, 'w'), "<null>"},
+        {"Agent_Temp_Dir Work", "Work", "<null>"},
+        {"Agent_Temp_Dir \\Work", "\\Work", "<null>"},
+        {"Agent_Temp_Dir C:Work", "C:Work", "<null>"},
+        {"Agent_Temp_Dir C:\\", "C:\\", "<null>"},
+        {"Agent_Temp_Dir \\\\server\\share\\", "\\\\server\\share\\", "<null>"},
+        {"Agent_Temp_Dir \\\\server\\", "\\\\server\\", "<null>"},
+        {"Agent_Temp_Dir " + windows, windows, "<null>"},
+        {"Agent_Temp_Dir " + windows + "\\..", windows + "\\..", "<null>"},
+        {"Agent_Temp_Dir " + std::string(systemFolders[1]), systemFolders[1], "<null>"},
+        {"nothing here", "", "<null>"},
     };
     std::string folder = scratch_ / "I1";
     CreateDirectoryA(folder.c_str(), nullptr);
@@ -293,8 +328,17 @@ TEST_F(InstallationDataTest, WorkingFolderFromTheAgentsConfigurationFile)
     for (const Row& row : rows) {
         WriteWholeFile(folder + "\\ArvaneD.ini", row.Content);
         InstallationData data;
+        size_t before = Messages().size();
         ASSERT_EQ(0, Init(data, "/g I1"));
-        EXPECT_EQ(row.Expected, Text(data.AgentWorkingFolder)) << row.Content;
+        bool usable = row.Expected == kUsable;
+        EXPECT_EQ(usable ? row.Value : row.Expected, Text(data.AgentWorkingFolder)) << row.Content;
+        std::vector<std::string> messages = Messages();
+        bool refused = std::find(messages.begin() + before, messages.end(),
+                                 "Agent working folder \"" + row.Value + "\" is not usable; its files are left alone.") !=
+                       messages.end();
+        EXPECT_EQ(!usable && row.Content != "nothing here", refused) << row.Content;
+        EXPECT_TRUE(std::find(messages.begin() + before, messages.end(), "> AgentWorkingFolder = " +
+                              (usable ? row.Value : std::string())) != messages.end()) << row.Content;
     }
 
     // Only updates and removals read it.

@@ -244,11 +244,14 @@ TEST(ExpandTargetMacros, ReplacesTheAgentFolders)
     EXPECT_EQ(nullptr, installer.ExpandTargetMacros("$AGENTTEMPDIR$\\Logs"));
     EXPECT_EQ(nullptr, installer.ExpandTargetMacros(""));
     EXPECT_EQ(nullptr, installer.ExpandTargetMacros(nullptr));
+    // An empty value is as good as none: "\\Logs" would be a folder in the drive's root.
     data.AgentWorkingFolder = DuplicateText("");
     EXPECT_EQ(nullptr, installer.ExpandTargetMacros("$AGENTTEMPDIR$"));
-    char* expanded = installer.ExpandTargetMacros("$AGENTTEMPDIR$\\Logs");
-    EXPECT_STREQ("\\Logs", expanded);
-    FreeText(expanded);
+    EXPECT_EQ(nullptr, installer.ExpandTargetMacros("$AGENTTEMPDIR$\\Logs"));
+    ReplaceText(data.DestFolder, DuplicateText(""));
+    EXPECT_EQ(nullptr, installer.ExpandTargetMacros("$TARGETDIR$\\Custom"));
+    ReplaceText(data.DestRegKey, DuplicateText(""));
+    EXPECT_EQ(nullptr, installer.ExpandTargetMacros("$TARGETREGKEY$\\AddOn"));
 }
 
 TEST(ExpandTargetMacros, ResultsBeyond511CharactersAreRefused)
