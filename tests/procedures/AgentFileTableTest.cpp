@@ -264,12 +264,15 @@ TEST_F(AgentFilesTest, ALinkedWorkingSubFolderIsNotEmptied)
                 GetPathKind((work_ + "\\Logs").c_str()) == 1);
 }
 
-// Empty folder values name no folder: "\\Logs" would be the current drive's root folder.
+// Empty folder values name no folder: "\\Logs" would be the current drive's root folder. (The
+// walk runs on the prefix's system drive: the test's own folder may be on the drive that Wine
+// maps to the Unix root.)
 TEST_F(AgentFilesTest, EmptyFoldersLeaveTheDriveRootAlone)
 {
     char current[MAX_PATH];
     ASSERT_NE(0u, GetCurrentDirectoryA(sizeof(current), current));
-    std::string root = std::string(current, 2);
+    std::string root = SystemFolder().substr(0, 2);
+    ASSERT_TRUE(SetCurrentDirectoryA((root + "\\").c_str()));
     const char* const names[] = {"Logs", "scan", "MonitorSets", "LogConfig", "Custom", "ExtDlls"};
     for (const char* name : names) {
         ASSERT_EQ(0, GetPathKind((root + "\\" + name).c_str())) << name;
@@ -281,6 +284,7 @@ TEST_F(AgentFilesTest, EmptyFoldersLeaveTheDriveRootAlone)
     log_.Data().AgentWorkingFolder = DuplicateText("");
 
     installer_.RemoveAgentFiles(20);
+    SetCurrentDirectoryA(current);
 
     for (const char* name : names) {
         EXPECT_EQ(std::string(name), ReadWholeFile(root + "\\" + name + "\\keep.txt")) << name;

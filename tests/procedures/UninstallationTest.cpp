@@ -219,9 +219,11 @@ TEST_F(UninstallationTest, RollBackLeavesTheDriversAndTheWorkingFolder)
 TEST_F(UninstallationTest, AnUnusableWorkingFolderLeavesTheDriveRootAlone)
 {
     AgentPackage package("pkg-u6");
+    // The removal runs in the root of the prefix's system drive (the test's own folder may be
+    // on the drive that Wine maps to the Unix root).
     char current[MAX_PATH];
     ASSERT_NE(0u, GetCurrentDirectoryA(sizeof(current), current));
-    const std::string root = std::string(current, 2) + "\\";
+    const std::string root = SystemFolder().substr(0, 3);
     const std::vector<std::string> kept = {"Logs\\a.log",        "scan\\a.tmp",        "MonitorSets\\a.xml",
                                            "LogConfig\\a.xml",   "XaWork\\Logs\\a.log", "XaWork\\NetProbe.exe",
                                            "NetProbe.exe"};
