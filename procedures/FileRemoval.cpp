@@ -217,8 +217,13 @@ FolderKind CheckFolder(const char* path, HANDLE* hold, int* code)
     *hold = INVALID_HANDLE_VALUE;
     *code = ERROR_PATH_NOT_FOUND;
     if (IsWindowsNTPlatform()) {
+        // Links came with Windows 2000; NT 4 does not know the flag that opens one itself.
+        OSVERSIONINFOEXA version;
+        DWORD flags = FILE_FLAG_BACKUP_SEMANTICS;
+        if (!QueryWindowsVersion(&version) || version.dwMajorVersion >= 5)
+            flags |= FILE_FLAG_OPEN_REPARSE_POINT;
         HANDLE folder = CreateFileA(path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+                                    OPEN_EXISTING, flags, nullptr);
         if (folder == INVALID_HANDLE_VALUE) {
             DWORD error = GetLastError();
             if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND)

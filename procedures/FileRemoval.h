@@ -10,9 +10,10 @@ int ForceDeleteFile(const char* path);
 
 // Deletes the folder path with everything in it, read-only entries included. A link (junction
 // or symbolic link), as path itself or anywhere inside the tree, is removed as a link and never
-// entered; each folder is checked right before it is entered. Drive roots, the Windows and system folders and
-// the Program Files and common files folders are refused (logged, kFolderRefused): the path
-// may come from a damaged or hostile registry value. Returns 0 or the last failure inside the
+// entered; each folder is checked right before it is entered, and held against a swap while its
+// entries go. Drive roots, the Windows and system folders and the Program Files and common
+// files folders are refused (logged, kFolderRefused): the path may come from a damaged or
+// hostile registry value. Returns 0 or the last failure inside the
 // tree, or, when the folder itself stays: 145 not empty, 3 not found (or no folder),
 // 5 access denied, 206 a path that does not fit in MAX_PATH, -1 any other reason.
 int RemoveFolderTree(const InstallationData* data, const char* path);

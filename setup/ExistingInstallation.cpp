@@ -188,7 +188,8 @@ bool IsUsableWorkingFolder(const char* folder)
     return folder[0] && IsAbsolutePath(folder) && !IsProtectedFolder(folder);
 }
 
-// AgentWorkingFolder from the "Agent_Temp_Dir" line of ArvaneD.ini in the agent folder.
+// AgentWorkingFolder from the "Agent_Temp_Dir" line of ArvaneD.ini in the agent folder; a value
+// that names no usable folder is logged and leaves it null.
 // Returns -1 only when the file's text cannot be held in memory.
 int ReadWorkingFolder(InstallationData* data)
 {
