@@ -1,5 +1,7 @@
 // The instance's entry in the system's list of installed programs. Best effort throughout: an
 // agent without its entry still works, so no failure here stops a procedure.
+#include <string.h>
+
 #include "procedures/FileInstall.h"
 #include "procedures/Installer.h"
 #include "procedures/RegistryValues.h"
@@ -12,6 +14,7 @@ const char kUninstallKeyFormat[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion
 const char kSetupProgram[] = "XASetup.exe";
 
 enum : DWORD { kDisplayNameBytes = 2048 };
+enum { kMaxFolderDepth = 16 };
 
 // True when the entry already shows a non-empty REG_SZ name, for example one an administrator set.
 bool HasDisplayName(HKEY key)
@@ -40,6 +43,27 @@ void WriteAgentVersion(const InstallationData* data, HKEY key)
     WriteNumberValue(key, "VersionMinor", LOWORD(versionMS));
 }
 
+// Adds the sizes of the files under folder, its subfolders included; linked folders are not
+// entered (they may lead back up or elsewhere).
+void AddFolderBytes(const char* folder, ULONGLONG* bytes, int depth)
+{
+    char path[MAX_PATH];
+    WIN32_FIND_DATAA found;
+    if (depth > kMaxFolderDepth || !JoinPath(path, folder, "*"))
+        return;
+    HANDLE search = FindFirstFileA(path, &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return;
+    do {
+        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+            *bytes += ((ULONGLONG)found.nFileSizeHigh << 32) | found.nFileSizeLow;
+        else if (!(found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) && strcmp(found.cFileName, ".") != 0 &&
+                 strcmp(found.cFileName, "..") != 0 && JoinPath(path, folder, found.cFileName))
+            AddFolderBytes(path, bytes, depth + 1);
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+}
+
 }  // namespace
 
 int Installer::WriteUninstallEntry(int isUpdate)
@@ -61,12 +85,22 @@ int Installer::WriteUninstallEntry(int isUpdate)
                    kSetupProgram, data->Instance))
         WriteStringValue(key, "UninstallString", text);
 
+    // Fleet tools remove without a question: the same command, silent. (The command always fits:
+    // the folder is shorter than MAX_PATH and the id 20 characters at most.)
+    if (AppendText(text, sizeof(text), " /s"))
+        WriteStringValue(key, "QuietUninstallString", text);
+
     if (!isUpdate || !HasDisplayName(key))
         WriteStringValue(key, "DisplayName", data->Title);
     WriteNumberValue(key, "NoModify", 1);
     WriteNumberValue(key, "NoRepair", 1);
     WriteStringValue(key, "InstallLocation", data->DestFolder);
     WriteAgentVersion(data, key);
+    // The list of installed programs shows the agent folder's size, in KiB.
+    ULONGLONG bytes = 0;
+    AddFolderBytes(data->DestFolder, &bytes, 0);
+    ULONGLONG kibibytes = (bytes + 1023) / 1024;
+    WriteNumberValue(key, "EstimatedSize", kibibytes > 0xFFFFFFFF ? 0xFFFFFFFF : (DWORD)kibibytes);
 
     SYSTEMTIME now;
     GetLocalTime(&now);

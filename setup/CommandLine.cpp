@@ -1,3 +1,4 @@
+#include <stdlib.h>
 #include <string.h>
 
 #include "setup/InstallationData.h"
@@ -6,39 +7,45 @@
 
 namespace {
 
-enum OptionKind { kFlag, kText, kPackageFile, kLogFile };
+const char kOptionTableHeading[] = "XASetup.exe options (/ or -):";
 
+enum OptionKind { kFlag, kText, kPackageFile, kLogFile, kHelp };
+
+// One row per option; /? prints these rows, so that the help cannot drift from the parser.
 struct Option {
     char Letter;
     OptionKind Kind;
     int InstallationData::*Flag;   // kFlag
     char* InstallationData::*Text; // kText
     size_t MaxChars;               // kText: characters kept (0: all)
+    const char* Value;             // the value's name in the help ("" for none)
+    const char* Meaning;           // one line of help
 };
 
 const Option kOptions[] = {
-    {'g', kText, nullptr, &InstallationData::Instance, kInstanceChars},
-    {'v', kText, nullptr, &InstallationData::PartitionId, kPartitionIdChars},
-    {'o', kText, nullptr, &InstallationData::Company, 0},
-    {'d', kText, nullptr, &InstallationData::DestFolder, 0},  // base folder; the id is appended later
-    {'m', kText, nullptr, &InstallationData::Comments, 0},
-    {'c', kText, nullptr, &InstallationData::Contact, 0},
-    {'h', kText, nullptr, &InstallationData::HelpLink, 0},
-    {'p', kText, nullptr, &InstallationData::Publisher, 0},
-    {'a', kText, nullptr, &InstallationData::AboutLink, 0},
-    {'f', kPackageFile, nullptr, nullptr, 0},
-    {'l', kLogFile, nullptr, nullptr, 0},
-    {'s', kFlag, &InstallationData::IsSilent, nullptr, 0},
-    {'r', kFlag, &InstallationData::IsRemove, nullptr, 0},
-    {'e', kFlag, &InstallationData::RunProgram, nullptr, 0},
-    {'x', kFlag, &InstallationData::NoInteract, nullptr, 0},
-    {'b', kFlag, &InstallationData::ShowProgress, nullptr, 0},
-    {'u', kFlag, &InstallationData::UpdateLegacyAgent, nullptr, 0},
-    {'n', kFlag, &InstallationData::bNoDriver, nullptr, 0},
-    {'t', kFlag, &InstallationData::RunAsTemp, nullptr, 0},
-    {'i', kFlag, &InstallationData::bNoAddRemove, nullptr, 0},
-    {'j', kFlag, &InstallationData::bNoShortcut, nullptr, 0},
-    {'k', kFlag, &InstallationData::bDontStartAgent, nullptr, 0},
+    {'g', kText, nullptr, &InstallationData::Instance, kInstanceChars, "id", "agent instance id (required)"},
+    {'v', kText, nullptr, &InstallationData::PartitionId, kPartitionIdChars, "id", "partition id"},
+    {'o', kText, nullptr, &InstallationData::Company, 0, "text", "company, for folder and title"},
+    {'d', kText, nullptr, &InstallationData::DestFolder, 0, "folder", "base folder; the id is appended"},
+    {'m', kText, nullptr, &InstallationData::Comments, 0, "text", "uninstall entry: comments"},
+    {'c', kText, nullptr, &InstallationData::Contact, 0, "text", "uninstall entry: contact"},
+    {'h', kText, nullptr, &InstallationData::HelpLink, 0, "text", "uninstall entry: help link"},
+    {'p', kText, nullptr, &InstallationData::Publisher, 0, "text", "uninstall entry: publisher"},
+    {'a', kText, nullptr, &InstallationData::AboutLink, 0, "text", "uninstall entry: about link"},
+    {'f', kPackageFile, nullptr, nullptr, 0, "path", "package file (Package.xml)"},
+    {'l', kLogFile, nullptr, nullptr, 0, "path", "setup log"},
+    {'s', kFlag, &InstallationData::IsSilent, nullptr, 0, "", "silent: no window, no question"},
+    {'r', kFlag, &InstallationData::IsRemove, nullptr, 0, "", "remove the instance"},
+    {'e', kFlag, &InstallationData::RunProgram, nullptr, 0, "", "start the agent after installing"},
+    {'x', kFlag, &InstallationData::NoInteract, nullptr, 0, "", "ask nothing; close at the end"},
+    {'b', kFlag, &InstallationData::ShowProgress, nullptr, 0, "", "show progress when silent"},
+    {'u', kFlag, &InstallationData::UpdateLegacyAgent, nullptr, 0, "", "take over the older agent"},
+    {'n', kFlag, &InstallationData::bNoDriver, nullptr, 0, "", "no network drivers"},
+    {'t', kFlag, &InstallationData::RunAsTemp, nullptr, 0, "", "be the removal's temporary copy"},
+    {'i', kFlag, &InstallationData::bNoAddRemove, nullptr, 0, "", "no uninstall entry"},
+    {'j', kFlag, &InstallationData::bNoShortcut, nullptr, 0, "", "no Start menu shortcut"},
+    {'k', kFlag, &InstallationData::bDontStartAgent, nullptr, 0, "", "never start the agent"},
+    {'?', kHelp, nullptr, nullptr, 0, "", "show this table"},
 };
 
 const Option* FindOption(const char* word)
@@ -103,8 +110,8 @@ char* ApplyOptions(InstallationData* data, const PointerList* words)
     char* packageFile = nullptr;
     for (int i = 0; i < words->Count; ++i) {
         const Option* option = FindOption((const char*)words->Items[i]);
-        if (!option)
-            continue;
+        if (!option || option->Kind == kHelp)
+            continue;  // /? is answered before anything else (FindOptionTableRequest)
         if (option->Kind == kFlag) {
             data->*(option->Flag) = 1;
             continue;
@@ -131,6 +138,48 @@ char* ApplyOptions(InstallationData* data, const PointerList* words)
 }
 
 }  // namespace
+
+int FindOptionTableRequest(const char* commandLine)
+{
+    int request = 0;
+    bool silent = false;
+    PointerList words;
+    InitPointerList(&words);
+    char* copy = DuplicateText(commandLine);
+    if (copy && SplitWords(copy, &words)) {
+        for (int i = 0; i < words.Count; ++i) {
+            const Option* option = FindOption((const char*)words.Items[i]);
+            if (!option)
+                continue;
+            if (option->Kind == kHelp)
+                request = 1;
+            else if (option->Flag == &InstallationData::IsSilent)
+                silent = true;
+            else if (option->Kind != kFlag)
+                ++i;  // its value, whatever it looks like
+        }
+    }
+    FreePointerList(&words);
+    FreeText(copy);
+    return request && silent ? 2 : request;
+}
+
+char* FormatOptionTable()
+{
+    enum { kLineChars = 80 };
+    const size_t size = sizeof(kOptionTableHeading) + sizeof(kOptions) / sizeof(kOptions[0]) * kLineChars;
+    char* table = (char*)malloc(size);
+    if (!table)
+        return nullptr;
+    CopyText(table, size, kOptionTableHeading);
+    for (const Option& option : kOptions) {
+        char line[kLineChars];
+        // Tabs keep the three columns aligned in a message box.
+        FormatText(line, sizeof(line), "\n/%c\t%s\t%s", option.Letter, option.Value, option.Meaning);
+        AppendText(table, size, line);
+    }
+    return table;
+}
 
 int ParseCommandLine(InstallationData* data, const char* commandLine)
 {

@@ -62,6 +62,14 @@ int InitInstallationData(InstallationData* data, const char* commandLine);
 // /f. 1 on success, 0 when the command line cannot be copied or split.
 int ParseCommandLine(InstallationData* data, const char* commandLine);
 
+// Whether the command line asks for the option table (/? or -?): 0 no, 1 yes, 2 yes and silent
+// (/s). Nothing is opened or logged.
+int FindOptionTableRequest(const char* commandLine);
+
+// The option table: a heading, then one line per option ("/g<tab>id<tab>meaning") from
+// the parser's own table; a new heap text (caller frees) or null.
+char* FormatOptionTable();
+
 // Fills what the command line left empty from the package information file; 1 when it loaded.
 int ReadPackageFile(InstallationData* data, const char* path);
 

@@ -66,6 +66,18 @@ void InitializeCommonControls()
     }
 }
 
+// The answer to /?: the option table in a box, before any log, instance or window.
+void ShowOptionTable(HINSTANCE instance)
+{
+    char caption[kCaptionBytes];
+    if (LoadStringA(instance, IDS_WINDOW_TITLE, caption, sizeof(caption)) <= 0)
+        caption[0] = '\0';
+    char* table = FormatOptionTable();
+    if (table)
+        MessageBoxA(nullptr, table, caption, MB_OK);
+    FreeText(table);
+}
+
 }  // namespace
 
 bool SetupApp::ConfirmRemoval()
@@ -135,6 +147,12 @@ void SetupApp::RunMessageLoop()
 
 int SetupApp::Run(HINSTANCE instance, HINSTANCE, const char* commandLine, int showCommand)
 {
+    int optionTable = FindOptionTableRequest(commandLine);
+    if (optionTable) {
+        if (optionTable == 1)
+            ShowOptionTable(instance);
+        return 0;
+    }
     if (InitInstallationData(&Data, commandLine) != 0)
         return -1;
 

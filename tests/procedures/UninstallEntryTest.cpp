@@ -78,6 +78,9 @@ TEST_F(UninstallEntryTest, NewInstallationWritesEveryValue)
     // Quoted: an unquoted path under Program Files lets Windows try C:\Program.exe first.
     ExpectString("UninstallString",
                  "\"" + dest_.Path() + "\\XASetup.exe\" /r /g I1 /l \"%TEMP%\\xasetup.log\"");
+    // Fleet tools run the same command without its question.
+    ExpectString("QuietUninstallString",
+                 "\"" + dest_.Path() + "\\XASetup.exe\" /r /g I1 /l \"%TEMP%\\xasetup.log\" /s");
     ExpectString("DisplayName", "Arvane Agent");
     ExpectNumber("NoModify", 1);
     ExpectNumber("NoRepair", 1);
@@ -196,9 +199,54 @@ TEST_F(UninstallEntryTest, UpdateKeepsOnlyANonEmptyStringDisplayName)
     }
 }
 
+// EstimatedSize: the agent folder's files in KiB, subfolders included, the sum rounded up; an
+// update writes it again.
+TEST_F(UninstallEntryTest, EstimatedSizeIsTheFolderSizeInKiB)
+{
+    struct Row {
+        const char* File;  // under the agent folder
+        DWORD Bytes;
+        DWORD KiB;         // the whole folder's size after this row
+    };
+    const Row rows[] = {
+        {nullptr, 0, 0},            // empty folder
+        {"a.dll", 1, 1},            // a started KiB counts
+        {"b.dll", 1023, 1},         // the sum is rounded, not each file
+        {"b.dll", 1024, 2},         // replaced: 1 + 1024 bytes
+        {"sub\\c.dat", 3072, 5},   // subfolders count
+        {"sub\\deep\\d.dat", 10240, 15},
+    };
+    CreateDirectoryA((dest_ / "sub").c_str(), nullptr);
+    CreateDirectoryA((dest_ / "sub\\deep").c_str(), nullptr);
+    int isUpdate = 0;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.File ? row.File : "empty");
+        if (row.File)
+            WriteWholeFile(dest_ / row.File, std::string(row.Bytes, 'x'));
+        EXPECT_EQ(0, installer_.WriteUninstallEntry(isUpdate));
+        ExpectNumber("EstimatedSize", row.KiB);
+        isUpdate = 1;
+    }
+
+    // Sizes past 4 GiB are added in 64 bits (a sparse file).
+    HANDLE file = CreateFileA((dest_ / "huge.bin").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, file);
+    LARGE_INTEGER size;
+    size.QuadPart = 0x100000000LL;
+    bool sized = SetFilePointerEx(file, size, nullptr, FILE_BEGIN) && SetEndOfFile(file);
+    CloseHandle(file);
+    if (!sized)
+        GTEST_SKIP() << "no room for a sparse 4 GiB file";
+    EXPECT_EQ(0, installer_.WriteUninstallEntry(1));
+    ExpectNumber("EstimatedSize", 4 * 1024 * 1024 + 15);
+    DeleteFileA((dest_ / "huge.bin").c_str());
+}
+
 TEST_F(UninstallEntryTest, RemovalDeletesOnlyThisInstancesEntry)
 {
     EXPECT_EQ(0, installer_.WriteUninstallEntry(0));
+    ASSERT_EQ(DWORD(REG_SZ), Value("QuietUninstallString").Type);
+    ASSERT_EQ(DWORD(REG_DWORD), Value("EstimatedSize").Type);
     WriteRegistryString(kEntry + "\\Extra", "V", "1");
     WriteRegistryString(kUninstallRoot + "\\XAI2", "DisplayName", "Arvane Agent #2");
 

@@ -1,4 +1,7 @@
 // Splitting the command line and the option table (no registry or files involved).
+#include <map>
+#include <regex>
+
 #include <gtest/gtest.h>
 
 #include "harness/TestSupport.h"
@@ -11,6 +14,44 @@ namespace {
 std::string Text(const char* value)
 {
     return value ? value : "<null>";
+}
+
+// Every field of the record, for telling whether a command line changed any.
+std::string Describe(const InstallationData& data)
+{
+    std::string text;
+    for (int InstallationData::*flag :
+         {&InstallationData::IsSilent, &InstallationData::IsRemove, &InstallationData::UpdateLegacyAgent,
+          &InstallationData::RunProgram, &InstallationData::NoInteract, &InstallationData::ShowProgress,
+          &InstallationData::bNoDriver, &InstallationData::IsModify, &InstallationData::IsWin9x,
+          &InstallationData::LegacyAgentExists, &InstallationData::RebootRequired, &InstallationData::RunAsTemp,
+          &InstallationData::bNoShortcut, &InstallationData::bNoAddRemove, &InstallationData::bDontStartAgent,
+          &InstallationData::LogEnabled})
+        text += std::to_string(data.*flag);
+    for (char* InstallationData::*field :
+         {&InstallationData::Instance, &InstallationData::Company, &InstallationData::DestFolder,
+          &InstallationData::Comments, &InstallationData::Contact, &InstallationData::HelpLink,
+          &InstallationData::Publisher, &InstallationData::AboutLink, &InstallationData::PartitionId,
+          &InstallationData::Title, &InstallationData::DestRegKey, &InstallationData::SrcFolder,
+          &InstallationData::AgentWorkingFolder})
+        text += "|" + Text(data.*field);
+    return text;
+}
+
+// The lines of the option table that /? shows, without the heading.
+std::vector<std::string> OptionTableLines()
+{
+    char* table = FormatOptionTable();
+    std::string text = table ? table : "";
+    FreeText(table);
+    std::vector<std::string> lines;
+    size_t start = text.find('\n');
+    while (start != std::string::npos) {
+        size_t end = text.find('\n', start + 1);
+        lines.push_back(text.substr(start + 1, end == std::string::npos ? end : end - start - 1));
+        start = end;
+    }
+    return lines;
 }
 
 }  // namespace
@@ -137,4 +178,83 @@ TEST(InstanceId, PlainNamesOnly)
                             "a\tb", "a\x01", "a\x7f", "...", " ", "I1.", "I1 "})
         EXPECT_FALSE(IsValidInstanceId(bad)) << bad;
     EXPECT_FALSE(IsValidInstanceId(nullptr));
+}
+
+// /? is answered before anything else; its /s is a real option, not the value of another one.
+TEST(OptionTable, AskedWithQuestionMarkAndSilentWithS)
+{
+    EXPECT_EQ(1, FindOptionTableRequest("/?"));
+    EXPECT_EQ(1, FindOptionTableRequest("-? /g I1 /l C:\\x.log"));
+    EXPECT_EQ(2, FindOptionTableRequest("/s /?"));
+    EXPECT_EQ(2, FindOptionTableRequest("-?\t-silent"));
+    EXPECT_EQ(1, FindOptionTableRequest("/? /g /s")) << "/s is the value of /g";
+    EXPECT_EQ(1, FindOptionTableRequest("/S /?"));
+    EXPECT_EQ(0, FindOptionTableRequest("/g /?")) << "/? is the value of /g";
+    EXPECT_EQ(0, FindOptionTableRequest("/h http://help/? ? x?"));
+    EXPECT_EQ(0, FindOptionTableRequest("/g I1 /s"));
+    EXPECT_EQ(0, FindOptionTableRequest(nullptr));
+
+    // To the parser /? is a word without a value.
+    InstallationData data;
+    ParseCommandLine(&data, "/? I1 /? /g I2");
+    EXPECT_EQ("I2", Text(data.Instance));
+}
+
+// The table lists exactly the letters the parser reacts to, each with a value exactly when the
+// parser takes one: every printable letter is tried alone and with a value.
+TEST(OptionTable, ListsWhatTheParserAccepts)
+{
+    ScratchFolder scratch("options");
+    std::string value = scratch / "value.xml";
+    std::string nothing = Describe(InstallationData());
+    std::map<char, std::string> parsed, listed;
+    for (char letter = '!'; letter <= '~'; ++letter) {
+        if (letter == '"')
+            continue;
+        // A value that is a package file too, so that /f shows that it took it.
+        WriteWholeFile(value, "<?xml version=\"1.0\"?>\r\n<Package><Company>Packaged</Company></Package>\r\n");
+        std::string word = std::string("/") + letter;
+        InstallationData alone, withValue;
+        ParseCommandLine(&alone, word.c_str());
+        ParseCommandLine(&withValue, (word + " " + value).c_str());
+        if (FindOptionTableRequest(word.c_str()) == 1)
+            parsed[letter] = "help";
+        else if (Describe(alone) != nothing)
+            parsed[letter] = "flag";
+        else if (Describe(withValue) != nothing)
+            parsed[letter] = "value";
+    }
+    static const std::regex line("/(.)\t([a-z]*)\t([^\t]+)");
+    std::vector<std::string> lines = OptionTableLines();
+    for (const std::string& text : lines) {
+        std::smatch match;
+        ASSERT_TRUE(std::regex_match(text, match, line)) << text;
+        char letter = match[1].str()[0];
+        EXPECT_EQ(0u, listed.count(letter)) << "listed twice: " << letter;
+        listed[letter] = letter == '?' ? "help" : match[2].length() ? "value" : "flag";
+    }
+    EXPECT_EQ(parsed, listed);
+}
+
+// The administrator's manual lists the same options, values and meanings, in the same order.
+TEST(OptionTable, MatchesTheReadme)
+{
+    std::string readme = ReadWholeFile(XA_README_PATH);
+    ASSERT_FALSE(readme.empty()) << XA_README_PATH;
+    std::vector<std::string> rows;
+    size_t section = readme.find("\n### Command-line options");
+    ASSERT_NE(std::string::npos, section);
+    size_t end = readme.find("\n#", section + 1);
+    std::string text = readme.substr(section, end == std::string::npos ? end : end - section);
+    static const std::regex row(R"(\| `/(.)` \| *([a-z]*) *\| ([^|]*[^ |]) *\|.*)");
+    size_t at = 0;
+    while (at < text.size()) {
+        size_t next = text.find('\n', at);
+        std::string line = text.substr(at, next == std::string::npos ? next : next - at);
+        std::smatch match;
+        if (std::regex_match(line, match, row))
+            rows.push_back("/" + match[1].str() + "\t" + match[2].str() + "\t" + match[3].str());
+        at = next == std::string::npos ? text.size() : next + 1;
+    }
+    EXPECT_EQ(OptionTableLines(), rows);
 }

@@ -18,6 +18,7 @@
 #include "harness/TestSupport.h"
 #include "procedures/InstallationTestSupport.h"
 #include "procedures/ProcedureTestSupport.h"
+#include "setup/InstallationData.h"
 
 using namespace xatest;
 
@@ -394,6 +395,62 @@ void ForgetAgents()
         DeleteFileA((std::string(system) + "\\" + file).c_str());
 }
 
+// A REG_DWORD value under HKEY_LOCAL_MACHINE, or -1 when it is missing or of another type.
+long long ReadMachineNumber(const std::string& keyName, const char* name)
+{
+    HKEY key = nullptr;
+    DWORD type = REG_NONE, value = 0, size = sizeof(value);
+    long long result = -1;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyName.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return result;
+    if (RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size) == ERROR_SUCCESS &&
+        type == REG_DWORD && size == sizeof(value))
+        result = value;
+    RegCloseKey(key);
+    return result;
+}
+
+// Bytes of the files under a folder, subfolders included, leaving out files of one name.
+unsigned long long FolderBytes(const std::string& folder, const char* except)
+{
+    unsigned long long bytes = 0;
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return 0;
+    do {
+        std::string name = found.cFileName;
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            if (name != "." && name != "..")
+                bytes += FolderBytes(folder + "\\" + name, except);
+        } else if (_stricmp(name.c_str(), except) != 0) {
+            bytes += ((unsigned long long)found.nFileSizeHigh << 32) | found.nFileSizeLow;
+        }
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+    return bytes;
+}
+
+// What the uninstall entry gives fleet tools: the removal command made silent, and the agent
+// folder's size in KiB as it was when the entry was written (AgentUpdated.txt comes after it).
+void ExpectFleetValues(const std::string& instance)
+{
+    SCOPED_TRACE("uninstall entry of " + instance);
+    std::string entry = kUninstallKey + instance;
+    std::string command = ReadMachineString(entry, "UninstallString");
+    EXPECT_EQ(command + " /s", ReadMachineString(entry, "QuietUninstallString"));
+    long long kib = (long long)((FolderBytes(AgentFolder(instance), "AgentUpdated.txt") + 1023) / 1024);
+    EXPECT_LT(0, kib);
+    EXPECT_EQ(kib, ReadMachineNumber(entry, "EstimatedSize"));
+}
+
+// Sets the entry's size to 0, so that a run that leaves it shows.
+void ClearEstimatedSize(const std::string& instance)
+{
+    DWORD zero = 0;
+    ASSERT_TRUE(SetMachineValue(kUninstallKey + instance, "EstimatedSize", REG_DWORD, &zero, sizeof(zero)));
+}
+
 // A machine without agents before and after each test.
 class AgentMachine : public ::testing::Test {
 protected:
@@ -447,6 +504,7 @@ TEST_F(SetupProgramRoad, InstallUpdateRemove)
     EXPECT_FALSE(log.Has("AgentUpdated.txt is created."));
 
     ExpectInstalled("I1", "Arvane Agent");
+    ExpectFleetValues("I1");
     EXPECT_FALSE(FileExistsAt(folder + "\\AgentUpdated.txt"));
     if (win9x) {
         // Started from its RunServices entry as a plain process.
@@ -457,7 +515,8 @@ TEST_F(SetupProgramRoad, InstallUpdateRemove)
         EXPECT_EQ(1, CountLines(record, "XAI1 started"));
     }
 
-    // An update stops the agent, replaces its files and starts it again.
+    // An update stops the agent, replaces its files and starts it again, and writes the size again.
+    ClearEstimatedSize("I1");
     log.Clear();
     ASSERT_EQ(0, RunSetup(package.Setup(), "/g I1 /s " + log.Option()));
     EXPECT_TRUE(InOrder(log.Messages(), {"> IsModify = Yes", "Begin install process.... (Version 5.2.0.1)",
@@ -474,6 +533,7 @@ TEST_F(SetupProgramRoad, InstallUpdateRemove)
         EXPECT_TRUE(InOrder(WaitForRecordLines(record, 3), {"process launched", "process launched"}));
     }
     ExpectInstalled("I1", "Arvane Agent");
+    ExpectFleetValues("I1");
 
     // /k: the marker file is still written, the agent stays stopped.
     log.Clear();
@@ -493,6 +553,7 @@ TEST_F(SetupProgramRoad, InstallUpdateRemove)
                                          "Agent setup finished!"}));
     EXPECT_FALSE(log.Has("Start agent service."));
     ExpectRemoved("I1");
+    EXPECT_FALSE(MachineKeyExists(kUninstallKey + std::string("I1"))) << "the fleet values go with the entry";
     ExpectNoAgentLeft();
 }
 
@@ -651,6 +712,45 @@ TEST_F(SetupProgram, DeferredReplacementNoticeAndErrorLogLine)
     EXPECT_EQ(0, setup.Wait());
     errors = ReadWholeFile(folder + "\\AgtError.log");
     EXPECT_EQ(2, std::count(errors.begin(), errors.end(), '\n')) << errors;
+}
+
+// /? answers with the option table and nothing else: no instance needed, no log, no change.
+TEST_F(SetupProgram, OptionTable)
+{
+    Package package("help-package");
+    RunLog log("help-log");
+    char* table = FormatOptionTable();
+    ASSERT_TRUE(table);
+    std::string expected = table;
+    FreeText(table);
+    {
+        SetupProcess setup(package.Setup(), "/? " + log.Option());
+        HWND box = WaitForProcessWindow(setup, "#32770", "Halvern Agent Setup");
+        ASSERT_TRUE(box);
+        char text[4096] = "";
+        GetDlgItemTextA(box, 0xFFFF, text, sizeof(text));
+        EXPECT_EQ(expected, text);
+        PressButton(box, IDOK);
+        EXPECT_EQ(0L, setup.Wait());
+    }
+    // Silent: only the exit code, whatever else the command line asks for.
+    for (const char* options : {"-? /s /g I1 /e ", "/g I1 /s /? "}) {
+        SCOPED_TRACE(options);
+        SetupProcess setup(package.Setup(), options + log.Option());
+        bool boxShown = false;
+        for (DWORD waited = 0; waited < kRunLimitMs && setup.Running(); waited += 10) {
+            HWND box = FindProcessWindow(setup.Id(), "#32770");
+            if (box)
+                PressButton(box, IDOK);  // so that a wrong box does not hold the run
+            boxShown = boxShown || box || FindProcessWindow(setup.Id(), "XASETUP");
+            Sleep(10);
+        }
+        EXPECT_EQ(0L, setup.Wait());
+        EXPECT_FALSE(boxShown);
+    }
+    EXPECT_FALSE(FileExistsAt(log.Path()));
+    EXPECT_FALSE(MachineKeyExists(AgentKey("I1")));
+    EXPECT_FALSE(FileExistsAt(AgentFolder("I1")));
 }
 
 // The exit code a deployment tool reads, in full.
