@@ -43,11 +43,15 @@ void WriteRebootLine(const InstallationData* data)
     CloseFile(file);
 }
 
-void StartAgent(const InstallationData* data)
+// Starts the agent service "XA" + Instance, or service (the one an update stopped) when given.
+void StartAgent(const InstallationData* data, const char* announcement, const char* service = nullptr)
 {
-    LogMessage(data, "Start agent service.");
+    LogMessage(data, "%s", announcement);
     char name[64];
-    FormatText(name, sizeof(name), "XA%s", data->Instance);
+    if (service)
+        CopyText(name, sizeof(name), service);
+    else
+        FormatText(name, sizeof(name), "XA%s", data->Instance);
     int result = data->IsWin9x ? StartAgentFromRunServices(name) : StartServiceAndWait(name);
     if (result == 0)
         LogMessage(data, "Agent service started.");
@@ -112,9 +116,15 @@ int RunInstallProcess(Installer* installer)
         if (data->RebootRequired)
             WriteRebootLine(data);
         if (!data->IsRemove && !data->bDontStartAgent && (data->RunProgram || data->IsModify))
-            StartAgent(data);
+            StartAgent(data, "Start agent service.");
         if (data->IsModify)
             WriteUpdatedMarker(data);
+    } else if (installer->StoppedRunningAgent && !data->bDontStartAgent) {
+        // The agent that the failed update stopped; a legacy agent still under its own name.
+        char service[64];
+        FormatText(service, sizeof(service), "%s%s", data->UpdateLegacyAgent ? kLegacyServiceName : "XA",
+                   data->UpdateLegacyAgent ? "" : data->Instance);
+        StartAgent(data, "Starting the agent service again after the failed update.", service);
     }
     LogMessage(data, "End install process. (%d)", result);
     return result;
