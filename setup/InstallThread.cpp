@@ -137,6 +137,8 @@ DWORD WINAPI InstallThread(void*)
     int result = RunInstallProcess(&installer);
     // Read by the main thread after the loop: the run's exit code.
     InterlockedExchange(&app.InstallResult, result);
+    // From now on the window may be closed.
+    InterlockedExchange(&app.InstallRunning, 0);
 
     const InstallationData& data = app.Data;
     if (!data.IsSilent || data.ShowProgress) {
@@ -148,8 +150,9 @@ DWORD WINAPI InstallThread(void*)
             app.LoadText(data.IsRemove ? IDS_REMOVE_COMPLETED : IDS_SETUP_COMPLETED, text, sizeof(text));
         }
         app.Progress.Finish(text);
-        if (!data.IsSilent && !data.NoInteract)
-            return (DWORD)result;  // the person closes the window
+        // The person closes the window with Close; without the dialog there is no Close.
+        if (!data.IsSilent && !data.NoInteract && app.Progress.Dialog)
+            return (DWORD)result;
     }
     PostMessageA(app.MainWindow, WM_COMMAND, IDM_CLOSE_RUN, 0);
     return (DWORD)result;
