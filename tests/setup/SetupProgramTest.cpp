@@ -682,7 +682,20 @@ TEST_F(SetupProgram, ExitCodes)
     }
     ASSERT_TRUE(CopyFileA(FixturePath("agentstandin.exe").c_str(), package.Path("AgentCore.exe").c_str(), FALSE));
 
-    ASSERT_EQ(0, RunSetup(package.Setup(), "/g I1 /s " + log.Option()));
+    ASSERT_EQ(0, RunSetup(package.Setup(), "/g I1 /s /e " + log.Option()));
+    ASSERT_EQ((DWORD)SERVICE_RUNNING, ReadServiceStatus("XAI1").dwCurrentState);
+
+    // An update that fails after it stopped the running agent keeps its code, and starts the
+    // agent again.
+    DeleteFileA(package.Path("AgentCore.exe").c_str());
+    log.Clear();
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, RunSetup(package.Setup(), "/g I1 /s " + log.Option()));
+    EXPECT_TRUE(InOrder(log.Messages(), {"Update existing installation...", "StopAgentService() returns 0",
+                                         "Starting the agent service again after the failed update.",
+                                         "Agent service started.", "End install process. (2)",
+                                         "Agent setup finished!"}));
+    EXPECT_EQ((DWORD)SERVICE_RUNNING, ReadServiceStatus("XAI1").dwCurrentState);
+    ASSERT_TRUE(CopyFileA(FixturePath("agentstandin.exe").c_str(), package.Path("AgentCore.exe").c_str(), FALSE));
 
     // The removal's confirmation answered Cancel: nothing changes.
     log.Clear();
