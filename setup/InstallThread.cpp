@@ -43,15 +43,10 @@ void WriteRebootLine(const InstallationData* data)
     CloseFile(file);
 }
 
-// Starts the agent service "XA" + Instance, or service (the one an update stopped) when given.
-void StartAgent(const InstallationData* data, const char* announcement, const char* service = nullptr)
+// Starts the agent's service (on Windows 9x: its RunServices command) after announcing it.
+void StartAgent(const InstallationData* data, const char* announcement, const char* name)
 {
     LogMessage(data, "%s", announcement);
-    char name[64];
-    if (service)
-        CopyText(name, sizeof(name), service);
-    else
-        FormatText(name, sizeof(name), "XA%s", data->Instance);
     int result = data->IsWin9x ? StartAgentFromRunServices(name) : StartServiceAndWait(name);
     if (result == 0)
         LogMessage(data, "Agent service started.");
@@ -112,18 +107,22 @@ int RunInstallProcess(Installer* installer)
     int result = data->IsRemove   ? installer->UninstallAgent()
                  : data->IsModify ? installer->UpdateExistingAgent()
                                   : installer->InstallNewAgent();
+    char service[64];
     if (result == 0) {
         if (data->RebootRequired)
             WriteRebootLine(data);
-        if (!data->IsRemove && !data->bDontStartAgent && (data->RunProgram || data->IsModify))
-            StartAgent(data, "Start agent service.");
+        if (!data->IsRemove && !data->bDontStartAgent && (data->RunProgram || data->IsModify)) {
+            FormatText(service, sizeof(service), "XA%s", data->Instance);
+            StartAgent(data, "Start agent service.", service);
+        }
         if (data->IsModify)
             WriteUpdatedMarker(data);
     } else if (installer->StoppedRunningAgent && !data->bDontStartAgent) {
-        // The agent that the failed update stopped; a legacy agent still under its own name.
-        char service[64];
-        FormatText(service, sizeof(service), "%s%s", data->UpdateLegacyAgent ? kLegacyServiceName : "XA",
-                   data->UpdateLegacyAgent ? "" : data->Instance);
+        // The agent that the failed update stopped: a legacy agent still under its own name.
+        if (data->UpdateLegacyAgent)
+            CopyText(service, sizeof(service), kLegacyServiceName);
+        else
+            FormatText(service, sizeof(service), "XA%s", data->Instance);
         StartAgent(data, "Starting the agent service again after the failed update.", service);
     }
     LogMessage(data, "End install process. (%d)", result);

@@ -381,6 +381,32 @@ TEST_F(LegacyConversionTest, TheLegacyAgentBecomesAnInstanceInItsFolder)
     EXPECT_EQ("L1", ReadMachineString("SOFTWARE\\Arvane\\Agent", "XES_Owned_By"));
 }
 
+// A conversion that fails after it stopped the running legacy agent starts that agent again
+// under its own name: the new service does not exist yet.
+TEST_F(LegacyConversionTest, AFailedConversionStartsTheLegacyAgentAgain)
+{
+    if (IsWin9xSystem())
+        GTEST_SKIP() << "the restart by name is the same RunServices start as for any agent";
+    InstallLegacyAgent();
+    ASSERT_TRUE(CopyFileA(FixturePath("agentstandin.exe").c_str(), (legacy_ + "\\AgentCore.exe").c_str(), FALSE));
+    ASSERT_TRUE(WriteWholeFile(legacy_ + "\\AgentCore.ini", "[Agent]\r\nRecord=" + agentRecord_ +
+                                                                 "\r\nPipe=\\\\.\\pipe\\arvaneAgent\r\n"));
+    ASSERT_TRUE(StartForReal(kLegacyService));
+    AgentPackage broken("pkg-l3", {"AgentCore.exe"});
+    ASSERT_EQ(0, Prepare("/g L3 /u /s", broken.Folder()));
+    ASSERT_EQ(1, Data().UpdateLegacyAgent);
+    Remember();
+
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, RunInstallProcess(&Run()));
+    int again = IndexOf("Starting the agent service again after the failed update.");
+    ASSERT_GE(again, 0);
+    EXPECT_EQ(again + 1, IndexOf("Agent service started."));
+    EXPECT_EQ((DWORD)SERVICE_RUNNING, ReadServiceStatus(kLegacyService).dwCurrentState);
+    EXPECT_FALSE(ServiceKnown("XAL3"));
+    std::vector<std::string> events = AgentEvents();
+    EXPECT_EQ(2, std::count(events.begin(), events.end(), std::string(kLegacyService) + " started"));
+}
+
 // A service of the new name exists already: it is configured for this installation instead.
 TEST_F(LegacyConversionTest, AnExistingNewServiceIsConfigured)
 {
