@@ -25,9 +25,36 @@ void WriteLittleEndian32(unsigned char* bytes, DWORD value)
     bytes[3] = (unsigned char)(value >> 24);
 }
 
+// Milliseconds left of the exchange that began at started; 0 when it is over.
+DWORD TimeLeft(DWORD started)
+{
+    DWORD elapsed = ClockElapsed(started);
+    return elapsed < kAgentPipeLimitMs ? kAgentPipeLimitMs - elapsed : 0;
+}
+
+// Waits until a reply can be read without blocking. False when the pipe broke (the thread's last
+// error tells how) or no reply came in time (1460). A reader blocked in ReadFile could not be
+// given up: an agent that takes the request and never answers would hold setup for ever.
+bool WaitForReply(HANDLE pipe, DWORD started)
+{
+    for (;;) {
+        DWORD available = 0;
+        if (!PeekNamedPipe(pipe, nullptr, 0, nullptr, &available, nullptr))
+            return false;
+        if (available > 0)
+            return true;
+        DWORD left = TimeLeft(started);
+        if (left == 0) {
+            SetLastError(ERROR_TIMEOUT);
+            return false;
+        }
+        ClockSleep(left < kAgentPipePollMs ? left : kAgentPipePollMs);
+    }
+}
+
 }  // namespace
 
-HANDLE AgentPipeConnect(const char* name)
+HANDLE AgentPipeConnect(const char* name, DWORD started)
 {
     if (!name) {
         SetLastError(ERROR_INVALID_PARAMETER);
@@ -42,7 +69,13 @@ HANDLE AgentPipeConnect(const char* name)
         // A missing pipe means the agent does not run: no reason to wait.
         if (GetLastError() != ERROR_PIPE_BUSY)
             return INVALID_HANDLE_VALUE;
-        if (!WaitNamedPipeA(name, kAgentPipeBusyWaitMs))
+        // An agent whose pipe frees up and is taken again each round would keep us here.
+        DWORD left = TimeLeft(started);
+        if (left == 0) {
+            SetLastError(ERROR_TIMEOUT);
+            return INVALID_HANDLE_VALUE;
+        }
+        if (!WaitNamedPipeA(name, left < kAgentPipeBusyWaitMs ? left : kAgentPipeBusyWaitMs))
             return INVALID_HANDLE_VALUE;
     }
     // Without message mode a reply could arrive in pieces; the agent's replies are whole messages
@@ -53,7 +86,7 @@ HANDLE AgentPipeConnect(const char* name)
 }
 
 int AgentPipeTransact(HANDLE pipe, const AgentPipeRequest* request, DWORD* status, unsigned char** payload,
-                      DWORD* length)
+                      DWORD* length, DWORD started)
 {
     if (!request || (request->Length > 0 && !request->Data)) {
         SetLastError(ERROR_INVALID_PARAMETER);
@@ -86,7 +119,7 @@ int AgentPipeTransact(HANDLE pipe, const AgentPipeRequest* request, DWORD* statu
     if (request->Length > 0)
         memcpy(message + kCodeBytes, request->Data, request->Length);
 
-    if (!WriteFile(pipe, message, size, &done, nullptr))
+    if (!WriteFile(pipe, message, size, &done, nullptr) || !WaitForReply(pipe, started))
         goto Exit;
     if (!ReadFile(pipe, reply, kAgentPipeReplySize, &got, nullptr))
         goto Exit;

@@ -7,9 +7,13 @@
 
 #include <windows.h>
 
+#include "support/Clock.h"
+
 enum : DWORD {
     kAgentPipeReplySize = 8192,
     kAgentPipeBusyWaitMs = 1000,  // one wait for a busy pipe; repeated while instances free up
+    kAgentPipeLimitMs = 30000,    // connection, request and reply together, on the clock
+    kAgentPipePollMs = 50,        // how often a reply is looked for
     kAgentShutdownCode = 9,       // asks the agent to exit; its reply carries nothing of use
 };
 
@@ -23,15 +27,31 @@ struct AgentPipeRequest {
 };
 
 // Opens the pipe name in message read mode, waiting for a busy pipe in rounds of
-// kAgentPipeBusyWaitMs for as long as an instance becomes free. INVALID_HANDLE_VALUE when the
-// pipe does not exist, stays busy for a whole round, or cannot be opened.
-HANDLE AgentPipeConnect(const char* name);
+// kAgentPipeBusyWaitMs for as long as an instance becomes free, until kAgentPipeLimitMs have
+// passed since started (a ClockTicks value). INVALID_HANDLE_VALUE when the pipe does not exist,
+// stays busy for a whole round, cannot be opened, or the time is up (last error 1460,
+// ERROR_TIMEOUT).
+HANDLE AgentPipeConnect(const char* name, DWORD started);
 
-// Sends request and reads the reply. Nonzero when both the write and the read succeeded, also
-// for a reply shorter than 4 bytes (then no out value is set); 0 otherwise, with the thread's
-// last error telling why (87 without request, 6 without a pipe, 8 when memory is short). From a
-// reply of at least 4 bytes, status receives the Status and length the number of payload bytes
-// that arrived, never more than the reply's own length field says; payload receives a new heap
-// copy of them (free with free(); null when there are none). Every out value may be null.
+inline HANDLE AgentPipeConnect(const char* name)
+{
+    return AgentPipeConnect(name, ClockTicks());
+}
+
+// Sends request and reads the reply, looking for it every kAgentPipePollMs until
+// kAgentPipeLimitMs have passed since started (a ClockTicks value; the connection's start when
+// both belong to one exchange). Nonzero when both the write and the read succeeded, also for a
+// reply shorter than 4 bytes (then no out value is set); 0 otherwise, with the thread's last
+// error telling why (87 without request, 6 without a pipe, 8 when memory is short, 1460 when no
+// reply came in time). From a reply of at least 4 bytes, status receives the Status and length
+// the number of payload bytes that arrived, never more than the reply's own length field says;
+// payload receives a new heap copy of them (free with free(); null when there are none). Every
+// out value may be null.
 int AgentPipeTransact(HANDLE pipe, const AgentPipeRequest* request, DWORD* status, unsigned char** payload,
-                      DWORD* length);
+                      DWORD* length, DWORD started);
+
+inline int AgentPipeTransact(HANDLE pipe, const AgentPipeRequest* request, DWORD* status, unsigned char** payload,
+                             DWORD* length)
+{
+    return AgentPipeTransact(pipe, request, status, payload, length, ClockTicks());
+}

@@ -17,20 +17,22 @@ enum : DWORD {
     kAgentExitCheckMs = 1000,
 };
 
-// Asks the agent to exit over its pipe. Errors say nothing the wait that follows would not.
+// Asks the agent to exit over its pipe, giving the whole exchange kAgentPipeLimitMs. Errors,
+// time-out included, say nothing the wait that follows would not.
 void SendShutdownRequest(const char* pipeName)
 {
-    HANDLE pipe = AgentPipeConnect(pipeName);
+    DWORD started = ClockTicks();
+    HANDLE pipe = AgentPipeConnect(pipeName, started);
     if (pipe == INVALID_HANDLE_VALUE)
         return;
     AgentPipeRequest request = {kAgentShutdownCode, 0, nullptr};
-    (void)AgentPipeTransact(pipe, &request, nullptr, nullptr, nullptr);
+    (void)AgentPipeTransact(pipe, &request, nullptr, nullptr, nullptr, started);
     CloseHandle(pipe);
 }
 
 }  // namespace
 
-int Installer::StopAgentService()
+int Installer::StopAgentService(int* wasRunning)
 {
     char agentPath[MAX_PATH];
     char serviceName[kServiceNameChars];
@@ -38,6 +40,8 @@ int Installer::StopAgentService()
     int result = -1;
     bool legacy = Data->UpdateLegacyAgent != 0;
     const char* instance = legacy ? "" : Data->Instance;
+    if (wasRunning)
+        *wasRunning = 0;
 
     if (!Data->DestFolder || !instance) {
         result = ERROR_INVALID_PARAMETER;
@@ -55,6 +59,9 @@ int Installer::StopAgentService()
     // Windows 9x starts the agent as a plain process: there is no service to stop.
     if (!Data->IsWin9x) {
         LogMessage(Data, "Stopping service %s...", serviceName);
+        DWORD state = SERVICE_STOPPED;
+        if (wasRunning && QueryServiceState(serviceName, &state) == 0 && state != SERVICE_STOPPED)
+            *wasRunning = 1;
         result = StopServiceAndWait(serviceName);
         if (result == ERROR_SERVICE_DOES_NOT_EXIST) {
             // No service, no agent of this installation to wait for.
@@ -69,6 +76,11 @@ int Installer::StopAgentService()
         LogMessage(Data, "Stopping service returns %d.", result);
     }
 
+    if (wasRunning && Data->IsWin9x) {
+        int running = 0;
+        if (IsProcessRunning(agentPath, &running) == 0 && running)
+            *wasRunning = 1;
+    }
     LogMessage(Data, "Trying to connect to agent via \"%s\"...", pipeName);
     SendShutdownRequest(pipeName);
 

@@ -108,13 +108,20 @@ DWORD StopPollInterval(DWORD waitHint)
     return waitHint < kStopPollMinMs ? kStopPollMinMs : waitHint;
 }
 
+// A dependent is polled at its own wait hint, but a hint of 0 must not make the poll a busy loop.
+DWORD DependentPollInterval(DWORD waitHint)
+{
+    return waitHint < kDependentPollMinMs ? kDependentPollMinMs : waitHint;
+}
+
 // Polls a service that was asked to stop until it has stopped: 0, the error of a failed query,
 // or timeoutResult once the stop limit counted from start is reached. Dependents are polled at
-// their own wait hint, the service itself at StopPollInterval.
+// DependentPollInterval, the service itself at StopPollInterval.
 int PollUntilStopped(SC_HANDLE service, SERVICE_STATUS* status, DWORD start, bool ownHint, int timeoutResult)
 {
     while (status->dwCurrentState != SERVICE_STOPPED) {
-        SleepWithinStopLimit(ownHint ? status->dwWaitHint : StopPollInterval(status->dwWaitHint), start);
+        SleepWithinStopLimit(ownHint ? DependentPollInterval(status->dwWaitHint) : StopPollInterval(status->dwWaitHint),
+                             start);
         if (!QueryServiceStatus(service, status))
             return LastErrorCode();
         if (status->dwCurrentState != SERVICE_STOPPED && StopLimitReached(start))
@@ -245,6 +252,23 @@ int StartServiceAndWait(const char* name)
         result = 0;
 
 Exit:
+    CloseService(service);
+    CloseService(manager);
+    return result;
+}
+
+int QueryServiceState(const char* name, DWORD* state)
+{
+    SC_HANDLE manager = nullptr;
+    SC_HANDLE service = nullptr;
+    SERVICE_STATUS status = {};
+    int result = OpenNamedService(name, SERVICE_QUERY_STATUS, &manager, &service);
+    if (result != 0)
+        return result;
+    if (QueryServiceStatus(service, &status))
+        *state = status.dwCurrentState;
+    else
+        result = LastErrorCode();
     CloseService(service);
     CloseService(manager);
     return result;

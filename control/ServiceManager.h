@@ -11,6 +11,7 @@ enum : DWORD {
     kStartPollMinMs = 1000,       // start polls a tenth of the service's wait hint, within these
     kStartPollMaxMs = 10000,
     kStopPollMinMs = 10000,       // stop polls the service's wait hint, at least this
+    kDependentPollMinMs = 100,    // a dependent is polled at its own wait hint, at least this
 };
 
 enum : int {
@@ -25,6 +26,10 @@ extern const char kRunServicesKey[];
 // (ERROR_SERVICE_REQUEST_TIMEOUT) when its checkpoint stood still for longer than its wait hint;
 // kServiceLeftStartPending when it stopped instead; else the error (1056 when already running).
 int StartServiceAndWait(const char* name);
+
+// The service's current state (SERVICE_STOPPED, SERVICE_RUNNING, ...). 0 or the error (1060 when
+// there is no such service).
+int QueryServiceState(const char* name, DWORD* state);
 
 // Windows 9x: starts the command of the RunServices value name as a plain process, no waiting.
 int StartAgentFromRunServices(const char* name);

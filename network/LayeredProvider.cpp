@@ -249,13 +249,16 @@ bool AnyChainContains(const WSAPROTOCOL_INFOW* catalog, int count, const DWORD* 
     return false;
 }
 
-// The working state of a rebuild: the records and the catalogue order being carried over to
-// the new ids.
+// The working state of a rebuild: the records, the catalogue order being carried over to the
+// new ids, and the old ids of the entries that did not come back.
 struct Rebuild {
     LspRecord* Records;
     int RecordCount;
     DWORD* Order;
     int OrderCount;
+    DWORD* Failed;
+    int FailedCount;
+    int FailedCapacity;
 };
 
 // Replaces an old id by its new one wherever the rebuild still names it.
@@ -280,6 +283,34 @@ void DropFromOrder(Rebuild& rebuild, DWORD oldId)
         --rebuild.OrderCount;
         return;
     }
+}
+
+// An entry that did not come back: it leaves the order, and no chain naming it may be installed.
+void MarkFailed(Rebuild& rebuild, DWORD oldId)
+{
+    DropFromOrder(rebuild, oldId);
+    if (rebuild.FailedCount < rebuild.FailedCapacity)
+        rebuild.Failed[rebuild.FailedCount++] = oldId;
+}
+
+// True when a chain of the record names an entry that did not come back: installed, it would
+// send every socket of its protocol to a provider that is not there.
+bool NamesFailedEntry(const Rebuild& rebuild, const LspRecord& record)
+{
+    for (int c = 0; c < record.ChainCount; ++c)
+        for (int f = 0; f < rebuild.FailedCount; ++f)
+            if (ChainContains(record.Chains[c], rebuild.Failed[f]))
+                return true;
+    return false;
+}
+
+// Leaves the whole record out of the catalogue, so that the providers stacked over it are left
+// out in their turn.
+void LeaveOutRecord(Rebuild& rebuild, const LspRecord& record)
+{
+    MarkFailed(rebuild, record.LayeredEntry.dwCatalogEntryId);
+    for (int c = 0; c < record.ChainCount; ++c)
+        MarkFailed(rebuild, record.Chains[c].dwCatalogEntryId);
 }
 
 // Installs the record's chains of one GUID, whose top is the layered entry's new id.
@@ -309,9 +340,7 @@ int ReinstallRecord(Rebuild& rebuild, LspRecord& record)
     WSAPROTOCOL_INFOW* catalog = nullptr;
     if (InstallProviderEntries(&record.LayeredEntry, 1, &record.LayeredEntry.ProviderId, record.DllPath) != 0) {
         // Its chains name the layered entry at their top: without it they cannot come back.
-        DropFromOrder(rebuild, record.LayeredEntry.dwCatalogEntryId);
-        for (int c = 0; c < record.ChainCount; ++c)
-            DropFromOrder(rebuild, record.Chains[c].dwCatalogEntryId);
+        LeaveOutRecord(rebuild, record);
         return -1;
     }
     catalog = EnumerateCatalog(&count);
@@ -348,7 +377,7 @@ int ReinstallRecord(Rebuild& rebuild, LspRecord& record)
         if (record.Chains[c].dwProviderReserved)
             CarryOverId(rebuild, record.Chains[c].dwCatalogEntryId, record.Chains[c].dwProviderReserved);
         else
-            DropFromOrder(rebuild, record.Chains[c].dwCatalogEntryId);
+            MarkFailed(rebuild, record.Chains[c].dwCatalogEntryId);
     }
     return result;
 }
@@ -368,14 +397,16 @@ bool HasLayeredEntry(const WSAPROTOCOL_INFOW* catalog, int count)
 int RebuildLayeredProviders(const WSAPROTOCOL_INFOW* catalog, int count, const DWORD* removed, int removedCount)
 {
     int result = 0;
-    Rebuild rebuild = {nullptr, 0, nullptr, 0};
+    Rebuild rebuild = {nullptr, 0, nullptr, 0, nullptr, 0, 0};
     int error = 0;
     const WinsockCatalogFunctions& wsc = GetWinsockCatalog();
 
     if (!AnyChainContains(catalog, count, removed, removedCount))
         goto Exit;
     rebuild.Order = static_cast<DWORD*>(HeapAllocate(count * sizeof(DWORD), false));
-    if (!rebuild.Order) {
+    rebuild.Failed = static_cast<DWORD*>(HeapAllocate(count * sizeof(DWORD), false));
+    rebuild.FailedCapacity = count;
+    if (!rebuild.Order || !rebuild.Failed) {
         result = -1;
         goto Exit;
     }
@@ -408,8 +439,14 @@ int RebuildLayeredProviders(const WSAPROTOCOL_INFOW* catalog, int count, const D
             wsc.DeinstallProvider(&rebuild.Records[r].ChainGuids[g], &error);
     }
 
-    // Once providers are out, every one of them is put back even when another failed.
+    // Once providers are out, every one of them is put back even when another failed, but for
+    // those stacked over one that did not come back.
     for (int r = 0; r < rebuild.RecordCount; ++r) {
+        if (NamesFailedEntry(rebuild, rebuild.Records[r])) {
+            LeaveOutRecord(rebuild, rebuild.Records[r]);
+            result = -1;
+            continue;
+        }
         int recordResult = ReinstallRecord(rebuild, rebuild.Records[r]);
         if (recordResult == 1) {
             result = -1;
@@ -424,6 +461,7 @@ int RebuildLayeredProviders(const WSAPROTOCOL_INFOW* catalog, int count, const D
 Exit:
     FreeLspRecords(rebuild.Records, rebuild.RecordCount);
     HeapRelease(rebuild.Order);
+    HeapRelease(rebuild.Failed);
     return result;
 }
 

@@ -8,6 +8,9 @@
 
 struct Installer {
     InstallationData* Data;
+    // Set by the update once it has stopped an agent that was running, so that the install
+    // thread can start it again when the update fails later on.
+    int StoppedRunningAgent;
 
     // Rows of the file table whose file the last CopyAgentFiles brought into being.
     bool CopiedRows[kAgentFileRows];
@@ -15,7 +18,8 @@ struct Installer {
     // walk of the removal then takes only the CopiedRows and no folder tree.
     bool RemoveOnlyCopiedFiles;
 
-    explicit Installer(InstallationData* data) : Data(data), CopiedRows(), RemoveOnlyCopiedFiles(false) {}
+    explicit Installer(InstallationData* data)
+        : Data(data), StoppedRunningAgent(0), CopiedRows(), RemoveOnlyCopiedFiles(false) {}
 
     // Replaces "$TARGETDIR$", "$AGENTTEMPDIR$", "$TARGETREGKEY$" and "$SYSTEMDIR$" (exact case)
     // in text. Returns a new heap text that the caller frees with FreeText, or null for a null
@@ -175,8 +179,9 @@ struct Installer {
     // Stops the running agent: its service (not on Windows 9x), then the agent itself through the
     // shutdown request on its pipe, then waits up to two minutes for AgentCore.exe of DestFolder
     // to end. 0 when the service stopped or is missing, or the agent ended within the wait; else
-    // the error of the service stop, or -1 (0xFFFFFFFF) on Windows 9x.
-    int StopAgentService();
+    // the error of the service stop, or -1 (0xFFFFFFFF) on Windows 9x. wasRunning, when given,
+    // is set to 1 when the service (on Windows 9x: the agent program) ran before the stop, else 0.
+    int StopAgentService(int* wasRunning = nullptr);
 
     // --- end of process control
 };

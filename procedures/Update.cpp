@@ -74,9 +74,12 @@ int Installer::UpdateExistingAgent()
 
     LogMessage(Data, "Stop agent service...");
     g_SetupApp.SetDetailText(IDS_STOPPING_SERVICE, 10);
-    result = StopAgentService();
+    int agentWasRunning = 0;
+    result = StopAgentService(&agentWasRunning);
     if (result != 0)
         return result;
+    // From here on a failure would leave the machine without its agent, and so beyond reach.
+    StoppedRunningAgent = agentWasRunning;
     g_SetupApp.SetDetailText(IDS_STOPPING_SERVICE, 15);
     ClockSleep(kServiceEndPauseMs);
 

@@ -43,11 +43,10 @@ void WriteRebootLine(const InstallationData* data)
     CloseFile(file);
 }
 
-void StartAgent(const InstallationData* data)
+// Starts the agent's service (on Windows 9x: its RunServices command) after announcing it.
+void StartAgent(const InstallationData* data, const char* announcement, const char* name)
 {
-    LogMessage(data, "Start agent service.");
-    char name[64];
-    FormatText(name, sizeof(name), "XA%s", data->Instance);
+    LogMessage(data, "%s", announcement);
     int result = data->IsWin9x ? StartAgentFromRunServices(name) : StartServiceAndWait(name);
     if (result == 0)
         LogMessage(data, "Agent service started.");
@@ -108,13 +107,23 @@ int RunInstallProcess(Installer* installer)
     int result = data->IsRemove   ? installer->UninstallAgent()
                  : data->IsModify ? installer->UpdateExistingAgent()
                                   : installer->InstallNewAgent();
+    char service[64];
     if (result == 0) {
         if (data->RebootRequired)
             WriteRebootLine(data);
-        if (!data->IsRemove && !data->bDontStartAgent && (data->RunProgram || data->IsModify))
-            StartAgent(data);
+        if (!data->IsRemove && !data->bDontStartAgent && (data->RunProgram || data->IsModify)) {
+            FormatText(service, sizeof(service), "XA%s", data->Instance);
+            StartAgent(data, "Start agent service.", service);
+        }
         if (data->IsModify)
             WriteUpdatedMarker(data);
+    } else if (installer->StoppedRunningAgent && !data->bDontStartAgent) {
+        // The agent that the failed update stopped: a legacy agent still under its own name.
+        if (data->UpdateLegacyAgent)
+            CopyText(service, sizeof(service), kLegacyServiceName);
+        else
+            FormatText(service, sizeof(service), "XA%s", data->Instance);
+        StartAgent(data, "Starting the agent service again after the failed update.", service);
     }
     LogMessage(data, "End install process. (%d)", result);
     return result;
@@ -127,6 +136,8 @@ DWORD WINAPI InstallThread(void*)
     int result = RunInstallProcess(&installer);
     // Read by the main thread after the loop: the run's exit code.
     InterlockedExchange(&app.InstallResult, result);
+    // From now on the window may be closed.
+    InterlockedExchange(&app.InstallRunning, 0);
 
     const InstallationData& data = app.Data;
     if (!data.IsSilent || data.ShowProgress) {
@@ -138,8 +149,9 @@ DWORD WINAPI InstallThread(void*)
             app.LoadText(data.IsRemove ? IDS_REMOVE_COMPLETED : IDS_SETUP_COMPLETED, text, sizeof(text));
         }
         app.Progress.Finish(text);
-        if (!data.IsSilent && !data.NoInteract)
-            return (DWORD)result;  // the person closes the window
+        // The person closes the window with Close; without the dialog there is no Close.
+        if (!data.IsSilent && !data.NoInteract && app.Progress.Dialog)
+            return (DWORD)result;
     }
     PostMessageA(app.MainWindow, WM_COMMAND, IDM_CLOSE_RUN, 0);
     return (DWORD)result;

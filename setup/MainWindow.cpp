@@ -5,6 +5,12 @@
 
 namespace {
 
+bool IsInstallRunning(HWND window)
+{
+    const SetupApp* app = reinterpret_cast<const SetupApp*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+    return app && app->InstallRunning != 0;
+}
+
 LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
@@ -26,9 +32,16 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_DESTROY:
         PostQuitMessage(0);
         return 0;
+    case WM_CLOSE:
+        // Alt+F4 and the like. Ending the run while the install thread works would leave half
+        // a procedure done and free the run's record under the thread.
+        if (IsInstallRunning(window))
+            return 0;
+        break;
     case WM_COMMAND:
         if (LOWORD(wParam) == IDM_CLOSE_RUN) {
-            DestroyWindow(window);
+            if (!IsInstallRunning(window))
+                DestroyWindow(window);
             return 0;
         }
         break;

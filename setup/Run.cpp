@@ -133,6 +133,22 @@ bool SetupApp::HandOverRemoval(const char* commandLine)
     return true;
 }
 
+// The loop ends with the main window, which a close request cannot destroy while the install
+// thread works; yet the loop may end otherwise (a quit message from outside). The run must not
+// end under the thread, and the thread may still be sending to the windows meanwhile.
+void SetupApp::WaitForInstallThread(HANDLE thread)
+{
+    while (MsgWaitForMultipleObjects(1, &thread, FALSE, INFINITE, QS_ALLINPUT) == WAIT_OBJECT_0 + 1) {
+        MSG message;
+        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+            if (message.message == WM_QUIT)
+                continue;
+            TranslateMessage(&message);
+            DispatchMessageA(&message);
+        }
+    }
+}
+
 void SetupApp::RunMessageLoop()
 {
     MSG message;
@@ -171,12 +187,15 @@ int SetupApp::Run(HINSTANCE instance, HINSTANCE, const char* commandLine, int sh
         LogMessage(&Data, "Failed to initialize the window instance!");
         return -1;
     }
+    InterlockedExchange(&InstallRunning, 1);
     HANDLE thread = CreateThread(nullptr, 0, InstallThread, nullptr, 0, nullptr);
     if (!thread) {
+        InterlockedExchange(&InstallRunning, 0);
         LogMessage(&Data, "Failed to create installation thread!");
         return -1;
     }
     RunMessageLoop();
+    WaitForInstallThread(thread);
     CloseHandleIfOpen(thread);
 
     if (Data.RunAsTemp) {

@@ -17,6 +17,7 @@ struct SetupApp {
     char WindowClass[kWindowTextBytes];   // window class name (string 109)
     InstallationData Data;
     volatile LONG InstallResult;          // the procedure's result, set by the install thread
+    volatile LONG InstallRunning;         // 1 from the install thread's start until its work is done
 
     SetupApp();
 
@@ -44,6 +45,7 @@ private:
     bool ConfirmRemoval();
     bool HandOverRemoval(const char* commandLine);
     void RunMessageLoop();
+    void WaitForInstallThread(HANDLE thread);
 
     bool ShowsProgress() const { return !Data.IsSilent || Data.ShowProgress; }
 };

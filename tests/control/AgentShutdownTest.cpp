@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <functional>
 
 #include "control/AgentPipe.h"
 #include "control/ProcessTestSupport.h"
@@ -63,6 +64,51 @@ std::string Hex(const std::string& bytes)
         text += pair;
     }
     return text;
+}
+
+// The waits of the process check, without the polls for a pipe reply.
+std::vector<DWORD> WithoutReplyPolls(const std::vector<DWORD>& sleeps)
+{
+    std::vector<DWORD> kept;
+    for (DWORD sleep : sleeps)
+        if (sleep > kAgentPipePollMs)
+            kept.push_back(sleep);
+    return kept;
+}
+
+DWORD ReplyPollTime(const std::vector<DWORD>& sleeps)
+{
+    DWORD total = 0;
+    for (DWORD sleep : sleeps)
+        if (sleep <= kAgentPipePollMs)
+            total += sleep;
+    return total;
+}
+
+DWORD WINAPI RunCall(void* call)
+{
+    (*static_cast<std::function<void()>*>(call))();
+    return 0;
+}
+
+// Runs call on a thread of its own. When it has not come back within realMs (a read that blocks
+// for ever), ends the agent, which breaks the pipe and so frees the call, and returns false.
+bool ComesBackWithin(DWORD realMs, std::function<void()> call, const StartedProcess& agent)
+{
+    HANDLE thread = CreateThread(nullptr, 0, RunCall, &call, 0, nullptr);
+    if (!thread)
+        return false;
+    bool back = WaitForSingleObject(thread, realMs) == WAIT_OBJECT_0;
+    if (!back) {
+        HANDLE process = OpenProcess(PROCESS_TERMINATE, FALSE, agent.Id());
+        if (process) {
+            TerminateProcess(process, 1);
+            CloseHandle(process);
+        }
+        WaitForSingleObject(thread, INFINITE);
+    }
+    CloseHandle(thread);
+    return back;
 }
 
 // The message part of each line of a setup log.
@@ -199,6 +245,47 @@ TEST(AgentPipeTest, ConnectWaitsOnlyForABusyPipe)
     EXPECT_LT(took, 3000u);
 }
 
+// An agent that takes the request and never answers, or a pipe that is busy when the exchange's
+// time is up: given up with 1460 once kAgentPipeLimitMs have passed on the clock.
+TEST(AgentPipeTest, TheExchangeEndsAtItsLimit)
+{
+    const std::string pipe = kPipe + "T3";
+    RunningAgent agent("silent", pipe, "PipeReply=never");
+    ASSERT_TRUE(agent.ready);
+    HANDLE handle = AgentPipeConnect(pipe.c_str());
+    ASSERT_NE(INVALID_HANDLE_VALUE, handle);
+    const AgentPipeRequest shutdown = {kAgentShutdownCode, 0, nullptr};
+    int result = -1;
+    DWORD error = 0;
+    std::vector<DWORD> sleeps;
+    DWORD elapsed = 0;
+    EXPECT_TRUE(ComesBackWithin(
+        20000,
+        [&] {
+            VirtualClock clock;
+            result = AgentPipeTransact(handle, &shutdown, nullptr, nullptr, nullptr, clock.Now());
+            error = GetLastError();
+            sleeps = clock.Sleeps();
+            elapsed = clock.Elapsed();
+        },
+        agent.process));
+    CloseHandle(handle);
+    EXPECT_EQ(0, result);
+    EXPECT_EQ((DWORD)ERROR_TIMEOUT, error);
+    EXPECT_EQ(kAgentPipeLimitMs, elapsed);
+    EXPECT_EQ(std::vector<DWORD>(kAgentPipeLimitMs / kAgentPipePollMs, kAgentPipePollMs), sleeps);
+    EXPECT_EQ("process pipe-request 09000000", agent.standIn.Events().at(1));
+
+    // A busy pipe is not waited for once the time is up.
+    const std::string busyPipe = kPipe + "B3";
+    RunningAgent busy("busylimit", busyPipe, "PipeBusyMs=-1");
+    ASSERT_TRUE(busy.ready);
+    DWORD start = GetTickCount();
+    EXPECT_EQ(INVALID_HANDLE_VALUE, AgentPipeConnect(busyPipe.c_str(), ClockTicks() - kAgentPipeLimitMs));
+    EXPECT_EQ((DWORD)ERROR_TIMEOUT, GetLastError());
+    EXPECT_LT(GetTickCount() - start, 500u);
+}
+
 class StopAgentServiceTest : public testing::Test {
 protected:
     StopAgentServiceTest() : scratch_("agentstop"), log_(scratch_ / "setup.log"), installer_(&data_)
@@ -299,12 +386,15 @@ TEST_F(StopAgentServiceTest, AgentEndsOnTheShutdownRequest)
         if (!IsWin9xKind())
             stopped.reset(new TestService(service, "Agent", agent.standIn.QuotedExe()));
         UseFolder(agent.standIn.Folder());
-        VirtualClock clock;
-        clock.OnSleep = [&agent](DWORD) { agent.process.EndsWithin(5000); };
+        VirtualClock clock(0xFFFF0000u, 5);  // the reply takes real time
+        clock.OnSleep = [&agent](DWORD milliseconds) {
+            if (milliseconds > kAgentPipePollMs)
+                agent.process.EndsWithin(5000);
+        };
 
         EXPECT_EQ(0, installer_.StopAgentService());
         EXPECT_TRUE(agent.process.EndsWithin(5000));
-        EXPECT_LE(clock.Sleeps().size(), 1u);
+        EXPECT_LE(WithoutReplyPolls(clock.Sleeps()).size(), 1u);
         EXPECT_EQ((std::vector<std::string>{"process launched", "process pipe-request 09000000", "process ended"}),
                   agent.standIn.Events());
         std::vector<std::string> expected = {"Trying to connect to agent via \"" + pipe + "\"...",
@@ -323,13 +413,42 @@ TEST_F(StopAgentServiceTest, AgentThatIgnoresTheRequestIsWaitedForTwoMinutes)
     if (!IsWin9xKind())
         stopped.reset(new TestService("XAI1", "Agent I1", agent.standIn.QuotedExe()));
     UseFolder(agent.standIn.Folder());
-    VirtualClock clock;
+    VirtualClock clock(0xFFFF0000u, 5);  // the reply takes real time
 
     // On NT the stopped service is the outcome whatever the wait finds; 9x has only the wait.
     int expected = IsWin9xKind() ? -1 : 0;
     EXPECT_EQ(expected, installer_.StopAgentService());
-    EXPECT_EQ(std::vector<DWORD>(120, 1000), clock.Sleeps());
+    EXPECT_EQ(std::vector<DWORD>(120, 1000), WithoutReplyPolls(clock.Sleeps()));
     EXPECT_TRUE(agent.process.Running());
+    EXPECT_EQ("process pipe-request 09000000", agent.standIn.Events().at(1));
+    EXPECT_EQ("StopAgentService() returns " + std::to_string(expected), Log().back());
+}
+
+// The agent takes the shutdown request and never answers: the exchange is given up after its
+// limit and the wait for the agent follows as after any failed exchange.
+TEST_F(StopAgentServiceTest, AgentThatNeverAnswersIsGivenUpAfterTheLimit)
+{
+    RunningAgent agent("silentagent", kPipe + "I1", "PipeReply=never");
+    ASSERT_TRUE(agent.ready);
+    std::unique_ptr<TestService> stopped;
+    if (!IsWin9xKind())
+        stopped.reset(new TestService("XAI1", "Agent I1", agent.standIn.QuotedExe()));
+    UseFolder(agent.standIn.Folder());
+    int result = 1;
+    std::vector<DWORD> sleeps;
+
+    EXPECT_TRUE(ComesBackWithin(
+        20000,
+        [&] {
+            VirtualClock clock;
+            result = installer_.StopAgentService();
+            sleeps = clock.Sleeps();
+        },
+        agent.process));
+    int expected = IsWin9xKind() ? -1 : 0;
+    EXPECT_EQ(expected, result);
+    EXPECT_EQ(kAgentPipeLimitMs, ReplyPollTime(sleeps));
+    EXPECT_EQ(std::vector<DWORD>(120, 1000), WithoutReplyPolls(sleeps));
     EXPECT_EQ("process pipe-request 09000000", agent.standIn.Events().at(1));
     EXPECT_EQ("StopAgentService() returns " + std::to_string(expected), Log().back());
 }
@@ -365,8 +484,8 @@ TEST_F(StopAgentServiceTest, FailedSearchEndsTheWait)
     ASSERT_TRUE(agent.ready);
     UseFolder(agent.standIn.Folder());
     fake_->HasToolhelp = false;
-    VirtualClock clock;
+    VirtualClock clock(0xFFFF0000u, 5);  // the reply takes real time
 
     EXPECT_EQ(-1, installer_.StopAgentService());
-    EXPECT_TRUE(clock.Sleeps().empty());
+    EXPECT_TRUE(WithoutReplyPolls(clock.Sleeps()).empty());
 }

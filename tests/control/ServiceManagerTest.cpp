@@ -265,28 +265,41 @@ TEST(StopDependentServices, EnumerationOutcomes)
     }
 }
 
-// A dependent that stays stop-pending is polled at its own wait hint, but never past the minute;
-// the first failure ends the whole operation, so the next dependent is left running.
+// A dependent that stays stop-pending is polled at its own wait hint, at least every 100 ms and
+// never past the minute; the first failure ends the whole operation, so the next dependent is left
+// running.
 TEST(StopDependentServices, GivesUpAfterAMinute)
 {
     TestService owner("XAsm_deps2", "XAsm_deps2 display", "\"C:\\nowhere\\AgentCore.exe\"");
     InstalledStandIn stuck("XAsm_stuckdep", "StopPendingMs=-1\nStopWaitHint=7000");
     InstalledStandIn huge("XAsm_hugedep", "StopPendingMs=-1\nStopWaitHint=3600000");
+    InstalledStandIn zero("XAsm_zerodep", "StopPendingMs=-1\nStopWaitHint=0");
     InstalledStandIn next("XAsm_nextdep", "");
-    for (const char* name : {"XAsm_stuckdep", "XAsm_hugedep", "XAsm_nextdep"})
+    for (const char* name : {"XAsm_stuckdep", "XAsm_hugedep", "XAsm_zerodep", "XAsm_nextdep"})
         ASSERT_TRUE(StartForReal(name)) << name;
     OpenedService opened("XAsm_deps2");
     ASSERT_NE(nullptr, opened.service);
 
-    for (const char* first : {"XAsm_stuckdep", "XAsm_hugedep"}) {
+    for (const char* first : {"XAsm_stuckdep", "XAsm_hugedep", "XAsm_zerodep"}) {
         SCOPED_TRACE(first);
+        bool zeroHint = std::string(first) == "XAsm_zerodep";
         FakeServiceManager manager;
         manager.Dependents = {first, "XAsm_nextdep"};
-        VirtualClock clock(0xFFFF0000u, 20);
+        // 600 polls need no real pauses; a busy loop would never move the virtual clock, so a
+        // sleep of 0 ends the minute at once.
+        VirtualClock clock(0xFFFF0000u, zeroHint ? 0 : 20);
+        clock.OnSleep = [&clock](DWORD milliseconds) {
+            if (milliseconds == 0)
+                clock.Advance(kServiceStopLimitMs);
+        };
         EXPECT_EQ(0xFFFFFFFEu, (DWORD)StopDependentServices(opened.manager, opened.service));
         EXPECT_EQ(kServiceStopLimitMs, clock.Elapsed());
         if (std::string(first) == "XAsm_stuckdep") {
             EXPECT_EQ(7000u, Longest(clock.Sleeps()));
+        }
+        if (zeroHint) {
+            EXPECT_EQ(std::vector<DWORD>(kServiceStopLimitMs / kDependentPollMinMs, kDependentPollMinMs),
+                      clock.Sleeps());
         }
         EXPECT_EQ((DWORD)SERVICE_STOP_PENDING, ReadServiceStatus(first).dwCurrentState);
         EXPECT_EQ((DWORD)SERVICE_RUNNING, ReadServiceStatus("XAsm_nextdep").dwCurrentState);

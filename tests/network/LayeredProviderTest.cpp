@@ -366,6 +366,55 @@ TEST(RemoveAgentLsp, ReinstallationFailingHalfWayKeepsTheRest)
     }
 }
 
+// Three vendors stacked over the agent (lower, middle over lower, upper over middle), re-installed
+// without WSCUpdateProvider while one installation fails. A provider whose chains would name an
+// entry that did not come back stays out, and so does everything stacked over it: no chain of the
+// catalogue may name a missing entry.
+TEST(RemoveAgentLsp, ProvidersOverOneThatDidNotComeBackStayOut)
+{
+    struct Row {
+        int FailingCall;  // WSCInstallProvider calls of the rebuild: layered entry, then chains,
+                          // of lower, middle and upper in turn
+        std::vector<GUID> Back;
+    };
+    const GUID lowerGuid = TestGuid(10), lowerChainGuid = TestGuid(11), middleGuid = TestGuid(12),
+               middleChainGuid = TestGuid(13), upperGuid = TestGuid(14), upperChainGuid = TestGuid(15);
+    const Row rows[] = {
+        {1, {}},
+        {2, {lowerGuid, middleGuid, middleChainGuid, upperGuid, upperChainGuid}},
+        {3, {lowerGuid, lowerChainGuid}},
+        {4, {lowerGuid, lowerChainGuid, middleGuid, upperGuid, upperChainGuid}},
+        {5, {lowerGuid, lowerChainGuid, middleGuid, middleChainGuid}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.FailingCall);
+        Machine machine(false);
+        FakeCatalog& catalog = machine.Catalog;
+        DWORD lower = catalog.AddLayered(lowerGuid, L"lower.dll");
+        catalog.AddChains(lowerChainGuid, L"lower.dll", {{lower, machine.Agent, machine.Tcp}});
+        DWORD middle = catalog.AddLayered(middleGuid, L"middle.dll");
+        catalog.AddChains(middleChainGuid, L"middle.dll", {{middle, lower, machine.Agent, machine.Tcp}});
+        DWORD upper = catalog.AddLayered(upperGuid, L"upper.dll");
+        catalog.AddChains(upperChainGuid, L"upper.dll", {{upper, middle, lower, machine.Agent, machine.Tcp}});
+        catalog.FailInstallCall = row.FailingCall;
+
+        EXPECT_EQ(-1, RemoveAgentLsp());
+
+        for (const GUID& guid : {lowerGuid, lowerChainGuid, middleGuid, middleChainGuid, upperGuid, upperChainGuid}) {
+            bool back = std::find(row.Back.begin(), row.Back.end(), guid) != row.Back.end();
+            EXPECT_EQ(back ? 1u : 0u, catalog.FindByGuid(guid).size()) << guid.Data1;
+        }
+        const std::vector<DWORD> ids = catalog.Ids();
+        for (const WSAPROTOCOL_INFOW& entry : catalog.Entries()) {
+            for (DWORD named : Chain(entry))
+                EXPECT_NE(ids.end(), std::find(ids.begin(), ids.end(), named))
+                    << "entry " << entry.dwCatalogEntryId << " names the missing " << named;
+        }
+        ASSERT_EQ(1u, catalog.OrderWrites.size());
+        EXPECT_EQ(ids, catalog.OrderWrites[0]);
+    }
+}
+
 // A vendor stacked over another vendor stacked over the agent: each chain names both vendors'
 // entries, yet belongs to the provider at its top and must come back with that one's library.
 TEST(RemoveAgentLsp, RebuildKeepsEachChainWithItsOwnProvider)

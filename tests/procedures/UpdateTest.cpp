@@ -9,6 +9,7 @@
 #include "control/ServiceTestSupport.h"
 #include <shlobj.h>
 #include "procedures/ProcedureRunFixture.h"
+#include "setup/InstallThread.h"
 
 using namespace xatest;
 
@@ -60,13 +61,23 @@ bool SetServiceCommand(const std::string& name, const std::string& command)
 
 class UpdateTest : public ProcedureRunTest {
 protected:
-    // Starts the installed agent as its service, serving its pipe and recording into record_.
+    // Starts the installed agent as its service (on Windows 9x: its RunServices command), serving
+    // its pipe and recording into record_.
     void StartAgent(const AgentFootprint& footprint)
     {
         ASSERT_TRUE(WriteWholeFile(footprint.DestFolder + "\\AgentCore.ini",
                                    "[Agent]\r\nRecord=" + agentRecord_ + "\r\nPipe=\\\\.\\pipe\\arvaneAgent" +
-                                       footprint.Instance + "\r\n"));
-        ASSERT_TRUE(StartForReal("XA" + footprint.Instance));
+                                       footprint.Instance + "\r\nLifetimeMs=-1\r\n"));
+        if (IsWin9xSystem())
+            ASSERT_EQ(0, StartAgentFromRunServices(("XA" + footprint.Instance).c_str()));
+        else
+            ASSERT_TRUE(StartForReal("XA" + footprint.Instance));
+    }
+
+    static bool AgentRuns(const AgentFootprint& footprint)
+    {
+        int running = 0;
+        return IsProcessRunning((footprint.DestFolder + "\\AgentCore.exe").c_str(), &running) == 0 && running;
     }
 
     // Starts the installed user task; options as the stand-in takes them.
@@ -199,6 +210,52 @@ TEST_F(UpdateTest, AUserTaskThatCannotBeStoppedEndsTheUpdateBeforeAnyCopy)
     EXPECT_NE(ReadWholeFile(second / "XASetup.exe"), ReadWholeFile(footprint.DestFolder + "\\XASetup.exe"));
 }
 
+// An update that fails after it stopped the running agent starts the agent again, as a
+// successful one would, unless /k says not to; an agent that was not running stays stopped. The
+// run's result stays the failure's.
+TEST_F(UpdateTest, AFailedUpdateStartsTheAgentItStoppedAgain)
+{
+    std::unique_ptr<FakeProcessControl> fullPaths;
+    if (IsWin9xSystem())
+        fullPaths.reset(new FakeProcessControl);  // ToolHelp with the paths of Windows 9x
+    AgentPackage first("pkg-e5a");
+    AgentFootprint footprint = Install("E5", first);
+    AgentPackage broken("pkg-e5b", {"AgentCore.exe"});  // the copy fails with 2
+    const char kAgain[] = "Starting the agent service again after the failed update.";
+    struct Row {
+        bool Running;
+        const char* Options;
+        bool StartedAgain;
+    };
+    for (const Row& row : {Row{true, "", true}, Row{true, "/k", false}, Row{false, "", false}}) {
+        SCOPED_TRACE(std::string(row.Running ? "running" : "stopped") + " " + row.Options);
+        if (row.Running && !AgentRuns(footprint))
+            StartAgent(footprint);
+        ASSERT_EQ(row.Running, AgentRuns(footprint));
+        ASSERT_EQ(0, Prepare("/g E5 /s " + std::string(row.Options), broken.Folder()));
+        Installer installer(&Data());
+
+        EXPECT_EQ(ERROR_FILE_NOT_FOUND, RunInstallProcess(&installer));
+
+        EXPECT_EQ(row.StartedAgain, AgentRuns(footprint));
+        int again = IndexOf(kAgain);
+        EXPECT_EQ(row.StartedAgain, again >= 0);
+        EXPECT_FALSE(Logged("Start agent service."));
+        if (row.StartedAgain) {
+            EXPECT_GT(again, IndexOf("StopAgentService() returns 0"));
+            EXPECT_EQ(again + 1, IndexOf("Agent service started."));
+            if (!IsWin9xSystem()) {
+                EXPECT_EQ((DWORD)SERVICE_RUNNING, ReadServiceStatus("XAE5").dwCurrentState);
+            }
+        }
+        EXPECT_EQ(Messages().back(), "End install process. (2)");
+        EXPECT_FALSE(FileExistsAt(footprint.DestFolder + "\\AgentUpdated.txt"));
+    }
+    // Started by the test, then once again by the first run.
+    std::vector<std::string> events = AgentEvents();
+    EXPECT_EQ(2, std::count(events.begin(), events.end(), IsWin9xSystem() ? "process launched" : "XAE5 started"));
+}
+
 // The update keeps the agent's Package.xml byte for byte and its configuration, and points the
 // service at this installation's program again.
 TEST_F(UpdateTest, KeepsPackageFileAndConfigurationAndRepointsTheService)
@@ -322,6 +379,32 @@ TEST_F(LegacyConversionTest, TheLegacyAgentBecomesAnInstanceInItsFolder)
     EXPECT_EQ(1u, remoteControl);
     EXPECT_EQ("av.log", ReadMachineString(instanceKey, "AvLogFile"));
     EXPECT_EQ("L1", ReadMachineString("SOFTWARE\\Arvane\\Agent", "XES_Owned_By"));
+}
+
+// A conversion that fails after it stopped the running legacy agent starts that agent again
+// under its own name: the new service does not exist yet.
+TEST_F(LegacyConversionTest, AFailedConversionStartsTheLegacyAgentAgain)
+{
+    if (IsWin9xSystem())
+        GTEST_SKIP() << "the restart by name is the same RunServices start as for any agent";
+    InstallLegacyAgent();
+    ASSERT_TRUE(CopyFileA(FixturePath("agentstandin.exe").c_str(), (legacy_ + "\\AgentCore.exe").c_str(), FALSE));
+    ASSERT_TRUE(WriteWholeFile(legacy_ + "\\AgentCore.ini", "[Agent]\r\nRecord=" + agentRecord_ +
+                                                                 "\r\nPipe=\\\\.\\pipe\\arvaneAgent\r\n"));
+    ASSERT_TRUE(StartForReal(kLegacyService));
+    AgentPackage broken("pkg-l3", {"AgentCore.exe"});
+    ASSERT_EQ(0, Prepare("/g L3 /u /s", broken.Folder()));
+    ASSERT_EQ(1, Data().UpdateLegacyAgent);
+    Remember();
+
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, RunInstallProcess(&Run()));
+    int again = IndexOf("Starting the agent service again after the failed update.");
+    ASSERT_GE(again, 0);
+    EXPECT_EQ(again + 1, IndexOf("Agent service started."));
+    EXPECT_EQ((DWORD)SERVICE_RUNNING, ReadServiceStatus(kLegacyService).dwCurrentState);
+    EXPECT_FALSE(ServiceKnown("XAL3"));
+    std::vector<std::string> events = AgentEvents();
+    EXPECT_EQ(2, std::count(events.begin(), events.end(), std::string(kLegacyService) + " started"));
 }
 
 // A service of the new name exists already: it is configured for this installation instead.

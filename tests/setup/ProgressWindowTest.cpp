@@ -150,3 +150,20 @@ TEST_F(ProgressWindowTest, CloseCommandDestroysTheWindowAndEndsTheLoop)
     EXPECT_TRUE(RunUntilClosed(5000));
     EXPECT_FALSE(IsWindow(dialog));
 }
+
+// Alt+F4, a close message or a stray close command cannot end the run while the install thread
+// works; once it is done, a close request ends it like Close.
+TEST_F(ProgressWindowTest, CloseRequestsWaitForTheEndOfTheWork)
+{
+    Create(0, 0);
+    app_.InstallRunning = 1;
+    PostMessageA(app_.MainWindow, WM_SYSCOMMAND, SC_CLOSE, 0);
+    PostMessageA(app_.MainWindow, WM_CLOSE, 0, 0);
+    PostMessageA(app_.MainWindow, WM_COMMAND, IDM_CLOSE_RUN, 0);
+    EXPECT_FALSE(RunUntilClosed(300));
+    EXPECT_TRUE(IsWindow(app_.MainWindow));
+
+    app_.InstallRunning = 0;
+    PostMessageA(app_.MainWindow, WM_SYSCOMMAND, SC_CLOSE, 0);
+    EXPECT_TRUE(RunUntilClosed(5000));
+}

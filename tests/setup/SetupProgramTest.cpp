@@ -782,7 +782,20 @@ TEST_F(SetupProgram, ExitCodes)
     }
     ASSERT_TRUE(CopyFileA(FixturePath("agentstandin.exe").c_str(), package.Path("AgentCore.exe").c_str(), FALSE));
 
-    ASSERT_EQ(0, RunSetup(package.Setup(), "/g I1 /s " + log.Option()));
+    ASSERT_EQ(0, RunSetup(package.Setup(), "/g I1 /s /e " + log.Option()));
+    ASSERT_EQ((DWORD)SERVICE_RUNNING, ReadServiceStatus("XAI1").dwCurrentState);
+
+    // An update that fails after it stopped the running agent keeps its code, and starts the
+    // agent again.
+    DeleteFileA(package.Path("AgentCore.exe").c_str());
+    log.Clear();
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, RunSetup(package.Setup(), "/g I1 /s " + log.Option()));
+    EXPECT_TRUE(InOrder(log.Messages(), {"Update existing installation...", "StopAgentService() returns 0",
+                                         "Starting the agent service again after the failed update.",
+                                         "Agent service started.", "End install process. (2)",
+                                         "Agent setup finished!"}));
+    EXPECT_EQ((DWORD)SERVICE_RUNNING, ReadServiceStatus("XAI1").dwCurrentState);
+    ASSERT_TRUE(CopyFileA(FixturePath("agentstandin.exe").c_str(), package.Path("AgentCore.exe").c_str(), FALSE));
 
     // The removal's confirmation answered Cancel: nothing changes.
     log.Clear();
@@ -820,7 +833,8 @@ TEST_F(SetupProgram, ExitCodes)
 }
 
 // The window: hidden in a silent run, shown with /b and closed by itself, and in an interactive
-// run kept until Close, sized to the dialog and centred.
+// run kept until Close (a close request while the update works is ignored), sized to the dialog
+// and centred.
 TEST_F(SetupProgram, Window)
 {
     Package package("window-package");
@@ -837,11 +851,31 @@ TEST_F(SetupProgram, Window)
         EXPECT_EQ(0L, setup.Wait());
         EXPECT_TRUE(watch.Visible);
     }
+    log.Clear();
     SetupProcess setup(package.Setup(), "/g I1 /k " + log.Option());
     HWND window = WaitForProcessWindow(setup, "XASETUP");
     ASSERT_TRUE(window);
+    // Alt+F4 while the update works (its Close still disabled): nothing ends the run before the
+    // update has ended, and then only Close does.
+    HWND working = nullptr;
+    for (int tries = 0; tries < 200 && !working; ++tries) {
+        HWND dialog = FindWindowExA(window, nullptr, "#32770", nullptr);
+        working = dialog ? GetDlgItem(dialog, 1003) : nullptr;
+        if (!working)
+            Sleep(10);
+    }
+    ASSERT_TRUE(working);
+    ASSERT_FALSE(IsWindowEnabled(working));
+    for (int i = 0; i < 3; ++i) {
+        PostMessageA(window, WM_SYSCOMMAND, SC_CLOSE, 0);
+        PostMessageA(window, WM_CLOSE, 0, 0);
+        Sleep(300);
+    }
+    EXPECT_TRUE(setup.Running()) << "closed while the update worked";
+    EXPECT_TRUE(IsWindow(window));
     HWND close = WaitForCloseButton(setup, window);
     ASSERT_TRUE(close);
+    EXPECT_TRUE(log.Has("End install process. (0)"));
     HWND dialog = GetParent(close);
     EXPECT_EQ("Setup has completed.", DialogText(dialog, 1000));
     Sleep(1000);
@@ -861,6 +895,8 @@ TEST_F(SetupProgram, Window)
     PressButton(dialog, 1003);
     EXPECT_EQ(0L, setup.Wait());
     EXPECT_FALSE(IsWindow(window));
+    EXPECT_TRUE(InOrder(log.Messages(), {"Update existing installation...", "AgentUpdated.txt is created.",
+                                         "End install process. (0)", "Agent setup finished!"}));
 
     // /x: a removal without the question, whose window closes by itself.
     SetupProcess removal(package.Setup(), "/g I1 /r /x " + log.Option());
