@@ -22,10 +22,17 @@ struct AgentPipeRequest {
     const void* Data;  // may be null when Length is 0
 };
 
+// The error of AgentPipeConnect when the pipe is served by another program than the one named
+// (an application-defined code: no system error has bit 29 set).
+enum : DWORD { kAgentPipeForeignServer = 0x20000001 };
+
 // Opens the pipe name in message read mode, waiting for a busy pipe in rounds of
-// kAgentPipeBusyWaitMs for as long as an instance becomes free. INVALID_HANDLE_VALUE when the
-// pipe does not exist, stays busy for a whole round, or cannot be opened.
-HANDLE AgentPipeConnect(const char* name);
+// kAgentPipeBusyWaitMs for as long as an instance becomes free. The server may only identify
+// this process, never act as it. Where the system tells a pipe's server process
+// (GetNamedPipeServerProcessId), the pipe is kept only when that process runs serverProgram
+// (none: any server); else the last error is kAgentPipeForeignServer. INVALID_HANDLE_VALUE when
+// the pipe does not exist, stays busy for a whole round, cannot be opened or has another server.
+HANDLE AgentPipeConnect(const char* name, const char* serverProgram);
 
 // Sends request and reads the reply. Nonzero when both the write and the read succeeded, also
 // for a reply shorter than 4 bytes (then no out value is set); 0 otherwise, with the thread's

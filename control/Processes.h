@@ -29,6 +29,12 @@ int GetFileIdentity(const char* path, BY_HANDLE_FILE_INFORMATION* info, bool dir
 // but for letter case are the same without looking at the disk; otherwise both must exist.
 int IsSameFile(const char* a, const char* b, bool directory);
 
+// 1 when a process's program file (candidate, as the system reports it) is the file at program,
+// else 0. Only a candidate with program's file name (long or short form) is compared on disk,
+// and never one on another machine ("\\server\share\..."): opening it would make this elevated
+// process authenticate to that server.
+int IsSameProgram(const char* candidate, const char* program);
+
 // Loads psapi.dll from the system folder, else from folder when one is given (never through
 // the normal search order). Null when neither loads.
 HMODULE LoadPsapi(const char* folder);
