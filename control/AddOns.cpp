@@ -147,8 +147,7 @@ bool RunUninstallCommand(const InstallationData* data, char* commandLine, const 
     memset(&startup, 0, sizeof(startup));
     memset(&info, 0, sizeof(info));
     startup.cb = sizeof(startup);
-    // A quoted program name cannot be split; any other is named to CreateProcessA explicitly,
-    // and quoted in the line the program reads its arguments from.
+    // A quoted program name cannot be split; any other is named to CreateProcessA explicitly.
     char program[MAX_PATH];
     const char* application = nullptr;
     char* line = nullptr;
@@ -160,8 +159,10 @@ bool RunUninstallCommand(const InstallationData* data, char* commandLine, const 
             return false;
         }
         application = program;
-        line = FormatHeapText(kCommandLineChars, "\"%.*s\"%s", (int)length, text, text + length);
-        if (!line) {
+        // With a blank in it, the program would read the pieces of its own path as arguments.
+        bool blank = strcspn(text, " \t") < length;
+        line = blank ? FormatHeapText(kCommandLineChars, "\"%.*s\"%s", (int)length, text, text + length) : nullptr;
+        if (blank && !line) {
             LogMessage(data, messages.StartFailed, ERROR_NOT_ENOUGH_MEMORY);
             return false;
         }

@@ -127,7 +127,7 @@ int FindProcessesNT(const char* path, PointerList* ids)
         EnumProcessModulesFunction enumModules =
             GetSystemFunction<EnumProcessModulesFunction>(psapi, "EnumProcessModules");
         GetModuleFileNameExAFunction moduleFileName =
-            GetSystemFunction<GetModuleFileNameExAFunction>(psapi, "GetModuleFileNameExA");
+            FindFunction<GetModuleFileNameExAFunction>(psapi, "GetModuleFileNameExA");
         if (!enumProcesses || !enumModules || !moduleFileName) {
             result = -1;
             goto Exit;

@@ -67,12 +67,14 @@ bool BuildUserTaskExitEventName(const char* instance, bool globalNamespace, char
 int StopUserTaskProcess(const char* path, const char* instance);
 
 // The calls through which process control reaches what a test has to play: the ToolHelp
-// functions (Wine reports bare file names where Windows 9x gives full paths),
+// functions (Wine reports bare file names where Windows 9x gives full paths), the program path
+// of a process (Wine gives "UNC\server\..." where Windows gives "\\server\..."),
 // WTSTerminateProcess (a stub under Wine), and the refusals that call for the debug privilege
 // (every process may open every other under Wine).
 struct ProcessControlCalls {
     // The address of an optional function of a loaded library (kernel32.dll for ToolHelp,
-    // wtsapi32.dll for WTSTerminateProcess), or null when the library lacks it.
+    // psapi.dll for GetModuleFileNameExA, wtsapi32.dll for WTSTerminateProcess), or null when
+    // the library lacks it.
     void* (*FindFunction)(HMODULE module, const char* name);
     HANDLE(WINAPI* OpenProcess)(DWORD access, BOOL inheritHandle, DWORD processId);
     BOOL(WINAPI* AdjustTokenPrivileges)(HANDLE token, BOOL disableAll, TOKEN_PRIVILEGES* newState, DWORD size,
