@@ -63,11 +63,11 @@ HANDLE AgentPipeConnect(const char* name, const char* serverProgram)
         return INVALID_HANDLE_VALUE;
     }
     HANDLE pipe = INVALID_HANDLE_VALUE;
+    // Whoever created a pipe of this name once the agent's service freed it could otherwise
+    // impersonate this elevated process. Windows 9x knows no impersonation.
+    DWORD flags = FILE_ATTRIBUTE_NORMAL | (IsWindowsNT() ? SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION : 0);
     for (;;) {
-        // Whoever created a pipe of this name once the agent's service freed it could otherwise
-        // impersonate this elevated process.
-        pipe = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                           FILE_ATTRIBUTE_NORMAL | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr);
+        pipe = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, flags, nullptr);
         if (pipe != INVALID_HANDLE_VALUE)
             break;
         // A missing pipe means the agent does not run: no reason to wait.
