@@ -16,7 +16,10 @@ const char kAgentInstancesKey[] = "SOFTWARE\\Arvane\\Agent";
 
 namespace {
 
-enum : DWORD { kExpansionExtra = 4096 };  // room an expanded command may need beyond its text
+enum : DWORD {
+    kExpansionExtra = 4096,      // room an expanded command may need beyond its text
+    kCommandLineChars = 32767,   // the longest command line CreateProcessA takes
+};
 
 const UninstallMessages kAddOnMessages = {
     "-Faile to run uninstall command. Error code: %d",
@@ -103,6 +106,38 @@ void RunAddOnUninstall(const InstallationData* log, const AddOnValue& addOn, cha
     (void)RunUninstallCommand(log, command, kAddOnMessages);
 }
 
+// The program an unquoted command line names: the longest prefix ending in ".exe" that is an
+// existing file, a bare file name in the system folder only. Left to itself, CreateProcessA would
+// split the line at each blank in turn and start C:\Program.exe for C:\Program Files\...,
+// elevated, and look for a bare name in this program's folder first. program receives the file
+// to start, *length the length of the prefix.
+bool FindCommandProgram(const char* command, char* program, size_t size, size_t* length)
+{
+    const size_t suffix = 4;  // ".exe"
+    char system[MAX_PATH];
+    UINT systemLength = GetSystemDirectoryA(system, sizeof(system));
+    if (systemLength == 0 || systemLength >= sizeof(system))
+        system[0] = '\0';
+    for (size_t end = strlen(command); end >= suffix; --end) {
+        if (_strnicmp(command + end - suffix, ".exe", suffix) != 0 || end >= size)
+            continue;
+        memcpy(program, command, end);
+        program[end] = '\0';
+        if (!strpbrk(program, "\\/:")) {
+            char bare[MAX_PATH];
+            if (!system[0] || !CopyText(bare, sizeof(bare), program) ||
+                !FormatText(program, size, "%s\\%s", system, bare))
+                continue;
+        }
+        DWORD attributes = GetFileAttributesA(program);
+        if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+            *length = end;
+            return true;
+        }
+    }
+    return false;
+}
+
 }  // namespace
 
 bool RunUninstallCommand(const InstallationData* data, char* commandLine, const UninstallMessages& messages)
@@ -112,9 +147,31 @@ bool RunUninstallCommand(const InstallationData* data, char* commandLine, const 
     memset(&startup, 0, sizeof(startup));
     memset(&info, 0, sizeof(info));
     startup.cb = sizeof(startup);
-    if (!CreateProcessA(nullptr, commandLine, nullptr, nullptr, FALSE, NORMAL_PRIORITY_CLASS, nullptr, nullptr,
-                        &startup, &info)) {
-        DWORD error = GetLastError();
+    // A quoted program name cannot be split; any other is named to CreateProcessA explicitly.
+    char program[MAX_PATH];
+    const char* application = nullptr;
+    char* line = nullptr;
+    const char* text = commandLine + strspn(commandLine, " \t");
+    if (*text != '"') {
+        size_t length = 0;
+        if (!FindCommandProgram(text, program, sizeof(program), &length)) {
+            LogMessage(data, messages.StartFailed, ERROR_FILE_NOT_FOUND);
+            return false;
+        }
+        application = program;
+        // With a blank in it, the program would read the pieces of its own path as arguments.
+        bool blank = strcspn(text, " \t") < length;
+        line = blank ? FormatHeapText(kCommandLineChars, "\"%.*s\"%s", (int)length, text, text + length) : nullptr;
+        if (blank && !line) {
+            LogMessage(data, messages.StartFailed, ERROR_NOT_ENOUGH_MEMORY);
+            return false;
+        }
+    }
+    BOOL started = CreateProcessA(application, line ? line : commandLine, nullptr, nullptr, FALSE,
+                                  NORMAL_PRIORITY_CLASS, nullptr, nullptr, &startup, &info);
+    DWORD error = GetLastError();
+    FreeText(line);
+    if (!started) {
         LogMessage(data, messages.StartFailed, (int)error);
         return false;
     }

@@ -39,7 +39,9 @@ struct UninstallMessages {
 // Starts commandLine (CreateProcessA may write into it) as a process of its own and waits for it
 // up to kUninstallWaitMs on the clock of support/Clock.h; a command still running then is left
 // running. Logs the outcome with messages. True when the command ended and its exit code was
-// read, whatever the code.
+// read, whatever the code. An unquoted command runs the longest prefix ending in ".exe" that
+// names an existing file (a bare file name: in the system folder); without one it does not start
+// (error 2).
 bool RunUninstallCommand(const InstallationData* data, char* commandLine, const UninstallMessages& messages);
 
 // The number of agents on the machine: 1 for the older-generation agent's service key, and 1

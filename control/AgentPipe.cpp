@@ -3,6 +3,10 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "control/Processes.h"
+#include "support/PointerList.h"
+#include "support/SystemLibrary.h"
+
 const char kAgentPipePrefix[] = "\\\\.\\pipe\\arvaneAgent";
 
 namespace {
@@ -52,18 +56,45 @@ bool WaitForReply(HANDLE pipe, DWORD started)
     }
 }
 
+typedef BOOL(WINAPI* GetNamedPipeServerProcessIdFunction)(HANDLE pipe, ULONG* processId);
+
+// False when the system names the pipe's server and that process does not run program. Systems
+// before Windows Vista cannot tell; there the pipe is trusted.
+bool IsServedBy(HANDLE pipe, const char* program)
+{
+    GetNamedPipeServerProcessIdFunction serverProcessId =
+        GetSystemFunction<GetNamedPipeServerProcessIdFunction>(GetModuleHandleA("kernel32.dll"),
+                                                               "GetNamedPipeServerProcessId");
+    if (!program || !serverProcessId)
+        return true;
+    ULONG server = 0;
+    if (!serverProcessId(pipe, &server))
+        return false;
+    PointerList ids;
+    InitPointerList(&ids);
+    bool found = false;
+    if (FindProcessesByPath(program, &ids) == 0) {
+        for (int i = 0; i < ids.Count && !found; ++i)
+            found = (ULONG)(ULONG_PTR)ids.Items[i] == server;
+    }
+    FreePointerList(&ids);
+    return found;
+}
+
 }  // namespace
 
-HANDLE AgentPipeConnect(const char* name, DWORD started)
+HANDLE AgentPipeConnect(const char* name, const char* serverProgram, DWORD started)
 {
     if (!name) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return INVALID_HANDLE_VALUE;
     }
     HANDLE pipe = INVALID_HANDLE_VALUE;
+    // Whoever created a pipe of this name once the agent's service freed it could otherwise
+    // impersonate this elevated process. Windows 9x knows no impersonation.
+    DWORD flags = FILE_ATTRIBUTE_NORMAL | (IsWindowsNT() ? SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION : 0);
     for (;;) {
-        pipe = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                           nullptr);
+        pipe = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, flags, nullptr);
         if (pipe != INVALID_HANDLE_VALUE)
             break;
         // A missing pipe means the agent does not run: no reason to wait.
@@ -77,6 +108,11 @@ HANDLE AgentPipeConnect(const char* name, DWORD started)
         }
         if (!WaitNamedPipeA(name, left < kAgentPipeBusyWaitMs ? left : kAgentPipeBusyWaitMs))
             return INVALID_HANDLE_VALUE;
+    }
+    if (!IsServedBy(pipe, serverProgram)) {
+        CloseHandle(pipe);
+        SetLastError(kAgentPipeForeignServer);
+        return INVALID_HANDLE_VALUE;
     }
     // Without message mode a reply could arrive in pieces; the agent's replies are whole messages
     // in any case, so a refusal is no reason to give up.

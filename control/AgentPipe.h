@@ -26,16 +26,23 @@ struct AgentPipeRequest {
     const void* Data;  // may be null when Length is 0
 };
 
+// The error of AgentPipeConnect when the pipe is served by another program than the one named
+// (an application-defined code: no system error has bit 29 set).
+enum : DWORD { kAgentPipeForeignServer = 0x20000001 };
+
 // Opens the pipe name in message read mode, waiting for a busy pipe in rounds of
 // kAgentPipeBusyWaitMs for as long as an instance becomes free, until kAgentPipeLimitMs have
-// passed since started (a ClockTicks value). INVALID_HANDLE_VALUE when the pipe does not exist,
-// stays busy for a whole round, cannot be opened, or the time is up (last error 1460,
+// passed since started (a ClockTicks value). The server may only identify this process, never act
+// as it. Where the system tells a pipe's server process (GetNamedPipeServerProcessId), the pipe is
+// kept only when that process runs serverProgram (none: any server); else the last error is
+// kAgentPipeForeignServer. INVALID_HANDLE_VALUE when the pipe does not exist, stays busy for a
+// whole round, cannot be opened, has another server, or the time is up (last error 1460,
 // ERROR_TIMEOUT).
-HANDLE AgentPipeConnect(const char* name, DWORD started);
+HANDLE AgentPipeConnect(const char* name, const char* serverProgram, DWORD started);
 
-inline HANDLE AgentPipeConnect(const char* name)
+inline HANDLE AgentPipeConnect(const char* name, const char* serverProgram = nullptr)
 {
-    return AgentPipeConnect(name, ClockTicks());
+    return AgentPipeConnect(name, serverProgram, ClockTicks());
 }
 
 // Sends request and reads the reply, looking for it every kAgentPipePollMs until

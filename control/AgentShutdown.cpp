@@ -17,14 +17,18 @@ enum : DWORD {
     kAgentExitCheckMs = 1000,
 };
 
-// Asks the agent to exit over its pipe, giving the whole exchange kAgentPipeLimitMs. Errors,
-// time-out included, say nothing the wait that follows would not.
-void SendShutdownRequest(const char* pipeName)
+// Asks the agent (the program at agentPath) to exit over its pipe, giving the whole exchange
+// kAgentPipeLimitMs. Errors, time-out included, say nothing the wait that follows would not; only
+// a pipe of another program is worth a line.
+void SendShutdownRequest(const InstallationData* data, const char* pipeName, const char* agentPath)
 {
     DWORD started = ClockTicks();
-    HANDLE pipe = AgentPipeConnect(pipeName, started);
-    if (pipe == INVALID_HANDLE_VALUE)
+    HANDLE pipe = AgentPipeConnect(pipeName, agentPath, started);
+    if (pipe == INVALID_HANDLE_VALUE) {
+        if (GetLastError() == kAgentPipeForeignServer)
+            LogMessage(data, "The agent's pipe is served by another program; the shutdown request is not sent.");
         return;
+    }
     AgentPipeRequest request = {kAgentShutdownCode, 0, nullptr};
     (void)AgentPipeTransact(pipe, &request, nullptr, nullptr, nullptr, started);
     CloseHandle(pipe);
@@ -82,7 +86,7 @@ int Installer::StopAgentService(int* wasRunning)
             *wasRunning = 1;
     }
     LogMessage(Data, "Trying to connect to agent via \"%s\"...", pipeName);
-    SendShutdownRequest(pipeName);
+    SendShutdownRequest(Data, pipeName, agentPath);
 
     for (DWORD check = 0; check < kAgentExitChecks; ++check) {
         int running = 0;

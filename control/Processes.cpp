@@ -67,6 +67,21 @@ DWORD ItemId(void* item)
     return (DWORD)(uintptr_t)item;
 }
 
+// The file name part of path (after its last backslash or colon).
+const char* FileNamePart(const char* path)
+{
+    const unsigned char* text = reinterpret_cast<const unsigned char*>(path);
+    const unsigned char* slash = _mbsrchr(text, '\\');
+    const unsigned char* colon = _mbsrchr(slash ? slash : text, ':');
+    const unsigned char* last = colon ? colon : slash;
+    return last ? reinterpret_cast<const char*>(last + 1) : path;
+}
+
+bool SameText(const char* a, const char* b)
+{
+    return _mbsicmp(reinterpret_cast<const unsigned char*>(a), reinterpret_cast<const unsigned char*>(b)) == 0;
+}
+
 // Enables SeDebugPrivilege in this process's token, which lets an administrator open processes
 // of other users and of the system. Best effort: without it those processes are skipped.
 void EnableDebugPrivilege()
@@ -112,7 +127,7 @@ int FindProcessesNT(const char* path, PointerList* ids)
         EnumProcessModulesFunction enumModules =
             GetSystemFunction<EnumProcessModulesFunction>(psapi, "EnumProcessModules");
         GetModuleFileNameExAFunction moduleFileName =
-            GetSystemFunction<GetModuleFileNameExAFunction>(psapi, "GetModuleFileNameExA");
+            FindFunction<GetModuleFileNameExAFunction>(psapi, "GetModuleFileNameExA");
         if (!enumProcesses || !enumModules || !moduleFileName) {
             result = -1;
             goto Exit;
@@ -138,7 +153,7 @@ int FindProcessesNT(const char* path, PointerList* ids)
             if (enumModules(process, modules, kMaxModules * sizeof(HMODULE), &needed) && needed > 0 &&
                 moduleFileName(process, modules[0], name, sizeof(name)) > 0) {
                 name[sizeof(name) - 1] = '\0';  // not terminated when cut on older systems
-                if (IsSameFile(name, path, false) && AppendPointer(ids, IdItem(processIds[i])) < 0)
+                if (IsSameProgram(name, path) && AppendPointer(ids, IdItem(processIds[i])) < 0)
                     result = ERROR_NOT_ENOUGH_MEMORY;
             }
             CloseHandleIfOpen(process);
@@ -177,7 +192,7 @@ int FindProcesses9x(const char* path, PointerList* ids)
         entry.dwSize = sizeof(entry);
         for (BOOL more = first(snapshot, &entry); more; more = next(snapshot, &entry)) {
             entry.szExeFile[sizeof(entry.szExeFile) - 1] = '\0';
-            if (IsSameFile(entry.szExeFile, path, false) && AppendPointer(ids, IdItem(entry.th32ProcessID)) < 0)
+            if (IsSameProgram(entry.szExeFile, path) && AppendPointer(ids, IdItem(entry.th32ProcessID)) < 0)
                 result = ERROR_NOT_ENOUGH_MEMORY;
             entry.dwSize = sizeof(entry);
         }
@@ -310,6 +325,28 @@ int IsSameFile(const char* a, const char* b, bool directory)
     return _mbsicmp(reinterpret_cast<unsigned char*>(shortA), reinterpret_cast<unsigned char*>(shortB)) == 0;
 }
 
+int IsSameProgram(const char* candidate, const char* program)
+{
+    if (!candidate || !program)
+        return 0;
+    if (SameText(candidate, program))
+        return 1;
+    const char* name = FileNamePart(candidate);
+    if (!SameText(name, FileNamePart(program))) {
+        // A process may have been started through the short form of the name; only a name with
+        // a "~" can be one, and only then is the program's short name asked for.
+        if (!_mbschr(reinterpret_cast<const unsigned char*>(name), '~'))
+            return 0;
+        char shortPath[MAX_PATH];
+        DWORD length = GetShortPathNameA(program, shortPath, sizeof(shortPath));
+        if (length == 0 || length >= sizeof(shortPath) || !SameText(name, FileNamePart(shortPath)))
+            return 0;
+    }
+    if (candidate[0] == '\\' && candidate[1] == '\\')
+        return 0;
+    return IsSameFile(candidate, program, false);
+}
+
 HMODULE LoadPsapi(const char* folder)
 {
     HMODULE psapi = LoadSystemLibrary("psapi.dll");
@@ -328,7 +365,7 @@ HMODULE LoadPsapi(const char* folder)
         return nullptr;
     if (!AppendText(path, sizeof(path), "psapi.dll"))
         return nullptr;
-    return LoadLibraryA(path);
+    return LoadLibraryExA(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
 }
 
 int FindProcessesByPath(const char* path, PointerList* ids)

@@ -29,6 +29,12 @@ int GetFileIdentity(const char* path, BY_HANDLE_FILE_INFORMATION* info, bool dir
 // but for letter case are the same without looking at the disk; otherwise both must exist.
 int IsSameFile(const char* a, const char* b, bool directory);
 
+// 1 when a process's program file (candidate, as the system reports it) is the file at program,
+// else 0. Only a candidate with program's file name (long or short form) is compared on disk,
+// and never one on another machine ("\\server\share\..."): opening it would make this elevated
+// process authenticate to that server.
+int IsSameProgram(const char* candidate, const char* program);
+
 // Loads psapi.dll from the system folder, else from folder when one is given (never through
 // the normal search order). Null when neither loads.
 HMODULE LoadPsapi(const char* folder);
@@ -61,12 +67,14 @@ bool BuildUserTaskExitEventName(const char* instance, bool globalNamespace, char
 int StopUserTaskProcess(const char* path, const char* instance);
 
 // The calls through which process control reaches what a test has to play: the ToolHelp
-// functions (Wine reports bare file names where Windows 9x gives full paths),
+// functions (Wine reports bare file names where Windows 9x gives full paths), the program path
+// of a process (Wine gives "UNC\server\..." where Windows gives "\\server\..."),
 // WTSTerminateProcess (a stub under Wine), and the refusals that call for the debug privilege
 // (every process may open every other under Wine).
 struct ProcessControlCalls {
     // The address of an optional function of a loaded library (kernel32.dll for ToolHelp,
-    // wtsapi32.dll for WTSTerminateProcess), or null when the library lacks it.
+    // psapi.dll for GetModuleFileNameExA, wtsapi32.dll for WTSTerminateProcess), or null when
+    // the library lacks it.
     void* (*FindFunction)(HMODULE module, const char* name);
     HANDLE(WINAPI* OpenProcess)(DWORD access, BOOL inheritHandle, DWORD processId);
     BOOL(WINAPI* AdjustTokenPrivileges)(HANDLE token, BOOL disableAll, TOKEN_PRIVILEGES* newState, DWORD size,

@@ -80,9 +80,11 @@ int Installer::WriteUninstallEntry(int isUpdate)
         return 0;
 
     // The program path is quoted: unquoted, Windows would first try C:\Program.exe and the like
-    // with the rights of the administrator who removes the agent.
-    if (FormatText(text, sizeof(text), "\"%s\\%s\" /r /g %s /l \"%%TEMP%%\\xasetup.log\"", data->DestFolder,
-                   kSetupProgram, data->Instance))
+    // with the rights of the administrator who removes the agent. An id with a blank is quoted
+    // too, or the removal would read only its first word and remove another instance.
+    const char* idQuote = strchr(data->Instance, ' ') ? "\"" : "";
+    if (FormatText(text, sizeof(text), "\"%s\\%s\" /r /g %s%s%s /l \"%%TEMP%%\\xasetup.log\"", data->DestFolder,
+                   kSetupProgram, idQuote, data->Instance, idQuote))
         WriteStringValue(key, "UninstallString", text);
 
     // Fleet tools remove without a question: the same command, silent. (The command always fits:

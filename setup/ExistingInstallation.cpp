@@ -248,8 +248,10 @@ bool IsValidInstanceId(const char* id)
     char last = id[strlen(id) - 1];
     if (last == '.' || last == ' ')
         return false;
+    // "%" too: the folder is expanded after the id is joined to it, so "%X%" could lead it
+    // out of the company folder.
     for (const unsigned char* c = (const unsigned char*)id; *c; ++c) {
-        if (*c < 0x20 || *c == 0x7F || strchr("\\/:*?\"<>|", *c))
+        if (*c < 0x20 || *c == 0x7F || strchr("\\/:*?\"<>|%", *c))
             return false;
     }
     return true;

@@ -50,20 +50,34 @@ bool MakeTemporaryProgramName(char* name)
     return AppendText(name, MAX_PATH, ".exe");
 }
 
+typedef void(WINAPI* InitCommonControlsFunction)();
 typedef BOOL(WINAPI* InitCommonControlsExFunction)(const INITCOMMONCONTROLSEX*);
 
-// Every class of the common controls. The first comctl32 of Windows 95 and NT 4 lacks
-// InitCommonControlsEx (importing it would keep the program from starting); InitCommonControls
-// registers the progress bar there.
-void InitializeCommonControls()
+// The common controls, for the progress bar: loaded at run time, since the program's folder
+// would come first for a library it imports. By name where the search is limited to the system
+// folder, so that the manifest's version still applies; else by full path from that folder.
+// Every class is registered; the first comctl32 of Windows 95 and NT 4 lacks
+// InitCommonControlsEx, and InitCommonControls registers the progress bar there. The library
+// must stay loaded while the window exists; null when it cannot be loaded (no progress bar).
+HMODULE LoadCommonControls()
 {
-    InitCommonControls();
+    HMODULE library = IsLibrarySearchLimited() ? LoadLibraryA("comctl32.dll") : LoadSystemLibrary("comctl32.dll");
+    InitCommonControlsFunction initialize = GetSystemFunction<InitCommonControlsFunction>(library, "InitCommonControls");
+    if (initialize)
+        initialize();
     InitCommonControlsExFunction initializeEx =
-        GetSystemFunction<InitCommonControlsExFunction>(GetModuleHandleA("comctl32.dll"), "InitCommonControlsEx");
+        GetSystemFunction<InitCommonControlsExFunction>(library, "InitCommonControlsEx");
     if (initializeEx) {
         INITCOMMONCONTROLSEX classes = {sizeof(classes), 0xFF};
         initializeEx(&classes);
     }
+    return library;
+}
+
+void FreeCommonControls(HMODULE library)
+{
+    if (library)
+        FreeLibrary(library);
 }
 
 // The answer to /?: the option table in a box, before any log, instance or window.
@@ -182,9 +196,10 @@ int SetupApp::Run(HINSTANCE instance, HINSTANCE, const char* commandLine, int sh
     LoadText(IDS_WINDOW_TITLE, WindowTitle, sizeof(WindowTitle));
     LoadText(IDS_WINDOW_CLASS, WindowClass, sizeof(WindowClass));
     RegisterMainWindowClass(this, instance);
-    InitializeCommonControls();
+    HMODULE commonControls = LoadCommonControls();
     if (!CreateMainWindow(this, instance, showCommand)) {
         LogMessage(&Data, "Failed to initialize the window instance!");
+        FreeCommonControls(commonControls);
         return -1;
     }
     InterlockedExchange(&InstallRunning, 1);
@@ -192,11 +207,15 @@ int SetupApp::Run(HINSTANCE instance, HINSTANCE, const char* commandLine, int sh
     if (!thread) {
         InterlockedExchange(&InstallRunning, 0);
         LogMessage(&Data, "Failed to create installation thread!");
+        // The progress bar's code goes with the library: its window first.
+        DestroyWindow(MainWindow);
+        FreeCommonControls(commonControls);
         return -1;
     }
     RunMessageLoop();
     WaitForInstallThread(thread);
     CloseHandleIfOpen(thread);
+    FreeCommonControls(commonControls);
 
     if (Data.RunAsTemp) {
         // This temporary copy goes at the next restart.

@@ -167,6 +167,45 @@ TEST_F(AddOnsTest, ACommandThatDoesNotExpandInFullIsNotStarted)
     SetEnvironmentVariableA("XA_ADDON_LONG", nullptr);
 }
 
+// Unquoted commands in a folder with blanks, with a decoy C:\Program.exe that the search of
+// CreateProcessA would start first (it ends with 0: its first argument is no number).
+TEST_F(AddOnsTest, AnUnquotedCommandRunsTheLongestExistingProgramItNames)
+{
+    const std::string folder = "C:\\Program Files\\XA Add On.exe files";
+    const std::string decoy = "C:\\Program.exe";
+    ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS);
+    ASSERT_TRUE(CopyFileA(FixturePath("exitwith.exe").c_str(), (folder + "\\unins.exe").c_str(), FALSE));
+    ASSERT_TRUE(CopyFileA(FixturePath("exitwith.exe").c_str(), decoy.c_str(), FALSE));
+    std::string named = folder + "\\unins.exe 5 --record " + Record("named.txt");
+    std::string missing = folder + "\\missing.exe 6";
+    std::string none = folder + "\\uninstall now";
+    ASSERT_TRUE(SetMachineText(kAddOnKey, "A", named));
+    ASSERT_TRUE(SetMachineText(kAddOnKey, "B", missing));
+    ASSERT_TRUE(SetMachineText(kAddOnKey, "C", none, REG_EXPAND_SZ));
+
+    EXPECT_EQ(0, setup_.Run().RemoveAddOns());
+    DeleteFileA(decoy.c_str());
+    DeleteFileA((folder + "\\unins.exe").c_str());
+    RemoveDirectoryA(folder.c_str());
+
+    std::vector<std::string> expected = {
+        "3 add-on(s) found.",
+        "Removing add-on \"A\"...",
+        "\t-Uninstall command: \"" + named + "\"",
+        "\t-Uninstall process completed and returned 5.",
+        "Removing add-on \"B\"...",
+        "\t-Uninstall command: \"" + missing + "\"",
+        "-Faile to run uninstall command. Error code: 2",
+        "Removing add-on \"C\"...",
+        "\t-Uninstall command: \"" + none + "\"",
+        "-Faile to run uninstall command. Error code: 2",
+    };
+    EXPECT_EQ(expected, setup_.Messages());
+    // The program reads its own arguments, not the pieces of its folder's name.
+    EXPECT_EQ(std::vector<std::string>{"\"" + folder + "\\unins.exe\" 5 --record " + Record("named.txt")},
+              WaitForRecordLines(Record("named.txt"), 1));
+}
+
 TEST(CountInstalledAgents, CountsTheLegacyServiceAndEveryInstanceWithAPath)
 {
     struct Row {

@@ -55,6 +55,13 @@ struct RunningAgent {
     bool ready = false;
 };
 
+// Finding the pipe's server by its program needs the full paths that Windows 9x's ToolHelp gives
+// and Wine's does not (Wine's win98 mode also tells a pipe's server, which 9x never did).
+FakeProcessControl* FullPathsOn9x()
+{
+    return IsWin9xKind() ? new FakeProcessControl : nullptr;
+}
+
 std::string Hex(const std::string& bytes)
 {
     std::string text;
@@ -126,6 +133,7 @@ std::vector<std::string> Messages(const std::string& log)
 
 TEST(AgentPipeTest, RequestAndReplyFraming)
 {
+    std::unique_ptr<FakeProcessControl> fullPaths(FullPathsOn9x());
     const std::string pipe = kPipe + "T1";
     const std::string payload = "abc";
     const AgentPipeRequest request = {7, 3, payload.data()};
@@ -149,7 +157,7 @@ TEST(AgentPipeTest, RequestAndReplyFraming)
         SCOPED_TRACE(row.Reply);
         RunningAgent agent("framing", pipe, std::string("PipeReply=") + row.Reply);
         ASSERT_TRUE(agent.ready);
-        HANDLE handle = AgentPipeConnect(pipe.c_str());
+        HANDLE handle = AgentPipeConnect(pipe.c_str(), agent.standIn.Exe().c_str());
         ASSERT_NE(INVALID_HANDLE_VALUE, handle);
 
         DWORD status = 0xAAAAAAAA;
@@ -181,15 +189,16 @@ TEST(AgentPipeTest, RequestAndReplyFraming)
 
 TEST(AgentPipeTest, OutValuesAreOptionalAndArgumentsChecked)
 {
+    std::unique_ptr<FakeProcessControl> fullPaths(FullPathsOn9x());
     const std::string pipe = kPipe + "T2";
     RunningAgent agent("optional", pipe, "PipeReply=0500000003000000414243\nPipeShutdown=ignore");
     ASSERT_TRUE(agent.ready);
     AgentPipeRequest shutdown = {kAgentShutdownCode, 0, nullptr};
-    HANDLE handle = AgentPipeConnect(pipe.c_str());
+    HANDLE handle = AgentPipeConnect(pipe.c_str(), nullptr);
     ASSERT_NE(INVALID_HANDLE_VALUE, handle);
     EXPECT_NE(0, AgentPipeTransact(handle, &shutdown, nullptr, nullptr, nullptr));
     CloseHandle(handle);
-    handle = AgentPipeConnect(pipe.c_str());
+    handle = AgentPipeConnect(pipe.c_str(), agent.standIn.Exe().c_str());
     DWORD status = 0;
     EXPECT_NE(0, AgentPipeTransact(handle, &shutdown, &status, nullptr, nullptr));
     EXPECT_EQ(5u, status);
@@ -214,9 +223,10 @@ TEST(AgentPipeTest, OutValuesAreOptionalAndArgumentsChecked)
 
 TEST(AgentPipeTest, ConnectWaitsOnlyForABusyPipe)
 {
+    std::unique_ptr<FakeProcessControl> fullPaths(FullPathsOn9x());
     // No pipe: no waiting.
     DWORD start = GetTickCount();
-    EXPECT_EQ(INVALID_HANDLE_VALUE, AgentPipeConnect((kPipe + "Missing").c_str()));
+    EXPECT_EQ(INVALID_HANDLE_VALUE, AgentPipeConnect((kPipe + "Missing").c_str(), nullptr));
     EXPECT_EQ((DWORD)ERROR_FILE_NOT_FOUND, GetLastError());
     EXPECT_LT(GetTickCount() - start, 500u);
 
@@ -226,7 +236,7 @@ TEST(AgentPipeTest, ConnectWaitsOnlyForABusyPipe)
         RunningAgent agent("busyshort", pipe, "PipeBusyMs=800");
         ASSERT_TRUE(agent.ready);
         start = GetTickCount();
-        HANDLE handle = AgentPipeConnect(pipe.c_str());
+        HANDLE handle = AgentPipeConnect(pipe.c_str(), agent.standIn.Exe().c_str());
         ASSERT_NE(INVALID_HANDLE_VALUE, handle);
         EXPECT_GE(GetTickCount() - start, 300u);
         DWORD mode = 0;
@@ -239,7 +249,7 @@ TEST(AgentPipeTest, ConnectWaitsOnlyForABusyPipe)
     RunningAgent agent("busylong", pipe, "PipeBusyMs=-1");
     ASSERT_TRUE(agent.ready);
     start = GetTickCount();
-    EXPECT_EQ(INVALID_HANDLE_VALUE, AgentPipeConnect(pipe.c_str()));
+    EXPECT_EQ(INVALID_HANDLE_VALUE, AgentPipeConnect(pipe.c_str(), nullptr));
     DWORD took = GetTickCount() - start;
     EXPECT_GE(took, 900u);
     EXPECT_LT(took, 3000u);
@@ -281,7 +291,7 @@ TEST(AgentPipeTest, TheExchangeEndsAtItsLimit)
     RunningAgent busy("busylimit", busyPipe, "PipeBusyMs=-1");
     ASSERT_TRUE(busy.ready);
     DWORD start = GetTickCount();
-    EXPECT_EQ(INVALID_HANDLE_VALUE, AgentPipeConnect(busyPipe.c_str(), ClockTicks() - kAgentPipeLimitMs));
+    EXPECT_EQ(INVALID_HANDLE_VALUE, AgentPipeConnect(busyPipe.c_str(), nullptr, ClockTicks() - kAgentPipeLimitMs));
     EXPECT_EQ((DWORD)ERROR_TIMEOUT, GetLastError());
     EXPECT_LT(GetTickCount() - start, 500u);
 }
@@ -403,6 +413,40 @@ TEST_F(StopAgentServiceTest, AgentEndsOnTheShutdownRequest)
             expected.insert(expected.begin(), {"Stopping service " + service + "...", "Stopping service returns 0."});
         EXPECT_EQ(expected, Log());
     }
+}
+
+TEST_F(StopAgentServiceTest, APipeServedByAnotherProgramGetsNoRequest)
+{
+    if (!GetProcAddress(GetModuleHandleA("kernel32.dll"), "GetNamedPipeServerProcessId"))
+        GTEST_SKIP() << "this system cannot tell a pipe's server";
+    // Another program took the pipe's name once the service had stopped: an AgentCore.exe too,
+    // but not this installation's.
+    RunningAgent impostor("impostor", kPipe + "I1");
+    ASSERT_TRUE(impostor.ready);
+    StandIn agent("notrunning");
+    std::unique_ptr<TestService> stopped;
+    if (!IsWin9xKind())
+        stopped.reset(new TestService("XAI1", "Agent I1", agent.QuotedExe()));
+    UseFolder(agent.Folder());
+    VirtualClock clock;
+
+    EXPECT_EQ(0, installer_.StopAgentService());
+    EXPECT_TRUE(clock.Sleeps().empty());
+    std::vector<std::string> expected = {
+        "Trying to connect to agent via \"\\\\.\\pipe\\arvaneAgentI1\"...",
+        "The agent's pipe is served by another program; the shutdown request is not sent.",
+        "StopAgentService() returns 0"};
+    if (!IsWin9xKind())
+        expected.insert(expected.begin(), {"Stopping service XAI1...", "Stopping service returns 0."});
+    EXPECT_EQ(expected, Log());
+    EXPECT_EQ(std::vector<std::string>{"process launched"}, impostor.standIn.Events());
+    EXPECT_TRUE(impostor.process.Running());
+
+    // The same pipe is the agent's own when its program is named.
+    HANDLE handle = AgentPipeConnect((kPipe + "I1").c_str(), impostor.standIn.Exe().c_str());
+    EXPECT_NE(INVALID_HANDLE_VALUE, handle);
+    if (handle != INVALID_HANDLE_VALUE)
+        CloseHandle(handle);
 }
 
 TEST_F(StopAgentServiceTest, AgentThatIgnoresTheRequestIsWaitedForTwoMinutes)

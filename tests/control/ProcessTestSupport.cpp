@@ -15,6 +15,11 @@ int g_readyCount = 0;
 // Windows 9x's ToolHelp gives the full path where Wine gives the bare file name.
 void UseFullPath(PROCESSENTRY32* entry)
 {
+    auto reported = g_fake->ProgramPaths.find(entry->th32ProcessID);
+    if (reported != g_fake->ProgramPaths.end()) {
+        lstrcpynA(entry->szExeFile, reported->second.c_str(), sizeof(entry->szExeFile));
+        return;
+    }
     HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, entry->th32ProcessID);
     if (!process)
         return;
@@ -129,6 +134,8 @@ void* FakeProcessControl::Find(HMODULE module, const char* name)
         return g_fake->HasToolhelp ? reinterpret_cast<void*>(First) : nullptr;
     if (wanted == "Process32Next")
         return g_fake->HasToolhelp ? reinterpret_cast<void*>(Next) : nullptr;
+    if (wanted == "GetModuleFileNameExA")
+        return reinterpret_cast<void*>(ModuleFileName);
     if (wanted == "WTSTerminateProcess")
         return g_fake->HasWtsTerminate ? reinterpret_cast<void*>(WtsTerminate) : nullptr;
     return SystemProcessControlCalls().FindFunction(module, name);
@@ -164,6 +171,15 @@ BOOL WINAPI FakeProcessControl::Adjust(HANDLE token, BOOL disableAll, TOKEN_PRIV
         state->Privileges[0].Luid.LowPart == debug.LowPart && state->Privileges[0].Luid.HighPart == debug.HighPart)
         ++fake->DebugPrivilegeEnables;
     return AdjustTokenPrivileges(token, disableAll, state, size, previous, returned);
+}
+
+DWORD WINAPI FakeProcessControl::ModuleFileName(HANDLE process, HMODULE module, char* name, DWORD size)
+{
+    auto reported = g_fake->ProgramPaths.find(GetProcessId(process));
+    if (reported == g_fake->ProgramPaths.end())
+        return GetModuleFileNameExA(process, module, name, size);
+    lstrcpynA(name, reported->second.c_str(), (int)size);
+    return (DWORD)lstrlenA(name);
 }
 
 HANDLE WINAPI FakeProcessControl::Snapshot(DWORD flags, DWORD id)

@@ -6,6 +6,7 @@
 
 #include <windows.h>
 
+#include <map>
 #include <memory>
 #include <set>
 #include <string>
@@ -72,6 +73,10 @@ public:
     FakeProcessControl(const FakeProcessControl&) = delete;
     FakeProcessControl& operator=(const FakeProcessControl&) = delete;
 
+    // The program path reported for these processes (psapi, and ToolHelp on Windows 9x), as
+    // Windows reports a process started from another machine's share: "\\server\share\...".
+    std::map<DWORD, std::string> ProgramPaths;
+
     // ToolHelp as on Windows 9x: the real snapshot with each executable's full path.
     bool HasToolhelp = true;
     DWORD SnapshotError = 0;  // when not 0, taking a snapshot fails with it
@@ -106,6 +111,7 @@ private:
     static HANDLE WINAPI Open(DWORD access, BOOL inherit, DWORD id);
     static BOOL WINAPI Adjust(HANDLE token, BOOL disableAll, TOKEN_PRIVILEGES* state, DWORD size,
                               TOKEN_PRIVILEGES* previous, DWORD* returned);
+    static DWORD WINAPI ModuleFileName(HANDLE process, HMODULE module, char* name, DWORD size);
     static HANDLE WINAPI Snapshot(DWORD flags, DWORD id);
     static BOOL WINAPI First(HANDLE snapshot, void* entry);
     static BOOL WINAPI Next(HANDLE snapshot, void* entry);

@@ -5,6 +5,7 @@
 // FakeProcessControl; the waits run on a virtual clock that lets the real processes move on.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <map>
 
 #include "control/ProcessTestSupport.h"
@@ -168,6 +169,55 @@ TEST_F(ProcessTest, FindsExactlyTheProcessesOfOneFile)
     InitPointerList(&ids);
     EXPECT_EQ(ERROR_INVALID_PARAMETER, FindProcessesByPath(nullptr, &ids));
     EXPECT_EQ(ERROR_INVALID_PARAMETER, FindProcessesByPath(second.Exe().c_str(), nullptr));
+}
+
+// Starts the stand-in from path (any name) with an id, once its window and event exist.
+std::unique_ptr<StartedProcess> StartStandInAs(const std::string& path, const std::string& id)
+{
+    std::string ready = "UserTrayReadyAs" + id + std::to_string(GetCurrentProcessId());
+    return std::unique_ptr<StartedProcess>(new StartedProcess("\"" + path + "\" --id " + id + " --ready " + ready, ready));
+}
+
+// The search compares file names before it opens a program file, and never opens one on another
+// machine: a user's process started from \\server\share would make this elevated process log
+// on to that server. Wine serves \\server\share from dosdevices\unc\server\share of the
+// prefix, so here both paths name one file and only the rule keeps the search from it. (Wine
+// reports such a process's program as "UNC\server\..."; the fake reports it as Windows does.)
+TEST_F(ProcessTest, SearchOpensOnlyLocalProgramsOfTheSameName)
+{
+    if (IsWin9xKind())
+        GTEST_SKIP() << "Windows 9x compares short paths, which differ for a second name or a share";
+    // A second name of the same file.
+    UserTaskCopy copy("samename");
+    std::string other = copy.Folder() + "\\Other.exe";
+    ASSERT_TRUE(CreateHardLinkA(other.c_str(), copy.Exe().c_str(), nullptr)) << GetLastError();
+    ASSERT_EQ(1, IsSameFile(other.c_str(), copy.Exe().c_str(), false));
+    std::unique_ptr<StartedProcess> linked = StartStandInAs(other, "L");
+    ASSERT_TRUE(linked->Started());
+    EXPECT_EQ(std::set<DWORD>{}, FoundIds(copy.Exe()));
+    EXPECT_EQ(std::set<DWORD>{linked->Id()}, FoundIds(other));
+    EXPECT_EQ(0, IsSameProgram(other.c_str(), copy.Exe().c_str()));
+
+    const char* unixPrefix = std::getenv("WINEPREFIX");
+    ASSERT_NE(nullptr, unixPrefix);
+    std::string folder = std::string("Z:") + unixPrefix;
+    for (char& c : folder)
+        c = c == '/' ? '\\' : c;
+    for (const char* part : {"\\dosdevices\\unc", "\\xaserver", "\\share"}) {
+        folder += part;
+        ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS) << folder;
+    }
+    std::string local = folder + "\\UserTray.exe";
+    std::string remote = "\\\\xaserver\\share\\UserTray.exe";
+    ASSERT_TRUE(CopyFileA(FixturePath("usertraystandin.exe").c_str(), local.c_str(), FALSE));
+    ASSERT_EQ(1, IsSameFile(remote.c_str(), local.c_str(), false)) << "Wine serves the share from the prefix";
+    std::unique_ptr<StartedProcess> shared = StartStandInAs(remote, "R");
+    ASSERT_TRUE(shared->Started());
+    Fake().ProgramPaths[shared->Id()] = remote;
+    EXPECT_EQ(0, IsSameProgram(remote.c_str(), local.c_str()));
+    EXPECT_EQ(std::set<DWORD>{}, FoundIds(local));
+    // The same text needs no file to be opened.
+    EXPECT_EQ(std::set<DWORD>{shared->Id()}, FoundIds(remote));
 }
 
 TEST_F(ProcessTest, CloseWithNothingRunningReturnsAtOnce)

@@ -5,6 +5,7 @@
 #include "harness/TestSupport.h"
 #include "procedures/Installer.h"
 #include "procedures/RegistryProbe.h"
+#include "setup/InstallationData.h"
 
 using namespace xatest;
 
@@ -240,6 +241,30 @@ TEST_F(UninstallEntryTest, EstimatedSizeIsTheFolderSizeInKiB)
     EXPECT_EQ(0, installer_.WriteUninstallEntry(1));
     ExpectNumber("EstimatedSize", 4 * 1024 * 1024 + 15);
     DeleteFileA((dest_ / "huge.bin").c_str());
+}
+
+TEST_F(UninstallEntryTest, AnIdWithABlankIsQuotedAndReadBackWhole)
+{
+    const std::string entry = kUninstallRoot + "\\XAA B";
+    DeleteRegistryTreeForTest(entry);
+    ReplaceText(data_.Instance, DuplicateText("A B"));
+    EXPECT_EQ(0, installer_.WriteUninstallEntry(0));
+    RegistryValue command = ReadRegistryValue(entry, "UninstallString");
+    RegistryValue quiet = ReadRegistryValue(entry, "QuietUninstallString");
+    DeleteRegistryTreeForTest(entry);
+    ASSERT_EQ(DWORD(REG_SZ), command.Type);
+    std::string text(command.Data.begin(), command.Data.end() - 1);
+    std::string program = "\"" + dest_.Path() + "\\XASetup.exe\" ";
+    ASSERT_EQ(program, text.substr(0, program.size()));
+    EXPECT_EQ("/r /g \"A B\" /l \"%TEMP%\\xasetup.log\"", text.substr(program.size()));
+    ASSERT_EQ(DWORD(REG_SZ), quiet.Type);
+    EXPECT_EQ(text + " /s", std::string(quiet.Data.begin(), quiet.Data.end() - 1));
+
+    // The removal started from the entry reads the whole id, not instance "A".
+    InstallationData removal;
+    ASSERT_EQ(1, ParseCommandLine(&removal, text.substr(program.size()).c_str()));
+    EXPECT_EQ("A B", std::string(removal.Instance ? removal.Instance : "(null)"));
+    EXPECT_EQ(1, removal.IsRemove);
 }
 
 TEST_F(UninstallEntryTest, RemovalDeletesOnlyThisInstancesEntry)

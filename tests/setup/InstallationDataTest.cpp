@@ -155,7 +155,7 @@ TEST_F(InstallationDataTest, MissingInvalidAndUnexpandableIdsAndFolders)
     EXPECT_TRUE(Logged("Product instance GUID is missing. Setup aborted."));
 
     for (const char* id : {"..\\..", "\".\"", "..", "C:", "a/b", "a*", "a?", "\"<x\"", "\"x>\"", "\"a|b\"", "\"a\tb\"",
-                           "a\x01", "I1."}) {
+                           "a\x01", "I1.", "%X%", "a%b"}) {
         DeleteFileA(log_.c_str());
         InstallationData data;
         EXPECT_EQ(-1, Init(data, std::string("/g ") + id)) << id;

@@ -5,6 +5,8 @@
 // a message box.
 #include <windows.h>
 
+#include <commctrl.h>
+
 #include <algorithm>
 #include <cstring>
 #include <regex>
@@ -878,6 +880,12 @@ TEST_F(SetupProgram, Window)
     EXPECT_TRUE(log.Has("End install process. (0)"));
     HWND dialog = GetParent(close);
     EXPECT_EQ("Setup has completed.", DialogText(dialog, 1000));
+    // The progress bar of the common controls, which the program loads at run time.
+    HWND bar = GetDlgItem(dialog, 1002);
+    char barClass[64] = "";
+    GetClassNameA(bar, barClass, sizeof(barClass));
+    EXPECT_STREQ("msctls_progress32", barClass);
+    EXPECT_EQ(100, (int)SendMessageA(bar, PBM_GETPOS, 0, 0));
     Sleep(1000);
     EXPECT_TRUE(setup.Running()) << "an interactive run waits for Close";
     EXPECT_TRUE(IsWindowVisible(window));
