@@ -13,7 +13,7 @@ namespace {
 
 const int kRebootTextBytes = 448;
 const int kFinalTextBytes = 1024;
-const LONGLONG kFileTimeUnitsPerMinute = 600000000LL;
+const double kFileTimeUnitsPerMinute = 600000000.0;
 
 HANDLE OpenAgentFile(const InstallationData* data, const char* name, DWORD disposition)
 {
@@ -78,13 +78,16 @@ bool FormatTimestamp(char* text, size_t size, const SYSTEMTIME* local)
 {
     FILETIME localTime, utcTime;
     char sign = '+';
-    LONGLONG minutes = 0;
+    DWORD minutes = 0;
     if (SystemTimeToFileTime(local, &localTime) && LocalFileTimeToFileTime(&localTime, &utcTime)) {
         LONGLONG localUnits = ((LONGLONG)localTime.dwHighDateTime << 32) | localTime.dwLowDateTime;
         LONGLONG utcUnits = ((LONGLONG)utcTime.dwHighDateTime << 32) | utcTime.dwLowDateTime;
         if (utcUnits > localUnits)
             sign = '-';
-        minutes = (utcUnits > localUnits ? utcUnits - localUnits : localUnits - utcUnits) / kFileTimeUnitsPerMinute;
+        // Zones differ by whole minutes, so the quotient is exact in a double; dividing that way
+        // keeps the 64-bit division routines (over a KiB) out of the program.
+        LONGLONG units = utcUnits > localUnits ? utcUnits - localUnits : localUnits - utcUnits;
+        minutes = (DWORD)((double)units / kFileTimeUnitsPerMinute);
     }
     return FormatText(text, size, "%d-%02d-%02d %02d:%02d:%02d %c%02d:%02d", local->wYear, local->wMonth, local->wDay,
                       local->wHour, local->wMinute, local->wSecond, sign, (int)(minutes / 60), (int)(minutes % 60));
