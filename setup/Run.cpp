@@ -66,7 +66,8 @@ bool MakePrivateProgramFolder(char* folder, char* copy)
     SECURITY_ATTRIBUTES* attributes = MakeProtectedSecurity(&security, kFolderFullAccess, 0, true);
     if (!attributes)
         return false;
-    DWORD number = GetTickCount();
+    // Names count up from this process's id, skipping every name that exists.
+    DWORD number = GetCurrentProcessId();
     for (DWORD tries = 0; tries < kPrivateFolderNames; ++tries, ++number) {
         unsigned unique = (unsigned)(number & 0xFFFF);
         if (!FormatText(folder, MAX_PATH, "%sagt%04X", temp, unique) ||

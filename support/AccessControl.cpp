@@ -4,6 +4,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "support/Handles.h"
 #include "support/SystemLibrary.h"
 #include "support/WindowsVersion.h"
 
@@ -45,12 +46,6 @@ typedef BOOL(WINAPI* GetKernelObjectSecurityFunction)(HANDLE, SECURITY_INFORMATI
                                                       LPDWORD);
 typedef BOOL(WINAPI* GetSecurityDescriptorDaclFunction)(PSECURITY_DESCRIPTOR, LPBOOL, PACL*, LPBOOL);
 
-// advapi32 is imported by the program, so it is mapped from the system folder already.
-HMODULE Advapi()
-{
-    return GetModuleHandleA("advapi32.dll");
-}
-
 // Adds an allowing entry for sid and gives it the inheritance flags.
 bool AddEntry(PACL acl, const WellKnownSid& sid, DWORD access, BYTE flags, AddAccessAllowedAceFunction add,
               GetAceFunction getAce)
@@ -71,7 +66,7 @@ SECURITY_ATTRIBUTES* MakeProtectedSecurity(ProtectedSecurity* security, DWORD fu
 {
     if (!IsWindowsNTPlatform())
         return nullptr;
-    HMODULE advapi = Advapi();
+    HMODULE advapi = LoadSystemLibrary("advapi32.dll");
     auto initializeAcl = GetSystemFunction<InitializeAclFunction>(advapi, "InitializeAcl");
     auto add = GetSystemFunction<AddAccessAllowedAceFunction>(advapi, "AddAccessAllowedAce");
     auto getAce = GetSystemFunction<GetAceFunction>(advapi, "GetAce");
@@ -81,8 +76,6 @@ SECURITY_ATTRIBUTES* MakeProtectedSecurity(ProtectedSecurity* security, DWORD fu
     // Windows 2000 and later; NT 4 never merges a parent's entries into a given list.
     auto setControl =
         GetSystemFunction<SetSecurityDescriptorControlFunction>(advapi, "SetSecurityDescriptorControl");
-    if (!initializeAcl || !add || !getAce || !initializeDescriptor || !setDacl)
-        return nullptr;
 
     PACL acl = reinterpret_cast<PACL>(security->Acl);
     DWORD entryBase = sizeof(ACCESS_ALLOWED_ACE) - sizeof(DWORD);
@@ -90,15 +83,16 @@ SECURITY_ATTRIBUTES* MakeProtectedSecurity(ProtectedSecurity* security, DWORD fu
     if (usersAccess)
         size += entryBase + SidLength(kUsersSid);
     BYTE flags = inherit ? (BYTE)(OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE) : (BYTE)0;
-    if (size > sizeof(security->Acl) || !initializeAcl(acl, size, ACL_REVISION) ||
-        !AddEntry(acl, kSystemSid, fullAccess, flags, add, getAce) ||
-        !AddEntry(acl, kAdministratorsSid, fullAccess, flags, add, getAce) ||
-        (usersAccess && !AddEntry(acl, kUsersSid, usersAccess, flags, add, getAce)))
-        return nullptr;
-    if (!initializeDescriptor(&security->Descriptor, SECURITY_DESCRIPTOR_REVISION) ||
-        !setDacl(&security->Descriptor, TRUE, acl, FALSE))
-        return nullptr;
-    if (setControl && !setControl(&security->Descriptor, SE_DACL_PROTECTED, SE_DACL_PROTECTED))
+    bool made = initializeAcl && add && getAce && initializeDescriptor && setDacl &&
+                size <= sizeof(security->Acl) && initializeAcl(acl, size, ACL_REVISION) &&
+                AddEntry(acl, kSystemSid, fullAccess, flags, add, getAce) &&
+                AddEntry(acl, kAdministratorsSid, fullAccess, flags, add, getAce) &&
+                (!usersAccess || AddEntry(acl, kUsersSid, usersAccess, flags, add, getAce)) &&
+                initializeDescriptor(&security->Descriptor, SECURITY_DESCRIPTOR_REVISION) &&
+                setDacl(&security->Descriptor, TRUE, acl, FALSE) &&
+                (!setControl || setControl(&security->Descriptor, SE_DACL_PROTECTED, SE_DACL_PROTECTED));
+    FreeLibraryIfLoaded(advapi);
+    if (!made)
         return nullptr;
     security->Attributes.nLength = sizeof(security->Attributes);
     security->Attributes.lpSecurityDescriptor = &security->Descriptor;
@@ -108,22 +102,17 @@ SECURITY_ATTRIBUTES* MakeProtectedSecurity(ProtectedSecurity* security, DWORD fu
 
 int AdmitsOnlyAdministrators(HANDLE object)
 {
-    HMODULE advapi = Advapi();
+    HMODULE advapi = LoadSystemLibrary("advapi32.dll");
     auto getSecurity = GetSystemFunction<GetKernelObjectSecurityFunction>(advapi, "GetKernelObjectSecurity");
     auto getDacl = GetSystemFunction<GetSecurityDescriptorDaclFunction>(advapi, "GetSecurityDescriptorDacl");
-    if (!getSecurity || !getDacl)
-        return -1;
     DWORD needed = 0;
-    getSecurity(object, DACL_SECURITY_INFORMATION, nullptr, 0, &needed);
-    if (needed == 0)
-        return -1;
-    void* descriptor = malloc(needed);
-    if (!descriptor)
-        return -1;
+    if (getSecurity)
+        getSecurity(object, DACL_SECURITY_INFORMATION, nullptr, 0, &needed);
+    void* descriptor = getDacl && needed ? malloc(needed) : nullptr;
     int result = -1;
     BOOL present = FALSE, defaulted = FALSE;
     PACL acl = nullptr;
-    if (getSecurity(object, DACL_SECURITY_INFORMATION, descriptor, needed, &needed) &&
+    if (descriptor && getSecurity(object, DACL_SECURITY_INFORMATION, descriptor, needed, &needed) &&
         getDacl(descriptor, &present, &acl, &defaulted)) {
         result = present && acl ? 1 : 0;  // no list at all lets everyone in
         const BYTE* entry = result ? reinterpret_cast<const BYTE*>(acl + 1) : nullptr;
@@ -150,6 +139,7 @@ int AdmitsOnlyAdministrators(HANDLE object)
         }
     }
     free(descriptor);
+    FreeLibraryIfLoaded(advapi);
     return result;
 }
 
