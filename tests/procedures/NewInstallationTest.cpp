@@ -50,8 +50,8 @@ public:
         thread_ = std::thread([this, name] {
             bool foreign = false;
             HANDLE mutex = CreateProtectedMutex(name.c_str(), &foreign);
-            WaitForSingleObject(mutex, INFINITE);
-            SetEvent(taken_);
+            if (WaitForSingleObject(mutex, 10000) == WAIT_OBJECT_0)
+                SetEvent(taken_);
             WaitForSingleObject(release_, INFINITE);
             ReleaseMutex(mutex);
             CloseHandle(mutex);
@@ -64,6 +64,7 @@ public:
         CloseHandle(taken_);
         CloseHandle(release_);
     }
+    DWORD Taken() const { return WaitForSingleObject(taken_, 0); }
     // Releases the lock; returns when it is free.
     void End()
     {
@@ -134,9 +135,9 @@ TEST_F(NewInstallationTest, ARunWaitsForAnotherRunOfItsInstance)
     waiting.OwnsDrivers = false;  // N8 took them
     EXPECT_EQ(std::vector<std::string>{}, MissingParts(waiting));
 
-    // The lock is free again after each run.
-    OtherSetupRun next("n7");
-    next.End();
+    // The lock is free again after the run.
+    other.End();
+    EXPECT_EQ(WAIT_OBJECT_0, OtherSetupRun("n7").Taken());
 }
 
 TEST_F(NewInstallationTest, RepresentativeRunLogsAndShowsEveryStepInOrder)
