@@ -7,6 +7,7 @@
 #include "resources/resource.h"
 #include "setup/SetupApp.h"
 #include "setup/SetupLog.h"
+#include "support/AccessControl.h"
 #include "support/Text.h"
 
 namespace {
@@ -127,6 +128,12 @@ static_assert(sizeof(AgentFileTable) / sizeof(AgentFileTable[0]) == kAgentFileRo
 
 int Installer::CopyAgentFiles(int progressBase)
 {
+    // The agent's programs run as LocalSystem: a folder made for them gets the access of one
+    // under Program Files, whatever its parent (a drive root, say) lets users do. An existing
+    // folder keeps its own; a failure is reported by the first file's copy.
+    ProtectedSecurity security;
+    CreateFolderPath(Data->DestFolder, MakeProtectedSecurity(&security, kFolderFullAccess, kFolderReadExecute, true));
+
     int result = 0;
     for (int i = 0; AgentFileTable[i].Folder; ++i) {
         const AgentFileRow& row = AgentFileTable[i];

@@ -29,14 +29,14 @@ int LastErrorResult()
 }
 
 // One step of CreateFolderPath: true when prefix is, or has now become, a folder.
-bool EnsureFolder(const char* prefix)
+bool EnsureFolder(const char* prefix, SECURITY_ATTRIBUTES* security)
 {
     int kind = GetPathKind(prefix);
     if (kind == 1)
         return true;
     if (kind == -1)
         return false;
-    return CreateDirectoryA(prefix, nullptr) || GetPathKind(prefix) == 1;
+    return CreateDirectoryA(prefix, security) || GetPathKind(prefix) == 1;
 }
 
 enum CopyDecision { kCopy, kUpToDate, kKeep };
@@ -101,7 +101,7 @@ int GetPathKind(const char* path)
     return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? 1 : -1;
 }
 
-int CreateFolderPath(const char* path)
+int CreateFolderPath(const char* path, SECURITY_ATTRIBUTES* security)
 {
     char prefix[MAX_PATH];
     if (!path || !CopyText(prefix, sizeof(prefix), path))
@@ -116,12 +116,12 @@ int CreateFolderPath(const char* path)
         if (prefix[i] != '\\')
             continue;
         prefix[i] = '\0';
-        bool ok = EnsureFolder(prefix);
+        bool ok = EnsureFolder(prefix, security);
         prefix[i] = '\\';
         if (!ok)
             return 0;
     }
-    return EnsureFolder(prefix) ? 1 : 0;
+    return EnsureFolder(prefix, security) ? 1 : 0;
 }
 
 int GetFileWriteTime(const char* path, FILETIME* writeTime)

@@ -32,10 +32,11 @@ bool FileExists(const char* path);
 // 0 when nothing exists at path, 1 for a folder, -1 for a file.
 int GetPathKind(const char* path);
 
-// Creates every missing folder along path (a drive root is taken as given). 1 when the whole
-// path is a folder afterwards; 0 for a null or over-long path, a file in the way, or a folder
-// that cannot be created.
-int CreateFolderPath(const char* path);
+// Creates every missing folder along path (a drive root is taken as given), each with security
+// when given; folders that exist are left as they are. 1 when the whole path is a folder
+// afterwards; 0 for a null or over-long path, a file in the way, or a folder that cannot be
+// created.
+int CreateFolderPath(const char* path, SECURITY_ATTRIBUTES* security = nullptr);
 
 // Adds to WinInit.ini in the Windows folder the replacement of target by newFile at the next
 // restart, or the deletion of target when newFile is null (both by their short names). Returns 0

@@ -6,6 +6,7 @@
 #include "procedures/FileInstall.h"
 #include "procedures/Installer.h"
 #include "resources/resource.h"
+#include "setup/InstanceLock.h"
 #include "setup/SetupApp.h"
 #include "support/Handles.h"
 
@@ -96,6 +97,11 @@ bool FormatTimestamp(char* text, size_t size, const SYSTEMTIME* local)
 int RunInstallProcess(Installer* installer)
 {
     InstallationData* data = installer->Data;
+    HANDLE lock = nullptr;
+    if (TakeInstanceLock(data->Instance, &lock) != 0) {
+        LogMessage(data, "Another setup of this agent instance is running.");
+        return ERROR_INSTALL_ALREADY_RUNNING;
+    }
     char path[MAX_PATH];
     if (data->DestFolder && FormatText(path, sizeof(path), "%s\\AgentUpdated.txt", data->DestFolder))
         DeleteFileA(path);  // exists only after a successful update
@@ -129,6 +135,7 @@ int RunInstallProcess(Installer* installer)
         StartAgent(data, "Starting the agent service again after the failed update.", service);
     }
     LogMessage(data, "End install process. (%d)", result);
+    ReleaseInstanceLock(&lock);
     return result;
 }
 

@@ -11,6 +11,7 @@
 #include "setup/InstallThread.h"
 #include "setup/MainWindow.h"
 #include "setup/SetupApp.h"
+#include "support/AccessControl.h"
 #include "support/Handles.h"
 #include "support/SystemLibrary.h"
 
@@ -20,6 +21,7 @@ const int kCaptionBytes = 260;
 const int kMessageBytes = 512;
 const DWORD kCopyIdleWaitMs = 10000;
 const size_t kCommandLineChars = 32767;
+const DWORD kPrivateFolderNames = 0x10000;
 
 // The running program's path and, optionally, its folder.
 bool GetProgramPath(char* path, DWORD size, char* folder)
@@ -36,7 +38,7 @@ bool GetProgramPath(char* path, DWORD size, char* folder)
     return true;
 }
 
-// A new name "agtXXXX.exe" in the temporary folder.
+// Windows 9x: a new name "agtXXXX.exe" in the temporary folder.
 bool MakeTemporaryProgramName(char* name)
 {
     char folder[MAX_PATH];
@@ -48,6 +50,69 @@ bool MakeTemporaryProgramName(char* name)
     if (dot)
         *dot = '\0';
     return AppendText(name, MAX_PATH, ".exe");
+}
+
+// NT: a new folder "agtXXXX" of its own in the temporary folder, which only SYSTEM and
+// Administrators may change, and the name of the copy in it, "agtXXXX.exe". The temporary
+// folder is shared (C:\Windows\Temp under SYSTEM): a name that exists, whoever made it, is
+// never used, so that nobody can put a program or a DLL where the elevated copy runs.
+bool MakePrivateProgramFolder(char* folder, char* copy)
+{
+    char temp[MAX_PATH];
+    DWORD length = GetTempPathA(sizeof(temp), temp);
+    if (length == 0 || length >= sizeof(temp))
+        return false;
+    ProtectedSecurity security;
+    SECURITY_ATTRIBUTES* attributes = MakeProtectedSecurity(&security, kFolderFullAccess, 0, true);
+    if (!attributes)
+        return false;
+    // Names count up from this process's id, skipping every name that exists.
+    DWORD number = GetCurrentProcessId();
+    for (DWORD tries = 0; tries < kPrivateFolderNames; ++tries, ++number) {
+        unsigned unique = (unsigned)(number & 0xFFFF);
+        if (!FormatText(folder, MAX_PATH, "%sagt%04X", temp, unique) ||
+            !FormatText(copy, MAX_PATH, "%s\\agt%04X.exe", folder, unique)) {
+            SetLastError(ERROR_FILENAME_EXCED_RANGE);
+            return false;
+        }
+        if (CreateDirectoryA(folder, attributes))
+            return true;
+        DWORD code = GetLastError();
+        if (code != ERROR_ALREADY_EXISTS && code != ERROR_FILE_EXISTS)
+            return false;
+    }
+    return false;
+}
+
+// The copy of the running program that takes the removal over, in copy, and the folder it is to
+// run in (empty for the default). False with the thread's last error when there is none.
+bool MakeRemovalCopy(bool win9x, const char* program, char* copy, char* folder)
+{
+    folder[0] = '\0';
+    if (win9x)
+        return MakeTemporaryProgramName(copy) && CopyFileA(program, copy, FALSE);
+    if (!MakePrivateProgramFolder(folder, copy))
+        return false;
+    if (CopyFileA(program, copy, TRUE))
+        return true;
+    DWORD code = GetLastError();
+    RemoveDirectoryA(folder);
+    SetLastError(code);
+    return false;
+}
+
+// True when folder is one that a hand-over made: "agt..." right inside the temporary folder.
+bool IsRemovalCopyFolder(const char* folder)
+{
+    char temp[MAX_PATH], parent[MAX_PATH];
+    DWORD length = GetTempPathA(sizeof(temp), temp);
+    if (length == 0 || length >= sizeof(temp) || !CopyText(parent, sizeof(parent), folder))
+        return false;
+    char* slash = strrchr(parent, '\\');
+    if (!slash || _strnicmp(slash + 1, "agt", 3) != 0)
+        return false;
+    *slash = '\0';
+    return IsSameFile(parent, temp, true) == 1;
 }
 
 typedef void(WINAPI* InitCommonControlsFunction)();
@@ -117,9 +182,10 @@ bool SetupApp::HandOverRemoval(const char* commandLine)
         !IsSameFile(folder, Data.DestFolder, true))
         return false;
 
-    if (!MakeTemporaryProgramName(copy) || !CopyFileA(program, copy, FALSE)) {
+    char copyFolder[MAX_PATH];
+    if (!MakeRemovalCopy(Data.IsWin9x != 0, program, copy, copyFolder)) {
         DWORD code = GetLastError();
-        LogError(&Data, (int)code, "Couldn't copy file. Continue to uninstallation in same process.");
+        LogError(&Data, code ? (int)code : -1, "Couldn't copy file. Continue to uninstallation in same process.");
         return false;
     }
     char* command = FormatHeapText(kCommandLineChars, "\"%s\" /t %s", copy, commandLine ? commandLine : "");
@@ -132,12 +198,17 @@ bool SetupApp::HandOverRemoval(const char* commandLine)
     memset(&startup, 0, sizeof(startup));
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION process;
-    BOOL started = CreateProcessA(nullptr, command, nullptr, nullptr, FALSE, NORMAL_PRIORITY_CLASS, nullptr, nullptr,
-                                  &startup, &process);
+    // The copy runs in its own folder, so that it does not hold the agent folder it removes.
+    BOOL started = CreateProcessA(nullptr, command, nullptr, nullptr, FALSE, NORMAL_PRIORITY_CLASS, nullptr,
+                                  copyFolder[0] ? copyFolder : nullptr, &startup, &process);
     DWORD code = GetLastError();
     FreeText(command);
     if (!started) {
         LogError(&Data, (int)code, "New process is not started. Continue to uninstallation in same process.");
+        if (copyFolder[0]) {
+            DeleteFileA(copy);
+            RemoveDirectoryA(copyFolder);
+        }
         return false;
     }
     WaitForInputIdle(process.hProcess, kCopyIdleWaitMs);
@@ -189,7 +260,8 @@ int SetupApp::Run(HINSTANCE instance, HINSTANCE, const char* commandLine, int sh
     if (Data.IsRemove) {
         if (!Data.IsSilent && !Data.RunAsTemp && !ConfirmRemoval())
             return ERROR_INSTALL_USEREXIT;
-        if (HandOverRemoval(commandLine))
+        // The copy itself never hands over again, wherever it runs.
+        if (!Data.RunAsTemp && HandOverRemoval(commandLine))
             return 0;
     }
 
@@ -218,13 +290,16 @@ int SetupApp::Run(HINSTANCE instance, HINSTANCE, const char* commandLine, int sh
     FreeCommonControls(commonControls);
 
     if (Data.RunAsTemp) {
-        // This temporary copy goes at the next restart.
-        char program[MAX_PATH];
-        if (GetProgramPath(program, sizeof(program), nullptr)) {
-            if (Data.IsWin9x)
+        // This temporary copy goes at the next restart, and after it the folder made for it.
+        char program[MAX_PATH], folder[MAX_PATH];
+        if (GetProgramPath(program, sizeof(program), folder)) {
+            if (Data.IsWin9x) {
                 (void)AddWinInitRename(nullptr, program);
-            else
+            } else {
                 (void)MoveFileExA(program, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+                if (IsRemovalCopyFolder(folder))
+                    (void)MoveFileExA(folder, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+            }
         }
     }
     if (!Data.IsSilent && !Data.NoInteract && Data.RebootRequired) {

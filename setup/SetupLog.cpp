@@ -3,8 +3,8 @@
 #include <ctype.h>
 #include <string.h>
 
+#include "support/AccessControl.h"
 #include "support/Handles.h"
-#include "support/SystemLibrary.h"
 #include "support/WindowsVersion.h"
 
 namespace {
@@ -15,24 +15,6 @@ const char kGlobalNamespace[] = "Global\\";
 
 // Prefix "yyyy/mm/dd hh:mm:ss.mmm [ffffffff]: " plus the message and CR LF.
 const size_t kLineBufferSize = 64 + kLogMessageChars + 2;
-
-using InitializeSecurityDescriptorFn = BOOL(WINAPI*)(PSECURITY_DESCRIPTOR, DWORD);
-using SetSecurityDescriptorDaclFn = BOOL(WINAPI*)(PSECURITY_DESCRIPTOR, BOOL, PACL, BOOL);
-
-// A null DACL lets the setup processes of every logged-on user open the one mutex. The security
-// functions are looked up because Windows 9x has none; without them the mutex gets the
-// system's default security.
-bool MakeOpenSecurityDescriptor(SECURITY_DESCRIPTOR* descriptor)
-{
-    HMODULE advapi = LoadSystemLibrary("advapi32.dll");
-    auto initialize = GetSystemFunction<InitializeSecurityDescriptorFn>(
-        advapi, "InitializeSecurityDescriptor");
-    auto setDacl = GetSystemFunction<SetSecurityDescriptorDaclFn>(advapi, "SetSecurityDescriptorDacl");
-    bool made = initialize && setDacl && initialize(descriptor, SECURITY_DESCRIPTOR_REVISION) &&
-                setDacl(descriptor, TRUE, nullptr, FALSE);
-    FreeLibraryIfLoaded(advapi);
-    return made;
-}
 
 bool ChooseDefaultPath(char* path, size_t size)
 {
@@ -53,25 +35,53 @@ bool ChooseDefaultPath(char* path, size_t size)
     return CopyText(path, size, folder) && AppendText(path, size, ".log");
 }
 
-HANDLE OpenLogFile(const char* path, DWORD disposition)
+// A link planted in the log's place would make the elevated setup append to a file of the
+// planter's choice: on NT a log that is a reparse point or has another name is not written.
+bool IsPlainFile(HANDLE file)
 {
-    return CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                       nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+    BY_HANDLE_FILE_INFORMATION info;
+    return GetFileInformationByHandle(file, &info) && !(info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+           info.nNumberOfLinks <= 1;
+}
+
+// The log file opened at its end (created when missing), or INVALID_HANDLE_VALUE.
+HANDLE OpenLogFile(const char* path, bool refuseLinks)
+{
+    // The link itself is opened, not its target, so that it can be seen and refused.
+    DWORD flags = FILE_ATTRIBUTE_NORMAL | (refuseLinks && HasGlobalNamespace() ? FILE_FLAG_OPEN_REPARSE_POINT : 0);
+    HANDLE file = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_ALWAYS, flags, nullptr);
+    if (file != INVALID_HANDLE_VALUE && refuseLinks && !IsPlainFile(file))
+        CloseFile(file);
+    return file;
+}
+
+// True when an existing file at path must not be appended to.
+bool IsRefusedLogFile(const char* path)
+{
+    DWORD flags = HasGlobalNamespace() ? FILE_FLAG_OPEN_REPARSE_POINT : 0;
+    HANDLE file = CreateFileA(path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, flags, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;  // missing: it is created on the first line
+    bool refused = !IsPlainFile(file);
+    CloseFile(file);
+    return refused;
 }
 
 // Moves the full log to its backup and opens a new, empty one. When the backup cannot take
 // its place, the old log is kept and appended to: losing it would lose what the support
-// staff came for.
-HANDLE RollOver(const char* path, HANDLE file)
+// staff came for. The new log is opened like any other, so that a link planted meanwhile is
+// refused rather than emptied.
+HANDLE RollOver(const char* path, HANDLE file, bool refuseLinks)
 {
     char backup[MAX_PATH + 1];  // Path holds at most MAX_PATH - 1 characters
     CopyText(backup, sizeof(backup), path);
     AppendText(backup, sizeof(backup), "1");
     DeleteFileA(backup);
     CloseFile(file);
-    if (MoveFileA(path, backup))
-        return OpenLogFile(path, CREATE_ALWAYS);
-    file = OpenLogFile(path, OPEN_ALWAYS);
+    MoveFileA(path, backup);
+    file = OpenLogFile(path, refuseLinks);
     if (file != INVALID_HANDLE_VALUE && SetFilePointer(file, 0, nullptr, FILE_END) == INVALID_SET_FILE_POINTER)
         CloseFile(file);
     return file;
@@ -79,7 +89,7 @@ HANDLE RollOver(const char* path, HANDLE file)
 
 }  // namespace
 
-SetupLog::SetupLog() : Mutex(nullptr)
+SetupLog::SetupLog() : Mutex(nullptr), RefuseLinks(false)
 {
     Path[0] = '\0';
 }
@@ -122,19 +132,22 @@ void SetupLog::Open(const char* path)
     bool isNT = QueryWindowsVersion(&version) && version.dwPlatformId == VER_PLATFORM_WIN32_NT;
     bool global = isNT && version.dwMajorVersion >= 5;
 
+    RefuseLinks = isNT;
+    if (isNT && IsRefusedLogFile(Path)) {
+        Path[0] = '\0';
+        return;
+    }
+
     char name[MAX_PATH + sizeof(kGlobalNamespace) + sizeof(kMutexPrefix)];
     if (!BuildLogMutexName(Path, global, name, sizeof(name)))
         return;
 
-    SECURITY_DESCRIPTOR descriptor;
-    SECURITY_ATTRIBUTES attributes = {sizeof(attributes), nullptr, FALSE};
-    SECURITY_ATTRIBUTES* security = nullptr;
-    if (isNT) {
-        if (MakeOpenSecurityDescriptor(&descriptor))
-            attributes.lpSecurityDescriptor = &descriptor;
-        security = &attributes;
-    }
-    Mutex = CreateMutexA(security, FALSE, name);
+    // A mutex of the name that someone else made could be held by them to drop every line: it
+    // is left alone, and only this process's threads are kept apart.
+    bool foreign = false;
+    Mutex = CreateProtectedMutex(name, &foreign);
+    if (!Mutex && foreign)
+        Mutex = CreateMutexA(nullptr, FALSE, nullptr);
 }
 
 int SetupLog::WriteLine(const char* text) const
@@ -149,13 +162,13 @@ int SetupLog::WriteLine(const char* text) const
         return 0;
 
     int written = 0;
-    HANDLE file = OpenLogFile(Path, OPEN_ALWAYS);
+    HANDLE file = OpenLogFile(Path, RefuseLinks);
     if (file != INVALID_HANDLE_VALUE) {
         DWORD size = SetFilePointer(file, 0, nullptr, FILE_END);
         if (size == INVALID_SET_FILE_POINTER)
             CloseFile(file);
         else if (size > kLogRollOverSize)
-            file = RollOver(Path, file);
+            file = RollOver(Path, file, RefuseLinks);
     }
     if (file != INVALID_HANDLE_VALUE) {
         SYSTEMTIME now;

@@ -19,6 +19,7 @@ enum { kLogMessageChars = 4096 }; // characters of a message that reach the file
 struct SetupLog {
     HANDLE Mutex;          // null: nothing is ever written
     char Path[MAX_PATH];   // empty when no log file could be chosen
+    bool RefuseLinks;      // NT: a log file that is a link is not written
 
     SetupLog();
     ~SetupLog();

@@ -1,5 +1,8 @@
 #include "harness/TestSupport.h"
 
+#include <sddl.h>
+
+#include <cstdio>
 #include <cstdlib>
 
 namespace xatest {
@@ -165,6 +168,68 @@ std::string SystemMessage(DWORD code)
     if (text)
         LocalFree(text);
     return message;
+}
+
+std::vector<std::string> AccessEntries(PSECURITY_DESCRIPTOR descriptor)
+{
+    std::vector<std::string> entries;
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD revision = 0;
+    if (GetSecurityDescriptorControl(descriptor, &control, &revision) && (control & SE_DACL_PROTECTED))
+        entries.push_back("protected");
+    BOOL present = FALSE, defaulted = FALSE;
+    PACL acl = nullptr;
+    if (!GetSecurityDescriptorDacl(descriptor, &present, &acl, &defaulted) || !present || !acl) {
+        entries.push_back("<no list>");
+        return entries;
+    }
+    for (DWORD i = 0; i < acl->AceCount; ++i) {
+        void* ace = nullptr;
+        if (!GetAce(acl, i, &ace))
+            break;
+        const ACE_HEADER* header = static_cast<ACE_HEADER*>(ace);
+        std::string kind = header->AceType == ACCESS_ALLOWED_ACE_TYPE  ? "allow"
+                           : header->AceType == ACCESS_DENIED_ACE_TYPE ? "deny"
+                                                                       : std::to_string(header->AceType);
+        // Allowing and denying entries share their layout.
+        const ACCESS_ALLOWED_ACE* entry = static_cast<ACCESS_ALLOWED_ACE*>(ace);
+        char* sid = nullptr;
+        std::string sidText = ConvertSidToStringSidA((PSID)&entry->SidStart, &sid) ? sid : "?";
+        if (sid)
+            LocalFree(sid);
+        char text[200];
+        std::snprintf(text, sizeof(text), "%s %s %lx %x", kind.c_str(), sidText.c_str(), entry->Mask,
+                      header->AceFlags);
+        entries.push_back(text);
+    }
+    return entries;
+}
+
+std::vector<std::string> FileAccessEntries(const std::string& path)
+{
+    DWORD needed = 0;
+    GetFileSecurityA(path.c_str(), DACL_SECURITY_INFORMATION, nullptr, 0, &needed);
+    std::vector<char> buffer(needed ? needed : 1);
+    if (!needed || !GetFileSecurityA(path.c_str(), DACL_SECURITY_INFORMATION, buffer.data(), needed, &needed))
+        return {"<unreadable: " + std::to_string(GetLastError()) + ">"};
+    return AccessEntries(buffer.data());
+}
+
+std::vector<std::string> ObjectAccessEntries(HANDLE object)
+{
+    DWORD needed = 0;
+    GetKernelObjectSecurity(object, DACL_SECURITY_INFORMATION, nullptr, 0, &needed);
+    std::vector<char> buffer(needed ? needed : 1);
+    if (!needed || !GetKernelObjectSecurity(object, DACL_SECURITY_INFORMATION, buffer.data(), needed, &needed))
+        return {"<unreadable: " + std::to_string(GetLastError()) + ">"};
+    return AccessEntries(buffer.data());
+}
+
+std::string AllowEntry(const char* sid, DWORD mask, DWORD flags)
+{
+    char text[200];
+    std::snprintf(text, sizeof(text), "allow %s %lx %lx", sid, mask, flags);
+    return text;
 }
 
 }  // namespace xatest

@@ -50,4 +50,18 @@ long RunProcess(const std::string& commandLine, DWORD timeoutMs = 60000, std::st
 // The running system's text for an error code, exactly as FormatMessageA gives it.
 std::string SystemMessage(DWORD code);
 
+// An access list as the system keeps it: each entry as "<kind> <SID> <mask in hex> <flags in
+// hex>", kind "allow" or "deny" (other kinds as their number), SIDs in their S-1-... form, in
+// order; "protected" first when the list takes nothing from a parent. "<no list>" for a null
+// list, "<unreadable: code>" when it cannot be read.
+std::vector<std::string> AccessEntries(PSECURITY_DESCRIPTOR descriptor);
+std::vector<std::string> FileAccessEntries(const std::string& path);
+std::vector<std::string> ObjectAccessEntries(HANDLE object);  // opened with READ_CONTROL
+
+// Entries as AccessEntries gives them, for the well-known accounts of the setup program.
+std::string AllowEntry(const char* sid, DWORD mask, DWORD flags = 0);
+inline constexpr char kSystemSid[] = "S-1-5-18";
+inline constexpr char kAdministratorsSid[] = "S-1-5-32-544";
+inline constexpr char kUsersSid[] = "S-1-5-32-545";
+
 }  // namespace xatest

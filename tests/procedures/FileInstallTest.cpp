@@ -6,6 +6,7 @@
 #include "procedures/FileInstall.h"
 #include "procedures/Installer.h"
 #include "procedures/ProcedureTestSupport.h"
+#include "support/AccessControl.h"
 #include "support/Text.h"
 
 using namespace xatest;
@@ -509,6 +510,37 @@ TEST(FileHelpers, CreateFolderPathOnAShortPath)
     EXPECT_EQ(1, GetPathKind((scratch / "Z").c_str()));
     EXPECT_EQ(0, CreateFolderPath(""));
     SetCurrentDirectoryA(current);
+}
+
+// The access list of what setup makes for the agent: the one a folder under Program Files has,
+// taking nothing from its parent and handed down to what the folder holds. (Wine keeps no
+// access lists on files, so the list is read back from the descriptor itself.)
+TEST(FileHelpers, AgentFoldersAreOnlyForAdministratorsToChange)
+{
+    ProtectedSecurity security;
+    SECURITY_ATTRIBUTES* attributes = MakeProtectedSecurity(&security, kFolderFullAccess, kFolderReadExecute, true);
+    if (IsWin9xKind()) {
+        EXPECT_EQ(nullptr, attributes) << "Windows 9x has no access lists";
+        return;
+    }
+    ASSERT_NE(nullptr, attributes);
+    EXPECT_FALSE(attributes->bInheritHandle);
+    std::string system = AllowEntry(kSystemSid, FILE_ALL_ACCESS, OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE);
+    std::string administrators =
+        AllowEntry(kAdministratorsSid, FILE_ALL_ACCESS, OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE);
+    EXPECT_EQ((std::vector<std::string>{"protected", system, administrators,
+                                        AllowEntry(kUsersSid, FILE_GENERIC_READ | FILE_GENERIC_EXECUTE,
+                                                   OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE)}),
+              AccessEntries(attributes->lpSecurityDescriptor));
+    // The removal's own copy: nobody but SYSTEM and Administrators.
+    attributes = MakeProtectedSecurity(&security, kFolderFullAccess, 0, true);
+    ASSERT_NE(nullptr, attributes);
+    EXPECT_EQ((std::vector<std::string>{"protected", system, administrators}),
+              AccessEntries(attributes->lpSecurityDescriptor));
+
+    ScratchFolder scratch("protected");
+    EXPECT_EQ(1, CreateFolderPath((scratch / "a\\b").c_str(), attributes));
+    EXPECT_EQ(1, GetPathKind((scratch / "a\\b").c_str()));
 }
 
 TEST(FileHelpers, PathKindAndExistence)

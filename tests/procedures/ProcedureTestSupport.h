@@ -41,7 +41,8 @@ private:
     InstallationData data_;
 };
 
-// Runs tests/fixtures/FileHolder.cpp on path until the object goes away.
+// Runs tests/fixtures/FileHolder.cpp on path until the object goes away. share "mutex" holds the
+// mutex named path, as another setup run holds the lock of its instance.
 class FileHolder {
 public:
     explicit FileHolder(const std::string& path, const std::string& share = "none");

@@ -2,6 +2,7 @@
 // in win7, nt40 and win98 prefixes) and read back from the file.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <regex>
 #include <set>
@@ -330,4 +331,106 @@ TEST_F(SetupLogTest, ProcessesAndThreadsWriteWholeLinesWithoutLoss)
     EXPECT_EQ(size_t(kProcesses * kThreads + 1), next.size());
     for (const auto& writer : next)
         EXPECT_EQ(kLines, writer.second) << writer.first;
+}
+
+// The mutex belongs to the setup processes, which run as administrators or as SYSTEM: nobody
+// else may open it, so nobody else can hold it and drop every line.
+TEST_F(SetupLogTest, MutexAdmitsOnlySystemAndAdministrators)
+{
+    std::string name = std::string(KindHasGlobalNamespace() ? "Global\\" : "") + "ArvaneTL_setup";
+    HANDLE mutex = OpenMutexA(READ_CONTROL | SYNCHRONIZE, FALSE, name.c_str());
+    ASSERT_NE(nullptr, mutex);
+    LogMessage(&data_, "a line while the log is open");
+    EXPECT_EQ("a line while the log is open", OnlyMessage());
+    if (!IsWin9xKind()) {
+        std::vector<std::string> entries = ObjectAccessEntries(mutex);
+        entries.erase(std::remove(entries.begin(), entries.end(), "protected"), entries.end());
+        EXPECT_EQ((std::vector<std::string>{AllowEntry(kSystemSid, MUTEX_ALL_ACCESS),
+                                            AllowEntry(kAdministratorsSid, MUTEX_ALL_ACCESS)}),
+                  entries);
+    }
+    CloseHandle(mutex);
+}
+
+// A mutex of the log's name that someone else made is not used: whoever made it could hold it
+// and so drop every line. The lines are written without it, and the threads of this process
+// still write one at a time.
+TEST(SetupLogMutex, OneThatSomeoneElseMadeIsNotUsed)
+{
+    if (IsWin9xKind())
+        return;  // no access lists: any process may make and hold the mutex
+    ScratchFolder scratch("foreign");
+    std::string prefix = KindHasGlobalNamespace() ? "Global\\" : "";
+    SECURITY_DESCRIPTOR descriptor;
+    InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION);
+    SECURITY_ATTRIBUTES security = {sizeof(security), &descriptor, FALSE};
+
+    // Open to everyone, and held by a thread of its maker.
+    SetSecurityDescriptorDacl(&descriptor, TRUE, nullptr, FALSE);
+    HANDLE held = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    HANDLE release = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    std::thread holder([&] {
+        HANDLE mutex = CreateMutexA(&security, TRUE, (prefix + "ArvaneTL_held").c_str());
+        SetEvent(held);
+        WaitForSingleObject(release, INFINITE);
+        ReleaseMutex(mutex);
+        CloseHandle(mutex);
+    });
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(held, 5000));
+    // Shut to everyone (an empty list), and a name that an event took.
+    DWORD empty[8];
+    InitializeAcl(reinterpret_cast<PACL>(empty), sizeof(empty), ACL_REVISION);
+    SetSecurityDescriptorDacl(&descriptor, TRUE, reinterpret_cast<PACL>(empty), FALSE);
+    HANDLE shut = CreateMutexA(&security, FALSE, (prefix + "ArvaneTL_shut").c_str());
+    ASSERT_NE(nullptr, shut);
+    HANDLE event = CreateEventA(nullptr, FALSE, FALSE, (prefix + "ArvaneTL_event").c_str());
+    ASSERT_NE(nullptr, event);
+
+    for (const char* name : {"held", "shut", "event"}) {
+        SCOPED_TRACE(name);
+        std::string path = scratch / (std::string(name) + ".log");
+        InstallationData data;
+        data.LogEnabled = 1;
+        data.Log.Open(path.c_str());
+        DWORD started = GetTickCount();
+        EXPECT_EQ(1, data.Log.WriteLine("written"));
+        std::thread other([&] { EXPECT_EQ(1, data.Log.WriteLine("from another thread")); });
+        other.join();
+        EXPECT_LT(GetTickCount() - started, 900u) << "no wait for a mutex that others hold";
+        EXPECT_EQ(2u, SplitLines(ReadWholeFile(path)).size());
+    }
+    SetEvent(release);
+    holder.join();
+    CloseHandle(held);
+    CloseHandle(release);
+    CloseHandle(shut);
+    CloseHandle(event);
+}
+
+// On NT a log file with another name (a hard link) is not appended to: the elevated setup would
+// write into whatever file the link's maker chose.
+TEST(SetupLogFile, LinkedLogIsNotWritten)
+{
+    if (IsWin9xKind())
+        return;  // no links
+    ScratchFolder scratch("links");
+    std::string target = scratch / "chosen.txt";
+    std::string linked = scratch / "linked.log";
+    ASSERT_TRUE(WriteWholeFile(target, "chosen content"));
+    ASSERT_TRUE(CreateHardLinkA(linked.c_str(), target.c_str(), nullptr));
+    InstallationData data;
+    data.LogEnabled = 1;
+    data.Log.Open(linked.c_str());
+    EXPECT_STREQ("", data.Log.Path) << "the log stays closed";
+    LogMessage(&data, "not written");
+    EXPECT_EQ("chosen content", ReadWholeFile(target));
+
+    // A link put in the log's place after it was opened: its lines are dropped.
+    std::string later = scratch / "later.log";
+    data.Log.Open(later.c_str());
+    EXPECT_EQ(1, data.Log.WriteLine("written"));
+    ASSERT_TRUE(DeleteFileA(later.c_str()));
+    ASSERT_TRUE(CreateHardLinkA(later.c_str(), target.c_str(), nullptr));
+    EXPECT_EQ(0, data.Log.WriteLine("dropped"));
+    EXPECT_EQ("chosen content", ReadWholeFile(target));
 }

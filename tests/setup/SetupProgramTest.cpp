@@ -8,7 +8,9 @@
 #include <commctrl.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
+#include <memory>
 #include <regex>
 #include <string>
 #include <vector>
@@ -589,6 +591,66 @@ TEST_F(SetupProgram, SecondInstanceAndRemovalOfEach)
     ExpectNoAgentLeft();
 }
 
+// What a local user can make beforehand in the shared temporary folder where a removal's copy
+// goes: under the first names that the process with the given id tries for the copy's folder,
+// files in the way and folders holding a program of the copy's name. None may be used or written.
+class PlantedNames {
+public:
+    explicit PlantedNames(DWORD process)
+    {
+        char temp[MAX_PATH] = "";
+        GetTempPathA(sizeof(temp), temp);
+        for (DWORD i = 0; i < 8; ++i) {
+            char name[16];
+            std::snprintf(name, sizeof(name), "agt%04X", (unsigned)((process + i) & 0xFFFF));
+            std::string path = std::string(temp) + name;
+            if (GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES)
+                continue;  // not ours
+            if (i % 2 == 0) {
+                if (WriteWholeFile(path, kContent))
+                    files_.push_back(path);
+            } else if (CreateDirectoryA(path.c_str(), nullptr)) {
+                folders_.push_back(path);
+                if (WriteWholeFile(path + "\\" + name + ".exe", kContent))
+                    files_.push_back(path + "\\" + name + ".exe");
+            }
+        }
+    }
+    ~PlantedNames()
+    {
+        for (const std::string& path : files_)
+            DeleteFileA(path.c_str());
+        for (const std::string& path : folders_)
+            RemoveDirectoryA(path.c_str());
+    }
+    size_t Count() const { return files_.size(); }
+    // The planted files that are no longer as they were, and the folders that hold more.
+    std::vector<std::string> Changed() const
+    {
+        std::vector<std::string> changed;
+        for (const std::string& path : files_)
+            if (ReadWholeFile(path) != kContent)
+                changed.push_back(path);
+        for (const std::string& path : folders_) {
+            WIN32_FIND_DATAA found;
+            HANDLE find = FindFirstFileA((path + "\\*").c_str(), &found);
+            int entries = 0;
+            for (BOOL more = find != INVALID_HANDLE_VALUE; more; more = FindNextFileA(find, &found))
+                ++entries;
+            if (find != INVALID_HANDLE_VALUE)
+                FindClose(find);
+            if (entries != 3)  // ".", ".." and the planted program
+                changed.push_back(path);
+        }
+        return changed;
+    }
+
+private:
+    static constexpr const char* kContent = "planted by a user";
+    std::vector<std::string> files_;
+    std::vector<std::string> folders_;
+};
+
 // The uninstall entry starts the copy inside the agent folder: after the question it hands the
 // removal over to a copy of itself in the temporary folder, which removes the folder without
 // asking again and goes at the next restart.
@@ -606,6 +668,12 @@ TEST_F(SetupProgramHandOver, RemovalFromTheAgentFolder)
     SetupProcess first(installed, options);
     HWND box = WaitForProcessWindow(first, "#32770", "Confirm File Deletion");
     ASSERT_TRUE(box);
+    bool win9x = IsWin9x();
+    std::unique_ptr<PlantedNames> planted;
+    if (!win9x) {
+        planted.reset(new PlantedNames(first.Id()));
+        ASSERT_EQ(8u, planted->Count());
+    }
     PressButton(box, IDOK);
     EXPECT_EQ(0L, first.Wait());
     EXPECT_TRUE(log.Has("Process is started."));
@@ -659,19 +727,92 @@ TEST_F(SetupProgramHandOver, RemovalFromTheAgentFolder)
     // The copy is left for the next restart, which deletes it.
     std::string upper = copy;
     CharUpperA(&upper[0]);
-    if (IsWin9x()) {
+    char temp[MAX_PATH] = "";
+    GetTempPathA(sizeof(temp), temp);
+    std::string copyFolder = copy.substr(0, copy.rfind('\\'));
+    if (win9x) {
+        EXPECT_EQ(std::string(temp), copyFolder + "\\");
         char windows[MAX_PATH] = "";
         GetWindowsDirectoryA(windows, sizeof(windows));
         std::string wininit = ReadWholeFile(std::string(windows) + "\\WinInit.ini");
         CharUpperA(&wininit[0]);
         EXPECT_NE(std::string::npos, wininit.find("NUL=" + upper)) << wininit;
     } else {
+        // On NT the copy lives alone in a new folder of its own in the temporary folder (where
+        // no name that a user made beforehand was taken or written), and the folder goes at the
+        // restart right after the copy. (Wine keeps no access lists on files: that the folder
+        // admits only SYSTEM and Administrators cannot be read back here.)
+        EXPECT_EQ(std::string(temp), copyFolder.substr(0, copyFolder.rfind('\\') + 1));
+        EXPECT_EQ(std::vector<std::string>{}, planted->Changed());
+        WIN32_FIND_DATAA found;
+        std::vector<std::string> inside;
+        HANDLE find = FindFirstFileA((copyFolder + "\\*").c_str(), &found);
+        for (BOOL more = find != INVALID_HANDLE_VALUE; more; more = FindNextFileA(find, &found))
+            if (std::strcmp(found.cFileName, ".") && std::strcmp(found.cFileName, ".."))
+                inside.push_back(found.cFileName);
+        if (find != INVALID_HANDLE_VALUE)
+            FindClose(find);
+        EXPECT_EQ(std::vector<std::string>{copy.substr(copyFolder.size() + 1)}, inside);
         std::string pending = ReadMachineMultiString("SYSTEM\\CurrentControlSet\\Control\\Session Manager",
-                                                     "PendingFileRenameOperations");
+                                                     "PendingFileRenameOperations") + "|";
         CharUpperA(&pending[0]);
-        EXPECT_NE(std::string::npos, pending.find(upper)) << pending;
+        std::string upperFolder = copyFolder;
+        CharUpperA(&upperFolder[0]);
+        EXPECT_NE(std::string::npos, pending.find("\\??\\" + upper + "||\\??\\" + upperFolder + "|")) << pending;
     }
     DeleteFileA(copy.c_str());
+    RemoveDirectoryA(copyFolder.c_str());
+    planted.reset();
+
+    // A copy never hands over again, even when it runs from the folder it removes.
+    ASSERT_EQ(0, RunSetup(package.Setup(), "/g I1 /s " + log.Option()));
+    log.Clear();
+    EXPECT_EQ(0, RunSetup(installed, "/t /g I1 /r /s " + log.Option()));
+    EXPECT_TRUE(log.Has("> RunAsTemp = Yes"));
+    EXPECT_FALSE(log.Has("Process is started."));
+    EXPECT_TRUE(InOrder(log.Messages(), {"Begin install process.... (Version 5.2.0.1)", "End install process. (0)",
+                                         "Agent setup finished!"}));
+    if (!win9x) {
+        std::string pending = ReadMachineMultiString("SYSTEM\\CurrentControlSet\\Control\\Session Manager",
+                                                     "PendingFileRenameOperations") + "|";
+        std::string agentFolder = AgentFolder("I1");
+        CharUpperA(&pending[0]);
+        CharUpperA(&agentFolder[0]);
+        EXPECT_NE(std::string::npos, pending.find(agentFolder + "\\XASETUP.EXE|")) << pending;
+        EXPECT_EQ(std::string::npos, pending.find(agentFolder + "|")) << "only a folder made for a copy goes";
+    }
+}
+
+// One run per instance at a time, across processes: while another run keeps the lock of I1 (a
+// stand-in holds the mutex as a setup process makes it), a run for I2 goes on, and a run for I1
+// waits and goes on when the lock is free. (That a run gives up with 1618 after a minute is
+// shown on the virtual clock in the procedures' tests.)
+TEST_F(SetupProgram, OneRunPerInstanceAtATime)
+{
+    Package package("lock-package");
+    RunLog log("lock-log");
+    std::string name = std::string(IsWin9x() ? "" : "Global\\") + "ArvaneSetup_i1";
+    FileHolder otherRun(name, "mutex");
+    ASSERT_TRUE(otherRun.Holding());
+
+    EXPECT_EQ(0, RunSetup(package.Setup(), "/g I2 /s " + log.Option(), 50000));
+    EXPECT_TRUE(log.Has("End install process. (0)"));
+    ExpectInstalled("I2", "Arvane Agent");
+
+    log.Clear();
+    SetupProcess waiting(package.Setup(), "/g I1 /s " + log.Option());
+    ASSERT_TRUE(waiting.Started());
+    for (int tries = 0; tries < 200 && !log.Has("> bDontStartAgent = No"); ++tries)
+        Sleep(50);
+    Sleep(3000);
+    EXPECT_TRUE(waiting.Running());
+    for (const std::string& message : log.Messages())
+        EXPECT_EQ(std::string::npos, message.find("Begin install process")) << "began while I1 was locked";
+    otherRun.Release();
+    EXPECT_EQ(0L, waiting.Wait());
+    EXPECT_FALSE(log.Has("Another setup of this agent instance is running."));
+    EXPECT_TRUE(InOrder(log.Messages(), {"Begin install process.... (Version 5.2.0.1)", "End install process. (0)"}));
+    ExpectInstalled("I1", "Arvane Agent #2");
 }
 
 // A file that the update cannot replace (held open) is replaced at the next restart: the agent's
