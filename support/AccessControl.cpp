@@ -149,11 +149,9 @@ HANDLE CreateProtectedMutex(const char* name, bool* foreign)
     *foreign = false;
     if (!IsWindowsNTPlatform())
         return CreateMutexA(nullptr, FALSE, name);
-    ProtectedSecurity security;
     // Without the functions (never on NT) the system's default security is the fallback.
-    SECURITY_ATTRIBUTES defaults = {sizeof(defaults), nullptr, FALSE};
-    SECURITY_ATTRIBUTES* attributes = MakeProtectedSecurity(&security, MUTEX_ALL_ACCESS, 0, false);
-    HANDLE mutex = CreateMutexA(attributes ? attributes : &defaults, FALSE, name);
+    ProtectedSecurity security;
+    HANDLE mutex = CreateMutexA(MakeProtectedSecurity(&security, MUTEX_ALL_ACCESS, 0, false), FALSE, name);
     DWORD code = GetLastError();
     if (!mutex) {
         // Access denied: its list shuts us out. Invalid handle: the name is another object's.
