@@ -84,13 +84,19 @@ bool MakePrivateProgramFolder(char* folder, char* copy)
     return false;
 }
 
-// The copy of the running program that takes the removal over, in copy, and the folder it is to
-// run in (empty for the default). False with the thread's last error when there is none.
+// The copy of the running program that takes the removal over, in copy, and the folder that
+// holds it. False with the thread's last error when there is none.
 bool MakeRemovalCopy(bool win9x, const char* program, char* copy, char* folder)
 {
-    folder[0] = '\0';
-    if (win9x)
-        return MakeTemporaryProgramName(copy) && CopyFileA(program, copy, FALSE);
+    if (win9x) {
+        if (!MakeTemporaryProgramName(copy) || !CopyFileA(program, copy, FALSE))
+            return false;
+        CopyText(folder, MAX_PATH, copy);
+        char* slash = strrchr(folder, '\\');
+        if (slash)
+            *slash = '\0';
+        return true;
+    }
     if (!MakePrivateProgramFolder(folder, copy))
         return false;
     if (CopyFileA(program, copy, TRUE))
@@ -200,12 +206,12 @@ bool SetupApp::HandOverRemoval(const char* commandLine)
     PROCESS_INFORMATION process;
     // The copy runs in its own folder, so that it does not hold the agent folder it removes.
     BOOL started = CreateProcessA(nullptr, command, nullptr, nullptr, FALSE, NORMAL_PRIORITY_CLASS, nullptr,
-                                  copyFolder[0] ? copyFolder : nullptr, &startup, &process);
+                                  copyFolder, &startup, &process);
     DWORD code = GetLastError();
     FreeText(command);
     if (!started) {
         LogError(&Data, (int)code, "New process is not started. Continue to uninstallation in same process.");
-        if (copyFolder[0]) {
+        if (!Data.IsWin9x) {
             DeleteFileA(copy);
             RemoveDirectoryA(copyFolder);
         }

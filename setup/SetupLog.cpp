@@ -44,7 +44,7 @@ bool IsPlainFile(HANDLE file)
            info.nNumberOfLinks <= 1;
 }
 
-// The log file opened at its end (created when missing), or INVALID_HANDLE_VALUE.
+// The log file opened for appending (created when missing), or INVALID_HANDLE_VALUE.
 HANDLE OpenLogFile(const char* path, bool refuseLinks)
 {
     // The link itself is opened, not its target, so that it can be seen and refused.

@@ -1,7 +1,6 @@
 #include "support/AccessControl.h"
 
 #include <stddef.h>
-#include <stdlib.h>
 #include <string.h>
 
 #include "support/Handles.h"
@@ -33,6 +32,30 @@ bool IsSid(const BYTE* sid, DWORD available, const WellKnownSid& known)
 {
     DWORD length = SidLength(known);
     return available >= length && memcmp(sid, &known, length) == 0;
+}
+
+// True when no entry of the list allows anyone but SYSTEM and Administrators. Denying entries
+// and entries meant only for children grant nothing here; any other kind than a plain allowing
+// entry is not understood and so not trusted.
+bool ListAdmitsOnlyAdministrators(const ACL* acl)
+{
+    const BYTE* entry = reinterpret_cast<const BYTE*>(acl + 1);
+    const BYTE* end = reinterpret_cast<const BYTE*>(acl) + acl->AclSize;
+    for (WORD i = 0; i < acl->AceCount; ++i) {
+        const ACE_HEADER* header = reinterpret_cast<const ACE_HEADER*>(entry);
+        if (entry + sizeof(ACE_HEADER) > end || header->AceSize < sizeof(ACE_HEADER) || entry + header->AceSize > end)
+            return false;
+        if (header->AceType != ACCESS_DENIED_ACE_TYPE && !(header->AceFlags & INHERIT_ONLY_ACE)) {
+            if (header->AceType != ACCESS_ALLOWED_ACE_TYPE || header->AceSize < sizeof(ACCESS_ALLOWED_ACE))
+                return false;
+            const BYTE* sid = entry + offsetof(ACCESS_ALLOWED_ACE, SidStart);
+            DWORD available = header->AceSize - offsetof(ACCESS_ALLOWED_ACE, SidStart);
+            if (!IsSid(sid, available, kSystemSid) && !IsSid(sid, available, kAdministratorsSid))
+                return false;
+        }
+        entry += header->AceSize;
+    }
+    return true;
 }
 
 typedef BOOL(WINAPI* InitializeAclFunction)(PACL, DWORD, DWORD);
@@ -105,40 +128,18 @@ int AdmitsOnlyAdministrators(HANDLE object)
     HMODULE advapi = LoadSystemLibrary("advapi32.dll");
     auto getSecurity = GetSystemFunction<GetKernelObjectSecurityFunction>(advapi, "GetKernelObjectSecurity");
     auto getDacl = GetSystemFunction<GetSecurityDescriptorDaclFunction>(advapi, "GetSecurityDescriptorDacl");
+    // The lists that setup makes take about a hundred bytes; a longer one is someone else's.
+    DWORD descriptor[128];
     DWORD needed = 0;
-    if (getSecurity)
-        getSecurity(object, DACL_SECURITY_INFORMATION, nullptr, 0, &needed);
-    void* descriptor = getDacl && needed ? malloc(needed) : nullptr;
-    int result = -1;
     BOOL present = FALSE, defaulted = FALSE;
     PACL acl = nullptr;
-    if (descriptor && getSecurity(object, DACL_SECURITY_INFORMATION, descriptor, needed, &needed) &&
-        getDacl(descriptor, &present, &acl, &defaulted)) {
-        result = present && acl ? 1 : 0;  // no list at all lets everyone in
-        const BYTE* entry = result ? reinterpret_cast<const BYTE*>(acl + 1) : nullptr;
-        const BYTE* end = result ? reinterpret_cast<const BYTE*>(acl) + acl->AclSize : nullptr;
-        for (WORD i = 0; result == 1 && i < acl->AceCount; ++i) {
-            const ACE_HEADER* header = reinterpret_cast<const ACE_HEADER*>(entry);
-            if (entry + sizeof(ACE_HEADER) > end || header->AceSize < sizeof(ACE_HEADER) ||
-                entry + header->AceSize > end) {
-                result = 0;
-                break;
-            }
-            // Denying entries and entries meant only for children grant nothing here; any other
-            // kind than a plain allowing entry is not understood and so not trusted.
-            if (header->AceType == ACCESS_DENIED_ACE_TYPE || (header->AceFlags & INHERIT_ONLY_ACE)) {
-            } else if (header->AceType != ACCESS_ALLOWED_ACE_TYPE || header->AceSize < sizeof(ACCESS_ALLOWED_ACE)) {
-                result = 0;
-            } else {
-                const BYTE* sid = entry + offsetof(ACCESS_ALLOWED_ACE, SidStart);
-                DWORD available = header->AceSize - offsetof(ACCESS_ALLOWED_ACE, SidStart);
-                if (!IsSid(sid, available, kSystemSid) && !IsSid(sid, available, kAdministratorsSid))
-                    result = 0;
-            }
-            entry += header->AceSize;
-        }
+    int result = -1;
+    if (getSecurity && getDacl) {
+        if (!getSecurity(object, DACL_SECURITY_INFORMATION, descriptor, sizeof(descriptor), &needed))
+            result = GetLastError() == ERROR_INSUFFICIENT_BUFFER ? 0 : -1;
+        else if (getDacl(descriptor, &present, &acl, &defaulted))
+            result = present && acl && ListAdmitsOnlyAdministrators(acl) ? 1 : 0;  // no list lets everyone in
     }
-    free(descriptor);
     FreeLibraryIfLoaded(advapi);
     return result;
 }
@@ -148,11 +149,9 @@ HANDLE CreateProtectedMutex(const char* name, bool* foreign)
     *foreign = false;
     if (!IsWindowsNTPlatform())
         return CreateMutexA(nullptr, FALSE, name);
-    ProtectedSecurity security;
     // Without the functions (never on NT) the system's default security is the fallback.
-    SECURITY_ATTRIBUTES defaults = {sizeof(defaults), nullptr, FALSE};
-    SECURITY_ATTRIBUTES* attributes = MakeProtectedSecurity(&security, MUTEX_ALL_ACCESS, 0, false);
-    HANDLE mutex = CreateMutexA(attributes ? attributes : &defaults, FALSE, name);
+    ProtectedSecurity security;
+    HANDLE mutex = CreateMutexA(MakeProtectedSecurity(&security, MUTEX_ALL_ACCESS, 0, false), FALSE, name);
     DWORD code = GetLastError();
     if (!mutex) {
         // Access denied: its list shuts us out. Invalid handle: the name is another object's.

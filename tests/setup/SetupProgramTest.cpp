@@ -155,7 +155,8 @@ long RunSetup(const std::string& program, const std::string& options, DWORD limi
 // A setup process that a test watches and answers while it runs.
 class SetupProcess {
 public:
-    SetupProcess(const std::string& program, const std::string& options)
+    // folder: the process's current folder, the test's own when empty.
+    SetupProcess(const std::string& program, const std::string& options, const std::string& folder = "")
     {
         std::string command = "\"" + program + "\" " + options;
         std::vector<char> line(command.begin(), command.end());
@@ -165,7 +166,8 @@ public:
         startup.dwFlags = STARTF_USESHOWWINDOW;
         startup.wShowWindow = SW_SHOWNORMAL;
         PROCESS_INFORMATION process = {};
-        if (CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+        if (CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                           folder.empty() ? nullptr : folder.c_str(), &startup, &process)) {
             CloseHandle(process.hThread);
             process_ = process.hProcess;
             id_ = process.dwProcessId;
@@ -662,10 +664,11 @@ TEST_F(SetupProgramHandOver, RemovalFromTheAgentFolder)
     std::string installed = AgentFolder("I1") + "\\XASetup.exe";
     ASSERT_TRUE(FileExistsAt(installed));
 
-    // As the uninstall entry starts it: interactive, so the first process asks.
+    // As the uninstall entry starts it: interactive, so the first process asks. It runs in the
+    // agent folder, which the copy must not hold on to.
     log.Clear();
     std::string options = "/g I1 /r " + log.Option();
-    SetupProcess first(installed, options);
+    SetupProcess first(installed, options, AgentFolder("I1"));
     HWND box = WaitForProcessWindow(first, "#32770", "Confirm File Deletion");
     ASSERT_TRUE(box);
     bool win9x = IsWin9x();
