@@ -173,6 +173,14 @@ int Installer::CopyAgentFiles(int progressBase)
     return result;
 }
 
+void Installer::NoteFileCreated(const char* name)
+{
+    for (int i = 0; AgentFileTable[i].Folder; ++i) {
+        if (AgentFileTable[i].Name && lstrcmpiA(AgentFileTable[i].Name, name) == 0)
+            CopiedRows[i] = true;
+    }
+}
+
 void Installer::RemoveAgentFiles(int progressBase)
 {
     for (int i = 0; AgentFileTable[i].Folder; ++i) {

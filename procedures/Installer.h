@@ -6,6 +6,9 @@
 #include "procedures/AgentFileTable.h"
 #include "setup/InstallationData.h"
 
+// The file in the agent folder that records which instance the folder belongs to.
+inline constexpr char kPackageInfoFile[] = "Package.xml";
+
 struct Installer {
     InstallationData* Data;
     // Set by the update once it has stopped an agent that was running, so that the install
@@ -79,6 +82,10 @@ struct Installer {
     // moving the bar from progressBase.
     void RemoveAgentFiles(int progressBase);
 
+    // Notes in CopiedRows the row of the file name (in the agent folder) that this run created
+    // outside the copy.
+    void NoteFileCreated(const char* name);
+
     // The three procedures (procedures/NewInstallation.cpp, Update.cpp, Uninstallation.cpp).
 
     // A new installation; a failed essential step is rolled back by UninstallAgent (which
@@ -124,7 +131,7 @@ struct Installer {
     // Deletes the instance's uninstall entry; the result is the deletion's registry code.
     int RemoveUninstallEntry();
 
-    // Writes Package.xml with the instance id into the agent folder; keepExisting leaves an
+    // Writes kPackageInfoFile with the instance id into the agent folder; keepExisting leaves an
     // existing file alone. Returns 0 or the error of creating or writing the file.
     int WritePackageFile(int keepExisting);
 

@@ -21,9 +21,17 @@ int Installer::InstallNewAgent()
 
     g_SetupApp.SetDetailText(IDS_UPDATING_SETTINGS, 60);
     LogMessage(Data, "Creating package infomation file...");
-    result = WritePackageFile(0);
-    if (result != 0)
-        return result;  // the copied files stay; nothing is rolled back here
+    {
+        char packageFile[MAX_PATH];
+        bool packageExisted = !Data->DestFolder || !JoinPath(packageFile, Data->DestFolder, kPackageInfoFile) ||
+                              FileExists(packageFile);
+        result = WritePackageFile(0);
+        if (result != 0)
+            return result;  // the copied files stay; nothing is rolled back here
+        // This run brought the file, so a roll-back beside an earlier folder takes it too.
+        if (!packageExisted)
+            NoteFileCreated(kPackageInfoFile);
+    }
 
     LogMessage(Data, "Creating agent registry...");
     result = WriteAgentRegistry();

@@ -9,7 +9,6 @@
 
 namespace {
 
-const char kPackageFile[] = "Package.xml";
 const char kPackageFormat[] =
     "<?xml version=\"1.0\" ?>\r\n<!-- Please do not remove or modify this file. -->\r\n<%s>\r\n<%s>%s</%s>\r\n</%s>\r\n";
 
@@ -66,7 +65,7 @@ int Installer::WritePackageFile(int keepExisting)
         result = ERROR_INVALID_PARAMETER;
         goto Exit;
     }
-    if (!JoinPath(path, data->DestFolder, kPackageFile)) {
+    if (!JoinPath(path, data->DestFolder, kPackageInfoFile)) {
         result = kPathTooLong;
         goto Exit;
     }
