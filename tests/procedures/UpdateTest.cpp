@@ -72,6 +72,16 @@ protected:
             ASSERT_EQ(0, StartAgentFromRunServices(("XA" + footprint.Instance).c_str()));
         else
             ASSERT_TRUE(StartForReal("XA" + footprint.Instance));
+        WaitForAgentPipe(footprint);
+    }
+
+    // The pipe comes a moment after the process (on 9x nothing waits for the agent to be ready):
+    // an update started before it would find no agent to ask.
+    static void WaitForAgentPipe(const AgentFootprint& footprint)
+    {
+        const std::string pipe = "\\\\.\\pipe\\arvaneAgent" + footprint.Instance;
+        for (int tries = 0; tries < 200 && !WaitNamedPipeA(pipe.c_str(), 50); ++tries)
+            Sleep(50);
     }
 
     static bool AgentRuns(const AgentFootprint& footprint)
@@ -232,6 +242,8 @@ TEST_F(UpdateTest, AFailedUpdateStartsTheAgentItStoppedAgain)
         if (row.Running && !AgentRuns(footprint))
             StartAgent(footprint);
         ASSERT_EQ(row.Running, AgentRuns(footprint));
+        if (row.Running)
+            WaitForAgentPipe(footprint);  // also when the last run started it
         ASSERT_EQ(0, Prepare("/g E5 /s " + std::string(row.Options), broken.Folder()));
         Installer installer(&Data());
 
