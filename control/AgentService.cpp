@@ -15,13 +15,6 @@ const char* const kSafeBootKeys[] = {
     "SYSTEM\\CurrentControlSet\\Control\\SafeBoot\\Network",
 };
 
-bool FormatServiceName(const InstallationData* data, char* name, size_t size)
-{
-    if (data->UpdateLegacyAgent)
-        return CopyText(name, size, kLegacyServiceName);
-    return data->Instance && FormatText(name, size, "XA%s", data->Instance);
-}
-
 // "<folder>\<name>" of a Safe Mode key; false when it does not fit.
 bool FormatSafeBootKey(const char* folder, const char* serviceName, char* key, size_t size)
 {
@@ -66,6 +59,13 @@ int RegisterAgentService(const InstallationData* data, bool update)
 
 }  // namespace
 
+bool FormatAgentServiceName(const InstallationData* data, char* name, size_t size)
+{
+    if (data->UpdateLegacyAgent)
+        return CopyText(name, size, kLegacyServiceName);
+    return data->Instance && FormatText(name, size, "XA%s", data->Instance);
+}
+
 int Installer::InstallAgentService()
 {
     return RegisterAgentService(Data, false);
@@ -80,7 +80,7 @@ int Installer::RemoveAgentService()
 {
     char name[kServiceNameChars];
     char key[MAX_PATH];
-    if (!FormatServiceName(Data, name, sizeof(name)))
+    if (!FormatAgentServiceName(Data, name, sizeof(name)))
         return ERROR_INVALID_PARAMETER;
 
     int result = Data->IsWin9x ? DeleteRunServicesValue(name) : DeleteServiceEntry(name);

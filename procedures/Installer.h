@@ -193,4 +193,9 @@ struct Installer {
     // --- end of process control
 };
 
+// The name of the agent's service that the run works on: the legacy agent's "ArvaneAgent" while
+// UpdateLegacyAgent is set, else "XA" + Instance (control/AgentService.cpp). False without an
+// instance or when it does not fit in size bytes.
+bool FormatAgentServiceName(const InstallationData* data, char* name, size_t size);
+
 enum { kTargetMacroChars = 511 };

@@ -126,12 +126,9 @@ int RunInstallProcess(Installer* installer)
         }
         if (data->IsModify)
             WriteUpdatedMarker(data);
-    } else if (installer->StoppedRunningAgent && !data->bDontStartAgent) {
+    } else if (installer->StoppedRunningAgent && !data->bDontStartAgent &&
+               FormatAgentServiceName(data, service, sizeof(service))) {
         // The agent that the failed update stopped: a legacy agent still under its own name.
-        if (data->UpdateLegacyAgent)
-            CopyText(service, sizeof(service), kLegacyServiceName);
-        else
-            FormatText(service, sizeof(service), "XA%s", data->Instance);
         StartAgent(data, "Starting the agent service again after the failed update.", service);
     }
     LogMessage(data, "End install process. (%d)", result);

@@ -145,12 +145,6 @@ HMODULE LoadCommonControls()
     return library;
 }
 
-void FreeCommonControls(HMODULE library)
-{
-    if (library)
-        FreeLibrary(library);
-}
-
 // The answer to /?: the option table in a box, before any log, instance or window.
 void ShowOptionTable(HINSTANCE instance)
 {
@@ -277,7 +271,7 @@ int SetupApp::Run(HINSTANCE instance, HINSTANCE, const char* commandLine, int sh
     HMODULE commonControls = LoadCommonControls();
     if (!CreateMainWindow(this, instance, showCommand)) {
         LogMessage(&Data, "Failed to initialize the window instance!");
-        FreeCommonControls(commonControls);
+        FreeLibraryIfLoaded(commonControls);
         return -1;
     }
     InterlockedExchange(&InstallRunning, 1);
@@ -287,13 +281,13 @@ int SetupApp::Run(HINSTANCE instance, HINSTANCE, const char* commandLine, int sh
         LogMessage(&Data, "Failed to create installation thread!");
         // The progress bar's code goes with the library: its window first.
         DestroyWindow(MainWindow);
-        FreeCommonControls(commonControls);
+        FreeLibraryIfLoaded(commonControls);
         return -1;
     }
     RunMessageLoop();
     WaitForInstallThread(thread);
     CloseHandleIfOpen(thread);
-    FreeCommonControls(commonControls);
+    FreeLibraryIfLoaded(commonControls);
 
     if (Data.RunAsTemp) {
         // This temporary copy goes at the next restart, and after it the folder made for it.
