@@ -3,6 +3,7 @@
 // another process.
 #include <gtest/gtest.h>
 
+#include "harness/OpenedResources.h"
 #include "procedures/FileInstall.h"
 #include "procedures/Installer.h"
 #include "procedures/ProcedureTestSupport.h"
@@ -20,22 +21,20 @@ const char kSource[] = "InstallFile: Source=";
 // import of it at a counter. An uninitialised read shows no other way under Wine.
 class AttributeQueries {
 public:
-    explicit AttributeQueries(const char* path)
+    explicit AttributeQueries(const char* path) : slots_(FindImports("kernel32.dll", "GetFileAttributesA"))
     {
-        slot_ = FindImport("GetFileAttributesA");
-        if (!slot_)
+        if (slots_.empty())
             return;
         path_ = path;
         count_ = 0;
-        real_ = (Function)*slot_;
-        Patch((void*)&CountingQuery);
+        real_ = (Function)ReplaceImports(slots_, (void*)&CountingQuery);
     }
     ~AttributeQueries()
     {
-        if (slot_)
-            Patch((void*)real_);
+        if (!slots_.empty())
+            ReplaceImports(slots_, (void*)real_);
     }
-    bool Counting() const { return slot_ != nullptr; }
+    bool Counting() const { return !slots_.empty(); }
     int Count() const { return count_; }
 
 private:
@@ -48,37 +47,7 @@ private:
         return real_(path);
     }
 
-    static void** FindImport(const char* function)
-    {
-        BYTE* base = (BYTE*)GetModuleHandleA(nullptr);
-        IMAGE_NT_HEADERS* headers = (IMAGE_NT_HEADERS*)(base + ((IMAGE_DOS_HEADER*)base)->e_lfanew);
-        const IMAGE_DATA_DIRECTORY& imports = headers->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
-        for (IMAGE_IMPORT_DESCRIPTOR* library = (IMAGE_IMPORT_DESCRIPTOR*)(base + imports.VirtualAddress);
-             library->Name; ++library) {
-            if (lstrcmpiA((const char*)(base + library->Name), "kernel32.dll") != 0 || !library->OriginalFirstThunk)
-                continue;
-            IMAGE_THUNK_DATA* names = (IMAGE_THUNK_DATA*)(base + library->OriginalFirstThunk);
-            IMAGE_THUNK_DATA* slots = (IMAGE_THUNK_DATA*)(base + library->FirstThunk);
-            for (; names->u1.AddressOfData; ++names, ++slots) {
-                if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal))
-                    continue;
-                IMAGE_IMPORT_BY_NAME* byName = (IMAGE_IMPORT_BY_NAME*)(base + names->u1.AddressOfData);
-                if (strcmp((const char*)byName->Name, function) == 0)
-                    return (void**)&slots->u1.Function;
-            }
-        }
-        return nullptr;
-    }
-
-    void Patch(void* target)
-    {
-        DWORD old = 0;
-        VirtualProtect(slot_, sizeof(*slot_), PAGE_READWRITE, &old);
-        *slot_ = target;
-        VirtualProtect(slot_, sizeof(*slot_), old, &old);
-    }
-
-    void** slot_ = nullptr;
+    std::vector<void**> slots_;
     static Function real_;
     static const char* path_;
     static int count_;

@@ -7,9 +7,10 @@
 #include <new>
 #include <regex>
 
+#include "control/AgentLeftovers.h"
 #include "control/LeftoversTestSupport.h"
 #include "control/ServiceTestSupport.h"
-#include "control/AgentLeftovers.h"
+#include "harness/OpenedResources.h"
 #include "procedures/Installer.h"
 #include "procedures/Shortcuts.h"
 
@@ -35,22 +36,28 @@ std::string gDeletingPrefix;
 
 LRESULT CALLBACK RecordStatus(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    if (message == WM_SETTEXT)
+    if (message == WM_SETTEXT) {
+        NotCounted test;
         gEvents.push_back(std::string("status: ") + reinterpret_cast<const char*>(lParam));
+    }
     return CallWindowProcA(gStatusProcedure, window, message, wParam, lParam);
 }
 
 LRESULT CALLBACK RecordDetail(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    if (message == WM_SETTEXT)
+    if (message == WM_SETTEXT) {
+        NotCounted test;
         gEvents.push_back(std::string("detail: ") + reinterpret_cast<const char*>(lParam));
+    }
     return CallWindowProcA(gDetailProcedure, window, message, wParam, lParam);
 }
 
 LRESULT CALLBACK RecordBar(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    if (message == PBM_SETPOS)
+    if (message == PBM_SETPOS) {
+        NotCounted test;
         gEvents.push_back("bar: " + std::to_string((int)wParam));
+    }
     return CallWindowProcA(gBarProcedure, window, message, wParam, lParam);
 }
 

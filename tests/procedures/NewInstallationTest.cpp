@@ -98,7 +98,7 @@ TEST_F(NewInstallationTest, ARunWaitsForAnotherRunOfItsInstance)
     ASSERT_EQ(0, Prepare("/g N7 /s", package.Folder()));
     AgentFootprint waiting = Remember();
     DWORD start = clock_.Now();
-    EXPECT_EQ(ERROR_INSTALL_ALREADY_RUNNING, RunInstallProcess(&Run()));
+    EXPECT_EQ(ERROR_INSTALL_ALREADY_RUNNING, Counted([&] { return RunInstallProcess(&Run()); }));
     EXPECT_GE(clock_.Now() - start, 60000u);
     EXPECT_LT(clock_.Now() - start, 61000u);
     EXPECT_EQ(std::vector<std::string>{kAnotherRun}, MessagesFrom(kAnotherRun));
@@ -112,7 +112,7 @@ TEST_F(NewInstallationTest, ARunWaitsForAnotherRunOfItsInstance)
     ASSERT_EQ(0, Prepare("/g N8 /s", package.Folder()));
     Remember();
     start = clock_.Now();
-    EXPECT_EQ(0, RunInstallProcess(&Run()));
+    EXPECT_EQ(0, Counted([&] { return RunInstallProcess(&Run()); }));
     EXPECT_FALSE(Logged(kAnotherRun));
     EXPECT_TRUE(Logged("End install process. (0)"));
 
@@ -126,7 +126,7 @@ TEST_F(NewInstallationTest, ARunWaitsForAnotherRunOfItsInstance)
             endedAt = clock_.Now() - start;
         }
     };
-    EXPECT_EQ(0, RunInstallProcess(&Run()));
+    EXPECT_EQ(0, Counted([&] { return RunInstallProcess(&Run()); }));
     clock_.OnSleep = nullptr;
     EXPECT_FALSE(Logged(kAnotherRun));
     EXPECT_TRUE(Logged("End install process. (0)"));
@@ -149,7 +149,7 @@ TEST_F(NewInstallationTest, RepresentativeRunLogsAndShowsEveryStepInOrder)
     StatusRecorder status;
     ASSERT_TRUE(status.Created());
 
-    EXPECT_EQ(0, Run().InstallNewAgent());
+    EXPECT_EQ(0, Counted([&] { return Run().InstallNewAgent(); }));
 
     std::vector<std::string> expected = {kStart};
     AddPackageCopy(expected);
@@ -186,6 +186,7 @@ TEST_F(NewInstallationTest, RepresentativeRunLogsAndShowsEveryStepInOrder)
     }
     EXPECT_NE(std::string::npos, ReadWholeFile(footprint.DestFolder + "\\Package.xml").find("N1"));
     EXPECT_EQ(0, Data().RebootRequired);
+    ExpectNothingLeftOpen();
 }
 
 // The switches leave out the drivers, the uninstall entry and the shortcut, and say so.
@@ -227,7 +228,7 @@ TEST_F(NewInstallationTest, AnExistingServiceFailsTheInstallationAndRollsItBack)
     ASSERT_EQ(0, Prepare("/g N3 /s", package.Folder()));
     AgentFootprint footprint = Remember();
 
-    EXPECT_EQ(ERROR_SERVICE_EXISTS, Run().InstallNewAgent());
+    EXPECT_EQ(ERROR_SERVICE_EXISTS, Counted([&] { return Run().InstallNewAgent(); }));
     int failed = IndexOf(ErrorLine("Installation failed.", ERROR_SERVICE_EXISTS));
     ASSERT_GT(failed, IndexOf("Installing agent service..."));
     EXPECT_EQ(failed + 1, IndexOf("Start uninstallation..."));
@@ -257,7 +258,7 @@ TEST_F(NewInstallationTest, AMissingAgentProgramRollsBackAndLeavesAnotherOwnersD
     ASSERT_EQ(0, Prepare("/g N4 /s", package.Folder()));
     AgentFootprint footprint = Remember();
 
-    EXPECT_EQ(ERROR_FILE_NOT_FOUND, Run().InstallNewAgent());
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, Counted([&] { return Run().InstallNewAgent(); }));
     int aborted = IndexOf("Failed copying files. Setup aborted.");
     ASSERT_GE(aborted, 0);
     EXPECT_EQ(aborted + 1, IndexOf(ErrorLine("Installation failed.", ERROR_FILE_NOT_FOUND)));
@@ -290,7 +291,7 @@ TEST_F(NewInstallationTest, ARollBackBesideAnEarlierFolderTakesOnlyWhatItsCopyBr
     for (const std::string& name : earlier)
         ASSERT_TRUE(WriteWholeFile(dest + "\\" + name, "earlier " + name));
 
-    EXPECT_EQ(ERROR_FILE_NOT_FOUND, Run().InstallNewAgent());
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, Counted([&] { return Run().InstallNewAgent(); }));
     ASSERT_TRUE(Logged("Start uninstallation..."));
     EXPECT_TRUE(Logged("\"" + dest + "\\XASetup.exe\" is removed."));
     EXPECT_FALSE(FileExistsAt(dest + "\\XASetup.exe")) << "the copy brought it";
@@ -306,7 +307,7 @@ TEST_F(NewInstallationTest, ARollBackBesideAnEarlierFolderTakesOnlyWhatItsCopyBr
     TestService existing("XAN7", "Someone else", "C:\\elsewhere\\other.exe");
     ASSERT_TRUE(existing.Created());
     ASSERT_EQ(0, Prepare("/g N7 /s", complete.Folder()));
-    EXPECT_EQ(ERROR_SERVICE_EXISTS, Run().InstallNewAgent());
+    EXPECT_EQ(ERROR_SERVICE_EXISTS, Counted([&] { return Run().InstallNewAgent(); }));
     ASSERT_TRUE(Logged("Creating package infomation file..."));
     EXPECT_FALSE(FileExistsAt(dest + "\\Package.xml")) << "this run wrote it";
     for (const std::string& name : earlier)
@@ -326,7 +327,7 @@ TEST_F(NewInstallationTest, AnUnwritablePackageFileIsReturnedWithoutRollBack)
     FileHolder holder(packageFile);
     ASSERT_TRUE(holder.Holding());
 
-    EXPECT_EQ(ERROR_SHARING_VIOLATION, Run().InstallNewAgent());
+    EXPECT_EQ(ERROR_SHARING_VIOLATION, Counted([&] { return Run().InstallNewAgent(); }));
     EXPECT_EQ("Creating package infomation file...", Messages().back());
     EXPECT_FALSE(Logged(ErrorLine("Installation failed.", ERROR_SHARING_VIOLATION)));
     EXPECT_FALSE(Logged("Start uninstallation..."));

@@ -3,18 +3,22 @@
 // program builds it, logs into a file of its own, takes the agent's files from a package folder,
 // and runs on a clock whose fixed waits take 20 ms of real time each (so that the stand-ins
 // really end meanwhile). Whatever a test installed is taken off the machine afterwards, so that
-// the next test finds the prefix as it was.
+// the next test finds the prefix as it was. A run may be counted: every handle, key, heap block
+// and library it opens must be closed again by the time its record is gone.
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <memory>
 #include <new>
 #include <string>
 #include <vector>
 
 #include "control/LeftoversTestSupport.h"
+#include "harness/OpenedResources.h"
 #include "harness/VirtualClock.h"
+#include "network/WinsockCatalog.h"
 #include "procedures/InstallationTestSupport.h"
 #include "procedures/Installer.h"
 
@@ -57,16 +61,55 @@ inline void AddDriverCopy(std::vector<std::string>& lines)
 
 class ProcedureRunTest : public testing::Test {
 protected:
-    ProcedureRunTest() : logs_("runlogs"), clock_(0xFFFF0000u, 20) {}
+    ProcedureRunTest() : logs_("runlogs"), clock_(0xFFFF0000u, 20)
+    {
+        // The Winsock catalogue is bound once a process and its library kept for good: bound
+        // here, it is no part of a counted run.
+        (void)GetWinsockCatalog();
+    }
 
     ~ProcedureRunTest() override
     {
         for (const AgentFootprint& footprint : forget_)
             ForgetInstance(footprint);
         // A fresh record closes the last log before its folder goes.
+        FreshRecord();
+    }
+
+    // A counted run that no test checked is checked at the end.
+    void TearDown() override
+    {
+        if (opened_)
+            ExpectNothingLeftOpen();
+    }
+
+    static void FreshRecord()
+    {
         InstallationData& data = g_SetupApp.Data;
         data.~InstallationData();
         new (&data) InstallationData();
+    }
+
+    // Runs one procedure (a callable that returns its result) and counts what it opens. An
+    // earlier counted run is checked first: the record it used has been replaced since.
+    template <typename Procedure>
+    int Counted(Procedure procedure)
+    {
+        if (opened_)
+            CheckNothingLeftOpen();
+        opened_.reset(new OpenedResources);
+        int result = procedure();
+        opened_->Stop();
+        return result;
+    }
+
+    // What the counted run left in its record (the working folder, for one) is the record's to
+    // free: with the record gone, every handle, key, heap block and library that the run opened
+    // must be closed. Leaves a fresh record.
+    void ExpectNothingLeftOpen()
+    {
+        FreshRecord();
+        CheckNothingLeftOpen();
     }
 
     // A new run: the record from the command line (/l added), the files from source.
@@ -92,7 +135,7 @@ protected:
     {
         EXPECT_EQ(0, Prepare("/g " + instance + " /s " + options, package.Folder()));
         AgentFootprint footprint = Remember();
-        EXPECT_EQ(0, Run().InstallNewAgent());
+        EXPECT_EQ(0, Counted([&] { return Run().InstallNewAgent(); }));
         return footprint;
     }
 
@@ -144,7 +187,16 @@ protected:
         return text;
     }
 
+    void CheckNothingLeftOpen()
+    {
+        ASSERT_TRUE(opened_) << "no counted run";
+        EXPECT_EQ(std::vector<std::string>{}, opened_->LeftOpen()) << opened_->Summary();
+        std::printf("[  opened  ] %s\n", opened_->Summary().c_str());
+        opened_.reset();
+    }
+
     ScratchFolder logs_;
+    std::unique_ptr<OpenedResources> opened_;
     std::string log_;
     int runs_ = 0;
     VirtualClock clock_;

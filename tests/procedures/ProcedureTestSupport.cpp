@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <regex>
 
+#include "harness/OpenedResources.h"
+
 namespace xatest {
 
 namespace {
@@ -14,8 +16,10 @@ WNDPROC gBarProcedure = nullptr;
 
 LRESULT CALLBACK RecordingBarProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    if (message == PBM_SETPOS)
+    if (message == PBM_SETPOS) {
+        NotCounted test;
         gPositions.push_back((int)wParam);
+    }
     return CallWindowProcA(gBarProcedure, window, message, wParam, lParam);
 }
 

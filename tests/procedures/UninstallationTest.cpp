@@ -31,7 +31,7 @@ protected:
     {
         EXPECT_EQ(0, Prepare("/g " + instance + " /r /s /t", source));
         EXPECT_EQ(1, Data().IsRemove);
-        return Run().UninstallAgent();
+        return Counted([&] { return Run().UninstallAgent(); });
     }
 
     // The remote-control viewer as an agent's own installation of it left it (no quiet
@@ -58,7 +58,7 @@ TEST_F(UninstallationTest, RepresentativeRunLogsAndShowsEveryStepAndLeavesNothin
     ASSERT_EQ(0, Prepare("/g U1 /r /s /t", package.Folder()));
     StatusRecorder status;
     ASSERT_TRUE(status.Created());
-    EXPECT_EQ(0, Run().UninstallAgent());
+    EXPECT_EQ(0, Counted([&] { return Run().UninstallAgent(); }));
 
     std::vector<std::string> expected = {kStart, "Stopping Agent Service..."};
     if (!IsWin9xSystem()) {
@@ -124,6 +124,7 @@ TEST_F(UninstallationTest, RepresentativeRunLogsAndShowsEveryStepAndLeavesNothin
     };
     EXPECT_EQ(steps, status.Steps());
     EXPECT_EQ(std::vector<std::string>{}, Leftovers(footprint));
+    ExpectNothingLeftOpen();
 }
 
 // Without its service the instance still loses its files, settings, shortcut and entry.
@@ -191,7 +192,7 @@ TEST_F(UninstallationTest, RollBackLeavesTheDriversAndTheWorkingFolder)
     // The record of the installation itself, as the failure exit hands it over.
     ASSERT_EQ(0, Data().IsRemove);
     ASSERT_EQ(nullptr, Data().AgentWorkingFolder);
-    EXPECT_EQ(0, Run().UninstallAgent());
+    EXPECT_EQ(0, Counted([&] { return Run().UninstallAgent(); }));
 
     EXPECT_TRUE(Logged("Agent owns drivers: U5"));
     EXPECT_FALSE(Logged("Removing drivers..."));
@@ -212,6 +213,7 @@ TEST_F(UninstallationTest, RollBackLeavesTheDriversAndTheWorkingFolder)
     EXPECT_FALSE(FileExistsAt(work + "\\NetProbe.exe"));
     EXPECT_TRUE(GetFileAttributesA(work.c_str()) != INVALID_FILE_ATTRIBUTES);
     EXPECT_EQ(std::vector<std::string>{}, Leftovers(again));
+    ExpectNothingLeftOpen();  // the working folder went with the record
 }
 
 // A blank or relative working folder in ArvaneD.ini is no working folder: the folders of the same

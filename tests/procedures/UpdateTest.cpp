@@ -123,7 +123,7 @@ TEST_F(UpdateTest, RepresentativeRunStopsTheAgentAndItsTaskThenReplacesTheFiles)
     ASSERT_EQ(1, Data().IsModify);
     StatusRecorder status;
     ASSERT_TRUE(status.Created());
-    EXPECT_EQ(0, Run().UpdateExistingAgent());
+    EXPECT_EQ(0, Counted([&] { return Run().UpdateExistingAgent(); }));
 
     std::vector<std::string> expected = {
         kStart,
@@ -183,6 +183,7 @@ TEST_F(UpdateTest, RepresentativeRunStopsTheAgentAndItsTaskThenReplacesTheFiles)
     EXPECT_EQ(ReadWholeFile(second / "AgentCore.exe"), ReadWholeFile(footprint.DestFolder + "\\AgentCore.exe"));
     EXPECT_EQ(ReadWholeFile(second / "UserTray.exe"), ReadWholeFile(footprint.DestFolder + "\\UserTray.exe"));
     EXPECT_EQ(std::vector<std::string>{}, MissingParts(footprint));
+    ExpectNothingLeftOpen();
 }
 
 // A user task that cannot be stopped ends the update before the agent is stopped and before any
@@ -205,7 +206,7 @@ TEST_F(UpdateTest, AUserTaskThatCannotBeStoppedEndsTheUpdateBeforeAnyCopy)
         FakeProcessControl refusals;
         refusals.DenyTerminate.insert(task->Id());
         refusals.WtsTerminateWorks = false;
-        result = Run().UpdateExistingAgent();
+        result = Counted([&] { return Run().UpdateExistingAgent(); });
     }
     EXPECT_NE(0, result);
     EXPECT_TRUE(task->Running());
@@ -247,7 +248,7 @@ TEST_F(UpdateTest, AFailedUpdateStartsTheAgentItStoppedAgain)
         ASSERT_EQ(0, Prepare("/g E5 /s " + std::string(row.Options), broken.Folder()));
         Installer installer(&Data());
 
-        EXPECT_EQ(ERROR_FILE_NOT_FOUND, RunInstallProcess(&installer));
+        EXPECT_EQ(ERROR_FILE_NOT_FOUND, Counted([&] { return RunInstallProcess(&installer); }));
 
         EXPECT_EQ(row.StartedAgain, AgentRuns(footprint));
         int again = IndexOf(kAgain);
@@ -284,7 +285,7 @@ TEST_F(UpdateTest, KeepsPackageFileAndConfigurationAndRepointsTheService)
     ASSERT_TRUE(WriteWholeFile(second / "ArvaneD.ini", "package settings"));
     ASSERT_TRUE(WriteWholeFile(second / "ArvaneFW.ini", "package firewall"));
     ASSERT_EQ(0, Prepare("/g E3 /s", second.Folder()));
-    EXPECT_EQ(0, Run().UpdateExistingAgent());
+    EXPECT_EQ(0, Counted([&] { return Run().UpdateExistingAgent(); }));
 
     EXPECT_EQ(own, ReadWholeFile(packageFile));
     EXPECT_EQ("agent's own settings", ReadWholeFile(footprint.DestFolder + "\\ArvaneD.ini"));
@@ -364,7 +365,7 @@ TEST_F(LegacyConversionTest, TheLegacyAgentBecomesAnInstanceInItsFolder)
     ASSERT_EQ(legacy_, Data().DestFolder);
     AgentFootprint footprint = Remember();
 
-    EXPECT_EQ(0, Run().UpdateExistingAgent());
+    EXPECT_EQ(0, Counted([&] { return Run().UpdateExistingAgent(); }));
     int removing = IndexOf("Removing legacy agent service...");
     ASSERT_GT(removing, IndexOf("Updating package infomation file..."));
     // Windows 9x registers no service to rename: only its RunServices value goes.
@@ -409,7 +410,7 @@ TEST_F(LegacyConversionTest, AFailedConversionStartsTheLegacyAgentAgain)
     ASSERT_EQ(1, Data().UpdateLegacyAgent);
     Remember();
 
-    EXPECT_EQ(ERROR_FILE_NOT_FOUND, RunInstallProcess(&Run()));
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, Counted([&] { return RunInstallProcess(&Run()); }));
     int again = IndexOf("Starting the agent service again after the failed update.");
     ASSERT_GE(again, 0);
     EXPECT_EQ(again + 1, IndexOf("Agent service started."));
@@ -432,7 +433,7 @@ TEST_F(LegacyConversionTest, AnExistingNewServiceIsConfigured)
     ASSERT_EQ(1, Data().UpdateLegacyAgent);
     AgentFootprint footprint = Remember();
 
-    EXPECT_EQ(0, Run().UpdateExistingAgent());
+    EXPECT_EQ(0, Counted([&] { return Run().UpdateExistingAgent(); }));
     int exists = IndexOf("Agent service exists. Updating agent service...");
     ASSERT_EQ(IndexOf("Installing new agent service...") + 1, exists);
     EXPECT_EQ(exists + 1, IndexOf("Updating agent service returns 0"));
@@ -461,7 +462,7 @@ TEST_F(UpdateTest, NoDriverReleasesOnlyThisInstancesOwnership)
                           Case{"OTHER", false}}) {
         ASSERT_EQ(0, Installer::SetDriverControl(c.Owner));
         ASSERT_EQ(0, Prepare("/g " + instance + " /s /n", package.Folder()));
-        EXPECT_EQ(0, Run().UpdateExistingAgent()) << c.Owner;
+        EXPECT_EQ(0, Counted([&] { return Run().UpdateExistingAgent(); })) << c.Owner;
         owner[0] = '\0';
         EXPECT_EQ(c.Released ? ERROR_FILE_NOT_FOUND : 0, Installer::GetDriverControl(owner, sizeof(owner))) << c.Owner;
         EXPECT_STREQ(c.Released ? "" : c.Owner, owner);
