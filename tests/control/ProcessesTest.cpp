@@ -3,12 +3,15 @@
 // Runs in Windows 7 (32- and 64-bit), NT 4 and Windows 98 prefixes. What Wine cannot show
 // (ToolHelp's full paths, refusals, WTSTerminateProcess, the debug privilege) is played by
 // FakeProcessControl; the waits run on a virtual clock that lets the real processes move on.
+// The searches, closes, terminations and stops are counted: whatever they open they close.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <map>
 
 #include "control/ProcessTestSupport.h"
+#include "harness/OpenedResources.h"
 #include "harness/VirtualClock.h"
 #include "procedures/Installer.h"
 
@@ -72,6 +75,35 @@ protected:
             if (found != waits.end())
                 process.EndsWithin(found->second);
         };
+    }
+
+    // Runs calls (of the product only: what a test keeps would count) and expects every
+    // handle, key, heap block and library they opened closed again; the handles' tally.
+    template <typename Calls>
+    static OpenedResources::Tally ExpectAllClosed(Calls calls)
+    {
+        OpenedResources opened;
+        calls();
+        opened.Stop();
+        EXPECT_EQ(std::vector<std::string>{}, opened.LeftOpen()) << opened.Summary();
+        std::printf("[  opened  ] %s\n", opened.Summary().c_str());
+        return opened.Handles();
+    }
+
+    // FindProcessesByPath, counted: nothing it opened stays open once its list is freed.
+    static std::set<DWORD> CountedSearch(const std::string& path, int* result, OpenedResources::Tally* handles)
+    {
+        PointerList ids;
+        InitPointerList(&ids);
+        std::set<DWORD> found;
+        *handles = ExpectAllClosed([&] {
+            *result = FindProcessesByPath(path.c_str(), &ids);
+            NotCounted test;  // the test's copy of the ids
+            for (int i = 0; i < ids.Count; ++i)
+                found.insert((DWORD)(uintptr_t)ids.Items[i]);
+            FreePointerList(&ids);
+        });
+        return found;
     }
 
     std::unique_ptr<FakeProcessControl> fake_;
@@ -150,8 +182,12 @@ TEST_F(ProcessTest, FindsExactlyTheProcessesOfOneFile)
     ASSERT_TRUE(a->Started() && b->Started() && c->Started());
 
     int result = -5;
-    EXPECT_EQ((std::set<DWORD>{a->Id(), b->Id()}), FoundIds(first.Exe(), &result));
+    OpenedResources::Tally handles = {0, 0};
+    EXPECT_EQ((std::set<DWORD>{a->Id(), b->Id()}), CountedSearch(first.Exe(), &result, &handles));
     EXPECT_EQ(0, result);
+    // On NT every process of the prefix is opened for its program's path; on Windows 9x one
+    // snapshot is taken (and the fake opens each process for its full path).
+    EXPECT_GE(handles.Opened, IsWin9xKind() ? 1 : 3);
     EXPECT_EQ(std::set<DWORD>{c->Id()}, FoundIds(second.Exe(), &result));
     EXPECT_EQ((std::set<DWORD>{a->Id(), b->Id()}), FoundIds(ShortPath(first.Exe())));
     EXPECT_EQ((std::set<DWORD>{a->Id(), b->Id()}), FoundIds(Upper(first.Exe())));
@@ -268,7 +304,9 @@ TEST_F(ProcessTest, CloseTerminatesATaskThatIgnoresEverything)
     ASSERT_TRUE(task->Started());
     VirtualClock clock;
     LetEndOnSleep(clock, *task, {{kWindowMessagePauseMs, 20}, {kWindowCloseCheckMs, 20}});
-    EXPECT_EQ(0, CloseProcessesByPath(copy.Exe().c_str()));
+    int closed = -5;
+    ExpectAllClosed([&] { closed = CloseProcessesByPath(copy.Exe().c_str()); });
+    EXPECT_EQ(0, closed);
     ASSERT_TRUE(task->EndsWithin(5000));
     EXPECT_EQ(kTerminated, task->ExitCode());
     // All four messages reached the window, each followed by a pause; then ten checks.
@@ -298,7 +336,9 @@ TEST_F(ProcessTest, TerminateEndsEveryProcessOfTheFile)
     std::unique_ptr<StartedProcess> c = second.Start("--id C --ignore all");
     ASSERT_TRUE(a->Started() && b->Started() && c->Started());
 
-    EXPECT_EQ(1, TerminateProcessesByPath(first.Exe().c_str()));
+    int terminated = -5;
+    ExpectAllClosed([&] { terminated = TerminateProcessesByPath(first.Exe().c_str()); });
+    EXPECT_EQ(1, terminated);
     EXPECT_TRUE(a->EndsWithin(5000));
     EXPECT_TRUE(b->EndsWithin(5000));
     EXPECT_EQ(kTerminated, a->ExitCode());
@@ -333,7 +373,9 @@ TEST_F(ProcessTest, TerminateFallsBackToTheTerminalServicesOnNT)
     fake.HasWtsTerminate = true;
     fake.WtsTerminateWorks = true;
     fake.WtsCalls.clear();
-    EXPECT_EQ(1, TerminateProcessesByPath(copy.Exe().c_str()));
+    int terminated = -5;
+    ExpectAllClosed([&] { terminated = TerminateProcessesByPath(copy.Exe().c_str()); });
+    EXPECT_EQ(1, terminated);
     ASSERT_EQ(1u, fake.WtsCalls.size());
     EXPECT_EQ(nullptr, fake.WtsCalls[0].Server);  // this machine
     EXPECT_EQ(task->Id(), fake.WtsCalls[0].ProcessId);
@@ -366,7 +408,10 @@ TEST_F(ProcessTest, RefusedProcessAsksForTheDebugPrivilegeOncePerRun)
     fake.PrivilegeHelps = true;
     fake.DebugPrivilegeEnables = 0;
     fake.PrivilegeCalls = 0;
-    EXPECT_EQ((std::set<DWORD>{a->Id(), b->Id()}), FoundIds(copy.Exe()));
+    int result = -5;
+    OpenedResources::Tally handles = {0, 0};
+    EXPECT_EQ((std::set<DWORD>{a->Id(), b->Id()}), CountedSearch(copy.Exe(), &result, &handles));
+    EXPECT_EQ(0, result);
     EXPECT_EQ(1, fake.DebugPrivilegeEnables);
     EXPECT_EQ(1, fake.PrivilegeCalls);
 }
@@ -384,7 +429,8 @@ TEST_F(ProcessTest, ToolhelpFailuresOnWindows9x)
 
     Fake().SnapshotError = ERROR_NOT_ENOUGH_MEMORY;
     int running = -1;
-    EXPECT_EQ(ERROR_NOT_ENOUGH_MEMORY, IsProcessRunning(copy.Exe().c_str(), &running));
+    ExpectAllClosed([&] { result = IsProcessRunning(copy.Exe().c_str(), &running); });
+    EXPECT_EQ(ERROR_NOT_ENOUGH_MEMORY, result);
     EXPECT_EQ(0, running);
     // A failed search fails the termination, and the process stays.
     EXPECT_EQ(0, TerminateProcessesByPath(copy.Exe().c_str()));
@@ -434,7 +480,9 @@ TEST_F(ProcessTest, StopEndsTheTaskThroughItsEvent)
 
         VirtualClock clock;
         LetEndOnSleep(clock, *task, {{kUserTaskCheckMs, 5000}});
-        EXPECT_EQ(0, StopUserTaskProcess(copy.Exe().c_str(), instance));
+        int stopped = -5;
+        ExpectAllClosed([&] { stopped = StopUserTaskProcess(copy.Exe().c_str(), instance); });
+        EXPECT_EQ(0, stopped);
         EXPECT_TRUE(task->EndsWithin(5000));
         EXPECT_EQ(kEndedByEvent, task->ExitCode());
         EXPECT_EQ(std::vector<DWORD>{kUserTaskCheckMs}, clock.Sleeps());
@@ -462,7 +510,9 @@ TEST_F(ProcessTest, StopTerminatesATaskThatIgnoresEverything)
     std::unique_ptr<StartedProcess> task = copy.Start("--id I1 --ignore all");
     ASSERT_TRUE(task->Started());
     VirtualClock clock;
-    EXPECT_EQ(0, StopUserTaskProcess(copy.Exe().c_str(), "I1"));
+    int stopped = -5;
+    ExpectAllClosed([&] { stopped = StopUserTaskProcess(copy.Exe().c_str(), "I1"); });
+    EXPECT_EQ(0, stopped);
     ASSERT_TRUE(task->EndsWithin(5000));
     EXPECT_EQ(kTerminated, task->ExitCode());
     EXPECT_EQ(kUserTaskChecks, CountSleeps(clock, kUserTaskCheckMs));
