@@ -133,25 +133,15 @@ bool IsPredefinedKey(HKEY key)
     return ((ULONG_PTR)key & 0x80000000u) != 0;
 }
 
-bool IsThisProcess(HANDLE process)
-{
-    return process == GetCurrentProcess() || GetProcessId(process) == GetCurrentProcessId();
-}
-
 #define XA_REAL(function) decltype(&::function) Real##function = nullptr
 XA_REAL(CloseHandle);
 XA_REAL(CreateFileA);
 XA_REAL(CreateEventA);
 XA_REAL(OpenEventA);
 XA_REAL(CreateMutexA);
-XA_REAL(OpenMutexA);
-XA_REAL(CreateSemaphoreA);
 XA_REAL(CreateThread);
-XA_REAL(OpenThread);
 XA_REAL(OpenProcess);
 XA_REAL(CreateProcessA);
-XA_REAL(CreatePipe);
-XA_REAL(DuplicateHandle);
 XA_REAL(CreateToolhelp32Snapshot);
 XA_REAL(OpenProcessToken);
 XA_REAL(FindFirstFileA);
@@ -221,25 +211,10 @@ HANDLE WINAPI CountCreateMutexA(LPSECURITY_ATTRIBUTES security, BOOL owned, LPCS
     return Handle(RealCreateMutexA(security, owned, name), "CreateMutexA", XA_CALLER);
 }
 
-HANDLE WINAPI CountOpenMutexA(DWORD access, BOOL inherit, LPCSTR name)
-{
-    return Handle(RealOpenMutexA(access, inherit, name), "OpenMutexA", XA_CALLER);
-}
-
-HANDLE WINAPI CountCreateSemaphoreA(LPSECURITY_ATTRIBUTES security, LONG initial, LONG maximum, LPCSTR name)
-{
-    return Handle(RealCreateSemaphoreA(security, initial, maximum, name), "CreateSemaphoreA", XA_CALLER);
-}
-
 HANDLE WINAPI CountCreateThread(LPSECURITY_ATTRIBUTES security, SIZE_T stack, LPTHREAD_START_ROUTINE start,
                                 LPVOID parameter, DWORD flags, LPDWORD id)
 {
     return Handle(RealCreateThread(security, stack, start, parameter, flags, id), "CreateThread", XA_CALLER);
-}
-
-HANDLE WINAPI CountOpenThread(DWORD access, BOOL inherit, DWORD id)
-{
-    return Handle(RealOpenThread(access, inherit, id), "OpenThread", XA_CALLER);
 }
 
 HANDLE WINAPI CountOpenProcess(DWORD access, BOOL inherit, DWORD id)
@@ -258,27 +233,6 @@ BOOL WINAPI CountCreateProcessA(LPCSTR program, LPSTR commandLine, LPSECURITY_AT
         Opened(kHandle, information->hThread, "CreateProcessA (thread)", XA_CALLER);
     }
     return created;
-}
-
-BOOL WINAPI CountCreatePipe(PHANDLE read, PHANDLE write, LPSECURITY_ATTRIBUTES security, DWORD size)
-{
-    BOOL created = RealCreatePipe(read, write, security, size);
-    if (created) {
-        Opened(kHandle, *read, "CreatePipe (read)", XA_CALLER);
-        Opened(kHandle, *write, "CreatePipe (write)", XA_CALLER);
-    }
-    return created;
-}
-
-BOOL WINAPI CountDuplicateHandle(HANDLE sourceProcess, HANDLE source, HANDLE targetProcess, LPHANDLE target,
-                                 DWORD access, BOOL inherit, DWORD options)
-{
-    if ((options & DUPLICATE_CLOSE_SOURCE) && IsThisProcess(sourceProcess))
-        Closed(kHandle, source);
-    BOOL duplicated = RealDuplicateHandle(sourceProcess, source, targetProcess, target, access, inherit, options);
-    if (duplicated && target && IsThisProcess(targetProcess))
-        Opened(kHandle, *target, "DuplicateHandle", XA_CALLER);
-    return duplicated;
 }
 
 HANDLE WINAPI CountCreateToolhelp32Snapshot(DWORD flags, DWORD id)
@@ -489,14 +443,9 @@ const StandIn kStandIns[] = {
     XA_STAND_IN("kernel32.dll", CreateEventA, CountCreateEventA),
     XA_STAND_IN("kernel32.dll", OpenEventA, CountOpenEventA),
     XA_STAND_IN("kernel32.dll", CreateMutexA, CountCreateMutexA),
-    XA_STAND_IN("kernel32.dll", OpenMutexA, CountOpenMutexA),
-    XA_STAND_IN("kernel32.dll", CreateSemaphoreA, CountCreateSemaphoreA),
     XA_STAND_IN("kernel32.dll", CreateThread, CountCreateThread),
-    XA_STAND_IN("kernel32.dll", OpenThread, CountOpenThread),
     XA_STAND_IN("kernel32.dll", OpenProcess, CountOpenProcess),
     XA_STAND_IN("kernel32.dll", CreateProcessA, CountCreateProcessA),
-    XA_STAND_IN("kernel32.dll", CreatePipe, CountCreatePipe),
-    XA_STAND_IN("kernel32.dll", DuplicateHandle, CountDuplicateHandle),
     XA_STAND_IN("kernel32.dll", CreateToolhelp32Snapshot, CountCreateToolhelp32Snapshot),
     XA_STAND_IN("advapi32.dll", OpenProcessToken, CountOpenProcessToken),
     XA_STAND_IN("kernel32.dll", FindFirstFileA, CountFindFirstFileA),
@@ -570,8 +519,8 @@ int StillOpen(Kind kind, std::vector<std::string>* names)
         if (names) {
             char text[160];
             if (kind == kBlock)
-                std::snprintf(text, sizeof(text), "block of %u bytes from %s, called at %p", (unsigned)entry.second.Size,
-                              entry.second.From, entry.second.Caller);
+                std::snprintf(text, sizeof(text), "block of %u bytes from %s, called at %p",
+                              (unsigned)entry.second.Size, entry.second.From, entry.second.Caller);
             else
                 std::snprintf(text, sizeof(text), "%s %p from %s, called at %p", kKindNames[kind], entry.first,
                               entry.second.From, entry.second.Caller);
