@@ -118,6 +118,11 @@ TEST_F(InstallFileTest, DecidesByFlagsThenVersionsThenTimes)
     const char* v200 = "versioned-2.0.0.0.exe";
     const char* vBig = "versioned-40000.0.0.0.exe";
 
+    // The comparison of versions, then of write times, is reached only from these rows: every
+    // caller in the product copies by force (the program files of the agent's file table, the
+    // drivers, the provider library) or keeps what is there (the settings and logs), so no
+    // installation, update or removal run ever compares. A fault in the comparison shows here or
+    // nowhere.
     const std::vector<DecisionRow> rows = {
         {"no destination", {v120, 0}, {"", 0}, 0, 0, true, {copied}},
         {"equal versions, older destination", {v120, 0}, {v120, -5}, 0, 0, false,
