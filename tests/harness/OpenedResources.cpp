@@ -28,7 +28,6 @@ struct Ledger {
     bool Following = false;  // closes of what was recorded are
     std::map<const void*, Opening> Open[kKinds];
     int Opened[kKinds] = {};
-    int Closed[kKinds] = {};
 };
 
 Ledger* g_ledger = nullptr;
@@ -73,20 +72,19 @@ void Opened(Kind kind, const void* value, const char* from, const void* caller, 
     if (ledger->Counting) {
         ++ledger->Opened[kind];
         auto known = ledger->Open[kind].find(value);
-        if (known != ledger->Open[kind].end() && kind == kLibrary) {
+        // A library is loaded again; any other value seen again was closed by a call that is
+        // not counted, and is taken for the new one.
+        if (known != ledger->Open[kind].end() && kind == kLibrary)
             ++known->second.References;
-        } else {
-            // A handle value seen again was closed by a call that is not counted.
-            if (known != ledger->Open[kind].end())
-                ++ledger->Closed[kind];
+        else
             ledger->Open[kind][value] = Opening{from, size, caller, 1};
-        }
     }
     LeaveCriticalSection(&ledger->Lock);
 }
 
-// Takes value off the ledger; true when it was recorded. counted: the close is counted.
-bool Forget(Kind kind, const void* value, bool counted, Opening* record = nullptr)
+// Takes value off the ledger (a library once it is freed as often as it was loaded); true when
+// it was recorded. closing: false for a block that only moves.
+bool Forget(Kind kind, const void* value, bool closing, Opening* record = nullptr)
 {
     Ledger* ledger = g_ledger;
     if (!ledger || !ledger->Following || !value)
@@ -101,9 +99,7 @@ bool Forget(Kind kind, const void* value, bool counted, Opening* record = nullpt
         found = true;
         if (record)
             *record = known->second;
-        if (counted)
-            ++ledger->Closed[kind];
-        if (--known->second.References <= 0 || !counted)
+        if (--known->second.References <= 0 || !closing)
             ledger->Open[kind].erase(known);
     }
     LeaveCriticalSection(&ledger->Lock);
@@ -404,9 +400,9 @@ void* __cdecl CountRealloc(void* block, size_t size)
         return Realrealloc(block, 0);
     }
     Opening record = {};
-    bool counted = Forget(kBlock, block, false, &record);
+    bool known = Forget(kBlock, block, false, &record);
     void* moved = Realrealloc(block, size);
-    if (counted) {
+    if (known) {
         record.Size = moved ? size : record.Size;
         Moved(moved ? moved : block, record);  // a failed realloc leaves the block as it was
     }
@@ -599,7 +595,7 @@ OpenedResources::OpenedResources()
     EnterCriticalSection(&g_ledger->Lock);
     for (int kind = 0; kind < kKinds; ++kind) {
         g_ledger->Open[kind].clear();
-        g_ledger->Opened[kind] = g_ledger->Closed[kind] = 0;
+        g_ledger->Opened[kind] = 0;
     }
     g_ledger->Following = g_ledger->Counting = true;
     LeaveCriticalSection(&g_ledger->Lock);
