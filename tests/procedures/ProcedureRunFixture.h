@@ -91,7 +91,8 @@ protected:
     }
 
     // Runs one procedure (a callable that returns its result) and counts what it opens. An
-    // earlier counted run is checked first: the record it used has been replaced since.
+    // earlier counted run is checked first, against the record as it is then (normally the
+    // next run's Prepare has replaced the one it used).
     template <typename Procedure>
     int Counted(Procedure procedure)
     {
