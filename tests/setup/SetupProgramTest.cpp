@@ -1233,6 +1233,59 @@ TEST_F(SetupProgramConcurrency, ThreeInstancesInstalledTogether)
     ExpectNoAgentLeft();
 }
 
+// The values all instances share, under their machine-wide lock: while another setup holds it
+// (a stand-in holds the mutex as a setup process makes it), a new installation copies its files
+// but neither writes its title nor decides the drivers' owner; meanwhile another instance has
+// registered the title this run chose at its start, so the run numbers its title again once it
+// has the lock. A removal of the drivers' owner waits for the lock as well.
+TEST_F(SetupProgramConcurrency, SharedValuesWaitForTheirLock)
+{
+    Package package("shared-package");
+    RunLog log("shared-log");
+    std::string name = std::string(IsWin9x() ? "" : "Global\\") + "ArvaneAgents";
+    auto otherSetup = std::unique_ptr<FileHolder>(new FileHolder(name, "mutex"));
+    ASSERT_TRUE(otherSetup->Holding());
+
+    SetupProcess setup(package.Setup(), "/g A /s " + log.Option());
+    ASSERT_TRUE(setup.Started());
+    for (int tries = 0; tries < 400 && !log.Has("Creating agent registry..."); ++tries)
+        Sleep(50);
+    ASSERT_TRUE(log.Has("> Title = Arvane Agent"));
+    // What a new installation of another instance registers meanwhile.
+    ASSERT_TRUE(SetMachineValue(AgentKey("B"), "Title", REG_SZ, "Arvane Agent", sizeof("Arvane Agent")));
+    Sleep(2000);
+    EXPECT_TRUE(setup.Running());
+    EXPECT_EQ("<missing>", ReadMachineString(AgentKey("A"), "Title"));
+    EXPECT_FALSE(log.Has("Setup drivers..."));
+    EXPECT_EQ("<missing>", DriverOwner());
+    otherSetup->Release();
+    EXPECT_EQ(0L, setup.Wait());
+    EXPECT_TRUE(InOrder(log.Messages(), {"> Title = Arvane Agent", "Creating agent registry...",
+                                         "> Title = Arvane Agent #2", "Setup drivers...", "Installing drivers...",
+                                         "End install process. (0)"}));
+    ExpectInstalled("A", "Arvane Agent #2");
+    EXPECT_EQ("Arvane Agent #2", ReadServiceConfig("XAA").DisplayName);
+    EXPECT_EQ("A", DriverOwner());
+    DeleteMachineTree(AgentKey("B"));
+
+    otherSetup.reset(new FileHolder(name, "mutex"));
+    ASSERT_TRUE(otherSetup->Holding());
+    log.Clear();
+    SetupProcess removal(package.Setup(), "/g A /r /s " + log.Option());
+    ASSERT_TRUE(removal.Started());
+    for (int tries = 0; tries < 600 && !log.Has("Removing files..."); ++tries)
+        Sleep(50);
+    Sleep(2000);
+    EXPECT_TRUE(removal.Running());
+    EXPECT_FALSE(log.Has("Agent owns drivers: A"));
+    EXPECT_TRUE(DriversInPlace());
+    otherSetup->Release();
+    EXPECT_EQ(0L, removal.Wait());
+    EXPECT_TRUE(InOrder(log.Messages(), {"Agent owns drivers: A", "Removing drivers...", "End install process. (0)"}));
+    ExpectRemoved("A", "Arvane Agent #2", true);
+    ExpectNoAgentLeft();
+}
+
 // Two runs of one instance started together: one waits for the other (or, after a minute,
 // ends with 1618), so each run's lines form one block in the shared log, and the machine ends
 // with one working installation: the later run updates what the earlier one installed.
