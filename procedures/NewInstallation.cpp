@@ -1,5 +1,7 @@
 // A new installation of an agent instance; a failed essential step rolls the machine back by
 // running the whole uninstallation.
+#include <string.h>
+
 #include "network/Drivers.h"
 #include "procedures/FileInstall.h"
 #include "procedures/Installer.h"
@@ -43,7 +45,7 @@ int Installer::InstallNewAgent()
     {
         char* title = DuplicateText(Data->Title);
         NumberNewTitle(Data);
-        if (title && Data->Title && lstrcmpA(title, Data->Title) != 0)
+        if (title && Data->Title && strcmp(title, Data->Title) != 0)
             LogMessage(Data, "> Title = %s", Data->Title);
         FreeText(title);
     }
