@@ -6,6 +6,7 @@
 #include "procedures/FileInstall.h"
 #include "procedures/Installer.h"
 #include "setup/SetupLog.h"
+#include "support/AccessControl.h"
 #include "support/Handles.h"
 #include "support/SystemLibrary.h"
 #include "support/Text.h"
@@ -19,6 +20,9 @@ const char kLegacyDriverOwner[] = "Legacy";
 namespace {
 
 const FolderRedirectionFunctions* g_testRedirection = nullptr;
+
+// Far longer than any holder keeps it: a copy of two files and a few values.
+const DWORD kSharedLockWaitMs = 60000;
 
 const char kDriverSourceFolder[] = "$TARGETDIR$\\Drivers";
 const char kVirtualDriver[] = "ArvaneD.VXD";     // Windows 9x
@@ -70,6 +74,24 @@ bool NativeDriversFolder(char (&folder)[MAX_PATH])
 }
 
 }  // namespace
+
+HANDLE LockSharedAgentValues()
+{
+    bool foreign = false;
+    HANDLE mutex = CreateProtectedMutex(HasGlobalNamespace() ? "Global\\ArvaneAgents" : "ArvaneAgents", &foreign);
+    DWORD waited = mutex ? WaitForSingleObject(mutex, kSharedLockWaitMs) : WAIT_FAILED;
+    // Abandoned: a setup died holding it, and the lock is ours now.
+    if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED)
+        CloseHandleIfOpen(mutex);
+    return mutex;
+}
+
+void UnlockSharedAgentValues(HANDLE* lock)
+{
+    if (*lock)
+        ReleaseMutex(*lock);
+    CloseHandleIfOpen(*lock);
+}
 
 bool FindFolderRedirection(FolderRedirectionFunctions* functions)
 {
@@ -150,6 +172,14 @@ int Installer::SetDriverControl(const char* owner)
 
 int Installer::InstallDrivers()
 {
+    HANDLE lock = LockSharedAgentValues();
+    int result = InstallOwnedDrivers();
+    UnlockSharedAgentValues(&lock);
+    return result;
+}
+
+int Installer::InstallOwnedDrivers()
+{
     char owner[MAX_PATH];
     char systemFolder[MAX_PATH];
     char folder[MAX_PATH];
@@ -209,6 +239,14 @@ int Installer::InstallDrivers()
 }
 
 int Installer::RemoveDrivers()
+{
+    HANDLE lock = LockSharedAgentValues();
+    int result = RemoveOwnedDrivers();
+    UnlockSharedAgentValues(&lock);
+    return result;
+}
+
+int Installer::RemoveOwnedDrivers()
 {
     char owner[MAX_PATH];
     char systemFolder[MAX_PATH];

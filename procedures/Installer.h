@@ -146,11 +146,14 @@ struct Installer {
     // --- end of agent settings, uninstall entry, package file and shortcut ------------------
     // ---- Network drivers and the layered provider (network/Drivers.cpp) ----
     // Installs the drivers and the provider library when this run may own them, taking the
-    // ownership first. Failures are logged and absorbed: always 0.
+    // ownership first. Failures are logged and absorbed: always 0. Under the lock of the
+    // values that instances share (network/Drivers.h), as is RemoveDrivers.
     int InstallDrivers();
     // In a removal run of the owning instance: gives up the ownership and removes the drivers
     // and the provider. Always 0.
     int RemoveDrivers();
+    int InstallOwnedDrivers();  // the two without the lock
+    int RemoveOwnedDrivers();
     // Takes the provider out of the Winsock catalogue and deletes its library; the result of
     // the catalogue removal (the library stays when it is not 0).
     int RemoveNetworkLayer();

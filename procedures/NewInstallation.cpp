@@ -1,5 +1,8 @@
 // A new installation of an agent instance; a failed essential step rolls the machine back by
 // running the whole uninstallation.
+#include <string.h>
+
+#include "network/Drivers.h"
 #include "procedures/FileInstall.h"
 #include "procedures/Installer.h"
 #include "resources/resource.h"
@@ -13,6 +16,7 @@ int Installer::InstallNewAgent()
     // An agent folder that is already there (a lost instance key beside an old agent's folder,
     // or /d onto a folder in use) holds files that are not this run's to take back.
     bool folderExisted = Data->DestFolder && GetPathKind(Data->DestFolder) != 0;
+    HANDLE shared = nullptr;
     int result = CopyAgentFiles(0);
     if (result != 0) {
         LogMessage(Data, "Failed copying files. Setup aborted.");
@@ -34,6 +38,17 @@ int Installer::InstallNewAgent()
     }
 
     LogMessage(Data, "Creating agent registry...");
+    // The title was numbered when the run began; another new instance may have taken it since
+    // (its service would then have the same display name). Numbered again with the lock held
+    // until the title and the drivers' owner are written.
+    shared = LockSharedAgentValues();
+    {
+        char* title = DuplicateText(Data->Title);
+        NumberNewTitle(Data);
+        if (title && Data->Title && strcmp(title, Data->Title) != 0)
+            LogMessage(Data, "> Title = %s", Data->Title);
+        FreeText(title);
+    }
     result = WriteAgentRegistry();
     // The drivers go in whatever the registry step gave.
     if (!Data->bNoDriver) {
@@ -41,6 +56,7 @@ int Installer::InstallNewAgent()
         g_SetupApp.SetDetailText(IDS_INSTALLING_DRIVERS, 70);
         (void)InstallDrivers();
     }
+    UnlockSharedAgentValues(&shared);
     if (result != 0)
         goto Failed;
 

@@ -3,6 +3,7 @@
 #include <string.h>
 
 #include "control/ServiceManager.h"
+#include "network/Drivers.h"
 #include "procedures/FileRemoval.h"
 #include "procedures/Installer.h"
 #include "resources/resource.h"
@@ -146,9 +147,11 @@ int Installer::UpdateExistingAgent()
         // This instance is not to own the drivers: give up ownership, leave the drivers.
         char owner[MAX_PATH];
         owner[0] = '\0';
+        HANDLE shared = LockSharedAgentValues();
         GetDriverControl(owner, sizeof(owner));
         if (Data->Instance && lstrcmpiA(owner, Data->Instance) == 0)
             (void)SetDriverControl(nullptr);
+        UnlockSharedAgentValues(&shared);
     } else {
         LogMessage(Data, "Setup drivers...");
         g_SetupApp.SetDetailText(IDS_INSTALLING_DRIVERS, 95);

@@ -201,9 +201,5 @@ int ParseCommandLine(InstallationData* data, const char* commandLine)
     if (packageFile)
         ReadPackageFile(data, packageFile);
     FreeText(packageFile);
-
-    LogMessage(data, "================================================================");
-    LogMessage(data, "Agent setup started!");
-    LogMessage(data, "Command line parsing completed. Result: %s", result ? "Succeeded" : "Failed");
     return result;
 }

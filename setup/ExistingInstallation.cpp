@@ -239,6 +239,13 @@ Exit:
 
 }  // namespace
 
+void NumberNewTitle(InstallationData* data)
+{
+    ReplaceText(data->Title, data->Company ? FormatHeapText(strlen(data->Company) + 8, "%s Agent", data->Company)
+                                           : nullptr);
+    NumberTitle(data);
+}
+
 bool IsValidInstanceId(const char* id)
 {
     if (!id || !*id)

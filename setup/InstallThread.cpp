@@ -98,7 +98,8 @@ int RunInstallProcess(Installer* installer)
 {
     InstallationData* data = installer->Data;
     HANDLE lock = nullptr;
-    if (TakeInstanceLock(data->Instance, &lock) != 0) {
+    // The program's run holds the lock from its start; a run built without it takes it here.
+    if (!g_SetupApp.InstanceLock && TakeInstanceLock(data->Instance, &lock) != 0) {
         LogMessage(data, "Another setup of this agent instance is running.");
         return ERROR_INSTALL_ALREADY_RUNNING;
     }

@@ -2,6 +2,7 @@
 
 #include <string.h>
 
+#include "setup/InstanceLock.h"
 #include "setup/PathMacros.h"
 #include "support/OsName.h"
 #include "support/WindowsVersion.h"
@@ -101,9 +102,19 @@ void FormDestinationFolder(InstallationData* data)
 
 }  // namespace
 
-int InitInstallationData(InstallationData* data, const char* commandLine)
+int InitInstallationData(InstallationData* data, const char* commandLine, HANDLE* instanceLock)
 {
-    if (!ParseCommandLine(data, commandLine))
+    int parsed = ParseCommandLine(data, commandLine);
+    // The lock comes before the first line and before anything is read from the machine: a run
+    // that waited for another one of its instance sees what that one left, and the lines of the
+    // two runs do not mix in a shared log.
+    int locked = 0;
+    if (parsed && instanceLock && data->Instance && IsValidInstanceId(data->Instance))
+        locked = TakeInstanceLock(data->Instance, instanceLock);
+    LogMessage(data, "================================================================");
+    LogMessage(data, "Agent setup started!");
+    LogMessage(data, "Command line parsing completed. Result: %s", parsed ? "Succeeded" : "Failed");
+    if (!parsed)
         return -1;
     if (!data->Instance) {
         LogMessage(data, "Product instance GUID is missing. Setup aborted.");
@@ -114,6 +125,10 @@ int InitInstallationData(InstallationData* data, const char* commandLine)
     if (!IsValidInstanceId(data->Instance)) {
         LogMessage(data, "Product instance GUID is invalid. Setup aborted.");
         return -1;
+    }
+    if (locked != 0) {
+        LogMessage(data, "Another setup of this agent instance is running.");
+        return locked;
     }
 
     OSVERSIONINFOEXA version;

@@ -55,11 +55,16 @@ struct InstallationData {
 
 // Builds the whole record from the command line text (after the program name): options, the
 // package file, defaults, the platform, an installed or legacy agent, the title, and the dump
-// to the log. 0 on success, -1 on failure (logged).
-int InitInstallationData(InstallationData* data, const char* commandLine);
+// to the log. 0 on success, -1 on failure (logged). With instanceLock, first takes the lock of
+// the instance (setup/InstanceLock.h) into *instanceLock, before the first line is logged;
+// ERROR_INSTALL_ALREADY_RUNNING (logged) when another run kept it.
+int InitInstallationData(InstallationData* data, const char* commandLine, HANDLE* instanceLock = nullptr);
+
+// A new installation's title: "<Company> Agent", numbered when that is in use (" #N").
+void NumberNewTitle(InstallationData* data);
 
 // Splits the command line into words and applies the options; reads the package file named by
-// /f. 1 on success, 0 when the command line cannot be copied or split.
+// /f. 1 on success, 0 when the command line cannot be copied or split. Logs nothing.
 int ParseCommandLine(InstallationData* data, const char* commandLine);
 
 // Whether the command line asks for the option table (/? or -?): 0 no, 1 yes, 2 yes and silent

@@ -9,6 +9,7 @@
 #include "procedures/FileInstall.h"
 #include "resources/resource.h"
 #include "setup/InstallThread.h"
+#include "setup/InstanceLock.h"
 #include "setup/MainWindow.h"
 #include "setup/SetupApp.h"
 #include "support/AccessControl.h"
@@ -194,6 +195,8 @@ bool SetupApp::HandOverRemoval(const char* commandLine)
         return false;
     }
     LogMessage(&Data, "Run \"%s\" to perform uninstallation.", command);
+    // The copy runs this instance's removal: it takes the lock.
+    ReleaseInstanceLock(&InstanceLock);
     STARTUPINFOA startup;
     memset(&startup, 0, sizeof(startup));
     startup.cb = sizeof(startup);
@@ -254,7 +257,26 @@ int SetupApp::Run(HINSTANCE instance, HINSTANCE, const char* commandLine, int sh
             ShowOptionTable(instance);
         return 0;
     }
-    if (InitInstallationData(&Data, commandLine) != 0)
+    int result = RunLocked(instance, commandLine, showCommand);
+    ReleaseInstanceLock(&InstanceLock);
+    return result;
+}
+
+int SetupApp::RunLocked(HINSTANCE instance, const char* commandLine, int showCommand)
+{
+    int initialized = InitInstallationData(&Data, commandLine, &InstanceLock);
+    if (initialized == ERROR_INSTALL_ALREADY_RUNNING) {
+        if (!Data.IsSilent) {
+            char caption[kCaptionBytes], format[kMessageBytes], text[kMessageBytes];
+            LoadText(IDS_WINDOW_TITLE, caption, sizeof(caption));
+            LoadText(IDS_SETUP_FAILED, format, sizeof(format));
+            FormatText(text, sizeof(text), format, initialized);
+            MessageBoxA(nullptr, text, caption, MB_OK);
+        }
+        LogMessage(&Data, "Agent setup finished!");
+        return initialized;
+    }
+    if (initialized != 0)
         return -1;
 
     if (Data.IsRemove) {

@@ -9,7 +9,8 @@ const int kStatusTextBytes = 512;
 const int kFileFormatBytes = 260;
 }  // namespace
 
-SetupApp::SetupApp() : AppInstance(nullptr), MainWindow(nullptr), InstallResult(0), InstallRunning(0)
+SetupApp::SetupApp() : AppInstance(nullptr), MainWindow(nullptr), InstallResult(0), InstallRunning(0),
+      InstanceLock(nullptr)
 {
     WindowTitle[0] = '\0';
     WindowClass[0] = '\0';

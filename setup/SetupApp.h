@@ -18,6 +18,7 @@ struct SetupApp {
     InstallationData Data;
     volatile LONG InstallResult;          // the procedure's result, set by the install thread
     volatile LONG InstallRunning;         // 1 from the install thread's start until its work is done
+    HANDLE InstanceLock;                  // the instance's lock, held from before the first log line to the last
 
     SetupApp();
 
@@ -42,6 +43,7 @@ struct SetupApp {
     void LoadText(int stringId, char* buffer, int size) const;
 
 private:
+    int RunLocked(HINSTANCE instance, const char* commandLine, int showCommand);
     bool ConfirmRemoval();
     bool HandOverRemoval(const char* commandLine);
     void RunMessageLoop();

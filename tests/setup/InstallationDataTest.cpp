@@ -5,8 +5,11 @@
 #include <regex>
 
 #include "harness/TestSupport.h"
+#include "harness/VirtualClock.h"
 #include "setup/InstallationData.h"
+#include "setup/InstanceLock.h"
 #include "setup/PathMacros.h"
+#include "support/AccessControl.h"
 
 using namespace xatest;
 
@@ -474,3 +477,92 @@ TEST_F(InstallationDataTest, DumpOfARepresentativeRun)
             EXPECT_EQ(expected[i], messages[i]) << "line " << i;
     }
 }
+
+namespace {
+
+// Holds a named mutex as another setup process does, on a thread of its own: a mutex belongs to
+// the thread that took it, so this thread's waits on it time out.
+class MutexHolder {
+public:
+    explicit MutexHolder(const std::string& name) : name_(name)
+    {
+        held_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        release_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        thread_ = CreateThread(nullptr, 0, Hold, this, 0, nullptr);
+        holding_ = thread_ && WaitForSingleObject(held_, 10000) == WAIT_OBJECT_0 && taken_;
+    }
+    ~MutexHolder()
+    {
+        SetEvent(release_);
+        if (thread_) {
+            WaitForSingleObject(thread_, 10000);
+            CloseHandle(thread_);
+        }
+        CloseHandle(held_);
+        CloseHandle(release_);
+    }
+    bool Holding() const { return holding_; }
+
+private:
+    static DWORD WINAPI Hold(void* parameter)
+    {
+        MutexHolder* self = static_cast<MutexHolder*>(parameter);
+        bool foreign = false;
+        HANDLE mutex = CreateProtectedMutex(self->name_.c_str(), &foreign);
+        self->taken_ = mutex && WaitForSingleObject(mutex, 0) == WAIT_OBJECT_0;
+        SetEvent(self->held_);
+        WaitForSingleObject(self->release_, INFINITE);
+        if (self->taken_)
+            ReleaseMutex(mutex);
+        if (mutex)
+            CloseHandle(mutex);
+        return 0;
+    }
+    std::string name_;
+    HANDLE held_ = nullptr;
+    HANDLE release_ = nullptr;
+    HANDLE thread_ = nullptr;
+    bool taken_ = false;
+    bool holding_ = false;
+};
+
+// The run's instance lock comes before its first line and before the machine is read: while
+// another run holds it nothing is logged, and after a minute the run ends with 1618, logging
+// only its start and why. Once the lock is free it is the run's, and the lines follow.
+TEST_F(InstallationDataTest, InstanceLockComesBeforeTheFirstLine)
+{
+    VirtualClock clock;
+    std::string name = std::string(IsWin9xKind() || IsNt4Kind() ? "" : "Global\\") + "ArvaneSetup_i1";
+    std::string commandLine = "/g I1 /s /l " + log_;
+    {
+        MutexHolder otherRun(name);
+        ASSERT_TRUE(otherRun.Holding());
+        bool loggedWhileWaiting = false;
+        clock.OnSleep = [&](DWORD) { loggedWhileWaiting = loggedWhileWaiting || FileExistsAt(log_); };
+        InstallationData data;
+        HANDLE lock = nullptr;
+        EXPECT_EQ(ERROR_INSTALL_ALREADY_RUNNING, InitInstallationData(&data, commandLine.c_str(), &lock));
+        clock.OnSleep = nullptr;
+        EXPECT_FALSE(loggedWhileWaiting);
+        EXPECT_GE(clock.Elapsed(), (DWORD)kInstanceLockWaitMs);
+        EXPECT_EQ(nullptr, lock);
+        EXPECT_EQ((std::vector<std::string>{std::string(64, '='), "Agent setup started!",
+                                            "Command line parsing completed. Result: Succeeded",
+                                            "Another setup of this agent instance is running."}),
+                  Messages());
+    }
+    DeleteFileA(log_.c_str());
+    InstallationData data;
+    HANDLE lock = nullptr;
+    EXPECT_EQ(0, InitInstallationData(&data, commandLine.c_str(), &lock));
+    EXPECT_NE(nullptr, lock);
+    EXPECT_EQ("Agent setup started!", Messages().at(1));
+    EXPECT_TRUE(Logged("> Instance = I1"));
+    {
+        MutexHolder otherRun(name);
+        EXPECT_FALSE(otherRun.Holding()) << "the lock is not the run's";
+    }
+    ReleaseInstanceLock(&lock);
+}
+
+}  // namespace
