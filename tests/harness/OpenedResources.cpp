@@ -616,6 +616,11 @@ void OpenedResources::Stop()
     g_ledger->Counting = false;
 }
 
+void OpenedResources::Kept(const void* block)
+{
+    Forget(kBlock, block, false);
+}
+
 OpenedResources::Tally OpenedResources::Handles() const
 {
     return Count({kHandle, kFind, kService});

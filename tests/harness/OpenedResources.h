@@ -33,6 +33,10 @@ public:
     // Ends the window: later opens are not counted, closes of what was counted still are.
     void Stop();
 
+    // A block that a record living on holds (a text field) is the record's to free: no longer
+    // counted here.
+    void Kept(const void* block);
+
     struct Tally {
         int Opened;
         int Closed;

@@ -96,8 +96,16 @@ protected:
     template <typename Procedure>
     int Counted(Procedure procedure)
     {
-        if (opened_)
+        if (opened_) {
+            // A record that lives on into this run (a roll-back's) keeps the texts that the
+            // earlier run gave it, its title for one.
+            const InstallationData& data = Data();
+            for (const char* text : {data.Instance, data.Company, data.DestFolder, data.Comments, data.Contact,
+                                     data.HelpLink, data.Publisher, data.AboutLink, data.PartitionId, data.Title,
+                                     data.DestRegKey, data.SrcFolder, data.AgentWorkingFolder})
+                opened_->Kept(text);
             CheckNothingLeftOpen();
+        }
         opened_.reset(new OpenedResources);
         int result = procedure();
         opened_->Stop();
