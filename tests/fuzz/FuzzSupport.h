@@ -1,7 +1,7 @@
 #pragma once
 // What the fuzz targets share: their one check, and their input. The input is the bytes as they
 // come, except that a byte 0x01 followed by a count and a byte stands for a run of count * unit
-// copies of that byte: words of thousands of characters and files of megabytes thus come from a
+// copies of that byte: words of thousands of characters and files of many kilobytes come from a
 // few bytes, without a huge -max_len.
 #include <stddef.h>
 #include <stdint.h>
