@@ -43,7 +43,8 @@ void CheckRecord(const InstallationData& data, const char* commandLine)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    std::vector<char> text = ExpandRuns(data, size, 31);
+    // Windows passes at most 32,767 characters to a program.
+    std::vector<char> text = ExpandRuns(data, size, 31, 32767);
     text.push_back('\0');
     const char* commandLine = text.data();
 
@@ -61,9 +62,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         Check(request != 2 || record.IsSilent);
         Check(request != 1 || !record.IsSilent);
 
-        // Parsing again over a filled record replaces its texts without leaking the old ones.
-        Check(ParseCommandLine(&record, commandLine) == 1);
-        CheckRecord(record, commandLine);
+        // Parsing again over a filled record replaces its texts without leaking the old ones
+        // (short lines only: it doubles the time, and the length changes nothing there).
+        if (text.size() < 1024) {
+            Check(ParseCommandLine(&record, commandLine) == 1);
+            CheckRecord(record, commandLine);
+        }
     }
     return 0;
 }

@@ -2,7 +2,8 @@
 // What the fuzz targets share: their one check, and their input. The input is the bytes as they
 // come, except that a byte 0x01 followed by a count and a byte stands for a run of count * unit
 // copies of that byte: words of thousands of characters and files of many kilobytes come from a
-// few bytes, without a huge -max_len.
+// few bytes, without a huge -max_len. The whole is cut at limit bytes, which keeps every
+// execution short enough for millions of them.
 #include <stddef.h>
 #include <stdint.h>
 #include <stdlib.h>
@@ -16,13 +17,14 @@ inline void Check(bool condition)
         abort();
 }
 
-inline std::vector<char> ExpandRuns(const uint8_t* data, size_t size, size_t unit)
+inline std::vector<char> ExpandRuns(const uint8_t* data, size_t size, size_t unit, size_t limit)
 {
     std::vector<char> bytes;
-    bytes.reserve(size);
-    for (size_t i = 0; i < size; ++i) {
+    bytes.reserve(size < limit ? size : limit);
+    for (size_t i = 0; i < size && bytes.size() < limit; ++i) {
         if (data[i] == 0x01 && i + 2 < size) {
-            bytes.insert(bytes.end(), data[i + 1] * unit, (char)data[i + 2]);
+            size_t run = data[i + 1] * unit;
+            bytes.insert(bytes.end(), run < limit - bytes.size() ? run : limit - bytes.size(), (char)data[i + 2]);
             i += 2;
         } else {
             bytes.push_back((char)data[i]);

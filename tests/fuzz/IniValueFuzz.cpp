@@ -37,7 +37,7 @@ const char* FirstKey(const char* text, size_t length)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    std::vector<char> bytes = ExpandRuns(data, size, 61);
+    std::vector<char> bytes = ExpandRuns(data, size, 61, 1 << 16);
     bytes.push_back('\0');
     const char* text = bytes.data();
     const size_t textLength = strlen(text);

@@ -59,7 +59,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
                                         "C:\\PROGRA~1\\AGENT\\CORE.EXE=C:\\PROGRA~1\\AGENT\\~A1B2.TMP\r\n"
                                       : "NUL=C:\\PROGRA~1\\AGENT\\CORE.EXE\r\n";
     const size_t entriesLength = strlen(entries);
-    std::vector<char> original = ExpandRuns(data + 1, size - 1, 61);
+    std::vector<char> original = ExpandRuns(data + 1, size - 1, 61, 1 << 16);
     // Exactly the file's bytes on the heap, so that a read past them is caught.
     char* content = nullptr;
     if (!original.empty() || (data[0] & 2)) {
