@@ -7,12 +7,10 @@
 #include "procedures/Installer.h"
 #include "setup/SetupLog.h"
 #include "support/Handles.h"
+#include "support/IniText.h"
 #include "support/Text.h"
 
 namespace {
-
-const char kRenameSection[] = "[rename]";
-const size_t kRenameSectionChars = sizeof(kRenameSection) - 1;
 
 int LastErrorResult()
 {
@@ -45,31 +43,6 @@ int GetWinInitPath(char (&path)[MAX_PATH])
     return 0;
 }
 
-void WriteText(HANDLE file, const char* text, size_t length)
-{
-    DWORD written = 0;
-    if (length)
-        WriteFile(file, text, (DWORD)length, &written, nullptr);
-}
-
-// Offset of the '[' that follows the [rename] section, or -1 when there is none; found tells
-// whether the section exists at all.
-long FindFollowingSection(const char* content, size_t length, bool* found)
-{
-    *found = false;
-    for (size_t i = 0; i < length; ++i) {
-        if (content[i] != '[')
-            continue;
-        if (*found)
-            return (long)i;
-        if (TextStartsWithNoCase(content + i, kRenameSection)) {
-            *found = true;
-            i += kRenameSectionChars - 1;
-        }
-    }
-    return -1;
-}
-
 }  // namespace
 
 int AddWinInitRename(const char* newFile, const char* target)
@@ -81,14 +54,15 @@ int AddWinInitRename(const char* newFile, const char* target)
     char shortNew[MAX_PATH];
     char iniPath[MAX_PATH];
     char entries[4 * MAX_PATH];  // the lines to add
-    char lines[4 * MAX_PATH];    // the same behind the section header
     char* content = nullptr;
+    char* text = nullptr;        // what is written, from offset on
     HANDLE file = INVALID_HANDLE_VALUE;
     DWORD size = 0;
     DWORD read = 0;
+    DWORD written = 0;
     size_t length = 0;
-    bool found = false;
-    long following = -1;
+    size_t textLength = 0;
+    long offset = -1;
     // A name without a short form would leave a broken line that the restart acts on blindly.
     int result = GetShortPath(target, shortTarget);
     if (result == 0 && newFile)
@@ -102,47 +76,39 @@ int AddWinInitRename(const char* newFile, const char* target)
         FormatText(entries, sizeof(entries), "NUL=%s\r\n%s=%s\r\n", shortTarget, shortTarget, shortNew);
     else
         FormatText(entries, sizeof(entries), "NUL=%s\r\n", shortTarget);
-    FormatText(lines, sizeof(lines), "%s\r\n%s", kRenameSection, entries);
 
     if (GetFileAttributesA(iniPath) == INVALID_FILE_ATTRIBUTES) {
         file = CreateFileA(iniPath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (file == INVALID_HANDLE_VALUE) {
-            result = LastErrorResult();
-            goto Exit;
-        }
-        WriteText(file, lines, strlen(lines));
-        goto Exit;
+    } else {
+        file = CreateFileA(iniPath, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                           nullptr);
+        // Content that cannot be read counts as empty: the lines are then appended with a header.
+        size = file == INVALID_HANDLE_VALUE ? INVALID_FILE_SIZE : GetFileSize(file, nullptr);
+        if (size != INVALID_FILE_SIZE && size < 0x7FFFFFFF)
+            content = (char*)malloc((size_t)size + 1);
+        if (content && ReadFile(file, content, size, &read, nullptr))
+            length = read;
     }
-
-    file = CreateFileA(iniPath, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         result = LastErrorResult();
         goto Exit;
     }
-    // Content that cannot be read counts as empty: the lines are then appended with a header.
-    size = GetFileSize(file, nullptr);
-    if (size != INVALID_FILE_SIZE && size < 0x7FFFFFFF)
-        content = (char*)calloc(1, (size_t)size + 1);
-    if (content && ReadFile(file, content, size, &read, nullptr))
-        length = read;
-    following = FindFollowingSection(content, length, &found);
-    if (following >= 0) {
-        SetFilePointer(file, following, nullptr, FILE_BEGIN);
-        WriteText(file, entries, strlen(entries));
-        WriteText(file, content + following, length - (size_t)following);
+    text = ComposeWinInitRename(content, length, entries, &offset, &textLength);
+    if (!text) {
+        result = ERROR_NOT_ENOUGH_MEMORY;
         goto Exit;
     }
-    SetFilePointer(file, 0, nullptr, FILE_END);
-    // A last line without its line break would otherwise run into the new first line.
-    if (length > 0 && content[length - 1] != '\n')
-        WriteText(file, "\r\n", 2);
-    if (found)
-        WriteText(file, entries, strlen(entries));
+    if (offset >= 0)
+        SetFilePointer(file, offset, nullptr, FILE_BEGIN);
     else
-        WriteText(file, lines, strlen(lines));
+        SetFilePointer(file, 0, nullptr, FILE_END);
+    // A line that did not reach the file schedules nothing: that is no success.
+    if (!WriteFile(file, text, (DWORD)textLength, &written, nullptr) || written != textLength)
+        result = LastErrorResult();
 Exit:
     CloseFile(file);
     free(content);
+    free(text);
     return result;
 }
 

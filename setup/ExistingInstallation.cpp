@@ -5,6 +5,7 @@
 #include "procedures/FileRemoval.h"
 #include "setup/InstallationData.h"
 #include "support/Handles.h"
+#include "support/IniText.h"
 
 namespace {
 
@@ -217,11 +218,9 @@ int ReadWorkingFolder(InstallationData* data)
         got = 0;
     text[got] = '\0';
     {
-        const char* found = strstr(text, kWorkingFolderKey);
+        size_t length = 0;
+        const char* found = FindIniValue(text, kWorkingFolderKey, &length);
         if (found) {
-            found += strlen(kWorkingFolderKey);
-            found += strspn(found, " \t");
-            size_t length = strcspn(found, "\r\n");
             char* folder = DuplicateTextPrefix(found, length < MAX_PATH ? length : MAX_PATH - 1);
             if (folder && !IsUsableWorkingFolder(folder)) {
                 LogMessage(data, "Agent working folder \"%s\" is not usable; its files are left alone.", folder);

@@ -6,7 +6,13 @@
 #include <stdarg.h>
 #include <stddef.h>
 
+// msvcrt's printf family for the product; the native hardening build (tests/fuzz) checks the same
+// calls against the C library's own printf, since clang knows ms_printf only for Windows.
+#ifdef _WIN32
 #define XA_PRINTF_FORMAT(fmt, args) __attribute__((format(ms_printf, fmt, args)))
+#else
+#define XA_PRINTF_FORMAT(fmt, args) __attribute__((format(printf, fmt, args)))
+#endif
 
 // Copies src (null counts as empty) into dst; false when it had to be cut.
 bool CopyText(char* dst, size_t size, const char* src);

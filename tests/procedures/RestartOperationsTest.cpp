@@ -74,6 +74,16 @@ TEST_F(WinInitTest, LinesArePlacedInTheRenameSection)
         {"last line without its line break", "[boot]\r\nx=1", false, "[boot]\r\nx=1\r\n[rename]\r\n" + remove},
         {"section last, last line without its line break", "[rename]\r\nNUL=C:\\OLD", true,
          "[rename]\r\nNUL=C:\\OLD\r\n" + replace},
+        // Headers begin a line (blanks before them allowed): a bracket inside a line starts no
+        // section, and the lines never split one.
+        {"bracket inside a line of the section", "[rename]\r\nNUL=C:\\A[1]\r\n; [old]\r\n[boot]\r\n", true,
+         "[rename]\r\nNUL=C:\\A[1]\r\n; [old]\r\n" + replace + "[boot]\r\n"},
+        {"header text inside a value", "[boot]\r\nshell=[rename]\r\n", false,
+         "[boot]\r\nshell=[rename]\r\n[rename]\r\n" + remove},
+        {"headers after blanks", "  [rename]\r\nNUL=C:\\OLD\r\n\t[boot]\r\n", false,
+         "  [rename]\r\nNUL=C:\\OLD\r\n" + remove + "\t[boot]\r\n"},
+        {"NUL bytes kept", std::string("[boot]\r\nx=\0\r\n[rename]\r\n\0[x]\r\n", 29), false,
+         std::string("[boot]\r\nx=\0\r\n[rename]\r\n\0[x]\r\n", 29) + remove},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.Case);

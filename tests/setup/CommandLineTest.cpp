@@ -124,6 +124,19 @@ TEST(CommandLine, IdsAreCutTo20AndPartitionsTo26Characters)
     EXPECT_EQ("abcdefghijklmnopqrstuvwxyz", Text(data.PartitionId));
 }
 
+TEST(CommandLine, WordsOfThousandsOfCharactersAndALoneQuoteAtTheEnd)
+{
+    const std::string word(5000, 'w');
+    InstallationData data;
+    EXPECT_EQ(1, ParseCommandLine(&data, ("/g " + word + " /v \"" + word + "\" /o " + word + " /l C:\\" + word +
+                                          " /c \"").c_str()));
+    EXPECT_EQ(std::string(20, 'w'), Text(data.Instance));
+    EXPECT_EQ(std::string(26, 'w'), Text(data.PartitionId));
+    EXPECT_EQ(word, Text(data.Company));
+    EXPECT_EQ(0, data.LogEnabled) << "a log path longer than a path can be opens no log";
+    EXPECT_EQ(nullptr, data.Contact) << "the lone quote makes an empty word: /c has no value";
+}
+
 TEST(CommandLine, QuotesMakeOneWordAndDropWhatCameBefore)
 {
     InstallationData data;

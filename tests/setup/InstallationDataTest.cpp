@@ -310,6 +310,8 @@ TEST_F(InstallationDataTest, WorkingFolderFromTheAgentsConfigurationFile)
         {"agent_temp_dir C:\\lower\r\nAgent_Temp_Dir \t C:\\tab\nnext", "C:\\tab", kUsable},
         {"Agent_Temp_Dir C:\\" + std::string(300, 'w'), "C:\\" + std::string(256, 'w'), kUsable},
         {"Agent_Temp_Dir \\\\server\\share\\work", "\\\\server\\share\\work", kUsable},
+        {std::string("Agent_Temp_Dir C:\\before\0after\r\n", 32), "C:\\before", kUsable},
+        {"[Agent]\r\nAgent_Temp_Dir", "", "<null>"},
         {"Agent_Temp_Dir\r\n", "", "<null>"},
         {"Agent_Temp_Dir \t \r\n", "", "<null>"},
         {"Agent_Temp_Dir=C:\\x", "=C:\\x", "<null>"},

@@ -1,0 +1,78 @@
+#include "support/IniText.h"
+
+#include <stdlib.h>
+#include <string.h>
+
+#include "support/Text.h"
+
+namespace {
+
+const char kRenameHeader[] = "[rename]\r\n";
+const size_t kRenameSectionChars = 8;  // "[rename]"
+
+// Offset of the line that starts the section after [rename], or -1 when there is none; found
+// tells whether the section exists at all. As the system's .ini reader sees them, headers begin
+// a line (after blanks): a bracket inside a value or a comment starts no section.
+long FindFollowingSection(const char* content, size_t length, bool* found)
+{
+    *found = false;
+    for (size_t line = 0; line < length;) {
+        size_t i = line;
+        while (i < length && (content[i] == ' ' || content[i] == '\t'))
+            ++i;
+        if (i < length && content[i] == '[') {
+            if (*found)
+                return (long)line;
+            *found = length - i >= kRenameSectionChars && TextStartsWithNoCase(content + i, "[rename]");
+        }
+        while (i < length && content[i] != '\n')
+            ++i;
+        line = i + 1;
+    }
+    return -1;
+}
+
+}  // namespace
+
+const char* FindIniValue(const char* text, const char* key, size_t* length)
+{
+    const char* found = strstr(text, key);
+    if (!found)
+        return nullptr;
+    found += strlen(key);
+    found += strspn(found, " \t");
+    *length = strcspn(found, "\r\n");
+    return found;
+}
+
+char* ComposeWinInitRename(const char* content, size_t length, const char* entries, long* offset, size_t* size)
+{
+    if (!content)
+        length = 0;
+    bool found = false;
+    long following = FindFollowingSection(content, length, &found);
+    // A last line without its line break would otherwise run into the first new line.
+    bool lineBreak = following < 0 && length > 0 && content[length - 1] != '\n';
+    size_t headerLength = found ? 0 : sizeof(kRenameHeader) - 1;
+    size_t entriesLength = strlen(entries);
+    size_t restLength = following >= 0 ? length - (size_t)following : 0;
+    size_t total = (lineBreak ? 2 : 0) + headerLength + entriesLength + restLength;
+    char* text = (char*)malloc(total + 1);
+    if (!text)
+        return nullptr;
+    char* at = text;
+    if (lineBreak) {
+        memcpy(at, "\r\n", 2);
+        at += 2;
+    }
+    memcpy(at, kRenameHeader, headerLength);
+    at += headerLength;
+    memcpy(at, entries, entriesLength);
+    at += entriesLength;
+    if (restLength)
+        memcpy(at, content + following, restLength);
+    text[total] = '\0';
+    *offset = following;
+    *size = total;
+    return text;
+}
