@@ -57,7 +57,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         InstallationData record;
         Check(ParseCommandLine(&record, commandLine) == 1);
         CheckRecord(record, commandLine);
-        Check(Seam().LogLines == 3 && Seam().PackageReads <= 1);
+        // Parsing logs nothing: the run's first lines wait for its instance's lock.
+        Check(Seam().LogLines == 0 && Seam().PackageReads <= 1);
         // Both walk the same words: /s counts for the table exactly when it counts for the run.
         Check(request != 2 || record.IsSilent);
         Check(request != 1 || !record.IsSilent);
