@@ -3,7 +3,8 @@
 // same command again must leave a working agent, and the removal must leave nothing. Every point
 // is printed as a row "FAULT-ROW|case|moment|rerun exit code|what was lost" for tests/harness/faults.
 //
-// XA_FAULT_POINTS: kill points per case (default 3: the first line, the middle one, the last).
+// XA_FAULT_POINTS: kill points per case (default 3: the first line, the middle one, the last;
+//                  "all": after every line).
 // XA_FAULT_DRIVE:  the drive letter of a small RAM disk ("R:"); without it the disk-full cases skip.
 #include <windows.h>
 
@@ -11,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <map>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -133,7 +135,10 @@ std::string RunAndKill(const std::string& command, const std::string& logPath, s
     std::vector<std::string> lines = LogLines(logPath);
     if (!killed)
         return "(ended by itself)";
-    return "#" + std::to_string(lines.size()) + " " + (lines.empty() ? "(no line)" : lines.back());
+    // Quoted paths shortened to their file names, for the table.
+    static const std::regex path(R"re("[^"]*\\([^"\\]*)")re");
+    return "#" + std::to_string(lines.size()) + " " +
+           (lines.empty() ? "(no line)" : std::regex_replace(lines.back(), path, "$1"));
 }
 
 DWORD g_pointStart = 0;
@@ -227,7 +232,12 @@ protected:
         if (!drive_.empty())
             ForgetInstance(Footprint(drive_ + "\\Agents\\" + kInstance));
     }
-    int Points() const { return std::atoi(Setting("XA_FAULT_POINTS", "3").c_str()); }
+    // The lines to kill after, of a run of `lines`.
+    std::vector<size_t> Points(size_t lines) const
+    {
+        std::string points = Setting("XA_FAULT_POINTS", "3");
+        return KillPoints(lines, points == "all" ? (int)lines : std::atoi(points.c_str()));
+    }
     std::string drive_ = Setting("XA_FAULT_DRIVE", "");
 };
 
@@ -240,16 +250,29 @@ TEST_F(Faults, KilledNewInstallation)
     std::string options = std::string("/g ") + kInstance + " /s /e /l \"" + log + "\"";
     std::string folder = DefaultAgentFolder();
 
-    // The whole run, for the number of its lines.
+    // A configuration file big enough for a kill to land inside its copy.
+    std::string settings = ReadWholeFile(package / "ArvaneD.ini") + "\r\n";
+    while (settings.size() < (8u << 20))
+        settings += "; padding of the configuration that a kill cuts\r\n";
+    ASSERT_TRUE(WriteWholeFile(package / "ArvaneD.ini", settings));
+
+    // The whole run, for the number of its lines and the line of that copy.
     ASSERT_EQ(0, package.Run(options));
-    size_t lines = LogLines(log).size();
+    std::vector<std::string> whole = LogLines(log);
+    size_t lines = whole.size();
     ASSERT_GT(lines, 20u);
+    std::vector<size_t> points = Points(lines);
+    std::string settingsCopy = "InstallFile: Source=\"" + package / "ArvaneD.ini" + "\" Destination=\"" + folder +
+                               "\\ArvaneD.ini\"";
+    size_t copyLine = std::find(whole.begin(), whole.end(), settingsCopy) - whole.begin();
+    ASSERT_LT(copyLine, lines);
+    points.push_back(copyLine + 1);  // the kill lands in the copy of the configuration
     EXPECT_EQ(std::vector<std::string>{}, RemovalLeftovers(package, folder, ""));
     std::map<std::string, std::string> packageConfig;
     for (const char* file : {"ArvaneD.ini", "ArvaneFW.ini"})
         packageConfig[folder + "\\" + file] = ReadWholeFile(package / file);
 
-    for (size_t after : KillPoints(lines, Points())) {
+    for (size_t after : points) {
         SCOPED_TRACE("killed after line " + std::to_string(after));
         DeleteFileA(log.c_str());
         g_pointStart = GetTickCount();
@@ -291,7 +314,7 @@ TEST_F(Faults, KilledUpdate)
     size_t lines = LogLines(log).size();
     ASSERT_GT(lines, 20u);
 
-    for (size_t after : KillPoints(lines, Points())) {
+    for (size_t after : Points(lines)) {
         SCOPED_TRACE("killed after line " + std::to_string(after));
         g_pointStart = GetTickCount();
         std::map<std::string, std::string> kept = installOlder();
