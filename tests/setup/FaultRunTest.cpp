@@ -103,9 +103,17 @@ size_t CountLogLines(const std::string& path)
     return count;
 }
 
-// Starts the command and ends its process as soon as the log holds `after` lines (or more).
-// Returns the last line the log holds then, or "(ended by itself)" when the run ended first.
-std::string RunAndKill(const std::string& command, const std::string& logPath, size_t after)
+bool HasContent(const std::string& path)
+{
+    WIN32_FILE_ATTRIBUTE_DATA attributes;
+    return GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &attributes) && attributes.nFileSizeLow > 0;
+}
+
+// Starts the command and ends its process as soon as the log holds `after` lines (or more), and
+// when `inside` names files, once one of them has begun to be written. Returns the last line the
+// log holds then, or "(ended by itself)" when the run ended first.
+std::string RunAndKill(const std::string& command, const std::string& logPath, size_t after,
+                       const std::vector<std::string>& inside = {})
 {
     std::vector<char> line(command.begin(), command.end());
     line.push_back('\0');
@@ -118,15 +126,17 @@ std::string RunAndKill(const std::string& command, const std::string& logPath, s
     bool killed = false;
     DWORD start = GetTickCount();
     DWORD lastSize = 0;
+    bool reached = false;
     while (WaitForSingleObject(process.hProcess, 0) == WAIT_TIMEOUT && GetTickCount() - start < kRunLimitMs) {
         WIN32_FILE_ATTRIBUTE_DATA attributes;
-        if (GetFileAttributesExA(logPath.c_str(), GetFileExInfoStandard, &attributes) &&
+        if (!reached && GetFileAttributesExA(logPath.c_str(), GetFileExInfoStandard, &attributes) &&
             attributes.nFileSizeLow != lastSize) {
             lastSize = attributes.nFileSizeLow;
-            if (CountLogLines(logPath) >= after) {
-                killed = TerminateProcess(process.hProcess, 1) != 0;
-                break;
-            }
+            reached = CountLogLines(logPath) >= after;
+        }
+        if (reached && (inside.empty() || std::any_of(inside.begin(), inside.end(), HasContent))) {
+            killed = TerminateProcess(process.hProcess, 1) != 0;
+            break;
         }
         Sleep(0);
     }
@@ -276,7 +286,15 @@ TEST_F(Faults, KilledNewInstallation)
         SCOPED_TRACE("killed after line " + std::to_string(after));
         DeleteFileA(log.c_str());
         g_pointStart = GetTickCount();
-        std::string moment = RunAndKill(package.Command(options), log, after);
+        // Inside the copy: the file, or the part of it that the setup writes first, has begun.
+        bool inCopy = after == copyLine + 1;
+        std::vector<std::string> copy;
+        if (inCopy)
+            copy = {folder + "\\ArvaneD.ini", folder + "\\ArvaneD.ini.partial"};
+        std::string moment = RunAndKill(package.Command(options), log, after, copy);
+        if (inCopy)
+            moment += " (ArvaneD.ini: " + std::to_string(ReadWholeFile(folder + "\\ArvaneD.ini").size()) + " of " +
+                      std::to_string(settings.size()) + " bytes)";
         long rerun = package.Run(options);
         std::vector<std::string> lost;
         if (rerun != 0)
