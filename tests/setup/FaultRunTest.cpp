@@ -1,7 +1,8 @@
 // The real XASetup.exe under faults: a disk that fills up half way through the copy, and a run
 // killed (TerminateProcess) after each of evenly spread lines of its log. After each fault the
 // same command again must leave a working agent, and the removal must leave nothing. Every point
-// is printed as a row "FAULT-ROW|case|moment|rerun exit code|what was lost" for tests/harness/faults.
+// is printed as a row "FAULT-ROW|case|moment|rerun exit code|what was lost|seconds" for
+// tests/harness/faults.
 //
 // XA_FAULT_POINTS: kill points per case (default 3: the first line, the middle one, the last;
 //                  "all": after every line).
@@ -58,11 +59,8 @@ public:
             WriteWholeFile(files_ / file, std::string("package ") + file + marker);
     }
     std::string operator/(const std::string& name) const { return files_ / name; }
-    long Run(const std::string& options) const
-    {
-        return RunProcess("\"" + files_ / "XASetup.exe" + "\" " + options, kRunLimitMs);
-    }
     std::string Command(const std::string& options) const { return "\"" + files_ / "XASetup.exe" + "\" " + options; }
+    long Run(const std::string& options) const { return RunProcess(Command(options), kRunLimitMs); }
 
 private:
     AgentPackage files_;
@@ -88,19 +86,6 @@ std::vector<std::string> LogLines(const std::string& path)
             lines.push_back(line.substr(text + 3));
     }
     return lines;
-}
-
-size_t CountLogLines(const std::string& path)
-{
-    std::string content = ReadWholeFile(path);
-    size_t count = 0;
-    for (size_t at = 0; at + 24 < content.size(); at = content.find('\n', at) + 1) {
-        if (content[at + 4] == '/' && content[at + 24] == '[')
-            ++count;
-        if (content.find('\n', at) == std::string::npos)
-            break;
-    }
-    return count;
 }
 
 bool HasContent(const std::string& path)
@@ -132,7 +117,7 @@ std::string RunAndKill(const std::string& command, const std::string& logPath, s
         if (!reached && GetFileAttributesExA(logPath.c_str(), GetFileExInfoStandard, &attributes) &&
             attributes.nFileSizeLow != lastSize) {
             lastSize = attributes.nFileSizeLow;
-            reached = CountLogLines(logPath) >= after;
+            reached = LogLines(logPath).size() >= after;
         }
         if (reached && (inside.empty() || std::any_of(inside.begin(), inside.end(), HasContent))) {
             killed = TerminateProcess(process.hProcess, 1) != 0;
@@ -191,15 +176,14 @@ std::vector<std::string> NotWorking(const SetupPackage& package, const std::stri
 }
 
 // The removal and what it left.
-std::vector<std::string> RemovalLeftovers(const SetupPackage& package, const std::string& folder,
-                                          const std::string& logOption)
+std::vector<std::string> RemovalLeftovers(const SetupPackage& package, const std::string& folder)
 {
     std::vector<std::string> lost;
     // Stopped beforehand, so that the removal does not wait out its 10 s poll of the stop (the
     // stop itself is the update's, and is measured there).
     SendStop(std::string("XA") + kInstance);
     WaitForServiceState(std::string("XA") + kInstance, SERVICE_STOPPED, 10000);
-    long removed = package.Run(std::string("/g ") + kInstance + " /r /s " + logOption);
+    long removed = package.Run(std::string("/g ") + kInstance + " /r /s");
     if (removed != 0)
         lost.push_back("removal exit " + std::to_string(removed));
     for (const std::string& item : Leftovers(Footprint(folder)))
@@ -277,7 +261,7 @@ TEST_F(Faults, KilledNewInstallation)
     size_t copyLine = std::find(whole.begin(), whole.end(), settingsCopy) - whole.begin();
     ASSERT_LT(copyLine, lines);
     points.push_back(copyLine + 1);  // the kill lands in the copy of the configuration
-    EXPECT_EQ(std::vector<std::string>{}, RemovalLeftovers(package, folder, ""));
+    EXPECT_EQ(std::vector<std::string>{}, RemovalLeftovers(package, folder));
     std::map<std::string, std::string> packageConfig;
     for (const char* file : {"ArvaneD.ini", "ArvaneFW.ini"})
         packageConfig[folder + "\\" + file] = ReadWholeFile(package / file);
@@ -301,7 +285,7 @@ TEST_F(Faults, KilledNewInstallation)
             lost.push_back("rerun exit " + std::to_string(rerun));
         for (const std::string& item : NotWorking(package, folder, packageConfig))
             lost.push_back(item);
-        for (const std::string& item : RemovalLeftovers(package, folder, ""))
+        for (const std::string& item : RemovalLeftovers(package, folder))
             lost.push_back(item);
         PrintRow("install", moment, rerun, lost);
         EXPECT_EQ(std::vector<std::string>{}, lost) << moment << "\n" << ReadWholeFile(log);
@@ -344,7 +328,7 @@ TEST_F(Faults, KilledUpdate)
             lost.push_back("rerun exit " + std::to_string(rerun));
         for (const std::string& item : NotWorking(newer, folder, kept))
             lost.push_back(item);
-        for (const std::string& item : RemovalLeftovers(newer, folder, ""))
+        for (const std::string& item : RemovalLeftovers(newer, folder))
             lost.push_back(item);
         PrintRow("update", moment, rerun, lost);
         EXPECT_EQ(std::vector<std::string>{}, lost) << moment << "\n" << ReadWholeFile(log);
@@ -432,7 +416,7 @@ TEST_F(Faults, DiskFullNewInstallation)
     EXPECT_EQ(0, rerun);
     for (const std::string& item : NotWorking(package, folder, {}))
         lost.push_back(item);
-    for (const std::string& item : RemovalLeftovers(package, folder, ""))
+    for (const std::string& item : RemovalLeftovers(package, folder))
         lost.push_back(item);
     PrintRow("disk full, new", "copy of AgentExt.dll: exit " + std::to_string(code), rerun, lost);
     EXPECT_EQ(std::vector<std::string>{}, lost);
@@ -487,7 +471,7 @@ TEST_F(Faults, DiskFullUpdate)
     EXPECT_EQ(0, rerun);
     for (const std::string& item : NotWorking(newer, folder, kept))
         lost.push_back(item);
-    for (const std::string& item : RemovalLeftovers(newer, folder, ""))
+    for (const std::string& item : RemovalLeftovers(newer, folder))
         lost.push_back(item);
     PrintRow("disk full, update", moment, rerun, lost);
     EXPECT_EQ(std::vector<std::string>{}, lost);
