@@ -277,8 +277,8 @@ TEST_F(Faults, KilledNewInstallation)
             copy = {folder + "\\ArvaneD.ini", folder + "\\ArvaneD.ini.partial"};
         std::string moment = RunAndKill(package.Command(options), log, after, copy);
         if (inCopy)
-            moment += " (ArvaneD.ini: " + std::to_string(ReadWholeFile(folder + "\\ArvaneD.ini").size()) + " of " +
-                      std::to_string(settings.size()) + " bytes)";
+            moment = "in the copy of ArvaneD.ini, " + std::to_string(ReadWholeFile(folder + "\\ArvaneD.ini").size()) +
+                     " of " + std::to_string(settings.size()) + " bytes there: " + moment;
         long rerun = package.Run(options);
         std::vector<std::string> lost;
         if (rerun != 0)
