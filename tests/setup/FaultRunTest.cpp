@@ -5,7 +5,7 @@
 // tests/harness/faults.
 //
 // XA_FAULT_POINTS: kill points per case (default 3: the first line, the middle one, the last;
-//                  "all": after every line).
+//                  "all": after every line); XA_FAULT_FROM: none before this line.
 // XA_FAULT_DRIVE:  the drive letter of a small RAM disk ("R:"); without it the disk-full cases skip.
 #include <windows.h>
 
@@ -230,7 +230,10 @@ protected:
     std::vector<size_t> Points(size_t lines) const
     {
         std::string points = Setting("XA_FAULT_POINTS", "3");
-        return KillPoints(lines, points == "all" ? (int)lines : std::atoi(points.c_str()));
+        std::vector<size_t> after = KillPoints(lines, points == "all" ? (int)lines : std::atoi(points.c_str()));
+        size_t from = (size_t)std::atoi(Setting("XA_FAULT_FROM", "0").c_str());
+        after.erase(std::remove_if(after.begin(), after.end(), [from](size_t k) { return k < from; }), after.end());
+        return after;
     }
     std::string drive_ = Setting("XA_FAULT_DRIVE", "");
 };
