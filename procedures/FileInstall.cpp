@@ -70,6 +70,19 @@ CopyDecision CompareWithDestination(const InstallationData* data, const char* so
     return CompareFileTime(&destTime, &sourceTime) < 0 ? kCopy : kUpToDate;
 }
 
+// Copies source to a file beside destination and renames that to destination, so that
+// destination appears whole or not at all; false, with nothing left behind, when either step fails.
+bool CopyWhole(const char* source, const char* destination)
+{
+    char partial[MAX_PATH];
+    if (!FormatText(partial, sizeof(partial), "%s.partial", destination))
+        return false;
+    if (CopyFileA(source, partial, FALSE) && MoveFileA(partial, destination))
+        return true;
+    DeleteFileA(partial);
+    return false;
+}
+
 }  // namespace
 
 bool JoinPath(char (&path)[MAX_PATH], const char* folder, const char* name)
@@ -276,6 +289,12 @@ int Installer::InstallFile(const char* srcFolder, const char* fileName, const ch
         LogMessage(Data, "%s: > Source is newer.", kInstallFile);
     }
 
+    // A file kept once it is there (the configuration) must not be kept half-written by a run cut
+    // short during its copy; the plain copy stays for what this cannot do.
+    if ((flags & (FileKeepExisting | FileForceCopy)) == FileKeepExisting && CopyWhole(sourcePath, destinationPath)) {
+        LogMessage(Data, "%s: > File is copied.", kInstallFile);
+        goto Exit;
+    }
     result = CopyOrDefer(sourcePath, destinationPath);
 Exit:
     FreeText(source);

@@ -229,6 +229,29 @@ bool Restart()
 
 }  // namespace
 
+// A file kept once it is there (the configuration) appears whole or not at all: it is written as
+// a part beside it and then renamed, so that a run killed during the copy leaves no half file for
+// the next run to keep. A part left by such a run is written over; where no part can be written,
+// the plain copy still does it.
+TEST_F(InstallFileTest, KeptFileAppearsWhole)
+{
+    ASSERT_TRUE(WriteWholeFile(source_ + "\\Agent.ini", "whole configuration"));
+    CreateDirectoryA(destination_.c_str(), nullptr);
+    std::string target = destination_ + "\\Agent.ini";
+    ASSERT_TRUE(WriteWholeFile(target + ".partial", "half"));
+
+    EXPECT_EQ(0, installer_.InstallFile(source_.c_str(), "Agent.ini", "$TARGETDIR$", nullptr, FileKeepExisting));
+    EXPECT_EQ("whole configuration", ReadWholeFile(target));
+    EXPECT_EQ(std::vector<std::string>{"Agent.ini"}, FolderEntries(destination_));
+    EXPECT_TRUE(log_.HasMessage("InstallFile: > File is copied."));
+
+    ASSERT_TRUE(DeleteFileA(target.c_str()));
+    ASSERT_TRUE(CreateDirectoryA((target + ".partial").c_str(), nullptr));
+    EXPECT_EQ(0, installer_.InstallFile(source_.c_str(), "Agent.ini", "$TARGETDIR$", nullptr, FileKeepExisting));
+    EXPECT_EQ("whole configuration", ReadWholeFile(target));
+    RemoveDirectoryA((target + ".partial").c_str());
+}
+
 TEST_F(InstallFileTest, ReadOnlyDestinationIsOverwrittenOnTheSecondAttempt)
 {
     ASSERT_TRUE(WriteWholeFile(source_ + "\\Agent.ini", "new"));

@@ -1,0 +1,483 @@
+// The real XASetup.exe under faults: a disk that fills up half way through the copy, and a run
+// killed (TerminateProcess) after each of evenly spread lines of its log. After each fault the
+// same command again must leave a working agent, and the removal must leave nothing. Every point
+// is printed as a row "FAULT-ROW|case|moment|rerun exit code|what was lost|seconds" for
+// tests/harness/faults.
+//
+// XA_FAULT_POINTS: kill points per case (default 3: the first line, the middle one, the last;
+//                  "all": after every line); XA_FAULT_FROM: none before this line.
+// XA_FAULT_DRIVE:  the drive letter of a small RAM disk ("R:"); without it the disk-full cases skip.
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "control/LeftoversTestSupport.h"
+#include "control/ServiceTestSupport.h"
+#include "harness/TestSupport.h"
+#include "procedures/InstallationTestSupport.h"
+#include "procedures/ProcedureTestSupport.h"
+
+using namespace xatest;
+
+namespace {
+
+const char kInstance[] = "F1";
+const DWORD kRunLimitMs = 120000;
+const char* const kConfigFiles[] = {"ArvaneD.ini", "ArvaneFW.ini", "AgtAgent.log", "AgtError.log"};
+
+std::string Setting(const char* name, const char* fallback)
+{
+    const char* value = std::getenv(name);
+    return value && *value ? value : fallback;
+}
+
+std::string DefaultAgentFolder()
+{
+    return ReadMachineString("SOFTWARE\\Microsoft\\Windows\\CurrentVersion", "ProgramFilesDir") + "\\Arvane\\" +
+           kInstance;
+}
+
+// A package of the agent with the real setup program; marker tells its files from another's. Its
+// configuration files say which package they came from, so that an update that overwrites the
+// instance's own shows.
+class SetupPackage {
+public:
+    explicit SetupPackage(const std::string& name, const std::string& marker)
+        : files_(name, {}, marker)
+    {
+        EXPECT_TRUE(files_.Complete());
+        EXPECT_TRUE(CopyFixture("XASetup.exe", files_ / "XASetup.exe"));
+        for (const char* file : kConfigFiles)
+            WriteWholeFile(files_ / file, std::string("package ") + file + marker);
+    }
+    std::string operator/(const std::string& name) const { return files_ / name; }
+    std::string Command(const std::string& options) const { return "\"" + files_ / "XASetup.exe" + "\" " + options; }
+    long Run(const std::string& options) const { return RunProcess(Command(options), kRunLimitMs); }
+
+private:
+    AgentPackage files_;
+};
+
+AgentFootprint Footprint(const std::string& folder)
+{
+    AgentFootprint footprint;
+    footprint.Instance = kInstance;
+    footprint.DestFolder = folder;
+    footprint.Company = "Arvane";
+    footprint.Title = "Arvane Agent";
+    return footprint;
+}
+
+// The log's lines (those that begin with a time stamp), without their stamps.
+std::vector<std::string> LogLines(const std::string& path)
+{
+    std::vector<std::string> lines;
+    for (const std::string& line : SplitLines(ReadWholeFile(path))) {
+        size_t text = line.find("]: ");
+        if (line.size() > 24 && line[4] == '/' && line[24] == '[' && text != std::string::npos)
+            lines.push_back(line.substr(text + 3));
+    }
+    return lines;
+}
+
+bool HasContent(const std::string& path)
+{
+    WIN32_FILE_ATTRIBUTE_DATA attributes;
+    return GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &attributes) && attributes.nFileSizeLow > 0;
+}
+
+// Starts the command and ends its process as soon as the log holds `after` lines (or more), and
+// when `inside` names files, once one of them has begun to be written. Returns the last line the
+// log holds then, or "(ended by itself)" when the run ended first.
+std::string RunAndKill(const std::string& command, const std::string& logPath, size_t after,
+                       const std::vector<std::string>& inside = {})
+{
+    std::vector<char> line(command.begin(), command.end());
+    line.push_back('\0');
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+        return "(could not start)";
+    CloseHandle(process.hThread);
+    bool killed = false;
+    DWORD start = GetTickCount();
+    DWORD lastSize = 0;
+    bool reached = false;
+    while (WaitForSingleObject(process.hProcess, 0) == WAIT_TIMEOUT && GetTickCount() - start < kRunLimitMs) {
+        WIN32_FILE_ATTRIBUTE_DATA attributes;
+        if (!reached && GetFileAttributesExA(logPath.c_str(), GetFileExInfoStandard, &attributes) &&
+            attributes.nFileSizeLow != lastSize) {
+            lastSize = attributes.nFileSizeLow;
+            reached = LogLines(logPath).size() >= after;
+        }
+        if (reached && (inside.empty() || std::any_of(inside.begin(), inside.end(), HasContent))) {
+            killed = TerminateProcess(process.hProcess, 1) != 0;
+            break;
+        }
+        Sleep(0);
+    }
+    WaitForSingleObject(process.hProcess, 10000);
+    CloseHandle(process.hProcess);
+    std::vector<std::string> lines = LogLines(logPath);
+    if (!killed)
+        return "(ended by itself)";
+    // Quoted paths shortened to their file names, for the table.
+    static const std::regex path(R"re("[^"]*\\([^"\\]*)")re");
+    return "#" + std::to_string(lines.size()) + " " +
+           (lines.empty() ? "(no line)" : std::regex_replace(lines.back(), path, "$1"));
+}
+
+DWORD g_pointStart = 0;
+
+// One row per fault point, with the seconds the point took (the fault, the rerun, the checks).
+void PrintRow(const std::string& name, const std::string& moment, long rerun, const std::vector<std::string>& lost)
+{
+    std::string joined;
+    for (const std::string& item : lost)
+        joined += (joined.empty() ? "" : "; ") + item;
+    std::printf("FAULT-ROW|%s|%s|%ld|%s|%.1f\n", name.c_str(), moment.c_str(), rerun,
+                joined.empty() ? "nothing" : joined.c_str(), (GetTickCount() - g_pointStart) / 1000.0);
+    g_pointStart = GetTickCount();
+    std::fflush(stdout);
+}
+
+// What is not as it must be for a working agent installed from package: the service running,
+// every part of the installation in place, the program files the package's, the given files
+// (the instance's configuration) as they were.
+std::vector<std::string> NotWorking(const SetupPackage& package, const std::string& folder,
+                                    const std::map<std::string, std::string>& kept)
+{
+    std::vector<std::string> lost;
+    if (!WaitForServiceState(std::string("XA") + kInstance, SERVICE_RUNNING, 10000))
+        lost.push_back("agent not running");
+    for (const std::string& item : MissingParts(Footprint(folder)))
+        lost.push_back("missing " + item);
+    for (const std::string& file : PackageProgramFiles()) {
+        std::string installed = folder + "\\" + file;
+        for (const char* driver : {"ArvaneD.VXD", "XAPFA.sys", "XAPFA64.sys", "ArvaneSP.dll"})
+            if (file == driver)
+                installed = folder + "\\drivers\\" + file;
+        if (ReadWholeFile(installed) != ReadWholeFile(package / file))
+            lost.push_back(file + " not the package's");
+    }
+    for (const auto& file : kept)
+        if (ReadWholeFile(file.first) != file.second)
+            lost.push_back(file.first.substr(file.first.rfind('\\') + 1) + " changed");
+    return lost;
+}
+
+// The removal and what it left.
+std::vector<std::string> RemovalLeftovers(const SetupPackage& package, const std::string& folder)
+{
+    std::vector<std::string> lost;
+    // Stopped beforehand, so that the removal does not wait out its 10 s poll of the stop (the
+    // stop itself is the update's, and is measured there).
+    SendStop(std::string("XA") + kInstance);
+    WaitForServiceState(std::string("XA") + kInstance, SERVICE_STOPPED, 10000);
+    long removed = package.Run(std::string("/g ") + kInstance + " /r /s");
+    if (removed != 0)
+        lost.push_back("removal exit " + std::to_string(removed));
+    for (const std::string& item : Leftovers(Footprint(folder)))
+        lost.push_back("left " + item);
+    return lost;
+}
+
+// The instance's own configuration and logs, written into its folder as an agent would.
+std::map<std::string, std::string> WriteInstanceFiles(const std::string& folder)
+{
+    std::map<std::string, std::string> files;
+    for (const char* file : kConfigFiles) {
+        std::string path = folder + "\\" + file;
+        std::string content = std::string("this instance's ") + file + "\r\n[Settings]\r\nServer=10.1.2.3\r\n";
+        EXPECT_TRUE(WriteWholeFile(path, content)) << path;
+        files[path] = content;
+    }
+    return files;
+}
+
+// The kill points: `points` lines spread evenly from the first to the last of a run of `lines`.
+std::vector<size_t> KillPoints(size_t lines, int points)
+{
+    std::vector<size_t> after;
+    for (int i = 0; i < points; ++i) {
+        size_t k = points == 1 ? lines / 2 : 1 + (size_t)((double)i * (lines - 1) / (points - 1) + 0.5);
+        if (after.empty() || after.back() != k)
+            after.push_back(k);
+    }
+    return after;
+}
+
+class Faults : public ::testing::Test {
+protected:
+    void SetUp() override { Forget(); }
+    void TearDown() override { Forget(); }
+    void Forget()
+    {
+        ForgetInstance(Footprint(DefaultAgentFolder()));
+        if (!drive_.empty())
+            ForgetInstance(Footprint(drive_ + "\\Agents\\" + kInstance));
+    }
+    // The lines to kill after, of a run of `lines`.
+    std::vector<size_t> Points(size_t lines) const
+    {
+        std::string points = Setting("XA_FAULT_POINTS", "3");
+        std::vector<size_t> after = KillPoints(lines, points == "all" ? (int)lines : std::atoi(points.c_str()));
+        size_t from = (size_t)std::atoi(Setting("XA_FAULT_FROM", "0").c_str());
+        after.erase(std::remove_if(after.begin(), after.end(), [from](size_t k) { return k < from; }), after.end());
+        return after;
+    }
+    std::string drive_ = Setting("XA_FAULT_DRIVE", "");
+};
+
+// A new installation killed at each point; the same command again installs a working agent.
+TEST_F(Faults, KilledNewInstallation)
+{
+    SetupPackage package("kill-new-package", " new");
+    ScratchFolder logs("kill-new-logs");
+    std::string log = logs / "setup.log";
+    std::string options = std::string("/g ") + kInstance + " /s /e /l \"" + log + "\"";
+    std::string folder = DefaultAgentFolder();
+
+    // A configuration file big enough for a kill to land inside its copy.
+    std::string settings = ReadWholeFile(package / "ArvaneD.ini") + "\r\n";
+    while (settings.size() < (8u << 20))
+        settings += "; padding of the configuration that a kill cuts\r\n";
+    ASSERT_TRUE(WriteWholeFile(package / "ArvaneD.ini", settings));
+
+    // The whole run, for the number of its lines and the line of that copy.
+    ASSERT_EQ(0, package.Run(options));
+    std::vector<std::string> whole = LogLines(log);
+    size_t lines = whole.size();
+    ASSERT_GT(lines, 20u);
+    std::vector<size_t> points = Points(lines);
+    std::string settingsCopy = "InstallFile: Source=\"" + package / "ArvaneD.ini" + "\" Destination=\"" + folder +
+                               "\\ArvaneD.ini\"";
+    size_t copyLine = std::find(whole.begin(), whole.end(), settingsCopy) - whole.begin();
+    ASSERT_LT(copyLine, lines);
+    points.push_back(copyLine + 1);  // the kill lands in the copy of the configuration
+    EXPECT_EQ(std::vector<std::string>{}, RemovalLeftovers(package, folder));
+    std::map<std::string, std::string> packageConfig;
+    for (const char* file : {"ArvaneD.ini", "ArvaneFW.ini"})
+        packageConfig[folder + "\\" + file] = ReadWholeFile(package / file);
+
+    for (size_t after : points) {
+        SCOPED_TRACE("killed after line " + std::to_string(after));
+        DeleteFileA(log.c_str());
+        g_pointStart = GetTickCount();
+        // Inside the copy: the file, or the part of it that the setup writes first, has begun.
+        bool inCopy = after == copyLine + 1;
+        std::vector<std::string> copy;
+        if (inCopy)
+            copy = {folder + "\\ArvaneD.ini", folder + "\\ArvaneD.ini.partial"};
+        std::string moment = RunAndKill(package.Command(options), log, after, copy);
+        if (inCopy)
+            moment = "in the copy of ArvaneD.ini, " + std::to_string(ReadWholeFile(folder + "\\ArvaneD.ini").size()) +
+                     " of " + std::to_string(settings.size()) + " bytes there: " + moment;
+        long rerun = package.Run(options);
+        std::vector<std::string> lost;
+        if (rerun != 0)
+            lost.push_back("rerun exit " + std::to_string(rerun));
+        for (const std::string& item : NotWorking(package, folder, packageConfig))
+            lost.push_back(item);
+        for (const std::string& item : RemovalLeftovers(package, folder))
+            lost.push_back(item);
+        PrintRow("install", moment, rerun, lost);
+        EXPECT_EQ(std::vector<std::string>{}, lost) << moment << "\n" << ReadWholeFile(log);
+        Forget();
+    }
+}
+
+// An update of a running agent killed at each point; the same command again finishes it and
+// keeps the instance's configuration.
+TEST_F(Faults, KilledUpdate)
+{
+    SetupPackage older("kill-old-package", " old");
+    SetupPackage newer("kill-newer-package", " newer");
+    ScratchFolder logs("kill-update-logs");
+    std::string log = logs / "setup.log";
+    std::string install = std::string("/g ") + kInstance + " /s /e";
+    std::string update = std::string("/g ") + kInstance + " /s /l \"" + log + "\"";
+    std::string folder = DefaultAgentFolder();
+
+    auto installOlder = [&]() {
+        ForgetInstance(Footprint(folder));
+        EXPECT_EQ(0, older.Run(install));
+        EXPECT_TRUE(WaitForServiceState(std::string("XA") + kInstance, SERVICE_RUNNING, 10000));
+        return WriteInstanceFiles(folder);
+    };
+    installOlder();
+    ASSERT_EQ(0, newer.Run(update));
+    size_t lines = LogLines(log).size();
+    ASSERT_GT(lines, 20u);
+
+    for (size_t after : Points(lines)) {
+        SCOPED_TRACE("killed after line " + std::to_string(after));
+        g_pointStart = GetTickCount();
+        std::map<std::string, std::string> kept = installOlder();
+        DeleteFileA(log.c_str());
+        std::string moment = RunAndKill(newer.Command(update), log, after);
+        long rerun = newer.Run(update);
+        std::vector<std::string> lost;
+        if (rerun != 0)
+            lost.push_back("rerun exit " + std::to_string(rerun));
+        for (const std::string& item : NotWorking(newer, folder, kept))
+            lost.push_back(item);
+        for (const std::string& item : RemovalLeftovers(newer, folder))
+            lost.push_back(item);
+        PrintRow("update", moment, rerun, lost);
+        EXPECT_EQ(std::vector<std::string>{}, lost) << moment << "\n" << ReadWholeFile(log);
+    }
+}
+
+// The RAM disk: leaves `free` bytes on it with a ballast file (deleted to free the space again).
+class FullDisk {
+public:
+    FullDisk(const std::string& drive, unsigned long long free) : ballast_(drive + "\\ballast.bin")
+    {
+        ULARGE_INTEGER available = {}, total = {}, unused = {};
+        if (!GetDiskFreeSpaceExA((drive + "\\").c_str(), &available, &total, &unused) ||
+            available.QuadPart <= free)
+            return;
+        HANDLE file = CreateFileA(ballast_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        if (file == INVALID_HANDLE_VALUE)
+            return;
+        std::vector<char> block(65536, 'b');
+        unsigned long long left = available.QuadPart - free;
+        while (left > 0) {
+            DWORD chunk = left < block.size() ? (DWORD)left : (DWORD)block.size(), written = 0;
+            if (!WriteFile(file, block.data(), chunk, &written, nullptr) || written == 0)
+                break;
+            left -= written;
+        }
+        CloseHandle(file);
+        ready_ = true;
+    }
+    ~FullDisk() { Free(); }
+    bool Ready() const { return ready_; }
+    void Free() { DeleteFileA(ballast_.c_str()); }
+
+private:
+    std::string ballast_;
+    bool ready_ = false;
+};
+
+const unsigned long long kBigFileBytes = 4u << 20;  // AgentExt.dll of the big package, halfway down the list
+const unsigned long long kFreeBytes = 2u << 20;
+
+// Pads a package file to kBigFileBytes.
+void MakeBig(const std::string& path)
+{
+    std::string content = ReadWholeFile(path);
+    content.resize(kBigFileBytes, 'x');
+    ASSERT_TRUE(WriteWholeFile(path, content));
+}
+
+// A new installation onto a full disk ends with the system's code, says which file, and the
+// roll-back takes everything of the instance.
+TEST_F(Faults, DiskFullNewInstallation)
+{
+    if (drive_.empty())
+        GTEST_SKIP() << "no RAM disk: XA_FAULT_DRIVE is not set (tests/harness/faults mounts one as root)";
+    SetupPackage package("full-new-package", " big");
+    MakeBig(package / "AgentExt.dll");
+    ScratchFolder logs("full-new-logs");
+    std::string log = logs / "setup.log";
+    std::string folder = drive_ + "\\Agents\\" + kInstance;
+    std::string options = std::string("/g ") + kInstance + " /s /e /d " + drive_ + "\\Agents /l \"" + log + "\"";
+    FullDisk disk(drive_, kFreeBytes);
+    ASSERT_TRUE(disk.Ready());
+
+    g_pointStart = GetTickCount();
+    long code = package.Run(options);
+    std::vector<std::string> lost;
+    for (const std::string& item : Leftovers(Footprint(folder)))
+        lost.push_back("left " + item);
+    EXPECT_EQ(ERROR_DISK_FULL, code);
+    std::vector<std::string> lines = LogLines(log);
+    std::string failedCopy = "InstallFile: Source=\"" + package / "AgentExt.dll" + "\" Destination=\"" + folder +
+                             "\\AgentExt.dll\"";
+    size_t at = std::find(lines.begin(), lines.end(), failedCopy) - lines.begin();
+    while (at < lines.size() && lines[at].find("Couldn't copy file") == std::string::npos)
+        ++at;
+    ASSERT_LT(at, lines.size()) << ReadWholeFile(log);
+    EXPECT_NE(std::string::npos, lines[at].find(SystemMessage(ERROR_DISK_FULL).substr(0, 8))) << lines[at];
+    EXPECT_EQ("End install process. (112)", lines[lines.size() - 2]);
+    EXPECT_EQ(std::vector<std::string>{}, lost);
+
+    // With room again the same command installs.
+    disk.Free();
+    long rerun = package.Run(options);
+    EXPECT_EQ(0, rerun);
+    for (const std::string& item : NotWorking(package, folder, {}))
+        lost.push_back(item);
+    for (const std::string& item : RemovalLeftovers(package, folder))
+        lost.push_back(item);
+    PrintRow("disk full, new", "copy of AgentExt.dll: exit " + std::to_string(code), rerun, lost);
+    EXPECT_EQ(std::vector<std::string>{}, lost);
+}
+
+// An update whose copy fills the disk ends with the system's code, keeps the instance's
+// configuration, package file and logs byte for byte, and starts the agent it stopped again;
+// with room again the same command updates.
+TEST_F(Faults, DiskFullUpdate)
+{
+    if (drive_.empty())
+        GTEST_SKIP() << "no RAM disk: XA_FAULT_DRIVE is not set (tests/harness/faults mounts one as root)";
+    SetupPackage older("full-old-package", " old");
+    SetupPackage newer("full-newer-package", " big");
+    MakeBig(newer / "AgentExt.dll");
+    ScratchFolder logs("full-update-logs");
+    std::string log = logs / "setup.log";
+    std::string folder = drive_ + "\\Agents\\" + kInstance;
+    std::string install = std::string("/g ") + kInstance + " /s /e /d " + drive_ + "\\Agents";
+    std::string update = std::string("/g ") + kInstance + " /s /l \"" + log + "\"";
+    ASSERT_EQ(0, older.Run(install));
+    ASSERT_TRUE(WaitForServiceState(std::string("XA") + kInstance, SERVICE_RUNNING, 10000));
+    std::map<std::string, std::string> kept = WriteInstanceFiles(folder);
+    kept[folder + "\\Package.xml"] = ReadWholeFile(folder + "\\Package.xml");
+    ASSERT_FALSE(kept[folder + "\\Package.xml"].empty());
+    FullDisk disk(drive_, kFreeBytes);
+    ASSERT_TRUE(disk.Ready());
+
+    g_pointStart = GetTickCount();
+    long code = newer.Run(update);
+    std::vector<std::string> lost;
+    if (!WaitForServiceState(std::string("XA") + kInstance, SERVICE_RUNNING, 10000))
+        lost.push_back("agent not running");
+    for (const auto& file : kept)
+        if (ReadWholeFile(file.first) != file.second)
+            lost.push_back(file.first.substr(file.first.rfind('\\') + 1) + " changed");
+    for (const std::string& item : MissingParts(Footprint(folder)))
+        lost.push_back("missing " + item);
+    EXPECT_EQ(ERROR_DISK_FULL, code);
+    std::vector<std::string> lines = LogLines(log);
+    EXPECT_EQ(1, std::count(lines.begin(), lines.end(), "Starting the agent service again after the failed update."))
+        << ReadWholeFile(log);
+    EXPECT_EQ(std::vector<std::string>{}, lost) << ReadWholeFile(log);
+    // The file whose copy failed: the update replaces in place and rolls nothing back.
+    std::string failed = folder + "\\AgentExt.dll";
+    std::string moment = "copy of AgentExt.dll: exit " + std::to_string(code) + ", AgentExt.dll " +
+                         (FileExistsAt(failed) ? std::to_string(ReadWholeFile(failed).size()) + " bytes" : "gone");
+
+    disk.Free();
+    kept.erase(folder + "\\Package.xml");  // rewritten by the update
+    long rerun = newer.Run(update);
+    EXPECT_EQ(0, rerun);
+    for (const std::string& item : NotWorking(newer, folder, kept))
+        lost.push_back(item);
+    for (const std::string& item : RemovalLeftovers(newer, folder))
+        lost.push_back(item);
+    PrintRow("disk full, update", moment, rerun, lost);
+    EXPECT_EQ(std::vector<std::string>{}, lost);
+}
+
+}  // namespace
