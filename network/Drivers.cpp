@@ -6,7 +6,7 @@
 #include "procedures/FileInstall.h"
 #include "procedures/Installer.h"
 #include "setup/SetupLog.h"
-#include "support/AccessControl.h"
+#include "support/MachineLock.h"
 #include "support/Handles.h"
 #include "support/SystemLibrary.h"
 #include "support/Text.h"
@@ -77,20 +77,14 @@ bool NativeDriversFolder(char (&folder)[MAX_PATH])
 
 HANDLE LockSharedAgentValues()
 {
-    bool foreign = false;
-    HANDLE mutex = CreateProtectedMutex(HasGlobalNamespace() ? "Global\\ArvaneAgents" : "ArvaneAgents", &foreign);
-    DWORD waited = mutex ? WaitForSingleObject(mutex, kSharedLockWaitMs) : WAIT_FAILED;
-    // Abandoned: a setup died holding it, and the lock is ours now.
-    if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED)
-        CloseHandleIfOpen(mutex);
-    return mutex;
+    HANDLE lock = nullptr;
+    (void)TakeMachineLock(HasGlobalNamespace() ? "Global\\ArvaneAgents" : "ArvaneAgents", kSharedLockWaitMs, &lock);
+    return lock;
 }
 
 void UnlockSharedAgentValues(HANDLE* lock)
 {
-    if (*lock)
-        ReleaseMutex(*lock);
-    CloseHandleIfOpen(*lock);
+    ReleaseMachineLock(lock);
 }
 
 bool FindFolderRedirection(FolderRedirectionFunctions* functions)

@@ -1,7 +1,5 @@
 // A new installation of an agent instance; a failed essential step rolls the machine back by
 // running the whole uninstallation.
-#include <string.h>
-
 #include "network/Drivers.h"
 #include "procedures/FileInstall.h"
 #include "procedures/Installer.h"
@@ -42,13 +40,7 @@ int Installer::InstallNewAgent()
     // (its service would then have the same display name). Numbered again with the lock held
     // until the title and the drivers' owner are written.
     shared = LockSharedAgentValues();
-    {
-        char* title = DuplicateText(Data->Title);
-        NumberNewTitle(Data);
-        if (title && Data->Title && strcmp(title, Data->Title) != 0)
-            LogMessage(Data, "> Title = %s", Data->Title);
-        FreeText(title);
-    }
+    NumberNewTitle(Data);
     result = WriteAgentRegistry();
     // The drivers go in whatever the registry step gave.
     if (!Data->bNoDriver) {

@@ -240,9 +240,13 @@ Exit:
 
 void NumberNewTitle(InstallationData* data)
 {
-    ReplaceText(data->Title, data->Company ? FormatHeapText(strlen(data->Company) + 8, "%s Agent", data->Company)
-                                           : nullptr);
+    char* before = data->Title;
+    data->Title = data->Company ? FormatHeapText(strlen(data->Company) + 8, "%s Agent", data->Company) : nullptr;
     NumberTitle(data);
+    // The dump at the start showed the earlier number.
+    if (before && data->Title && strcmp(before, data->Title) != 0)
+        LogMessage(data, "> Title = %s", data->Title);
+    FreeText(before);
 }
 
 bool IsValidInstanceId(const char* id)

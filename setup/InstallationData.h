@@ -60,7 +60,8 @@ struct InstallationData {
 // ERROR_INSTALL_ALREADY_RUNNING (logged) when another run kept it.
 int InitInstallationData(InstallationData* data, const char* commandLine, HANDLE* instanceLock = nullptr);
 
-// A new installation's title: "<Company> Agent", numbered when that is in use (" #N").
+// A new installation's title: "<Company> Agent", numbered when that is in use (" #N"); a title
+// that comes out other than before is logged ("> Title = ...").
 void NumberNewTitle(InstallationData* data);
 
 // Splits the command line into words and applies the options; reads the package file named by

@@ -1,13 +1,12 @@
 #pragma once
 // One setup run per agent instance at a time: two runs for the same instance (a pushed update
 // arriving twice, an installation started while a removal works) would stop, copy and remove
-// over each other. The lock is a named mutex that only SYSTEM and Administrators may open.
+// over each other. The lock is a machine lock (support/MachineLock.h).
 
 #include <windows.h>
 
 enum : DWORD {
     kInstanceLockWaitMs = 60000,  // how long a run waits for another one of its instance
-    kInstanceLockPollMs = 500,
 };
 
 // "ArvaneSetup_" and the instance id in lower case, with "Global\" in front where the system
