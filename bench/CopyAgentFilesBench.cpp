@@ -137,7 +137,7 @@ int main(int argc, char** argv)
             Sleep(500);
             if (table) {
                 QueryPerformanceCounter(&start);
-                int result = installer.CopyAgentFiles(0);
+                int result = CopyAgentFiles(&installer, 0);
                 QueryPerformanceCounter(&end);
                 if (result != 0) {
                     fprintf(stderr, "CopyAgentFiles failed with %d\n", result);

@@ -5,7 +5,7 @@
 
 #include <string.h>
 
-#include "setup/PathMacros.h"
+#include "support/PathMacros.h"
 #include "support/Handles.h"
 #include "support/Text.h"
 

@@ -4,6 +4,7 @@
 #include "procedures/FileInstall.h"
 #include "procedures/FileRemoval.h"
 #include "procedures/Installer.h"
+#include "procedures/TargetMacros.h"
 #include "resources/resource.h"
 #include "setup/SetupApp.h"
 #include "setup/SetupLog.h"
@@ -25,9 +26,9 @@ const char kWork[] = "$AGENTTEMPDIR$";
 
 // Whether the row's file is at its place in the agent's folders (false when the place cannot be
 // named: the copy says why).
-bool RowFileExists(const Installer& installer, const AgentFileRow& row)
+bool RowFileExists(const InstallationData* data, const AgentFileRow& row)
 {
-    char* folder = installer.ExpandTargetMacros(row.Folder);
+    char* folder = ExpandTargetMacros(data, row.Folder);
     char path[MAX_PATH];
     bool exists = folder && JoinPath(path, folder, row.Name) && GetPathKind(path) != 0;
     FreeText(folder);
@@ -126,22 +127,23 @@ const AgentFileRow AgentFileTable[] = {
 static_assert(sizeof(AgentFileTable) / sizeof(AgentFileTable[0]) == kAgentFileRows + 1,
               "the table has its rows and the terminator");
 
-int Installer::CopyAgentFiles(int progressBase)
+int CopyAgentFiles(Installer* installer, int progressBase)
 {
+    InstallationData* data = installer->Data;
     // The agent's programs run as LocalSystem: a folder made for them gets the access of one
     // under Program Files, whatever its parent (a drive root, say) lets users do. An existing
     // folder keeps its own; a failure is reported by the first file's copy.
     ProtectedSecurity security;
-    CreateFolderPath(Data->DestFolder, MakeProtectedSecurity(&security, kFolderFullAccess, kFolderReadExecute, true));
+    CreateFolderPath(data->DestFolder, MakeProtectedSecurity(&security, kFolderFullAccess, kFolderReadExecute, true));
 
     int result = 0;
     for (int i = 0; AgentFileTable[i].Folder; ++i) {
         const AgentFileRow& row = AgentFileTable[i];
-        CopiedRows[i] = false;
+        installer->CopiedRows[i] = false;
         if (row.Flags & FileInstall) {
-            bool existed = RowFileExists(*this, row);
-            int code = InstallFile(Data->SrcFolder, row.Name, row.Folder, nullptr, row.Flags);
-            CopiedRows[i] = code == 0 && !existed && RowFileExists(*this, row);
+            bool existed = RowFileExists(data, row);
+            int code = InstallFile(data, data->SrcFolder, row.Name, row.Folder, nullptr, row.Flags);
+            installer->CopiedRows[i] = code == 0 && !existed && RowFileExists(data, row);
             if (code != 0 && !(row.Flags & FileIgnoreError)) {
                 result = code;
                 break;
@@ -161,10 +163,10 @@ int Installer::CopyAgentFiles(int progressBase)
         return result;
     if (!AppendText(systemCopy, sizeof(systemCopy), "psapi.dll") || !FileExists(systemCopy))
         return result;
-    if (!Data->DestFolder)
+    if (!data->DestFolder)
         return result;
-    if (!JoinPath(agentCopy, Data->DestFolder, "psapi.dll")) {
-        LogMessage(Data, "Path is too long: \"%s\\psapi.dll\".", Data->DestFolder);
+    if (!JoinPath(agentCopy, data->DestFolder, "psapi.dll")) {
+        LogMessage(data, "Path is too long: \"%s\\psapi.dll\".", data->DestFolder);
         return result;
     }
     // An agent folder that is the system folder itself holds the system's own copy.
@@ -173,24 +175,25 @@ int Installer::CopyAgentFiles(int progressBase)
     return result;
 }
 
-void Installer::NoteFileCreated(const char* name)
+void NoteFileCreated(Installer* installer, const char* name)
 {
     for (int i = 0; AgentFileTable[i].Folder; ++i) {
         if (AgentFileTable[i].Name && lstrcmpiA(AgentFileTable[i].Name, name) == 0)
-            CopiedRows[i] = true;
+            installer->CopiedRows[i] = true;
     }
 }
 
-void Installer::RemoveAgentFiles(int progressBase)
+void RemoveAgentFiles(Installer* installer, int progressBase)
 {
+    InstallationData* data = installer->Data;
     for (int i = 0; AgentFileTable[i].Folder; ++i) {
         const AgentFileRow& row = AgentFileTable[i];
         bool remove = (row.Flags & FileRemove) != 0;
         // What was there before this run stays, and so do the folders that hold it.
-        if (RemoveOnlyCopiedFiles)
-            remove = remove && row.Name && CopiedRows[i];
+        if (installer->RemoveOnlyCopiedFiles)
+            remove = remove && row.Name && installer->CopiedRows[i];
         if (remove)
-            RemoveFileItem(row.Folder, row.Name);
+            RemoveFileItem(data, row.Folder, row.Name);
         g_SetupApp.SetDetailText(0, AgentFileProgress(progressBase, i));
     }
 }

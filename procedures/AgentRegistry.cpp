@@ -2,14 +2,34 @@
 // older-generation agent, and the Run value that starts the user task at every logon.
 #include <string.h>
 
-#include "procedures/Installer.h"
+#include "procedures/AgentRegistry.h"
 #include "procedures/RegistryValues.h"
 #include "support/Handles.h"
 #include "support/Text.h"
 
+const char kLegacyAgentServiceKey[] = "System\\CurrentControlSet\\Services\\ArvaneAgent";
+
 namespace {
 
-const char kAgentKey[] = "SOFTWARE\\Arvane\\Agent";
+enum { kInstanceNameChars = 260, kAgentPathBytes = 260 };
+
+// An instance key counts as an installed agent when it has a non-empty REG_SZ "Path".
+bool HasAgentPath(HKEY instances, const char* name)
+{
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(instances, name, 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return false;
+    char path[kAgentPathBytes];
+    DWORD type = 0;
+    DWORD size = sizeof(path);
+    LONG result = RegQueryValueExA(key, "Path", nullptr, &type, (BYTE*)path, &size);
+    CloseKey(key);
+    // A path too long for the buffer is still an agent: missing it would remove the viewer
+    // from under that agent.
+    return (result == ERROR_SUCCESS || result == ERROR_MORE_DATA) && type == REG_SZ && size != 0;
+}
+
+
 const char kMakerKey[] = "SOFTWARE\\Arvane";
 const char kLegacyKey[] = "System\\CurrentControlSet\\Services\\VxD\\Arvane";
 const char kRunKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
@@ -184,9 +204,8 @@ LONG WriteRunValue(const InstallationData* data)
 
 }  // namespace
 
-int Installer::WriteAgentRegistry()
+int WriteAgentRegistry(const InstallationData* data)
 {
-    const InstallationData* data = Data;
     LegacySettings legacy;
     char keyPath[MAX_PATH];
     HKEY key = nullptr;
@@ -221,9 +240,8 @@ Exit:
     return (int)result;
 }
 
-int Installer::RemoveAgentRegistry()
+int RemoveAgentRegistry(const InstallationData* data)
 {
-    const InstallationData* data = Data;
     char path[MAX_PATH];
     HKEY key = nullptr;
     int result = 0;
@@ -260,4 +278,30 @@ int Installer::RemoveAgentRegistry()
         CloseKey(key);
     }
     return result;
+}
+
+int CountInstalledAgents()
+{
+    int count = 0;
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kLegacyAgentServiceKey, 0, KEY_READ, &key) == ERROR_SUCCESS) {
+        count = 1;
+        CloseKey(key);
+    }
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kAgentKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return count;
+    DWORD subKeys = 0;
+    if (RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, &subKeys, nullptr, nullptr, nullptr, nullptr, nullptr,
+                         nullptr, nullptr) != ERROR_SUCCESS)
+        subKeys = 0;
+    for (DWORD index = 0; index < subKeys; ++index) {
+        char name[kInstanceNameChars];
+        DWORD nameChars = sizeof(name);
+        if (RegEnumKeyExA(key, index, name, &nameChars, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+            continue;
+        if (HasAgentPath(key, name))
+            ++count;
+    }
+    CloseKey(key);
+    return count;
 }

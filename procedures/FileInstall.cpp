@@ -3,7 +3,8 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "procedures/Installer.h"
+#include "procedures/RestartOperations.h"
+#include "procedures/TargetMacros.h"
 #include "resources/resource.h"
 #include "setup/SetupApp.h"
 #include "setup/SetupLog.h"
@@ -207,32 +208,32 @@ Exit:
     return result;
 }
 
-int Installer::CopyOrDefer(const char* source, const char* destination)
+int CopyOrDefer(InstallationData* data, const char* source, const char* destination)
 {
     bool copied = CopyFileA(source, destination, FALSE) != 0;
     if (!copied) {
-        LogError(Data, LastErrorResult(), "InstallFile: > Couldn't copy file.");
-        LogMessage(Data, "InstallFile: > Try to reset file attribute.");
+        LogError(data, LastErrorResult(), "InstallFile: > Couldn't copy file.");
+        LogMessage(data, "InstallFile: > Try to reset file attribute.");
         DWORD attributes = GetFileAttributesA(destination);
         if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & kResetAttributes))
             SetFileAttributesA(destination, attributes & ~kResetAttributes);
         copied = CopyFileA(source, destination, FALSE) != 0;
     }
     if (!copied) {
-        LogError(Data, LastErrorResult(), "InstallFile: > Couldn't copy file.");
+        LogError(data, LastErrorResult(), "InstallFile: > Couldn't copy file.");
         // Still locked (typically a running program): the new content waits beside it.
-        int result = ReplaceFileAtRestart(source, destination);
+        int result = ReplaceFileAtRestart(data, source, destination);
         if (result != 0) {
-            LogError(Data, result, "InstallFile: > Failed to copy file.");
+            LogError(data, result, "InstallFile: > Failed to copy file.");
             return result;
         }
-        Data->RebootRequired = 1;
+        data->RebootRequired = 1;
     }
-    LogMessage(Data, "%s: > File is copied.", kInstallFile);
+    LogMessage(data, "%s: > File is copied.", kInstallFile);
     return 0;
 }
 
-int Installer::InstallFile(const char* srcFolder, const char* fileName, const char* destFolder,
+int InstallFile(InstallationData* data, const char* srcFolder, const char* fileName, const char* destFolder,
                            const char* destName, DWORD flags)
 {
     if (!fileName || !destFolder)
@@ -242,60 +243,60 @@ int Installer::InstallFile(const char* srcFolder, const char* fileName, const ch
     char sourcePath[MAX_PATH];
     char destinationPath[MAX_PATH];
     const char* targetName = destName ? destName : fileName;
-    char* destination = ExpandTargetMacros(destFolder);
-    char* source = ExpandTargetMacros(srcFolder);
+    char* destination = ExpandTargetMacros(data, destFolder);
+    char* source = ExpandTargetMacros(data, srcFolder);
     if (!destination || !source) {
-        LogMessage(Data, "%s: > Failed to resolve the path.", kInstallFile);
+        LogMessage(data, "%s: > Failed to resolve the path.", kInstallFile);
         result = -1;
         goto Exit;
     }
     // Both paths are checked before the folder is created, so that a refused file leaves nothing.
     if (!JoinPath(destinationPath, destination, targetName)) {
-        LogMessage(Data, "%s: > Path is too long: \"%s\\%s\".", kInstallFile, destination, targetName);
+        LogMessage(data, "%s: > Path is too long: \"%s\\%s\".", kInstallFile, destination, targetName);
         result = kPathTooLong;
         goto Exit;
     }
     if (!JoinPath(sourcePath, source, fileName)) {
-        LogMessage(Data, "%s: > Path is too long: \"%s\\%s\".", kInstallFile, source, fileName);
+        LogMessage(data, "%s: > Path is too long: \"%s\\%s\".", kInstallFile, source, fileName);
         result = kPathTooLong;
         goto Exit;
     }
     if (!CreateFolderPath(destination)) {
-        LogMessage(Data, "Could not access or create folder \"%s\".", destination);
+        LogMessage(data, "Could not access or create folder \"%s\".", destination);
         result = -1;
         goto Exit;
     }
-    LogMessage(Data, "%s: Source=\"%s\" Destination=\"%s\"", kInstallFile, sourcePath, destinationPath);
+    LogMessage(data, "%s: Source=\"%s\" Destination=\"%s\"", kInstallFile, sourcePath, destinationPath);
     g_SetupApp.ShowFileText(IDS_COPYING_FILE, destinationPath);
 
     if (!FileExists(sourcePath)) {
-        LogMessage(Data, "%s: > Source file is missing!", kInstallFile);
+        LogMessage(data, "%s: > Source file is missing!", kInstallFile);
         result = kSourceFileMissing;
         goto Exit;
     }
 
     if (flags & FileForceCopy) {
-        LogMessage(Data, "%s: > Force copying...", kInstallFile);
+        LogMessage(data, "%s: > Force copying...", kInstallFile);
     } else if (FileExists(destinationPath)) {
         if (flags & FileKeepExisting) {
-            LogMessage(Data, "%s: > File is not copied.", kInstallFile);
+            LogMessage(data, "%s: > File is not copied.", kInstallFile);
             goto Exit;
         }
-        if (CompareWithDestination(Data, sourcePath, destinationPath) != kCopy) {
-            LogMessage(Data, "%s: > Destination is up-to-date.", kInstallFile);
-            LogMessage(Data, "%s: > File is not copied.", kInstallFile);
+        if (CompareWithDestination(data, sourcePath, destinationPath) != kCopy) {
+            LogMessage(data, "%s: > Destination is up-to-date.", kInstallFile);
+            LogMessage(data, "%s: > File is not copied.", kInstallFile);
             goto Exit;
         }
-        LogMessage(Data, "%s: > Source is newer.", kInstallFile);
+        LogMessage(data, "%s: > Source is newer.", kInstallFile);
     }
 
     // A file kept once it is there (the configuration) must not be kept half-written by a run cut
     // short during its copy; the plain copy stays for what this cannot do.
     if ((flags & (FileKeepExisting | FileForceCopy)) == FileKeepExisting && CopyWhole(sourcePath, destinationPath)) {
-        LogMessage(Data, "%s: > File is copied.", kInstallFile);
+        LogMessage(data, "%s: > File is copied.", kInstallFile);
         goto Exit;
     }
-    result = CopyOrDefer(sourcePath, destinationPath);
+    result = CopyOrDefer(data, sourcePath, destinationPath);
 Exit:
     FreeText(source);
     FreeText(destination);

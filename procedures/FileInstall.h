@@ -1,9 +1,8 @@
 #pragma once
 // Copying one agent file with version and time comparison, and the small file-system operations
-// the procedures share. Installer::InstallFile and the restart-time operations are declared in
-// procedures/Installer.h.
+// the procedures share.
 
-#include <windows.h>
+#include "setup/InstallationData.h"
 
 // The flag word given with each file (stored per row in the agent's file table).
 enum : DWORD {
@@ -16,6 +15,20 @@ enum : DWORD {
 
 // InstallFile's result when the source file is missing.
 enum { kSourceFileMissing = ERROR_FILE_NOT_FOUND };
+
+// Copies fileName from srcFolder to destFolder (under destName when given), deciding by the
+// flags, then by versions, then by write times; a locked destination is replaced at the next
+// restart (RebootRequired is then set). Both folders may hold target macros. Returns 0 when the
+// destination holds the file afterwards, kSourceFileMissing, -1 for unusable arguments or
+// folders, 206 for a path that does not fit in MAX_PATH, or the error of the deferred
+// replacement.
+int InstallFile(InstallationData* data, const char* srcFolder, const char* fileName, const char* destFolder,
+                const char* destName, DWORD flags);
+
+// Copies source over destination; when that fails, clears the destination's read-only and
+// hidden attributes and tries again; when that fails too, replaces it at the next restart.
+// Returns 0 or the error of the deferred replacement.
+int CopyOrDefer(InstallationData* data, const char* source, const char* destination);
 
 // The file version of path (the MS and LS words of its fixed version information); either out
 // pointer may be null. Returns 0, 87 for a null path, the error of the version functions, or -1
@@ -37,12 +50,6 @@ int GetPathKind(const char* path);
 // afterwards; 0 for a null or over-long path, a file in the way, or a folder that cannot be
 // created.
 int CreateFolderPath(const char* path, SECURITY_ATTRIBUTES* security = nullptr);
-
-// Adds to WinInit.ini in the Windows folder the replacement of target by newFile at the next
-// restart, or the deletion of target when newFile is null (both by their short names). Returns 0
-// or a Windows error code (87 for a null target; the error of GetShortPathNameA when either file
-// has no short name, in which case nothing is written).
-int AddWinInitRename(const char* newFile, const char* target);
 
 // folder and name joined with a backslash into path; false (path then empty) when the result
 // would not fit in MAX_PATH. Paths are refused rather than cut, so that an operation never acts

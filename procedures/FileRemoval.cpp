@@ -5,8 +5,8 @@
 #include <windows.h>
 
 #include "procedures/FileInstall.h"
-#include "procedures/Installer.h"
-#include "setup/PathMacros.h"
+#include "procedures/TargetMacros.h"
+#include "support/PathMacros.h"
 #include "resources/resource.h"
 #include "setup/SetupApp.h"
 #include "setup/SetupLog.h"
@@ -365,55 +365,55 @@ int RemoveFolderTree(const InstallationData* data, const char* path)
     return RemoveTree(data, path);
 }
 
-char* Installer::BuildItemPath(const char* folder, const char* name) const
+char* BuildItemPath(const InstallationData* data, const char* folder, const char* name)
 {
     if (!folder)
         return nullptr;
-    char* expanded = ExpandTargetMacros(folder);
+    char* expanded = ExpandTargetMacros(data, folder);
     if (!expanded)
         return nullptr;
     char path[MAX_PATH];
     bool fits = name ? JoinPath(path, expanded, name) : CopyText(path, sizeof(path), expanded);
     if (!fits) {
         if (name)
-            LogPathTooLong(Data, expanded, name);
+            LogPathTooLong(data, expanded, name);
         else
-            LogMessage(Data, "Path is too long: \"%s\".", expanded);
+            LogMessage(data, "Path is too long: \"%s\".", expanded);
     }
     FreeText(expanded);
     return fits && path[0] ? DuplicateText(path) : nullptr;
 }
 
-int Installer::RemoveFileItem(const char* folder, const char* name)
+int RemoveFileItem(InstallationData* data, const char* folder, const char* name)
 {
-    char* path = BuildItemPath(folder, name);
+    char* path = BuildItemPath(data, folder, name);
     if (!path)
         return ERROR_OUTOFMEMORY;
     g_SetupApp.ShowFileText(IDS_DELETING_FILE, path);
 
     int code = 0;
     if (!name) {
-        code = RemoveFolderTree(Data, path);
+        code = RemoveFolderTree(data, path);
     } else if (!strpbrk(name, "?*")) {
         code = ForceDeleteFile(path);
     } else {
         const char* lastSlash = strrchr(path, '\\');
         if (lastSlash)
-            RemoveMatchingFiles(Data, path, lastSlash);
+            RemoveMatchingFiles(data, path, lastSlash);
         else
-            LogMessage(Data, "\"%s\" is invalid.", path);
+            LogMessage(data, "\"%s\" is invalid.", path);
         // Single deletions are not reported: a pattern counts as removed.
-        LogMessage(Data, "\"%s\" is removed.", path);
+        LogMessage(data, "\"%s\" is removed.", path);
         FreeText(path);
         return 0;
     }
 
     if (code == 0) {
-        LogMessage(Data, "\"%s\" is removed.", path);
+        LogMessage(data, "\"%s\" is removed.", path);
     } else if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND) {
-        LogMessage(Data, "\"%s\" is not found.", path);
+        LogMessage(data, "\"%s\" is not found.", path);
     } else {
-        LogErrorFormatted(Data, code, "Failed to remove \"%s\".", path);
+        LogErrorFormatted(data, code, "Failed to remove \"%s\".", path);
     }
     FreeText(path);
     return 0;

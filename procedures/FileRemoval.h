@@ -1,8 +1,16 @@
 #pragma once
-// Deleting one file and a whole folder tree. Installer::RemoveFileItem, which logs each
-// outcome, is declared in procedures/Installer.h.
+// Deleting one file and a whole folder tree, and the removal of one item of the agent's files.
 
-struct InstallationData;
+#include "setup/InstallationData.h"
+
+// Removes folder\name, every file matching a wildcard name, or the folder tree itself when
+// name is null, and logs the outcome. Returns 0, or 14 when the path cannot be built.
+int RemoveFileItem(InstallationData* data, const char* folder, const char* name);
+
+// The expanded folder joined with a backslash and name (the folder alone for a null name)
+// as a new heap text that the caller frees with FreeText; null when the folder is null, a
+// macro cannot be expanded, the result is empty or does not fit in MAX_PATH (logged).
+char* BuildItemPath(const InstallationData* data, const char* folder, const char* name);
 
 // Deletes one file, clearing its read-only attribute first. Returns 0 or the error of the
 // deletion (87 for a null path).

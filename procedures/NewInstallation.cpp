@@ -1,8 +1,18 @@
 // A new installation of an agent instance; a failed essential step rolls the machine back by
 // running the whole uninstallation.
-#include "network/Drivers.h"
+#include "procedures/AddOns.h"
+#include "procedures/AgentRegistry.h"
+#include "procedures/AgentService.h"
+#include "procedures/AgentShutdown.h"
 #include "procedures/FileInstall.h"
 #include "procedures/Installer.h"
+#include "procedures/NetworkDrivers.h"
+#include "procedures/PackageInfoFile.h"
+#include "procedures/RemoteControlViewer.h"
+#include "procedures/Shortcuts.h"
+#include "procedures/UninstallEntry.h"
+#include "procedures/UserTask.h"
+#include "procedures/SharedAgentValues.h"
 #include "resources/resource.h"
 #include "setup/SetupApp.h"
 
@@ -15,7 +25,7 @@ int Installer::InstallNewAgent()
     // or /d onto a folder in use) holds files that are not this run's to take back.
     bool folderExisted = Data->DestFolder && GetPathKind(Data->DestFolder) != 0;
     HANDLE shared = nullptr;
-    int result = CopyAgentFiles(0);
+    int result = CopyAgentFiles(this, 0);
     if (result != 0) {
         LogMessage(Data, "Failed copying files. Setup aborted.");
         goto Failed;
@@ -27,12 +37,12 @@ int Installer::InstallNewAgent()
         char packageFile[MAX_PATH];
         bool packageExisted = !Data->DestFolder || !JoinPath(packageFile, Data->DestFolder, kPackageInfoFile) ||
                               FileExists(packageFile);
-        result = WritePackageFile(0);
+        result = WritePackageFile(Data, 0);
         if (result != 0)
             return result;  // the copied files stay; nothing is rolled back here
         // This run brought the file, so a roll-back beside an earlier folder takes it too.
         if (!packageExisted)
-            NoteFileCreated(kPackageInfoFile);
+            NoteFileCreated(this, kPackageInfoFile);
     }
 
     LogMessage(Data, "Creating agent registry...");
@@ -41,12 +51,12 @@ int Installer::InstallNewAgent()
     // until the title and the drivers' owner are written.
     shared = LockSharedAgentValues();
     NumberNewTitle(Data);
-    result = WriteAgentRegistry();
+    result = WriteAgentRegistry(Data);
     // The drivers go in whatever the registry step gave.
     if (!Data->bNoDriver) {
         LogMessage(Data, "Setup drivers...");
         g_SetupApp.SetDetailText(IDS_INSTALLING_DRIVERS, 70);
-        (void)InstallDrivers();
+        (void)InstallDrivers(Data);
     }
     UnlockSharedAgentValues(&shared);
     if (result != 0)
@@ -54,20 +64,20 @@ int Installer::InstallNewAgent()
 
     LogMessage(Data, "Installing agent service...");
     g_SetupApp.SetDetailText(IDS_INSTALLING_SERVICE, 80);
-    result = InstallAgentService();
+    result = InstallAgentService(Data);
     if (result != 0)
         goto Failed;
 
     if (!Data->bNoAddRemove) {
         LogMessage(Data, "Adding uninstall key...");
         g_SetupApp.SetDetailText(IDS_UPDATE_UNINSTALL_ENTRY, 90);
-        (void)WriteUninstallEntry(0);
+        (void)WriteUninstallEntry(Data, 0);
     } else {
         LogMessage(Data, "Skip adding uninstall key.");
     }
     if (!Data->bNoShortcut) {
         LogMessage(Data, "Creating shortcut...");
-        LogMessage(Data, "Shortcut creation returns 0x%x", (unsigned)CreateAgentShortcut(0));
+        LogMessage(Data, "Shortcut creation returns 0x%x", (unsigned)CreateAgentShortcut(Data, 0));
     } else {
         LogMessage(Data, "Skip Shortcut creation.");
     }

@@ -3,7 +3,7 @@
 #include <string.h>
 
 #include "procedures/FileInstall.h"
-#include "procedures/Installer.h"
+#include "procedures/PackageInfoFile.h"
 #include "support/Handles.h"
 #include "support/Text.h"
 
@@ -50,9 +50,8 @@ int LastErrorResult()
 
 }  // namespace
 
-int Installer::WritePackageFile(int keepExisting)
+int WritePackageFile(const InstallationData* data, int keepExisting)
 {
-    const InstallationData* data = Data;
     char path[MAX_PATH];
     char* id = nullptr;
     char* content = nullptr;

@@ -33,3 +33,16 @@ LONG DeleteKeyWithSubkeys(HKEY root, const char* subKey)
     FreeLibraryIfLoaded(shell);
     return result;
 }
+
+int DeleteRegistryValue(HKEY root, const char* subKey, const char* valueName)
+{
+    if (!root || !subKey || !valueName)
+        return ERROR_INVALID_PARAMETER;
+    HKEY key = nullptr;
+    LONG result = RegOpenKeyExA(root, subKey, 0, KEY_WRITE, &key);
+    if (result != ERROR_SUCCESS)
+        return (int)result;
+    result = RegDeleteValueA(key, valueName);
+    CloseKey(key);
+    return (int)result;
+}

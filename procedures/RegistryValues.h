@@ -22,3 +22,7 @@ LONG WriteNumberValue(HKEY key, const char* name, DWORD value);
 // where shlwapi.dll is missing (Windows 95 and NT 4 without the later shell), through
 // DeleteRegistryTree. Returns 0 or the registry error (2 for a missing key).
 LONG DeleteKeyWithSubkeys(HKEY root, const char* subKey);
+
+// Deletes the value valueName of root\subKey. 87 for a missing argument, the error of opening
+// the key, else the result of RegDeleteValueA.
+int DeleteRegistryValue(HKEY root, const char* subKey, const char* valueName);

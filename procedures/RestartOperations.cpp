@@ -4,7 +4,7 @@
 #include <string.h>
 
 #include "procedures/FileInstall.h"
-#include "procedures/Installer.h"
+#include "procedures/RestartOperations.h"
 #include "setup/SetupLog.h"
 #include "support/Handles.h"
 #include "support/IniText.h"
@@ -112,7 +112,7 @@ Exit:
     return result;
 }
 
-int Installer::ReplaceFileAtRestart(const char* source, const char* target)
+int ReplaceFileAtRestart(const InstallationData* data, const char* source, const char* target)
 {
     if (!source || !target)
         return ERROR_INVALID_PARAMETER;
@@ -140,7 +140,7 @@ int Installer::ReplaceFileAtRestart(const char* source, const char* target)
         DeleteFileA(temporary);
         goto Log;
     }
-    if (Data->IsWin9x) {
+    if (data->IsWin9x) {
         result = AddWinInitRename(temporary, target);
     } else if (!MoveFileExA(temporary, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_DELAY_UNTIL_REBOOT)) {
         result = LastErrorResult();
@@ -148,15 +148,15 @@ int Installer::ReplaceFileAtRestart(const char* source, const char* target)
     if (result != 0)
         DeleteFileA(temporary);
 Log:
-    LogMessage(Data, "InstallFile: > Setup move file. (%d)", result);
+    LogMessage(data, "InstallFile: > Setup move file. (%d)", result);
     return result;
 }
 
-int Installer::DeleteFileAtRestart(const char* path)
+int DeleteFileAtRestart(const InstallationData* data, const char* path)
 {
     if (!path)
         return ERROR_INVALID_PARAMETER;
-    if (Data->IsWin9x)
+    if (data->IsWin9x)
         return AddWinInitRename(nullptr, path);
     if (!MoveFileExA(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT))
         return LastErrorResult();

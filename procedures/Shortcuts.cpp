@@ -8,7 +8,6 @@
 #include <string.h>
 
 #include "procedures/FileInstall.h"
-#include "procedures/Installer.h"
 #include "resources/resource.h"
 #include "setup/SetupApp.h"
 #include "support/Handles.h"
@@ -253,9 +252,8 @@ Exit:
     return result;
 }
 
-int Installer::CreateAgentShortcut(int onlyIfMissing)
+int CreateAgentShortcut(const InstallationData* data, int onlyIfMissing)
 {
-    const InstallationData* data = Data;
     char linkName[MAX_PATH];
     char target[MAX_PATH];
     char description[MAX_PATH];
@@ -274,9 +272,8 @@ int Installer::CreateAgentShortcut(int onlyIfMissing)
     return ShortcutResult(result);
 }
 
-int Installer::RemoveAgentShortcut()
+int RemoveAgentShortcut(const InstallationData* data)
 {
-    const InstallationData* data = Data;
     char linkName[MAX_PATH];
     if (!data->Title || !data->Company)
         return ERROR_INVALID_PARAMETER;

@@ -4,7 +4,7 @@
 // Every operation returns an HRESULT and enters and leaves COM's multithreaded apartment itself.
 // Paths are MAX_PATH buffers.
 
-#include <windows.h>
+#include "setup/InstallationData.h"
 
 // The path of the special folder folderId, with a backslash and subFolder appended when a
 // sub-folder is given. E_INVALIDARG for a null path; a path that does not fit gives
@@ -31,3 +31,12 @@ HRESULT DeleteShortcut(int folderId, const char* subFolder, const char* linkName
 // Removes subFolder of the special folder when it holds nothing; S_OK with nothing done for a
 // missing or empty sub-folder. The result is that of finding the folder, not of removing it.
 HRESULT RemoveShortcutFolder(int folderId, const char* subFolder);
+
+// Creates the Start-menu link to the agent in the company's program group; onlyIfMissing
+// leaves an existing link alone. Returns 0, 87 when Title, Company or DestFolder is missing,
+// or the low 16 bits of the failing HRESULT.
+int CreateAgentShortcut(const InstallationData* data, int onlyIfMissing);
+
+// Deletes the agent's link and then the program group when it is empty. Returns 0, 87 when
+// Title or Company is missing, or the low 16 bits of the deletion's HRESULT.
+int RemoveAgentShortcut(const InstallationData* data);

@@ -3,8 +3,8 @@
 #include <string.h>
 
 #include "procedures/FileInstall.h"
-#include "procedures/Installer.h"
 #include "procedures/RegistryValues.h"
+#include "procedures/UninstallEntry.h"
 #include "support/Handles.h"
 #include "support/Text.h"
 
@@ -66,18 +66,17 @@ void AddFolderBytes(const char* folder, ULONGLONG* bytes, int depth)
 
 }  // namespace
 
-int Installer::WriteUninstallEntry(int isUpdate)
+void WriteUninstallEntry(const InstallationData* data, int isUpdate)
 {
-    const InstallationData* data = Data;
     char keyPath[MAX_PATH];
     char text[2 * MAX_PATH];
     HKEY key = nullptr;
     if (!data->Instance || !data->DestFolder ||
         !FormatText(keyPath, sizeof(keyPath), kUninstallKeyFormat, data->Instance))
-        return 0;
+        return;
     if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, keyPath, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_READ | KEY_WRITE,
                         nullptr, &key, nullptr) != ERROR_SUCCESS)
-        return 0;
+        return;
 
     // The program path is quoted: unquoted, Windows would first try C:\Program.exe and the like
     // with the rights of the administrator who removes the agent. An id with a blank is quoted
@@ -118,13 +117,12 @@ int Installer::WriteUninstallEntry(int isUpdate)
     WriteStringValue(key, "Contact", data->Contact);
     WriteStringValue(key, "HelpLink", data->HelpLink);
     CloseKey(key);
-    return 0;
 }
 
-int Installer::RemoveUninstallEntry()
+int RemoveUninstallEntry(const InstallationData* data)
 {
     char keyPath[MAX_PATH];
-    if (!Data->Instance || !FormatText(keyPath, sizeof(keyPath), kUninstallKeyFormat, Data->Instance))
+    if (!data->Instance || !FormatText(keyPath, sizeof(keyPath), kUninstallKeyFormat, data->Instance))
         return ERROR_INVALID_PARAMETER;
     return (int)DeleteKeyWithSubkeys(HKEY_LOCAL_MACHINE, keyPath);
 }

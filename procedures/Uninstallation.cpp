@@ -1,7 +1,15 @@
 // Removal of an agent instance, step by step, each attempted whatever happened before; also the
 // roll-back of a failed new installation.
-#include "control/AgentLeftovers.h"
+#include "procedures/AddOns.h"
+#include "procedures/AgentRegistry.h"
+#include "procedures/AgentService.h"
+#include "procedures/AgentShutdown.h"
 #include "procedures/Installer.h"
+#include "procedures/NetworkDrivers.h"
+#include "procedures/RemoteControlViewer.h"
+#include "procedures/Shortcuts.h"
+#include "procedures/UninstallEntry.h"
+#include "procedures/UserTask.h"
 #include "resources/resource.h"
 #include "setup/SetupApp.h"
 #include "support/Clock.h"
@@ -11,53 +19,52 @@ namespace {
 const DWORD kProcessEndPauseMs = 3000;
 }  // namespace
 
-int Installer::UninstallAgent()
+void Installer::UninstallAgent()
 {
     LogMessage(Data, "Start uninstallation...");
     g_SetupApp.SetStatusText(IDS_REMOVING);
 
     LogMessage(Data, "Stopping Agent Service...");
     g_SetupApp.SetDetailText(IDS_STOPPING_SERVICE, 0);
-    (void)StopAgentService();
+    (void)StopAgentService(Data);
     g_SetupApp.SetDetailText(IDS_STOPPING_SERVICE, 5);
     ClockSleep(kProcessEndPauseMs);
 
     LogMessage(Data, "Stopping user interface modules...");
     g_SetupApp.SetDetailText(IDS_STOPPING_USER_TASK, 10);
-    (void)StopUserTask();
+    (void)StopUserTask(Data);
     g_SetupApp.SetDetailText(IDS_STOPPING_USER_TASK, 15);
     ClockSleep(kProcessEndPauseMs);
 
     LogMessage(Data, "Removing service...");
     g_SetupApp.SetDetailText(IDS_REMOVE_SERVICE, 20);
-    (void)RemoveAgentService();
+    (void)RemoveAgentService(Data);
 
     LogMessage(Data, "Removing files...");
-    RemoveAgentFiles(20);
+    RemoveAgentFiles(this, 20);
 
     g_SetupApp.SetDetailText(IDS_REMOVING_DRIVERS, 80);
-    (void)RemoveDrivers();
+    (void)RemoveDrivers(Data);
 
     LogMessage(Data, "Remove AddOn...");
     g_SetupApp.SetDetailText(IDS_REMOVING_ADD_ONS, 85);
-    (void)RemoveAddOns();
+    (void)RemoveAddOns(Data);
 
     LogMessage(Data, "Removing registry...");
     g_SetupApp.SetDetailText(IDS_REMOVE_SETTINGS, 90);
-    (void)RemoveAgentRegistry();
+    (void)RemoveAgentRegistry(Data);
 
     LogMessage(Data, "Removing shortcut and folder...");
-    (void)RemoveAgentShortcut();
+    (void)RemoveAgentShortcut(Data);
 
     LogMessage(Data, "Remove uninstallation key...");
     g_SetupApp.SetDetailText(IDS_REMOVE_UNINSTALL_ENTRY, 95);
-    (void)RemoveUninstallEntry();
+    (void)RemoveUninstallEntry(Data);
 
     // The instance's own key is gone by now, so it is not counted.
     if (CountInstalledAgents() == 0) {
         LogMessage(Data, "This is the last agent on the machine.");
-        (void)RemoveRemoteControlViewer();
+        (void)RemoveRemoteControlViewer(Data);
     }
     LogMessage(Data, "Setup finished.");
-    return 0;
 }

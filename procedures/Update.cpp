@@ -3,11 +3,22 @@
 #include <string.h>
 
 #include "control/ServiceManager.h"
-#include "network/Drivers.h"
+#include "network/DriverOwner.h"
+#include "procedures/AddOns.h"
+#include "procedures/AgentRegistry.h"
+#include "procedures/AgentService.h"
+#include "procedures/AgentShutdown.h"
 #include "procedures/FileRemoval.h"
 #include "procedures/Installer.h"
+#include "procedures/NetworkDrivers.h"
+#include "procedures/PackageInfoFile.h"
+#include "procedures/RemoteControlViewer.h"
+#include "procedures/Shortcuts.h"
+#include "procedures/UninstallEntry.h"
+#include "procedures/UserTask.h"
+#include "procedures/SharedAgentValues.h"
 #include "resources/resource.h"
-#include "setup/PathMacros.h"
+#include "support/PathMacros.h"
 #include "setup/SetupApp.h"
 #include "support/Clock.h"
 #include "support/Handles.h"
@@ -39,26 +50,27 @@ void DeleteLegacyKey(const char* parent, const char* subKey)
         (void)DeleteRegistryTree(HKEY_LOCAL_MACHINE, path);
 }
 
-}  // namespace
-
 // The legacy agent's registry entries and the folder its installer left behind.
-void Installer::RemoveLegacyAgentLeftovers()
+void RemoveLegacyAgentLeftovers(const InstallationData* data)
 {
-    LogMessage(Data, "Remove legacy agent registry settings...");
+    LogMessage(data, "Remove legacy agent registry settings...");
     DeleteLegacyValue("Software\\Microsoft\\Windows\\CurrentVersion\\Run", "Arvane Agent Service Helper");
     DeleteLegacyKey("Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall", kLegacyProductCode);
     DeleteLegacyKey("Software\\Microsoft\\Windows\\CurrentVersion\\App Paths", "AgentCore.exe");
     DeleteLegacyKey("SYSTEM\\CurrentControlSet\\Services\\VxD", "Arvane");
 
-    LogMessage(Data, "Remove legacy agent uninstallation files...");
+    LogMessage(data, "Remove legacy agent uninstallation files...");
     char folder[MAX_PATH];
     folder[0] = '\0';
     char source[MAX_PATH];
     FormatText(source, sizeof(source), "%%ProgramFiles%%\\InstallShield Installation Information\\%s",
                kLegacyProductCode);
     if (ExpandPath(source, folder, sizeof(folder)) != 0)
-        (void)RemoveFolderTree(Data, folder);
+        (void)RemoveFolderTree(data, folder);
 }
+
+}  // namespace
+
 
 int Installer::UpdateExistingAgent()
 {
@@ -67,7 +79,7 @@ int Installer::UpdateExistingAgent()
 
     LogMessage(Data, "Stop user interface modules...");
     g_SetupApp.SetDetailText(IDS_STOPPING_USER_TASK, 0);
-    int result = StopUserTask();
+    int result = StopUserTask(Data);
     if (result != 0)
         return result;
     g_SetupApp.SetDetailText(IDS_STOPPING_USER_TASK, 5);
@@ -76,7 +88,7 @@ int Installer::UpdateExistingAgent()
     LogMessage(Data, "Stop agent service...");
     g_SetupApp.SetDetailText(IDS_STOPPING_SERVICE, 10);
     int agentWasRunning = 0;
-    result = StopAgentService(&agentWasRunning);
+    result = StopAgentService(Data, &agentWasRunning);
     if (result != 0)
         return result;
     // From here on a failure would leave the machine without its agent, and so beyond reach.
@@ -85,12 +97,12 @@ int Installer::UpdateExistingAgent()
     ClockSleep(kServiceEndPauseMs);
 
     LogMessage(Data, "Copying files...");
-    result = CopyAgentFiles(20);
+    result = CopyAgentFiles(this, 20);
     if (result != 0)
         return result;
 
     LogMessage(Data, "Updating package infomation file...");
-    result = WritePackageFile(1);
+    result = WritePackageFile(Data, 1);
     if (result != 0)
         return result;
 
@@ -99,24 +111,24 @@ int Installer::UpdateExistingAgent()
         g_SetupApp.SetDetailText(IDS_REMOVE_SERVICE, 80);
         if (RenameServiceForDeletion(kLegacyServiceName) != 0)
             LogMessage(Data, "Could not rename the service display name before deletion.");
-        result = RemoveAgentService();
+        result = RemoveAgentService(Data);
         if (result != 0)
             return result;
         ClockSleep(kServiceEndPauseMs);
 
         LogMessage(Data, "Installing new agent service...");
         g_SetupApp.SetDetailText(IDS_INSTALLING_SERVICE, 82);
-        result = InstallAgentService();
+        result = InstallAgentService(Data);
         if (result == ERROR_SERVICE_EXISTS) {
             LogMessage(Data, "Agent service exists. Updating agent service...");
             g_SetupApp.SetDetailText(IDS_CONFIGURING_SERVICE, 84);
-            result = ConfigureAgentService();
+            result = ConfigureAgentService(Data);
             LogMessage(Data, "Updating agent service returns %d", result);
         }
     } else {
         LogMessage(Data, "Configuring agent service...");
         g_SetupApp.SetDetailText(IDS_CONFIGURING_SERVICE, 80);
-        result = ConfigureAgentService();
+        result = ConfigureAgentService(Data);
         LogMessage(Data, "Updating agent service returns %d", result);
     }
     if (result != 0)
@@ -124,24 +136,24 @@ int Installer::UpdateExistingAgent()
 
     LogMessage(Data, "Writting program registries...");
     g_SetupApp.SetDetailText(IDS_UPDATING_SETTINGS, 86);
-    (void)WriteAgentRegistry();
+    (void)WriteAgentRegistry(Data);
 
     if (!Data->bNoAddRemove) {
         LogMessage(Data, "Adding uninstall key...");
         g_SetupApp.SetDetailText(IDS_UPDATE_UNINSTALL_ENTRY, 90);
-        (void)WriteUninstallEntry(1);
+        (void)WriteUninstallEntry(Data, 1);
     } else {
         LogMessage(Data, "Skip Adding uninstall key.");
     }
     if (!Data->bNoShortcut) {
         LogMessage(Data, "Creating shortcut...");
-        LogMessage(Data, "Shortcut creation returns 0x%x", (unsigned)CreateAgentShortcut(1));
+        LogMessage(Data, "Shortcut creation returns 0x%x", (unsigned)CreateAgentShortcut(Data, 1));
     } else {
         LogMessage(Data, "Skip Shortcut creation.");
     }
 
     if (Data->UpdateLegacyAgent)
-        RemoveLegacyAgentLeftovers();
+        RemoveLegacyAgentLeftovers(Data);
 
     if (Data->bNoDriver) {
         // This instance is not to own the drivers: give up ownership, leave the drivers.
@@ -155,7 +167,7 @@ int Installer::UpdateExistingAgent()
     } else {
         LogMessage(Data, "Setup drivers...");
         g_SetupApp.SetDetailText(IDS_INSTALLING_DRIVERS, 95);
-        (void)InstallDrivers();
+        (void)InstallDrivers(Data);
     }
     return 0;
 }

@@ -2,7 +2,7 @@
 #include <string.h>
 
 #include "setup/InstallationData.h"
-#include "setup/PathMacros.h"
+#include "support/PathMacros.h"
 #include "support/PointerList.h"
 
 namespace {

@@ -9,7 +9,7 @@
 
 namespace {
 
-const char kAgentKey[] = "SOFTWARE\\Arvane\\Agent";
+
 const char kServicesKey[] = "System\\CurrentControlSet\\Services";
 const char kLegacyServiceKey[] = "SYSTEM\\CurrentControlSet\\Services\\ArvaneAgent";
 const char kRunServicesKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\RunServices";

@@ -3,6 +3,7 @@
 #include <string.h>
 
 #include "control/ServiceManager.h"
+#include "procedures/AgentService.h"
 #include "procedures/FileInstall.h"
 #include "procedures/Installer.h"
 #include "resources/resource.h"
@@ -114,9 +115,11 @@ int RunInstallProcess(Installer* installer)
     LogMessage(data, "Begin install process.... (Version %d.%d.%d.%d)", HIWORD(versionMS), LOWORD(versionMS),
                HIWORD(versionLS), LOWORD(versionLS));
 
-    int result = data->IsRemove   ? installer->UninstallAgent()
-                 : data->IsModify ? installer->UpdateExistingAgent()
-                                  : installer->InstallNewAgent();
+    int result = 0;
+    if (data->IsRemove)
+        installer->UninstallAgent();
+    else
+        result = data->IsModify ? installer->UpdateExistingAgent() : installer->InstallNewAgent();
     char service[64];
     if (result == 0) {
         if (data->RebootRequired)

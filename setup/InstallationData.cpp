@@ -3,7 +3,7 @@
 #include <string.h>
 
 #include "setup/InstanceLock.h"
-#include "setup/PathMacros.h"
+#include "support/PathMacros.h"
 #include "support/OsName.h"
 #include "support/WindowsVersion.h"
 

@@ -7,6 +7,7 @@
 
 #include "control/Processes.h"
 #include "procedures/FileInstall.h"
+#include "procedures/RestartOperations.h"
 #include "resources/resource.h"
 #include "setup/InstallThread.h"
 #include "setup/InstanceLock.h"

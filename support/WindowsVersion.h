@@ -12,3 +12,6 @@ bool HasGlobalNamespace();
 
 // True on the Windows NT family.
 bool IsWindowsNTPlatform();
+
+// True on x64 Windows (Itanium is not counted), also for this 32-bit program under WOW64.
+bool Is64BitWindows();

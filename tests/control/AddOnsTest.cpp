@@ -4,9 +4,11 @@
 
 #include <functional>
 
-#include "control/AgentLeftovers.h"
 #include "control/LeftoversTestSupport.h"
 #include "harness/VirtualClock.h"
+#include "procedures/AddOns.h"
+#include "procedures/AgentRegistry.h"
+#include "procedures/RegistryValues.h"
 
 using namespace xatest;
 
@@ -46,11 +48,11 @@ protected:
 TEST_F(AddOnsTest, WithoutAnAddOnKeyNothingIsLogged)
 {
     ASSERT_TRUE(CreateMachineKey(kAgentsKey + "\\I1"));
-    EXPECT_EQ(ERROR_FILE_NOT_FOUND, setup_.Run().RemoveAddOns());
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, RemoveAddOns(setup_.Run().Data));
     EXPECT_TRUE(setup_.Messages().empty());
 
     ASSERT_TRUE(CreateMachineKey(kAddOnKey));
-    EXPECT_EQ(0, setup_.Run().RemoveAddOns());
+    EXPECT_EQ(0, RemoveAddOns(setup_.Run().Data));
     EXPECT_EQ(std::vector<std::string>{"0 add-on(s) found."}, setup_.Messages());
 }
 
@@ -65,7 +67,7 @@ TEST_F(AddOnsTest, RunsEveryCommandInTurnAndReportsOtherValueTypes)
     ASSERT_TRUE(SetMachineValue(kAddOnKey, "Beta", REG_DWORD, &number, sizeof(number)));
     ASSERT_TRUE(SetMachineText(kAddOnKey, "Gamma", gamma, REG_EXPAND_SZ));
 
-    EXPECT_EQ(0, setup_.Run().RemoveAddOns());
+    EXPECT_EQ(0, RemoveAddOns(setup_.Run().Data));
 
     std::string expanded = FixturePath("exitwith.exe") + " 0 --record " + Record("gamma.txt") + " " + SystemFolder();
     std::vector<std::string> expected = {
@@ -95,7 +97,7 @@ TEST_F(AddOnsTest, AnUninstallerRemovingItsOwnValueSkipsNoOther)
     ASSERT_TRUE(SetMachineText(kAddOnKey, "B2", Uninstaller(0, Record("b2.txt"))));
     ASSERT_TRUE(SetMachineText(kAddOnKey, "C3", Uninstaller(0, Record("c3.txt"))));
 
-    EXPECT_EQ(0, setup_.Run().RemoveAddOns());
+    EXPECT_EQ(0, RemoveAddOns(setup_.Run().Data));
 
     EXPECT_FALSE(MachineValueExists(kAddOnKey, "A1"));
     EXPECT_TRUE(FileExistsAt(Record("b2.txt")));
@@ -123,7 +125,7 @@ TEST_F(AddOnsTest, AFailedStartAndATimeOutAreLoggedAndTheNextAddOnFollows)
             if (clock.Sleeps().size() > slowSleeps)
                 Sleep(20);
         };
-        EXPECT_EQ(0, setup_.Run().RemoveAddOns());
+        EXPECT_EQ(0, RemoveAddOns(setup_.Run().Data));
         EXPECT_GE(clock.Elapsed(), kUninstallWaitMs);
         EXPECT_LT(clock.Elapsed(), 2 * kUninstallWaitMs);
     }
@@ -153,7 +155,7 @@ TEST_F(AddOnsTest, ACommandThatDoesNotExpandInFullIsNotStarted)
     std::string next = Uninstaller(4, Record("next.txt"));
     ASSERT_TRUE(SetMachineText(kAddOnKey, "Next", next));
 
-    EXPECT_EQ(0, setup_.Run().RemoveAddOns());
+    EXPECT_EQ(0, RemoveAddOns(setup_.Run().Data));
 
     std::vector<std::string> expected = {
         "2 add-on(s) found.",
@@ -183,7 +185,7 @@ TEST_F(AddOnsTest, AnUnquotedCommandRunsTheLongestExistingProgramItNames)
     ASSERT_TRUE(SetMachineText(kAddOnKey, "B", missing));
     ASSERT_TRUE(SetMachineText(kAddOnKey, "C", none, REG_EXPAND_SZ));
 
-    EXPECT_EQ(0, setup_.Run().RemoveAddOns());
+    EXPECT_EQ(0, RemoveAddOns(setup_.Run().Data));
     DeleteFileA(decoy.c_str());
     DeleteFileA((folder + "\\unins.exe").c_str());
     RemoveDirectoryA(folder.c_str());

@@ -5,6 +5,7 @@
 
 #include "control/ServiceTestSupport.h"
 #include "harness/VirtualClock.h"
+#include "procedures/AgentService.h"
 #include "procedures/Installer.h"
 
 using namespace xatest;
@@ -100,7 +101,7 @@ TEST_F(AgentServiceTest, InstallStartStopAndRemove)
     ServiceCleanup cleanup("XAI1");
     FakeServiceManager manager;
 
-    ASSERT_EQ(0, installer_.InstallAgentService());
+    ASSERT_EQ(0, InstallAgentService(installer_.Data));
     ServiceConfig config = ReadServiceConfig("XAI1");
     ASSERT_TRUE(config.Exists);
     EXPECT_EQ(agent.QuotedExe(), config.ImagePath);
@@ -120,7 +121,7 @@ TEST_F(AgentServiceTest, InstallStartStopAndRemove)
     }
     EXPECT_EQ((std::vector<std::string>{"XAI1 started", "XAI1 stop-request", "XAI1 stopped"}), agent.Events());
 
-    EXPECT_EQ(0, installer_.RemoveAgentService());
+    EXPECT_EQ(0, RemoveAgentService(installer_.Data));
     EXPECT_EQ((DWORD)ERROR_SERVICE_DOES_NOT_EXIST, ReadServiceConfig("XAI1").Error);
     ExpectSafeBootKeys("XAI1", false);
     EXPECT_EQ("", Log());
@@ -134,7 +135,7 @@ TEST_F(AgentServiceTest, InstallOverAnExistingServiceChangesNothing)
     Use("I2", "New Title 2", "C:\\New");
     FakeServiceManager manager;
 
-    EXPECT_EQ(ERROR_SERVICE_EXISTS, installer_.InstallAgentService());
+    EXPECT_EQ(ERROR_SERVICE_EXISTS, InstallAgentService(installer_.Data));
     ServiceConfig config = ReadServiceConfig("XAI2");
     EXPECT_EQ("\"C:\\Old\\AgentCore.exe\"", config.ImagePath);
     EXPECT_EQ("Old Title 2", config.DisplayName);
@@ -155,7 +156,7 @@ TEST_F(AgentServiceTest, ConfigureRepointsOnlyTheImagePath)
     Use("I3", "New Title 3", "C:\\New Place");
     FakeServiceManager manager;
 
-    EXPECT_EQ(0, installer_.ConfigureAgentService());
+    EXPECT_EQ(0, ConfigureAgentService(installer_.Data));
     ServiceConfig config = ReadServiceConfig("XAI3");
     EXPECT_EQ("\"C:\\New Place\\AgentCore.exe\"", config.ImagePath);
     EXPECT_EQ("Old Title 3", config.DisplayName);
@@ -171,7 +172,7 @@ TEST_F(AgentServiceTest, ConfigureRepointsOnlyTheImagePath)
 
     // A path that differs only in letter case is left as it is.
     Use("I3", "New Title 3", "c:\\NEW PLACE");
-    EXPECT_EQ(0, installer_.ConfigureAgentService());
+    EXPECT_EQ(0, ConfigureAgentService(installer_.Data));
     EXPECT_EQ("\"C:\\New Place\\AgentCore.exe\"", ReadServiceConfig("XAI3").ImagePath);
 }
 
@@ -182,7 +183,7 @@ TEST_F(AgentServiceTest, ConfigureCreatesAMissingService)
     ServiceCleanup cleanup("XAI4");
     FakeServiceManager manager;
 
-    EXPECT_EQ(0, installer_.ConfigureAgentService());
+    EXPECT_EQ(0, ConfigureAgentService(installer_.Data));
     ServiceConfig config = ReadServiceConfig("XAI4");
     ASSERT_TRUE(config.Exists);
     EXPECT_EQ("\"C:\\Agent Four\\AgentCore.exe\"", config.ImagePath);
@@ -197,7 +198,7 @@ TEST_F(AgentServiceTest, RemoveOfAMissingServiceStillRemovesTheSafeModeKeys)
     Use("I5", "Agent Remove Test", "C:\\Agent Five");
     CreateSafeBootKeys("XAI5");
 
-    EXPECT_EQ(0, installer_.RemoveAgentService());
+    EXPECT_EQ(0, RemoveAgentService(installer_.Data));
     ExpectSafeBootKeys("XAI5", false);
     EXPECT_EQ("", Log());
 }
@@ -213,9 +214,9 @@ TEST_F(AgentServiceTest, RemoveFailureIsLoggedAndReturned)
     SC_HANDLE held = OpenServiceA(manager, "XAI6", SERVICE_QUERY_STATUS);
     ASSERT_NE(nullptr, held);
 
-    EXPECT_EQ(0, installer_.RemoveAgentService());
+    EXPECT_EQ(0, RemoveAgentService(installer_.Data));
     CreateSafeBootKeys("XAI6");
-    EXPECT_EQ(ERROR_SERVICE_MARKED_FOR_DELETE, installer_.RemoveAgentService());
+    EXPECT_EQ(ERROR_SERVICE_MARKED_FOR_DELETE, RemoveAgentService(installer_.Data));
     ExpectSafeBootKeys("XAI6", false);
     std::string text = SystemMessage(ERROR_SERVICE_MARKED_FOR_DELETE);
     std::string expected = text.empty() ? "Failed to remove agent service: XAI6. [Code: 1072]"
@@ -238,7 +239,7 @@ TEST_F(AgentServiceTest, RemoveOfTheLegacyService)
     data_.UpdateLegacyAgent = 1;
     CreateSafeBootKeys("ArvaneAgent");
 
-    EXPECT_EQ(0, installer_.RemoveAgentService());
+    EXPECT_EQ(0, RemoveAgentService(installer_.Data));
     EXPECT_EQ((DWORD)ERROR_SERVICE_DOES_NOT_EXIST, ReadServiceConfig("ArvaneAgent").Error);
     EXPECT_TRUE(ReadServiceConfig("XAI7").Exists);
     ExpectSafeBootKeys("ArvaneAgent", true);
@@ -252,12 +253,12 @@ TEST_F(AgentServiceTest, Windows9xUsesOnlyTheRunServicesValue)
     Use("N1", "Agent Nine", "C:\\Somewhere Else");
     CreateSafeBootKeys("XAN1");
 
-    EXPECT_EQ(0, installer_.InstallAgentService());
+    EXPECT_EQ(0, InstallAgentService(installer_.Data));
     EXPECT_EQ("C:\\Somewhere Else\\AgentCore.exe", ReadMachineString(kRunServicesKey, "XAN1"));
     EXPECT_FALSE(ReadServiceConfig("XAN1").Exists);
 
     Use("N1", "Agent Nine", agent.Folder());
-    EXPECT_EQ(0, installer_.ConfigureAgentService());
+    EXPECT_EQ(0, ConfigureAgentService(installer_.Data));
     EXPECT_EQ(agent.Exe(), ReadMachineString(kRunServicesKey, "XAN1"));  // no quotes
     EXPECT_FALSE(ReadServiceConfig("XAN1").Exists);
 
@@ -270,9 +271,9 @@ TEST_F(AgentServiceTest, Windows9xUsesOnlyTheRunServicesValue)
     }
     EXPECT_TRUE(launched);
 
-    EXPECT_EQ(0, installer_.RemoveAgentService());
+    EXPECT_EQ(0, RemoveAgentService(installer_.Data));
     EXPECT_EQ("<missing>", ReadMachineString(kRunServicesKey, "XAN1"));
     ExpectSafeBootKeys("XAN1", false);
-    EXPECT_EQ(0, installer_.RemoveAgentService());
+    EXPECT_EQ(0, RemoveAgentService(installer_.Data));
     EXPECT_EQ("", Log());
 }

@@ -12,6 +12,7 @@
 #include "control/ProcessTestSupport.h"
 #include "control/ServiceTestSupport.h"
 #include "harness/VirtualClock.h"
+#include "procedures/AgentShutdown.h"
 #include "procedures/Installer.h"
 
 using namespace xatest;
@@ -328,7 +329,7 @@ TEST_F(StopAgentServiceTest, MissingServiceEndsAtOnceWithoutThePipe)
     UseFolder(agent.standIn.Folder());
     VirtualClock clock;
 
-    EXPECT_EQ(0, installer_.StopAgentService());
+    EXPECT_EQ(0, StopAgentService(installer_.Data));
     EXPECT_EQ((std::vector<std::string>{"Stopping service XAI1...", "Agent service XAI1 doesn't exist.",
                                         "Stopping service returns 0."}),
               Log());
@@ -346,7 +347,7 @@ TEST_F(StopAgentServiceTest, StoppedServiceAndNoAgentNeedsOneCheck)
     UseFolder(standIn.Folder());
     VirtualClock clock;
 
-    EXPECT_EQ(0, installer_.StopAgentService());
+    EXPECT_EQ(0, StopAgentService(installer_.Data));
     EXPECT_TRUE(clock.Sleeps().empty());
     std::vector<std::string> expected = {"Trying to connect to agent via \"\\\\.\\pipe\\arvaneAgentI1\"...",
                                          "StopAgentService() returns 0"};
@@ -365,7 +366,7 @@ TEST_F(StopAgentServiceTest, RunningServiceIsStopped)
     UseFolder(standIn.Folder());
     VirtualClock clock(0xFFFF0000u, 100);
 
-    EXPECT_EQ(0, installer_.StopAgentService());
+    EXPECT_EQ(0, StopAgentService(installer_.Data));
     EXPECT_EQ((DWORD)SERVICE_STOPPED, ReadServiceStatus("XAI1").dwCurrentState);
     int running = 1;
     EXPECT_EQ(0, IsProcessRunning(standIn.Exe().c_str(), &running));
@@ -402,7 +403,7 @@ TEST_F(StopAgentServiceTest, AgentEndsOnTheShutdownRequest)
                 agent.process.EndsWithin(5000);
         };
 
-        EXPECT_EQ(0, installer_.StopAgentService());
+        EXPECT_EQ(0, StopAgentService(installer_.Data));
         EXPECT_TRUE(agent.process.EndsWithin(5000));
         EXPECT_LE(WithoutReplyPolls(clock.Sleeps()).size(), 1u);
         EXPECT_EQ((std::vector<std::string>{"process launched", "process pipe-request 09000000", "process ended"}),
@@ -430,7 +431,7 @@ TEST_F(StopAgentServiceTest, APipeServedByAnotherProgramGetsNoRequest)
     UseFolder(agent.Folder());
     VirtualClock clock;
 
-    EXPECT_EQ(0, installer_.StopAgentService());
+    EXPECT_EQ(0, StopAgentService(installer_.Data));
     EXPECT_TRUE(clock.Sleeps().empty());
     std::vector<std::string> expected = {
         "Trying to connect to agent via \"\\\\.\\pipe\\arvaneAgentI1\"...",
@@ -461,7 +462,7 @@ TEST_F(StopAgentServiceTest, AgentThatIgnoresTheRequestIsWaitedForTwoMinutes)
 
     // On NT the stopped service is the outcome whatever the wait finds; 9x has only the wait.
     int expected = IsWin9xKind() ? -1 : 0;
-    EXPECT_EQ(expected, installer_.StopAgentService());
+    EXPECT_EQ(expected, StopAgentService(installer_.Data));
     EXPECT_EQ(std::vector<DWORD>(120, 1000), WithoutReplyPolls(clock.Sleeps()));
     EXPECT_TRUE(agent.process.Running());
     EXPECT_EQ("process pipe-request 09000000", agent.standIn.Events().at(1));
@@ -485,7 +486,7 @@ TEST_F(StopAgentServiceTest, AgentThatNeverAnswersIsGivenUpAfterTheLimit)
         20000,
         [&] {
             VirtualClock clock;
-            result = installer_.StopAgentService();
+            result = StopAgentService(installer_.Data);
             sleeps = clock.Sleeps();
         },
         agent.process));
@@ -507,7 +508,7 @@ TEST_F(StopAgentServiceTest, FailedStopLeavesItsErrorWhenTheAgentStays)
     UseFolder(standIn.Folder());
     VirtualClock clock;
 
-    EXPECT_EQ(ERROR_SERVICE_REQUEST_TIMEOUT, installer_.StopAgentService());
+    EXPECT_EQ(ERROR_SERVICE_REQUEST_TIMEOUT, StopAgentService(installer_.Data));
     // The stop gave up after its minute; the agent, stuck in stopping, outlived the whole wait.
     EXPECT_EQ(120u, std::count(clock.Sleeps().begin(), clock.Sleeps().end(), 1000u));
     std::string log = ReadWholeFile(log_);
@@ -530,6 +531,6 @@ TEST_F(StopAgentServiceTest, FailedSearchEndsTheWait)
     fake_->HasToolhelp = false;
     VirtualClock clock(0xFFFF0000u, 5);  // the reply takes real time
 
-    EXPECT_EQ(-1, installer_.StopAgentService());
+    EXPECT_EQ(-1, StopAgentService(installer_.Data));
     EXPECT_TRUE(WithoutReplyPolls(clock.Sleeps()).empty());
 }

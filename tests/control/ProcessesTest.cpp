@@ -14,6 +14,7 @@
 #include "harness/OpenedResources.h"
 #include "harness/VirtualClock.h"
 #include "procedures/Installer.h"
+#include "procedures/UserTask.h"
 
 using namespace xatest;
 
@@ -552,7 +553,7 @@ TEST_F(StopUserTaskTest, StopsTheTaskOfTheInstallation)
     VirtualClock clock;
     LetEndOnSleep(clock, *task, {{kUserTaskCheckMs, 5000}});
 
-    EXPECT_EQ(0, installer_.StopUserTask());
+    EXPECT_EQ(0, StopUserTask(installer_.Data));
     if (IsWin9xKind()) {
         // Nothing runs per user session on Windows 9x: nothing is done.
         EXPECT_TRUE(clock.Sleeps().empty());
@@ -576,7 +577,7 @@ TEST_F(StopUserTaskTest, LegacyTaskHasTheLegacyEvent)
     ASSERT_TRUE(task->Started());
     VirtualClock clock;
     LetEndOnSleep(clock, *task, {{kUserTaskCheckMs, 5000}});
-    EXPECT_EQ(0, installer_.StopUserTask());
+    EXPECT_EQ(0, StopUserTask(installer_.Data));
     EXPECT_TRUE(task->EndsWithin(5000));
     EXPECT_EQ(kEndedByEvent, task->ExitCode());
 }
@@ -592,7 +593,7 @@ TEST_F(StopUserTaskTest, FailureIsLogged)
     Fake().DenyTerminate.insert(task->Id());
     Fake().WtsTerminateWorks = false;
     VirtualClock clock;
-    EXPECT_EQ(-1, installer_.StopUserTask());
+    EXPECT_EQ(-1, StopUserTask(installer_.Data));
     EXPECT_TRUE(task->Running());
     std::vector<std::string> lines = SplitLines(ReadWholeFile(log_));
     ASSERT_EQ(1u, lines.size());

@@ -5,10 +5,12 @@
 
 #include <algorithm>
 
-#include "control/AgentLeftovers.h"
 #include "control/LeftoversTestSupport.h"
 #include "harness/VirtualClock.h"
+#include "procedures/AddOns.h"
 #include "procedures/ProcedureTestSupport.h"
+#include "procedures/RegistryValues.h"
+#include "procedures/RemoteControlViewer.h"
 
 using namespace xatest;
 
@@ -94,7 +96,7 @@ protected:
     {
         VirtualClock clock;
         clock.OnSleep = [](DWORD ms) { Sleep(std::min<DWORD>(ms / 10, 100)); };
-        EXPECT_EQ(0, setup_.Run().RemoveRemoteControlViewer());
+        RemoveRemoteControlViewer(setup_.Run().Data);
         return clock.Sleeps();
     }
 
@@ -109,13 +111,13 @@ bool Contains(const std::vector<DWORD>& sleeps, DWORD ms)
 
 TEST_F(ViewerTest, NoAppPathMeansNoViewer)
 {
-    EXPECT_EQ(0, setup_.Run().RemoveRemoteControlViewer());
+    RemoveRemoteControlViewer(setup_.Run().Data);
 
     InstallViewer("VersionL401");
     ASSERT_TRUE(SetMachineText(kViewerUninstallKey, "Inno Setup: App Path", ""));
-    EXPECT_EQ(0, setup_.Run().RemoveRemoteControlViewer());
+    RemoveRemoteControlViewer(setup_.Run().Data);
     ASSERT_EQ(0, DeleteRegistryValue(HKEY_LOCAL_MACHINE, kViewerUninstallKey, "Inno Setup: App Path"));
-    EXPECT_EQ(0, setup_.Run().RemoveRemoteControlViewer());
+    RemoveRemoteControlViewer(setup_.Run().Data);
     EXPECT_TRUE(setup_.Messages().empty());
     EXPECT_TRUE(FolderKept());
     EXPECT_TRUE(RegistryKept());
@@ -127,7 +129,7 @@ TEST_F(ViewerTest, AViewerWithoutMarkerIsLeftAlone)
     InstallViewer("", QuietUninstaller(0));
     // Only a string counts as a marker.
     ASSERT_TRUE(SetMachineValue(kViewerUninstallKey, "VersionM451", REG_DWORD, &number, sizeof(number)));
-    EXPECT_EQ(0, setup_.Run().RemoveRemoteControlViewer());
+    RemoveRemoteControlViewer(setup_.Run().Data);
 
     std::vector<std::string> expected = {kFound, "WinVNC was not installed by agent."};
     EXPECT_EQ(expected, setup_.Messages());
@@ -146,7 +148,7 @@ TEST_F(ViewerTest, EarlyMarkersGoStraightToTheRemovalByHand)
         // Later markers would call for the quiet uninstaller; the first one present decides.
         ASSERT_TRUE(SetMachineText(kViewerUninstallKey, "VersionM451", "4.5.1"));
         VirtualClock clock;
-        EXPECT_EQ(0, setup.Run().RemoveRemoteControlViewer());
+        RemoveRemoteControlViewer(setup.Run().Data);
 
         std::vector<std::string> expected = {kFound, kInstalled, kByHand};
         EXPECT_EQ(expected, setup.Messages()) << marker;
@@ -172,7 +174,7 @@ TEST_F(ViewerTest, AQuietUninstallerThatEndsIsTheWholeRemoval)
         DeleteFileA(Record("quiet.txt").c_str());
         std::string command = QuietUninstaller(row.Code);
         InstallViewer(row.Marker, command);
-        EXPECT_EQ(0, setup.Run().RemoveRemoteControlViewer());
+        RemoveRemoteControlViewer(setup.Run().Data);
 
         std::vector<std::string> expected = {
             kFound,
@@ -207,7 +209,7 @@ TEST_F(ViewerTest, WithoutAWorkingQuietUninstallerTheViewerIsRemovedByHand)
         ForgetViewer();
         InstallViewer("VersionM451", row.Command);
         VirtualClock clock;
-        EXPECT_EQ(0, setup.Run().RemoveRemoteControlViewer());
+        RemoveRemoteControlViewer(setup.Run().Data);
 
         std::vector<std::string> expected = {kFound, kInstalled};
         expected.insert(expected.end(), row.QuietLines.begin(), row.QuietLines.end());
@@ -224,7 +226,7 @@ TEST_F(ViewerTest, AQuietUninstallerStillRunningAfterFifteenMinutesIsLeftAndTheV
     InstallViewer("VersionM430", command);
     {
         VirtualClock clock;
-        EXPECT_EQ(0, setup_.Run().RemoveRemoteControlViewer());
+        RemoveRemoteControlViewer(setup_.Run().Data);
         EXPECT_GE(clock.Elapsed(), kUninstallWaitMs + kViewerStopPauseMs);
     }
     std::vector<std::string> expected = {

@@ -8,7 +8,7 @@
 
 #include "CommandLineSeam.h"
 #include "setup/InstallationData.h"
-#include "setup/PathMacros.h"
+#include "support/PathMacros.h"
 
 namespace {
 

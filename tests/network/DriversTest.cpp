@@ -6,10 +6,13 @@
 #include <cstring>
 
 #include "harness/TestSupport.h"
-#include "network/Drivers.h"
+#include "network/DriverOwner.h"
 #include "network/FakeCatalog.h"
 #include "procedures/Installer.h"
+#include "procedures/NetworkDrivers.h"
 #include "setup/InstallationData.h"
+#include "support/FolderRedirection.h"
+#include "support/WindowsVersion.h"
 
 using namespace xatest;
 
@@ -54,9 +57,9 @@ std::string DriverOwner()
 void SetDriverOwner(const std::string& owner)
 {
     if (owner.empty())
-        Installer::SetDriverControl(nullptr);
+        SetDriverControl(nullptr);
     else
-        ASSERT_EQ(0, Installer::SetDriverControl(owner.c_str()));
+        ASSERT_EQ(0, SetDriverControl(owner.c_str()));
 }
 
 std::string SystemFolder()
@@ -213,7 +216,7 @@ protected:
 TEST_F(DriversTest, CleanMachineInstallsAndTheOwnerRemovesAgain)
 {
     ASSERT_NE(nullptr, std::getenv("WINEPREFIX")) << "the prefix is known";
-    EXPECT_EQ(0, installer_.InstallDrivers());
+    InstallDrivers(installer_.Data);
 
     std::vector<std::string> messages = TakeMessages();
     ASSERT_GE(messages.size(), 2u);
@@ -241,7 +244,7 @@ TEST_F(DriversTest, CleanMachineInstallsAndTheOwnerRemovesAgain)
     }
 
     data_.IsRemove = 1;
-    EXPECT_EQ(0, installer_.RemoveDrivers());
+    RemoveDrivers(installer_.Data);
     messages = TakeMessages();
     ASSERT_GE(messages.size(), 2u);
     EXPECT_EQ("Agent owns drivers: I1", messages[0]);
@@ -285,7 +288,7 @@ TEST_F(DriversTest, OwnershipDecidesTheInstallation)
         data_.LegacyAgentExists = row.LegacyAgentExists;
         data_.UpdateLegacyAgent = row.UpdateLegacyAgent;
 
-        EXPECT_EQ(0, installer_.InstallDrivers());
+        InstallDrivers(installer_.Data);
 
         std::vector<std::string> messages = TakeMessages();
         ASSERT_FALSE(messages.empty());
@@ -325,7 +328,7 @@ TEST_F(DriversTest, OnlyTheOwnersRemovalRemoves)
         PlaceDriverFiles();
         data_.IsRemove = row.IsRemove;
 
-        EXPECT_EQ(0, installer_.RemoveDrivers());
+        RemoveDrivers(installer_.Data);
 
         std::vector<std::string> messages = TakeMessages();
         ASSERT_FALSE(messages.empty());
@@ -351,7 +354,7 @@ TEST_F(DriversTest, ProviderThatCannotBeRemovedKeepsItsLibrary)
     {
         FakeCatalog catalog;
         catalog.FailEnumeration = true;
-        EXPECT_EQ(0, installer_.RemoveDrivers());
+        RemoveDrivers(installer_.Data);
     }
     std::vector<std::string> messages = TakeMessages();
     EXPECT_TRUE(Contains(messages, "Failed to uninstall network layer driver."));
@@ -365,7 +368,7 @@ TEST_F(DriversTest, ProviderThatCannotBeRemovedKeepsItsLibrary)
 TEST_F(DriversTest, MissingInstanceKeyIsLogged)
 {
     RegDeleteKeyA(HKEY_LOCAL_MACHINE, (std::string(kSharedAgentKey) + "\\I1").c_str());
-    EXPECT_EQ(0, installer_.InstallDrivers());
+    InstallDrivers(installer_.Data);
     std::vector<std::string> messages = TakeMessages();
     EXPECT_TRUE(Contains(messages, std::string("Could not open key: ") + kSharedAgentKey + "\\I1."));
     EXPECT_TRUE(AllDriverFilesPresent()) << "the files are copied all the same";
@@ -395,7 +398,7 @@ TEST_F(DriversTest, RedirectionThatCannotBeDisabled)
     SetFolderRedirectionFunctions(&refusing);
 
     // Installation: the filter driver is left out without a line of its own; the rest goes on.
-    EXPECT_EQ(0, installer_.InstallDrivers());
+    InstallDrivers(installer_.Data);
     std::vector<std::string> messages = TakeMessages();
     EXPECT_FALSE(FileExistsAt(ExpectedTargets().Filter));
     EXPECT_TRUE(FileExistsAt(ExpectedTargets().Provider));
@@ -405,7 +408,7 @@ TEST_F(DriversTest, RedirectionThatCannotBeDisabled)
     // Removal: the refusal is logged with the text of code 0, and nothing is removed.
     PlaceDriverFiles();
     data_.IsRemove = 1;
-    EXPECT_EQ(0, installer_.RemoveDrivers());
+    RemoveDrivers(installer_.Data);
     messages = TakeMessages();
     // The system's text keeps its own line break.
     std::string codeText = SystemMessage(0).empty() ? "[Code: 0]" : SystemMessage(0);
@@ -418,7 +421,7 @@ TEST_F(DriversTest, RedirectionThatCannotBeDisabled)
     const FolderRedirectionFunctions missing = {nullptr, nullptr};
     SetFolderRedirectionFunctions(&missing);
     SetDriverOwner("I1");
-    EXPECT_EQ(0, installer_.RemoveDrivers());
+    RemoveDrivers(installer_.Data);
     messages = TakeMessages();
     EXPECT_EQ((std::vector<std::string>{"Agent owns drivers: I1", "Removing drivers..."}), messages);
     EXPECT_TRUE(AllDriverFilesPresent());
@@ -428,16 +431,16 @@ TEST(DriverControl, ReadsWritesAndDeletesTheValue)
 {
     char buffer[MAX_PATH];
     strcpy(buffer, "untouched");
-    EXPECT_EQ(ERROR_FILE_NOT_FOUND, Installer::GetDriverControl(buffer, sizeof(buffer))) << "no key yet";
-    EXPECT_NE(0, Installer::SetDriverControl("I1")) << "the shared key is not created here";
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, GetDriverControl(buffer, sizeof(buffer))) << "no key yet";
+    EXPECT_NE(0, SetDriverControl("I1")) << "the shared key is not created here";
     EXPECT_STREQ("untouched", buffer);
 
     CreateKey(kSharedAgentKey);
-    EXPECT_EQ(ERROR_FILE_NOT_FOUND, Installer::GetDriverControl(buffer, sizeof(buffer))) << "no value yet";
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, GetDriverControl(buffer, sizeof(buffer))) << "no value yet";
     EXPECT_STREQ("untouched", buffer);
 
-    EXPECT_EQ(0, Installer::SetDriverControl("Instance-1"));
-    EXPECT_EQ(0, Installer::GetDriverControl(buffer, sizeof(buffer)));
+    EXPECT_EQ(0, SetDriverControl("Instance-1"));
+    EXPECT_EQ(0, GetDriverControl(buffer, sizeof(buffer)));
     EXPECT_STREQ("Instance-1", buffer);
     DWORD size = 0;
     HKEY key;
@@ -449,18 +452,18 @@ TEST(DriverControl, ReadsWritesAndDeletesTheValue)
     EXPECT_EQ(11u, size) << "the terminating zero is stored";
 
     strcpy(buffer, "untouched");
-    EXPECT_EQ(ERROR_MORE_DATA, Installer::GetDriverControl(buffer, 5));
+    EXPECT_EQ(ERROR_MORE_DATA, GetDriverControl(buffer, 5));
     EXPECT_STREQ("untouched", buffer);
 
-    EXPECT_EQ(0, Installer::SetDriverControl(nullptr));
-    EXPECT_EQ(ERROR_FILE_NOT_FOUND, Installer::GetDriverControl(buffer, sizeof(buffer)));
-    EXPECT_NE(0, Installer::SetDriverControl(nullptr)) << "nothing left to delete";
+    EXPECT_EQ(0, SetDriverControl(nullptr));
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, GetDriverControl(buffer, sizeof(buffer)));
+    EXPECT_NE(0, SetDriverControl(nullptr)) << "nothing left to delete";
     RegDeleteKeyA(HKEY_LOCAL_MACHINE, kSharedAgentKey);
 }
 
 TEST(Is64BitWindows, FollowsTheNativeProcessor)
 {
-    EXPECT_EQ(Is64BitKind() ? 1 : 0, Installer::Is64BitWindows()) << WineKind();
+    EXPECT_EQ(Is64BitKind() ? 1 : 0, Is64BitWindows()) << WineKind();
     FolderRedirectionFunctions functions;
     EXPECT_TRUE(FindFolderRedirection(&functions)) << "present, if refusing, on 32-bit Windows too";
 }

@@ -110,7 +110,7 @@ TEST_F(AgentFilesTest, FullCopyAndRemoval)
     RecordingProgressWindow window;
     ASSERT_TRUE(window.Created());
 
-    EXPECT_EQ(0, installer_.CopyAgentFiles(0));
+    EXPECT_EQ(0, CopyAgentFiles(&installer_, 0));
 
     std::vector<int> positions = window.Positions();
     EXPECT_EQ(ExpectedPositions(0, kAgentFileRows), positions);
@@ -151,7 +151,7 @@ TEST_F(AgentFilesTest, FullCopyAndRemoval)
     CreateDirectoryA((work_ + "\\Own").c_str(), nullptr);
 
     log_.ClearLog();
-    installer_.RemoveAgentFiles(20);
+    RemoveAgentFiles(&installer_, 20);
 
     positions = window.Positions();
     positions.erase(positions.begin(), positions.begin() + kAgentFileRows);
@@ -186,7 +186,7 @@ TEST_F(AgentFilesTest, MissingProgramFileStopsTheWalk)
     ASSERT_TRUE(SetFileAttributesA((agent_ + "\\psapi.dll").c_str(), FILE_ATTRIBUTE_READONLY));
     RecordingProgressWindow window;
 
-    EXPECT_EQ(kSourceFileMissing, installer_.CopyAgentFiles(0));
+    EXPECT_EQ(kSourceFileMissing, CopyAgentFiles(&installer_, 0));
 
     EXPECT_TRUE(FileExistsAt(agent_ + "\\XASetup.exe"));
     EXPECT_FALSE(FileExistsAt(agent_ + "\\UserTray.exe")) << "the walk stopped";
@@ -198,7 +198,7 @@ TEST_F(AgentFilesTest, MissingProgramFileStopsTheWalk)
 TEST_F(AgentFilesTest, MissingSettingsFileIsSkipped)
 {
     FillSource({"AgtStats.log", "ArvaneFW.ini"});
-    EXPECT_EQ(0, installer_.CopyAgentFiles(20));
+    EXPECT_EQ(0, CopyAgentFiles(&installer_, 20));
     EXPECT_FALSE(FileExistsAt(agent_ + "\\AgtStats.log"));
     EXPECT_TRUE(FileExistsAt(agent_ + "\\AgtError.log"));
     EXPECT_TRUE(FileExistsAt(agent_ + "\\libcmx.dll"));
@@ -213,7 +213,7 @@ TEST_F(AgentFilesTest, UpdateKeepsAnExistingConfiguration)
     // Even an older configuration stays: the agent keeps its settings there.
     ASSERT_TRUE(SetWriteTime(agent_ + "\\ArvaneD.ini", TimeFromNow(-100)));
 
-    EXPECT_EQ(0, installer_.CopyAgentFiles(20));
+    EXPECT_EQ(0, CopyAgentFiles(&installer_, 20));
     EXPECT_EQ("Agent_Temp_Dir=C:\\Work", ReadWholeFile(agent_ + "\\ArvaneD.ini"));
     EXPECT_EQ("content of ArvaneFW.ini", ReadWholeFile(agent_ + "\\ArvaneFW.ini")) << "a missing one is copied";
     EXPECT_EQ("content of AgentCore.exe", ReadWholeFile(agent_ + "\\AgentCore.exe"));
@@ -224,8 +224,8 @@ TEST_F(AgentFilesTest, SilentRunLeavesTheWindowAlone)
     FillSource();
     RecordingProgressWindow window;
     g_SetupApp.Data.IsSilent = 1;
-    EXPECT_EQ(0, installer_.CopyAgentFiles(0));
-    installer_.RemoveAgentFiles(20);
+    EXPECT_EQ(0, CopyAgentFiles(&installer_, 0));
+    RemoveAgentFiles(&installer_, 20);
     EXPECT_TRUE(window.Positions().empty());
     EXPECT_EQ("", window.DetailText());
 }
@@ -234,14 +234,14 @@ TEST_F(AgentFilesTest, WorkingFolderRowsNeedTheWorkingFolder)
 {
     // A new installation knows no working folder: those rows are passed over without a line.
     FillSource();
-    ASSERT_EQ(0, installer_.CopyAgentFiles(0));
+    ASSERT_EQ(0, CopyAgentFiles(&installer_, 0));
     log_.ClearLog();
-    installer_.RemoveAgentFiles(20);
+    RemoveAgentFiles(&installer_, 20);
     EXPECT_EQ(0, GetPathKind(agent_.c_str()));
     EXPECT_EQ(41u, log_.Messages().size());
     for (const std::string& message : log_.Messages())
         EXPECT_EQ(std::string::npos, message.find("AGENTTEMPDIR")) << message;
-    EXPECT_EQ(ERROR_OUTOFMEMORY, installer_.RemoveFileItem("$AGENTTEMPDIR$", "NetProbe.exe"));
+    EXPECT_EQ(ERROR_OUTOFMEMORY, RemoveFileItem(installer_.Data, "$AGENTTEMPDIR$", "NetProbe.exe"));
 }
 
 // A link in the working folder is taken away as a link; what it leads to stays whole.
@@ -255,7 +255,7 @@ TEST_F(AgentFilesTest, ALinkedWorkingSubFolderIsNotEmptied)
     ASSERT_TRUE(LinkFolder(elsewhere, work_ + "\\Logs"));
     log_.Data().AgentWorkingFolder = DuplicateText(work_.c_str());
 
-    installer_.RemoveAgentFiles(20);
+    RemoveAgentFiles(&installer_, 20);
 
     EXPECT_EQ((std::vector<std::string>{"precious.log", "sub"}), FolderEntries(elsewhere));
     EXPECT_TRUE(FileExistsAt(elsewhere + "\\sub\\precious.log"));
@@ -283,7 +283,7 @@ TEST_F(AgentFilesTest, EmptyFoldersLeaveTheDriveRootAlone)
     ReplaceText(log_.Data().DestFolder, DuplicateText(""));
     log_.Data().AgentWorkingFolder = DuplicateText("");
 
-    installer_.RemoveAgentFiles(20);
+    RemoveAgentFiles(&installer_, 20);
     SetCurrentDirectoryA(current);
 
     for (const char* name : names) {
@@ -309,7 +309,7 @@ TEST_F(AgentFilesTest, TheSystemsOwnPsapiStays)
     for (const std::string& spelling : spellings) {
         ReplaceText(log_.Data().DestFolder, DuplicateText(spelling.c_str()));
         // Nothing to copy: the walk stops at its first row, and the psapi.dll step still runs.
-        EXPECT_EQ(kSourceFileMissing, installer_.CopyAgentFiles(0)) << spelling;
+        EXPECT_EQ(kSourceFileMissing, CopyAgentFiles(&installer_, 0)) << spelling;
         EXPECT_TRUE(FileExistsAt(psapi)) << spelling;
     }
     EXPECT_EQ(content, ReadWholeFile(psapi));

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "harness/TestSupport.h"
+#include "procedures/AgentRegistry.h"
 #include "procedures/Installer.h"
 #include "procedures/RegistryProbe.h"
 #include "procedures/RegistryValues.h"
@@ -12,7 +13,7 @@ using namespace xatest;
 namespace {
 
 const std::string kMakerKey = "SOFTWARE\\Arvane";
-const std::string kAgentKey = "SOFTWARE\\Arvane\\Agent";
+const std::string kAgentKeyPath = "SOFTWARE\\Arvane\\Agent";
 const std::string kInstanceKey = "SOFTWARE\\Arvane\\Agent\\I1";
 const std::string kLegacyKey = "System\\CurrentControlSet\\Services\\VxD\\Arvane";
 const std::string kRunKey = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
@@ -122,7 +123,7 @@ TEST_F(AgentRegistryTest, NewInstallationWritesEveryValueWithItsTypeAndSize)
 {
     data_.PartitionId = DuplicateText("P-42");
     data_.bNoShortcut = 1;
-    EXPECT_EQ(0, installer_.WriteAgentRegistry());
+    EXPECT_EQ(0, WriteAgentRegistry(installer_.Data));
 
     ExpectValues(kInstanceKey, {
                                    {"Title", REG_SZ, StringBytes("Arvane Agent")},
@@ -140,7 +141,7 @@ TEST_F(AgentRegistryTest, NewInstallationWritesEveryValueWithItsTypeAndSize)
                                    {"NoAddRemove", REG_DWORD, NumberBytes(0)},
                                });
     ExpectMissing(kInstanceKey, {"AvLogFile", "avServiceConfigFile", "AVServiceEnabled", "EnableRemoteControl"});
-    ExpectMissing(kAgentKey, {"XES_Owned_By"});
+    ExpectMissing(kAgentKeyPath, {"XES_Owned_By"});
     ExpectValues(kRunKey, {{"XASHI1", REG_SZ, StringBytes(kUserTask)}});
     EXPECT_EQ(std::vector<std::string>{"Create registry function returns 0."}, Messages());
 }
@@ -152,7 +153,7 @@ TEST_F(AgentRegistryTest, UpdateMarksTheKeyAndNullOrEmptyPartitionIdWritesNoValu
         ReplaceText(data_.PartitionId, DuplicateText(partition));
         data_.IsModify = 1;
         data_.bNoAddRemove = 1;
-        EXPECT_EQ(0, installer_.WriteAgentRegistry());
+        EXPECT_EQ(0, WriteAgentRegistry(installer_.Data));
         ExpectMissing(kInstanceKey, {"PartitionId"});
         ExpectValues(kInstanceKey, {{"NewAgent", REG_DWORD, NumberBytes(2)},
                                     {"NoShortCut", REG_DWORD, NumberBytes(0)},
@@ -163,7 +164,7 @@ TEST_F(AgentRegistryTest, UpdateMarksTheKeyAndNullOrEmptyPartitionIdWritesNoValu
 TEST_F(AgentRegistryTest, Windows9xWritesTheInstanceKeyButNoRunValue)
 {
     data_.IsWin9x = 1;
-    EXPECT_EQ(0, installer_.WriteAgentRegistry());
+    EXPECT_EQ(0, WriteAgentRegistry(installer_.Data));
     ExpectValues(kInstanceKey, {{"Title", REG_SZ, StringBytes("Arvane Agent")}, {"NewAgent", REG_DWORD, NumberBytes(1)}});
     EXPECT_EQ(ERROR_FILE_NOT_FOUND, RunValue().Result);
     EXPECT_EQ(std::vector<std::string>{"Create registry function returns 0."}, Messages());
@@ -210,14 +211,14 @@ TEST_F(AgentRegistryTest, LegacySettingsAreTakenOver)
         data_.IsModify = row.IsModify;
         data_.UpdateLegacyAgent = row.UpdateLegacy;
 
-        EXPECT_EQ(0, installer_.WriteAgentRegistry());
+        EXPECT_EQ(0, WriteAgentRegistry(installer_.Data));
         if (row.SecurityTakenOver) {
-            ExpectValues(kAgentKey, {{"XES_Owned_By", REG_SZ, StringBytes("I1")}});
+            ExpectValues(kAgentKeyPath, {{"XES_Owned_By", REG_SZ, StringBytes("I1")}});
             ExpectValues(kInstanceKey, {{"AvLogFile", REG_SZ, StringBytes(row.AvLogFile)},
                                         {"avServiceConfigFile", REG_SZ, StringBytes(row.ConfigFile ? row.ConfigFile : "")}});
             ExpectRawStringValue(kInstanceKey, "AVServiceEnabled", row.ExpectedEnabled);
         } else {
-            ExpectMissing(kAgentKey, {"XES_Owned_By"});
+            ExpectMissing(kAgentKeyPath, {"XES_Owned_By"});
             ExpectMissing(kInstanceKey, {"AvLogFile", "avServiceConfigFile", "AVServiceEnabled"});
         }
         if (row.RemoteTakenOver)
@@ -258,7 +259,7 @@ TEST_F(AgentRegistryTest, RunCommandCarriesOverArgumentsOfThePreviousValue)
         data_.IsModify = row.IsModify;
         data_.UpdateLegacyAgent = row.UpdateLegacy;
 
-        EXPECT_EQ(0, installer_.WriteAgentRegistry());
+        EXPECT_EQ(0, WriteAgentRegistry(installer_.Data));
         ExpectValues(kRunKey, {{"XASHI1", REG_SZ, StringBytes(row.Expected)}});
         if (row.LegacyPrevious)  // the update procedure deletes it, not this step
             ExpectValues(kRunKey, {{kLegacyRunValue, REG_SZ, StringBytes(row.LegacyPrevious)}});
@@ -289,7 +290,7 @@ TEST_F(AgentRegistryTest, RefusedInstanceValueStopsTheSequence)
         DeleteFileA(logPath_.c_str());
         {
             RefusedWrite refused(row.Refused, row.Code);
-            EXPECT_EQ(row.Code, installer_.WriteAgentRegistry());
+            EXPECT_EQ(row.Code, WriteAgentRegistry(installer_.Data));
         }
         for (const std::string& name : row.Written)
             EXPECT_EQ(ERROR_SUCCESS, Instance(name).Result) << name;
@@ -306,7 +307,7 @@ TEST_F(AgentRegistryTest, RefusedInstanceValueStopsTheSequence)
 TEST_F(AgentRegistryTest, MissingCompanyStopsTheSequenceAtProvider)
 {
     FreeText(data_.Company);
-    EXPECT_EQ(ERROR_INVALID_PARAMETER, installer_.WriteAgentRegistry());
+    EXPECT_EQ(ERROR_INVALID_PARAMETER, WriteAgentRegistry(installer_.Data));
     EXPECT_EQ(ERROR_SUCCESS, Instance("Path").Result);
     ExpectMissing(kInstanceKey, {"Provider", "ConfigChangeLogFile", "NewAgent"});
     EXPECT_EQ((std::vector<std::string>{"Failed to set registry value \"Provider\" to \"\". Code: 87.",
@@ -318,7 +319,7 @@ TEST_F(AgentRegistryTest, LaterValueFailuresAreIgnoredButTheRunValueFailureIsRet
 {
     {
         RefusedWrite refused("NoShortCut", 5);
-        EXPECT_EQ(0, installer_.WriteAgentRegistry());
+        EXPECT_EQ(0, WriteAgentRegistry(installer_.Data));
     }
     ExpectMissing(kInstanceKey, {"NoShortCut"});
     ExpectValues(kInstanceKey, {{"NoAddRemove", REG_DWORD, NumberBytes(0)}});
@@ -328,7 +329,7 @@ TEST_F(AgentRegistryTest, LaterValueFailuresAreIgnoredButTheRunValueFailureIsRet
     DeleteFileA(logPath_.c_str());
     {
         RefusedWrite refused("XASHI1", 5);
-        EXPECT_EQ(5, installer_.WriteAgentRegistry());
+        EXPECT_EQ(5, WriteAgentRegistry(installer_.Data));
     }
     ExpectValues(kInstanceKey, {{"NoAddRemove", REG_DWORD, NumberBytes(0)}});
     EXPECT_EQ((std::vector<std::string>{"Failed to create the link for Agent Service Helper. Code: 5.",
@@ -340,10 +341,10 @@ TEST_F(AgentRegistryTest, InstanceKeyThatCannotBeCreatedIsReported)
 {
     // A volatile parent refuses a lasting child, as the registry of any Windows does.
     HKEY key;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, kAgentKey.c_str(), 0, nullptr, REG_OPTION_VOLATILE,
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, kAgentKeyPath.c_str(), 0, nullptr, REG_OPTION_VOLATILE,
                                              KEY_WRITE, nullptr, &key, nullptr));
     RegCloseKey(key);
-    EXPECT_EQ(ERROR_CHILD_MUST_BE_VOLATILE, installer_.WriteAgentRegistry());
+    EXPECT_EQ(ERROR_CHILD_MUST_BE_VOLATILE, WriteAgentRegistry(installer_.Data));
     EXPECT_FALSE(RegistryKeyExists(kInstanceKey));
     EXPECT_EQ(ERROR_FILE_NOT_FOUND, RunValue().Result);
     EXPECT_EQ(std::vector<std::string>{"Create registry function returns 1021."}, Messages());
@@ -371,14 +372,14 @@ TEST_F(AgentRegistryTest, RemovalDeletesTheCommonKeysOnlyWithTheLastInstance)
     for (const Row& row : rows) {
         SCOPED_TRACE(row.Case);
         Clean();
-        WriteRegistryString(kAgentKey, "DriverControl", "I1");
-        WriteRegistryString(kAgentKey, "XES_Owned_By", "I1");
+        WriteRegistryString(kAgentKeyPath, "DriverControl", "I1");
+        WriteRegistryString(kAgentKeyPath, "XES_Owned_By", "I1");
         if (row.InstanceExists) {
             WriteRegistryString(kInstanceKey, "Title", "Arvane Agent");
             WriteRegistryString(kInstanceKey + "\\AddOn", "Scanner", "C:\\scan.exe");
         }
         if (row.OtherInstance)
-            WriteRegistryString(kAgentKey + "\\I2", "Title", "Arvane Agent #2");
+            WriteRegistryString(kAgentKeyPath + "\\I2", "Title", "Arvane Agent #2");
         if (row.MakerHolds && std::string(row.MakerHolds) == "value")
             WriteRegistryString(kMakerKey, "Keep", "1");
         if (row.MakerHolds && std::string(row.MakerHolds) == "key")
@@ -386,14 +387,14 @@ TEST_F(AgentRegistryTest, RemovalDeletesTheCommonKeysOnlyWithTheLastInstance)
         WriteRegistryString(kRunKey, "XASHI1", kUserTask);
         WriteRegistryString(kRunKey, "XASHI2", "\"C:\\I2\\UserTray.exe\"");
 
-        EXPECT_EQ(row.ExpectedResult, installer_.RemoveAgentRegistry());
+        EXPECT_EQ(row.ExpectedResult, RemoveAgentRegistry(installer_.Data));
         EXPECT_FALSE(RegistryKeyExists(kInstanceKey));
-        EXPECT_EQ(row.AgentKeyStays, RegistryKeyExists(kAgentKey));
+        EXPECT_EQ(row.AgentKeyStays, RegistryKeyExists(kAgentKeyPath));
         EXPECT_EQ(row.MakerKeyStays, RegistryKeyExists(kMakerKey));
         if (row.AgentKeyStays)
-            ExpectValues(kAgentKey, {{"DriverControl", REG_SZ, StringBytes("I1")}});
+            ExpectValues(kAgentKeyPath, {{"DriverControl", REG_SZ, StringBytes("I1")}});
         if (row.OtherInstance) {
-            EXPECT_TRUE(RegistryKeyExists(kAgentKey + "\\I2"));
+            EXPECT_TRUE(RegistryKeyExists(kAgentKeyPath + "\\I2"));
         }
         EXPECT_EQ(ERROR_FILE_NOT_FOUND, RunValue().Result);
         EXPECT_EQ(ERROR_SUCCESS, ReadRegistryValue(kRunKey, "XASHI2").Result);

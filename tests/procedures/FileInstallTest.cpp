@@ -172,7 +172,7 @@ TEST_F(InstallFileTest, DecidesByFlagsThenVersionsThenTimes)
         std::string before = ReadWholeFile(destinationPath);
         log_.ClearLog();
 
-        EXPECT_EQ(row.Result, installer_.InstallFile(source_.c_str(), name.c_str(), "$TARGETDIR$", nullptr,
+        EXPECT_EQ(row.Result, InstallFile(installer_.Data, source_.c_str(), name.c_str(), "$TARGETDIR$", nullptr,
                                                      row.Flags));
 
         std::string after = ReadWholeFile(destinationPath);
@@ -240,14 +240,14 @@ TEST_F(InstallFileTest, KeptFileAppearsWhole)
     std::string target = destination_ + "\\Agent.ini";
     ASSERT_TRUE(WriteWholeFile(target + ".partial", "half"));
 
-    EXPECT_EQ(0, installer_.InstallFile(source_.c_str(), "Agent.ini", "$TARGETDIR$", nullptr, FileKeepExisting));
+    EXPECT_EQ(0, InstallFile(installer_.Data, source_.c_str(), "Agent.ini", "$TARGETDIR$", nullptr, FileKeepExisting));
     EXPECT_EQ("whole configuration", ReadWholeFile(target));
     EXPECT_EQ(std::vector<std::string>{"Agent.ini"}, FolderEntries(destination_));
     EXPECT_TRUE(log_.HasMessage("InstallFile: > File is copied."));
 
     ASSERT_TRUE(DeleteFileA(target.c_str()));
     ASSERT_TRUE(CreateDirectoryA((target + ".partial").c_str(), nullptr));
-    EXPECT_EQ(0, installer_.InstallFile(source_.c_str(), "Agent.ini", "$TARGETDIR$", nullptr, FileKeepExisting));
+    EXPECT_EQ(0, InstallFile(installer_.Data, source_.c_str(), "Agent.ini", "$TARGETDIR$", nullptr, FileKeepExisting));
     EXPECT_EQ("whole configuration", ReadWholeFile(target));
     RemoveDirectoryA((target + ".partial").c_str());
 }
@@ -260,7 +260,7 @@ TEST_F(InstallFileTest, ReadOnlyDestinationIsOverwrittenOnTheSecondAttempt)
     ASSERT_TRUE(WriteWholeFile(target, "old"));
     ASSERT_TRUE(SetFileAttributesA(target.c_str(), FILE_ATTRIBUTE_READONLY));
 
-    EXPECT_EQ(0, installer_.InstallFile(source_.c_str(), "Agent.ini", "$TARGETDIR$", nullptr, FileForceCopy));
+    EXPECT_EQ(0, InstallFile(installer_.Data, source_.c_str(), "Agent.ini", "$TARGETDIR$", nullptr, FileForceCopy));
 
     EXPECT_EQ("new", ReadWholeFile(target));
     EXPECT_EQ(0u, Attributes(target) & FILE_ATTRIBUTE_READONLY);
@@ -284,7 +284,7 @@ TEST_F(InstallFileTest, HiddenDestinationIsOverwritten)
 
     // Windows refuses the first copy over a hidden file and Wine does not, so only the outcome
     // is the same on both.
-    EXPECT_EQ(0, installer_.InstallFile(source_.c_str(), "Agent.ini", "$TARGETDIR$", nullptr, FileForceCopy));
+    EXPECT_EQ(0, InstallFile(installer_.Data, source_.c_str(), "Agent.ini", "$TARGETDIR$", nullptr, FileForceCopy));
     EXPECT_EQ("new", ReadWholeFile(target));
     EXPECT_TRUE(log_.HasMessage("InstallFile: > File is copied."));
     EXPECT_EQ(0, log_.Data().RebootRequired);
@@ -302,7 +302,7 @@ TEST_F(InstallFileTest, LockedDestinationIsReplacedAtTheNextRestart)
 
     FileHolder holder(target);
     ASSERT_TRUE(holder.Holding());
-    EXPECT_EQ(0, installer_.InstallFile(source_.c_str(), "AgentCore.exe", "$TARGETDIR$", nullptr, 0));
+    EXPECT_EQ(0, InstallFile(installer_.Data, source_.c_str(), "AgentCore.exe", "$TARGETDIR$", nullptr, 0));
 
     EXPECT_EQ(1, log_.Data().RebootRequired);
     std::vector<std::string> temporary = FolderEntries(destination_, "~*.tmp");
@@ -362,7 +362,7 @@ TEST_F(InstallFileTest, ReplacementThatCannotBeScheduledFailsTheFile)
     ASSERT_TRUE(iniHolder.Holding() && holder.Holding());
 
     EXPECT_EQ(ERROR_SHARING_VIOLATION,
-              installer_.InstallFile(source_.c_str(), "AgentCore.exe", "$TARGETDIR$", nullptr, FileForceCopy));
+              InstallFile(installer_.Data, source_.c_str(), "AgentCore.exe", "$TARGETDIR$", nullptr, FileForceCopy));
     EXPECT_EQ(0, log_.Data().RebootRequired);
     EXPECT_TRUE(FolderEntries(destination_, "~*.tmp").empty()) << "the temporary file is deleted again";
     std::vector<std::string> messages = log_.Messages();
@@ -387,7 +387,7 @@ TEST_F(InstallFileTest, AttributeResetClearsOnlyReadOnlyAndHidden)
     // Held open, the file stays after the reset, so its attributes can be seen.
     FileHolder holder(target, "read");
     ASSERT_TRUE(holder.Holding());
-    EXPECT_EQ(0, installer_.InstallFile(source_.c_str(), "AgtError.log", "$TARGETDIR$", nullptr, FileForceCopy));
+    EXPECT_EQ(0, InstallFile(installer_.Data, source_.c_str(), "AgtError.log", "$TARGETDIR$", nullptr, FileForceCopy));
     EXPECT_EQ(before & ~(FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN), Attributes(target));
     EXPECT_EQ(1, log_.Data().RebootRequired);
 }
@@ -395,13 +395,13 @@ TEST_F(InstallFileTest, AttributeResetClearsOnlyReadOnlyAndHidden)
 TEST_F(InstallFileTest, UnusableArgumentsAndFolders)
 {
     ASSERT_TRUE(WriteWholeFile(source_ + "\\A.exe", "a"));
-    EXPECT_EQ(-1, installer_.InstallFile(source_.c_str(), nullptr, "$TARGETDIR$", nullptr, 0));
-    EXPECT_EQ(-1, installer_.InstallFile(source_.c_str(), "A.exe", nullptr, nullptr, 0));
+    EXPECT_EQ(-1, InstallFile(installer_.Data, source_.c_str(), nullptr, "$TARGETDIR$", nullptr, 0));
+    EXPECT_EQ(-1, InstallFile(installer_.Data, source_.c_str(), "A.exe", nullptr, nullptr, 0));
     EXPECT_TRUE(log_.Messages().empty());
 
     // The working folder is unknown on a new installation.
-    EXPECT_EQ(-1, installer_.InstallFile(source_.c_str(), "A.exe", "$AGENTTEMPDIR$", nullptr, 0));
-    EXPECT_EQ(-1, installer_.InstallFile(nullptr, "A.exe", "$TARGETDIR$", nullptr, 0));
+    EXPECT_EQ(-1, InstallFile(installer_.Data, source_.c_str(), "A.exe", "$AGENTTEMPDIR$", nullptr, 0));
+    EXPECT_EQ(-1, InstallFile(installer_.Data, nullptr, "A.exe", "$TARGETDIR$", nullptr, 0));
     EXPECT_EQ((std::vector<std::string>{"InstallFile: > Failed to resolve the path.",
                                         "InstallFile: > Failed to resolve the path."}),
               log_.Messages());
@@ -409,7 +409,7 @@ TEST_F(InstallFileTest, UnusableArgumentsAndFolders)
     log_.ClearLog();
     ASSERT_TRUE(WriteWholeFile(scratch_ / "Blocker", "a file where a folder should be"));
     std::string blocked = scratch_ / "Blocker\\Sub";
-    EXPECT_EQ(-1, installer_.InstallFile(source_.c_str(), "A.exe", blocked.c_str(), nullptr, 0));
+    EXPECT_EQ(-1, InstallFile(installer_.Data, source_.c_str(), "A.exe", blocked.c_str(), nullptr, 0));
     EXPECT_EQ((std::vector<std::string>{"Could not access or create folder \"" + blocked + "\"."}), log_.Messages());
 }
 
@@ -420,26 +420,26 @@ TEST_F(InstallFileTest, PathsBeyondMaxPathAreRefusedWithoutCreatingAnything)
     std::string deep = scratch_.Path() + "\\" + std::string(MAX_PATH - 3 - scratch_.Path().size(), 'd');
     ASSERT_EQ(MAX_PATH - 2, deep.size());
     log_.ClearLog();
-    EXPECT_EQ(ERROR_FILENAME_EXCED_RANGE, installer_.InstallFile(source_.c_str(), "A.exe", deep.c_str(), nullptr, 0));
+    EXPECT_EQ(ERROR_FILENAME_EXCED_RANGE, InstallFile(installer_.Data, source_.c_str(), "A.exe", deep.c_str(), nullptr, 0));
     EXPECT_EQ((std::vector<std::string>{"InstallFile: > Path is too long: \"" + deep + "\\A.exe\"."}), log_.Messages());
     EXPECT_EQ(0, GetPathKind(deep.c_str()));
 
     log_.ClearLog();
     EXPECT_EQ(ERROR_FILENAME_EXCED_RANGE,
-              installer_.InstallFile(deep.c_str(), "A.exe", destination_.c_str(), nullptr, 0));
+              InstallFile(installer_.Data, deep.c_str(), "A.exe", destination_.c_str(), nullptr, 0));
     EXPECT_EQ((std::vector<std::string>{"InstallFile: > Path is too long: \"" + deep + "\\A.exe\"."}), log_.Messages());
     EXPECT_EQ(0, GetPathKind(destination_.c_str()));
 
     // A destination name makes the path too long just the same.
     std::string name(MAX_PATH, 'n');
     EXPECT_EQ(ERROR_FILENAME_EXCED_RANGE,
-              installer_.InstallFile(source_.c_str(), "A.exe", destination_.c_str(), name.c_str(), 0));
+              InstallFile(installer_.Data, source_.c_str(), "A.exe", destination_.c_str(), name.c_str(), 0));
 }
 
 TEST_F(InstallFileTest, DestinationNameRenamesTheCopy)
 {
     ASSERT_TRUE(WriteWholeFile(source_ + "\\ArvaneSP.dll", "provider"));
-    EXPECT_EQ(0, installer_.InstallFile(source_.c_str(), "ArvaneSP.dll", "$TARGETDIR$\\sub", "XASP.dll", 0));
+    EXPECT_EQ(0, InstallFile(installer_.Data, source_.c_str(), "ArvaneSP.dll", "$TARGETDIR$\\sub", "XASP.dll", 0));
     EXPECT_EQ("provider", ReadWholeFile(destination_ + "\\sub\\XASP.dll"));
     EXPECT_FALSE(FileExistsAt(destination_ + "\\sub\\ArvaneSP.dll"));
 }
@@ -449,15 +449,15 @@ TEST_F(InstallFileTest, ShowsTheFileInTheProgressWindowUnlessSilent)
     RecordingProgressWindow window;
     ASSERT_TRUE(window.Created());
     ASSERT_TRUE(WriteWholeFile(source_ + "\\A.exe", "a"));
-    EXPECT_EQ(0, installer_.InstallFile(source_.c_str(), "A.exe", "$TARGETDIR$", nullptr, 0));
+    EXPECT_EQ(0, InstallFile(installer_.Data, source_.c_str(), "A.exe", "$TARGETDIR$", nullptr, 0));
     EXPECT_EQ("Copying " + destination_ + "\\A.exe", window.DetailText());
 
     g_SetupApp.Data.IsSilent = 1;
-    EXPECT_EQ(0, installer_.InstallFile(source_.c_str(), "A.exe", "$TARGETDIR$", "B.exe", 0));
+    EXPECT_EQ(0, InstallFile(installer_.Data, source_.c_str(), "A.exe", "$TARGETDIR$", "B.exe", 0));
     EXPECT_EQ("Copying " + destination_ + "\\A.exe", window.DetailText());
 
     g_SetupApp.Data.ShowProgress = 1;
-    EXPECT_EQ(0, installer_.InstallFile(source_.c_str(), "A.exe", "$TARGETDIR$", "C.exe", 0));
+    EXPECT_EQ(0, InstallFile(installer_.Data, source_.c_str(), "A.exe", "$TARGETDIR$", "C.exe", 0));
     EXPECT_EQ("Copying " + destination_ + "\\C.exe", window.DetailText());
 }
 

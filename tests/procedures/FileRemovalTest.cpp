@@ -6,7 +6,7 @@
 #include "procedures/FileRemoval.h"
 #include "procedures/Installer.h"
 #include "procedures/ProcedureTestSupport.h"
-#include "setup/PathMacros.h"
+#include "support/PathMacros.h"
 #include "support/Text.h"
 
 using namespace xatest;
@@ -195,7 +195,7 @@ TEST_F(RemovalTest, SystemFoldersAndDriveRootsAreRefused)
     // A damaged agent folder reaches the refusal through the table's folder row.
     log_.ClearLog();
     log_.Data().DestFolder = DuplicateText(windows.c_str());
-    EXPECT_EQ(0, installer_.RemoveFileItem("$TARGETDIR$", nullptr));
+    EXPECT_EQ(0, RemoveFileItem(installer_.Data, "$TARGETDIR$", nullptr));
     EXPECT_EQ((std::vector<std::string>{"Refusing to remove \"" + windows + "\".",
                                         "Failed to remove \"" + windows + "\". " + SystemMessage(ERROR_ACCESS_DENIED)}),
               log_.Messages());
@@ -211,11 +211,11 @@ TEST_F(RemovalTest, RemoveFileItemLogsEachOutcome)
     FileHolder holder(held);
     ASSERT_TRUE(holder.Holding());
 
-    EXPECT_EQ(0, installer_.RemoveFileItem("$TARGETDIR$", "present.exe"));
-    EXPECT_EQ(0, installer_.RemoveFileItem("$TARGETDIR$", "present.exe"));
-    EXPECT_EQ(0, installer_.RemoveFileItem("$TARGETDIR$\\NoFolder", "x.exe"));
-    EXPECT_EQ(0, installer_.RemoveFileItem("$TARGETDIR$\\NoFolder", nullptr));
-    EXPECT_EQ(0, installer_.RemoveFileItem("$TARGETDIR$", "held.log"));
+    EXPECT_EQ(0, RemoveFileItem(installer_.Data, "$TARGETDIR$", "present.exe"));
+    EXPECT_EQ(0, RemoveFileItem(installer_.Data, "$TARGETDIR$", "present.exe"));
+    EXPECT_EQ(0, RemoveFileItem(installer_.Data, "$TARGETDIR$\\NoFolder", "x.exe"));
+    EXPECT_EQ(0, RemoveFileItem(installer_.Data, "$TARGETDIR$\\NoFolder", nullptr));
+    EXPECT_EQ(0, RemoveFileItem(installer_.Data, "$TARGETDIR$", "held.log"));
     EXPECT_EQ((std::vector<std::string>{
                   "\"" + present + "\" is removed.",
                   "\"" + present + "\" is not found.",
@@ -236,10 +236,10 @@ TEST_F(RemovalTest, WildcardNamesRemoveMatchingFilesOnly)
     ASSERT_TRUE(SetFileAttributesA((scratch_ / "b.dmp").c_str(), FILE_ATTRIBUTE_READONLY));
     ASSERT_TRUE(CreateDirectoryA((scratch_ / "folder.dmp").c_str(), nullptr));
 
-    EXPECT_EQ(0, installer_.RemoveFileItem("$AGENTTEMPDIR$", "*.dmp"));
-    EXPECT_EQ(0, installer_.RemoveFileItem("$AGENTTEMPDIR$", "scan????.tmp"));
-    EXPECT_EQ(0, installer_.RemoveFileItem("$AGENTTEMPDIR$", "*.none"));
-    EXPECT_EQ(0, installer_.RemoveFileItem("$AGENTTEMPDIR$\\NoFolder", "*.dmp"));
+    EXPECT_EQ(0, RemoveFileItem(installer_.Data, "$AGENTTEMPDIR$", "*.dmp"));
+    EXPECT_EQ(0, RemoveFileItem(installer_.Data, "$AGENTTEMPDIR$", "scan????.tmp"));
+    EXPECT_EQ(0, RemoveFileItem(installer_.Data, "$AGENTTEMPDIR$", "*.none"));
+    EXPECT_EQ(0, RemoveFileItem(installer_.Data, "$AGENTTEMPDIR$\\NoFolder", "*.dmp"));
 
     EXPECT_EQ((std::vector<std::string>{"c.txt", "folder.dmp"}), FolderEntries(scratch_.Path()));
     EXPECT_EQ((std::vector<std::string>{
@@ -269,7 +269,7 @@ TEST_F(RemovalTest, BuildItemPath)
         {"", nullptr, nullptr},
     };
     for (const Row& row : rows) {
-        char* path = installer_.BuildItemPath(row.Folder, row.Name);
+        char* path = BuildItemPath(installer_.Data, row.Folder, row.Name);
         EXPECT_EQ(std::string(row.Path ? row.Path : "<null>"), path ? path : "<null>");
         FreeText(path);
     }
@@ -277,11 +277,11 @@ TEST_F(RemovalTest, BuildItemPath)
 
     // One character too many for a path is refused, and said so.
     std::string folder = "C:\\" + std::string(MAX_PATH - 6, 'f');
-    char* fits = installer_.BuildItemPath(folder.c_str(), "x");
+    char* fits = BuildItemPath(installer_.Data, folder.c_str(), "x");
     ASSERT_NE(nullptr, fits);
     EXPECT_EQ(MAX_PATH - 1, strlen(fits));
     FreeText(fits);
-    EXPECT_EQ(nullptr, installer_.BuildItemPath(folder.c_str(), "xy"));
+    EXPECT_EQ(nullptr, BuildItemPath(installer_.Data, folder.c_str(), "xy"));
     EXPECT_EQ((std::vector<std::string>{"Path is too long: \"" + folder + "\\xy\"."}), log_.Messages());
-    EXPECT_EQ(ERROR_OUTOFMEMORY, installer_.RemoveFileItem(folder.c_str(), "xy"));
+    EXPECT_EQ(ERROR_OUTOFMEMORY, RemoveFileItem(installer_.Data, folder.c_str(), "xy"));
 }

@@ -1,3 +1,4 @@
+#include "network/DriverOwner.h"
 #include "procedures/InstallationTestSupport.h"
 
 #include <commctrl.h>
@@ -7,18 +8,19 @@
 #include <new>
 #include <regex>
 
-#include "control/AgentLeftovers.h"
 #include "control/LeftoversTestSupport.h"
 #include "control/ServiceTestSupport.h"
 #include "harness/OpenedResources.h"
 #include "procedures/Installer.h"
+#include "procedures/RegistryValues.h"
 #include "procedures/Shortcuts.h"
+#include "support/WindowsVersion.h"
 
 namespace xatest {
 
 namespace {
 
-const char kAgentKey[] = "SOFTWARE\\Arvane\\Agent";
+const char kAgentKeyPath[] = "SOFTWARE\\Arvane\\Agent";
 const char kUninstallKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
 const char kRunKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 const char kRunServicesKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\RunServices";
@@ -142,7 +144,7 @@ std::string InstalledDriverPath()
 {
     if (IsWin9xSystem())
         return SystemFolderPath() + "\\ArvaneD.VXD";
-    if (Installer::Is64BitWindows())
+    if (Is64BitWindows())
         return WindowsFolder() + "\\System32\\drivers\\XAPFA.sys";
     return SystemFolderPath() + "\\drivers\\XAPFA.sys";
 }
@@ -151,7 +153,7 @@ std::string DriverSourceName()
 {
     if (IsWin9xSystem())
         return "ArvaneD.VXD";
-    return Installer::Is64BitWindows() ? "XAPFA64.sys" : "XAPFA.sys";
+    return Is64BitWindows() ? "XAPFA64.sys" : "XAPFA.sys";
 }
 
 bool InstalledDriverExists()
@@ -330,7 +332,7 @@ std::vector<FootprintItem> WalkFootprint(const AgentFootprint& footprint)
         std::string runValue = "XASH" + footprint.Instance;
         items.push_back({"Run value " + runValue, MachineValueExists(kRunKey, runValue.c_str())});
     }
-    std::string instanceKey = std::string(kAgentKey) + "\\" + footprint.Instance;
+    std::string instanceKey = std::string(kAgentKeyPath) + "\\" + footprint.Instance;
     items.push_back({"key " + instanceKey, MachineKeyExists(instanceKey)});
     if (footprint.UninstallEntry) {
         std::string key = std::string(kUninstallKey) + "\\" + service;
@@ -345,7 +347,7 @@ std::vector<FootprintItem> WalkFootprint(const AgentFootprint& footprint)
     }
     if (footprint.OwnsDrivers) {
         char owner[MAX_PATH] = "";
-        bool owned = Installer::GetDriverControl(owner, sizeof(owner)) == 0 &&
+        bool owned = GetDriverControl(owner, sizeof(owner)) == 0 &&
                      _stricmp(owner, footprint.Instance.c_str()) == 0;
         items.push_back({"DriverControl naming " + footprint.Instance, owned});
         std::string system = SystemFolderPath();
@@ -384,13 +386,13 @@ void ForgetInstance(const AgentFootprint& footprint)
     for (const char* folder : kSafeBootKeys)
         DeleteMachineTree(std::string(folder) + "\\" + service);
     DeleteRegistryValue(HKEY_LOCAL_MACHINE, kRunKey, ("XASH" + footprint.Instance).c_str());
-    DeleteMachineTree(std::string(kAgentKey) + "\\" + footprint.Instance);
+    DeleteMachineTree(std::string(kAgentKeyPath) + "\\" + footprint.Instance);
     DeleteMachineTree(std::string(kUninstallKey) + "\\" + service);
     char owner[MAX_PATH] = "";
-    Installer::GetDriverControl(owner, sizeof(owner));
+    GetDriverControl(owner, sizeof(owner));
     bool owned = _stricmp(owner, footprint.Instance.c_str()) == 0;
     if (owned)
-        Installer::SetDriverControl(nullptr);
+        SetDriverControl(nullptr);
     if (footprint.OwnsDrivers && (owned || !owner[0])) {
         // Nobody else owns them: the driver files are this instance's.
         std::string system = SystemFolderPath();

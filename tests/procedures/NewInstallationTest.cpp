@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "control/ServiceTestSupport.h"
+#include "network/DriverOwner.h"
 #include "procedures/ProcedureRunFixture.h"
 #include "procedures/Shortcuts.h"
 #include "setup/InstallThread.h"
@@ -254,7 +255,7 @@ TEST_F(NewInstallationTest, AMissingAgentProgramRollsBackAndLeavesAnotherOwnersD
     ASSERT_TRUE(WriteInstalledDriver("driver of OTHER"));
     // The owner is an installed instance: its key keeps the common key in place.
     ASSERT_TRUE(SetMachineText("SOFTWARE\\Arvane\\Agent\\OTHER", "Path", "C:\\Other"));
-    ASSERT_EQ(0, Installer::SetDriverControl("OTHER"));
+    ASSERT_EQ(0, SetDriverControl("OTHER"));
     ASSERT_EQ(0, Prepare("/g N4 /s", package.Folder()));
     AgentFootprint footprint = Remember();
 
@@ -270,7 +271,7 @@ TEST_F(NewInstallationTest, AMissingAgentProgramRollsBackAndLeavesAnotherOwnersD
     EXPECT_EQ(std::vector<std::string>{}, Leftovers(footprint));
     EXPECT_FALSE(FileExistsAt(footprint.DestFolder + "\\XASetup.exe"));
     char owner[MAX_PATH] = "";
-    EXPECT_EQ(0, Installer::GetDriverControl(owner, sizeof(owner)));
+    EXPECT_EQ(0, GetDriverControl(owner, sizeof(owner)));
     EXPECT_STREQ("OTHER", owner);
     EXPECT_EQ("driver of OTHER", ReadInstalledDriver());
     DeleteMachineTree("SOFTWARE\\Arvane");

@@ -3,6 +3,7 @@
 
 #include "harness/TestSupport.h"
 #include "procedures/Installer.h"
+#include "procedures/PackageInfoFile.h"
 
 using namespace xatest;
 
@@ -42,7 +43,7 @@ TEST_F(PackageFileTest, WritesTheFiveLinesWithTheEscapedInstanceId)
     for (const auto& row : rows) {
         SCOPED_TRACE(row.first);
         ReplaceText(data_.Instance, DuplicateText(row.first));
-        EXPECT_EQ(0, installer_.WritePackageFile(0));
+        EXPECT_EQ(0, WritePackageFile(installer_.Data, 0));
         EXPECT_EQ(PackageBytes(row.second), ReadWholeFile(path_));
     }
 }
@@ -51,14 +52,14 @@ TEST_F(PackageFileTest, KeepExistingLeavesAnExistingFileUntouched)
 {
     const std::string custom = "<Package><ID>Other</ID></Package>";
     ASSERT_TRUE(WriteWholeFile(path_, custom));
-    EXPECT_EQ(0, installer_.WritePackageFile(1));
+    EXPECT_EQ(0, WritePackageFile(installer_.Data, 1));
     EXPECT_EQ(custom, ReadWholeFile(path_));
 
-    EXPECT_EQ(0, installer_.WritePackageFile(0));
+    EXPECT_EQ(0, WritePackageFile(installer_.Data, 0));
     EXPECT_EQ(PackageBytes("I1"), ReadWholeFile(path_));
 
     DeleteFileA(path_.c_str());
-    EXPECT_EQ(0, installer_.WritePackageFile(1));
+    EXPECT_EQ(0, WritePackageFile(installer_.Data, 1));
     EXPECT_EQ(PackageBytes("I1"), ReadWholeFile(path_));
 }
 
@@ -66,16 +67,16 @@ TEST_F(PackageFileTest, FileThatCannotBeWrittenGivesTheSystemError)
 {
     // A folder in the file's place is no existing file, so even keep-existing tries and fails.
     ASSERT_TRUE(CreateDirectoryA(path_.c_str(), nullptr));
-    EXPECT_EQ(ERROR_ACCESS_DENIED, installer_.WritePackageFile(1));
+    EXPECT_EQ(ERROR_ACCESS_DENIED, WritePackageFile(installer_.Data, 1));
     RemoveDirectoryA(path_.c_str());
 
     ReplaceText(data_.DestFolder, DuplicateText((dest_ / "missing").c_str()));
-    EXPECT_EQ(ERROR_PATH_NOT_FOUND, installer_.WritePackageFile(0));
+    EXPECT_EQ(ERROR_PATH_NOT_FOUND, WritePackageFile(installer_.Data, 0));
 
     // Held open without sharing by someone else.
     ReplaceText(data_.DestFolder, DuplicateText(dest_.Path().c_str()));
     HANDLE held = CreateFileA(path_.c_str(), GENERIC_READ, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
     ASSERT_NE(INVALID_HANDLE_VALUE, held);
-    EXPECT_EQ(ERROR_SHARING_VIOLATION, installer_.WritePackageFile(0));
+    EXPECT_EQ(ERROR_SHARING_VIOLATION, WritePackageFile(installer_.Data, 0));
     CloseHandle(held);
 }

@@ -19,6 +19,7 @@
 #include "harness/OpenedResources.h"
 #include "harness/VirtualClock.h"
 #include "network/WinsockCatalog.h"
+#include "procedures/FileInstall.h"
 #include "procedures/InstallationTestSupport.h"
 #include "procedures/Installer.h"
 

@@ -8,6 +8,7 @@
 #include "procedures/FileInstall.h"
 #include "procedures/Installer.h"
 #include "procedures/ProcedureTestSupport.h"
+#include "procedures/RestartOperations.h"
 
 using namespace xatest;
 
@@ -126,8 +127,8 @@ TEST_F(WinInitTest, DeleteFileAtRestart)
     LoggedData log;
     Installer installer(&log.Data());
     std::vector<std::string> before;
-    EXPECT_EQ(ERROR_INVALID_PARAMETER, installer.DeleteFileAtRestart(nullptr));
-    EXPECT_EQ(0, installer.DeleteFileAtRestart(target_.c_str()));
+    EXPECT_EQ(ERROR_INVALID_PARAMETER, DeleteFileAtRestart(installer.Data, nullptr));
+    EXPECT_EQ(0, DeleteFileAtRestart(installer.Data, target_.c_str()));
     if (log.Data().IsWin9x) {
         EXPECT_EQ("[rename]\r\n" + Deletion(), ReadWholeFile(WinInitPath()));
     } else {
@@ -145,10 +146,10 @@ TEST_F(WinInitTest, ReplaceFileAtRestartPutsTheCopyBesideTheTarget)
     Installer installer(&log.Data());
     std::string source = scratch_ / "Source.exe";
     ASSERT_TRUE(WriteWholeFile(source, "replacement"));
-    EXPECT_EQ(ERROR_INVALID_PARAMETER, installer.ReplaceFileAtRestart(nullptr, target_.c_str()));
-    EXPECT_EQ(ERROR_INVALID_PARAMETER, installer.ReplaceFileAtRestart(source.c_str(), nullptr));
+    EXPECT_EQ(ERROR_INVALID_PARAMETER, ReplaceFileAtRestart(installer.Data, nullptr, target_.c_str()));
+    EXPECT_EQ(ERROR_INVALID_PARAMETER, ReplaceFileAtRestart(installer.Data, source.c_str(), nullptr));
 
-    EXPECT_EQ(0, installer.ReplaceFileAtRestart(source.c_str(), target_.c_str()));
+    EXPECT_EQ(0, ReplaceFileAtRestart(installer.Data, source.c_str(), target_.c_str()));
     std::vector<std::string> temporary = FolderEntries(scratch_.Path(), "~*.tmp");
     temporary.erase(std::remove(temporary.begin(), temporary.end(), "~new.tmp"), temporary.end());
     ASSERT_EQ(1u, temporary.size());
@@ -165,7 +166,7 @@ TEST_F(WinInitTest, ReplaceFileAtRestartLeavesNothingWhenTheSourceCannotBeCopied
 {
     LoggedData log;
     Installer installer(&log.Data());
-    EXPECT_EQ(ERROR_FILE_NOT_FOUND, installer.ReplaceFileAtRestart((scratch_ / "missing.exe").c_str(), target_.c_str()));
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, ReplaceFileAtRestart(installer.Data, (scratch_ / "missing.exe").c_str(), target_.c_str()));
     EXPECT_EQ((std::vector<std::string>{"~new.tmp"}), FolderEntries(scratch_.Path(), "~*.tmp"))
         << "the temporary file is deleted again";
     EXPECT_FALSE(FileExistsAt(WinInitPath()));
@@ -173,7 +174,7 @@ TEST_F(WinInitTest, ReplaceFileAtRestartLeavesNothingWhenTheSourceCannotBeCopied
 
     // A folder that cannot hold a temporary file.
     log.ClearLog();
-    EXPECT_NE(0, installer.ReplaceFileAtRestart(target_.c_str(), (scratch_ / "nofolder\\x.exe").c_str()));
+    EXPECT_NE(0, ReplaceFileAtRestart(installer.Data, target_.c_str(), (scratch_ / "nofolder\\x.exe").c_str()));
     EXPECT_EQ(1u, log.Messages().size());
 }
 
@@ -186,7 +187,7 @@ TEST_F(WinInitTest, ReplaceFileAtRestartInADriveRoot)
     ASSERT_TRUE(WriteWholeFile(target, "target"));
     std::vector<std::string> before = FolderEntries(root, "~*.tmp");
 
-    EXPECT_EQ(0, installer.ReplaceFileAtRestart(target_.c_str(), target.c_str()));
+    EXPECT_EQ(0, ReplaceFileAtRestart(installer.Data, target_.c_str(), target.c_str()));
     std::vector<std::string> after = FolderEntries(root, "~*.tmp");
     EXPECT_EQ(before.size() + 1, after.size()) << "the temporary file lies in the root beside the target";
     for (const std::string& name : after)

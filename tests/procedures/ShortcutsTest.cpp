@@ -98,7 +98,7 @@ protected:
 TEST_F(AgentShortcutTest, NewInstallationWritesTheLinkInTheCompanyGroup)
 {
     ASSERT_FALSE(root_.empty());
-    EXPECT_EQ(0, installer_.CreateAgentShortcut(0));
+    EXPECT_EQ(0, CreateAgentShortcut(installer_.Data, 0));
 
     LinkFields link = ReadLink(link_);
     ASSERT_EQ(S_OK, link.Loaded) << link_;
@@ -112,24 +112,24 @@ TEST_F(AgentShortcutTest, NewInstallationWritesTheLinkInTheCompanyGroup)
 TEST_F(AgentShortcutTest, UpdateRecreatesOnlyAMissingLink)
 {
     const std::string userEdited = "edited by the user";
-    ASSERT_EQ(0, installer_.CreateAgentShortcut(0));
+    ASSERT_EQ(0, CreateAgentShortcut(installer_.Data, 0));
     ASSERT_TRUE(WriteWholeFile(link_, userEdited));
 
-    EXPECT_EQ(0, installer_.CreateAgentShortcut(1));
+    EXPECT_EQ(0, CreateAgentShortcut(installer_.Data, 1));
     EXPECT_EQ(userEdited, ReadWholeFile(link_)) << "an update leaves an existing link alone";
 
-    EXPECT_EQ(0, installer_.CreateAgentShortcut(0));
+    EXPECT_EQ(0, CreateAgentShortcut(installer_.Data, 0));
     EXPECT_EQ(S_OK, ReadLink(link_).Loaded) << "a new installation rewrites it";
 
     ASSERT_TRUE(DeleteFileA(link_.c_str()));
-    EXPECT_EQ(0, installer_.CreateAgentShortcut(1));
+    EXPECT_EQ(0, CreateAgentShortcut(installer_.Data, 1));
     LinkFields link = ReadLink(link_);
     ASSERT_EQ(S_OK, link.Loaded) << "an update brings back a deleted link";
     EXPECT_EQ(dest_ / "AgentCore.exe", link.Target);
 
     // A missing group is created again as well.
     RemoveTree(group_);
-    EXPECT_EQ(0, installer_.CreateAgentShortcut(1));
+    EXPECT_EQ(0, CreateAgentShortcut(installer_.Data, 1));
     EXPECT_EQ(S_OK, ReadLink(link_).Loaded);
 }
 
@@ -151,13 +151,13 @@ TEST_F(AgentShortcutTest, RemovalKeepsAGroupThatHoldsAnotherLink)
     for (const Row& row : rows) {
         SCOPED_TRACE(row.Case);
         Clean();
-        ASSERT_EQ(0, installer_.CreateAgentShortcut(0));
+        ASSERT_EQ(0, CreateAgentShortcut(installer_.Data, 0));
         if (!row.AgentLink)
             DeleteFileA(link_.c_str());
         if (row.OtherLink)
             WriteWholeFile(group_ + "\\Acme Viewer.lnk", "other");
 
-        EXPECT_EQ(row.Expected, installer_.RemoveAgentShortcut());
+        EXPECT_EQ(row.Expected, RemoveAgentShortcut(installer_.Data));
         EXPECT_FALSE(FileExistsAt(link_));
         EXPECT_EQ(row.GroupStays, FileExistsAt(group_));
         if (row.OtherLink) {
@@ -181,13 +181,13 @@ TEST_F(AgentShortcutTest, MissingFieldsGive87AndTouchNothing)
         char* saved = data_.*row.Field;
         Clean();
         data_.*row.Field = nullptr;
-        EXPECT_EQ(ERROR_INVALID_PARAMETER, installer_.CreateAgentShortcut(0));
+        EXPECT_EQ(ERROR_INVALID_PARAMETER, CreateAgentShortcut(installer_.Data, 0));
         EXPECT_FALSE(FileExistsAt(group_));
 
         data_.*row.Field = saved;
-        ASSERT_EQ(0, installer_.CreateAgentShortcut(0));
+        ASSERT_EQ(0, CreateAgentShortcut(installer_.Data, 0));
         data_.*row.Field = nullptr;
-        EXPECT_EQ(row.NeededForRemoval ? ERROR_INVALID_PARAMETER : 0, installer_.RemoveAgentShortcut());
+        EXPECT_EQ(row.NeededForRemoval ? ERROR_INVALID_PARAMETER : 0, RemoveAgentShortcut(installer_.Data));
         EXPECT_EQ(row.NeededForRemoval, FileExistsAt(link_));
         data_.*row.Field = saved;
     }
@@ -200,8 +200,8 @@ TEST_F(AgentShortcutTest, ComFailureIsReducedToItsLow16Bits)
     int removed = -1;
     std::thread apartment([&] {
         CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-        created = installer_.CreateAgentShortcut(0);
-        removed = installer_.RemoveAgentShortcut();
+        created = CreateAgentShortcut(installer_.Data, 0);
+        removed = RemoveAgentShortcut(installer_.Data);
         CoUninitialize();
     });
     apartment.join();

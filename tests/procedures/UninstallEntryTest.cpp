@@ -5,6 +5,7 @@
 #include "harness/TestSupport.h"
 #include "procedures/Installer.h"
 #include "procedures/RegistryProbe.h"
+#include "procedures/UninstallEntry.h"
 #include "setup/InstallationData.h"
 
 using namespace xatest;
@@ -73,7 +74,7 @@ TEST_F(UninstallEntryTest, NewInstallationWritesEveryValue)
     data_.Contact = DuplicateText("Support desk");
     data_.HelpLink = DuplicateText("http://help");
     std::string before = Today();
-    EXPECT_EQ(0, installer_.WriteUninstallEntry(0));
+    WriteUninstallEntry(installer_.Data, 0);
     std::string after = Today();
 
     // Quoted: an unquoted path under Program Files lets Windows try C:\Program.exe first.
@@ -125,7 +126,7 @@ TEST_F(UninstallEntryTest, VersionValuesOnlyWhenTheAgentVersionCanBeRead)
             PlaceAgent(row.Fixture);
         else if (row.Fixture)
             WriteWholeFile(dest_ / "AgentCore.exe", "not a program");
-        EXPECT_EQ(0, installer_.WriteUninstallEntry(0));
+        WriteUninstallEntry(installer_.Data, 0);
         if (row.Version) {
             ExpectString("DisplayVersion", row.Version);
             ExpectNumber("VersionMajor", row.Major);
@@ -152,13 +153,13 @@ TEST_F(UninstallEntryTest, NullFieldsGiveNoValueAndEmptyOnesAnEmptyValue)
     };
     for (const Row& row : rows)
         ReplaceText(data_.*row.Field, nullptr);
-    EXPECT_EQ(0, installer_.WriteUninstallEntry(0));
+    WriteUninstallEntry(installer_.Data, 0);
     for (const Row& row : rows)
         ExpectMissing(row.Name);
 
     for (const Row& row : rows)
         ReplaceText(data_.*row.Field, DuplicateText(""));
-    EXPECT_EQ(0, installer_.WriteUninstallEntry(1));
+    WriteUninstallEntry(installer_.Data, 1);
     for (const Row& row : rows)
         ExpectString(row.Name, "");
 }
@@ -187,7 +188,7 @@ TEST_F(UninstallEntryTest, UpdateKeepsOnlyANonEmptyStringDisplayName)
         WriteRegistryString(kEntry, "UninstallString", "C:\\old\\XASetup.exe /r");
         if (row.Type != REG_NONE)
             WriteRegistryValue(kEntry, "DisplayName", row.Type, row.Before);
-        EXPECT_EQ(0, installer_.WriteUninstallEntry(row.IsUpdate));
+        WriteUninstallEntry(installer_.Data, row.IsUpdate);
         RegistryValue name = Value("DisplayName");
         if (row.Kept) {
             EXPECT_EQ(row.Type, name.Type);
@@ -224,7 +225,7 @@ TEST_F(UninstallEntryTest, EstimatedSizeIsTheFolderSizeInKiB)
         SCOPED_TRACE(row.File ? row.File : "empty");
         if (row.File)
             WriteWholeFile(dest_ / row.File, std::string(row.Bytes, 'x'));
-        EXPECT_EQ(0, installer_.WriteUninstallEntry(isUpdate));
+        WriteUninstallEntry(installer_.Data, isUpdate);
         ExpectNumber("EstimatedSize", row.KiB);
         isUpdate = 1;
     }
@@ -238,7 +239,7 @@ TEST_F(UninstallEntryTest, EstimatedSizeIsTheFolderSizeInKiB)
     CloseHandle(file);
     if (!sized)
         GTEST_SKIP() << "no room for a sparse 4 GiB file";
-    EXPECT_EQ(0, installer_.WriteUninstallEntry(1));
+    WriteUninstallEntry(installer_.Data, 1);
     ExpectNumber("EstimatedSize", 4 * 1024 * 1024 + 15);
     DeleteFileA((dest_ / "huge.bin").c_str());
 }
@@ -248,7 +249,7 @@ TEST_F(UninstallEntryTest, AnIdWithABlankIsQuotedAndReadBackWhole)
     const std::string entry = kUninstallRoot + "\\XAA B";
     DeleteRegistryTreeForTest(entry);
     ReplaceText(data_.Instance, DuplicateText("A B"));
-    EXPECT_EQ(0, installer_.WriteUninstallEntry(0));
+    WriteUninstallEntry(installer_.Data, 0);
     RegistryValue command = ReadRegistryValue(entry, "UninstallString");
     RegistryValue quiet = ReadRegistryValue(entry, "QuietUninstallString");
     DeleteRegistryTreeForTest(entry);
@@ -269,15 +270,15 @@ TEST_F(UninstallEntryTest, AnIdWithABlankIsQuotedAndReadBackWhole)
 
 TEST_F(UninstallEntryTest, RemovalDeletesOnlyThisInstancesEntry)
 {
-    EXPECT_EQ(0, installer_.WriteUninstallEntry(0));
+    WriteUninstallEntry(installer_.Data, 0);
     ASSERT_EQ(DWORD(REG_SZ), Value("QuietUninstallString").Type);
     ASSERT_EQ(DWORD(REG_DWORD), Value("EstimatedSize").Type);
     WriteRegistryString(kEntry + "\\Extra", "V", "1");
     WriteRegistryString(kUninstallRoot + "\\XAI2", "DisplayName", "Arvane Agent #2");
 
-    EXPECT_EQ(0, installer_.RemoveUninstallEntry());
+    EXPECT_EQ(0, RemoveUninstallEntry(installer_.Data));
     EXPECT_FALSE(RegistryKeyExists(kEntry));
     EXPECT_TRUE(RegistryKeyExists(kUninstallRoot + "\\XAI2"));
-    EXPECT_EQ(ERROR_FILE_NOT_FOUND, installer_.RemoveUninstallEntry());
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, RemoveUninstallEntry(installer_.Data));
     DeleteRegistryTreeForTest(kUninstallRoot + "\\XAI2");
 }

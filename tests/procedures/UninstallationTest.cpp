@@ -4,8 +4,8 @@
 // installed, and the roll-back of a failed installation.
 #include <gtest/gtest.h>
 
-#include "control/AgentLeftovers.h"
 #include "control/ServiceTestSupport.h"
+#include "procedures/AgentShutdown.h"
 #include "procedures/ProcedureRunFixture.h"
 
 using namespace xatest;
@@ -15,7 +15,7 @@ namespace {
 const char kStart[] = "Start uninstallation...";
 const char kLast[] = "This is the last agent on the machine.";
 const char kFinished[] = "Setup finished.";
-const char kAgentKey[] = "SOFTWARE\\Arvane\\Agent";
+const char kAgentKeyPath[] = "SOFTWARE\\Arvane\\Agent";
 const char kViewerKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\RealVNC_is1";
 
 class UninstallationTest : public ProcedureRunTest {
@@ -31,7 +31,10 @@ protected:
     {
         EXPECT_EQ(0, Prepare("/g " + instance + " /r /s /t", source));
         EXPECT_EQ(1, Data().IsRemove);
-        return Counted([&] { return Run().UninstallAgent(); });
+        return Counted([&] {
+            Run().UninstallAgent();
+            return 0;
+        });
     }
 
     // The remote-control viewer as an agent's own installation of it left it (no quiet
@@ -58,7 +61,10 @@ TEST_F(UninstallationTest, RepresentativeRunLogsAndShowsEveryStepAndLeavesNothin
     ASSERT_EQ(0, Prepare("/g U1 /r /s /t", package.Folder()));
     StatusRecorder status;
     ASSERT_TRUE(status.Created());
-    EXPECT_EQ(0, Counted([&] { return Run().UninstallAgent(); }));
+    EXPECT_EQ(0, Counted([&] {
+            Run().UninstallAgent();
+            return 0;
+        }));
 
     std::vector<std::string> expected = {kStart, "Stopping Agent Service..."};
     if (!IsWin9xSystem()) {
@@ -155,7 +161,7 @@ TEST_F(UninstallationTest, RemovingOneOfTwoInstancesLeavesTheOtherAndTheViewer)
     EXPECT_EQ(kFinished, Messages().back());
     EXPECT_EQ(std::vector<std::string>{}, Leftovers(first));
     EXPECT_EQ(std::vector<std::string>{}, MissingParts(second));
-    EXPECT_TRUE(MachineKeyExists(std::string(kAgentKey) + "\\U3B"));
+    EXPECT_TRUE(MachineKeyExists(std::string(kAgentKeyPath) + "\\U3B"));
     EXPECT_TRUE(MachineKeyExists(kViewerKey));
     EXPECT_TRUE(FileExistsAt(viewer_ + "\\WinVNC4.exe"));
 }
@@ -173,7 +179,7 @@ TEST_F(UninstallationTest, TheLastInstanceTakesTheViewerAndTheCommonKeys)
     EXPECT_LT(last, IndexOf(kFinished));
     EXPECT_EQ(kFinished, Messages().back());
     EXPECT_FALSE(ViewerPresent());
-    EXPECT_FALSE(MachineKeyExists(kAgentKey));
+    EXPECT_FALSE(MachineKeyExists(kAgentKeyPath));
     EXPECT_FALSE(MachineKeyExists("SOFTWARE\\Arvane"));
     EXPECT_EQ(std::vector<std::string>{}, Leftovers(footprint));
 }
@@ -192,7 +198,10 @@ TEST_F(UninstallationTest, RollBackLeavesTheDriversAndTheWorkingFolder)
     // The record of the installation itself, as the failure exit hands it over.
     ASSERT_EQ(0, Data().IsRemove);
     ASSERT_EQ(nullptr, Data().AgentWorkingFolder);
-    EXPECT_EQ(0, Counted([&] { return Run().UninstallAgent(); }));
+    EXPECT_EQ(0, Counted([&] {
+            Run().UninstallAgent();
+            return 0;
+        }));
 
     EXPECT_TRUE(Logged("Agent owns drivers: U5"));
     EXPECT_FALSE(Logged("Removing drivers..."));

@@ -4,11 +4,14 @@
 // legacy agent, and the release of the driver ownership.
 #include <gtest/gtest.h>
 
-#include "control/AgentLeftovers.h"
 #include "control/ProcessTestSupport.h"
 #include "control/ServiceTestSupport.h"
 #include <shlobj.h>
+#include "network/DriverOwner.h"
+#include "procedures/AgentShutdown.h"
+#include "procedures/FileInstall.h"
 #include "procedures/ProcedureRunFixture.h"
+#include "procedures/RegistryValues.h"
 #include "setup/InstallThread.h"
 
 using namespace xatest;
@@ -452,7 +455,7 @@ TEST_F(UpdateTest, NoDriverReleasesOnlyThisInstancesOwnership)
     AgentFootprint footprint = Install(instance, package);
     ASSERT_EQ(std::vector<std::string>{}, MissingParts(footprint));
     char owner[MAX_PATH] = "";
-    ASSERT_EQ(0, Installer::GetDriverControl(owner, sizeof(owner)));
+    ASSERT_EQ(0, GetDriverControl(owner, sizeof(owner)));
     ASSERT_EQ(instance, owner);
     struct Case {
         const char* Owner;
@@ -460,17 +463,17 @@ TEST_F(UpdateTest, NoDriverReleasesOnlyThisInstancesOwnership)
     };
     for (const Case& c : {Case{"d\xC4" "1", true}, Case{"D\xC4" "1", true}, Case{"d\xE4" "1", true},
                           Case{"OTHER", false}}) {
-        ASSERT_EQ(0, Installer::SetDriverControl(c.Owner));
+        ASSERT_EQ(0, SetDriverControl(c.Owner));
         ASSERT_EQ(0, Prepare("/g " + instance + " /s /n", package.Folder()));
         EXPECT_EQ(0, Counted([&] { return Run().UpdateExistingAgent(); })) << c.Owner;
         owner[0] = '\0';
-        EXPECT_EQ(c.Released ? ERROR_FILE_NOT_FOUND : 0, Installer::GetDriverControl(owner, sizeof(owner))) << c.Owner;
+        EXPECT_EQ(c.Released ? ERROR_FILE_NOT_FOUND : 0, GetDriverControl(owner, sizeof(owner))) << c.Owner;
         EXPECT_STREQ(c.Released ? "" : c.Owner, owner);
         EXPECT_FALSE(Logged("Setup drivers...")) << c.Owner;
         EXPECT_TRUE(InstalledDriverExists()) << c.Owner;
         EXPECT_TRUE(FileExistsAt(SystemFolder() + "\\ArvaneSP.dll")) << c.Owner;
     }
-    Installer::SetDriverControl(instance.c_str());
+    SetDriverControl(instance.c_str());
 }
 
 }  // namespace

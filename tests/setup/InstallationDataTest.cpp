@@ -8,14 +8,14 @@
 #include "harness/VirtualClock.h"
 #include "setup/InstallationData.h"
 #include "setup/InstanceLock.h"
-#include "setup/PathMacros.h"
+#include "support/PathMacros.h"
 #include "support/AccessControl.h"
 
 using namespace xatest;
 
 namespace {
 
-const char kAgentKey[] = "SOFTWARE\\Arvane\\Agent";
+const char kAgentKeyPath[] = "SOFTWARE\\Arvane\\Agent";
 const char kRunServices[] = "Software\\Microsoft\\Windows\\CurrentVersion\\RunServices";
 
 std::string Text(const char* value)
@@ -59,7 +59,7 @@ void DeleteTree(HKEY root, const std::string& path)
 
 std::string InstanceKey(const std::string& instance)
 {
-    return std::string(kAgentKey) + "\\" + instance;
+    return std::string(kAgentKeyPath) + "\\" + instance;
 }
 
 // Each case starts from a machine without agents.
@@ -142,7 +142,7 @@ TEST_F(InstallationDataTest, DestinationFromBaseOrProgramFiles)
     EXPECT_EQ("Arvane", Text(standard.Company));
     EXPECT_EQ("Arvane", Text(standard.Publisher));
     EXPECT_EQ("Arvane Agent", Text(standard.Title));
-    EXPECT_EQ(std::string(kAgentKey) + "\\I1", Text(standard.DestRegKey));
+    EXPECT_EQ(std::string(kAgentKeyPath) + "\\I1", Text(standard.DestRegKey));
     char module[MAX_PATH];
     GetModuleFileNameA(nullptr, module, sizeof(module));
     std::string folder = module;

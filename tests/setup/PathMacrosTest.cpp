@@ -7,7 +7,8 @@
 
 #include "harness/TestSupport.h"
 #include "procedures/Installer.h"
-#include "setup/PathMacros.h"
+#include "procedures/TargetMacros.h"
+#include "support/PathMacros.h"
 
 using namespace xatest;
 
@@ -235,23 +236,23 @@ TEST(ExpandTargetMacros, ReplacesTheAgentFolders)
         {"cost $5 $TARGETDIR", "cost $5 $TARGETDIR"},
     };
     for (const auto& row : rows) {
-        char* expanded = installer.ExpandTargetMacros(row.first.c_str());
+        char* expanded = ExpandTargetMacros(installer.Data, row.first.c_str());
         EXPECT_EQ(row.second, expanded ? expanded : "<null>") << row.first;
         FreeText(expanded);
     }
 
     // A missing value, an empty result and no text at all give null.
-    EXPECT_EQ(nullptr, installer.ExpandTargetMacros("$AGENTTEMPDIR$\\Logs"));
-    EXPECT_EQ(nullptr, installer.ExpandTargetMacros(""));
-    EXPECT_EQ(nullptr, installer.ExpandTargetMacros(nullptr));
+    EXPECT_EQ(nullptr, ExpandTargetMacros(installer.Data, "$AGENTTEMPDIR$\\Logs"));
+    EXPECT_EQ(nullptr, ExpandTargetMacros(installer.Data, ""));
+    EXPECT_EQ(nullptr, ExpandTargetMacros(installer.Data, nullptr));
     // An empty value is as good as none: "\\Logs" would be a folder in the drive's root.
     data.AgentWorkingFolder = DuplicateText("");
-    EXPECT_EQ(nullptr, installer.ExpandTargetMacros("$AGENTTEMPDIR$"));
-    EXPECT_EQ(nullptr, installer.ExpandTargetMacros("$AGENTTEMPDIR$\\Logs"));
+    EXPECT_EQ(nullptr, ExpandTargetMacros(installer.Data, "$AGENTTEMPDIR$"));
+    EXPECT_EQ(nullptr, ExpandTargetMacros(installer.Data, "$AGENTTEMPDIR$\\Logs"));
     ReplaceText(data.DestFolder, DuplicateText(""));
-    EXPECT_EQ(nullptr, installer.ExpandTargetMacros("$TARGETDIR$\\Custom"));
+    EXPECT_EQ(nullptr, ExpandTargetMacros(installer.Data, "$TARGETDIR$\\Custom"));
     ReplaceText(data.DestRegKey, DuplicateText(""));
-    EXPECT_EQ(nullptr, installer.ExpandTargetMacros("$TARGETREGKEY$\\AddOn"));
+    EXPECT_EQ(nullptr, ExpandTargetMacros(installer.Data, "$TARGETREGKEY$\\AddOn"));
 }
 
 TEST(ExpandTargetMacros, ResultsBeyond511CharactersAreRefused)
@@ -261,11 +262,11 @@ TEST(ExpandTargetMacros, ResultsBeyond511CharactersAreRefused)
     Installer installer(&data);
 
     std::string fits = "$TARGETDIR$" + std::string(211, 'f');
-    char* expanded = installer.ExpandTargetMacros(fits.c_str());
+    char* expanded = ExpandTargetMacros(installer.Data, fits.c_str());
     ASSERT_NE(nullptr, expanded);
     EXPECT_EQ(511u, std::strlen(expanded));
     FreeText(expanded);
 
-    EXPECT_EQ(nullptr, installer.ExpandTargetMacros((fits + "x").c_str()));
-    EXPECT_EQ(nullptr, installer.ExpandTargetMacros("$TARGETDIR$$TARGETDIR$"));
+    EXPECT_EQ(nullptr, ExpandTargetMacros(installer.Data, (fits + "x").c_str()));
+    EXPECT_EQ(nullptr, ExpandTargetMacros(installer.Data, "$TARGETDIR$$TARGETDIR$"));
 }

@@ -1,18 +1,15 @@
 // Add-ons: programs that registered an uninstall command under the agent instance's key; the
 // commands run, one after the other, when the agent is removed. Also the run of one uninstall
 // command, which the remote-control viewer's quiet uninstaller shares.
-#include "control/AgentLeftovers.h"
+#include "procedures/AddOns.h"
 
 #include <stdlib.h>
 #include <string.h>
 
-#include "procedures/Installer.h"
-#include "setup/PathMacros.h"
+#include "support/PathMacros.h"
 #include "support/Clock.h"
 #include "support/Handles.h"
 #include "support/Text.h"
-
-const char kAgentInstancesKey[] = "SOFTWARE\\Arvane\\Agent";
 
 namespace {
 
@@ -209,7 +206,7 @@ bool RunUninstallCommand(const InstallationData* data, char* commandLine, const 
     return exitCodeRead;
 }
 
-int Installer::RemoveAddOns()
+int RemoveAddOns(const InstallationData* data)
 {
     HKEY key = nullptr;
     AddOnValue* values = nullptr;
@@ -219,7 +216,7 @@ int Installer::RemoveAddOns()
     DWORD longestData = 0;
     char path[MAX_PATH];
 
-    if (!Data->Instance || !FormatText(path, sizeof(path), "%s\\%s\\AddOn", kAgentInstancesKey, Data->Instance))
+    if (!data->Instance || !FormatText(path, sizeof(path), "%s\\%s\\AddOn", kAgentKey, data->Instance))
         return ERROR_INVALID_PARAMETER;
     LONG result = RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_READ, &key);
     if (result != ERROR_SUCCESS)
@@ -228,21 +225,21 @@ int Installer::RemoveAddOns()
                               &longestData, nullptr, nullptr);
     if (result != ERROR_SUCCESS)
         goto Exit;
-    LogMessage(Data, "%d add-on(s) found.", (int)count);
+    LogMessage(data, "%d add-on(s) found.", (int)count);
     if (count == 0)
         goto Exit;
 
     values = (AddOnValue*)calloc(count, sizeof(AddOnValue));
     expansion = (char*)malloc(longestData + kExpansionExtra);
     if (!values || !expansion || !ReadAddOnValues(key, count, longestName, longestData, values)) {
-        LogMessage(Data, "Failed to allocate memory.");
+        LogMessage(data, "Failed to allocate memory.");
         goto Exit;
     }
     // The commands may take long and may change the key; it is not needed any more.
     CloseKey(key);
     for (DWORD i = 0; i < count; ++i) {
         if (values[i].Name)
-            RunAddOnUninstall(Data, values[i], expansion, longestData + kExpansionExtra);
+            RunAddOnUninstall(data, values[i], expansion, longestData + kExpansionExtra);
     }
 
 Exit:

@@ -4,7 +4,7 @@
 #include "control/AgentPipe.h"
 #include "control/Processes.h"
 #include "control/ServiceManager.h"
-#include "procedures/Installer.h"
+#include "procedures/AgentShutdown.h"
 #include "setup/SetupLog.h"
 #include "support/Clock.h"
 #include "support/Text.h"
@@ -36,57 +36,57 @@ void SendShutdownRequest(const InstallationData* data, const char* pipeName, con
 
 }  // namespace
 
-int Installer::StopAgentService(int* wasRunning)
+int StopAgentService(const InstallationData* data, int* wasRunning)
 {
     char agentPath[MAX_PATH];
     char serviceName[kServiceNameChars];
     char pipeName[MAX_PATH];
     int result = -1;
-    bool legacy = Data->UpdateLegacyAgent != 0;
-    const char* instance = legacy ? "" : Data->Instance;
+    bool legacy = data->UpdateLegacyAgent != 0;
+    const char* instance = legacy ? "" : data->Instance;
     if (wasRunning)
         *wasRunning = 0;
 
-    if (!Data->DestFolder || !instance) {
+    if (!data->DestFolder || !instance) {
         result = ERROR_INVALID_PARAMETER;
-        LogMessage(Data, "StopAgentService() returns %d", result);
+        LogMessage(data, "StopAgentService(data) returns %d", result);
         return result;
     }
-    if (!FormatText(agentPath, sizeof(agentPath), "%s\\%s", Data->DestFolder, kAgentExecutable) ||
+    if (!FormatText(agentPath, sizeof(agentPath), "%s\\%s", data->DestFolder, kAgentExecutable) ||
         !FormatText(serviceName, sizeof(serviceName), "%s%s", legacy ? kLegacyServiceName : "XA", instance) ||
         !FormatText(pipeName, sizeof(pipeName), "%s%s", kAgentPipePrefix, instance)) {
         result = ERROR_FILENAME_EXCED_RANGE;
-        LogMessage(Data, "StopAgentService() returns %d", result);
+        LogMessage(data, "StopAgentService(data) returns %d", result);
         return result;
     }
 
     // Windows 9x starts the agent as a plain process: there is no service to stop.
-    if (!Data->IsWin9x) {
-        LogMessage(Data, "Stopping service %s...", serviceName);
+    if (!data->IsWin9x) {
+        LogMessage(data, "Stopping service %s...", serviceName);
         DWORD state = SERVICE_STOPPED;
         if (wasRunning && QueryServiceState(serviceName, &state) == 0 && state != SERVICE_STOPPED)
             *wasRunning = 1;
         result = StopServiceAndWait(serviceName);
         if (result == ERROR_SERVICE_DOES_NOT_EXIST) {
             // No service, no agent of this installation to wait for.
-            LogMessage(Data, "Agent service %s doesn't exist.", serviceName);
+            LogMessage(data, "Agent service %s doesn't exist.", serviceName);
             result = 0;
-            LogMessage(Data, "Stopping service returns %d.", result);
+            LogMessage(data, "Stopping service returns %d.", result);
             return result;
         }
         if (result != 0) {
-            LogErrorFormatted(Data, result, "Failed to stop agent service: %s.", serviceName);
+            LogErrorFormatted(data, result, "Failed to stop agent service: %s.", serviceName);
         }
-        LogMessage(Data, "Stopping service returns %d.", result);
+        LogMessage(data, "Stopping service returns %d.", result);
     }
 
-    if (wasRunning && Data->IsWin9x) {
+    if (wasRunning && data->IsWin9x) {
         int running = 0;
         if (IsProcessRunning(agentPath, &running) == 0 && running)
             *wasRunning = 1;
     }
-    LogMessage(Data, "Trying to connect to agent via \"%s\"...", pipeName);
-    SendShutdownRequest(Data, pipeName, agentPath);
+    LogMessage(data, "Trying to connect to agent via \"%s\"...", pipeName);
+    SendShutdownRequest(data, pipeName, agentPath);
 
     for (DWORD check = 0; check < kAgentExitChecks; ++check) {
         int running = 0;
@@ -100,6 +100,6 @@ int Installer::StopAgentService(int* wasRunning)
         ClockSleep(kAgentExitCheckMs);
     }
 
-    LogMessage(Data, "StopAgentService() returns %d", result);
+    LogMessage(data, "StopAgentService(data) returns %d", result);
     return result;
 }

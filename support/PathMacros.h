@@ -1,7 +1,7 @@
 #pragma once
 // Folder macros between percent signs (%ProgramFiles%, %CommonFiles%, %SystemRoot%, %SystemDir%
 // and the process environment) and the registry string reader they need. The target macros
-// between dollar signs are Installer::ExpandTargetMacros (procedures/Installer.h).
+// between dollar signs are in procedures/TargetMacros.h.
 
 #include <windows.h>
 

@@ -1,6 +1,6 @@
 // The agent service of this installation: its registration, configuration and removal.
 #include "control/ServiceManager.h"
-#include "procedures/Installer.h"
+#include "procedures/AgentService.h"
 #include "setup/SetupLog.h"
 #include "support/Text.h"
 
@@ -66,32 +66,32 @@ bool FormatAgentServiceName(const InstallationData* data, char* name, size_t siz
     return data->Instance && FormatText(name, size, "XA%s", data->Instance);
 }
 
-int Installer::InstallAgentService()
+int InstallAgentService(const InstallationData* data)
 {
-    return RegisterAgentService(Data, false);
+    return RegisterAgentService(data, false);
 }
 
-int Installer::ConfigureAgentService()
+int ConfigureAgentService(const InstallationData* data)
 {
-    return RegisterAgentService(Data, true);
+    return RegisterAgentService(data, true);
 }
 
-int Installer::RemoveAgentService()
+int RemoveAgentService(const InstallationData* data)
 {
     char name[kServiceNameChars];
     char key[MAX_PATH];
-    if (!FormatAgentServiceName(Data, name, sizeof(name)))
+    if (!FormatAgentServiceName(data, name, sizeof(name)))
         return ERROR_INVALID_PARAMETER;
 
-    int result = Data->IsWin9x ? DeleteRunServicesValue(name) : DeleteServiceEntry(name);
+    int result = data->IsWin9x ? DeleteRunServicesValue(name) : DeleteServiceEntry(name);
     if (result == ERROR_SERVICE_DOES_NOT_EXIST) {
         result = 0;
     } else if (result != 0) {
-        LogErrorFormatted(Data, result, "Failed to remove agent service: %s.", name);
+        LogErrorFormatted(data, result, "Failed to remove agent service: %s.", name);
     }
 
     // Only the current agent's service is registered for Safe Mode.
-    if (!Data->UpdateLegacyAgent) {
+    if (!data->UpdateLegacyAgent) {
         for (const char* folder : kSafeBootKeys) {
             if (FormatSafeBootKey(folder, name, key, sizeof(key)))
                 (void)DeleteRegistryTree(HKEY_LOCAL_MACHINE, key);

@@ -1,9 +1,8 @@
-#include "setup/PathMacros.h"
+#include "support/PathMacros.h"
 
 #include <stdlib.h>
 #include <string.h>
 
-#include "procedures/Installer.h"
 #include "support/Handles.h"
 #include "support/Text.h"
 
@@ -41,43 +40,6 @@ char* GetFolderMacroValue(FolderMacro macro)
     }
     // A length of the buffer or more is the size the folder would need: no value.
     return (length != 0 && length < sizeof(folder)) ? DuplicateText(folder) : nullptr;
-}
-
-struct TargetMacro {
-    const char* Name;
-    char* InstallationData::*Field;  // null: the system folder
-};
-
-const TargetMacro kTargetMacros[] = {
-    {"$TARGETDIR$", &InstallationData::DestFolder},
-    {"$AGENTTEMPDIR$", &InstallationData::AgentWorkingFolder},
-    {"$TARGETREGKEY$", &InstallationData::DestRegKey},
-    {"$SYSTEMDIR$", nullptr},
-};
-
-// The target macro whose name text starts with, or null.
-const TargetMacro* MatchTargetMacro(const char* text)
-{
-    if (*text != '$')
-        return nullptr;
-    for (const TargetMacro& macro : kTargetMacros) {
-        if (strncmp(text, macro.Name, strlen(macro.Name)) == 0)
-            return &macro;
-    }
-    return nullptr;
-}
-
-// The macro's value, or null when it is missing. An empty value counts as missing: "\Logs"
-// under an empty folder would name a folder in the current drive's root.
-const char* GetTargetMacroValue(const InstallationData* data, const TargetMacro* macro,
-                                char* systemFolder, UINT systemFolderSize)
-{
-    if (macro->Field) {
-        const char* value = data ? data->*(macro->Field) : nullptr;
-        return value && value[0] ? value : nullptr;
-    }
-    UINT length = GetSystemDirectoryA(systemFolder, systemFolderSize);
-    return (length != 0 && length < systemFolderSize) ? systemFolder : nullptr;
 }
 
 }  // namespace
@@ -168,34 +130,4 @@ LONG RegReadString(HKEY root, const char* subKey, const char* valueName, char** 
     free(data);
     CloseKey(key);
     return result;
-}
-
-char* Installer::ExpandTargetMacros(const char* text) const
-{
-    if (!text)
-        return nullptr;
-
-    char output[kTargetMacroChars + 1];
-    char systemFolder[MAX_PATH];
-    size_t k = 0;
-    for (const char* scan = text; *scan;) {
-        const char* piece = scan;  // what goes to the output
-        size_t pieceLength = 1;
-        size_t skip = 1;           // what is consumed from the text
-        const TargetMacro* macro = MatchTargetMacro(scan);
-        if (macro) {
-            piece = GetTargetMacroValue(Data, macro, systemFolder, sizeof(systemFolder));
-            if (!piece)
-                return nullptr;
-            pieceLength = strlen(piece);
-            skip = strlen(macro->Name);
-        }
-        if (k + pieceLength > kTargetMacroChars)
-            return nullptr;  // a cut path could name another file
-        memcpy(output + k, piece, pieceLength);
-        k += pieceLength;
-        scan += skip;
-    }
-    output[k] = '\0';
-    return k == 0 ? nullptr : DuplicateText(output);
 }

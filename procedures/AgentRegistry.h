@@ -1,0 +1,22 @@
+#pragma once
+// The agent's settings in the registry: the instance key under the agent key, the settings
+// carried over from an older-generation agent, the Run value of the user task, and the count
+// of the agents on the machine.
+
+#include "setup/InstallationData.h"
+
+// The service key of the older-generation agent, under HKEY_LOCAL_MACHINE.
+extern const char kLegacyAgentServiceKey[];
+
+// Writes the instance key under kAgentKey, the settings taken over from an older-generation
+// agent during its update, and (except on Windows 9x) the Run value that starts the user task.
+// Returns 0 or the registry error that stopped it.
+int WriteAgentRegistry(const InstallationData* data);
+
+// Deletes the instance key, the common keys once no instance is left, and the Run value.
+// Returns 0, or -1 when the instance key could not be deleted; never stops early.
+int RemoveAgentRegistry(const InstallationData* data);
+
+// The number of agents on the machine: 1 for the older-generation agent's service key, and 1
+// for each instance key with a non-empty REG_SZ "Path" value.
+int CountInstalledAgents();

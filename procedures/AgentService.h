@@ -1,0 +1,23 @@
+#pragma once
+// The agent service of this installation: "XA" + Instance (on Windows 9x its RunServices
+// value), with the agent's description, failure actions and Safe Mode keys.
+
+#include "setup/InstallationData.h"
+
+// Creates the service. 0, or the error; 1073 (ERROR_SERVICE_EXISTS) when the service exists
+// already, which is then left unchanged.
+int InstallAgentService(const InstallationData* data);
+
+// As InstallAgentService, but an existing service only gets the image path of this
+// installation (when it differs other than in letter case); a missing one is created.
+int ConfigureAgentService(const InstallationData* data);
+
+// Deletes the agent service (the legacy service "ArvaneAgent" when UpdateLegacyAgent is set)
+// and, but for the legacy one, its Safe Mode keys. 0 also when it did not exist; a failure is
+// logged and returned.
+int RemoveAgentService(const InstallationData* data);
+
+// The name of the agent's service that the run works on: the legacy agent's "ArvaneAgent" while
+// UpdateLegacyAgent is set, else "XA" + Instance. False without an instance or when it does not
+// fit in size bytes.
+bool FormatAgentServiceName(const InstallationData* data, char* name, size_t size);

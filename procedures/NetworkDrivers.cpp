@@ -1,0 +1,197 @@
+// The network drivers and the layered provider of this installation: installed by the instance
+// that may own them, removed by the owner's own removal.
+#include "procedures/NetworkDrivers.h"
+
+#include <string.h>
+
+#include "network/DriverOwner.h"
+#include "network/LayeredProvider.h"
+#include "procedures/FileInstall.h"
+#include "procedures/FileRemoval.h"
+#include "procedures/SharedAgentValues.h"
+#include "support/FolderRedirection.h"
+#include "support/Handles.h"
+#include "support/Text.h"
+#include "support/WindowsVersion.h"
+
+namespace {
+
+const char kDriverSourceFolder[] = "$TARGETDIR$\\Drivers";
+const char kVirtualDriver[] = "ArvaneD.VXD";     // Windows 9x
+const char kFilterDriver[] = "XAPFA.sys";        // Windows NT family, the name it is installed under
+const char kFilterDriver64[] = "XAPFA64.sys";    // its x64 build
+const char kProviderLibrary[] = "ArvaneSP.dll";  // the layered provider, all platforms
+
+enum DriverDecision { kInstallDrivers, kSkipDrivers, kSkipForLegacyAgent };
+
+bool SameOwner(const char* owner, const char* name)
+{
+    return name && lstrcmpiA(owner, name) == 0;
+}
+
+// Whether this run may install the drivers, given the current owner ("" for nobody). A new
+// installation never takes them from another instance; an update takes them back from nobody,
+// from itself, and from an older-generation agent it replaces or that is gone.
+DriverDecision DecideDriverInstallation(const InstallationData* data, const char* owner)
+{
+    bool legacyOwner = SameOwner(owner, kLegacyDriverOwner);
+    if (!data->IsModify) {
+        if (!*owner)
+            return data->LegacyAgentExists ? kSkipForLegacyAgent : kInstallDrivers;
+        if (legacyOwner && !data->LegacyAgentExists)
+            return kInstallDrivers;
+        return kSkipDrivers;
+    }
+    if (!*owner || SameOwner(owner, data->Instance))
+        return kInstallDrivers;
+    if (legacyOwner && (data->UpdateLegacyAgent || !data->LegacyAgentExists))
+        return kInstallDrivers;
+    return kSkipDrivers;
+}
+
+// The system folder, as this 32-bit program sees it; false when it cannot be read.
+bool ReadSystemFolder(char (&folder)[MAX_PATH])
+{
+    UINT length = GetSystemDirectoryA(folder, MAX_PATH);
+    return length != 0 && length < MAX_PATH;
+}
+
+// The native system folder's drivers folder of 64-bit Windows ("System32\drivers" under the
+// Windows folder), reachable while redirection is off.
+bool NativeDriversFolder(char (&folder)[MAX_PATH])
+{
+    UINT length = GetWindowsDirectoryA(folder, MAX_PATH);
+    return length != 0 && length < MAX_PATH && AppendText(folder, MAX_PATH, "\\System32") &&
+           AppendText(folder, MAX_PATH, "\\drivers");
+}
+
+}  // namespace
+
+void InstallDrivers(InstallationData* data)
+{
+    HANDLE lock = LockSharedAgentValues();
+    InstallOwnedDrivers(data);
+    UnlockSharedAgentValues(&lock);
+}
+
+void InstallOwnedDrivers(InstallationData* data)
+{
+    char owner[MAX_PATH];
+    char systemFolder[MAX_PATH];
+    char folder[MAX_PATH];
+    owner[0] = 0;
+    GetDriverControl(owner, sizeof(owner));
+    LogMessage(data, "Agent installs drivers: %s.", *owner ? owner : "Unknown");
+
+    DriverDecision decision = DecideDriverInstallation(data, owner);
+    if (decision == kSkipForLegacyAgent)
+        SetDriverControl(kLegacyDriverOwner);
+    if (decision != kInstallDrivers) {
+        LogMessage(data, "Other agent has installed the drivers. Driver installation is skipped.");
+        return;
+    }
+
+    LogMessage(data, "Installing drivers...");
+    // Owned before any file is copied: an instance whose copy fails still answers for them.
+    SetDriverControl(data->Instance);
+    if (!ReadSystemFolder(systemFolder)) {
+        LogError(data, static_cast<int>(GetLastError()), "Could not read the system folder.");
+        return;
+    }
+
+    // Copy failures are logged by InstallFile and do not stop the others.
+    if (data->IsWin9x) {
+        InstallFile(data, kDriverSourceFolder, kVirtualDriver, systemFolder, nullptr, FileForceCopy);
+    } else if (Is64BitWindows()) {
+        FolderRedirectionFunctions redirection;
+        PVOID redirectionState = nullptr;
+        // Redirection stays off only for this one copy: it is per thread, and with it off even
+        // the loading of system libraries would reach the 64-bit ones.
+        if (FindFolderRedirection(&redirection) && redirection.Disable(&redirectionState)) {
+            if (NativeDriversFolder(folder))
+                InstallFile(data, kDriverSourceFolder, kFilterDriver64, folder, kFilterDriver, FileForceCopy);
+            redirection.Revert(redirectionState);
+        }
+    } else if (FormatText(folder, sizeof(folder), "%s\\drivers", systemFolder)) {
+        InstallFile(data, kDriverSourceFolder, kFilterDriver, folder, nullptr, FileForceCopy);
+    }
+    // The provider library is a 32-bit library: on 64-bit Windows it belongs in the folder that
+    // 32-bit programs see as their system folder, which is where it goes with redirection on.
+    InstallFile(data, kDriverSourceFolder, kProviderLibrary, systemFolder, nullptr, FileForceCopy);
+
+    HKEY key = nullptr;
+    char keyPath[MAX_PATH];
+    char libraryPath[MAX_PATH];
+    if (!FormatText(keyPath, sizeof(keyPath), "%s\\%s", kSharedAgentKey, data->Instance ? data->Instance : "") ||
+        RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath, 0, KEY_WRITE, &key) != ERROR_SUCCESS) {
+        LogMessage(data, "Could not open key: %s.", keyPath);
+        return;
+    }
+    if (FormatText(libraryPath, sizeof(libraryPath), "%s\\%s", systemFolder, kProviderLibrary))
+        RegSetValueExA(key, kLspLibraryValue, 0, REG_SZ, reinterpret_cast<const BYTE*>(libraryPath),
+                       static_cast<DWORD>(strlen(libraryPath) + 1));
+    CloseKey(key);
+}
+
+void RemoveDrivers(InstallationData* data)
+{
+    HANDLE lock = LockSharedAgentValues();
+    RemoveOwnedDrivers(data);
+    UnlockSharedAgentValues(&lock);
+}
+
+void RemoveOwnedDrivers(InstallationData* data)
+{
+    char owner[MAX_PATH];
+    char systemFolder[MAX_PATH];
+    char folder[MAX_PATH];
+    owner[0] = 0;
+    GetDriverControl(owner, sizeof(owner));
+    LogMessage(data, "Agent owns drivers: %s", *owner ? owner : "Unknown");
+    // Only the owner's own removal removes them: never another instance's or the legacy
+    // agent's, and never during the roll-back of a failed new installation.
+    if (!data->IsRemove || !SameOwner(owner, data->Instance))
+        return;
+
+    LogMessage(data, "Removing drivers...");
+    SetDriverControl(nullptr);
+    if (!ReadSystemFolder(systemFolder)) {
+        LogError(data, static_cast<int>(GetLastError()), "Could not read the system folder.");
+        return;
+    }
+
+    if (data->IsWin9x) {
+        RemoveFileItem(data, systemFolder, kVirtualDriver);
+    } else if (Is64BitWindows()) {
+        FolderRedirectionFunctions redirection;
+        PVOID redirectionState = nullptr;
+        if (!FindFolderRedirection(&redirection))
+            return;
+        if (!redirection.Disable(&redirectionState)) {
+            LogError(data, 0, "Failed to disable folder redirection.");
+            return;
+        }
+        if (NativeDriversFolder(folder))
+            RemoveFileItem(data, folder, kFilterDriver);
+        redirection.Revert(redirectionState);
+    } else if (FormatText(folder, sizeof(folder), "%s\\drivers", systemFolder)) {
+        RemoveFileItem(data, folder, kFilterDriver);
+    }
+    // With redirection on: the catalogue functions live in system libraries, and the library
+    // file lies in the 32-bit system folder, where the installation put it.
+    RemoveNetworkLayer(data);
+}
+
+int RemoveNetworkLayer(InstallationData* data)
+{
+    char systemFolder[MAX_PATH];
+    int result = RemoveAgentLsp();
+    if (result != 0) {
+        // The library stays: a provider still in the catalogue would fail to load without it.
+        LogMessage(data, "Failed to uninstall network layer driver.");
+        return result;
+    }
+    if (ReadSystemFolder(systemFolder))
+        RemoveFileItem(data, systemFolder, kProviderLibrary);
+    return 0;
+}

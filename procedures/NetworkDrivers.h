@@ -1,0 +1,27 @@
+#pragma once
+// The network drivers and the layered provider of an installation. Whose they are is the
+// DriverControl value (network/DriverOwner.h).
+//
+// On 64-bit Windows the filter driver goes into the native System32\drivers folder, which a
+// 32-bit program reaches only with file-system redirection turned off. The provider library is
+// a 32-bit library: it lives in the system folder that 32-bit programs see (SysWOW64 on disk),
+// the folder WinSock2LspDll names, and is installed and removed there with redirection on.
+
+#include "setup/InstallationData.h"
+
+// Installs the drivers and the provider library when this run may own them, taking the
+// ownership first. Failures are logged and absorbed. Under the lock of the values that
+// instances share (procedures/SharedAgentValues.h), as is RemoveDrivers.
+void InstallDrivers(InstallationData* data);
+
+// In a removal run of the owning instance: gives up the ownership and removes the drivers and
+// the provider.
+void RemoveDrivers(InstallationData* data);
+
+// The two without the lock, for a caller that holds it.
+void InstallOwnedDrivers(InstallationData* data);
+void RemoveOwnedDrivers(InstallationData* data);
+
+// Takes the provider out of the Winsock catalogue and deletes its library; the result of the
+// catalogue removal (the library stays when it is not 0).
+int RemoveNetworkLayer(InstallationData* data);

@@ -1,0 +1,11 @@
+#pragma once
+// The instance's entry in the system's list of installed programs.
+
+#include "setup/InstallationData.h"
+
+// Writes the entry; isUpdate keeps a display name that is already set. Best effort: failures
+// are logged.
+void WriteUninstallEntry(const InstallationData* data, int isUpdate);
+
+// Deletes the entry; the result is the deletion's registry code.
+int RemoveUninstallEntry(const InstallationData* data);
