@@ -8,7 +8,7 @@
 #include <new>
 #include <regex>
 
-#include "control/LeftoversTestSupport.h"
+#include "procedures/LeftoversTestSupport.h"
 #include "control/ServiceTestSupport.h"
 #include "harness/OpenedResources.h"
 #include "procedures/Installer.h"

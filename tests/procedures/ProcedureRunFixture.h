@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "control/LeftoversTestSupport.h"
+#include "procedures/LeftoversTestSupport.h"
 #include "harness/OpenedResources.h"
 #include "harness/VirtualClock.h"
 #include "network/WinsockCatalog.h"

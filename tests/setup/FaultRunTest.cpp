@@ -19,7 +19,7 @@
 
 #include <gtest/gtest.h>
 
-#include "control/LeftoversTestSupport.h"
+#include "procedures/LeftoversTestSupport.h"
 #include "control/ServiceTestSupport.h"
 #include "harness/TestSupport.h"
 #include "procedures/InstallationTestSupport.h"

@@ -5,7 +5,7 @@
 
 #include <algorithm>
 
-#include "control/LeftoversTestSupport.h"
+#include "procedures/LeftoversTestSupport.h"
 #include "harness/VirtualClock.h"
 #include "procedures/AddOns.h"
 #include "procedures/ProcedureTestSupport.h"

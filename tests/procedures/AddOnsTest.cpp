@@ -4,7 +4,7 @@
 
 #include <functional>
 
-#include "control/LeftoversTestSupport.h"
+#include "procedures/LeftoversTestSupport.h"
 #include "harness/VirtualClock.h"
 #include "procedures/AddOns.h"
 #include "procedures/AgentRegistry.h"

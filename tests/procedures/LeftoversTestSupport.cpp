@@ -1,4 +1,4 @@
-#include "control/LeftoversTestSupport.h"
+#include "procedures/LeftoversTestSupport.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,4 +1,4 @@
-// Folder macros, target macros and the registry string reader against the real registry and
+// Folder macros and the registry string reader against the real registry and
 // environment of the prefix (32-bit and WOW64, where the 32-bit view names "Program Files (x86)").
 #include <gtest/gtest.h>
 
@@ -6,8 +6,6 @@
 #include <cstring>
 
 #include "harness/TestSupport.h"
-#include "procedures/Installer.h"
-#include "procedures/TargetMacros.h"
 #include "support/PathMacros.h"
 
 using namespace xatest;
@@ -217,56 +215,4 @@ TEST(RegReadString, TypesAndFailures)
     EXPECT_EQ(ERROR_INVALID_PARAMETER, RegReadString(HKEY_LOCAL_MACHINE, kScratchKey, "X", nullptr));
 
     RegDeleteKeyA(HKEY_LOCAL_MACHINE, kScratchKey);
-}
-
-TEST(ExpandTargetMacros, ReplacesTheAgentFolders)
-{
-    InstallationData data;
-    data.DestFolder = DuplicateText("C:\\A");
-    data.DestRegKey = DuplicateText("SOFTWARE\\Arvane\\Agent\\I1");
-    Installer installer(&data);
-
-    const std::vector<std::pair<std::string, std::string>> rows = {
-        {"$TARGETDIR$\\AgentCore.exe", "C:\\A\\AgentCore.exe"},
-        {"$targetdir$\\x", "$targetdir$\\x"},
-        {"$TARGETREGKEY$", "SOFTWARE\\Arvane\\Agent\\I1"},
-        {"$SYSTEMDIR$\\drivers\\x.sys", SystemFolder() + "\\drivers\\x.sys"},
-        {"$TARGETDIR$$TARGETDIR$", "C:\\AC:\\A"},
-        {"$$TARGETDIR$", "$C:\\A"},
-        {"cost $5 $TARGETDIR", "cost $5 $TARGETDIR"},
-    };
-    for (const auto& row : rows) {
-        char* expanded = ExpandTargetMacros(installer.Data, row.first.c_str());
-        EXPECT_EQ(row.second, expanded ? expanded : "<null>") << row.first;
-        FreeText(expanded);
-    }
-
-    // A missing value, an empty result and no text at all give null.
-    EXPECT_EQ(nullptr, ExpandTargetMacros(installer.Data, "$AGENTTEMPDIR$\\Logs"));
-    EXPECT_EQ(nullptr, ExpandTargetMacros(installer.Data, ""));
-    EXPECT_EQ(nullptr, ExpandTargetMacros(installer.Data, nullptr));
-    // An empty value is as good as none: "\\Logs" would be a folder in the drive's root.
-    data.AgentWorkingFolder = DuplicateText("");
-    EXPECT_EQ(nullptr, ExpandTargetMacros(installer.Data, "$AGENTTEMPDIR$"));
-    EXPECT_EQ(nullptr, ExpandTargetMacros(installer.Data, "$AGENTTEMPDIR$\\Logs"));
-    ReplaceText(data.DestFolder, DuplicateText(""));
-    EXPECT_EQ(nullptr, ExpandTargetMacros(installer.Data, "$TARGETDIR$\\Custom"));
-    ReplaceText(data.DestRegKey, DuplicateText(""));
-    EXPECT_EQ(nullptr, ExpandTargetMacros(installer.Data, "$TARGETREGKEY$\\AddOn"));
-}
-
-TEST(ExpandTargetMacros, ResultsBeyond511CharactersAreRefused)
-{
-    InstallationData data;
-    data.DestFolder = DuplicateText(std::string(300, 'd').c_str());
-    Installer installer(&data);
-
-    std::string fits = "$TARGETDIR$" + std::string(211, 'f');
-    char* expanded = ExpandTargetMacros(installer.Data, fits.c_str());
-    ASSERT_NE(nullptr, expanded);
-    EXPECT_EQ(511u, std::strlen(expanded));
-    FreeText(expanded);
-
-    EXPECT_EQ(nullptr, ExpandTargetMacros(installer.Data, (fits + "x").c_str()));
-    EXPECT_EQ(nullptr, ExpandTargetMacros(installer.Data, "$TARGETDIR$$TARGETDIR$"));
 }
