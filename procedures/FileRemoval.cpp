@@ -384,7 +384,7 @@ char* BuildItemPath(const InstallationData* data, const char* folder, const char
     return fits && path[0] ? DuplicateText(path) : nullptr;
 }
 
-int RemoveFileItem(InstallationData* data, const char* folder, const char* name)
+int RemoveFileItem(const InstallationData* data, const char* folder, const char* name)
 {
     char* path = BuildItemPath(data, folder, name);
     if (!path)

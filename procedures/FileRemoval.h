@@ -5,7 +5,7 @@
 
 // Removes folder\name, every file matching a wildcard name, or the folder tree itself when
 // name is null, and logs the outcome. Returns 0, or 14 when the path cannot be built.
-int RemoveFileItem(InstallationData* data, const char* folder, const char* name);
+int RemoveFileItem(const InstallationData* data, const char* folder, const char* name);
 
 // The expanded folder joined with a backslash and name (the folder alone for a null name)
 // as a new heap text that the caller frees with FreeText; null when the folder is null, a

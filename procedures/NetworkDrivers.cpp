@@ -133,14 +133,14 @@ void InstallOwnedDrivers(InstallationData* data)
     CloseKey(key);
 }
 
-void RemoveDrivers(InstallationData* data)
+void RemoveDrivers(const InstallationData* data)
 {
     HANDLE lock = LockSharedAgentValues();
     RemoveOwnedDrivers(data);
     UnlockSharedAgentValues(&lock);
 }
 
-void RemoveOwnedDrivers(InstallationData* data)
+void RemoveOwnedDrivers(const InstallationData* data)
 {
     char owner[MAX_PATH];
     char systemFolder[MAX_PATH];
@@ -182,7 +182,7 @@ void RemoveOwnedDrivers(InstallationData* data)
     RemoveNetworkLayer(data);
 }
 
-int RemoveNetworkLayer(InstallationData* data)
+int RemoveNetworkLayer(const InstallationData* data)
 {
     char systemFolder[MAX_PATH];
     int result = RemoveAgentLsp();

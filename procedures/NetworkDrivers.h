@@ -16,12 +16,12 @@ void InstallDrivers(InstallationData* data);
 
 // In a removal run of the owning instance: gives up the ownership and removes the drivers and
 // the provider.
-void RemoveDrivers(InstallationData* data);
+void RemoveDrivers(const InstallationData* data);
 
 // The two without the lock, for a caller that holds it.
 void InstallOwnedDrivers(InstallationData* data);
-void RemoveOwnedDrivers(InstallationData* data);
+void RemoveOwnedDrivers(const InstallationData* data);
 
 // Takes the provider out of the Winsock catalogue and deletes its library; the result of the
 // catalogue removal (the library stays when it is not 0).
-int RemoveNetworkLayer(InstallationData* data);
+int RemoveNetworkLayer(const InstallationData* data);

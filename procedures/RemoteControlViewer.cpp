@@ -87,7 +87,7 @@ void RemoveViewerByHand(const InstallationData* data, const char* appPath)
 
 
 
-void RemoveRemoteControlViewer(InstallationData* data)
+void RemoveRemoteControlViewer(const InstallationData* data)
 {
     char* displayName = nullptr;
     char* appPath = nullptr;

@@ -15,4 +15,4 @@ extern const char kViewerVendorKey[];
 
 // Removes the viewer when an agent installed it: its quiet uninstaller where it has a working
 // one, else (or when that did not end cleanly) by hand.
-void RemoveRemoteControlViewer(InstallationData* data);
+void RemoveRemoteControlViewer(const InstallationData* data);
