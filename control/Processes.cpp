@@ -8,7 +8,9 @@
 #include <tlhelp32.h>
 
 #include "support/Clock.h"
+#include "support/Files.h"
 #include "support/Handles.h"
+#include "support/Results.h"
 #include "support/SystemLibrary.h"
 #include "support/Text.h"
 #include "support/WindowsVersion.h"
@@ -49,12 +51,6 @@ template <typename Function>
 Function FindFunction(HMODULE module, const char* name)
 {
     return module ? reinterpret_cast<Function>(g_calls.FindFunction(module, name)) : nullptr;
-}
-
-int LastErrorCode()
-{
-    DWORD code = GetLastError();
-    return code ? (int)code : -1;
 }
 
 void* IdItem(DWORD id)
@@ -121,7 +117,7 @@ int FindProcessesNT(const char* path, PointerList* ids)
 
     psapi = LoadPsapi(nullptr);
     if (!psapi)
-        return LastErrorCode();
+        return LastErrorResult();
     {
         EnumProcessesFunction enumProcesses = GetSystemFunction<EnumProcessesFunction>(psapi, "EnumProcesses");
         EnumProcessModulesFunction enumModules =
@@ -141,7 +137,7 @@ int FindProcessesNT(const char* path, PointerList* ids)
         // A failed enumeration must not pass for "nothing runs": callers would go on to replace
         // the files of a running program.
         if (!enumProcesses(processIds, kMaxProcessIds * sizeof(DWORD), &returned)) {
-            result = LastErrorCode();
+            result = LastErrorResult();
             goto Exit;
         }
         DWORD count = returned / sizeof(DWORD);
@@ -173,7 +169,7 @@ int FindProcesses9x(const char* path, PointerList* ids)
     HANDLE snapshot = INVALID_HANDLE_VALUE;
     HMODULE kernel = LoadSystemLibrary("kernel32.dll");
     if (!kernel)
-        return LastErrorCode();
+        return LastErrorResult();
     {
         CreateToolhelp32SnapshotFunction createSnapshot =
             FindFunction<CreateToolhelp32SnapshotFunction>(kernel, "CreateToolhelp32Snapshot");
@@ -185,7 +181,7 @@ int FindProcesses9x(const char* path, PointerList* ids)
         }
         snapshot = createSnapshot(TH32CS_SNAPPROCESS, 0);
         if (snapshot == INVALID_HANDLE_VALUE) {
-            result = LastErrorCode();
+            result = LastErrorResult();
             goto Exit;
         }
         PROCESSENTRY32 entry = {};
@@ -292,10 +288,10 @@ int GetFileIdentity(const char* path, BY_HANDLE_FILE_INFORMATION* info, bool dir
     HANDLE file = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                               OPEN_EXISTING, flags, nullptr);
     if (file == INVALID_HANDLE_VALUE)
-        return LastErrorCode();
+        return LastErrorResult();
     int result = 0;
     if (!GetFileInformationByHandle(file, info))
-        result = LastErrorCode();
+        result = LastErrorResult();
     CloseFile(file);
     return result;
 }
@@ -316,12 +312,8 @@ int IsSameFile(const char* a, const char* b, bool directory)
     // Windows 9x has no file index; the short form of a path is unique per file.
     char shortA[MAX_PATH];
     char shortB[MAX_PATH];
-    DWORD lengthA = GetShortPathNameA(a, shortA, sizeof(shortA));
-    if (lengthA == 0 || lengthA >= sizeof(shortA))
-        return 0;  // missing, or too long to be compared (the buffer then holds nothing)
-    DWORD lengthB = GetShortPathNameA(b, shortB, sizeof(shortB));
-    if (lengthB == 0 || lengthB >= sizeof(shortB))
-        return 0;
+    if (GetShortPath(a, shortA) != 0 || GetShortPath(b, shortB) != 0)
+        return 0;  // missing, or too long to be compared
     return _mbsicmp(reinterpret_cast<unsigned char*>(shortA), reinterpret_cast<unsigned char*>(shortB)) == 0;
 }
 
@@ -338,8 +330,7 @@ int IsSameProgram(const char* candidate, const char* program)
         if (!_mbschr(reinterpret_cast<const unsigned char*>(name), '~'))
             return 0;
         char shortPath[MAX_PATH];
-        DWORD length = GetShortPathNameA(program, shortPath, sizeof(shortPath));
-        if (length == 0 || length >= sizeof(shortPath) || !SameText(name, FileNamePart(shortPath)))
+        if (GetShortPath(program, shortPath) != 0 || !SameText(name, FileNamePart(shortPath)))
             return 0;
     }
     if (candidate[0] == '\\' && candidate[1] == '\\')

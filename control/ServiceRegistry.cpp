@@ -7,6 +7,7 @@
 
 #include "support/PathMacros.h"
 #include "support/Handles.h"
+#include "support/Results.h"
 #include "support/Text.h"
 
 const char kRunServicesKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\RunServices";
@@ -76,8 +77,7 @@ int LaunchProcess(const char* commandLine)
         CloseHandle(process.hThread);
         CloseHandle(process.hProcess);
     } else {
-        DWORD error = GetLastError();
-        result = error ? (int)error : -1;
+        result = LastErrorResult();
     }
     FreeText(line);
     return result;

@@ -9,6 +9,7 @@
 #include "setup/SetupApp.h"
 #include "setup/SetupLog.h"
 #include "support/AccessControl.h"
+#include "support/Files.h"
 #include "support/Text.h"
 
 namespace {

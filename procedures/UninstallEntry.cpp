@@ -2,9 +2,9 @@
 // agent without its entry still works, so no failure here stops a procedure.
 #include <string.h>
 
-#include "procedures/FileInstall.h"
 #include "procedures/RegistryValues.h"
 #include "procedures/UninstallEntry.h"
+#include "support/Files.h"
 #include "support/Handles.h"
 #include "support/Text.h"
 

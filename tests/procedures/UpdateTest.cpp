@@ -9,10 +9,10 @@
 #include <shlobj.h>
 #include "network/DriverOwner.h"
 #include "procedures/AgentShutdown.h"
-#include "procedures/FileInstall.h"
 #include "procedures/ProcedureRunFixture.h"
 #include "procedures/RegistryValues.h"
 #include "setup/InstallThread.h"
+#include "support/Files.h"
 
 using namespace xatest;
 
