@@ -3,8 +3,8 @@
 #include <string.h>
 
 #include "procedures/AgentRegistry.h"
-#include "procedures/RegistryValues.h"
 #include "support/Handles.h"
+#include "support/Registry.h"
 #include "support/Text.h"
 
 const char kLegacyAgentServiceKey[] = "System\\CurrentControlSet\\Services\\ArvaneAgent";
@@ -249,7 +249,7 @@ int RemoveAgentRegistry(const InstallationData* data)
         return -1;
 
     if (!FormatText(path, sizeof(path), "%s\\%s", kAgentKey, data->Instance) ||
-        DeleteKeyWithSubkeys(HKEY_LOCAL_MACHINE, path) != ERROR_SUCCESS)
+        DeleteRegistryTree(HKEY_LOCAL_MACHINE, path) != ERROR_SUCCESS)
         result = -1;
 
     // The common keys go with the last instance, whatever common values they still hold.
@@ -259,7 +259,7 @@ int RemoveAgentRegistry(const InstallationData* data)
                                      nullptr, nullptr, nullptr);
         CloseKey(key);
         if (info == ERROR_SUCCESS && subKeys == 0) {
-            DeleteKeyWithSubkeys(HKEY_LOCAL_MACHINE, kAgentKey);
+            DeleteRegistryTree(HKEY_LOCAL_MACHINE, kAgentKey);
             if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kMakerKey, 0, KEY_ALL_ACCESS, &key) == ERROR_SUCCESS) {
                 DWORD values = 0;
                 info = RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, &subKeys, nullptr, nullptr, &values,

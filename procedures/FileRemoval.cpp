@@ -5,12 +5,12 @@
 #include <windows.h>
 
 #include "procedures/TargetMacros.h"
-#include "support/PathMacros.h"
 #include "resources/resource.h"
 #include "setup/SetupApp.h"
 #include "setup/SetupLog.h"
 #include "support/Files.h"
 #include "support/Handles.h"
+#include "support/Registry.h"
 #include "support/Results.h"
 #include "support/SystemLibrary.h"
 #include "support/Text.h"

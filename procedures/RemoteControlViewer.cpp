@@ -9,12 +9,11 @@
 #include "control/ServiceManager.h"
 #include "procedures/AddOns.h"
 #include "procedures/FileRemoval.h"
-#include "procedures/RegistryValues.h"
 #include "procedures/RestartOperations.h"
 #include "support/Files.h"
-#include "support/PathMacros.h"
 #include "support/Clock.h"
 #include "support/Handles.h"
+#include "support/Registry.h"
 #include "support/Text.h"
 
 const char kViewerUninstallKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\RealVNC_is1";

@@ -22,6 +22,7 @@
 #include "setup/SetupApp.h"
 #include "support/Clock.h"
 #include "support/Handles.h"
+#include "support/Registry.h"
 
 namespace {
 

@@ -1,4 +1,5 @@
 #include "control/LeftoversTestSupport.h"
+#include "support/Registry.h"
 
 #include <algorithm>
 #include <cstring>

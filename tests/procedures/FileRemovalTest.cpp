@@ -6,7 +6,7 @@
 #include "procedures/Installer.h"
 #include "procedures/ProcedureTestSupport.h"
 #include "support/Files.h"
-#include "support/PathMacros.h"
+#include "support/Registry.h"
 #include "support/Text.h"
 
 using namespace xatest;

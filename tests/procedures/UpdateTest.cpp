@@ -10,9 +10,9 @@
 #include "network/DriverOwner.h"
 #include "procedures/AgentShutdown.h"
 #include "procedures/ProcedureRunFixture.h"
-#include "procedures/RegistryValues.h"
 #include "setup/InstallThread.h"
 #include "support/Files.h"
+#include "support/Registry.h"
 
 using namespace xatest;
 

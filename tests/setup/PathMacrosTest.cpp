@@ -9,6 +9,7 @@
 #include "procedures/Installer.h"
 #include "procedures/TargetMacros.h"
 #include "support/PathMacros.h"
+#include "support/Registry.h"
 
 using namespace xatest;
 
