@@ -154,7 +154,7 @@ int StopDependentsWithin(SC_HANDLE manager, SC_HANDLE service, DWORD start)
     if (GetLastError() != ERROR_MORE_DATA)
         return LastErrorResult();
 
-    dependents = (ENUM_SERVICE_STATUSA*)HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, needed);
+    dependents = (ENUM_SERVICE_STATUSA*)calloc(1, needed);
     if (!dependents)
         return ERROR_OUTOFMEMORY;
     if (!g_calls.EnumDependentServicesA(service, SERVICE_ACTIVE, dependents, needed, &needed, &count)) {
@@ -165,7 +165,7 @@ int StopDependentsWithin(SC_HANDLE manager, SC_HANDLE service, DWORD start)
         result = StopDependent(manager, dependents[i].lpServiceName, start);
 
 Exit:
-    HeapFree(GetProcessHeap(), 0, dependents);
+    free(dependents);
     return result;
 }
 
