@@ -268,7 +268,7 @@ void CloseProcessWindows(DWORD id)
 // True only when a search succeeded and found nothing.
 bool IsSurelyGone(const char* path)
 {
-    int running = 1;
+    bool running = true;
     return IsProcessRunning(path, &running) == 0 && !running;
 }
 
@@ -296,16 +296,16 @@ int GetFileIdentity(const char* path, BY_HANDLE_FILE_INFORMATION* info, bool dir
     return result;
 }
 
-int IsSameFile(const char* a, const char* b, bool directory)
+bool IsSameFile(const char* a, const char* b, bool directory)
 {
     if (!a || !b)
-        return 0;
+        return false;
     if (_mbsicmp(reinterpret_cast<const unsigned char*>(a), reinterpret_cast<const unsigned char*>(b)) == 0)
-        return 1;
+        return true;
     if (IsWindowsNT()) {
         BY_HANDLE_FILE_INFORMATION infoA, infoB;
         if (GetFileIdentity(a, &infoA, directory) != 0 || GetFileIdentity(b, &infoB, directory) != 0)
-            return 0;
+            return false;
         return infoA.nFileIndexLow == infoB.nFileIndexLow && infoA.nFileIndexHigh == infoB.nFileIndexHigh &&
                infoA.dwVolumeSerialNumber == infoB.dwVolumeSerialNumber;
     }
@@ -313,28 +313,28 @@ int IsSameFile(const char* a, const char* b, bool directory)
     char shortA[MAX_PATH];
     char shortB[MAX_PATH];
     if (GetShortPath(a, shortA) != 0 || GetShortPath(b, shortB) != 0)
-        return 0;  // missing, or too long to be compared
+        return false;  // missing, or too long to be compared
     return _mbsicmp(reinterpret_cast<unsigned char*>(shortA), reinterpret_cast<unsigned char*>(shortB)) == 0;
 }
 
-int IsSameProgram(const char* candidate, const char* program)
+bool IsSameProgram(const char* candidate, const char* program)
 {
     if (!candidate || !program)
-        return 0;
+        return false;
     if (SameText(candidate, program))
-        return 1;
+        return true;
     const char* name = FileNamePart(candidate);
     if (!SameText(name, FileNamePart(program))) {
         // A process may have been started through the short form of the name; only a name with
         // a "~" can be one, and only then is the program's short name asked for.
         if (!_mbschr(reinterpret_cast<const unsigned char*>(name), '~'))
-            return 0;
+            return false;
         char shortPath[MAX_PATH];
         if (GetShortPath(program, shortPath) != 0 || !SameText(name, FileNamePart(shortPath)))
-            return 0;
+            return false;
     }
     if (candidate[0] == '\\' && candidate[1] == '\\')
-        return 0;
+        return false;
     return IsSameFile(candidate, program, false);
 }
 
@@ -366,14 +366,14 @@ int FindProcessesByPath(const char* path, PointerList* ids)
     return IsWindowsNT() ? FindProcessesNT(path, ids) : FindProcesses9x(path, ids);
 }
 
-int IsProcessRunning(const char* path, int* running)
+int IsProcessRunning(const char* path, bool* running)
 {
     if (!path || !running)
         return ERROR_INVALID_PARAMETER;
     PointerList ids;
     InitPointerList(&ids);
     int result = FindProcessesByPath(path, &ids);
-    *running = ids.Count > 0 ? 1 : 0;
+    *running = ids.Count > 0;
     FreePointerList(&ids);
     return result;
 }
@@ -390,7 +390,7 @@ int TerminateProcessesByPath(const char* path)
             ++failures;
     }
     FreePointerList(&ids);
-    return failures == 0 ? 1 : 0;
+    return failures == 0 ? 0 : -1;
 }
 
 int CloseProcessesByPath(const char* path)
@@ -408,7 +408,7 @@ int CloseProcessesByPath(const char* path)
             return 0;
         ClockSleep(kWindowCloseCheckMs);
     }
-    return TerminateProcessesByPath(path) ? 0 : -1;
+    return TerminateProcessesByPath(path);
 }
 
 bool BuildUserTaskExitEventName(const char* instance, bool globalNamespace, char* name, size_t size)

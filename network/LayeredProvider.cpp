@@ -676,8 +676,9 @@ int RemoveAgentLsp()
 int DeleteLspRegistryKey()
 {
     HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kAgentLspKey, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
-        return 1;
+    LONG opened = RegOpenKeyExA(HKEY_LOCAL_MACHINE, kAgentLspKey, 0, KEY_ALL_ACCESS, &key);
+    if (opened != ERROR_SUCCESS)
+        return (int)opened;
     for (;;) {
         char name[256];
         memset(name, 0, sizeof(name));

@@ -60,7 +60,8 @@ int WriteProviderOrder(DWORD* catalogIds, int count);
 LspRecord* BuildLspRecords(const WSAPROTOCOL_INFOW* catalog, int count, int* recordCount);
 void FreeLspRecords(LspRecord*& records, int count);
 
-// Deletes kAgentLspKey with its subkeys. 0, or 1 when the key cannot be opened.
+// Deletes kAgentLspKey with its subkeys (one level: a subkey with subkeys of its own stays, and
+// then the key too). 0, or the error of opening the key (2 when there is none).
 int DeleteLspRegistryKey();
 
 // True when two entries describe the same protocol of the same provider (ids, chain members,

@@ -66,7 +66,7 @@ void RemoveViewerByHand(const InstallationData* data, const char* appPath)
         (void)StopServiceAndWait(kViewerServiceName);
     ClockSleep(kViewerStopPauseMs);
 
-    int running = 0;
+    bool running = false;
     if (JoinPath(path, appPath, "WinVNC4.exe") && IsProcessRunning(path, &running) == 0 && running)
         (void)CloseProcessesByPath(path);
 

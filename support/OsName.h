@@ -6,11 +6,11 @@
 
 enum { kOsNameChars = MAX_PATH };  // size of each of the two texts, terminator included
 
-// Fills version and edition (kOsNameChars bytes each, both emptied first). 1 when the version
-// information could be read, even if the system is one the naming does not know (the texts may
-// then be empty or partial); 0 when neither version record can be read, or when on Windows NT 4
-// before Service Pack 6 the product type cannot be read from the registry.
-int GetOsName(char* version, char* edition);
+// Fills version and edition (kOsNameChars bytes each, both emptied first). True when the
+// version information could be read, even if the system is one the naming does not know (the
+// texts may then be empty or partial); false when neither version record can be read, or when
+// on Windows NT 4 before Service Pack 6 the product type cannot be read from the registry.
+bool GetOsName(char* version, char* edition);
 
 // The helpers below return texts that live as long as the program; "" means no name.
 

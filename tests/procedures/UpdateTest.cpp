@@ -89,7 +89,7 @@ protected:
 
     static bool AgentRuns(const AgentFootprint& footprint)
     {
-        int running = 0;
+        bool running = false;
         return IsProcessRunning((footprint.DestFolder + "\\AgentCore.exe").c_str(), &running) == 0 && running;
     }
 
