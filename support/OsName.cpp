@@ -367,10 +367,11 @@ int ReadRegistryValue(const char* keyPath, const char* valueName, void* buffer, 
                       DWORD* type)
 {
     if (!valueName)
-        return -3;
+        return ERROR_INVALID_PARAMETER;
     HKEY key = nullptr;
-    if (gOsNameCalls.RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath, 0, KEY_READ, &key) != ERROR_SUCCESS)
-        return -1;
+    LONG opened = gOsNameCalls.RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath, 0, KEY_READ, &key);
+    if (opened != ERROR_SUCCESS)
+        return (int)opened;
     memset(buffer, 0, *size);
     DWORD dataSize = *size ? *size - 1 : 0;
     DWORD dataType = 0;
@@ -378,7 +379,7 @@ int ReadRegistryValue(const char* keyPath, const char* valueName, void* buffer, 
                                                 static_cast<BYTE*>(buffer), &dataSize);
     gOsNameCalls.RegCloseKey(key);
     if (status != ERROR_SUCCESS)
-        return -2;
+        return (int)status;
     *size = dataSize;
     if (type)
         *type = dataType;

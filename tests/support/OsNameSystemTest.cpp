@@ -162,8 +162,8 @@ TEST(OsNameSystem, ReadRegistryValueReadsTheMachineKey)
     EXPECT_STREQ("abc", buffer);
 
     size = sizeof(buffer);
-    EXPECT_EQ(-2, ReadRegistryValue(keyPath, "Missing", buffer, &size, &type));
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, ReadRegistryValue(keyPath, "Missing", buffer, &size, &type));
     size = sizeof(buffer);
-    EXPECT_EQ(-1, ReadRegistryValue("Software\\XATest\\Missing", "Text", buffer, &size, &type));
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, ReadRegistryValue("Software\\XATest\\Missing", "Text", buffer, &size, &type));
     EXPECT_EQ(ERROR_SUCCESS, RegDeleteKeyA(HKEY_LOCAL_MACHINE, keyPath));
 }

@@ -693,10 +693,10 @@ TEST_F(OsName, ReadRegistryValueKeepsItsBufferTerminated)
         return ReadRegistryValue(path, name, buffer, &size, &type);
     };
 
-    EXPECT_EQ(-3, read(key, nullptr));
+    EXPECT_EQ(ERROR_INVALID_PARAMETER, read(key, nullptr));
     EXPECT_TRUE(fake_.OpenAccess.empty()) << "nothing is opened without a value name";
-    EXPECT_EQ(-1, read("software\\missing", "Text"));
-    EXPECT_EQ(-2, read(key, "Missing"));
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, read("software\\missing", "Text"));
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, read(key, "Missing"));
     EXPECT_EQ(std::string(8, '\0'), std::string(buffer, 8)) << "the buffer is cleared";
 
     EXPECT_EQ(0, read(key, "Text"));
@@ -712,7 +712,7 @@ TEST_F(OsName, ReadRegistryValueKeepsItsBufferTerminated)
     EXPECT_EQ(0, read(key, "Fits"));
     EXPECT_EQ(7u, size);
     EXPECT_EQ('\0', buffer[7]);
-    EXPECT_EQ(-2, read(key, "Full")) << "a value that leaves no room for the terminator";
+    EXPECT_EQ(ERROR_MORE_DATA, read(key, "Full")) << "a value that leaves no room for the terminator";
 
     size = sizeof(buffer);
     EXPECT_EQ(0, ReadRegistryValue(key, "Text", buffer, &size, nullptr));
