@@ -323,7 +323,6 @@ int ReadExistingInstallation(InstallationData* data)
         CloseKey(key);
         if (!data->IsRemove)
             data->IsModify = 1;
-        result = 1;
 
         if (data->IsModify && data->UpdateLegacyAgent && data->LegacyAgentExists) {
             data->UpdateLegacyAgent = 0;
@@ -342,8 +341,6 @@ int ReadExistingInstallation(InstallationData* data)
         data->UpdateLegacyAgent = 0;
         if (!data->IsModify && !data->IsRemove) {
             TakeOverLegacyAgent(data);
-            if (data->IsModify)
-                result = 1;
         }
     }
 

@@ -83,9 +83,9 @@ char* FormatOptionTable();
 // (a file whose root is not a Package element fills nothing), else the error of loading it.
 int ReadPackageFile(InstallationData* data, const char* path);
 
-// Looks up an installed agent of this instance and a legacy agent to take over, reads the
-// agent's working folder and numbers the title of a new installation. -1 on failure, else 1
-// when an installation (or a legacy agent to take over) was found and 0 when not.
+// Looks up an installed agent of this instance and a legacy agent to take over (IsModify tells
+// whether one was found), reads the agent's working folder and numbers the title of a new
+// installation. 0, or -1 on failure.
 int ReadExistingInstallation(InstallationData* data);
 
 // True when the older-generation agent ("ArvaneAgent") is present.
