@@ -279,44 +279,6 @@ bool IsWindowsNT()
     return IsWindowsNTPlatform();
 }
 
-int GetFileIdentity(const char* path, BY_HANDLE_FILE_INFORMATION* info, bool directory)
-{
-    if (!path || !info)
-        return ERROR_INVALID_PARAMETER;
-    // No access rights: the identity can be read even of a file another process holds.
-    DWORD flags = (directory && IsWindowsNT()) ? FILE_FLAG_BACKUP_SEMANTICS : 0;
-    HANDLE file = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              OPEN_EXISTING, flags, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return LastErrorResult();
-    int result = 0;
-    if (!GetFileInformationByHandle(file, info))
-        result = LastErrorResult();
-    CloseFile(file);
-    return result;
-}
-
-bool IsSameFile(const char* a, const char* b, bool directory)
-{
-    if (!a || !b)
-        return false;
-    if (_mbsicmp(reinterpret_cast<const unsigned char*>(a), reinterpret_cast<const unsigned char*>(b)) == 0)
-        return true;
-    if (IsWindowsNT()) {
-        BY_HANDLE_FILE_INFORMATION infoA, infoB;
-        if (GetFileIdentity(a, &infoA, directory) != 0 || GetFileIdentity(b, &infoB, directory) != 0)
-            return false;
-        return infoA.nFileIndexLow == infoB.nFileIndexLow && infoA.nFileIndexHigh == infoB.nFileIndexHigh &&
-               infoA.dwVolumeSerialNumber == infoB.dwVolumeSerialNumber;
-    }
-    // Windows 9x has no file index; the short form of a path is unique per file.
-    char shortA[MAX_PATH];
-    char shortB[MAX_PATH];
-    if (GetShortPath(a, shortA) != 0 || GetShortPath(b, shortB) != 0)
-        return false;  // missing, or too long to be compared
-    return _mbsicmp(reinterpret_cast<unsigned char*>(shortA), reinterpret_cast<unsigned char*>(shortB)) == 0;
-}
-
 bool IsSameProgram(const char* candidate, const char* program)
 {
     if (!candidate || !program)

@@ -21,14 +21,6 @@ enum : DWORD {
 // True on the Windows NT family.
 bool IsWindowsNT();
 
-// The identity (volume serial number and file index) of the file or, with directory set, the
-// folder at path. 0, or the error of opening or querying it.
-int GetFileIdentity(const char* path, BY_HANDLE_FILE_INFORMATION* info, bool directory);
-
-// True when the two paths name the same file (or folder, with directory set). Paths equal but
-// for letter case are the same without looking at the disk; otherwise both must exist.
-bool IsSameFile(const char* a, const char* b, bool directory);
-
 // True when a process's program file (candidate, as the system reports it) is the file at
 // program. Only a candidate with program's file name (long or short form) is compared on disk,
 // and never one on another machine ("\\server\share\..."): opening it would make this elevated

@@ -1,6 +1,5 @@
 #include "procedures/AgentFileTable.h"
 
-#include "control/Processes.h"
 #include "procedures/FileInstall.h"
 #include "procedures/FileRemoval.h"
 #include "procedures/Installer.h"

@@ -1,6 +1,7 @@
 // Small file-system helpers.
 #include "support/Files.h"
 
+#include <mbstring.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -8,6 +9,7 @@
 #include "support/Results.h"
 #include "support/SystemLibrary.h"
 #include "support/Text.h"
+#include "support/WindowsVersion.h"
 
 namespace {
 
@@ -150,6 +152,44 @@ Exit:
     free(block);
     FreeLibraryIfLoaded(library);
     return result;
+}
+
+int GetFileIdentity(const char* path, BY_HANDLE_FILE_INFORMATION* info, bool directory)
+{
+    if (!path || !info)
+        return ERROR_INVALID_PARAMETER;
+    // No access rights: the identity can be read even of a file another process holds.
+    DWORD flags = (directory && IsWindowsNTPlatform()) ? FILE_FLAG_BACKUP_SEMANTICS : 0;
+    HANDLE file = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, flags, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return LastErrorResult();
+    int result = 0;
+    if (!GetFileInformationByHandle(file, info))
+        result = LastErrorResult();
+    CloseFile(file);
+    return result;
+}
+
+bool IsSameFile(const char* a, const char* b, bool directory)
+{
+    if (!a || !b)
+        return false;
+    if (_mbsicmp(reinterpret_cast<const unsigned char*>(a), reinterpret_cast<const unsigned char*>(b)) == 0)
+        return true;
+    if (IsWindowsNTPlatform()) {
+        BY_HANDLE_FILE_INFORMATION infoA, infoB;
+        if (GetFileIdentity(a, &infoA, directory) != 0 || GetFileIdentity(b, &infoB, directory) != 0)
+            return false;
+        return infoA.nFileIndexLow == infoB.nFileIndexLow && infoA.nFileIndexHigh == infoB.nFileIndexHigh &&
+               infoA.dwVolumeSerialNumber == infoB.dwVolumeSerialNumber;
+    }
+    // Windows 9x has no file index; the short form of a path is unique per file.
+    char shortA[MAX_PATH];
+    char shortB[MAX_PATH];
+    if (GetShortPath(a, shortA) != 0 || GetShortPath(b, shortB) != 0)
+        return false;  // missing, or too long to be compared
+    return _mbsicmp(reinterpret_cast<unsigned char*>(shortA), reinterpret_cast<unsigned char*>(shortB)) == 0;
 }
 
 int GetShortPath(const char* path, char (&shortPath)[MAX_PATH])

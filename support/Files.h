@@ -33,6 +33,14 @@ bool CreateFolderPath(const char* path, SECURITY_ATTRIBUTES* security = nullptr)
 // on a different file than the one named.
 bool JoinPath(char (&path)[MAX_PATH], const char* folder, const char* name);
 
+// The identity (volume serial number and file index) of the file or, with directory set, the
+// folder at path. 0, or the error of opening or querying it.
+int GetFileIdentity(const char* path, BY_HANDLE_FILE_INFORMATION* info, bool directory);
+
+// True when the two paths name the same file (or folder, with directory set). Paths equal but
+// for letter case are the same without looking at the disk; otherwise both must exist.
+bool IsSameFile(const char* a, const char* b, bool directory);
+
 // The short (8.3) form of path. Returns 0, the error of GetShortPathNameA (2 or 3 when the path
 // does not exist), or kPathTooLong; shortPath holds nothing usable unless the result is 0.
 int GetShortPath(const char* path, char (&shortPath)[MAX_PATH]);

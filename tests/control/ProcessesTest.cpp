@@ -15,6 +15,7 @@
 #include "harness/VirtualClock.h"
 #include "procedures/Installer.h"
 #include "procedures/UserTask.h"
+#include "support/Files.h"
 
 using namespace xatest;
 
