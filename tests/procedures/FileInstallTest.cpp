@@ -586,3 +586,22 @@ TEST(FileHelpers, GetFileWriteTime)
     EXPECT_EQ(ERROR_INVALID_PARAMETER, GetFileWriteTime(nullptr, &time));
     EXPECT_EQ(ERROR_INVALID_PARAMETER, GetFileWriteTime(path.c_str(), nullptr));
 }
+
+// The short form is what WinInit.ini and the Windows 9x same-file test compare; a path that
+// cannot be shortened must never leave a usable-looking buffer behind a result of 0.
+TEST(FileHelpers, GetShortPath)
+{
+    ScratchFolder scratch("shortpath");
+    std::string path = scratch / "A Rather Long File Name.text";
+    ASSERT_TRUE(WriteWholeFile(path, "x"));
+    char shortPath[MAX_PATH];
+    ASSERT_EQ(0, GetShortPath(path.c_str(), shortPath));
+    std::string name = std::string(shortPath).substr(std::string(shortPath).rfind('\\') + 1);
+    EXPECT_NE(std::string::npos, name.find('~')) << shortPath;
+    EXPECT_LE(name.size(), 12u) << shortPath;
+    EXPECT_TRUE(FileExists(shortPath));
+
+    int missing = GetShortPath((scratch / "missing\\file.txt").c_str(), shortPath);
+    EXPECT_TRUE(missing == ERROR_PATH_NOT_FOUND || missing == ERROR_FILE_NOT_FOUND) << missing;
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, GetShortPath((scratch / "missing.txt").c_str(), shortPath));
+}
