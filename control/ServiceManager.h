@@ -1,8 +1,8 @@
 #pragma once
 // Services by name: creating, configuring, starting, stopping and deleting them through the
 // service control manager, the Windows 9x RunServices registration that stands in for a service
-// there, and starting a command. None of these
-// operations logs. Each returns 0 or a Windows error code (-1 for a failure without a code).
+// there, and starting a command. None of these operations logs. Each returns 0 or a Windows
+// error code (-1 for a failure without a code).
 
 #include <windows.h>
 
