@@ -8,7 +8,9 @@
 #include <tlhelp32.h>
 
 #include "support/Clock.h"
+#include "support/Files.h"
 #include "support/Handles.h"
+#include "support/Results.h"
 #include "support/SystemLibrary.h"
 #include "support/Text.h"
 #include "support/WindowsVersion.h"
@@ -49,12 +51,6 @@ template <typename Function>
 Function FindFunction(HMODULE module, const char* name)
 {
     return module ? reinterpret_cast<Function>(g_calls.FindFunction(module, name)) : nullptr;
-}
-
-int LastErrorCode()
-{
-    DWORD code = GetLastError();
-    return code ? (int)code : -1;
 }
 
 void* IdItem(DWORD id)
@@ -121,7 +117,7 @@ int FindProcessesNT(const char* path, PointerList* ids)
 
     psapi = LoadPsapi(nullptr);
     if (!psapi)
-        return LastErrorCode();
+        return LastErrorResult();
     {
         EnumProcessesFunction enumProcesses = GetSystemFunction<EnumProcessesFunction>(psapi, "EnumProcesses");
         EnumProcessModulesFunction enumModules =
@@ -141,7 +137,7 @@ int FindProcessesNT(const char* path, PointerList* ids)
         // A failed enumeration must not pass for "nothing runs": callers would go on to replace
         // the files of a running program.
         if (!enumProcesses(processIds, kMaxProcessIds * sizeof(DWORD), &returned)) {
-            result = LastErrorCode();
+            result = LastErrorResult();
             goto Exit;
         }
         DWORD count = returned / sizeof(DWORD);
@@ -173,7 +169,7 @@ int FindProcesses9x(const char* path, PointerList* ids)
     HANDLE snapshot = INVALID_HANDLE_VALUE;
     HMODULE kernel = LoadSystemLibrary("kernel32.dll");
     if (!kernel)
-        return LastErrorCode();
+        return LastErrorResult();
     {
         CreateToolhelp32SnapshotFunction createSnapshot =
             FindFunction<CreateToolhelp32SnapshotFunction>(kernel, "CreateToolhelp32Snapshot");
@@ -185,7 +181,7 @@ int FindProcesses9x(const char* path, PointerList* ids)
         }
         snapshot = createSnapshot(TH32CS_SNAPPROCESS, 0);
         if (snapshot == INVALID_HANDLE_VALUE) {
-            result = LastErrorCode();
+            result = LastErrorResult();
             goto Exit;
         }
         PROCESSENTRY32 entry = {};
@@ -272,7 +268,7 @@ void CloseProcessWindows(DWORD id)
 // True only when a search succeeded and found nothing.
 bool IsSurelyGone(const char* path)
 {
-    int running = 1;
+    bool running = true;
     return IsProcessRunning(path, &running) == 0 && !running;
 }
 
@@ -283,67 +279,24 @@ bool IsWindowsNT()
     return IsWindowsNTPlatform();
 }
 
-int GetFileIdentity(const char* path, BY_HANDLE_FILE_INFORMATION* info, bool directory)
-{
-    if (!path || !info)
-        return ERROR_INVALID_PARAMETER;
-    // No access rights: the identity can be read even of a file another process holds.
-    DWORD flags = (directory && IsWindowsNT()) ? FILE_FLAG_BACKUP_SEMANTICS : 0;
-    HANDLE file = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              OPEN_EXISTING, flags, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return LastErrorCode();
-    int result = 0;
-    if (!GetFileInformationByHandle(file, info))
-        result = LastErrorCode();
-    CloseFile(file);
-    return result;
-}
-
-int IsSameFile(const char* a, const char* b, bool directory)
-{
-    if (!a || !b)
-        return 0;
-    if (_mbsicmp(reinterpret_cast<const unsigned char*>(a), reinterpret_cast<const unsigned char*>(b)) == 0)
-        return 1;
-    if (IsWindowsNT()) {
-        BY_HANDLE_FILE_INFORMATION infoA, infoB;
-        if (GetFileIdentity(a, &infoA, directory) != 0 || GetFileIdentity(b, &infoB, directory) != 0)
-            return 0;
-        return infoA.nFileIndexLow == infoB.nFileIndexLow && infoA.nFileIndexHigh == infoB.nFileIndexHigh &&
-               infoA.dwVolumeSerialNumber == infoB.dwVolumeSerialNumber;
-    }
-    // Windows 9x has no file index; the short form of a path is unique per file.
-    char shortA[MAX_PATH];
-    char shortB[MAX_PATH];
-    DWORD lengthA = GetShortPathNameA(a, shortA, sizeof(shortA));
-    if (lengthA == 0 || lengthA >= sizeof(shortA))
-        return 0;  // missing, or too long to be compared (the buffer then holds nothing)
-    DWORD lengthB = GetShortPathNameA(b, shortB, sizeof(shortB));
-    if (lengthB == 0 || lengthB >= sizeof(shortB))
-        return 0;
-    return _mbsicmp(reinterpret_cast<unsigned char*>(shortA), reinterpret_cast<unsigned char*>(shortB)) == 0;
-}
-
-int IsSameProgram(const char* candidate, const char* program)
+bool IsSameProgram(const char* candidate, const char* program)
 {
     if (!candidate || !program)
-        return 0;
+        return false;
     if (SameText(candidate, program))
-        return 1;
+        return true;
     const char* name = FileNamePart(candidate);
     if (!SameText(name, FileNamePart(program))) {
         // A process may have been started through the short form of the name; only a name with
         // a "~" can be one, and only then is the program's short name asked for.
         if (!_mbschr(reinterpret_cast<const unsigned char*>(name), '~'))
-            return 0;
+            return false;
         char shortPath[MAX_PATH];
-        DWORD length = GetShortPathNameA(program, shortPath, sizeof(shortPath));
-        if (length == 0 || length >= sizeof(shortPath) || !SameText(name, FileNamePart(shortPath)))
-            return 0;
+        if (GetShortPath(program, shortPath) != 0 || !SameText(name, FileNamePart(shortPath)))
+            return false;
     }
     if (candidate[0] == '\\' && candidate[1] == '\\')
-        return 0;
+        return false;
     return IsSameFile(candidate, program, false);
 }
 
@@ -375,14 +328,14 @@ int FindProcessesByPath(const char* path, PointerList* ids)
     return IsWindowsNT() ? FindProcessesNT(path, ids) : FindProcesses9x(path, ids);
 }
 
-int IsProcessRunning(const char* path, int* running)
+int IsProcessRunning(const char* path, bool* running)
 {
     if (!path || !running)
         return ERROR_INVALID_PARAMETER;
     PointerList ids;
     InitPointerList(&ids);
     int result = FindProcessesByPath(path, &ids);
-    *running = ids.Count > 0 ? 1 : 0;
+    *running = ids.Count > 0;
     FreePointerList(&ids);
     return result;
 }
@@ -399,7 +352,7 @@ int TerminateProcessesByPath(const char* path)
             ++failures;
     }
     FreePointerList(&ids);
-    return failures == 0 ? 1 : 0;
+    return failures == 0 ? 0 : -1;
 }
 
 int CloseProcessesByPath(const char* path)
@@ -417,7 +370,7 @@ int CloseProcessesByPath(const char* path)
             return 0;
         ClockSleep(kWindowCloseCheckMs);
     }
-    return TerminateProcessesByPath(path) ? 0 : -1;
+    return TerminateProcessesByPath(path);
 }
 
 bool BuildUserTaskExitEventName(const char* instance, bool globalNamespace, char* name, size_t size)

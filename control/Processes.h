@@ -21,19 +21,11 @@ enum : DWORD {
 // True on the Windows NT family.
 bool IsWindowsNT();
 
-// The identity (volume serial number and file index) of the file or, with directory set, the
-// folder at path. 0, or the error of opening or querying it.
-int GetFileIdentity(const char* path, BY_HANDLE_FILE_INFORMATION* info, bool directory);
-
-// 1 when the two paths name the same file (or folder, with directory set), else 0. Paths equal
-// but for letter case are the same without looking at the disk; otherwise both must exist.
-int IsSameFile(const char* a, const char* b, bool directory);
-
-// 1 when a process's program file (candidate, as the system reports it) is the file at program,
-// else 0. Only a candidate with program's file name (long or short form) is compared on disk,
+// True when a process's program file (candidate, as the system reports it) is the file at
+// program. Only a candidate with program's file name (long or short form) is compared on disk,
 // and never one on another machine ("\\server\share\..."): opening it would make this elevated
 // process authenticate to that server.
-int IsSameProgram(const char* candidate, const char* program);
+bool IsSameProgram(const char* candidate, const char* program);
 
 // Loads psapi.dll from the system folder, else from folder when one is given (never through
 // the normal search order). Null when neither loads.
@@ -43,12 +35,12 @@ HMODULE LoadPsapi(const char* folder);
 // 0, 87 without an argument, else the error that stopped the search (ids found before it stay).
 int FindProcessesByPath(const char* path, PointerList* ids);
 
-// *running := 1 when at least one process runs the file at path, else 0. 87 without an
-// argument, else the result of FindProcessesByPath.
-int IsProcessRunning(const char* path, int* running);
+// *running := whether at least one process runs the file at path. 87 without an argument, else
+// the result of FindProcessesByPath.
+int IsProcessRunning(const char* path, bool* running);
 
-// Terminates every process started from path (exit code 0). 1 when the search succeeded and
-// every process found was terminated, else 0.
+// Terminates every process started from path (exit code 0). 0 when the search succeeded and
+// every process found was terminated, else -1 (0xFFFFFFFF).
 int TerminateProcessesByPath(const char* path);
 
 // Asks every process started from path to close its top-level windows, waits up to

@@ -6,6 +6,7 @@
 
 #include "support/Clock.h"
 #include "support/Handles.h"
+#include "support/Results.h"
 #include "support/SystemLibrary.h"
 #include "support/Text.h"
 #include "support/WindowsVersion.h"
@@ -28,13 +29,6 @@ ChangeServiceConfig2AFunction FindSystemChangeServiceConfig2A()
 const ServiceManagerCalls kSystemCalls = {EnumDependentServicesA, FindSystemChangeServiceConfig2A};
 ServiceManagerCalls g_calls = kSystemCalls;
 
-// The thread's last error, or -1 when a failed call left none.
-int LastErrorCode()
-{
-    DWORD error = GetLastError();
-    return error ? (int)error : -1;
-}
-
 bool IsWindows2000OrLater()
 {
     OSVERSIONINFOEXA version;
@@ -48,10 +42,10 @@ int OpenNamedService(const char* name, DWORD access, SC_HANDLE* manager, SC_HAND
         return ERROR_INVALID_PARAMETER;
     *manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
     if (!*manager)
-        return LastErrorCode();
+        return LastErrorResult();
     *service = OpenServiceA(*manager, name, access);
     if (!*service) {
-        int result = LastErrorCode();
+        int result = LastErrorResult();
         CloseService(*manager);
         return result;
     }
@@ -64,12 +58,12 @@ int QueryConfig(SC_HANDLE service, QUERY_SERVICE_CONFIGA** config)
     *config = nullptr;
     DWORD needed = 0;
     if (QueryServiceConfigA(service, nullptr, 0, &needed) || GetLastError() != ERROR_INSUFFICIENT_BUFFER)
-        return LastErrorCode();
+        return LastErrorResult();
     QUERY_SERVICE_CONFIGA* buffer = (QUERY_SERVICE_CONFIGA*)calloc(needed, 1);
     if (!buffer)
         return ERROR_OUTOFMEMORY;
     if (!QueryServiceConfigA(service, buffer, needed, &needed)) {
-        int result = LastErrorCode();
+        int result = LastErrorResult();
         free(buffer);
         return result;
     }
@@ -123,7 +117,7 @@ int PollUntilStopped(SC_HANDLE service, SERVICE_STATUS* status, DWORD start, boo
         SleepWithinStopLimit(ownHint ? DependentPollInterval(status->dwWaitHint) : StopPollInterval(status->dwWaitHint),
                              start);
         if (!QueryServiceStatus(service, status))
-            return LastErrorCode();
+            return LastErrorResult();
         if (status->dwCurrentState != SERVICE_STOPPED && StopLimitReached(start))
             return timeoutResult;
     }
@@ -137,9 +131,9 @@ int StopDependent(SC_HANDLE manager, const char* name, DWORD start)
     SERVICE_STATUS status = {};
     SC_HANDLE service = OpenServiceA(manager, name, kDependentStopAccess);
     if (!service)
-        return LastErrorCode();
+        return LastErrorResult();
     if (!ControlService(service, SERVICE_CONTROL_STOP, &status)) {
-        result = LastErrorCode();
+        result = LastErrorResult();
         goto Exit;
     }
     result = PollUntilStopped(service, &status, start, true, kDependentsTimedOut);
@@ -158,20 +152,20 @@ int StopDependentsWithin(SC_HANDLE manager, SC_HANDLE service, DWORD start)
     if (g_calls.EnumDependentServicesA(service, SERVICE_ACTIVE, nullptr, 0, &needed, &count))
         return 0;  // no active dependents
     if (GetLastError() != ERROR_MORE_DATA)
-        return LastErrorCode();
+        return LastErrorResult();
 
-    dependents = (ENUM_SERVICE_STATUSA*)HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, needed);
+    dependents = (ENUM_SERVICE_STATUSA*)calloc(1, needed);
     if (!dependents)
         return ERROR_OUTOFMEMORY;
     if (!g_calls.EnumDependentServicesA(service, SERVICE_ACTIVE, dependents, needed, &needed, &count)) {
-        result = LastErrorCode();
+        result = LastErrorResult();
         goto Exit;
     }
     for (DWORD i = 0; i < count && result == 0; ++i)
         result = StopDependent(manager, dependents[i].lpServiceName, start);
 
 Exit:
-    HeapFree(GetProcessHeap(), 0, dependents);
+    free(dependents);
     return result;
 }
 
@@ -182,7 +176,7 @@ int WaitWhileStopPending(SC_HANDLE service, SERVICE_STATUS* status, DWORD start)
     while (status->dwCurrentState == SERVICE_STOP_PENDING) {
         SleepWithinStopLimit(StopPollInterval(status->dwWaitHint), start);
         if (!QueryServiceStatus(service, status))
-            return LastErrorCode();
+            return LastErrorResult();
         if (status->dwCurrentState != SERVICE_STOPPED && StopLimitReached(start))
             return ERROR_SERVICE_REQUEST_TIMEOUT;
     }
@@ -225,7 +219,7 @@ int StartServiceAndWait(const char* name)
     if (result != 0)
         return result;
     if (!StartServiceA(service, 0, nullptr) || !QueryServiceStatus(service, &status)) {
-        result = LastErrorCode();
+        result = LastErrorResult();
         goto Exit;
     }
 
@@ -235,7 +229,7 @@ int StartServiceAndWait(const char* name)
     while (status.dwCurrentState == SERVICE_START_PENDING) {
         ClockSleep(StartPollInterval(status.dwWaitHint));
         if (!QueryServiceStatus(service, &status)) {
-            result = LastErrorCode();
+            result = LastErrorResult();
             goto Exit;
         }
         // A service that has left the start-pending state has not timed out, whatever its
@@ -268,7 +262,7 @@ int QueryServiceState(const char* name, DWORD* state)
     if (QueryServiceStatus(service, &status))
         *state = status.dwCurrentState;
     else
-        result = LastErrorCode();
+        result = LastErrorResult();
     CloseService(service);
     CloseService(manager);
     return result;
@@ -285,7 +279,7 @@ int StopServiceAndWait(const char* name)
     if (result != 0)
         return result;
     if (!QueryServiceStatus(service, &status)) {
-        result = LastErrorCode();
+        result = LastErrorResult();
         goto Exit;
     }
     result = WaitWhileStopPending(service, &status, start);
@@ -294,7 +288,7 @@ int StopServiceAndWait(const char* name)
 
     (void)StopDependentsWithin(manager, service, start);
     if (!ControlService(service, SERVICE_CONTROL_STOP, &status)) {
-        result = LastErrorCode();
+        result = LastErrorResult();
         goto Exit;
     }
     result = PollUntilStopped(service, &status, start, false, ERROR_SERVICE_REQUEST_TIMEOUT);
@@ -333,7 +327,7 @@ int RenameServiceForDeletion(const char* name)
                (unsigned long)now.dwLowDateTime);
     if (!ChangeServiceConfigA(service, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, nullptr, nullptr,
                               nullptr, nullptr, nullptr, nullptr, displayName))
-        result = LastErrorCode();
+        result = LastErrorResult();
 
 Exit:
     free(config);
@@ -351,12 +345,12 @@ int CreateServiceEntry(const char* name, const char* displayName, const char* im
         return ERROR_INVALID_PARAMETER;
     SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
     if (!manager)
-        return LastErrorCode();
+        return LastErrorResult();
     service = CreateServiceA(manager, name, displayName, SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
                              SERVICE_AUTO_START, SERVICE_ERROR_NORMAL, imagePath, nullptr, nullptr, dependencies,
                              nullptr, nullptr);
     if (!service) {
-        result = LastErrorCode();
+        result = LastErrorResult();
         goto Exit;
     }
     if (description && IsWindows2000OrLater()) {
@@ -395,7 +389,7 @@ int UpdateServiceEntry(const char* name, const char* displayName, const char* im
     if (_mbsicmp((const unsigned char*)current, (const unsigned char*)imagePath) != 0 &&
         !ChangeServiceConfigA(service, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, imagePath, nullptr,
                               nullptr, nullptr, nullptr, nullptr, nullptr))
-        result = LastErrorCode();
+        result = LastErrorResult();
 
 Exit:
     free(config);
@@ -441,7 +435,7 @@ int DeleteServiceEntry(const char* name)
     if (result != 0)
         return result;
     if (!DeleteService(service))
-        result = LastErrorCode();
+        result = LastErrorResult();
     CloseService(service);
     CloseService(manager);
     return result;

@@ -1,8 +1,8 @@
 #pragma once
 // Services by name: creating, configuring, starting, stopping and deleting them through the
 // service control manager, the Windows 9x RunServices registration that stands in for a service
-// there, and the small registry operations the service and process control share. None of these
-// operations logs. Each returns 0 or a Windows error code (-1 for a failure without a code).
+// there, and starting a command. None of these operations logs. Each returns 0 or a Windows
+// error code (-1 for a failure without a code).
 
 #include <windows.h>
 
@@ -75,14 +75,6 @@ int SetRunServicesValue(const char* name, const char* command);
 
 // Windows 9x: deletes the RunServices value name. -1 when the key cannot be opened.
 int DeleteRunServicesValue(const char* name);
-
-// Writes text as REG_SZ value valueName (null: the default value) of root\path, creating the
-// missing keys on the way. 87 without root, path or text.
-int SetRegistryString(HKEY root, const char* path, const char* valueName, const char* text);
-
-// Deletes root\path with all its sub-keys. 87 without root or path (an empty path is refused: it
-// names root itself), the error of opening the key, else 0; failures to delete are not reported.
-int DeleteRegistryTree(HKEY root, const char* path);
 
 // Starts commandLine as a new process and does not wait for it. 0 or the error.
 int LaunchProcess(const char* commandLine);

@@ -1,21 +1,15 @@
 // The registry side of the service control: the Windows 9x RunServices values, which stand in
-// for services there, the registry helpers that the service and process control share, and
-// starting a command.
+// for services there, and starting a command.
 #include "control/ServiceManager.h"
 
 #include <string.h>
 
-#include "support/PathMacros.h"
 #include "support/Handles.h"
+#include "support/Registry.h"
+#include "support/Results.h"
 #include "support/Text.h"
 
 const char kRunServicesKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\RunServices";
-
-namespace {
-
-enum { kKeyNameChars = 260 };
-
-}  // namespace
 
 int SetRunServicesValue(const char* name, const char* command)
 {
@@ -76,50 +70,8 @@ int LaunchProcess(const char* commandLine)
         CloseHandle(process.hThread);
         CloseHandle(process.hProcess);
     } else {
-        DWORD error = GetLastError();
-        result = error ? (int)error : -1;
+        result = LastErrorResult();
     }
     FreeText(line);
     return result;
-}
-
-int SetRegistryString(HKEY root, const char* path, const char* valueName, const char* text)
-{
-    if (!root || !path || !text)
-        return ERROR_INVALID_PARAMETER;
-    HKEY key = nullptr;
-    LONG result = RegCreateKeyExA(root, path, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_WRITE, nullptr, &key, nullptr);
-    if (result != ERROR_SUCCESS)
-        return (int)result;
-    result = RegSetValueExA(key, valueName, 0, REG_SZ, (const BYTE*)text, (DWORD)strlen(text) + 1);
-    CloseKey(key);
-    return (int)result;
-}
-
-int DeleteRegistryTree(HKEY root, const char* path)
-{
-    // An empty path opens root itself, and the tree below it would go.
-    if (!root || !path || !*path)
-        return ERROR_INVALID_PARAMETER;
-    HKEY key = nullptr;
-    LONG result = RegOpenKeyExA(root, path, 0, KEY_ALL_ACCESS, &key);
-    if (result != ERROR_SUCCESS)
-        return (int)result;
-
-    DWORD subKeys = 0;
-    if (RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, &subKeys, nullptr, nullptr, nullptr, nullptr, nullptr,
-                         nullptr, nullptr) != ERROR_SUCCESS)
-        subKeys = 0;
-    // From the last index down, so that deleting a sub-key does not shift the ones still to come.
-    for (DWORD index = subKeys; index > 0; --index) {
-        char name[kKeyNameChars];
-        DWORD size = sizeof(name);
-        if (RegEnumKeyExA(key, index - 1, name, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-            break;
-        if (DeleteRegistryTree(key, name) != 0)
-            break;
-    }
-    CloseKey(key);
-    (void)RegDeleteKeyA(root, path);
-    return 0;
 }

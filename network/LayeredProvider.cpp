@@ -1,5 +1,6 @@
 #include "network/LayeredProvider.h"
 
+#include <stdlib.h>
 #include <string.h>
 
 #include "support/Handles.h"
@@ -19,18 +20,19 @@ enum {
     kRecordPathLength = 259,   // length passed when a record's path is read
 };
 
-void* HeapAllocate(size_t size, bool zeroed)
+// A block of at least one byte, so that an empty list is still an allocation; zeroed when asked.
+void* AllocateBlock(size_t size, bool zeroed)
 {
-    return HeapAlloc(GetProcessHeap(), zeroed ? HEAP_ZERO_MEMORY : 0, size ? size : 1);
+    if (!size)
+        size = 1;
+    return zeroed ? calloc(1, size) : malloc(size);
 }
 
 template <typename T>
-void HeapRelease(T*& block)
+void FreeBlock(T*& block)
 {
-    if (block) {
-        HeapFree(GetProcessHeap(), 0, block);
-        block = nullptr;
-    }
+    free(block);
+    block = nullptr;
 }
 
 bool SameGuid(const GUID& first, const GUID& second)
@@ -145,11 +147,11 @@ bool CollectChains(LspRecord& record, const WSAPROTOCOL_INFOW* catalog, int coun
             ++chains;
     if (chains == 0)
         return true;
-    record.Chains = static_cast<WSAPROTOCOL_INFOW*>(HeapAllocate(chains * sizeof(WSAPROTOCOL_INFOW), true));
-    record.ChainGuids = static_cast<GUID*>(HeapAllocate(chains * sizeof(GUID), true));
+    record.Chains = static_cast<WSAPROTOCOL_INFOW*>(AllocateBlock(chains * sizeof(WSAPROTOCOL_INFOW), true));
+    record.ChainGuids = static_cast<GUID*>(AllocateBlock(chains * sizeof(GUID), true));
     if (!record.Chains || !record.ChainGuids) {
-        HeapRelease(record.Chains);
-        HeapRelease(record.ChainGuids);
+        FreeBlock(record.Chains);
+        FreeBlock(record.ChainGuids);
         return false;
     }
     for (int i = 0; i < count; ++i) {
@@ -319,7 +321,7 @@ int ReinstallChainGroup(LspRecord& record, const GUID& guid)
     int result = 0;
     int count = 0;
     WSAPROTOCOL_INFOW* group =
-        static_cast<WSAPROTOCOL_INFOW*>(HeapAllocate(record.ChainCount * sizeof(WSAPROTOCOL_INFOW), false));
+        static_cast<WSAPROTOCOL_INFOW*>(AllocateBlock(record.ChainCount * sizeof(WSAPROTOCOL_INFOW), false));
     if (!group)
         return -1;
     for (int c = 0; c < record.ChainCount; ++c)
@@ -327,7 +329,7 @@ int ReinstallChainGroup(LspRecord& record, const GUID& guid)
             group[count++] = record.Chains[c];
     GUID providerId = guid;
     result = InstallProviderEntries(group, count, &providerId, record.DllPath);
-    HeapRelease(group);
+    FreeBlock(group);
     return result;
 }
 
@@ -403,8 +405,8 @@ int RebuildLayeredProviders(const WSAPROTOCOL_INFOW* catalog, int count, const D
 
     if (!AnyChainContains(catalog, count, removed, removedCount))
         goto Exit;
-    rebuild.Order = static_cast<DWORD*>(HeapAllocate(count * sizeof(DWORD), false));
-    rebuild.Failed = static_cast<DWORD*>(HeapAllocate(count * sizeof(DWORD), false));
+    rebuild.Order = static_cast<DWORD*>(AllocateBlock(count * sizeof(DWORD), false));
+    rebuild.Failed = static_cast<DWORD*>(AllocateBlock(count * sizeof(DWORD), false));
     rebuild.FailedCapacity = count;
     if (!rebuild.Order || !rebuild.Failed) {
         result = -1;
@@ -460,8 +462,8 @@ int RebuildLayeredProviders(const WSAPROTOCOL_INFOW* catalog, int count, const D
 
 Exit:
     FreeLspRecords(rebuild.Records, rebuild.RecordCount);
-    HeapRelease(rebuild.Order);
-    HeapRelease(rebuild.Failed);
+    FreeBlock(rebuild.Order);
+    FreeBlock(rebuild.Failed);
     return result;
 }
 
@@ -475,12 +477,12 @@ WSAPROTOCOL_INFOW* EnumerateCatalog(int* count)
     *count = 0;
     if (wsc.EnumProtocols(nullptr, nullptr, &length, &error) == SOCKET_ERROR && error != WSAENOBUFS)
         return nullptr;
-    WSAPROTOCOL_INFOW* catalog = static_cast<WSAPROTOCOL_INFOW*>(HeapAllocate(length, false));
+    WSAPROTOCOL_INFOW* catalog = static_cast<WSAPROTOCOL_INFOW*>(AllocateBlock(length, false));
     if (!catalog)
         return nullptr;
     int entries = wsc.EnumProtocols(nullptr, catalog, &length, &error);
     if (entries == SOCKET_ERROR) {
-        HeapRelease(catalog);
+        FreeBlock(catalog);
         return nullptr;
     }
     *count = entries;
@@ -489,7 +491,7 @@ WSAPROTOCOL_INFOW* EnumerateCatalog(int* count)
 
 void FreeCatalog(WSAPROTOCOL_INFOW*& catalog)
 {
-    HeapRelease(catalog);
+    FreeBlock(catalog);
 }
 
 int InstallProviderEntries(WSAPROTOCOL_INFOW* entries, int count, GUID* providerId, const WCHAR* path)
@@ -547,7 +549,7 @@ LspRecord* BuildLspRecords(const WSAPROTOCOL_INFOW* catalog, int count, int* rec
     }
     if (layered == 0)
         return nullptr;
-    LspRecord* records = static_cast<LspRecord*>(HeapAllocate(layered * sizeof(LspRecord), true));
+    LspRecord* records = static_cast<LspRecord*>(AllocateBlock(layered * sizeof(LspRecord), true));
     if (!records)
         return nullptr;
     int filled = 0;
@@ -579,10 +581,10 @@ void FreeLspRecords(LspRecord*& records, int count)
     if (!records)
         return;
     for (int r = 0; r < count; ++r) {
-        HeapRelease(records[r].Chains);
-        HeapRelease(records[r].ChainGuids);
+        FreeBlock(records[r].Chains);
+        FreeBlock(records[r].ChainGuids);
     }
-    HeapRelease(records);
+    FreeBlock(records);
 }
 
 int RemoveProvider(DWORD catalogId)
@@ -603,7 +605,7 @@ int RemoveProvider(DWORD catalogId)
             goto Exit;
         }
     }
-    removed = static_cast<DWORD*>(HeapAllocate(count * sizeof(DWORD), true));
+    removed = static_cast<DWORD*>(AllocateBlock(count * sizeof(DWORD), true));
     if (!removed) {
         result = -1;
         goto Exit;
@@ -628,7 +630,7 @@ int RemoveProvider(DWORD catalogId)
         result = RebuildLayeredProviders(catalog, count, removed, removedCount);
 
 Exit:
-    HeapRelease(removed);
+    FreeBlock(removed);
     FreeCatalog(catalog);
     return result;
 }
@@ -674,8 +676,9 @@ int RemoveAgentLsp()
 int DeleteLspRegistryKey()
 {
     HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kAgentLspKey, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
-        return 1;
+    LONG opened = RegOpenKeyExA(HKEY_LOCAL_MACHINE, kAgentLspKey, 0, KEY_ALL_ACCESS, &key);
+    if (opened != ERROR_SUCCESS)
+        return (int)opened;
     for (;;) {
         char name[256];
         memset(name, 0, sizeof(name));

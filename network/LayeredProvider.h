@@ -60,7 +60,9 @@ int WriteProviderOrder(DWORD* catalogIds, int count);
 LspRecord* BuildLspRecords(const WSAPROTOCOL_INFOW* catalog, int count, int* recordCount);
 void FreeLspRecords(LspRecord*& records, int count);
 
-// Deletes kAgentLspKey with its subkeys. 0, or 1 when the key cannot be opened.
+// Deletes kAgentLspKey with its subkeys, one level deep: the first subkey that cannot be deleted
+// (one with subkeys of its own) ends the walk, and the key then stays. 0 also then, or the
+// error of opening the key (2 when there is none).
 int DeleteLspRegistryKey();
 
 // True when two entries describe the same protocol of the same provider (ids, chain members,

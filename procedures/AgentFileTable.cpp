@@ -1,6 +1,5 @@
 #include "procedures/AgentFileTable.h"
 
-#include "control/Processes.h"
 #include "procedures/FileInstall.h"
 #include "procedures/FileRemoval.h"
 #include "procedures/Installer.h"
@@ -9,6 +8,7 @@
 #include "setup/SetupApp.h"
 #include "setup/SetupLog.h"
 #include "support/AccessControl.h"
+#include "support/Files.h"
 #include "support/Text.h"
 
 namespace {

@@ -3,8 +3,8 @@
 #include <string.h>
 
 #include "procedures/AgentRegistry.h"
-#include "procedures/RegistryValues.h"
 #include "support/Handles.h"
+#include "support/Registry.h"
 #include "support/Text.h"
 
 const char kLegacyAgentServiceKey[] = "System\\CurrentControlSet\\Services\\ArvaneAgent";
@@ -53,7 +53,7 @@ struct LegacySettings {
 };
 
 // Reads a value as text into buffer (size bytes), always terminated; empty on failure.
-LONG ReadLegacyText(HKEY key, const char* name, char* buffer, DWORD size)
+int ReadLegacyText(HKEY key, const char* name, char* buffer, DWORD size)
 {
     DWORD length = size;
     LONG result = RegQueryValueExA(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(buffer), &length);
@@ -98,7 +98,7 @@ void ReadLegacySettings(const InstallationData* data, LegacySettings* legacy)
 
 // Sets one of the values every instance key has; a failure is logged with the value's text.
 // A text that could not be formed (formed false) fails as too long.
-LONG SetInstanceValue(const InstallationData* data, HKEY key, const char* name, const char* text, bool formed)
+int SetInstanceValue(const InstallationData* data, HKEY key, const char* name, const char* text, bool formed)
 {
     LONG result = formed ? WriteStringValue(key, name, text) : ERROR_FILENAME_EXCED_RANGE;
     if (result != ERROR_SUCCESS)
@@ -109,7 +109,7 @@ LONG SetInstanceValue(const InstallationData* data, HKEY key, const char* name, 
 
 // Writes the values every instance key has, from Title to PartitionId; stops at the first that
 // cannot be set and returns its code.
-LONG WriteInstanceValues(const InstallationData* data, HKEY key)
+int WriteInstanceValues(const InstallationData* data, HKEY key)
 {
     // The agent's own files, which it finds through its key.
     static const char* const kFileValues[][2] = {
@@ -168,7 +168,7 @@ const char* FindCarriedArguments(const char* command)
 }
 
 // Sets the instance's Run value, keeping the options a previous value gave the user task.
-LONG WriteRunValue(const InstallationData* data)
+int WriteRunValue(const InstallationData* data)
 {
     HKEY key = nullptr;
     char valueName[MAX_PATH];
@@ -249,7 +249,7 @@ int RemoveAgentRegistry(const InstallationData* data)
         return -1;
 
     if (!FormatText(path, sizeof(path), "%s\\%s", kAgentKey, data->Instance) ||
-        DeleteKeyWithSubkeys(HKEY_LOCAL_MACHINE, path) != ERROR_SUCCESS)
+        DeleteRegistryTree(HKEY_LOCAL_MACHINE, path) != ERROR_SUCCESS)
         result = -1;
 
     // The common keys go with the last instance, whatever common values they still hold.
@@ -259,7 +259,7 @@ int RemoveAgentRegistry(const InstallationData* data)
                                      nullptr, nullptr, nullptr);
         CloseKey(key);
         if (info == ERROR_SUCCESS && subKeys == 0) {
-            DeleteKeyWithSubkeys(HKEY_LOCAL_MACHINE, kAgentKey);
+            DeleteRegistryTree(HKEY_LOCAL_MACHINE, kAgentKey);
             if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kMakerKey, 0, KEY_ALL_ACCESS, &key) == ERROR_SUCCESS) {
                 DWORD values = 0;
                 info = RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, &subKeys, nullptr, nullptr, &values,

@@ -2,6 +2,7 @@
 #include "control/ServiceManager.h"
 #include "procedures/AgentService.h"
 #include "setup/SetupLog.h"
+#include "support/Registry.h"
 #include "support/Text.h"
 
 namespace {

@@ -36,7 +36,7 @@ void SendShutdownRequest(const InstallationData* data, const char* pipeName, con
 
 }  // namespace
 
-int StopAgentService(const InstallationData* data, int* wasRunning)
+int StopAgentService(const InstallationData* data, bool* wasRunning)
 {
     char agentPath[MAX_PATH];
     char serviceName[kServiceNameChars];
@@ -45,7 +45,7 @@ int StopAgentService(const InstallationData* data, int* wasRunning)
     bool legacy = data->UpdateLegacyAgent != 0;
     const char* instance = legacy ? "" : data->Instance;
     if (wasRunning)
-        *wasRunning = 0;
+        *wasRunning = false;
 
     if (!data->DestFolder || !instance) {
         result = ERROR_INVALID_PARAMETER;
@@ -65,7 +65,7 @@ int StopAgentService(const InstallationData* data, int* wasRunning)
         LogMessage(data, "Stopping service %s...", serviceName);
         DWORD state = SERVICE_STOPPED;
         if (wasRunning && QueryServiceState(serviceName, &state) == 0 && state != SERVICE_STOPPED)
-            *wasRunning = 1;
+            *wasRunning = true;
         result = StopServiceAndWait(serviceName);
         if (result == ERROR_SERVICE_DOES_NOT_EXIST) {
             // No service, no agent of this installation to wait for.
@@ -81,15 +81,15 @@ int StopAgentService(const InstallationData* data, int* wasRunning)
     }
 
     if (wasRunning && data->IsWin9x) {
-        int running = 0;
+        bool running = false;
         if (IsProcessRunning(agentPath, &running) == 0 && running)
-            *wasRunning = 1;
+            *wasRunning = true;
     }
     LogMessage(data, "Trying to connect to agent via \"%s\"...", pipeName);
     SendShutdownRequest(data, pipeName, agentPath);
 
     for (DWORD check = 0; check < kAgentExitChecks; ++check) {
-        int running = 0;
+        bool running = false;
         // A search that fails proves nothing: the outcome of the service stop stands.
         if (IsProcessRunning(agentPath, &running) != 0)
             break;

@@ -7,5 +7,5 @@
 // shutdown request on its pipe, then waits up to two minutes for AgentCore.exe of DestFolder
 // to end. 0 when the service stopped or is missing, or the agent ended within the wait; else
 // the error of the service stop, or -1 (0xFFFFFFFF) on Windows 9x. wasRunning, when given,
-// is set to 1 when the service (on Windows 9x: the agent program) ran before the stop, else 0.
-int StopAgentService(const InstallationData* data, int* wasRunning = nullptr);
+// tells whether the service (on Windows 9x: the agent program) ran before the stop.
+int StopAgentService(const InstallationData* data, bool* wasRunning = nullptr);

@@ -8,37 +8,14 @@
 #include "resources/resource.h"
 #include "setup/SetupApp.h"
 #include "setup/SetupLog.h"
-#include "support/Handles.h"
-#include "support/SystemLibrary.h"
+#include "support/Files.h"
+#include "support/Results.h"
 #include "support/Text.h"
 
 namespace {
 
 const char kInstallFile[] = "InstallFile";
-const DWORD kFixedInfoSignature = 0xFEEF04BD;
 const DWORD kResetAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN;
-
-typedef DWORD(WINAPI* GetFileVersionInfoSizeAFunction)(LPCSTR, LPDWORD);
-typedef BOOL(WINAPI* GetFileVersionInfoAFunction)(LPCSTR, DWORD, DWORD, LPVOID);
-typedef BOOL(WINAPI* VerQueryValueAFunction)(LPCVOID, LPCSTR, LPVOID*, PUINT);
-
-// The thread's last error as a result: -1 when a call failed without setting one.
-int LastErrorResult()
-{
-    DWORD code = GetLastError();
-    return code ? (int)code : -1;
-}
-
-// One step of CreateFolderPath: true when prefix is, or has now become, a folder.
-bool EnsureFolder(const char* prefix, SECURITY_ATTRIBUTES* security)
-{
-    int kind = GetPathKind(prefix);
-    if (kind == 1)
-        return true;
-    if (kind == -1)
-        return false;
-    return CreateDirectoryA(prefix, security) || GetPathKind(prefix) == 1;
-}
 
 enum CopyDecision { kCopy, kUpToDate, kKeep };
 
@@ -85,128 +62,6 @@ bool CopyWhole(const char* source, const char* destination)
 }
 
 }  // namespace
-
-bool JoinPath(char (&path)[MAX_PATH], const char* folder, const char* name)
-{
-    if (!FormatText(path, sizeof(path), "%s\\%s", folder ? folder : "", name ? name : "")) {
-        path[0] = '\0';
-        return false;
-    }
-    return true;
-}
-
-bool FileExists(const char* path)
-{
-    if (!path)
-        return false;
-    WIN32_FIND_DATAA found;
-    HANDLE find = FindFirstFileA(path, &found);
-    if (find == INVALID_HANDLE_VALUE)
-        return false;
-    CloseFind(find);
-    return (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
-}
-
-int GetPathKind(const char* path)
-{
-    DWORD attributes = path ? GetFileAttributesA(path) : INVALID_FILE_ATTRIBUTES;
-    if (attributes == INVALID_FILE_ATTRIBUTES)
-        return 0;
-    return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? 1 : -1;
-}
-
-int CreateFolderPath(const char* path, SECURITY_ATTRIBUTES* security)
-{
-    char prefix[MAX_PATH];
-    if (!path || !CopyText(prefix, sizeof(prefix), path))
-        return 0;
-    // Every file of a folder asks again: a folder that exists has all its parents.
-    if (GetPathKind(prefix) == 1)
-        return 1;
-    // Backslashes before index 3 belong to a drive root such as C:\, which is never created; a
-    // shorter path has no folders before its end.
-    size_t length = strlen(prefix);
-    for (size_t i = 3; i < length; ++i) {
-        if (prefix[i] != '\\')
-            continue;
-        prefix[i] = '\0';
-        bool ok = EnsureFolder(prefix, security);
-        prefix[i] = '\\';
-        if (!ok)
-            return 0;
-    }
-    return EnsureFolder(prefix, security) ? 1 : 0;
-}
-
-int GetFileWriteTime(const char* path, FILETIME* writeTime)
-{
-    if (!path || !writeTime)
-        return ERROR_INVALID_PARAMETER;
-    int result = 0;
-    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        result = LastErrorResult();
-        goto Exit;
-    }
-    if (!GetFileTime(file, nullptr, nullptr, writeTime))
-        result = LastErrorResult();
-Exit:
-    CloseFile(file);
-    return result;
-}
-
-int GetFileVersion(const char* path, DWORD* versionMS, DWORD* versionLS)
-{
-    if (!path)
-        return ERROR_INVALID_PARAMETER;
-    int result = 0;
-    void* block = nullptr;
-    VS_FIXEDFILEINFO* info = nullptr;
-    UINT infoSize = 0;
-    DWORD handle = 0;
-    DWORD size = 0;
-    // version.dll is not among the libraries the program imports: it is loaded from the system
-    // folder for each query.
-    HMODULE library = LoadSystemLibrary("version.dll");
-    GetFileVersionInfoSizeAFunction getSize =
-        GetSystemFunction<GetFileVersionInfoSizeAFunction>(library, "GetFileVersionInfoSizeA");
-    GetFileVersionInfoAFunction getInfo = GetSystemFunction<GetFileVersionInfoAFunction>(library, "GetFileVersionInfoA");
-    VerQueryValueAFunction queryValue = GetSystemFunction<VerQueryValueAFunction>(library, "VerQueryValueA");
-    if (!getSize || !getInfo || !queryValue) {
-        result = LastErrorResult();
-        goto Exit;
-    }
-    size = getSize(path, &handle);
-    if (size == 0) {
-        result = LastErrorResult();
-        goto Exit;
-    }
-    block = calloc(1, size);
-    if (!block) {
-        result = -1;
-        goto Exit;
-    }
-    if (!getInfo(path, 0, size, block)) {
-        result = LastErrorResult();
-        goto Exit;
-    }
-    if (!queryValue(block, "\\", reinterpret_cast<void**>(&info), &infoSize)) {
-        result = LastErrorResult();
-        goto Exit;
-    }
-    if (!info || infoSize != sizeof(VS_FIXEDFILEINFO) || info->dwSignature != kFixedInfoSignature) {
-        result = -1;
-        goto Exit;
-    }
-    if (versionMS)
-        *versionMS = info->dwFileVersionMS;
-    if (versionLS)
-        *versionLS = info->dwFileVersionLS;
-Exit:
-    free(block);
-    FreeLibraryIfLoaded(library);
-    return result;
-}
 
 int CopyOrDefer(InstallationData* data, const char* source, const char* destination)
 {

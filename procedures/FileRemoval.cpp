@@ -4,13 +4,14 @@
 
 #include <windows.h>
 
-#include "procedures/FileInstall.h"
 #include "procedures/TargetMacros.h"
-#include "support/PathMacros.h"
 #include "resources/resource.h"
 #include "setup/SetupApp.h"
 #include "setup/SetupLog.h"
+#include "support/Files.h"
 #include "support/Handles.h"
+#include "support/Registry.h"
+#include "support/Results.h"
 #include "support/SystemLibrary.h"
 #include "support/Text.h"
 #include "support/WindowsVersion.h"
@@ -31,12 +32,6 @@ const char* const kProgramFolderVariables[] = {
 };
 
 typedef UINT(WINAPI* GetSystemWow64DirectoryAFunction)(LPSTR, UINT);
-
-int LastErrorResult()
-{
-    DWORD code = GetLastError();
-    return code ? (int)code : -1;
-}
 
 void LogPathTooLong(const InstallationData* data, const char* folder, const char* name)
 {
@@ -64,8 +59,7 @@ bool GetComparablePath(const char* path, char (&full)[MAX_PATH])
 
 bool GetComparableShortPath(const char* path, char (&shortPath)[MAX_PATH])
 {
-    DWORD length = GetShortPathNameA(path, shortPath, sizeof(shortPath));
-    if (length == 0 || length >= sizeof(shortPath))
+    if (GetShortPath(path, shortPath) != 0)
         return false;
     TrimPathEnd(shortPath);
     return true;
@@ -340,15 +334,6 @@ void RemoveMatchingFiles(const InstallationData* data, const char* pattern, cons
 
 }  // namespace
 
-int ForceDeleteFile(const char* path)
-{
-    if (!path)
-        return ERROR_INVALID_PARAMETER;
-    DWORD attributes = GetFileAttributesA(path);
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
-        SetFileAttributesA(path, attributes & ~FILE_ATTRIBUTE_READONLY);
-    return DeleteFileA(path) ? 0 : LastErrorResult();
-}
 
 int RemoveFolderTree(const InstallationData* data, const char* path)
 {

@@ -12,10 +12,6 @@ int RemoveFileItem(const InstallationData* data, const char* folder, const char*
 // macro cannot be expanded, the result is empty or does not fit in MAX_PATH (logged).
 char* BuildItemPath(const InstallationData* data, const char* folder, const char* name);
 
-// Deletes one file, clearing its read-only attribute first. Returns 0 or the error of the
-// deletion (87 for a null path).
-int ForceDeleteFile(const char* path);
-
 // Deletes the folder path with everything in it, read-only entries included. A link (junction
 // or symbolic link), as path itself or anywhere inside the tree, is removed as a link and never
 // entered; each folder is checked right before it is entered, and held against a swap while its

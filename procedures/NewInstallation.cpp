@@ -4,7 +4,6 @@
 #include "procedures/AgentRegistry.h"
 #include "procedures/AgentService.h"
 #include "procedures/AgentShutdown.h"
-#include "procedures/FileInstall.h"
 #include "procedures/Installer.h"
 #include "procedures/NetworkDrivers.h"
 #include "procedures/PackageInfoFile.h"
@@ -15,6 +14,7 @@
 #include "procedures/SharedAgentValues.h"
 #include "resources/resource.h"
 #include "setup/SetupApp.h"
+#include "support/Files.h"
 
 int Installer::InstallNewAgent()
 {

@@ -2,9 +2,10 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "procedures/FileInstall.h"
 #include "procedures/PackageInfoFile.h"
+#include "support/Files.h"
 #include "support/Handles.h"
+#include "support/Results.h"
 #include "support/Text.h"
 
 namespace {
@@ -39,13 +40,6 @@ char* EscapeXmlText(const char* text)
     }
     *out = '\0';
     return escaped;
-}
-
-// The last error as a result; a failure without a code must not pass for success.
-int LastErrorResult()
-{
-    DWORD code = GetLastError();
-    return code ? (int)code : -1;
 }
 
 }  // namespace

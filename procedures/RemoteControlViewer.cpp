@@ -8,13 +8,12 @@
 #include "control/Processes.h"
 #include "control/ServiceManager.h"
 #include "procedures/AddOns.h"
-#include "procedures/FileInstall.h"
 #include "procedures/FileRemoval.h"
-#include "procedures/RegistryValues.h"
 #include "procedures/RestartOperations.h"
-#include "support/PathMacros.h"
+#include "support/Files.h"
 #include "support/Clock.h"
 #include "support/Handles.h"
+#include "support/Registry.h"
 #include "support/Text.h"
 
 const char kViewerUninstallKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\RealVNC_is1";
@@ -67,7 +66,7 @@ void RemoveViewerByHand(const InstallationData* data, const char* appPath)
         (void)StopServiceAndWait(kViewerServiceName);
     ClockSleep(kViewerStopPauseMs);
 
-    int running = 0;
+    bool running = false;
     if (JoinPath(path, appPath, "WinVNC4.exe") && IsProcessRunning(path, &running) == 0 && running)
         (void)CloseProcessesByPath(path);
 

@@ -3,31 +3,15 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "procedures/FileInstall.h"
 #include "procedures/RestartOperations.h"
 #include "setup/SetupLog.h"
+#include "support/Files.h"
 #include "support/Handles.h"
 #include "support/IniText.h"
+#include "support/Results.h"
 #include "support/Text.h"
 
 namespace {
-
-int LastErrorResult()
-{
-    DWORD code = GetLastError();
-    return code ? (int)code : -1;
-}
-
-// The short (8.3) form of path, which is all that WinInit.ini understands.
-int GetShortPath(const char* path, char (&shortPath)[MAX_PATH])
-{
-    DWORD length = GetShortPathNameA(path, shortPath, sizeof(shortPath));
-    if (length == 0)
-        return LastErrorResult();
-    if (length >= sizeof(shortPath))
-        return kPathTooLong;
-    return 0;
-}
 
 int GetWinInitPath(char (&path)[MAX_PATH])
 {

@@ -7,9 +7,9 @@
 #include <shlobj.h>
 #include <string.h>
 
-#include "procedures/FileInstall.h"
 #include "resources/resource.h"
 #include "setup/SetupApp.h"
+#include "support/Files.h"
 #include "support/Handles.h"
 #include "support/Text.h"
 
@@ -45,12 +45,6 @@ bool JoinFolderAndName(char* path, const char* folder, const char* name)
 {
     return CopyText(path, MAX_PATH, folder) && (EndsWithBackslash(path) || AppendText(path, MAX_PATH, "\\")) &&
            AppendText(path, MAX_PATH, name);
-}
-
-// The result for a failed file-system call: its error as an HRESULT.
-HRESULT LastErrorResult()
-{
-    return HRESULT_FROM_WIN32(GetLastError());
 }
 
 // The agent's link folder: the all-users Programs folder, or the user's own where Windows 9x
@@ -190,7 +184,7 @@ HRESULT CreateShortcut(int folderId, const char* subFolder, const char* linkName
         goto Exit;
     }
     if (!MultiByteToWideChar(CP_ACP, 0, linkPath, -1, wideLinkPath, MAX_PATH)) {
-        result = LastErrorResult();
+        result = HRESULT_FROM_WIN32(GetLastError());
         goto Exit;
     }
     CreateFolderPath(folder);  // Save reports a missing folder itself
@@ -213,7 +207,7 @@ HRESULT DeleteShortcut(int folderId, const char* subFolder, const char* linkName
         return result;
     result = GetShortcutPath(folderId, subFolder, linkName, linkPath);
     if (SUCCEEDED(result) && !DeleteFileA(linkPath))
-        result = LastErrorResult();
+        result = HRESULT_FROM_WIN32(GetLastError());
     CoUninitialize();
     return result;
 }

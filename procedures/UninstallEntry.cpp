@@ -2,10 +2,10 @@
 // agent without its entry still works, so no failure here stops a procedure.
 #include <string.h>
 
-#include "procedures/FileInstall.h"
-#include "procedures/RegistryValues.h"
 #include "procedures/UninstallEntry.h"
+#include "support/Files.h"
 #include "support/Handles.h"
+#include "support/Registry.h"
 #include "support/Text.h"
 
 namespace {
@@ -124,5 +124,5 @@ int RemoveUninstallEntry(const InstallationData* data)
     char keyPath[MAX_PATH];
     if (!data->Instance || !FormatText(keyPath, sizeof(keyPath), kUninstallKeyFormat, data->Instance))
         return ERROR_INVALID_PARAMETER;
-    return (int)DeleteKeyWithSubkeys(HKEY_LOCAL_MACHINE, keyPath);
+    return DeleteRegistryTree(HKEY_LOCAL_MACHINE, keyPath);
 }

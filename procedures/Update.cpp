@@ -22,6 +22,7 @@
 #include "setup/SetupApp.h"
 #include "support/Clock.h"
 #include "support/Handles.h"
+#include "support/Registry.h"
 
 namespace {
 
@@ -87,7 +88,7 @@ int Installer::UpdateExistingAgent()
 
     LogMessage(Data, "Stop agent service...");
     g_SetupApp.SetDetailText(IDS_STOPPING_SERVICE, 10);
-    int agentWasRunning = 0;
+    bool agentWasRunning = false;
     result = StopAgentService(Data, &agentWasRunning);
     if (result != 0)
         return result;

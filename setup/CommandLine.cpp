@@ -184,16 +184,16 @@ char* FormatOptionTable()
 int ParseCommandLine(InstallationData* data, const char* commandLine)
 {
     if (!commandLine)
-        return 1;
+        return 0;
 
-    int result = 0;
+    int result = -1;
     char* packageFile = nullptr;
     PointerList words;
     InitPointerList(&words);
     char* copy = DuplicateText(commandLine);
     if (copy && SplitWords(copy, &words)) {
         packageFile = ApplyOptions(data, &words);
-        result = 1;
+        result = 0;
     }
     FreePointerList(&words);
     FreeText(copy);

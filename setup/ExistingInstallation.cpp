@@ -267,7 +267,7 @@ bool IsValidInstanceId(const char* id)
     return true;
 }
 
-int DetectLegacyAgent(const InstallationData* data)
+bool DetectLegacyAgent(const InstallationData* data)
 {
     if (!data->IsWin9x) {
         SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, GENERIC_READ);
@@ -276,34 +276,34 @@ int DetectLegacyAgent(const InstallationData* data)
             if (service)
                 CloseServiceHandle(service);
             CloseServiceHandle(manager);
-            return service ? 1 : 0;
+            return service != nullptr;
         }
     }
     // Without a service manager (or on Windows 9x) the registration tells.
     const char* valueName = nullptr;
     HKEY key = OpenLegacyAgentKey(data, &valueName);
     if (!key)
-        return 0;
+        return false;
     char value[kLegacyValueBytes];
     DWORD size = sizeof(value);
     LONG read = RegQueryValueExA(key, valueName, nullptr, nullptr, (BYTE*)value, &size);
     CloseKey(key);
-    return (read == ERROR_SUCCESS || read == ERROR_MORE_DATA) && size != 0 ? 1 : 0;
+    return (read == ERROR_SUCCESS || read == ERROR_MORE_DATA) && size != 0;
 }
 
-int GetLegacyAgentFolder(const InstallationData* data, char** folder)
+bool GetLegacyAgentFolder(const InstallationData* data, char** folder)
 {
     const char* valueName = nullptr;
     HKEY key = OpenLegacyAgentKey(data, &valueName);
     if (!key)
-        return 0;
+        return false;
     char value[kLegacyValueBytes];
     char* found = ReadStringValue(key, valueName, value, sizeof(value)) ? FolderOfCommand(value) : nullptr;
     CloseKey(key);
     if (!found)
-        return 0;
+        return false;
     *folder = found;
-    return 1;
+    return true;
 }
 
 int ReadExistingInstallation(InstallationData* data)
@@ -313,7 +313,7 @@ int ReadExistingInstallation(InstallationData* data)
 
     int result = 0;
     bool legacyInAgentFolder = false;
-    data->LegacyAgentExists = DetectLegacyAgent(data);
+    data->LegacyAgentExists = DetectLegacyAgent(data) ? 1 : 0;
     ReplaceText(data->DestRegKey, FormatHeapText(sizeof(kAgentKey) + kInstanceChars + 1, "%s\\%s", kAgentKey,
                                                  data->Instance));
 
@@ -323,7 +323,6 @@ int ReadExistingInstallation(InstallationData* data)
         CloseKey(key);
         if (!data->IsRemove)
             data->IsModify = 1;
-        result = 1;
 
         if (data->IsModify && data->UpdateLegacyAgent && data->LegacyAgentExists) {
             data->UpdateLegacyAgent = 0;
@@ -342,8 +341,6 @@ int ReadExistingInstallation(InstallationData* data)
         data->UpdateLegacyAgent = 0;
         if (!data->IsModify && !data->IsRemove) {
             TakeOverLegacyAgent(data);
-            if (data->IsModify)
-                result = 1;
         }
     }
 

@@ -4,11 +4,11 @@
 
 #include "control/ServiceManager.h"
 #include "procedures/AgentService.h"
-#include "procedures/FileInstall.h"
 #include "procedures/Installer.h"
 #include "resources/resource.h"
 #include "setup/InstanceLock.h"
 #include "setup/SetupApp.h"
+#include "support/Files.h"
 #include "support/Handles.h"
 
 namespace {

@@ -84,7 +84,7 @@ void FormDestinationFolder(InstallationData* data)
 
 int InitInstallationData(InstallationData* data, const char* commandLine, HANDLE* instanceLock)
 {
-    int parsed = ParseCommandLine(data, commandLine);
+    bool parsed = ParseCommandLine(data, commandLine) == 0;
     // The lock comes before the first line and before anything is read from the machine: a run
     // that waited for another one of its instance sees what that one left, and the lines of the
     // two runs do not mix in a shared log.

@@ -68,7 +68,7 @@ int InitInstallationData(InstallationData* data, const char* commandLine, HANDLE
 void NumberNewTitle(InstallationData* data);
 
 // Splits the command line into words and applies the options; reads the package file named by
-// /f. 1 on success, 0 when the command line cannot be copied or split. Logs nothing.
+// /f. 0 on success, -1 when the command line cannot be copied or split. Logs nothing.
 int ParseCommandLine(InstallationData* data, const char* commandLine);
 
 // Whether the command line asks for the option table (/? or -?): 0 no, 1 yes, 2 yes and silent
@@ -79,20 +79,21 @@ int FindOptionTableRequest(const char* commandLine);
 // the parser's own table; a new heap text (caller frees) or null.
 char* FormatOptionTable();
 
-// Fills what the command line left empty from the package information file; 1 when it loaded.
+// Fills what the command line left empty from the package information file. 0 when it loaded
+// (a file whose root is not a Package element fills nothing), else the error of loading it.
 int ReadPackageFile(InstallationData* data, const char* path);
 
-// Looks up an installed agent of this instance and a legacy agent to take over, reads the
-// agent's working folder and numbers the title of a new installation. -1 on failure, else 1
-// when an installation (or a legacy agent to take over) was found and 0 when not.
+// Looks up an installed agent of this instance and a legacy agent to take over (IsModify tells
+// whether one was found), reads the agent's working folder and numbers the title of a new
+// installation. 0, or -1 on failure.
 int ReadExistingInstallation(InstallationData* data);
 
-// 1 when the older-generation agent ("ArvaneAgent") is present, else 0.
-int DetectLegacyAgent(const InstallationData* data);
+// True when the older-generation agent ("ArvaneAgent") is present.
+bool DetectLegacyAgent(const InstallationData* data);
 
-// The folder of the legacy agent's program as a new heap text in folder (caller frees);
-// returns 1, or 0 when there is none.
-int GetLegacyAgentFolder(const InstallationData* data, char** folder);
+// The folder of the legacy agent's program as a new heap text in folder (caller frees); true,
+// or false when there is none.
+bool GetLegacyAgentFolder(const InstallationData* data, char** folder);
 
 // An instance id names the agent's own folder, key and service: it must be a plain, non-empty
 // file name (no path parts, wildcards, quotes or control characters, and no trailing dot or

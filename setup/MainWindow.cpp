@@ -78,14 +78,14 @@ bool RegisterMainWindowClass(const SetupApp* app, HINSTANCE instance)
     return RegisterClassExA(&windowClass) != 0;
 }
 
-int CreateMainWindow(SetupApp* app, HINSTANCE instance, int showCommand)
+bool CreateMainWindow(SetupApp* app, HINSTANCE instance, int showCommand)
 {
     app->AppInstance = instance;
     // No system menu: the window has no close box, only the dialog's Close button ends the run.
     HWND window = CreateWindowExA(0, app->WindowClass, app->WindowTitle, WS_CAPTION | WS_THICKFRAME, CW_USEDEFAULT,
                                   0, CW_USEDEFAULT, 0, nullptr, nullptr, instance, app);
     if (!window)
-        return 0;
+        return false;
     app->MainWindow = window;
 
     // Grow the window so that its client area is exactly the dialog, and centre it.
@@ -106,5 +106,5 @@ int CreateMainWindow(SetupApp* app, HINSTANCE instance, int showCommand)
     if (app->Progress.Dialog)
         ShowWindow(app->Progress.Dialog, visible ? SW_SHOW : SW_HIDE);
     UpdateWindow(window);
-    return 1;
+    return true;
 }

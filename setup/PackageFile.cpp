@@ -21,11 +21,12 @@ const PackageField kPackageFields[] = {
 int ReadPackageFile(InstallationData* data, const char* path)
 {
     XmlDocument document;
-    if (document.LoadFile(path) != 0)
-        return 0;
+    int result = document.LoadFile(path);
+    if (result != 0)
+        return result;
     XmlElement* root = document.Root;
     if (!root || !root->Name || strcmp(root->Name, "Package") != 0)
-        return 1;
+        return 0;
 
     const char* guid = root->GetAttribute("GUID");
     if (!data->Instance && guid)
@@ -40,5 +41,5 @@ int ReadPackageFile(InstallationData* data, const char* path)
         if (child && child->Text && child->Text[0] && !(data->*(field.Field)))
             data->*(field.Field) = DuplicateText(child->Text);
     }
-    return 1;
+    return 0;
 }

@@ -6,7 +6,6 @@
 #include <string.h>
 
 #include "control/Processes.h"
-#include "procedures/FileInstall.h"
 #include "procedures/RestartOperations.h"
 #include "resources/resource.h"
 #include "setup/InstallThread.h"
@@ -14,6 +13,7 @@
 #include "setup/MainWindow.h"
 #include "setup/SetupApp.h"
 #include "support/AccessControl.h"
+#include "support/Files.h"
 #include "support/Handles.h"
 #include "support/SystemLibrary.h"
 

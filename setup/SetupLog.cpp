@@ -150,18 +150,18 @@ void SetupLog::Open(const char* path)
         Mutex = CreateMutexA(nullptr, FALSE, nullptr);
 }
 
-int SetupLog::WriteLine(const char* text) const
+bool SetupLog::WriteLine(const char* text) const
 {
     if (!Mutex || !Path[0] || !text)
-        return 0;
+        return false;
 
     // A wait that fails outright is treated like a busy mutex: writing without it could tear
     // another writer's line.
     DWORD waited = WaitForSingleObject(Mutex, kLogMutexWaitMs);
     if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED)
-        return 0;
+        return false;
 
-    int written = 0;
+    bool written = false;
     HANDLE file = OpenLogFile(Path, RefuseLinks);
     if (file != INVALID_HANDLE_VALUE) {
         DWORD size = SetFilePointer(file, 0, nullptr, FILE_END);
@@ -179,7 +179,7 @@ int SetupLog::WriteLine(const char* text) const
                    now.wMilliseconds, GetCurrentThreadId(), text);
         DWORD done = 0;
         WriteFile(file, line, (DWORD)strlen(line), &done, nullptr);
-        written = 1;
+        written = true;
         CloseFile(file);
     }
     ReleaseMutex(Mutex);

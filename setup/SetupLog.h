@@ -32,8 +32,8 @@ struct SetupLog {
     // without it. On NT a file that is a link leaves the log closed. Reopens on a later call.
     void Open(const char* path);
 
-    // Appends one line; 1 when it was written, 0 when it was dropped.
-    int WriteLine(const char* text) const;
+    // Appends one line; true when it was written, false when it was dropped.
+    bool WriteLine(const char* text) const;
 
     // Closes the mutex handle; the log is closed afterwards.
     void Close();

@@ -367,10 +367,11 @@ int ReadRegistryValue(const char* keyPath, const char* valueName, void* buffer, 
                       DWORD* type)
 {
     if (!valueName)
-        return -3;
+        return ERROR_INVALID_PARAMETER;
     HKEY key = nullptr;
-    if (gOsNameCalls.RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath, 0, KEY_READ, &key) != ERROR_SUCCESS)
-        return -1;
+    LONG opened = gOsNameCalls.RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath, 0, KEY_READ, &key);
+    if (opened != ERROR_SUCCESS)
+        return (int)opened;
     memset(buffer, 0, *size);
     DWORD dataSize = *size ? *size - 1 : 0;
     DWORD dataType = 0;
@@ -378,7 +379,7 @@ int ReadRegistryValue(const char* keyPath, const char* valueName, void* buffer, 
                                                 static_cast<BYTE*>(buffer), &dataSize);
     gOsNameCalls.RegCloseKey(key);
     if (status != ERROR_SUCCESS)
-        return -2;
+        return (int)status;
     *size = dataSize;
     if (type)
         *type = dataType;
@@ -446,10 +447,10 @@ bool IsServerR2(bool smallBusinessServer)
     return read && strstr(name, "R2") != nullptr;
 }
 
-int GetOsName(char* version, char* edition)
+bool GetOsName(char* version, char* edition)
 {
     if (!version || !edition)
-        return 0;
+        return false;
     version[0] = '\0';
     edition[0] = '\0';
 
@@ -465,7 +466,7 @@ int GetOsName(char* version, char* edition)
         memset(&info, 0, sizeof(info));
         info.dwOSVersionInfoSize = sizeof(OSVERSIONINFOA);
         if (!gOsNameCalls.GetVersionExA(reinterpret_cast<OSVERSIONINFOA*>(&info)))
-            return 0;
+            return false;
     }
     // The service text must end inside its array whatever the system wrote.
     info.szCSDVersion[sizeof(info.szCSDVersion) - 1] = '\0';
@@ -475,14 +476,14 @@ int GetOsName(char* version, char* edition)
         CopyText(version, kOsNameChars, "Win32s");
         FormatText(edition, kOsNameChars, "Build %d %s", (int)info.dwBuildNumber,
                    info.szCSDVersion);
-        return 1;
+        return true;
     case VER_PLATFORM_WIN32_WINDOWS:
         Name9x(&info, version, edition);
-        return 1;
+        return true;
     case VER_PLATFORM_WIN32_NT:
         break;
     default:
-        return 1;
+        return true;
     }
 
     NameNTVersion(&info, &system, version, edition);
@@ -493,8 +494,8 @@ int GetOsName(char* version, char* edition)
                  info.wProductType == VER_NT_DOMAIN_CONTROLLER)
             NameNTServerEdition(&info, system.wProcessorArchitecture, edition);
     } else if (!NameNTEditionFromRegistry(edition)) {
-        return 0;
+        return false;
     }
     AppendServicePackAndBuild(&info, edition);
-    return 1;
+    return true;
 }

@@ -6,11 +6,11 @@
 
 enum { kOsNameChars = MAX_PATH };  // size of each of the two texts, terminator included
 
-// Fills version and edition (kOsNameChars bytes each, both emptied first). 1 when the version
-// information could be read, even if the system is one the naming does not know (the texts may
-// then be empty or partial); 0 when neither version record can be read, or when on Windows NT 4
-// before Service Pack 6 the product type cannot be read from the registry.
-int GetOsName(char* version, char* edition);
+// Fills version and edition (kOsNameChars bytes each, both emptied first). True when the
+// version information could be read, even if the system is one the naming does not know (the
+// texts may then be empty or partial); false when neither version record can be read, or when
+// on Windows NT 4 before Service Pack 6 the product type cannot be read from the registry.
+bool GetOsName(char* version, char* edition);
 
 // The helpers below return texts that live as long as the program; "" means no name.
 
@@ -35,9 +35,9 @@ bool IsServerR2(bool smallBusinessServer);
 
 // Reads one value of a key under HKEY_LOCAL_MACHINE into buffer, which is cleared first; at most
 // *size - 1 bytes are read so that the buffer always ends in a NUL. On success returns 0 and
-// sets *size to the value's size and *type (when not null) to its type. -1 when the key cannot
-// be opened, -2 when the value cannot be read (also when it does not fit), -3 when valueName
-// is null.
+// sets *size to the value's size and *type (when not null) to its type. Else 87 when valueName
+// is null, the error of opening the key (2 when it is missing), or the error of reading the
+// value (2 when it is missing, 234 when it does not fit).
 int ReadRegistryValue(const char* keyPath, const char* valueName, void* buffer, DWORD* size,
                       DWORD* type);
 

@@ -3,7 +3,7 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "support/Handles.h"
+#include "support/Registry.h"
 #include "support/Text.h"
 
 namespace {
@@ -98,36 +98,4 @@ DWORD ExpandPath(const char* source, char* buffer, DWORD size)
     memcpy(buffer, work, (size_t)k + 1);
     free(work);
     return k + 1;
-}
-
-LONG RegReadString(HKEY root, const char* subKey, const char* valueName, char** value)
-{
-    if (!subKey || !value)
-        return ERROR_INVALID_PARAMETER;
-    *value = nullptr;
-
-    HKEY key = nullptr;
-    LONG result = RegOpenKeyExA(root, subKey, 0, KEY_QUERY_VALUE, &key);
-    if (result != ERROR_SUCCESS)
-        return result;
-
-    DWORD type = 0;
-    DWORD size = 0;
-    char* data = nullptr;
-    result = RegQueryValueExA(key, valueName, nullptr, nullptr, nullptr, &size);
-    if (result == ERROR_SUCCESS) {
-        // Two zero bytes past the data terminate it even when it was stored without a NUL.
-        data = (char*)calloc((size_t)size + 2, 1);
-        if (!data)
-            result = ERROR_OUTOFMEMORY;
-    }
-    if (result == ERROR_SUCCESS)
-        result = RegQueryValueExA(key, valueName, nullptr, &type, (BYTE*)data, &size);
-    if (result == ERROR_SUCCESS && (type == REG_SZ || type == REG_EXPAND_SZ)) {
-        *value = data;
-        data = nullptr;
-    }
-    free(data);
-    CloseKey(key);
-    return result;
 }

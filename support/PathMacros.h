@@ -1,7 +1,7 @@
 #pragma once
 // Folder macros between percent signs (%ProgramFiles%, %CommonFiles%, %SystemRoot%, %SystemDir%
-// and the process environment) and the registry string reader they need. The target macros
-// between dollar signs are in procedures/TargetMacros.h.
+// and the process environment). The target macros between dollar signs are in
+// procedures/TargetMacros.h.
 
 #include <windows.h>
 
@@ -9,8 +9,3 @@
 // Returns the length including the terminator, or 0 with the reason in the last error:
 // 87 for a null source or buffer, 8 when the result does not fit.
 DWORD ExpandPath(const char* source, char* buffer, DWORD size);
-
-// Reads a REG_SZ or REG_EXPAND_SZ value (unexpanded) into a new heap text that the caller frees
-// with FreeText. Returns 0 or a Windows error code; value is null unless a string was read
-// (another value type gives 0 and null).
-LONG RegReadString(HKEY root, const char* subKey, const char* valueName, char** value);

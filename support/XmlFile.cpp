@@ -5,6 +5,7 @@
 #include <string.h>
 
 #include "support/Handles.h"
+#include "support/Results.h"
 #include "support/Xml.h"
 
 namespace {
@@ -37,13 +38,6 @@ const Signature kSignatures[] = {
     {{0x3C, 0x3F, 0x78, 0x6D}, 4, 0, 0},                         // "<?xm"
     {{0x4C, 0x6F, 0xA7, 0x94}, 4, kXmlEncodingNotSupported, 0},  // EBCDIC "<?xm"
 };
-
-// The thread's last error, or -1 when a failed call left none.
-int LastErrorResult()
-{
-    DWORD code = GetLastError();
-    return code ? (int)code : -1;
-}
 
 // What the first bytes of a file of at least 4 bytes say: a refusal, or where to parse from.
 int ClassifyText(const char* data, const char** text)

@@ -15,6 +15,7 @@
 #include "harness/VirtualClock.h"
 #include "procedures/Installer.h"
 #include "procedures/UserTask.h"
+#include "support/Files.h"
 
 using namespace xatest;
 
@@ -130,37 +131,37 @@ TEST(IsSameFileTest, ComparesPathsAndFiles)
     struct Row {
         std::string A, B;
         bool Directory;
-        int Same;
+        bool Same;
     } rows[] = {
         // Equal but for letter case: the same without a look at the disk.
-        {"C:\\Nowhere\\AgentCore.exe", "c:\\NOWHERE\\agentcore.EXE", false, 1},
-        {missing, missing, false, 1},
+        {"C:\\Nowhere\\AgentCore.exe", "c:\\NOWHERE\\agentcore.EXE", false, true},
+        {missing, missing, false, true},
         // Other forms of the same existing file.
-        {file, fileShort, false, 1},
-        {file, Upper(folder) + "\\Some Long Name.txt", false, 1},
-        {fileShort, Upper(file), false, 1},
+        {file, fileShort, false, true},
+        {file, Upper(folder) + "\\Some Long Name.txt", false, true},
+        {fileShort, Upper(file), false, true},
         // Different files, and a missing path against anything else.
-        {file, other, false, 0},
-        {missing, file, false, 0},
-        {file, missing, false, 0},
-        {missing, ShortPath(folder) + "\\MISSING.TXT", false, 0},
-        {"", file, false, 0},
+        {file, other, false, false},
+        {missing, file, false, false},
+        {file, missing, false, false},
+        {missing, ShortPath(folder) + "\\MISSING.TXT", false, false},
+        {"", file, false, false},
         // Folders: other forms of the same folder.
-        {folder, folderShort, true, 1},
-        {folder, scratch.Path(), true, 0},
+        {folder, folderShort, true, true},
+        {folder, scratch.Path(), true, false},
     };
     for (const Row& row : rows) {
         EXPECT_EQ(row.Same, IsSameFile(row.A.c_str(), row.B.c_str(), row.Directory)) << row.A << " / " << row.B;
         EXPECT_EQ(row.Same, IsSameFile(row.B.c_str(), row.A.c_str(), row.Directory)) << row.B << " / " << row.A;
     }
-    EXPECT_EQ(0, IsSameFile(nullptr, file.c_str(), false));
+    EXPECT_FALSE(IsSameFile(nullptr, file.c_str(), false));
 
     BY_HANDLE_FILE_INFORMATION info;
     if (!IsWin9xKind()) {
         EXPECT_EQ(ERROR_FILE_NOT_FOUND, GetFileIdentity(missing.c_str(), &info, false));
         // A folder is opened only with the directory flag.
         EXPECT_EQ(0, GetFileIdentity(folder.c_str(), &info, true));
-        EXPECT_EQ(0, IsSameFile(folder.c_str(), folderShort.c_str(), false));
+        EXPECT_FALSE(IsSameFile(folder.c_str(), folderShort.c_str(), false));
     }
 }
 
@@ -195,11 +196,11 @@ TEST_F(ProcessTest, FindsExactlyTheProcessesOfOneFile)
     EXPECT_EQ(std::set<DWORD>{}, FoundIds(first.Folder() + "\\AgentCore.exe", &result));
     EXPECT_EQ(0, result);
 
-    int running = -1;
+    bool running = false;
     EXPECT_EQ(0, IsProcessRunning(second.Exe().c_str(), &running));
-    EXPECT_EQ(1, running);
+    EXPECT_TRUE(running);
     EXPECT_EQ(0, IsProcessRunning((second.Folder() + "\\Missing.exe").c_str(), &running));
-    EXPECT_EQ(0, running);
+    EXPECT_FALSE(running);
     EXPECT_EQ(ERROR_INVALID_PARAMETER, IsProcessRunning(nullptr, &running));
     EXPECT_EQ(ERROR_INVALID_PARAMETER, IsProcessRunning(second.Exe().c_str(), nullptr));
     PointerList ids;
@@ -228,12 +229,12 @@ TEST_F(ProcessTest, SearchOpensOnlyLocalProgramsOfTheSameName)
     UserTaskCopy copy("samename");
     std::string other = copy.Folder() + "\\Other.exe";
     ASSERT_TRUE(CreateHardLinkA(other.c_str(), copy.Exe().c_str(), nullptr)) << GetLastError();
-    ASSERT_EQ(1, IsSameFile(other.c_str(), copy.Exe().c_str(), false));
+    ASSERT_TRUE(IsSameFile(other.c_str(), copy.Exe().c_str(), false));
     std::unique_ptr<StartedProcess> linked = StartStandInAs(other, "L");
     ASSERT_TRUE(linked->Started());
     EXPECT_EQ(std::set<DWORD>{}, FoundIds(copy.Exe()));
     EXPECT_EQ(std::set<DWORD>{linked->Id()}, FoundIds(other));
-    EXPECT_EQ(0, IsSameProgram(other.c_str(), copy.Exe().c_str()));
+    EXPECT_FALSE(IsSameProgram(other.c_str(), copy.Exe().c_str()));
 
     const char* unixPrefix = std::getenv("WINEPREFIX");
     ASSERT_NE(nullptr, unixPrefix);
@@ -247,11 +248,11 @@ TEST_F(ProcessTest, SearchOpensOnlyLocalProgramsOfTheSameName)
     std::string local = folder + "\\UserTray.exe";
     std::string remote = "\\\\xaserver\\share\\UserTray.exe";
     ASSERT_TRUE(CopyFileA(FixturePath("usertraystandin.exe").c_str(), local.c_str(), FALSE));
-    ASSERT_EQ(1, IsSameFile(remote.c_str(), local.c_str(), false)) << "Wine serves the share from the prefix";
+    ASSERT_TRUE(IsSameFile(remote.c_str(), local.c_str(), false)) << "Wine serves the share from the prefix";
     std::unique_ptr<StartedProcess> shared = StartStandInAs(remote, "R");
     ASSERT_TRUE(shared->Started());
     Fake().ProgramPaths[shared->Id()] = remote;
-    EXPECT_EQ(0, IsSameProgram(remote.c_str(), local.c_str()));
+    EXPECT_FALSE(IsSameProgram(remote.c_str(), local.c_str()));
     EXPECT_EQ(std::set<DWORD>{}, FoundIds(local));
     // The same text needs no file to be opened.
     EXPECT_EQ(std::set<DWORD>{shared->Id()}, FoundIds(remote));
@@ -339,14 +340,14 @@ TEST_F(ProcessTest, TerminateEndsEveryProcessOfTheFile)
 
     int terminated = -5;
     ExpectAllClosed([&] { terminated = TerminateProcessesByPath(first.Exe().c_str()); });
-    EXPECT_EQ(1, terminated);
+    EXPECT_EQ(0, terminated);
     EXPECT_TRUE(a->EndsWithin(5000));
     EXPECT_TRUE(b->EndsWithin(5000));
     EXPECT_EQ(kTerminated, a->ExitCode());
     EXPECT_TRUE(c->Running());
     EXPECT_TRUE(first.Recorded().empty());  // no window message: termination only
     // Nothing left to terminate is a success too.
-    EXPECT_EQ(1, TerminateProcessesByPath(first.Exe().c_str()));
+    EXPECT_EQ(0, TerminateProcessesByPath(first.Exe().c_str()));
 }
 
 TEST_F(ProcessTest, TerminateFallsBackToTheTerminalServicesOnNT)
@@ -359,16 +360,16 @@ TEST_F(ProcessTest, TerminateFallsBackToTheTerminalServicesOnNT)
 
     if (IsWin9xKind()) {
         // No terminal services before NT: a refusal is a failure.
-        EXPECT_EQ(0, TerminateProcessesByPath(copy.Exe().c_str()));
+        EXPECT_EQ(-1, TerminateProcessesByPath(copy.Exe().c_str()));
         EXPECT_TRUE(fake.WtsCalls.empty());
         EXPECT_TRUE(task->Running());
         return;
     }
     fake.WtsTerminateWorks = false;
-    EXPECT_EQ(0, TerminateProcessesByPath(copy.Exe().c_str()));
+    EXPECT_EQ(-1, TerminateProcessesByPath(copy.Exe().c_str()));
     EXPECT_TRUE(task->Running());
     fake.HasWtsTerminate = false;
-    EXPECT_EQ(0, TerminateProcessesByPath(copy.Exe().c_str()));
+    EXPECT_EQ(-1, TerminateProcessesByPath(copy.Exe().c_str()));
     EXPECT_TRUE(task->Running());
 
     fake.HasWtsTerminate = true;
@@ -376,7 +377,7 @@ TEST_F(ProcessTest, TerminateFallsBackToTheTerminalServicesOnNT)
     fake.WtsCalls.clear();
     int terminated = -5;
     ExpectAllClosed([&] { terminated = TerminateProcessesByPath(copy.Exe().c_str()); });
-    EXPECT_EQ(1, terminated);
+    EXPECT_EQ(0, terminated);
     ASSERT_EQ(1u, fake.WtsCalls.size());
     EXPECT_EQ(nullptr, fake.WtsCalls[0].Server);  // this machine
     EXPECT_EQ(task->Id(), fake.WtsCalls[0].ProcessId);
@@ -429,12 +430,12 @@ TEST_F(ProcessTest, ToolhelpFailuresOnWindows9x)
     EXPECT_EQ(0, result);
 
     Fake().SnapshotError = ERROR_NOT_ENOUGH_MEMORY;
-    int running = -1;
+    bool running = true;
     ExpectAllClosed([&] { result = IsProcessRunning(copy.Exe().c_str(), &running); });
     EXPECT_EQ(ERROR_NOT_ENOUGH_MEMORY, result);
-    EXPECT_EQ(0, running);
+    EXPECT_FALSE(running);
     // A failed search fails the termination, and the process stays.
-    EXPECT_EQ(0, TerminateProcessesByPath(copy.Exe().c_str()));
+    EXPECT_EQ(-1, TerminateProcessesByPath(copy.Exe().c_str()));
     EXPECT_TRUE(task->Running());
 
     Fake().SnapshotError = 0;

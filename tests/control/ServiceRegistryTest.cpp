@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "control/ServiceTestSupport.h"
+#include "support/Registry.h"
 
 using namespace xatest;
 

@@ -44,10 +44,10 @@ void SetupLog::Open(const char* path)
     ++g_record.LogOpens;
 }
 
-int SetupLog::WriteLine(const char* text) const
+bool SetupLog::WriteLine(const char* text) const
 {
     Check(Path[0] != '\0' && strlen(text) < 16384);
-    return 1;
+    return true;
 }
 
 void SetupLog::Close()

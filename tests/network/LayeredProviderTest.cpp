@@ -540,7 +540,7 @@ TEST(EntriesMatch, ComparesTheProtocolNotTheIds)
 
 TEST(DeleteLspRegistryKey, DeletesTheKeyAndEndsOnAStubbornSubkey)
 {
-    EXPECT_EQ(1, DeleteLspRegistryKey()) << "no key";
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, DeleteLspRegistryKey()) << "no key";
 
     const std::string key = kAgentLspKey;
     CreateKey(key + "\\00000001");

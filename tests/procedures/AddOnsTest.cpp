@@ -8,7 +8,7 @@
 #include "harness/VirtualClock.h"
 #include "procedures/AddOns.h"
 #include "procedures/AgentRegistry.h"
-#include "procedures/RegistryValues.h"
+#include "support/Registry.h"
 
 using namespace xatest;
 

@@ -10,6 +10,7 @@
 #include "procedures/FileRemoval.h"
 #include "procedures/Installer.h"
 #include "procedures/ProcedureTestSupport.h"
+#include "support/Files.h"
 #include "support/Text.h"
 
 using namespace xatest;
@@ -248,7 +249,7 @@ TEST_F(AgentFilesTest, WorkingFolderRowsNeedTheWorkingFolder)
 TEST_F(AgentFilesTest, ALinkedWorkingSubFolderIsNotEmptied)
 {
     std::string elsewhere = scratch_ / "Elsewhere";
-    ASSERT_EQ(1, CreateFolderPath((elsewhere + "\\sub").c_str()));
+    ASSERT_TRUE(CreateFolderPath((elsewhere + "\\sub").c_str()));
     ASSERT_TRUE(WriteWholeFile(elsewhere + "\\precious.log", "x"));
     ASSERT_TRUE(WriteWholeFile(elsewhere + "\\sub\\precious.log", "x"));
     CreateDirectoryA(work_.c_str(), nullptr);
@@ -276,7 +277,7 @@ TEST_F(AgentFilesTest, EmptyFoldersLeaveTheDriveRootAlone)
     const char* const names[] = {"Logs", "scan", "MonitorSets", "LogConfig", "Custom", "ExtDlls"};
     for (const char* name : names) {
         ASSERT_EQ(0, GetPathKind((root + "\\" + name).c_str())) << name;
-        ASSERT_EQ(1, CreateFolderPath((root + "\\" + name + "\\keep").c_str())) << name;
+        ASSERT_TRUE(CreateFolderPath((root + "\\" + name + "\\keep").c_str())) << name;
         ASSERT_TRUE(WriteWholeFile(root + "\\" + name + "\\keep.txt", name));
     }
     ASSERT_TRUE(WriteWholeFile(root + "\\Cleanup.bat", "keep"));

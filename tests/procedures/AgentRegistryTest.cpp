@@ -6,7 +6,7 @@
 #include "procedures/AgentRegistry.h"
 #include "procedures/Installer.h"
 #include "procedures/RegistryProbe.h"
-#include "procedures/RegistryValues.h"
+#include "support/Registry.h"
 
 using namespace xatest;
 
@@ -402,7 +402,7 @@ TEST_F(AgentRegistryTest, RemovalDeletesTheCommonKeysOnlyWithTheLastInstance)
     EXPECT_TRUE(Messages().empty()) << "removal logs nothing";
 }
 
-TEST(DeleteKeyWithSubkeys, RemovesNestedTreesAndReportsMissingKeys)
+TEST(DeleteRegistryTree, RemovesNestedTreesAndReportsMissingKeys)
 {
     const std::string root = "SOFTWARE\\XATest\\Tree";
     for (const char* leaf : {"A\\B\\C\\D", "A\\B2", "E"})
@@ -410,10 +410,10 @@ TEST(DeleteKeyWithSubkeys, RemovesNestedTreesAndReportsMissingKeys)
     WriteRegistryString(root, "V", "1");
     WriteRegistryString("SOFTWARE\\XATest\\Sibling", "V", "1");
 
-    EXPECT_EQ(ERROR_SUCCESS, DeleteKeyWithSubkeys(HKEY_LOCAL_MACHINE, root.c_str()));
+    EXPECT_EQ(ERROR_SUCCESS, DeleteRegistryTree(HKEY_LOCAL_MACHINE, root.c_str()));
     EXPECT_FALSE(RegistryKeyExists(root));
     EXPECT_TRUE(RegistryKeyExists("SOFTWARE\\XATest\\Sibling"));
-    EXPECT_EQ(ERROR_FILE_NOT_FOUND, DeleteKeyWithSubkeys(HKEY_LOCAL_MACHINE, root.c_str()));
-    EXPECT_EQ(ERROR_INVALID_PARAMETER, DeleteKeyWithSubkeys(HKEY_LOCAL_MACHINE, ""));
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, DeleteRegistryTree(HKEY_LOCAL_MACHINE, root.c_str()));
+    EXPECT_EQ(ERROR_INVALID_PARAMETER, DeleteRegistryTree(HKEY_LOCAL_MACHINE, ""));
     DeleteRegistryTreeForTest("SOFTWARE\\XATest");
 }

@@ -7,6 +7,7 @@
 #include "harness/VirtualClock.h"
 #include "procedures/AgentService.h"
 #include "procedures/Installer.h"
+#include "support/Registry.h"
 
 using namespace xatest;
 

@@ -368,9 +368,9 @@ TEST_F(StopAgentServiceTest, RunningServiceIsStopped)
 
     EXPECT_EQ(0, StopAgentService(installer_.Data));
     EXPECT_EQ((DWORD)SERVICE_STOPPED, ReadServiceStatus("XAI1").dwCurrentState);
-    int running = 1;
+    bool running = true;
     EXPECT_EQ(0, IsProcessRunning(standIn.Exe().c_str(), &running));
-    EXPECT_EQ(0, running);
+    EXPECT_FALSE(running);
     EXPECT_EQ(0u, std::count(clock.Sleeps().begin(), clock.Sleeps().end(), 1000u));
     std::vector<std::string> log = Log();
     ASSERT_FALSE(log.empty());

@@ -8,6 +8,7 @@
 #include "procedures/Installer.h"
 #include "procedures/ProcedureTestSupport.h"
 #include "support/AccessControl.h"
+#include "support/Files.h"
 #include "support/Text.h"
 
 using namespace xatest;
@@ -465,24 +466,24 @@ TEST(FileHelpers, CreateFolderPathCreatesEveryMissingFolder)
 {
     ScratchFolder scratch("folders");
     std::string deep = scratch / "a\\b\\c";
-    EXPECT_EQ(1, CreateFolderPath(deep.c_str()));
+    EXPECT_TRUE(CreateFolderPath(deep.c_str()));
     EXPECT_EQ(1, GetPathKind((scratch / "a").c_str()));
     EXPECT_EQ(1, GetPathKind(deep.c_str()));
-    EXPECT_EQ(1, CreateFolderPath(deep.c_str())) << "existing folders are passed over";
-    EXPECT_EQ(1, CreateFolderPath((scratch / "a\\b\\d\\").c_str())) << "trailing backslash";
+    EXPECT_TRUE(CreateFolderPath(deep.c_str())) << "existing folders are passed over";
+    EXPECT_TRUE(CreateFolderPath((scratch / "a\\b\\d\\").c_str())) << "trailing backslash";
     EXPECT_EQ(1, GetPathKind((scratch / "a\\b\\d").c_str()));
 
     // A file in the way, as a parent or as the last part.
     ASSERT_TRUE(WriteWholeFile(scratch / "file", "x"));
-    EXPECT_EQ(0, CreateFolderPath((scratch / "file\\b").c_str()));
+    EXPECT_FALSE(CreateFolderPath((scratch / "file\\b").c_str()));
     EXPECT_EQ(-1, GetPathKind((scratch / "file").c_str()));
-    EXPECT_EQ(0, CreateFolderPath((scratch / "file").c_str()));
+    EXPECT_FALSE(CreateFolderPath((scratch / "file").c_str()));
 
     // The drive root is taken as given.
     std::string root = SystemFolder().substr(0, 3);
-    EXPECT_EQ(1, CreateFolderPath(root.c_str()));
-    EXPECT_EQ(0, CreateFolderPath(nullptr));
-    EXPECT_EQ(0, CreateFolderPath((scratch.Path() + "\\" + std::string(MAX_PATH, 'x')).c_str()));
+    EXPECT_TRUE(CreateFolderPath(root.c_str()));
+    EXPECT_FALSE(CreateFolderPath(nullptr));
+    EXPECT_FALSE(CreateFolderPath((scratch.Path() + "\\" + std::string(MAX_PATH, 'x')).c_str()));
 }
 
 // A path shorter than a drive root is looked at as itself only. What a longer path left in the
@@ -498,14 +499,14 @@ TEST(FileHelpers, CreateFolderPathOnAShortPath)
     AttributeQueries queries("Z");
     ASSERT_TRUE(queries.Counting());
     // Back to back from the same frame, so that the second call's buffer holds the first path.
-    int deepResult = CreateFolderPath(deep.c_str());
-    int shortResult = CreateFolderPath("Z");
+    bool deepResult = CreateFolderPath(deep.c_str());
+    bool shortResult = CreateFolderPath("Z");
     int count = queries.Count();
-    EXPECT_EQ(1, deepResult);
-    EXPECT_EQ(1, shortResult);
+    EXPECT_TRUE(deepResult);
+    EXPECT_TRUE(shortResult);
     EXPECT_EQ(2, count) << "once for the whole path, once before creating it";
     EXPECT_EQ(1, GetPathKind((scratch / "Z").c_str()));
-    EXPECT_EQ(0, CreateFolderPath(""));
+    EXPECT_FALSE(CreateFolderPath(""));
     SetCurrentDirectoryA(current);
 }
 
@@ -536,7 +537,7 @@ TEST(FileHelpers, AgentFoldersAreOnlyForAdministratorsToChange)
               AccessEntries(attributes->lpSecurityDescriptor));
 
     ScratchFolder scratch("protected");
-    EXPECT_EQ(1, CreateFolderPath((scratch / "a\\b").c_str(), attributes));
+    EXPECT_TRUE(CreateFolderPath((scratch / "a\\b").c_str(), attributes));
     EXPECT_EQ(1, GetPathKind((scratch / "a\\b").c_str()));
 }
 
@@ -584,4 +585,23 @@ TEST(FileHelpers, GetFileWriteTime)
     EXPECT_EQ(ERROR_FILE_NOT_FOUND, GetFileWriteTime((scratch / "missing").c_str(), &time));
     EXPECT_EQ(ERROR_INVALID_PARAMETER, GetFileWriteTime(nullptr, &time));
     EXPECT_EQ(ERROR_INVALID_PARAMETER, GetFileWriteTime(path.c_str(), nullptr));
+}
+
+// The short form is what WinInit.ini and the Windows 9x same-file test compare; a path that
+// cannot be shortened must never leave a usable-looking buffer behind a result of 0.
+TEST(FileHelpers, GetShortPath)
+{
+    ScratchFolder scratch("shortpath");
+    std::string path = scratch / "A Rather Long File Name.text";
+    ASSERT_TRUE(WriteWholeFile(path, "x"));
+    char shortPath[MAX_PATH];
+    ASSERT_EQ(0, GetShortPath(path.c_str(), shortPath));
+    std::string name = std::string(shortPath).substr(std::string(shortPath).rfind('\\') + 1);
+    EXPECT_NE(std::string::npos, name.find('~')) << shortPath;
+    EXPECT_LE(name.size(), 12u) << shortPath;
+    EXPECT_TRUE(FileExists(shortPath));
+
+    int missing = GetShortPath((scratch / "missing\\file.txt").c_str(), shortPath);
+    EXPECT_TRUE(missing == ERROR_PATH_NOT_FOUND || missing == ERROR_FILE_NOT_FOUND) << missing;
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, GetShortPath((scratch / "missing.txt").c_str(), shortPath));
 }

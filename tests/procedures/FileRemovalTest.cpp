@@ -2,11 +2,11 @@
 // folders that are never removed whatever path the registry holds.
 #include <gtest/gtest.h>
 
-#include "procedures/FileInstall.h"
 #include "procedures/FileRemoval.h"
 #include "procedures/Installer.h"
 #include "procedures/ProcedureTestSupport.h"
-#include "support/PathMacros.h"
+#include "support/Files.h"
+#include "support/Registry.h"
 #include "support/Text.h"
 
 using namespace xatest;
@@ -58,7 +58,7 @@ TEST_F(RemovalTest, ForceDeleteFile)
 TEST_F(RemovalTest, FolderTreeWithReadOnlyEntriesIsRemoved)
 {
     std::string tree = scratch_ / "Tree";
-    ASSERT_EQ(1, CreateFolderPath((tree + "\\a\\b\\c").c_str()));
+    ASSERT_TRUE(CreateFolderPath((tree + "\\a\\b\\c").c_str()));
     ASSERT_TRUE(WriteWholeFile(tree + "\\top.txt", "x"));
     ASSERT_TRUE(WriteWholeFile(tree + "\\a\\b\\readonly.txt", "x"));
     ASSERT_TRUE(WriteWholeFile(tree + "\\a\\hidden.txt", "x"));
@@ -82,7 +82,7 @@ TEST_F(RemovalTest, FolderTreeResults)
 
     // A file in use stays, and so does its folder; everything else goes.
     std::string tree = scratch_ / "Busy";
-    ASSERT_EQ(1, CreateFolderPath((tree + "\\sub").c_str()));
+    ASSERT_TRUE(CreateFolderPath((tree + "\\sub").c_str()));
     ASSERT_TRUE(WriteWholeFile(tree + "\\sub\\held.log", "x"));
     ASSERT_TRUE(WriteWholeFile(tree + "\\free.txt", "x"));
     FileHolder holder(tree + "\\sub\\held.log");
@@ -98,7 +98,7 @@ TEST_F(RemovalTest, LinkedFoldersAreRemovedAsLinksNeverEntered)
 {
     std::string elsewhere = scratch_ / "Elsewhere";
     std::string tree = scratch_ / "Tree";
-    ASSERT_EQ(1, CreateFolderPath((elsewhere + "\\sub").c_str()));
+    ASSERT_TRUE(CreateFolderPath((elsewhere + "\\sub").c_str()));
     ASSERT_TRUE(WriteWholeFile(elsewhere + "\\precious.txt", "x"));
     ASSERT_TRUE(WriteWholeFile(elsewhere + "\\sub\\precious.txt", "x"));
     ASSERT_TRUE(CreateDirectoryA(tree.c_str(), nullptr));
@@ -184,7 +184,7 @@ TEST_F(RemovalTest, SystemFoldersAndDriveRootsAreRefused)
 
     // Folders inside them, or merely named alike, are removed as usual.
     std::string company = ProgramFolderValue("ProgramFilesDir") + "\\Arvane";
-    ASSERT_EQ(1, CreateFolderPath((company + "\\I1").c_str()));
+    ASSERT_TRUE(CreateFolderPath((company + "\\I1").c_str()));
     ASSERT_TRUE(WriteWholeFile(company + "\\I1\\AgentCore.exe", "x"));
     EXPECT_EQ(0, RemoveFolderTree(&log_.Data(), (company + "\\I1").c_str()));
     EXPECT_EQ(0, RemoveFolderTree(&log_.Data(), company.c_str()));

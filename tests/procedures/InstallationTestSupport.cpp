@@ -12,8 +12,8 @@
 #include "control/ServiceTestSupport.h"
 #include "harness/OpenedResources.h"
 #include "procedures/Installer.h"
-#include "procedures/RegistryValues.h"
 #include "procedures/Shortcuts.h"
+#include "support/Registry.h"
 #include "support/WindowsVersion.h"
 
 namespace xatest {

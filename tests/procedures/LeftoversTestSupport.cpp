@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "support/Registry.h"
+
 namespace xatest {
 
 LoggingInstaller::LoggingInstaller(const std::string& name)

@@ -19,7 +19,6 @@
 #include "harness/OpenedResources.h"
 #include "harness/VirtualClock.h"
 #include "network/WinsockCatalog.h"
-#include "procedures/FileInstall.h"
 #include "procedures/InstallationTestSupport.h"
 #include "procedures/Installer.h"
 

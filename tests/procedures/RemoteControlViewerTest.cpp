@@ -9,8 +9,8 @@
 #include "harness/VirtualClock.h"
 #include "procedures/AddOns.h"
 #include "procedures/ProcedureTestSupport.h"
-#include "procedures/RegistryValues.h"
 #include "procedures/RemoteControlViewer.h"
+#include "support/Registry.h"
 
 using namespace xatest;
 

@@ -5,10 +5,10 @@
 
 #include <algorithm>
 
-#include "procedures/FileInstall.h"
 #include "procedures/Installer.h"
 #include "procedures/ProcedureTestSupport.h"
 #include "procedures/RestartOperations.h"
+#include "support/Files.h"
 
 using namespace xatest;
 

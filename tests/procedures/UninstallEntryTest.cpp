@@ -263,7 +263,7 @@ TEST_F(UninstallEntryTest, AnIdWithABlankIsQuotedAndReadBackWhole)
 
     // The removal started from the entry reads the whole id, not instance "A".
     InstallationData removal;
-    ASSERT_EQ(1, ParseCommandLine(&removal, text.substr(program.size()).c_str()));
+    ASSERT_EQ(0, ParseCommandLine(&removal, text.substr(program.size()).c_str()));
     EXPECT_EQ("A B", std::string(removal.Instance ? removal.Instance : "(null)"));
     EXPECT_EQ(1, removal.IsRemove);
 }

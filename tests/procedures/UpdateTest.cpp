@@ -9,10 +9,10 @@
 #include <shlobj.h>
 #include "network/DriverOwner.h"
 #include "procedures/AgentShutdown.h"
-#include "procedures/FileInstall.h"
 #include "procedures/ProcedureRunFixture.h"
-#include "procedures/RegistryValues.h"
 #include "setup/InstallThread.h"
+#include "support/Files.h"
+#include "support/Registry.h"
 
 using namespace xatest;
 
@@ -89,7 +89,7 @@ protected:
 
     static bool AgentRuns(const AgentFootprint& footprint)
     {
-        int running = 0;
+        bool running = false;
         return IsProcessRunning((footprint.DestFolder + "\\AgentCore.exe").c_str(), &running) == 0 && running;
     }
 

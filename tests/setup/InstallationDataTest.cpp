@@ -427,7 +427,7 @@ TEST_F(InstallationDataTest, LegacyRunServicesValueOnWindows9x)
     EXPECT_EQ("C:\\LEGACY98", Text(data.DestFolder));
 
     char* folder = nullptr;
-    EXPECT_EQ(1, GetLegacyAgentFolder(&data, &folder));
+    EXPECT_TRUE(GetLegacyAgentFolder(&data, &folder));
     EXPECT_EQ("C:\\LEGACY98", Text(folder));
     FreeText(folder);
 }

@@ -29,7 +29,7 @@ protected:
         app_.LoadText(IDS_WINDOW_CLASS, app_.WindowClass, sizeof(app_.WindowClass));
         app_.Data.IsSilent = silent;
         app_.Data.ShowProgress = showProgress;
-        ASSERT_EQ(1, CreateMainWindow(&app_, GetModuleHandleA(nullptr), SW_SHOWNORMAL));
+        ASSERT_TRUE(CreateMainWindow(&app_, GetModuleHandleA(nullptr), SW_SHOWNORMAL));
         ASSERT_NE(nullptr, app_.MainWindow);
         ASSERT_NE(nullptr, app_.Progress.Dialog);
     }

@@ -258,7 +258,7 @@ TEST_F(SetupLogTest, BusyMutexDropsTheLineAfterASecond)
     });
     ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(held, 5000));
     DWORD started = GetTickCount();
-    EXPECT_EQ(0, data_.Log.WriteLine("dropped"));
+    EXPECT_FALSE(data_.Log.WriteLine("dropped"));
     DWORD waited = GetTickCount() - started;
     EXPECT_GE(waited, 900u);
     EXPECT_LT(waited, 3000u);
@@ -267,7 +267,7 @@ TEST_F(SetupLogTest, BusyMutexDropsTheLineAfterASecond)
     CloseHandle(held);
     CloseHandle(release);
 
-    EXPECT_EQ(1, data_.Log.WriteLine("written"));
+    EXPECT_TRUE(data_.Log.WriteLine("written"));
     EXPECT_EQ("written", OnlyMessage());
 }
 
@@ -278,11 +278,11 @@ TEST(SetupLogFile, UnopenableFileDropsOnlyThatLine)
     InstallationData data;
     data.LogEnabled = 1;
     data.Log.Open((folder + "\\x.log").c_str());
-    EXPECT_EQ(0, data.Log.WriteLine("folder missing"));
+    EXPECT_FALSE(data.Log.WriteLine("folder missing"));
     ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr));
-    EXPECT_EQ(1, data.Log.WriteLine("folder there"));
+    EXPECT_TRUE(data.Log.WriteLine("folder there"));
     EXPECT_EQ(1u, SplitLines(ReadWholeFile(folder + "\\x.log")).size());
-    EXPECT_EQ(0, data.Log.WriteLine(nullptr));
+    EXPECT_FALSE(data.Log.WriteLine(nullptr));
 }
 
 TEST_F(SetupLogTest, ProcessesAndThreadsWriteWholeLinesWithoutLoss)
@@ -400,8 +400,8 @@ TEST(SetupLogMutex, OneThatSomeoneElseMadeIsNotUsed)
         data.LogEnabled = 1;
         data.Log.Open(path.c_str());
         DWORD started = GetTickCount();
-        EXPECT_EQ(1, data.Log.WriteLine("written"));
-        std::thread other([&] { EXPECT_EQ(1, data.Log.WriteLine("from another thread")); });
+        EXPECT_TRUE(data.Log.WriteLine("written"));
+        std::thread other([&] { EXPECT_TRUE(data.Log.WriteLine("from another thread")); });
         other.join();
         EXPECT_LT(GetTickCount() - started, 900u) << "no wait for a mutex that others hold";
         EXPECT_EQ(2u, SplitLines(ReadWholeFile(path)).size());
@@ -435,9 +435,9 @@ TEST(SetupLogFile, LinkedLogIsNotWritten)
     // A link put in the log's place after it was opened: its lines are dropped.
     std::string later = scratch / "later.log";
     data.Log.Open(later.c_str());
-    EXPECT_EQ(1, data.Log.WriteLine("written"));
+    EXPECT_TRUE(data.Log.WriteLine("written"));
     ASSERT_TRUE(DeleteFileA(later.c_str()));
     ASSERT_TRUE(CreateHardLinkA(later.c_str(), target.c_str(), nullptr));
-    EXPECT_EQ(0, data.Log.WriteLine("dropped"));
+    EXPECT_FALSE(data.Log.WriteLine("dropped"));
     EXPECT_EQ("chosen content", ReadWholeFile(target));
 }

@@ -43,7 +43,7 @@ const std::map<std::string, Expected> kExpectedByKind = {
 };
 
 struct Naming {
-    int Result;
+    bool Result;
     std::string Version;
     std::string Edition;
 };
@@ -111,7 +111,7 @@ TEST(OsNameSystem, NamesWhatTheModeReports)
     auto expected = kExpectedByKind.find(WineKind());
     ASSERT_NE(expected, kExpectedByKind.end()) << "no expectation for " << WineKind();
     Naming naming = NameSystem();
-    EXPECT_EQ(1, naming.Result);
+    EXPECT_TRUE(naming.Result);
     EXPECT_EQ(expected->second.Version, naming.Version);
     EXPECT_EQ(expected->second.Edition, naming.Edition);
 }
@@ -162,8 +162,8 @@ TEST(OsNameSystem, ReadRegistryValueReadsTheMachineKey)
     EXPECT_STREQ("abc", buffer);
 
     size = sizeof(buffer);
-    EXPECT_EQ(-2, ReadRegistryValue(keyPath, "Missing", buffer, &size, &type));
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, ReadRegistryValue(keyPath, "Missing", buffer, &size, &type));
     size = sizeof(buffer);
-    EXPECT_EQ(-1, ReadRegistryValue("Software\\XATest\\Missing", "Text", buffer, &size, &type));
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, ReadRegistryValue("Software\\XATest\\Missing", "Text", buffer, &size, &type));
     EXPECT_EQ(ERROR_SUCCESS, RegDeleteKeyA(HKEY_LOCAL_MACHINE, keyPath));
 }

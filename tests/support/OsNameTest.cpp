@@ -181,7 +181,7 @@ const OsNameCalls kFakeCalls = {
 };
 
 struct Naming {
-    int Result;
+    bool Result;
     std::string Version;
     std::string Edition;
 };
@@ -280,7 +280,7 @@ TEST_F(OsName, NamesWin32sAndWindows9x)
         Naming naming = Name();
         SCOPED_TRACE(testing::Message() << row.Platform << " " << row.Major << "." << row.Minor
                                         << " '" << row.ServicePack << "'");
-        EXPECT_EQ(1, naming.Result);
+        EXPECT_TRUE(naming.Result);
         EXPECT_EQ(row.Version, naming.Version);
         EXPECT_EQ(row.Edition, naming.Edition);
     }
@@ -314,7 +314,7 @@ TEST_F(OsName, NamesWindowsNTVersions)
     for (const auto& row : rows) {
         SetNT(row.Major, row.Minor, row.ProductType);
         Naming naming = Name();
-        EXPECT_EQ(1, naming.Result);
+        EXPECT_TRUE(naming.Result);
         EXPECT_EQ(row.Version, naming.Version) << row.Major << "." << row.Minor << " type " << (int)row.ProductType;
     }
 }
@@ -343,7 +343,7 @@ TEST_F(OsName, NamesVistaAnd7EditionsByProductType)
         fake_.ProductInfoCalls.clear();
         Naming naming = Name();
         SCOPED_TRACE(testing::Message() << "product type " << row.ProductType << ", minor " << row.Minor);
-        EXPECT_EQ(1, naming.Result);
+        EXPECT_TRUE(naming.Result);
         EXPECT_EQ(std::string(row.Name) + " Edition Service Pack 1 Build 7601", naming.Edition);
         ASSERT_EQ(1u, fake_.ProductInfoCalls.size());
         EXPECT_EQ((std::vector<DWORD>{6, row.Minor, 1, 2}), fake_.ProductInfoCalls[0]);
@@ -626,18 +626,18 @@ TEST_F(OsName, NamesNT4BeforeServicePack6FromTheRegistry)
         bool Key;
         const char* Value;  // null: no value
         size_t Size;        // bytes stored (0: the text and its terminator)
-        int Result;
+        bool Result;
         const char* Edition;
     } rows[] = {
-        {true, "WinNT", 0, 1, "Workstation Service Pack 5 Build 1381"},
-        {true, "LANMANNT", 0, 1, "Server Service Pack 5 Build 1381"},
-        {true, "ServerNt", 0, 1, "Advanced Server Service Pack 5 Build 1381"},
-        {true, "Other", 0, 1, " Service Pack 5 Build 1381"},
-        {true, "WinNT", 5, 1, "Workstation Service Pack 5 Build 1381"},  // no terminator stored
-        {true, nullptr, 0, 0, ""},
-        {false, nullptr, 0, 0, ""},
-        {true, "", 260, 1, " Service Pack 5 Build 1381"},
-        {true, "", 261, 0, ""},
+        {true, "WinNT", 0, true, "Workstation Service Pack 5 Build 1381"},
+        {true, "LANMANNT", 0, true, "Server Service Pack 5 Build 1381"},
+        {true, "ServerNt", 0, true, "Advanced Server Service Pack 5 Build 1381"},
+        {true, "Other", 0, true, " Service Pack 5 Build 1381"},
+        {true, "WinNT", 5, true, "Workstation Service Pack 5 Build 1381"},  // no terminator stored
+        {true, nullptr, 0, false, ""},
+        {false, nullptr, 0, false, ""},
+        {true, "", 260, true, " Service Pack 5 Build 1381"},
+        {true, "", 261, false, ""},
     };
     for (const auto& row : rows) {
         SetNT(4, 0, VER_NT_WORKSTATION, 0, 1381, "Service Pack 5");
@@ -668,12 +668,12 @@ TEST_F(OsName, FailsWithoutAVersionRecord)
     fake_.RefuseBasic = true;
     char version[kOsNameChars] = "stale";
     char edition[kOsNameChars] = "stale";
-    EXPECT_EQ(0, GetOsName(version, edition));
+    EXPECT_FALSE(GetOsName(version, edition));
     EXPECT_STREQ("", version);
     EXPECT_STREQ("", edition);
 
-    EXPECT_EQ(0, GetOsName(nullptr, edition));
-    EXPECT_EQ(0, GetOsName(version, nullptr));
+    EXPECT_FALSE(GetOsName(nullptr, edition));
+    EXPECT_FALSE(GetOsName(version, nullptr));
 }
 
 TEST_F(OsName, ReadRegistryValueKeepsItsBufferTerminated)
@@ -693,10 +693,10 @@ TEST_F(OsName, ReadRegistryValueKeepsItsBufferTerminated)
         return ReadRegistryValue(path, name, buffer, &size, &type);
     };
 
-    EXPECT_EQ(-3, read(key, nullptr));
+    EXPECT_EQ(ERROR_INVALID_PARAMETER, read(key, nullptr));
     EXPECT_TRUE(fake_.OpenAccess.empty()) << "nothing is opened without a value name";
-    EXPECT_EQ(-1, read("software\\missing", "Text"));
-    EXPECT_EQ(-2, read(key, "Missing"));
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, read("software\\missing", "Text"));
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, read(key, "Missing"));
     EXPECT_EQ(std::string(8, '\0'), std::string(buffer, 8)) << "the buffer is cleared";
 
     EXPECT_EQ(0, read(key, "Text"));
@@ -712,7 +712,7 @@ TEST_F(OsName, ReadRegistryValueKeepsItsBufferTerminated)
     EXPECT_EQ(0, read(key, "Fits"));
     EXPECT_EQ(7u, size);
     EXPECT_EQ('\0', buffer[7]);
-    EXPECT_EQ(-2, read(key, "Full")) << "a value that leaves no room for the terminator";
+    EXPECT_EQ(ERROR_MORE_DATA, read(key, "Full")) << "a value that leaves no room for the terminator";
 
     size = sizeof(buffer);
     EXPECT_EQ(0, ReadRegistryValue(key, "Text", buffer, &size, nullptr));

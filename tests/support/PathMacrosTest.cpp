@@ -7,6 +7,7 @@
 
 #include "harness/TestSupport.h"
 #include "support/PathMacros.h"
+#include "support/Registry.h"
 #include "support/Text.h"
 
 using namespace xatest;

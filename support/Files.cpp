@@ -1,0 +1,213 @@
+// Small file-system helpers.
+#include "support/Files.h"
+
+#include <mbstring.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "support/Handles.h"
+#include "support/Results.h"
+#include "support/SystemLibrary.h"
+#include "support/Text.h"
+#include "support/WindowsVersion.h"
+
+namespace {
+
+const DWORD kFixedInfoSignature = 0xFEEF04BD;
+
+typedef DWORD(WINAPI* GetFileVersionInfoSizeAFunction)(LPCSTR, LPDWORD);
+typedef BOOL(WINAPI* GetFileVersionInfoAFunction)(LPCSTR, DWORD, DWORD, LPVOID);
+typedef BOOL(WINAPI* VerQueryValueAFunction)(LPCVOID, LPCSTR, LPVOID*, PUINT);
+
+// One step of CreateFolderPath: true when prefix is, or has now become, a folder.
+bool EnsureFolder(const char* prefix, SECURITY_ATTRIBUTES* security)
+{
+    int kind = GetPathKind(prefix);
+    if (kind == 1)
+        return true;
+    if (kind == -1)
+        return false;
+    return CreateDirectoryA(prefix, security) || GetPathKind(prefix) == 1;
+}
+
+}  // namespace
+
+bool JoinPath(char (&path)[MAX_PATH], const char* folder, const char* name)
+{
+    if (!FormatText(path, sizeof(path), "%s\\%s", folder ? folder : "", name ? name : "")) {
+        path[0] = '\0';
+        return false;
+    }
+    return true;
+}
+
+bool FileExists(const char* path)
+{
+    if (!path)
+        return false;
+    WIN32_FIND_DATAA found;
+    HANDLE find = FindFirstFileA(path, &found);
+    if (find == INVALID_HANDLE_VALUE)
+        return false;
+    CloseFind(find);
+    return (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+int GetPathKind(const char* path)
+{
+    DWORD attributes = path ? GetFileAttributesA(path) : INVALID_FILE_ATTRIBUTES;
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return 0;
+    return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? 1 : -1;
+}
+
+bool CreateFolderPath(const char* path, SECURITY_ATTRIBUTES* security)
+{
+    char prefix[MAX_PATH];
+    if (!path || !CopyText(prefix, sizeof(prefix), path))
+        return false;
+    // Every file of a folder asks again: a folder that exists has all its parents.
+    if (GetPathKind(prefix) == 1)
+        return true;
+    // Backslashes before index 3 belong to a drive root such as C:\, which is never created; a
+    // shorter path has no folders before its end.
+    size_t length = strlen(prefix);
+    for (size_t i = 3; i < length; ++i) {
+        if (prefix[i] != '\\')
+            continue;
+        prefix[i] = '\0';
+        bool ok = EnsureFolder(prefix, security);
+        prefix[i] = '\\';
+        if (!ok)
+            return false;
+    }
+    return EnsureFolder(prefix, security);
+}
+
+int GetFileWriteTime(const char* path, FILETIME* writeTime)
+{
+    if (!path || !writeTime)
+        return ERROR_INVALID_PARAMETER;
+    int result = 0;
+    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        result = LastErrorResult();
+        goto Exit;
+    }
+    if (!GetFileTime(file, nullptr, nullptr, writeTime))
+        result = LastErrorResult();
+Exit:
+    CloseFile(file);
+    return result;
+}
+
+int GetFileVersion(const char* path, DWORD* versionMS, DWORD* versionLS)
+{
+    if (!path)
+        return ERROR_INVALID_PARAMETER;
+    int result = 0;
+    void* block = nullptr;
+    VS_FIXEDFILEINFO* info = nullptr;
+    UINT infoSize = 0;
+    DWORD handle = 0;
+    DWORD size = 0;
+    // version.dll is not among the libraries the program imports: it is loaded from the system
+    // folder for each query.
+    HMODULE library = LoadSystemLibrary("version.dll");
+    GetFileVersionInfoSizeAFunction getSize =
+        GetSystemFunction<GetFileVersionInfoSizeAFunction>(library, "GetFileVersionInfoSizeA");
+    GetFileVersionInfoAFunction getInfo = GetSystemFunction<GetFileVersionInfoAFunction>(library, "GetFileVersionInfoA");
+    VerQueryValueAFunction queryValue = GetSystemFunction<VerQueryValueAFunction>(library, "VerQueryValueA");
+    if (!getSize || !getInfo || !queryValue) {
+        result = LastErrorResult();
+        goto Exit;
+    }
+    size = getSize(path, &handle);
+    if (size == 0) {
+        result = LastErrorResult();
+        goto Exit;
+    }
+    block = calloc(1, size);
+    if (!block) {
+        result = -1;
+        goto Exit;
+    }
+    if (!getInfo(path, 0, size, block)) {
+        result = LastErrorResult();
+        goto Exit;
+    }
+    if (!queryValue(block, "\\", reinterpret_cast<void**>(&info), &infoSize)) {
+        result = LastErrorResult();
+        goto Exit;
+    }
+    if (!info || infoSize != sizeof(VS_FIXEDFILEINFO) || info->dwSignature != kFixedInfoSignature) {
+        result = -1;
+        goto Exit;
+    }
+    if (versionMS)
+        *versionMS = info->dwFileVersionMS;
+    if (versionLS)
+        *versionLS = info->dwFileVersionLS;
+Exit:
+    free(block);
+    FreeLibraryIfLoaded(library);
+    return result;
+}
+
+int GetFileIdentity(const char* path, BY_HANDLE_FILE_INFORMATION* info, bool directory)
+{
+    if (!path || !info)
+        return ERROR_INVALID_PARAMETER;
+    // No access rights: the identity can be read even of a file another process holds.
+    DWORD flags = (directory && IsWindowsNTPlatform()) ? FILE_FLAG_BACKUP_SEMANTICS : 0;
+    HANDLE file = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, flags, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return LastErrorResult();
+    int result = 0;
+    if (!GetFileInformationByHandle(file, info))
+        result = LastErrorResult();
+    CloseFile(file);
+    return result;
+}
+
+bool IsSameFile(const char* a, const char* b, bool directory)
+{
+    if (!a || !b)
+        return false;
+    if (_mbsicmp(reinterpret_cast<const unsigned char*>(a), reinterpret_cast<const unsigned char*>(b)) == 0)
+        return true;
+    if (IsWindowsNTPlatform()) {
+        BY_HANDLE_FILE_INFORMATION infoA, infoB;
+        if (GetFileIdentity(a, &infoA, directory) != 0 || GetFileIdentity(b, &infoB, directory) != 0)
+            return false;
+        return infoA.nFileIndexLow == infoB.nFileIndexLow && infoA.nFileIndexHigh == infoB.nFileIndexHigh &&
+               infoA.dwVolumeSerialNumber == infoB.dwVolumeSerialNumber;
+    }
+    // Windows 9x has no file index; the short form of a path is unique per file.
+    char shortA[MAX_PATH];
+    char shortB[MAX_PATH];
+    if (GetShortPath(a, shortA) != 0 || GetShortPath(b, shortB) != 0)
+        return false;  // missing, or too long to be compared
+    return _mbsicmp(reinterpret_cast<unsigned char*>(shortA), reinterpret_cast<unsigned char*>(shortB)) == 0;
+}
+
+int GetShortPath(const char* path, char (&shortPath)[MAX_PATH])
+{
+    DWORD length = GetShortPathNameA(path, shortPath, sizeof(shortPath));
+    if (length == 0)
+        return LastErrorResult();
+    if (length >= sizeof(shortPath))
+        return kPathTooLong;
+    return 0;
+}
+
+int ForceDeleteFile(const char* path)
+{
+    if (!path)
+        return ERROR_INVALID_PARAMETER;
+    DWORD attributes = GetFileAttributesA(path);
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
+        SetFileAttributesA(path, attributes & ~FILE_ATTRIBUTE_READONLY);
+    return DeleteFileA(path) ? 0 : LastErrorResult();
+}

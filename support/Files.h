@@ -1,0 +1,50 @@
+#pragma once
+// Small file-system helpers: versions and times of files, what is at a path, creating a folder
+// path, joining and shortening paths, deleting one file. None of them logs.
+
+#include <windows.h>
+
+// A Windows path that does not fit in MAX_PATH.
+enum { kPathTooLong = ERROR_FILENAME_EXCED_RANGE };
+
+// The file version of path (the MS and LS words of its fixed version information); either out
+// pointer may be null. Returns 0, 87 for a null path, the error of the version functions, or -1
+// (no memory, or a fixed information block of the wrong size or signature).
+int GetFileVersion(const char* path, DWORD* versionMS, DWORD* versionLS);
+
+// The last-write time of path. Returns 0, 87 for a null argument, or the error of opening the
+// file or of reading its time.
+int GetFileWriteTime(const char* path, FILETIME* writeTime);
+
+// True when path names an existing entry that is not a folder.
+bool FileExists(const char* path);
+
+// 0 when nothing exists at path, 1 for a folder, -1 for a file.
+int GetPathKind(const char* path);
+
+// Creates every missing folder along path (a drive root is taken as given), each with security
+// when given; folders that exist are left as they are. True when the whole path is a folder
+// afterwards; false for a null or over-long path, a file in the way, or a folder that cannot be
+// created.
+bool CreateFolderPath(const char* path, SECURITY_ATTRIBUTES* security = nullptr);
+
+// folder and name joined with a backslash into path; false (path then empty) when the result
+// would not fit in MAX_PATH. Paths are refused rather than cut, so that an operation never acts
+// on a different file than the one named.
+bool JoinPath(char (&path)[MAX_PATH], const char* folder, const char* name);
+
+// The identity (volume serial number and file index) of the file or, with directory set, the
+// folder at path. 0, or the error of opening or querying it.
+int GetFileIdentity(const char* path, BY_HANDLE_FILE_INFORMATION* info, bool directory);
+
+// True when the two paths name the same file (or folder, with directory set). Paths equal but
+// for letter case are the same without looking at the disk; otherwise both must exist.
+bool IsSameFile(const char* a, const char* b, bool directory);
+
+// The short (8.3) form of path. Returns 0, the error of GetShortPathNameA (2 or 3 when the path
+// does not exist), or kPathTooLong; shortPath holds nothing usable unless the result is 0.
+int GetShortPath(const char* path, char (&shortPath)[MAX_PATH]);
+
+// Deletes one file, clearing its read-only attribute first. Returns 0 or the error of the
+// deletion (87 for a null path).
+int ForceDeleteFile(const char* path);
