@@ -8,7 +8,6 @@
 #include "procedures/TargetMacros.h"
 #include "support/PathMacros.h"
 #include "resources/resource.h"
-#include "setup/SetupApp.h"
 #include "setup/SetupLog.h"
 #include "support/Handles.h"
 #include "support/SystemLibrary.h"
@@ -389,7 +388,7 @@ int RemoveFileItem(InstallationData* data, const char* folder, const char* name)
     char* path = BuildItemPath(data, folder, name);
     if (!path)
         return ERROR_OUTOFMEMORY;
-    g_SetupApp.ShowFileText(IDS_DELETING_FILE, path);
+    data->Status->ShowFileText(IDS_DELETING_FILE, path);
 
     int code = 0;
     if (!name) {

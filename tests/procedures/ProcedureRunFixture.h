@@ -11,7 +11,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <memory>
-#include <new>
 #include <string>
 #include <vector>
 
@@ -73,8 +72,8 @@ protected:
     {
         for (const AgentFootprint& footprint : forget_)
             ForgetInstance(footprint);
-        // A fresh record closes the last log before its folder goes.
-        FreshRecord();
+        // The record closes the last log before its folder goes.
+        data_.reset();
     }
 
     // A counted run that no test checked is checked at the end.
@@ -84,11 +83,12 @@ protected:
             ExpectNothingLeftOpen();
     }
 
-    static void FreshRecord()
+    // A new empty record for the procedures; the old one closes its log.
+    void FreshRecord()
     {
-        InstallationData& data = g_SetupApp.Data;
-        data.~InstallationData();
-        new (&data) InstallationData();
+        data_.reset();
+        data_.reset(new InstallationData);
+        installer_.Data = data_.get();
     }
 
     // Runs one procedure (a callable that returns its result) and counts what it opens. An
@@ -126,10 +126,11 @@ protected:
     int Prepare(const std::string& commandLine, const std::string& source)
     {
         log_ = logs_ / ("run" + std::to_string(++runs_) + ".log");
-        return PrepareRunData(commandLine, log_, source);
+        FreshRecord();
+        return PrepareRunData(*data_, commandLine, log_, source);
     }
 
-    InstallationData& Data() { return g_SetupApp.Data; }
+    InstallationData& Data() { return *data_; }
     Installer& Run() { return installer_; }
 
     // Remembers the instance of the current record for the clean-up; returns its footprint.
@@ -210,7 +211,9 @@ protected:
     std::string log_;
     int runs_ = 0;
     VirtualClock clock_;
-    Installer installer_{&g_SetupApp.Data};
+    // The record of the current run (the procedures' own, not the program's).
+    std::unique_ptr<InstallationData> data_{new InstallationData};
+    Installer installer_{data_.get()};
     std::vector<AgentFootprint> forget_;
 };
 

@@ -124,8 +124,7 @@ TEST_F(UpdateTest, RepresentativeRunStopsTheAgentAndItsTaskThenReplacesTheFiles)
     AgentPackage second("pkg-e1b", {}, "second package");
     ASSERT_EQ(0, Prepare("/g E1 /s", second.Folder()));
     ASSERT_EQ(1, Data().IsModify);
-    StatusRecorder status;
-    ASSERT_TRUE(status.Created());
+    StatusRecorder status(Data());
     EXPECT_EQ(0, Counted([&] { return Run().UpdateExistingAgent(); }));
 
     std::vector<std::string> expected = {
