@@ -49,14 +49,14 @@ int StopAgentService(const InstallationData* data, int* wasRunning)
 
     if (!data->DestFolder || !instance) {
         result = ERROR_INVALID_PARAMETER;
-        LogMessage(data, "StopAgentService(data) returns %d", result);
+        LogMessage(data, "StopAgentService() returns %d", result);
         return result;
     }
     if (!FormatText(agentPath, sizeof(agentPath), "%s\\%s", data->DestFolder, kAgentExecutable) ||
         !FormatText(serviceName, sizeof(serviceName), "%s%s", legacy ? kLegacyServiceName : "XA", instance) ||
         !FormatText(pipeName, sizeof(pipeName), "%s%s", kAgentPipePrefix, instance)) {
         result = ERROR_FILENAME_EXCED_RANGE;
-        LogMessage(data, "StopAgentService(data) returns %d", result);
+        LogMessage(data, "StopAgentService() returns %d", result);
         return result;
     }
 
@@ -100,6 +100,6 @@ int StopAgentService(const InstallationData* data, int* wasRunning)
         ClockSleep(kAgentExitCheckMs);
     }
 
-    LogMessage(data, "StopAgentService(data) returns %d", result);
+    LogMessage(data, "StopAgentService() returns %d", result);
     return result;
 }
