@@ -165,16 +165,9 @@ int PrepareRunData(InstallationData& data, const std::string& commandLine, const
     return result;
 }
 
-StatusRecorder::StatusRecorder(InstallationData& data)
-    : data_(data), earlier_(data.Status), copyingPrefix_(FormatPrefix(IDS_COPYING_FILE)),
-      deletingPrefix_(FormatPrefix(IDS_DELETING_FILE))
+StatusRecorder::StatusRecorder()
+    : copyingPrefix_(FormatPrefix(IDS_COPYING_FILE)), deletingPrefix_(FormatPrefix(IDS_DELETING_FILE))
 {
-    data.Status = this;
-}
-
-StatusRecorder::~StatusRecorder()
-{
-    data_.Status = earlier_;
 }
 
 // The window's rules: an id of 0 leaves the line, a negative percent the bar.

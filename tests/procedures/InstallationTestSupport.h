@@ -42,14 +42,14 @@ const std::vector<std::string>& PackageProgramFiles();
 int PrepareRunData(InstallationData& data, const std::string& commandLine, const std::string& logPath,
                    const std::string& sourceFolder);
 
-// The status of data while the object lives: records, in order, every text the procedure gives
-// the window's two lines and every position of its bar, as "status: <text>", "detail: <text>"
-// and "bar: <n>", each text as the window shows it (from the string table). Silent runs are
-// recorded too: what a procedure reports does not depend on /s.
+// A status that records, in order, every text a procedure gives the window's two lines and every
+// position of its bar, as "status: <text>", "detail: <text>" and "bar: <n>", each text as the
+// window shows it (from the string table). Silent runs are recorded too: what a procedure
+// reports does not depend on /s. The fixture of the procedure runs makes one the status of each
+// record it builds.
 class StatusRecorder : public InstallationStatus {
 public:
-    explicit StatusRecorder(InstallationData& data);
-    ~StatusRecorder();
+    StatusRecorder();
     StatusRecorder(const StatusRecorder&) = delete;
     StatusRecorder& operator=(const StatusRecorder&) = delete;
     const std::vector<std::string>& Events() const { return events_; }
@@ -67,8 +67,6 @@ public:
 private:
     bool IsFileText(const std::string& event) const;
 
-    InstallationData& data_;
-    InstallationStatus* earlier_;
     std::vector<std::string> events_;
     std::string copyingPrefix_;
     std::string deletingPrefix_;

@@ -87,8 +87,15 @@ protected:
     void FreshRecord()
     {
         data_.reset();
-        data_.reset(new InstallationData);
+        data_.reset(NewRecord(&status_));
         installer_.Data = data_.get();
+    }
+
+    static InstallationData* NewRecord(InstallationStatus* status)
+    {
+        InstallationData* data = new InstallationData;
+        data->Status = status;
+        return data;
     }
 
     // Runs one procedure (a callable that returns its result) and counts what it opens. An
@@ -122,15 +129,19 @@ protected:
         CheckNothingLeftOpen();
     }
 
-    // A new run: the record from the command line (/l added), the files from source.
+    // A new run: the record from the command line (/l added), the files from source. The status
+    // that the procedures report is recorded from here on.
     int Prepare(const std::string& commandLine, const std::string& source)
     {
         log_ = logs_ / ("run" + std::to_string(++runs_) + ".log");
         FreshRecord();
+        status_.Clear();
         return PrepareRunData(*data_, commandLine, log_, source);
     }
 
     InstallationData& Data() { return *data_; }
+    // What the procedures reported since the last Prepare.
+    const StatusRecorder& ReportedStatus() const { return status_; }
     Installer& Run() { return installer_; }
 
     // Remembers the instance of the current record for the clean-up; returns its footprint.
@@ -211,8 +222,10 @@ protected:
     std::string log_;
     int runs_ = 0;
     VirtualClock clock_;
-    // The record of the current run (the procedures' own, not the program's).
-    std::unique_ptr<InstallationData> data_{new InstallationData};
+    // The status of every record, and the record of the current run (the procedures' own, not
+    // the program's).
+    StatusRecorder status_;
+    std::unique_ptr<InstallationData> data_{NewRecord(&status_)};
     Installer installer_{data_.get()};
     std::vector<AgentFootprint> forget_;
 };

@@ -124,7 +124,7 @@ TEST_F(UpdateTest, RepresentativeRunStopsTheAgentAndItsTaskThenReplacesTheFiles)
     AgentPackage second("pkg-e1b", {}, "second package");
     ASSERT_EQ(0, Prepare("/g E1 /s", second.Folder()));
     ASSERT_EQ(1, Data().IsModify);
-    StatusRecorder status(Data());
+    const StatusRecorder& status = ReportedStatus();
     EXPECT_EQ(0, Counted([&] { return Run().UpdateExistingAgent(); }));
 
     std::vector<std::string> expected = {
@@ -452,7 +452,7 @@ TEST_F(UpdateTest, TheInstancesChoicesLeaveOutUninstallEntryAndShortcut)
     AgentFootprint footprint = Install("E6", package, "/i /j");
     ASSERT_EQ(0, Prepare("/g E6 /s", package.Folder()));
     ASSERT_EQ(1, Data().IsModify);
-    StatusRecorder status(Data());
+    const StatusRecorder& status = ReportedStatus();
     EXPECT_EQ(0, Counted([&] { return Run().UpdateExistingAgent(); }));
 
     EXPECT_FALSE(Logged("Adding uninstall key..."));
