@@ -2,8 +2,7 @@
 
 SetupApp g_SetupApp;
 
-SetupApp::SetupApp() : AppInstance(nullptr), MainWindow(nullptr), InstallResult(0), InstallRunning(0),
-      InstanceLock(nullptr)
+SetupApp::SetupApp() : MainWindow(nullptr), InstallResult(0), InstallRunning(0), InstanceLock(nullptr)
 {
     WindowTitle[0] = '\0';
     WindowClass[0] = '\0';

@@ -1,6 +1,6 @@
 #pragma once
-// The single application object: the module, the main window with its progress dialog, the
-// window texts and the run's InstallationData, whose status is the progress window.
+// The single application object: the main window with its progress dialog, the window texts
+// and the run's InstallationData, whose status is the progress window.
 
 #include <windows.h>
 
@@ -11,7 +11,6 @@
 enum { kWindowTextBytes = 100 };
 
 struct SetupApp {
-    HINSTANCE AppInstance;                // null until the main window is created
     HWND MainWindow;                      // null until created
     ProgressWindow Progress;
     char WindowTitle[kWindowTextBytes];   // main window caption (string 103)
