@@ -5,7 +5,6 @@
 #include "procedures/Installer.h"
 #include "procedures/TargetMacros.h"
 #include "resources/resource.h"
-#include "setup/SetupApp.h"
 #include "setup/SetupLog.h"
 #include "support/AccessControl.h"
 #include "support/Files.h"
@@ -149,7 +148,7 @@ int CopyAgentFiles(Installer* installer, int progressBase)
                 break;
             }
         }
-        g_SetupApp.SetDetailText(0, AgentFileProgress(progressBase, i));
+        data->Status->SetDetailText(0, AgentFileProgress(progressBase, i));
     }
 
     // Agents for systems without psapi.dll brought their own copy; where the system has one,
@@ -194,6 +193,6 @@ void RemoveAgentFiles(Installer* installer, int progressBase)
             remove = remove && row.Name && installer->CopiedRows[i];
         if (remove)
             RemoveFileItem(data, row.Folder, row.Name);
-        g_SetupApp.SetDetailText(0, AgentFileProgress(progressBase, i));
+        data->Status->SetDetailText(0, AgentFileProgress(progressBase, i));
     }
 }

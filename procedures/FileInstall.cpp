@@ -6,7 +6,6 @@
 #include "procedures/RestartOperations.h"
 #include "procedures/TargetMacros.h"
 #include "resources/resource.h"
-#include "setup/SetupApp.h"
 #include "setup/SetupLog.h"
 #include "support/Files.h"
 #include "support/Results.h"
@@ -122,7 +121,7 @@ int InstallFile(InstallationData* data, const char* srcFolder, const char* fileN
         goto Exit;
     }
     LogMessage(data, "%s: Source=\"%s\" Destination=\"%s\"", kInstallFile, sourcePath, destinationPath);
-    g_SetupApp.ShowFileText(IDS_COPYING_FILE, destinationPath);
+    data->Status->ShowFileText(IDS_COPYING_FILE, destinationPath);
 
     if (!FileExists(sourcePath)) {
         LogMessage(data, "%s: > Source file is missing!", kInstallFile);

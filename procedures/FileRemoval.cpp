@@ -6,7 +6,6 @@
 
 #include "procedures/TargetMacros.h"
 #include "resources/resource.h"
-#include "setup/SetupApp.h"
 #include "setup/SetupLog.h"
 #include "support/Files.h"
 #include "support/Handles.h"
@@ -374,7 +373,7 @@ int RemoveFileItem(const InstallationData* data, const char* folder, const char*
     char* path = BuildItemPath(data, folder, name);
     if (!path)
         return ERROR_OUTOFMEMORY;
-    g_SetupApp.ShowFileText(IDS_DELETING_FILE, path);
+    data->Status->ShowFileText(IDS_DELETING_FILE, path);
 
     int code = 0;
     if (!name) {

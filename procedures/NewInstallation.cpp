@@ -1,25 +1,19 @@
 // A new installation of an agent instance; a failed essential step rolls the machine back by
 // running the whole uninstallation.
-#include "procedures/AddOns.h"
 #include "procedures/AgentRegistry.h"
 #include "procedures/AgentService.h"
-#include "procedures/AgentShutdown.h"
+#include "procedures/ClosingSteps.h"
 #include "procedures/Installer.h"
 #include "procedures/NetworkDrivers.h"
 #include "procedures/PackageInfoFile.h"
-#include "procedures/RemoteControlViewer.h"
-#include "procedures/Shortcuts.h"
-#include "procedures/UninstallEntry.h"
-#include "procedures/UserTask.h"
 #include "procedures/SharedAgentValues.h"
 #include "resources/resource.h"
-#include "setup/SetupApp.h"
 #include "support/Files.h"
 
 int Installer::InstallNewAgent()
 {
     LogMessage(Data, "Start new installation...");
-    g_SetupApp.SetStatusText(IDS_INSTALLING);
+    Data->Status->SetStatusText(IDS_INSTALLING);
 
     // An agent folder that is already there (a lost instance key beside an old agent's folder,
     // or /d onto a folder in use) holds files that are not this run's to take back.
@@ -31,7 +25,7 @@ int Installer::InstallNewAgent()
         goto Failed;
     }
 
-    g_SetupApp.SetDetailText(IDS_UPDATING_SETTINGS, 60);
+    Data->Status->SetDetailText(IDS_UPDATING_SETTINGS, 60);
     LogMessage(Data, "Creating package infomation file...");
     {
         char packageFile[MAX_PATH];
@@ -55,7 +49,7 @@ int Installer::InstallNewAgent()
     // The drivers go in whatever the registry step gave.
     if (!Data->bNoDriver) {
         LogMessage(Data, "Setup drivers...");
-        g_SetupApp.SetDetailText(IDS_INSTALLING_DRIVERS, 70);
+        Data->Status->SetDetailText(IDS_INSTALLING_DRIVERS, 70);
         (void)InstallDrivers(Data);
     }
     UnlockSharedAgentValues(&shared);
@@ -63,24 +57,12 @@ int Installer::InstallNewAgent()
         goto Failed;
 
     LogMessage(Data, "Installing agent service...");
-    g_SetupApp.SetDetailText(IDS_INSTALLING_SERVICE, 80);
+    Data->Status->SetDetailText(IDS_INSTALLING_SERVICE, 80);
     result = InstallAgentService(Data);
     if (result != 0)
         goto Failed;
 
-    if (!Data->bNoAddRemove) {
-        LogMessage(Data, "Adding uninstall key...");
-        g_SetupApp.SetDetailText(IDS_UPDATE_UNINSTALL_ENTRY, 90);
-        (void)WriteUninstallEntry(Data, 0);
-    } else {
-        LogMessage(Data, "Skip adding uninstall key.");
-    }
-    if (!Data->bNoShortcut) {
-        LogMessage(Data, "Creating shortcut...");
-        LogMessage(Data, "Shortcut creation returns 0x%x", (unsigned)CreateAgentShortcut(Data, 0));
-    } else {
-        LogMessage(Data, "Skip Shortcut creation.");
-    }
+    AddUninstallEntryAndShortcut(Data, 0);
     LogMessage(Data, "Installation finished.");
     return 0;
 

@@ -8,9 +8,9 @@
 #include <string.h>
 
 #include "resources/resource.h"
-#include "setup/SetupApp.h"
 #include "support/Files.h"
 #include "support/Handles.h"
+#include "support/StringTable.h"
 #include "support/Text.h"
 
 namespace {
@@ -256,7 +256,7 @@ int CreateAgentShortcut(const InstallationData* data, int onlyIfMissing)
     if (!FormatText(linkName, sizeof(linkName), "%s.lnk", data->Title) ||
         !JoinPath(target, data->DestFolder, kAgentExecutable))
         return ERROR_FILENAME_EXCED_RANGE;
-    g_SetupApp.LoadText(IDS_SHORTCUT_DESCRIPTION, description, sizeof(description));
+    LoadProgramText(IDS_SHORTCUT_DESCRIPTION, description, sizeof(description));
 
     int folderId = AgentProgramsFolder(data);
     HRESULT result = CreateShortcutFolder(folderId, data->Company);

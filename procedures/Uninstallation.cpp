@@ -11,7 +11,6 @@
 #include "procedures/UninstallEntry.h"
 #include "procedures/UserTask.h"
 #include "resources/resource.h"
-#include "setup/SetupApp.h"
 #include "support/Clock.h"
 
 namespace {
@@ -22,43 +21,43 @@ const DWORD kProcessEndPauseMs = 3000;
 void Installer::UninstallAgent()
 {
     LogMessage(Data, "Start uninstallation...");
-    g_SetupApp.SetStatusText(IDS_REMOVING);
+    Data->Status->SetStatusText(IDS_REMOVING);
 
     LogMessage(Data, "Stopping Agent Service...");
-    g_SetupApp.SetDetailText(IDS_STOPPING_SERVICE, 0);
+    Data->Status->SetDetailText(IDS_STOPPING_SERVICE, 0);
     (void)StopAgentService(Data);
-    g_SetupApp.SetDetailText(IDS_STOPPING_SERVICE, 5);
+    Data->Status->SetDetailText(IDS_STOPPING_SERVICE, 5);
     ClockSleep(kProcessEndPauseMs);
 
     LogMessage(Data, "Stopping user interface modules...");
-    g_SetupApp.SetDetailText(IDS_STOPPING_USER_TASK, 10);
+    Data->Status->SetDetailText(IDS_STOPPING_USER_TASK, 10);
     (void)StopUserTask(Data);
-    g_SetupApp.SetDetailText(IDS_STOPPING_USER_TASK, 15);
+    Data->Status->SetDetailText(IDS_STOPPING_USER_TASK, 15);
     ClockSleep(kProcessEndPauseMs);
 
     LogMessage(Data, "Removing service...");
-    g_SetupApp.SetDetailText(IDS_REMOVE_SERVICE, 20);
+    Data->Status->SetDetailText(IDS_REMOVE_SERVICE, 20);
     (void)RemoveAgentService(Data);
 
     LogMessage(Data, "Removing files...");
     RemoveAgentFiles(this, 20);
 
-    g_SetupApp.SetDetailText(IDS_REMOVING_DRIVERS, 80);
+    Data->Status->SetDetailText(IDS_REMOVING_DRIVERS, 80);
     (void)RemoveDrivers(Data);
 
     LogMessage(Data, "Remove AddOn...");
-    g_SetupApp.SetDetailText(IDS_REMOVING_ADD_ONS, 85);
+    Data->Status->SetDetailText(IDS_REMOVING_ADD_ONS, 85);
     (void)RemoveAddOns(Data);
 
     LogMessage(Data, "Removing registry...");
-    g_SetupApp.SetDetailText(IDS_REMOVE_SETTINGS, 90);
+    Data->Status->SetDetailText(IDS_REMOVE_SETTINGS, 90);
     (void)RemoveAgentRegistry(Data);
 
     LogMessage(Data, "Removing shortcut and folder...");
     (void)RemoveAgentShortcut(Data);
 
     LogMessage(Data, "Remove uninstallation key...");
-    g_SetupApp.SetDetailText(IDS_REMOVE_UNINSTALL_ENTRY, 95);
+    Data->Status->SetDetailText(IDS_REMOVE_UNINSTALL_ENTRY, 95);
     (void)RemoveUninstallEntry(Data);
 
     // The instance's own key is gone by now, so it is not counted.

@@ -4,24 +4,20 @@
 
 #include "control/ServiceManager.h"
 #include "network/DriverOwner.h"
-#include "procedures/AddOns.h"
 #include "procedures/AgentRegistry.h"
 #include "procedures/AgentService.h"
 #include "procedures/AgentShutdown.h"
+#include "procedures/ClosingSteps.h"
 #include "procedures/FileRemoval.h"
 #include "procedures/Installer.h"
 #include "procedures/NetworkDrivers.h"
 #include "procedures/PackageInfoFile.h"
-#include "procedures/RemoteControlViewer.h"
-#include "procedures/Shortcuts.h"
-#include "procedures/UninstallEntry.h"
-#include "procedures/UserTask.h"
 #include "procedures/SharedAgentValues.h"
+#include "procedures/UserTask.h"
 #include "resources/resource.h"
-#include "support/PathMacros.h"
-#include "setup/SetupApp.h"
 #include "support/Clock.h"
 #include "support/Handles.h"
+#include "support/PathMacros.h"
 #include "support/Registry.h"
 
 namespace {
@@ -76,25 +72,25 @@ void RemoveLegacyAgentLeftovers(const InstallationData* data)
 int Installer::UpdateExistingAgent()
 {
     LogMessage(Data, "Update existing installation...");
-    g_SetupApp.SetStatusText(IDS_UPDATING);
+    Data->Status->SetStatusText(IDS_UPDATING);
 
     LogMessage(Data, "Stop user interface modules...");
-    g_SetupApp.SetDetailText(IDS_STOPPING_USER_TASK, 0);
+    Data->Status->SetDetailText(IDS_STOPPING_USER_TASK, 0);
     int result = StopUserTask(Data);
     if (result != 0)
         return result;
-    g_SetupApp.SetDetailText(IDS_STOPPING_USER_TASK, 5);
+    Data->Status->SetDetailText(IDS_STOPPING_USER_TASK, 5);
     ClockSleep(kUserTaskEndPauseMs);
 
     LogMessage(Data, "Stop agent service...");
-    g_SetupApp.SetDetailText(IDS_STOPPING_SERVICE, 10);
+    Data->Status->SetDetailText(IDS_STOPPING_SERVICE, 10);
     bool agentWasRunning = false;
     result = StopAgentService(Data, &agentWasRunning);
     if (result != 0)
         return result;
     // From here on a failure would leave the machine without its agent, and so beyond reach.
     StoppedRunningAgent = agentWasRunning;
-    g_SetupApp.SetDetailText(IDS_STOPPING_SERVICE, 15);
+    Data->Status->SetDetailText(IDS_STOPPING_SERVICE, 15);
     ClockSleep(kServiceEndPauseMs);
 
     LogMessage(Data, "Copying files...");
@@ -109,7 +105,7 @@ int Installer::UpdateExistingAgent()
 
     if (Data->UpdateLegacyAgent) {
         LogMessage(Data, "Removing legacy agent service...");
-        g_SetupApp.SetDetailText(IDS_REMOVE_SERVICE, 80);
+        Data->Status->SetDetailText(IDS_REMOVE_SERVICE, 80);
         if (RenameServiceForDeletion(kLegacyServiceName) != 0)
             LogMessage(Data, "Could not rename the service display name before deletion.");
         result = RemoveAgentService(Data);
@@ -118,17 +114,17 @@ int Installer::UpdateExistingAgent()
         ClockSleep(kServiceEndPauseMs);
 
         LogMessage(Data, "Installing new agent service...");
-        g_SetupApp.SetDetailText(IDS_INSTALLING_SERVICE, 82);
+        Data->Status->SetDetailText(IDS_INSTALLING_SERVICE, 82);
         result = InstallAgentService(Data);
         if (result == ERROR_SERVICE_EXISTS) {
             LogMessage(Data, "Agent service exists. Updating agent service...");
-            g_SetupApp.SetDetailText(IDS_CONFIGURING_SERVICE, 84);
+            Data->Status->SetDetailText(IDS_CONFIGURING_SERVICE, 84);
             result = ConfigureAgentService(Data);
             LogMessage(Data, "Updating agent service returns %d", result);
         }
     } else {
         LogMessage(Data, "Configuring agent service...");
-        g_SetupApp.SetDetailText(IDS_CONFIGURING_SERVICE, 80);
+        Data->Status->SetDetailText(IDS_CONFIGURING_SERVICE, 80);
         result = ConfigureAgentService(Data);
         LogMessage(Data, "Updating agent service returns %d", result);
     }
@@ -136,22 +132,10 @@ int Installer::UpdateExistingAgent()
         return result;
 
     LogMessage(Data, "Writting program registries...");
-    g_SetupApp.SetDetailText(IDS_UPDATING_SETTINGS, 86);
+    Data->Status->SetDetailText(IDS_UPDATING_SETTINGS, 86);
     (void)WriteAgentRegistry(Data);
 
-    if (!Data->bNoAddRemove) {
-        LogMessage(Data, "Adding uninstall key...");
-        g_SetupApp.SetDetailText(IDS_UPDATE_UNINSTALL_ENTRY, 90);
-        (void)WriteUninstallEntry(Data, 1);
-    } else {
-        LogMessage(Data, "Skip Adding uninstall key.");
-    }
-    if (!Data->bNoShortcut) {
-        LogMessage(Data, "Creating shortcut...");
-        LogMessage(Data, "Shortcut creation returns 0x%x", (unsigned)CreateAgentShortcut(Data, 1));
-    } else {
-        LogMessage(Data, "Skip Shortcut creation.");
-    }
+    AddUninstallEntryAndShortcut(Data, 1);
 
     if (Data->UpdateLegacyAgent)
         RemoveLegacyAgentLeftovers(Data);
@@ -167,7 +151,7 @@ int Installer::UpdateExistingAgent()
         UnlockSharedAgentValues(&shared);
     } else {
         LogMessage(Data, "Setup drivers...");
-        g_SetupApp.SetDetailText(IDS_INSTALLING_DRIVERS, 95);
+        Data->Status->SetDetailText(IDS_INSTALLING_DRIVERS, 95);
         (void)InstallDrivers(Data);
     }
     return 0;

@@ -7,9 +7,10 @@
 #include "procedures/Installer.h"
 #include "resources/resource.h"
 #include "setup/InstanceLock.h"
-#include "setup/SetupApp.h"
+#include "setup/ProgressWindow.h"
 #include "support/Files.h"
 #include "support/Handles.h"
+#include "support/StringTable.h"
 
 namespace {
 
@@ -33,7 +34,7 @@ void WriteRebootLine(const InstallationData* data)
     if (file == INVALID_HANDLE_VALUE)
         return;
     char text[kRebootTextBytes];
-    g_SetupApp.LoadText(IDS_REBOOT_LOG_LINE, text, sizeof(text));
+    LoadProgramText(IDS_REBOOT_LOG_LINE, text, sizeof(text));
     SYSTEMTIME now;
     GetLocalTime(&now);
     char line[kRebootTextBytes + 64];
@@ -95,12 +96,12 @@ bool FormatTimestamp(char* text, size_t size, const SYSTEMTIME* local)
                       local->wHour, local->wMinute, local->wSecond, sign, (int)(minutes / 60), (int)(minutes % 60));
 }
 
-int RunInstallProcess(Installer* installer)
+int RunInstallProcess(Installer* installer, bool holdsInstanceLock)
 {
     InstallationData* data = installer->Data;
     HANDLE lock = nullptr;
     // The program's run holds the lock from its start; a run built without it takes it here.
-    if (!g_SetupApp.InstanceLock && TakeInstanceLock(data->Instance, &lock) != 0) {
+    if (!holdsInstanceLock && TakeInstanceLock(data->Instance, &lock) != 0) {
         LogMessage(data, "Another setup of this agent instance is running.");
         return ERROR_INSTALL_ALREADY_RUNNING;
     }
@@ -140,30 +141,30 @@ int RunInstallProcess(Installer* installer)
     return result;
 }
 
-DWORD WINAPI InstallThread(void*)
+DWORD WINAPI InstallThread(void* context)
 {
-    SetupApp& app = g_SetupApp;
-    Installer installer(&app.Data);
-    int result = RunInstallProcess(&installer);
+    const InstallThreadContext& run = *static_cast<const InstallThreadContext*>(context);
+    Installer installer(run.Data);
+    int result = RunInstallProcess(&installer, run.HoldsInstanceLock);
     // Read by the main thread after the loop: the run's exit code.
-    InterlockedExchange(&app.InstallResult, result);
+    InterlockedExchange(run.Result, result);
     // From now on the window may be closed.
-    InterlockedExchange(&app.InstallRunning, 0);
+    InterlockedExchange(run.Running, 0);
 
-    const InstallationData& data = app.Data;
+    const InstallationData& data = *run.Data;
     if (!data.IsSilent || data.ShowProgress) {
         char format[kFinalTextBytes], text[kFinalTextBytes];
         if (result != 0) {
-            app.LoadText(IDS_SETUP_FAILED, format, sizeof(format));
+            LoadProgramText(IDS_SETUP_FAILED, format, sizeof(format));
             FormatText(text, sizeof(text), format, result);
         } else {
-            app.LoadText(data.IsRemove ? IDS_REMOVE_COMPLETED : IDS_SETUP_COMPLETED, text, sizeof(text));
+            LoadProgramText(data.IsRemove ? IDS_REMOVE_COMPLETED : IDS_SETUP_COMPLETED, text, sizeof(text));
         }
-        app.Progress.Finish(text);
+        run.Progress->Finish(text);
         // The person closes the window with Close; without the dialog there is no Close.
-        if (!data.IsSilent && !data.NoInteract && app.Progress.Dialog)
+        if (!data.IsSilent && !data.NoInteract && run.Progress->Dialog)
             return (DWORD)result;
     }
-    PostMessageA(app.MainWindow, WM_COMMAND, IDM_CLOSE_RUN, 0);
+    PostMessageA(run.MainWindow, WM_COMMAND, IDM_CLOSE_RUN, 0);
     return (DWORD)result;
 }

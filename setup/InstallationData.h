@@ -13,6 +13,18 @@ inline constexpr char kAgentExecutable[] = "AgentCore.exe";
 inline constexpr char kAgentKey[] = "SOFTWARE\\Arvane\\Agent";
 inline constexpr char kLegacyServiceName[] = "ArvaneAgent";
 
+// How a procedure shows its progress: the procedure's line, the step's line with the bar, and the
+// file at hand, each by the string-table id of its text. The base shows nothing: it is the sink
+// of a run without a window. The run's window implements it in setup/ProgressWindow.h.
+struct InstallationStatus {
+    // Upper line: the procedure.
+    virtual void SetStatusText(int /*stringId*/) {}
+    // Lower line (string id > 0) and the bar (percent >= 0); the other stays as it is.
+    virtual void SetDetailText(int /*stringId*/, int /*percent*/) {}
+    // Lower line: the format string ("Copying %s", "Deleting %s") with path.
+    virtual void ShowFileText(int /*stringId*/, const char* /*path*/) {}
+};
+
 enum {
     kInstanceChars = 20,     // characters of an instance id that are kept
     kPartitionIdChars = 26,  // characters of a partition id that are kept
@@ -49,6 +61,7 @@ struct InstallationData {
     int bDontStartAgent;      // /k: never start the agent service at the end
     int LogEnabled;           // /l: the setup log is written
     SetupLog Log;
+    InstallationStatus* Status;  // never null: a sink that shows nothing until the run sets its window
 
     InstallationData();
     ~InstallationData();

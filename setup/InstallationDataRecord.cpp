@@ -3,13 +3,17 @@
 // as it is.
 #include "setup/InstallationData.h"
 
+namespace {
+InstallationStatus gSilentStatus;
+}  // namespace
+
 InstallationData::InstallationData()
     : IsSilent(0), IsRemove(0), UpdateLegacyAgent(0), RunProgram(0), NoInteract(0), ShowProgress(0),
       bNoDriver(0), Instance(nullptr), Company(nullptr), DestFolder(nullptr), Comments(nullptr),
       Contact(nullptr), HelpLink(nullptr), Publisher(nullptr), AboutLink(nullptr), PartitionId(nullptr),
       IsModify(0), Title(nullptr), DestRegKey(nullptr), SrcFolder(nullptr), AgentWorkingFolder(nullptr),
       IsWin9x(0), LegacyAgentExists(0), RebootRequired(0), RunAsTemp(0), bNoShortcut(0), bNoAddRemove(0),
-      bDontStartAgent(0), LogEnabled(0)
+      bDontStartAgent(0), LogEnabled(0), Status(&gSilentStatus)
 {
 }
 

@@ -80,7 +80,6 @@ bool RegisterMainWindowClass(const SetupApp* app, HINSTANCE instance)
 
 bool CreateMainWindow(SetupApp* app, HINSTANCE instance, int showCommand)
 {
-    app->AppInstance = instance;
     // No system menu: the window has no close box, only the dialog's Close button ends the run.
     HWND window = CreateWindowExA(0, app->WindowClass, app->WindowTitle, WS_CAPTION | WS_THICKFRAME, CW_USEDEFAULT,
                                   0, CW_USEDEFAULT, 0, nullptr, nullptr, instance, app);

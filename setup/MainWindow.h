@@ -9,7 +9,6 @@ struct SetupApp;
 // Registers the window class WindowClass of app with icon 107; false on failure.
 bool RegisterMainWindowClass(const SetupApp* app, HINSTANCE instance);
 
-// Stores the instance in AppInstance, creates the main window and its progress dialog, sizes
-// and centres it and shows it (hidden in a silent run without ShowProgress). False when the
-// main window cannot be created.
+// Creates the main window and its progress dialog, sizes and centres it and shows it (hidden
+// in a silent run without ShowProgress). False when the main window cannot be created.
 bool CreateMainWindow(SetupApp* app, HINSTANCE instance, int showCommand);

@@ -3,8 +3,13 @@
 #include <commctrl.h>
 
 #include "resources/resource.h"
+#include "support/StringTable.h"
+#include "support/Text.h"
 
 namespace {
+
+const int kStatusTextBytes = 512;
+const int kFileFormatBytes = 260;
 
 INT_PTR CALLBACK ProgressDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
 {
@@ -66,4 +71,41 @@ void ProgressWindow::Finish(const char* text) const
     SetPosition(100);
     SetDlgItemTextA(Dialog, IDC_DETAIL_TEXT, "");
     EnableWindow(GetDlgItem(Dialog, IDC_CLOSE_BUTTON), TRUE);
+}
+
+void ProgressWindow::SetStatusText(int stringId)
+{
+    if (!ShowsProgress())
+        return;
+    char text[kStatusTextBytes];
+    LoadProgramText(stringId, text, sizeof(text));
+    if (Dialog)
+        SetDlgItemTextA(Dialog, IDC_STATUS_TEXT, text);
+}
+
+void ProgressWindow::SetDetailText(int stringId, int percent)
+{
+    if (!ShowsProgress())
+        return;
+    if (stringId > 0) {
+        char text[kStatusTextBytes];
+        LoadProgramText(stringId, text, sizeof(text));
+        if (Dialog)
+            SetDlgItemTextA(Dialog, IDC_DETAIL_TEXT, text);
+    }
+    if (percent >= 0)
+        SetPosition(percent);
+}
+
+void ProgressWindow::ShowFileText(int stringId, const char* path)
+{
+    if (!ShowsProgress())
+        return;
+    char format[kFileFormatBytes];
+    LoadProgramText(stringId, format, sizeof(format));
+    // A path too long for the line is shown cut: it is only a progress hint.
+    char text[kFileFormatBytes + MAX_PATH];
+    FormatText(text, sizeof(text), format, path ? path : "");
+    if (Dialog)
+        SetDlgItemTextA(Dialog, IDC_DETAIL_TEXT, text);
 }

@@ -298,7 +298,10 @@ int SetupApp::RunLocked(HINSTANCE instance, const char* commandLine, int showCom
         return -1;
     }
     InterlockedExchange(&InstallRunning, 1);
-    HANDLE thread = CreateThread(nullptr, 0, InstallThread, nullptr, 0, nullptr);
+    // The thread's context lives here until the thread has ended (WaitForInstallThread).
+    InstallThreadContext context = {&Data, &Progress, MainWindow, &InstallResult, &InstallRunning,
+                                    InstanceLock != nullptr};
+    HANDLE thread = CreateThread(nullptr, 0, InstallThread, &context, 0, nullptr);
     if (!thread) {
         InterlockedExchange(&InstallRunning, 0);
         LogMessage(&Data, "Failed to create installation thread!");

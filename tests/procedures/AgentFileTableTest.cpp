@@ -108,7 +108,7 @@ TEST_F(AgentFilesTest, FullCopyAndRemoval)
 {
     FillSource();
     log_.Data().AgentWorkingFolder = DuplicateText(work_.c_str());
-    RecordingProgressWindow window;
+    RecordingProgressWindow window(log_.Data());
     ASSERT_TRUE(window.Created());
 
     EXPECT_EQ(0, CopyAgentFiles(&installer_, 0));
@@ -185,7 +185,7 @@ TEST_F(AgentFilesTest, MissingProgramFileStopsTheWalk)
     CreateDirectoryA(agent_.c_str(), nullptr);
     ASSERT_TRUE(WriteWholeFile(agent_ + "\\psapi.dll", "old private copy"));
     ASSERT_TRUE(SetFileAttributesA((agent_ + "\\psapi.dll").c_str(), FILE_ATTRIBUTE_READONLY));
-    RecordingProgressWindow window;
+    RecordingProgressWindow window(log_.Data());
 
     EXPECT_EQ(kSourceFileMissing, CopyAgentFiles(&installer_, 0));
 
@@ -223,8 +223,8 @@ TEST_F(AgentFilesTest, UpdateKeepsAnExistingConfiguration)
 TEST_F(AgentFilesTest, SilentRunLeavesTheWindowAlone)
 {
     FillSource();
-    RecordingProgressWindow window;
-    g_SetupApp.Data.IsSilent = 1;
+    RecordingProgressWindow window(log_.Data());
+    log_.Data().IsSilent = 1;
     EXPECT_EQ(0, CopyAgentFiles(&installer_, 0));
     RemoveAgentFiles(&installer_, 20);
     EXPECT_TRUE(window.Positions().empty());
@@ -319,16 +319,16 @@ TEST_F(AgentFilesTest, TheSystemsOwnPsapiStays)
 // 150 is shown as 100; a negative percent leaves the bar where it is.
 TEST(ProgressWindow, PositionsAreClampedAndSilentRunsLeaveTheBar)
 {
-    RecordingProgressWindow window;
+    InstallationData data;
+    RecordingProgressWindow window(data);
     ASSERT_TRUE(window.Created());
-    InstallationData& data = g_SetupApp.Data;
     for (int percent : {150, -5, 40})
-        g_SetupApp.SetDetailText(0, percent);
+        data.Status->SetDetailText(0, percent);
     data.IsSilent = 1;
-    g_SetupApp.SetDetailText(0, 70);
-    g_SetupApp.ShowFileText(IDS_DELETING_FILE, "C:\\x");
+    data.Status->SetDetailText(0, 70);
+    data.Status->ShowFileText(IDS_DELETING_FILE, "C:\\x");
     data.ShowProgress = 1;
-    g_SetupApp.SetDetailText(0, 80);
+    data.Status->SetDetailText(0, 80);
     EXPECT_EQ((std::vector<int>{100, 40, 80}), window.Positions());
     EXPECT_EQ("", window.DetailText());
 }

@@ -447,17 +447,17 @@ TEST_F(InstallFileTest, DestinationNameRenamesTheCopy)
 
 TEST_F(InstallFileTest, ShowsTheFileInTheProgressWindowUnlessSilent)
 {
-    RecordingProgressWindow window;
+    RecordingProgressWindow window(log_.Data());
     ASSERT_TRUE(window.Created());
     ASSERT_TRUE(WriteWholeFile(source_ + "\\A.exe", "a"));
     EXPECT_EQ(0, InstallFile(installer_.Data, source_.c_str(), "A.exe", "$TARGETDIR$", nullptr, 0));
     EXPECT_EQ("Copying " + destination_ + "\\A.exe", window.DetailText());
 
-    g_SetupApp.Data.IsSilent = 1;
+    log_.Data().IsSilent = 1;
     EXPECT_EQ(0, InstallFile(installer_.Data, source_.c_str(), "A.exe", "$TARGETDIR$", "B.exe", 0));
     EXPECT_EQ("Copying " + destination_ + "\\A.exe", window.DetailText());
 
-    g_SetupApp.Data.ShowProgress = 1;
+    log_.Data().ShowProgress = 1;
     EXPECT_EQ(0, InstallFile(installer_.Data, source_.c_str(), "A.exe", "$TARGETDIR$", "C.exe", 0));
     EXPECT_EQ("Copying " + destination_ + "\\C.exe", window.DetailText());
 }

@@ -1,11 +1,9 @@
 #include "network/DriverOwner.h"
 #include "procedures/InstallationTestSupport.h"
 
-#include <commctrl.h>
 #include <shlobj.h>
 
 #include <algorithm>
-#include <new>
 #include <regex>
 
 #include "procedures/LeftoversTestSupport.h"
@@ -28,70 +26,20 @@ const char* const kSafeBootKeys[] = {"SYSTEM\\CurrentControlSet\\Control\\SafeBo
                                      "SYSTEM\\CurrentControlSet\\Control\\SafeBoot\\Network"};
 
 
-// The recorder's state: one dialog at a time.
-std::vector<std::string> gEvents;
-WNDPROC gStatusProcedure = nullptr;
-WNDPROC gDetailProcedure = nullptr;
-WNDPROC gBarProcedure = nullptr;
-std::string gCopyingPrefix;
-std::string gDeletingPrefix;
-
-LRESULT CALLBACK RecordStatus(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+// A text of the program's string table, as the window loads it.
+std::string StringText(int stringId)
 {
-    if (message == WM_SETTEXT) {
-        NotCounted test;
-        gEvents.push_back(std::string("status: ") + reinterpret_cast<const char*>(lParam));
-    }
-    return CallWindowProcA(gStatusProcedure, window, message, wParam, lParam);
-}
-
-LRESULT CALLBACK RecordDetail(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
-{
-    if (message == WM_SETTEXT) {
-        NotCounted test;
-        gEvents.push_back(std::string("detail: ") + reinterpret_cast<const char*>(lParam));
-    }
-    return CallWindowProcA(gDetailProcedure, window, message, wParam, lParam);
-}
-
-LRESULT CALLBACK RecordBar(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
-{
-    if (message == PBM_SETPOS) {
-        NotCounted test;
-        gEvents.push_back("bar: " + std::to_string((int)wParam));
-    }
-    return CallWindowProcA(gBarProcedure, window, message, wParam, lParam);
-}
-
-WNDPROC Subclass(HWND dialog, int control, WNDPROC procedure)
-{
-    return (WNDPROC)SetWindowLongPtrA(GetDlgItem(dialog, control), GWLP_WNDPROC, (LONG_PTR)procedure);
-}
-
-void Restore(HWND dialog, int control, WNDPROC procedure)
-{
-    if (procedure)
-        SetWindowLongPtrA(GetDlgItem(dialog, control), GWLP_WNDPROC, (LONG_PTR)procedure);
+    char text[512] = "";
+    LoadStringA(GetModuleHandleA(nullptr), stringId, text, sizeof(text));
+    return text;
 }
 
 // The fixed part of a "Copying %s" style format, up to the placeholder.
 std::string FormatPrefix(int stringId)
 {
-    char text[256] = "";
-    LoadStringA(GetModuleHandleA(nullptr), stringId, text, sizeof(text));
-    std::string format = text;
+    std::string format = StringText(stringId);
     size_t at = format.find("%s");
     return at == std::string::npos ? format : format.substr(0, at);
-}
-
-bool IsFileText(const std::string& event)
-{
-    const std::string head = "detail: ";
-    if (event.compare(0, head.size(), head) != 0)
-        return false;
-    std::string text = event.substr(head.size());
-    return (!gCopyingPrefix.empty() && text.compare(0, gCopyingPrefix.size(), gCopyingPrefix) == 0) ||
-           (!gDeletingPrefix.empty() && text.compare(0, gDeletingPrefix.size(), gDeletingPrefix) == 0);
 }
 
 bool IsBar(const std::string& event, int* position)
@@ -209,49 +157,53 @@ AgentPackage::AgentPackage(const std::string& name, const std::vector<std::strin
     }
 }
 
-int PrepareRunData(const std::string& commandLine, const std::string& logPath, const std::string& sourceFolder)
+int PrepareRunData(InstallationData& data, const std::string& commandLine, const std::string& logPath,
+                   const std::string& sourceFolder)
 {
-    // A fresh record, as at the start of a run; the old one closes its log.
-    InstallationData& data = g_SetupApp.Data;
-    data.~InstallationData();
-    new (&data) InstallationData();
     int result = InitInstallationData(&data, (commandLine + " /l \"" + logPath + "\"").c_str());
     ReplaceText(data.SrcFolder, DuplicateText(sourceFolder.c_str()));
     return result;
 }
 
 StatusRecorder::StatusRecorder()
+    : copyingPrefix_(FormatPrefix(IDS_COPYING_FILE)), deletingPrefix_(FormatPrefix(IDS_DELETING_FILE))
 {
-    gEvents.clear();
-    gCopyingPrefix = FormatPrefix(IDS_COPYING_FILE);
-    gDeletingPrefix = FormatPrefix(IDS_DELETING_FILE);
-    HWND dialog = g_SetupApp.Progress.Dialog;
-    if (!window_.Created() || !dialog)
-        return;
-    gStatusProcedure = Subclass(dialog, IDC_STATUS_TEXT, RecordStatus);
-    gDetailProcedure = Subclass(dialog, IDC_DETAIL_TEXT, RecordDetail);
-    gBarProcedure = Subclass(dialog, IDC_PROGRESS_BAR, RecordBar);
 }
 
-StatusRecorder::~StatusRecorder()
+// The window's rules: an id of 0 leaves the line, a negative percent the bar.
+void StatusRecorder::SetStatusText(int stringId)
 {
-    HWND dialog = g_SetupApp.Progress.Dialog;
-    if (dialog) {
-        Restore(dialog, IDC_STATUS_TEXT, gStatusProcedure);
-        Restore(dialog, IDC_DETAIL_TEXT, gDetailProcedure);
-        Restore(dialog, IDC_PROGRESS_BAR, gBarProcedure);
-    }
-    gStatusProcedure = gDetailProcedure = gBarProcedure = nullptr;
+    NotCounted test;
+    events_.push_back("status: " + StringText(stringId));
 }
 
-const std::vector<std::string>& StatusRecorder::Events() const
+void StatusRecorder::SetDetailText(int stringId, int percent)
 {
-    return gEvents;
+    NotCounted test;
+    if (stringId > 0)
+        events_.push_back("detail: " + StringText(stringId));
+    if (percent >= 0)
+        events_.push_back("bar: " + std::to_string(percent));
 }
 
-void StatusRecorder::Clear()
+void StatusRecorder::ShowFileText(int stringId, const char* path)
 {
-    gEvents.clear();
+    NotCounted test;
+    std::string text = StringText(stringId);
+    size_t at = text.find("%s");
+    if (at != std::string::npos)
+        text.replace(at, 2, path ? path : "");
+    events_.push_back("detail: " + text);
+}
+
+bool StatusRecorder::IsFileText(const std::string& event) const
+{
+    const std::string head = "detail: ";
+    if (event.compare(0, head.size(), head) != 0)
+        return false;
+    std::string text = event.substr(head.size());
+    return (!copyingPrefix_.empty() && text.compare(0, copyingPrefix_.size(), copyingPrefix_) == 0) ||
+           (!deletingPrefix_.empty() && text.compare(0, deletingPrefix_.size(), deletingPrefix_) == 0);
 }
 
 std::vector<std::string> StatusRecorder::Steps() const
@@ -265,7 +217,7 @@ std::vector<std::string> StatusRecorder::Steps() const
         steps.push_back("bar: " + std::to_string(first) + (first == last ? "" : ".." + std::to_string(last)));
         first = last = -1;
     };
-    for (const std::string& event : gEvents) {
+    for (const std::string& event : events_) {
         int position = 0;
         if (IsFileText(event))
             continue;
@@ -286,7 +238,7 @@ std::vector<std::vector<int>> StatusRecorder::BarRuns() const
 {
     std::vector<std::vector<int>> runs;
     std::vector<int> run;
-    for (const std::string& event : gEvents) {
+    for (const std::string& event : events_) {
         int position = 0;
         if (IsFileText(event))
             continue;

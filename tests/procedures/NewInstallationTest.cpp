@@ -147,8 +147,7 @@ TEST_F(NewInstallationTest, RepresentativeRunLogsAndShowsEveryStepInOrder)
     ASSERT_TRUE(package.Complete());
     ASSERT_EQ(0, Prepare("/g N1 /s", package.Folder()));
     AgentFootprint footprint = Remember();
-    StatusRecorder status;
-    ASSERT_TRUE(status.Created());
+    const StatusRecorder& status = ReportedStatus();
 
     EXPECT_EQ(0, Counted([&] { return Run().InstallNewAgent(); }));
 

@@ -11,7 +11,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <memory>
-#include <new>
 #include <string>
 #include <vector>
 
@@ -72,8 +71,8 @@ protected:
     {
         for (const AgentFootprint& footprint : forget_)
             ForgetInstance(footprint);
-        // A fresh record closes the last log before its folder goes.
-        FreshRecord();
+        // The record closes the last log before its folder goes.
+        data_.reset();
     }
 
     // A counted run that no test checked is checked at the end.
@@ -83,11 +82,19 @@ protected:
             ExpectNothingLeftOpen();
     }
 
-    static void FreshRecord()
+    // A new empty record for the procedures; the old one closes its log.
+    void FreshRecord()
     {
-        InstallationData& data = g_SetupApp.Data;
-        data.~InstallationData();
-        new (&data) InstallationData();
+        data_.reset();
+        data_.reset(NewRecord(&status_));
+        installer_.Data = data_.get();
+    }
+
+    static InstallationData* NewRecord(InstallationStatus* status)
+    {
+        InstallationData* data = new InstallationData;
+        data->Status = status;
+        return data;
     }
 
     // Runs one procedure (a callable that returns its result) and counts what it opens. An
@@ -121,14 +128,19 @@ protected:
         CheckNothingLeftOpen();
     }
 
-    // A new run: the record from the command line (/l added), the files from source.
+    // A new run: the record from the command line (/l added), the files from source. The status
+    // that the procedures report is recorded from here on.
     int Prepare(const std::string& commandLine, const std::string& source)
     {
         log_ = logs_ / ("run" + std::to_string(++runs_) + ".log");
-        return PrepareRunData(commandLine, log_, source);
+        FreshRecord();
+        status_.Clear();
+        return PrepareRunData(*data_, commandLine, log_, source);
     }
 
-    InstallationData& Data() { return g_SetupApp.Data; }
+    InstallationData& Data() { return *data_; }
+    // What the procedures reported since the last Prepare.
+    const StatusRecorder& ReportedStatus() const { return status_; }
     Installer& Run() { return installer_; }
 
     // Remembers the instance of the current record for the clean-up; returns its footprint.
@@ -209,7 +221,11 @@ protected:
     std::string log_;
     int runs_ = 0;
     VirtualClock clock_;
-    Installer installer_{&g_SetupApp.Data};
+    // The status of every record, and the record of the current run (the procedures' own, not
+    // the program's).
+    StatusRecorder status_;
+    std::unique_ptr<InstallationData> data_{NewRecord(&status_)};
+    Installer installer_{data_.get()};
     std::vector<AgentFootprint> forget_;
 };
 

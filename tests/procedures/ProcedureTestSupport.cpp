@@ -133,7 +133,7 @@ FileHolder::~FileHolder()
     CloseHandle(ready_);
 }
 
-RecordingProgressWindow::RecordingProgressWindow()
+RecordingProgressWindow::RecordingProgressWindow(InstallationData& data) : data_(data), earlier_(data.Status)
 {
     InitCommonControls();
     gPositions.clear();
@@ -146,15 +146,17 @@ RecordingProgressWindow::RecordingProgressWindow()
     HWND bar = GetDlgItem(dialog_, IDC_PROGRESS_BAR);
     SendMessageA(bar, PBM_SETRANGE, 0, MAKELPARAM(0, 100));
     gBarProcedure = (WNDPROC)SetWindowLongPtrA(bar, GWLP_WNDPROC, (LONG_PTR)RecordingBarProcedure);
-    // The run's window: the operations report through the application object.
-    g_SetupApp.Progress.Dialog = dialog_;
-    g_SetupApp.Data.IsSilent = 0;
-    g_SetupApp.Data.ShowProgress = 0;
+    // The run's window: the operations report through the record's status.
+    window_.Dialog = dialog_;
+    window_.Run = &data;
+    data.Status = &window_;
+    data.IsSilent = 0;
+    data.ShowProgress = 0;
 }
 
 RecordingProgressWindow::~RecordingProgressWindow()
 {
-    g_SetupApp.Progress.Dialog = nullptr;
+    data_.Status = earlier_;
     if (frame_)
         DestroyWindow(frame_);
 }

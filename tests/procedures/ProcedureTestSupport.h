@@ -11,7 +11,7 @@
 #include "harness/TestSupport.h"
 #include "setup/InstallationData.h"
 #include "resources/resource.h"
-#include "setup/SetupApp.h"
+#include "setup/ProgressWindow.h"
 
 namespace xatest {
 
@@ -59,11 +59,11 @@ private:
     bool holding_ = false;
 };
 
-// The progress dialog, made the run's window (g_SetupApp, not silent); it records every position
-// the bar is given. Tests make the run silent through g_SetupApp.Data.
+// The progress dialog as the run's window: data's status while the object lives, with data made
+// not silent. It records every position the bar is given. Tests make the run silent through data.
 class RecordingProgressWindow {
 public:
-    RecordingProgressWindow();
+    explicit RecordingProgressWindow(InstallationData& data);
     ~RecordingProgressWindow();
     RecordingProgressWindow(const RecordingProgressWindow&) = delete;
     RecordingProgressWindow& operator=(const RecordingProgressWindow&) = delete;
@@ -72,6 +72,9 @@ public:
     std::string DetailText() const;
 
 private:
+    InstallationData& data_;
+    InstallationStatus* earlier_;
+    ProgressWindow window_;
     HWND frame_ = nullptr;
     HWND dialog_ = nullptr;
 };

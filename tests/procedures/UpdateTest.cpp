@@ -124,8 +124,7 @@ TEST_F(UpdateTest, RepresentativeRunStopsTheAgentAndItsTaskThenReplacesTheFiles)
     AgentPackage second("pkg-e1b", {}, "second package");
     ASSERT_EQ(0, Prepare("/g E1 /s", second.Folder()));
     ASSERT_EQ(1, Data().IsModify);
-    StatusRecorder status;
-    ASSERT_TRUE(status.Created());
+    const StatusRecorder& status = ReportedStatus();
     EXPECT_EQ(0, Counted([&] { return Run().UpdateExistingAgent(); }));
 
     std::vector<std::string> expected = {
@@ -443,6 +442,36 @@ TEST_F(LegacyConversionTest, AnExistingNewServiceIsConfigured)
     EXPECT_EQ(CommandFor(legacy_), ServiceCommand("XAL2"));
     ExpectLegacyAgentGone();
     EXPECT_EQ(std::vector<std::string>{}, MissingParts(footprint));
+}
+
+// An instance installed with /i /j keeps both choices: its update writes neither the uninstall
+// entry nor the shortcut, and says so in the update's own words.
+TEST_F(UpdateTest, TheInstancesChoicesLeaveOutUninstallEntryAndShortcut)
+{
+    AgentPackage package("pkg-e6");
+    AgentFootprint footprint = Install("E6", package, "/i /j");
+    ASSERT_EQ(0, Prepare("/g E6 /s", package.Folder()));
+    ASSERT_EQ(1, Data().IsModify);
+    const StatusRecorder& status = ReportedStatus();
+    EXPECT_EQ(0, Counted([&] { return Run().UpdateExistingAgent(); }));
+
+    EXPECT_FALSE(Logged("Adding uninstall key..."));
+    EXPECT_FALSE(Logged("Creating shortcut..."));
+    EXPECT_FALSE(Logged("Skip adding uninstall key.")) << "the new installation's spelling";
+    int skipEntry = IndexOf("Skip Adding uninstall key.");
+    EXPECT_LT(IndexOf("Create registry function returns 0."), skipEntry);
+    EXPECT_EQ(skipEntry + 1, IndexOf("Skip Shortcut creation."));
+    std::vector<std::string> steps = status.Steps();
+    EXPECT_EQ(steps.end(), std::find(steps.begin(), steps.end(), "detail: Update uninstall settings in registry."))
+        << Joined(steps);
+
+    EXPECT_EQ(std::vector<std::string>{}, MissingParts(footprint));
+    AgentFootprint everything = footprint;
+    everything.Shortcut = everything.UninstallEntry = true;
+    std::vector<std::string> missing = MissingParts(everything);
+    ASSERT_EQ(2u, missing.size()) << Joined(missing);
+    EXPECT_EQ(0u, missing[0].find("uninstall entry ")) << missing[0];
+    EXPECT_EQ(0u, missing[1].find("shortcut ")) << missing[1];
 }
 
 // With bNoDriver an update gives up the ownership when it names this instance, in any letter

@@ -117,7 +117,7 @@ TEST_F(ProgressWindowTest, SilentRunWithoutProgressStaysHidden)
     Create(1, 0);
     EXPECT_FALSE(IsWindowVisible(app_.MainWindow));
     EXPECT_FALSE(IsWindowVisible(app_.Progress.Dialog));
-    app_.SetDetailText(IDS_INSTALLING_SERVICE, 40);
+    app_.Data.Status->SetDetailText(IDS_INSTALLING_SERVICE, 40);
     EXPECT_EQ("", Text(IDC_DETAIL_TEXT));
     EXPECT_EQ(0, SendDlgItemMessageA(app_.Progress.Dialog, IDC_PROGRESS_BAR, PBM_GETPOS, 0, 0));
     DestroyWindow(app_.MainWindow);

@@ -61,20 +61,20 @@ TEST(StatusText, ShownWhileTheWindowIsInUse)
     app.Data.IsSilent = 1;
     app.Data.ShowProgress = 1;  // a silent run with /b shows everything
 
-    app.SetStatusText(IDS_INSTALLING);
+    app.Data.Status->SetStatusText(IDS_INSTALLING);
     EXPECT_EQ("Setup is installing the application and its components...", window.Text(IDC_STATUS_TEXT));
-    app.SetDetailText(IDS_INSTALLING_SERVICE, 40);
+    app.Data.Status->SetDetailText(IDS_INSTALLING_SERVICE, 40);
     EXPECT_EQ("Installing agent service...", window.Text(IDC_DETAIL_TEXT));
     EXPECT_EQ(40, window.Position());
-    app.SetDetailText(0, 55);
+    app.Data.Status->SetDetailText(0, 55);
     EXPECT_EQ("Installing agent service...", window.Text(IDC_DETAIL_TEXT)) << "id 0 leaves the text";
     EXPECT_EQ(55, window.Position());
-    app.SetDetailText(IDS_UPDATING_SETTINGS, -1);
+    app.Data.Status->SetDetailText(IDS_UPDATING_SETTINGS, -1);
     EXPECT_EQ("Updating application settings in registry...", window.Text(IDC_DETAIL_TEXT));
     EXPECT_EQ(55, window.Position()) << "a negative percent leaves the bar";
-    app.ShowFileText(IDS_COPYING_FILE, "C:\\A\\AgentCore.exe");
+    app.Data.Status->ShowFileText(IDS_COPYING_FILE, "C:\\A\\AgentCore.exe");
     EXPECT_EQ("Copying C:\\A\\AgentCore.exe", window.Text(IDC_DETAIL_TEXT));
-    app.ShowFileText(IDS_DELETING_FILE, ("C:\\" + std::string(300, 'p')).c_str());
+    app.Data.Status->ShowFileText(IDS_DELETING_FILE, ("C:\\" + std::string(300, 'p')).c_str());
     EXPECT_EQ("Deleting C:\\" + std::string(300, 'p'), window.Text(IDC_DETAIL_TEXT));
 
     app.Progress.SetPosition(150);
@@ -96,9 +96,9 @@ TEST(StatusText, SilentRunWithoutProgressChangesNothing)
     SetupApp app;
     app.Progress.Dialog = window.Handle();
     app.Data.IsSilent = 1;
-    app.SetStatusText(IDS_REMOVING);
-    app.SetDetailText(IDS_REMOVE_SERVICE, 40);
-    app.ShowFileText(IDS_DELETING_FILE, "C:\\x");
+    app.Data.Status->SetStatusText(IDS_REMOVING);
+    app.Data.Status->SetDetailText(IDS_REMOVE_SERVICE, 40);
+    app.Data.Status->ShowFileText(IDS_DELETING_FILE, "C:\\x");
     EXPECT_EQ("", window.Text(IDC_STATUS_TEXT));
     EXPECT_EQ("", window.Text(IDC_DETAIL_TEXT));
     EXPECT_EQ(0, window.Position());
@@ -110,9 +110,9 @@ TEST(StatusText, SilentRunWithoutProgressChangesNothing)
 TEST(StatusText, WithoutADialogNothingHappens)
 {
     SetupApp app;  // Dialog null, as when its creation failed
-    app.SetStatusText(IDS_INSTALLING);
-    app.SetDetailText(IDS_INSTALLING_SERVICE, 50);
-    app.ShowFileText(IDS_COPYING_FILE, "C:\\x");
+    app.Data.Status->SetStatusText(IDS_INSTALLING);
+    app.Data.Status->SetDetailText(IDS_INSTALLING_SERVICE, 50);
+    app.Data.Status->ShowFileText(IDS_COPYING_FILE, "C:\\x");
     app.Progress.SetPosition(50);
     app.Progress.Finish("done");
     EXPECT_EQ(nullptr, app.Progress.Dialog);

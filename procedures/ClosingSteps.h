@@ -1,0 +1,10 @@
+#pragma once
+// The steps that end a new installation and an update alike: the uninstall entry and the
+// Start-menu shortcut, each left out when the instance asks for none.
+
+#include "setup/InstallationData.h"
+
+// Writes the uninstall entry unless bNoAddRemove and creates the shortcut unless bNoShortcut,
+// logging each step. isUpdate keeps what the installed instance already has (the entry's
+// display name, an existing shortcut). Best effort: failures are logged, not returned.
+void AddUninstallEntryAndShortcut(const InstallationData* data, int isUpdate);
