@@ -50,7 +50,7 @@ int Installer::InstallNewAgent()
     if (!Data->bNoDriver) {
         LogMessage(Data, "Setup drivers...");
         Data->Status->SetDetailText(IDS_INSTALLING_DRIVERS, 70);
-        (void)InstallDrivers(Data);
+        InstallOwnedDrivers(Data);  // under the lock taken above
     }
     UnlockSharedAgentValues(&shared);
     if (result != 0)

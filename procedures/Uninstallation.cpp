@@ -43,7 +43,7 @@ void Installer::UninstallAgent()
     RemoveAgentFiles(this, 20);
 
     Data->Status->SetDetailText(IDS_REMOVING_DRIVERS, 80);
-    (void)RemoveDrivers(Data);
+    RemoveDrivers(Data);
 
     LogMessage(Data, "Remove AddOn...");
     Data->Status->SetDetailText(IDS_REMOVING_ADD_ONS, 85);
@@ -63,7 +63,7 @@ void Installer::UninstallAgent()
     // The instance's own key is gone by now, so it is not counted.
     if (CountInstalledAgents() == 0) {
         LogMessage(Data, "This is the last agent on the machine.");
-        (void)RemoveRemoteControlViewer(Data);
+        RemoveRemoteControlViewer(Data);
     }
     LogMessage(Data, "Setup finished.");
 }

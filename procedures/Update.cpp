@@ -152,7 +152,7 @@ int Installer::UpdateExistingAgent()
     } else {
         LogMessage(Data, "Setup drivers...");
         Data->Status->SetDetailText(IDS_INSTALLING_DRIVERS, 95);
-        (void)InstallDrivers(Data);
+        InstallDrivers(Data);
     }
     return 0;
 }

@@ -5,7 +5,6 @@
 #include <commctrl.h>
 #include <string.h>
 
-#include "control/Processes.h"
 #include "procedures/RestartOperations.h"
 #include "resources/resource.h"
 #include "setup/InstallThread.h"
@@ -120,7 +119,7 @@ bool IsRemovalCopyFolder(const char* folder)
     if (!slash || _strnicmp(slash + 1, "agt", 3) != 0)
         return false;
     *slash = '\0';
-    return IsSameFile(parent, temp, true) == 1;
+    return IsSameFile(parent, temp, true);
 }
 
 typedef void(WINAPI* InitCommonControlsFunction)();
