@@ -4,7 +4,9 @@
 #include <string.h>
 
 #include "control/Processes.h"
+#include "support/Clock.h"
 #include "support/PointerList.h"
+#include "support/Results.h"
 #include "support/SystemLibrary.h"
 
 const char kAgentPipePrefix[] = "\\\\.\\pipe\\arvaneAgent";
@@ -124,20 +126,18 @@ HANDLE AgentPipeConnect(const char* name, const char* serverProgram, DWORD start
 int AgentPipeTransact(HANDLE pipe, const AgentPipeRequest* request, DWORD* status, unsigned char** payload,
                       DWORD* length, DWORD started)
 {
-    if (!request || (request->Length > 0 && !request->Data)) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return 0;
-    }
-    if (!pipe || pipe == INVALID_HANDLE_VALUE) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return 0;
-    }
-    if (request->Length > MAXDWORD - kCodeBytes) {
-        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-        return 0;
+    int result = 0;
+    if (!request || (request->Length > 0 && !request->Data))
+        result = ERROR_INVALID_PARAMETER;
+    else if (!pipe || pipe == INVALID_HANDLE_VALUE)
+        result = ERROR_INVALID_HANDLE;
+    else if (request->Length > MAXDWORD - kCodeBytes)
+        result = ERROR_NOT_ENOUGH_MEMORY;
+    if (result != 0) {
+        SetLastError((DWORD)result);
+        return result;
     }
 
-    int result = 0;
     DWORD size = kCodeBytes + request->Length;
     DWORD done = 0;
     DWORD got = 0;
@@ -148,18 +148,19 @@ int AgentPipeTransact(HANDLE pipe, const AgentPipeRequest* request, DWORD* statu
     message = (unsigned char*)malloc(size);
     reply = (unsigned char*)malloc(kAgentPipeReplySize);
     if (!message || !reply) {
-        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        result = ERROR_NOT_ENOUGH_MEMORY;
+        SetLastError((DWORD)result);
         goto Exit;
     }
     WriteLittleEndian32(message, request->Code);
     if (request->Length > 0)
         memcpy(message + kCodeBytes, request->Data, request->Length);
 
-    if (!WriteFile(pipe, message, size, &done, nullptr) || !WaitForReply(pipe, started))
+    if (!WriteFile(pipe, message, size, &done, nullptr) || !WaitForReply(pipe, started) ||
+        !ReadFile(pipe, reply, kAgentPipeReplySize, &got, nullptr)) {
+        result = LastErrorResult();
         goto Exit;
-    if (!ReadFile(pipe, reply, kAgentPipeReplySize, &got, nullptr))
-        goto Exit;
-    result = 1;
+    }
     if (got >= kCodeBytes) {
         // The reply's length field is the agent's word; what arrived is the limit.
         DWORD payloadBytes = 0;
@@ -171,8 +172,8 @@ int AgentPipeTransact(HANDLE pipe, const AgentPipeRequest* request, DWORD* statu
         if (payload && payloadBytes > 0) {
             copy = (unsigned char*)malloc(payloadBytes);
             if (!copy) {
-                SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-                result = 0;
+                result = ERROR_NOT_ENOUGH_MEMORY;
+                SetLastError((DWORD)result);
                 goto Exit;
             }
             memcpy(copy, reply + kReplyHeaderBytes, payloadBytes);

@@ -7,8 +7,6 @@
 
 #include <windows.h>
 
-#include "support/Clock.h"
-
 enum : DWORD {
     kAgentPipeReplySize = 8192,
     kAgentPipeBusyWaitMs = 1000,  // one wait for a busy pipe; repeated while instances free up
@@ -40,25 +38,14 @@ enum : DWORD { kAgentPipeForeignServer = 0x20000001 };
 // ERROR_TIMEOUT).
 HANDLE AgentPipeConnect(const char* name, const char* serverProgram, DWORD started);
 
-inline HANDLE AgentPipeConnect(const char* name, const char* serverProgram = nullptr)
-{
-    return AgentPipeConnect(name, serverProgram, ClockTicks());
-}
-
 // Sends request and reads the reply, looking for it every kAgentPipePollMs until
 // kAgentPipeLimitMs have passed since started (a ClockTicks value; the connection's start when
-// both belong to one exchange). Nonzero when both the write and the read succeeded, also for a
-// reply shorter than 4 bytes (then no out value is set); 0 otherwise, with the thread's last
-// error telling why (87 without request, 6 without a pipe, 8 when memory is short, 1460 when no
+// both belong to one exchange). 0 when both the write and the read succeeded, also for a reply
+// shorter than 4 bytes (then no out value is set); otherwise the error, which is also left as the
+// thread's last error (87 without request, 6 without a pipe, 8 when memory is short, 1460 when no
 // reply came in time). From a reply of at least 4 bytes, status receives the Status and length
 // the number of payload bytes that arrived, never more than the reply's own length field says;
 // payload receives a new heap copy of them (free with free(); null when there are none). Every
 // out value may be null.
 int AgentPipeTransact(HANDLE pipe, const AgentPipeRequest* request, DWORD* status, unsigned char** payload,
                       DWORD* length, DWORD started);
-
-inline int AgentPipeTransact(HANDLE pipe, const AgentPipeRequest* request, DWORD* status, unsigned char** payload,
-                             DWORD* length)
-{
-    return AgentPipeTransact(pipe, request, status, payload, length, ClockTicks());
-}

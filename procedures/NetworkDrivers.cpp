@@ -74,6 +74,17 @@ void InstallDrivers(InstallationData* data)
     UnlockSharedAgentValues(&lock);
 }
 
+void ReleaseDriverOwnership(const InstallationData* data)
+{
+    char owner[MAX_PATH];
+    owner[0] = '\0';
+    HANDLE lock = LockSharedAgentValues();
+    GetDriverControl(owner, sizeof(owner));
+    if (SameOwner(owner, data->Instance))
+        (void)SetDriverControl(nullptr);
+    UnlockSharedAgentValues(&lock);
+}
+
 void InstallOwnedDrivers(InstallationData* data)
 {
     char owner[MAX_PATH];

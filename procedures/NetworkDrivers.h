@@ -18,6 +18,10 @@ void InstallDrivers(InstallationData* data);
 // the provider.
 void RemoveDrivers(const InstallationData* data);
 
+// For an update that is not to install the drivers (/n): gives up this instance's ownership,
+// under the lock, and leaves the drivers where they are.
+void ReleaseDriverOwnership(const InstallationData* data);
+
 // The two without the lock, for a caller that holds it.
 void InstallOwnedDrivers(InstallationData* data);
 void RemoveOwnedDrivers(const InstallationData* data);

@@ -1,9 +1,6 @@
 // Update of an installed agent instance in place, which also converts a legacy agent. The first
 // essential failure ends it with its code; nothing is rolled back.
-#include <string.h>
-
 #include "control/ServiceManager.h"
-#include "network/DriverOwner.h"
 #include "procedures/AgentRegistry.h"
 #include "procedures/AgentService.h"
 #include "procedures/AgentShutdown.h"
@@ -12,7 +9,6 @@
 #include "procedures/Installer.h"
 #include "procedures/NetworkDrivers.h"
 #include "procedures/PackageInfoFile.h"
-#include "procedures/SharedAgentValues.h"
 #include "procedures/UserTask.h"
 #include "resources/resource.h"
 #include "support/Clock.h"
@@ -66,6 +62,39 @@ void RemoveLegacyAgentLeftovers(const InstallationData* data)
         (void)RemoveFolderTree(data, folder);
 }
 
+// The agent service of the updated agent: a legacy agent's service is replaced by this
+// instance's (an existing one reconfigured), the instance's own is reconfigured. 0 or the error.
+int UpdateAgentService(const InstallationData* data)
+{
+    int result = 0;
+    if (data->UpdateLegacyAgent) {
+        LogMessage(data, "Removing legacy agent service...");
+        data->Status->SetDetailText(IDS_REMOVE_SERVICE, 80);
+        if (RenameServiceForDeletion(kLegacyServiceName) != 0)
+            LogMessage(data, "Could not rename the service display name before deletion.");
+        result = RemoveAgentService(data);
+        if (result != 0)
+            return result;
+        ClockSleep(kServiceEndPauseMs);
+
+        LogMessage(data, "Installing new agent service...");
+        data->Status->SetDetailText(IDS_INSTALLING_SERVICE, 82);
+        result = InstallAgentService(data);
+        if (result == ERROR_SERVICE_EXISTS) {
+            LogMessage(data, "Agent service exists. Updating agent service...");
+            data->Status->SetDetailText(IDS_CONFIGURING_SERVICE, 84);
+            result = ConfigureAgentService(data);
+            LogMessage(data, "Updating agent service returns %d", result);
+        }
+    } else {
+        LogMessage(data, "Configuring agent service...");
+        data->Status->SetDetailText(IDS_CONFIGURING_SERVICE, 80);
+        result = ConfigureAgentService(data);
+        LogMessage(data, "Updating agent service returns %d", result);
+    }
+    return result;
+}
+
 }  // namespace
 
 
@@ -103,31 +132,7 @@ int Installer::UpdateExistingAgent()
     if (result != 0)
         return result;
 
-    if (Data->UpdateLegacyAgent) {
-        LogMessage(Data, "Removing legacy agent service...");
-        Data->Status->SetDetailText(IDS_REMOVE_SERVICE, 80);
-        if (RenameServiceForDeletion(kLegacyServiceName) != 0)
-            LogMessage(Data, "Could not rename the service display name before deletion.");
-        result = RemoveAgentService(Data);
-        if (result != 0)
-            return result;
-        ClockSleep(kServiceEndPauseMs);
-
-        LogMessage(Data, "Installing new agent service...");
-        Data->Status->SetDetailText(IDS_INSTALLING_SERVICE, 82);
-        result = InstallAgentService(Data);
-        if (result == ERROR_SERVICE_EXISTS) {
-            LogMessage(Data, "Agent service exists. Updating agent service...");
-            Data->Status->SetDetailText(IDS_CONFIGURING_SERVICE, 84);
-            result = ConfigureAgentService(Data);
-            LogMessage(Data, "Updating agent service returns %d", result);
-        }
-    } else {
-        LogMessage(Data, "Configuring agent service...");
-        Data->Status->SetDetailText(IDS_CONFIGURING_SERVICE, 80);
-        result = ConfigureAgentService(Data);
-        LogMessage(Data, "Updating agent service returns %d", result);
-    }
+    result = UpdateAgentService(Data);
     if (result != 0)
         return result;
 
@@ -141,14 +146,7 @@ int Installer::UpdateExistingAgent()
         RemoveLegacyAgentLeftovers(Data);
 
     if (Data->bNoDriver) {
-        // This instance is not to own the drivers: give up ownership, leave the drivers.
-        char owner[MAX_PATH];
-        owner[0] = '\0';
-        HANDLE shared = LockSharedAgentValues();
-        GetDriverControl(owner, sizeof(owner));
-        if (Data->Instance && lstrcmpiA(owner, Data->Instance) == 0)
-            (void)SetDriverControl(nullptr);
-        UnlockSharedAgentValues(&shared);
+        ReleaseDriverOwnership(Data);
     } else {
         LogMessage(Data, "Setup drivers...");
         Data->Status->SetDetailText(IDS_INSTALLING_DRIVERS, 95);

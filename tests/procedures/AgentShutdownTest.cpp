@@ -14,10 +14,23 @@
 #include "harness/VirtualClock.h"
 #include "procedures/AgentShutdown.h"
 #include "procedures/Installer.h"
+#include "support/Clock.h"
 
 using namespace xatest;
 
 namespace {
+
+// A connection and an exchange that start now.
+HANDLE AgentPipeConnect(const char* name, const char* serverProgram = nullptr)
+{
+    return ::AgentPipeConnect(name, serverProgram, ClockTicks());
+}
+
+int AgentPipeTransact(HANDLE pipe, const AgentPipeRequest* request, DWORD* status, unsigned char** payload,
+                      DWORD* length)
+{
+    return ::AgentPipeTransact(pipe, request, status, payload, length, ClockTicks());
+}
 
 const std::string kPipe = "\\\\.\\pipe\\arvaneAgent";
 
@@ -164,7 +177,7 @@ TEST(AgentPipeTest, RequestAndReplyFraming)
         DWORD status = 0xAAAAAAAA;
         DWORD length = 0xBBBBBBBB;
         unsigned char* data = reinterpret_cast<unsigned char*>(&status);  // a sentinel never freed
-        EXPECT_EQ(row.Result, AgentPipeTransact(handle, &request, &status, &data, &length) ? 1 : 0);
+        EXPECT_EQ(row.Result, AgentPipeTransact(handle, &request, &status, &data, &length) == 0 ? 1 : 0);
         CloseHandle(handle);
         if (row.Outs) {
             EXPECT_EQ(row.Status, status);
@@ -197,23 +210,23 @@ TEST(AgentPipeTest, OutValuesAreOptionalAndArgumentsChecked)
     AgentPipeRequest shutdown = {kAgentShutdownCode, 0, nullptr};
     HANDLE handle = AgentPipeConnect(pipe.c_str(), nullptr);
     ASSERT_NE(INVALID_HANDLE_VALUE, handle);
-    EXPECT_NE(0, AgentPipeTransact(handle, &shutdown, nullptr, nullptr, nullptr));
+    EXPECT_EQ(0, AgentPipeTransact(handle, &shutdown, nullptr, nullptr, nullptr));
     CloseHandle(handle);
     handle = AgentPipeConnect(pipe.c_str(), agent.standIn.Exe().c_str());
     DWORD status = 0;
-    EXPECT_NE(0, AgentPipeTransact(handle, &shutdown, &status, nullptr, nullptr));
+    EXPECT_EQ(0, AgentPipeTransact(handle, &shutdown, &status, nullptr, nullptr));
     EXPECT_EQ(5u, status);
 
     SetLastError(0);
-    EXPECT_EQ(0, AgentPipeTransact(handle, nullptr, nullptr, nullptr, nullptr));
+    EXPECT_EQ(ERROR_INVALID_PARAMETER, AgentPipeTransact(handle, nullptr, nullptr, nullptr, nullptr));
     EXPECT_EQ((DWORD)ERROR_INVALID_PARAMETER, GetLastError());
     AgentPipeRequest noData = {7, 3, nullptr};
-    EXPECT_EQ(0, AgentPipeTransact(handle, &noData, nullptr, nullptr, nullptr));
+    EXPECT_EQ(ERROR_INVALID_PARAMETER, AgentPipeTransact(handle, &noData, nullptr, nullptr, nullptr));
     EXPECT_EQ((DWORD)ERROR_INVALID_PARAMETER, GetLastError());
     CloseHandle(handle);
-    EXPECT_EQ(0, AgentPipeTransact(INVALID_HANDLE_VALUE, &shutdown, nullptr, nullptr, nullptr));
+    EXPECT_EQ(ERROR_INVALID_HANDLE, AgentPipeTransact(INVALID_HANDLE_VALUE, &shutdown, nullptr, nullptr, nullptr));
     EXPECT_EQ((DWORD)ERROR_INVALID_HANDLE, GetLastError());
-    EXPECT_EQ(0, AgentPipeTransact(nullptr, &shutdown, nullptr, nullptr, nullptr));
+    EXPECT_EQ(ERROR_INVALID_HANDLE, AgentPipeTransact(nullptr, &shutdown, nullptr, nullptr, nullptr));
     EXPECT_EQ((DWORD)ERROR_INVALID_HANDLE, GetLastError());
 
     // Both requests arrived as the four bytes 09 00 00 00, and the agent ignored them.
@@ -281,7 +294,7 @@ TEST(AgentPipeTest, TheExchangeEndsAtItsLimit)
         },
         agent.process));
     CloseHandle(handle);
-    EXPECT_EQ(0, result);
+    EXPECT_EQ(ERROR_TIMEOUT, result);
     EXPECT_EQ((DWORD)ERROR_TIMEOUT, error);
     EXPECT_EQ(kAgentPipeLimitMs, elapsed);
     EXPECT_EQ(std::vector<DWORD>(kAgentPipeLimitMs / kAgentPipePollMs, kAgentPipePollMs), sleeps);
