@@ -8,6 +8,7 @@
 #include "support/PointerList.h"
 #include "support/Results.h"
 #include "support/SystemLibrary.h"
+#include "support/WindowsVersion.h"
 
 const char kAgentPipePrefix[] = "\\\\.\\pipe\\arvaneAgent";
 
@@ -94,7 +95,7 @@ HANDLE AgentPipeConnect(const char* name, const char* serverProgram, DWORD start
     HANDLE pipe = INVALID_HANDLE_VALUE;
     // Whoever created a pipe of this name once the agent's service freed it could otherwise
     // impersonate this elevated process. Windows 9x knows no impersonation.
-    DWORD flags = FILE_ATTRIBUTE_NORMAL | (IsWindowsNT() ? SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION : 0);
+    DWORD flags = FILE_ATTRIBUTE_NORMAL | (IsWindowsNTPlatform() ? SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION : 0);
     for (;;) {
         pipe = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, flags, nullptr);
         if (pipe != INVALID_HANDLE_VALUE)

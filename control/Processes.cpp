@@ -274,11 +274,6 @@ bool IsSurelyGone(const char* path)
 
 }  // namespace
 
-bool IsWindowsNT()
-{
-    return IsWindowsNTPlatform();
-}
-
 bool IsSameProgram(const char* candidate, const char* program)
 {
     if (!candidate || !program)
@@ -325,7 +320,7 @@ int FindProcessesByPath(const char* path, PointerList* ids)
 {
     if (!path || !ids)
         return ERROR_INVALID_PARAMETER;
-    return IsWindowsNT() ? FindProcessesNT(path, ids) : FindProcesses9x(path, ids);
+    return IsWindowsNTPlatform() ? FindProcessesNT(path, ids) : FindProcesses9x(path, ids);
 }
 
 int IsProcessRunning(const char* path, bool* running)
@@ -346,7 +341,7 @@ int TerminateProcessesByPath(const char* path)
     InitPointerList(&ids);
     // The ids found before a search failed are still handled.
     int failures = FindProcessesByPath(path, &ids) != 0 ? 1 : 0;
-    bool windowsNT = IsWindowsNT();
+    bool windowsNT = IsWindowsNTPlatform();
     for (int i = 0; i < ids.Count; ++i) {
         if (!TerminateOneProcess(ItemId(ids.Items[i]), windowsNT))
             ++failures;

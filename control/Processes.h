@@ -18,9 +18,6 @@ enum : DWORD {
     kUserTaskCheckMs = 1000,
 };
 
-// True on the Windows NT family.
-bool IsWindowsNT();
-
 // True when a process's program file (candidate, as the system reports it) is the file at
 // program. Only a candidate with program's file name (long or short form) is compared on disk,
 // and never one on another machine ("\\server\share\..."): opening it would make this elevated

@@ -16,6 +16,7 @@
 #include "procedures/Installer.h"
 #include "procedures/UserTask.h"
 #include "support/Files.h"
+#include "support/WindowsVersion.h"
 
 using namespace xatest;
 
@@ -167,7 +168,7 @@ TEST(IsSameFileTest, ComparesPathsAndFiles)
 
 TEST(ProcessPlatformTest, WindowsNTAndPsapi)
 {
-    EXPECT_EQ(!IsWin9xKind(), IsWindowsNT());
+    EXPECT_EQ(!IsWin9xKind(), IsWindowsNTPlatform());
     HMODULE psapi = LoadPsapi(nullptr);
     ASSERT_NE(nullptr, psapi);
     EXPECT_NE(nullptr, GetProcAddress(psapi, "EnumProcesses"));
