@@ -2,9 +2,10 @@
 
 #include <string.h>
 
+#include "setup/InstallationData.h"
 #include "support/Handles.h"
+#include "support/Registry.h"
 
-const char kSharedAgentKey[] = "SOFTWARE\\Arvane\\Agent";
 const char kDriverControlValue[] = "DriverControl";
 const char kLspLibraryValue[] = "WinSock2LspDll";
 const char kLegacyDriverOwner[] = "Legacy";
@@ -12,7 +13,7 @@ const char kLegacyDriverOwner[] = "Legacy";
 int GetDriverControl(char* buffer, DWORD size)
 {
     HKEY key = nullptr;
-    LONG result = RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSharedAgentKey, 0, KEY_READ, &key);
+    LONG result = RegOpenKeyExA(HKEY_LOCAL_MACHINE, kAgentKey, 0, KEY_READ, &key);
     if (result != ERROR_SUCCESS)
         return result;
     // Read into a copy first: the caller's buffer stays untouched on failure, and the value is
@@ -36,12 +37,11 @@ int GetDriverControl(char* buffer, DWORD size)
 int SetDriverControl(const char* owner)
 {
     HKEY key = nullptr;
-    LONG result = RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSharedAgentKey, 0, KEY_WRITE, &key);
+    LONG result = RegOpenKeyExA(HKEY_LOCAL_MACHINE, kAgentKey, 0, KEY_WRITE, &key);
     if (result != ERROR_SUCCESS)
         return result;
     if (owner)
-        result = RegSetValueExA(key, kDriverControlValue, 0, REG_SZ, reinterpret_cast<const BYTE*>(owner),
-                                static_cast<DWORD>(strlen(owner) + 1));
+        result = WriteStringValue(key, kDriverControlValue, owner);
     else
         result = RegDeleteValueA(key, kDriverControlValue);
     CloseKey(key);

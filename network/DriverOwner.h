@@ -1,12 +1,11 @@
 #pragma once
 // The network drivers and the layered provider's library exist once per machine and belong to
-// one agent instance at a time: the one named by DriverControl in the key shared by all
-// instances ("Legacy" for an older-generation agent; no value: nobody). This header holds the
+// one agent instance at a time: the one named by DriverControl in the agent key that all
+// instances share (kAgentKey; "Legacy" for an older-generation agent; no value: nobody). This header holds the
 // names and that value; the installation and removal of the drivers are in the procedures.
 
 #include <windows.h>
 
-extern const char kSharedAgentKey[];      // "SOFTWARE\Arvane\Agent", under HKEY_LOCAL_MACHINE
 extern const char kDriverControlValue[];  // "DriverControl"
 extern const char kLspLibraryValue[];     // "WinSock2LspDll", in the instance's own key
 extern const char kLegacyDriverOwner[];   // "Legacy"

@@ -6,9 +6,9 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "support/PathMacros.h"
 #include "support/Clock.h"
 #include "support/Handles.h"
+#include "support/PathMacros.h"
 #include "support/Text.h"
 
 namespace {

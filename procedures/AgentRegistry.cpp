@@ -1,8 +1,9 @@
 // The agent's settings in the registry: the instance key, the settings carried over from an
 // older-generation agent, and the Run value that starts the user task at every logon.
+#include "procedures/AgentRegistry.h"
+
 #include <string.h>
 
-#include "procedures/AgentRegistry.h"
 #include "support/Handles.h"
 #include "support/Registry.h"
 #include "support/Text.h"
@@ -10,25 +11,6 @@
 const char kLegacyAgentServiceKey[] = "System\\CurrentControlSet\\Services\\ArvaneAgent";
 
 namespace {
-
-enum { kInstanceNameChars = 260, kAgentPathBytes = 260 };
-
-// An instance key counts as an installed agent when it has a non-empty REG_SZ "Path".
-bool HasAgentPath(HKEY instances, const char* name)
-{
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(instances, name, 0, KEY_READ, &key) != ERROR_SUCCESS)
-        return false;
-    char path[kAgentPathBytes];
-    DWORD type = 0;
-    DWORD size = sizeof(path);
-    LONG result = RegQueryValueExA(key, "Path", nullptr, &type, (BYTE*)path, &size);
-    CloseKey(key);
-    // A path too long for the buffer is still an agent: missing it would remove the viewer
-    // from under that agent.
-    return (result == ERROR_SUCCESS || result == ERROR_MORE_DATA) && type == REG_SZ && size != 0;
-}
-
 
 const char kMakerKey[] = "SOFTWARE\\Arvane";
 const char kLegacyKey[] = "System\\CurrentControlSet\\Services\\VxD\\Arvane";
@@ -51,6 +33,24 @@ struct LegacySettings {
     bool RemoteControlTakenOver;
     DWORD RemoteControl;
 };
+
+enum { kInstanceNameChars = 260, kAgentPathBytes = 260 };
+
+// An instance key counts as an installed agent when it has a non-empty REG_SZ "Path".
+bool HasAgentPath(HKEY instances, const char* name)
+{
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(instances, name, 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return false;
+    char path[kAgentPathBytes];
+    DWORD type = 0;
+    DWORD size = sizeof(path);
+    LONG result = RegQueryValueExA(key, "Path", nullptr, &type, (BYTE*)path, &size);
+    CloseKey(key);
+    // A path too long for the buffer is still an agent: missing it would remove the viewer
+    // from under that agent.
+    return (result == ERROR_SUCCESS || result == ERROR_MORE_DATA) && type == REG_SZ && size != 0;
+}
 
 // Reads a value as text into buffer (size bytes), always terminated; empty on failure.
 int ReadLegacyText(HKEY key, const char* name, char* buffer, DWORD size)

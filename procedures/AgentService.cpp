@@ -1,13 +1,15 @@
 // The agent service of this installation: its registration, configuration and removal.
-#include "control/ServiceManager.h"
 #include "procedures/AgentService.h"
+
+#include "control/ServiceManager.h"
 #include "setup/SetupLog.h"
 #include "support/Registry.h"
+#include "support/StringTable.h"
 #include "support/Text.h"
 
 namespace {
 
-const UINT kAgentDescriptionString = 127;
+const int kAgentDescriptionString = 127;
 enum { kServiceNameChars = 64, kDescriptionChars = 260, kImagePathChars = MAX_PATH + 2 };
 
 // Safe Mode starts the services that have a key here.
@@ -41,9 +43,8 @@ int RegisterAgentService(const InstallationData* data, bool update)
     // The quotes keep a path with blanks from being split into program and arguments.
     if (!FormatText(command, sizeof(command), "\"%s\\%s\"", data->DestFolder, kAgentExecutable))
         return ERROR_FILENAME_EXCED_RANGE;
-    const char* text = nullptr;
-    if (LoadStringA(GetModuleHandleA(nullptr), kAgentDescriptionString, description, sizeof(description)) > 0)
-        text = description;
+    LoadProgramText(kAgentDescriptionString, description, sizeof(description));
+    const char* text = description[0] ? description : nullptr;
     int result = update ? UpdateServiceEntry(name, data->Title, command, nullptr, text)
                         : CreateServiceEntry(name, data->Title, command, nullptr, text);
     if (result != 0)

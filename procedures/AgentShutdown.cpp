@@ -1,10 +1,11 @@
 // The running agent of this installation, stopped before its files are replaced or removed:
 // through the service manager, then by the shutdown request over its pipe, then by waiting for
 // its executable to end.
+#include "procedures/AgentShutdown.h"
+
 #include "control/AgentPipe.h"
 #include "control/Processes.h"
 #include "control/ServiceManager.h"
-#include "procedures/AgentShutdown.h"
 #include "setup/SetupLog.h"
 #include "support/Clock.h"
 #include "support/Text.h"

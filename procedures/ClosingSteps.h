@@ -6,5 +6,6 @@
 
 // Writes the uninstall entry unless bNoAddRemove and creates the shortcut unless bNoShortcut,
 // logging each step. isUpdate keeps what the installed instance already has (the entry's
-// display name, an existing shortcut). Best effort: failures are logged, not returned.
+// display name, an existing shortcut). Best effort: nothing is returned; the shortcut's result
+// is logged.
 void AddUninstallEntryAndShortcut(const InstallationData* data, int isUpdate);

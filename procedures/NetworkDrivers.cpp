@@ -2,8 +2,6 @@
 // that may own them, removed by the owner's own removal.
 #include "procedures/NetworkDrivers.h"
 
-#include <string.h>
-
 #include "network/DriverOwner.h"
 #include "network/LayeredProvider.h"
 #include "procedures/FileInstall.h"
@@ -11,6 +9,7 @@
 #include "procedures/SharedAgentValues.h"
 #include "support/FolderRedirection.h"
 #include "support/Handles.h"
+#include "support/Registry.h"
 #include "support/Text.h"
 #include "support/WindowsVersion.h"
 
@@ -133,14 +132,13 @@ void InstallOwnedDrivers(InstallationData* data)
     HKEY key = nullptr;
     char keyPath[MAX_PATH];
     char libraryPath[MAX_PATH];
-    if (!FormatText(keyPath, sizeof(keyPath), "%s\\%s", kSharedAgentKey, data->Instance ? data->Instance : "") ||
+    if (!FormatText(keyPath, sizeof(keyPath), "%s\\%s", kAgentKey, data->Instance ? data->Instance : "") ||
         RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath, 0, KEY_WRITE, &key) != ERROR_SUCCESS) {
         LogMessage(data, "Could not open key: %s.", keyPath);
         return;
     }
     if (FormatText(libraryPath, sizeof(libraryPath), "%s\\%s", systemFolder, kProviderLibrary))
-        RegSetValueExA(key, kLspLibraryValue, 0, REG_SZ, reinterpret_cast<const BYTE*>(libraryPath),
-                       static_cast<DWORD>(strlen(libraryPath) + 1));
+        (void)WriteStringValue(key, kLspLibraryValue, libraryPath);
     CloseKey(key);
 }
 

@@ -1,8 +1,9 @@
 // Package.xml in the agent folder: records which instance the folder belongs to.
+#include "procedures/PackageInfoFile.h"
+
 #include <stdlib.h>
 #include <string.h>
 
-#include "procedures/PackageInfoFile.h"
 #include "support/Files.h"
 #include "support/Handles.h"
 #include "support/Results.h"

@@ -1,6 +1,5 @@
 // The remote-control viewer that agents installed, removed when the last agent goes: by its quiet
-// uninstaller where the viewer's generation has a working one, else by hand. Also the count of
-// agents that decides it.
+// uninstaller where the viewer's generation has a working one, else by hand.
 #include "procedures/RemoteControlViewer.h"
 
 #include <string.h>
@@ -10,8 +9,8 @@
 #include "procedures/AddOns.h"
 #include "procedures/FileRemoval.h"
 #include "procedures/RestartOperations.h"
-#include "support/Files.h"
 #include "support/Clock.h"
+#include "support/Files.h"
 #include "support/Handles.h"
 #include "support/Registry.h"
 #include "support/Text.h"
@@ -46,7 +45,7 @@ int FindViewerMarker()
 {
     for (int i = 0; i < (int)(sizeof(kViewerMarkers) / sizeof(kViewerMarkers[0])); ++i) {
         char* value = nullptr;
-        LONG result = RegReadString(HKEY_LOCAL_MACHINE, kViewerUninstallKey, kViewerMarkers[i], &value);
+        int result = RegReadString(HKEY_LOCAL_MACHINE, kViewerUninstallKey, kViewerMarkers[i], &value);
         bool present = result == ERROR_SUCCESS && value;
         FreeText(value);
         if (present)
@@ -83,8 +82,6 @@ void RemoveViewerByHand(const InstallationData* data, const char* appPath)
 }
 
 }  // namespace
-
-
 
 void RemoveRemoteControlViewer(const InstallationData* data)
 {

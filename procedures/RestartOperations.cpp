@@ -1,9 +1,10 @@
 // Replacing and deleting files at the next restart: the system's pending rename list on
 // Windows NT, the [rename] section of WinInit.ini on Windows 9x.
+#include "procedures/RestartOperations.h"
+
 #include <stdlib.h>
 #include <string.h>
 
-#include "procedures/RestartOperations.h"
 #include "setup/SetupLog.h"
 #include "support/Files.h"
 #include "support/Handles.h"

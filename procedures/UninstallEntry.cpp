@@ -1,8 +1,9 @@
 // The instance's entry in the system's list of installed programs. Best effort throughout: an
 // agent without its entry still works, so no failure here stops a procedure.
+#include "procedures/UninstallEntry.h"
+
 #include <string.h>
 
-#include "procedures/UninstallEntry.h"
 #include "support/Files.h"
 #include "support/Handles.h"
 #include "support/Registry.h"

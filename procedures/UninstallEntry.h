@@ -3,8 +3,8 @@
 
 #include "setup/InstallationData.h"
 
-// Writes the entry; isUpdate keeps a display name that is already set. Best effort: failures
-// are logged.
+// Writes the entry; isUpdate keeps a display name that is already set. Best effort: what cannot
+// be written is left out, unreported (an agent without its entry still works).
 void WriteUninstallEntry(const InstallationData* data, int isUpdate);
 
 // Deletes the entry; the result is the deletion's registry code.

@@ -12,7 +12,6 @@
 #include "procedures/UserTask.h"
 #include "resources/resource.h"
 #include "support/Clock.h"
-#include "support/Handles.h"
 #include "support/PathMacros.h"
 #include "support/Registry.h"
 
@@ -22,22 +21,9 @@ const char kLegacyProductCode[] = "{3D7A0F52-9C41-4B8E-A5D2-61F0C8B47E19}";
 const DWORD kUserTaskEndPauseMs = 500;
 const DWORD kServiceEndPauseMs = 3000;
 
-// Deletes one value or sub-key tree under HKEY_LOCAL_MACHINE\parent; each on its own.
-void DeleteLegacyValue(const char* parent, const char* value)
-{
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, parent, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS)
-        return;
-    (void)RegDeleteValueA(key, value);
-    CloseKey(key);
-}
-
+// Deletes the sub-key tree HKEY_LOCAL_MACHINE\parent\subKey when it is there.
 void DeleteLegacyKey(const char* parent, const char* subKey)
 {
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, parent, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS)
-        return;
-    CloseKey(key);
     char path[MAX_PATH];
     if (FormatText(path, sizeof(path), "%s\\%s", parent, subKey))
         (void)DeleteRegistryTree(HKEY_LOCAL_MACHINE, path);
@@ -47,7 +33,8 @@ void DeleteLegacyKey(const char* parent, const char* subKey)
 void RemoveLegacyAgentLeftovers(const InstallationData* data)
 {
     LogMessage(data, "Remove legacy agent registry settings...");
-    DeleteLegacyValue("Software\\Microsoft\\Windows\\CurrentVersion\\Run", "Arvane Agent Service Helper");
+    (void)DeleteRegistryValue(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion\\Run",
+                              "Arvane Agent Service Helper");
     DeleteLegacyKey("Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall", kLegacyProductCode);
     DeleteLegacyKey("Software\\Microsoft\\Windows\\CurrentVersion\\App Paths", "AgentCore.exe");
     DeleteLegacyKey("SYSTEM\\CurrentControlSet\\Services\\VxD", "Arvane");
@@ -66,29 +53,29 @@ void RemoveLegacyAgentLeftovers(const InstallationData* data)
 // instance's (an existing one reconfigured), the instance's own is reconfigured. 0 or the error.
 int UpdateAgentService(const InstallationData* data)
 {
-    int result = 0;
-    if (data->UpdateLegacyAgent) {
-        LogMessage(data, "Removing legacy agent service...");
-        data->Status->SetDetailText(IDS_REMOVE_SERVICE, 80);
-        if (RenameServiceForDeletion(kLegacyServiceName) != 0)
-            LogMessage(data, "Could not rename the service display name before deletion.");
-        result = RemoveAgentService(data);
-        if (result != 0)
-            return result;
-        ClockSleep(kServiceEndPauseMs);
-
-        LogMessage(data, "Installing new agent service...");
-        data->Status->SetDetailText(IDS_INSTALLING_SERVICE, 82);
-        result = InstallAgentService(data);
-        if (result == ERROR_SERVICE_EXISTS) {
-            LogMessage(data, "Agent service exists. Updating agent service...");
-            data->Status->SetDetailText(IDS_CONFIGURING_SERVICE, 84);
-            result = ConfigureAgentService(data);
-            LogMessage(data, "Updating agent service returns %d", result);
-        }
-    } else {
+    if (!data->UpdateLegacyAgent) {
         LogMessage(data, "Configuring agent service...");
         data->Status->SetDetailText(IDS_CONFIGURING_SERVICE, 80);
+        int result = ConfigureAgentService(data);
+        LogMessage(data, "Updating agent service returns %d", result);
+        return result;
+    }
+
+    LogMessage(data, "Removing legacy agent service...");
+    data->Status->SetDetailText(IDS_REMOVE_SERVICE, 80);
+    if (RenameServiceForDeletion(kLegacyServiceName) != 0)
+        LogMessage(data, "Could not rename the service display name before deletion.");
+    int result = RemoveAgentService(data);
+    if (result != 0)
+        return result;
+    ClockSleep(kServiceEndPauseMs);
+
+    LogMessage(data, "Installing new agent service...");
+    data->Status->SetDetailText(IDS_INSTALLING_SERVICE, 82);
+    result = InstallAgentService(data);
+    if (result == ERROR_SERVICE_EXISTS) {
+        LogMessage(data, "Agent service exists. Updating agent service...");
+        data->Status->SetDetailText(IDS_CONFIGURING_SERVICE, 84);
         result = ConfigureAgentService(data);
         LogMessage(data, "Updating agent service returns %d", result);
     }
@@ -96,7 +83,6 @@ int UpdateAgentService(const InstallationData* data)
 }
 
 }  // namespace
-
 
 int Installer::UpdateExistingAgent()
 {

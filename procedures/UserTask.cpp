@@ -1,6 +1,7 @@
 // The agent's per-user task, which must be gone before its executable is replaced or removed.
-#include "control/Processes.h"
 #include "procedures/UserTask.h"
+
+#include "control/Processes.h"
 #include "setup/SetupLog.h"
 #include "support/Text.h"
 

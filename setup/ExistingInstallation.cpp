@@ -9,7 +9,6 @@
 
 namespace {
 
-
 const char kServicesKey[] = "System\\CurrentControlSet\\Services";
 const char kLegacyServiceKey[] = "SYSTEM\\CurrentControlSet\\Services\\ArvaneAgent";
 const char kRunServicesKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\RunServices";
@@ -311,7 +310,6 @@ int ReadExistingInstallation(InstallationData* data)
     if (!data->Instance)
         return -1;
 
-    int result = 0;
     bool legacyInAgentFolder = false;
     data->LegacyAgentExists = DetectLegacyAgent(data) ? 1 : 0;
     ReplaceText(data->DestRegKey, FormatHeapText(sizeof(kAgentKey) + kInstanceChars + 1, "%s\\%s", kAgentKey,
@@ -339,16 +337,13 @@ int ReadExistingInstallation(InstallationData* data)
 
     if (data->UpdateLegacyAgent && !legacyInAgentFolder) {
         data->UpdateLegacyAgent = 0;
-        if (!data->IsModify && !data->IsRemove) {
+        if (!data->IsModify && !data->IsRemove)
             TakeOverLegacyAgent(data);
-        }
     }
 
     if (!data->IsModify && !data->IsRemove) {
         NumberTitle(data);
-        return result;
+        return 0;
     }
-    if (data->DestFolder && ReadWorkingFolder(data) < 0)
-        result = -1;
-    return result;
+    return data->DestFolder && ReadWorkingFolder(data) < 0 ? -1 : 0;
 }

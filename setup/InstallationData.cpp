@@ -3,8 +3,8 @@
 #include <string.h>
 
 #include "setup/InstanceLock.h"
-#include "support/PathMacros.h"
 #include "support/OsName.h"
+#include "support/PathMacros.h"
 #include "support/WindowsVersion.h"
 
 namespace {

@@ -14,6 +14,7 @@
 #include "support/AccessControl.h"
 #include "support/Files.h"
 #include "support/Handles.h"
+#include "support/StringTable.h"
 #include "support/SystemLibrary.h"
 
 namespace {
@@ -163,8 +164,8 @@ void ShowOptionTable(HINSTANCE instance)
 bool SetupApp::ConfirmRemoval()
 {
     char caption[kCaptionBytes], text[kMessageBytes];
-    LoadText(IDS_CONFIRM_CAPTION, caption, sizeof(caption));
-    LoadText(IDS_CONFIRM_TEXT, text, sizeof(text));
+    LoadProgramText(IDS_CONFIRM_CAPTION, caption, sizeof(caption));
+    LoadProgramText(IDS_CONFIRM_TEXT, text, sizeof(text));
     if (Data.NoInteract)
         return true;
     if (MessageBoxA(nullptr, text, caption, MB_OKCANCEL) == IDCANCEL) {
@@ -268,8 +269,8 @@ int SetupApp::RunLocked(HINSTANCE instance, const char* commandLine, int showCom
     if (initialized == ERROR_INSTALL_ALREADY_RUNNING) {
         if (!Data.IsSilent) {
             char caption[kCaptionBytes], format[kMessageBytes], text[kMessageBytes];
-            LoadText(IDS_WINDOW_TITLE, caption, sizeof(caption));
-            LoadText(IDS_SETUP_FAILED, format, sizeof(format));
+            LoadProgramText(IDS_WINDOW_TITLE, caption, sizeof(caption));
+            LoadProgramText(IDS_SETUP_FAILED, format, sizeof(format));
             FormatText(text, sizeof(text), format, initialized);
             MessageBoxA(nullptr, text, caption, MB_OK);
         }
@@ -287,8 +288,8 @@ int SetupApp::RunLocked(HINSTANCE instance, const char* commandLine, int showCom
             return 0;
     }
 
-    LoadText(IDS_WINDOW_TITLE, WindowTitle, sizeof(WindowTitle));
-    LoadText(IDS_WINDOW_CLASS, WindowClass, sizeof(WindowClass));
+    LoadProgramText(IDS_WINDOW_TITLE, WindowTitle, sizeof(WindowTitle));
+    LoadProgramText(IDS_WINDOW_CLASS, WindowClass, sizeof(WindowClass));
     RegisterMainWindowClass(this, instance);
     HMODULE commonControls = LoadCommonControls();
     if (!CreateMainWindow(this, instance, showCommand)) {
@@ -329,8 +330,8 @@ int SetupApp::RunLocked(HINSTANCE instance, const char* commandLine, int showCom
     }
     if (!Data.IsSilent && !Data.NoInteract && Data.RebootRequired) {
         char caption[kCaptionBytes], text[kMessageBytes];
-        LoadText(IDS_WINDOW_TITLE, caption, sizeof(caption));
-        LoadText(IDS_REBOOT_NOTICE, text, sizeof(text));
+        LoadProgramText(IDS_WINDOW_TITLE, caption, sizeof(caption));
+        LoadProgramText(IDS_REBOOT_NOTICE, text, sizeof(text));
         MessageBoxA(nullptr, text, caption, MB_OK);
     }
     LogMessage(&Data, "Agent setup finished!");

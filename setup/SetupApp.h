@@ -6,7 +6,6 @@
 
 #include "setup/InstallationData.h"
 #include "setup/ProgressWindow.h"
-#include "support/StringTable.h"
 
 enum { kWindowTextBytes = 100 };
 
@@ -26,9 +25,6 @@ struct SetupApp {
     int Run(HINSTANCE instance, HINSTANCE previous, const char* commandLine, int showCommand);
     SetupApp(const SetupApp&) = delete;
     SetupApp& operator=(const SetupApp&) = delete;
-
-    // Loads a string of the program's string table ("" when missing).
-    void LoadText(int stringId, char* buffer, int size) const { LoadProgramText(stringId, buffer, size); }
 
 private:
     int RunLocked(HINSTANCE instance, const char* commandLine, int showCommand);

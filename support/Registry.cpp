@@ -68,7 +68,7 @@ int SetRegistryString(HKEY root, const char* path, const char* valueName, const 
     LONG result = RegCreateKeyExA(root, path, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_WRITE, nullptr, &key, nullptr);
     if (result != ERROR_SUCCESS)
         return (int)result;
-    result = RegSetValueExA(key, valueName, 0, REG_SZ, (const BYTE*)text, (DWORD)strlen(text) + 1);
+    result = WriteStringValue(key, valueName, text);
     CloseKey(key);
     return (int)result;
 }

@@ -65,10 +65,12 @@ TEST(DeleteRegistryTree, RemovesNestedKeys)
     for (const char* leaf : {"\\a\\b\\c", "\\a\\d", "\\a\\b\\e", "\\f"})
         ASSERT_TRUE(CreateMachineKey(tree + leaf));
     ASSERT_TRUE(CreateMachineKey(kTestRoot + "\\Sibling"));
+    ASSERT_EQ(0, SetRegistryString(HKEY_LOCAL_MACHINE, tree.c_str(), "V", "1"));
 
     EXPECT_EQ(0, DeleteRegistryTree(HKEY_LOCAL_MACHINE, tree.c_str()));
     EXPECT_FALSE(MachineKeyExists(tree));
     EXPECT_TRUE(MachineKeyExists(kTestRoot + "\\Sibling"));
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, DeleteRegistryTree(HKEY_LOCAL_MACHINE, tree.c_str())) << "gone already";
 }
 
 TEST(DeleteRegistryTree, MissingKeyAndMissingArguments)

@@ -4,10 +4,10 @@
 
 #include <functional>
 
-#include "procedures/LeftoversTestSupport.h"
 #include "harness/VirtualClock.h"
 #include "procedures/AddOns.h"
 #include "procedures/AgentRegistry.h"
+#include "procedures/LeftoversTestSupport.h"
 #include "support/Registry.h"
 
 using namespace xatest;

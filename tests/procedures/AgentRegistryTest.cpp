@@ -401,19 +401,3 @@ TEST_F(AgentRegistryTest, RemovalDeletesTheCommonKeysOnlyWithTheLastInstance)
     }
     EXPECT_TRUE(Messages().empty()) << "removal logs nothing";
 }
-
-TEST(DeleteRegistryTree, RemovesNestedTreesAndReportsMissingKeys)
-{
-    const std::string root = "SOFTWARE\\XATest\\Tree";
-    for (const char* leaf : {"A\\B\\C\\D", "A\\B2", "E"})
-        ASSERT_EQ(ERROR_SUCCESS, WriteRegistryString(root + "\\" + leaf, "V", "1"));
-    WriteRegistryString(root, "V", "1");
-    WriteRegistryString("SOFTWARE\\XATest\\Sibling", "V", "1");
-
-    EXPECT_EQ(ERROR_SUCCESS, DeleteRegistryTree(HKEY_LOCAL_MACHINE, root.c_str()));
-    EXPECT_FALSE(RegistryKeyExists(root));
-    EXPECT_TRUE(RegistryKeyExists("SOFTWARE\\XATest\\Sibling"));
-    EXPECT_EQ(ERROR_FILE_NOT_FOUND, DeleteRegistryTree(HKEY_LOCAL_MACHINE, root.c_str()));
-    EXPECT_EQ(ERROR_INVALID_PARAMETER, DeleteRegistryTree(HKEY_LOCAL_MACHINE, ""));
-    DeleteRegistryTreeForTest("SOFTWARE\\XATest");
-}

@@ -6,10 +6,10 @@
 #include <algorithm>
 #include <regex>
 
-#include "procedures/LeftoversTestSupport.h"
 #include "control/ServiceTestSupport.h"
 #include "harness/OpenedResources.h"
 #include "procedures/Installer.h"
+#include "procedures/LeftoversTestSupport.h"
 #include "procedures/Shortcuts.h"
 #include "support/Registry.h"
 #include "support/WindowsVersion.h"

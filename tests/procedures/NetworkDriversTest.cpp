@@ -51,7 +51,7 @@ std::string ReadValue(const std::string& keyPath, const char* name)
 
 std::string DriverOwner()
 {
-    return ReadValue(kSharedAgentKey, kDriverControlValue);
+    return ReadValue(kAgentKey, kDriverControlValue);
 }
 
 void SetDriverOwner(const std::string& owner)
@@ -132,8 +132,8 @@ protected:
 
     void SetUp() override
     {
-        CreateKey(std::string(kSharedAgentKey) + "\\I1");
-        CreateKey(std::string(kSharedAgentKey) + "\\I2");
+        CreateKey(std::string(kAgentKey) + "\\I1");
+        CreateKey(std::string(kAgentKey) + "\\I2");
     }
 
     void TearDown() override
@@ -141,9 +141,9 @@ protected:
         SetFolderRedirectionFunctions(nullptr);
         for (const std::string& target : AllTargets())
             DeleteFileA(target.c_str());
-        RegDeleteKeyA(HKEY_LOCAL_MACHINE, (std::string(kSharedAgentKey) + "\\I1").c_str());
-        RegDeleteKeyA(HKEY_LOCAL_MACHINE, (std::string(kSharedAgentKey) + "\\I2").c_str());
-        RegDeleteKeyA(HKEY_LOCAL_MACHINE, kSharedAgentKey);
+        RegDeleteKeyA(HKEY_LOCAL_MACHINE, (std::string(kAgentKey) + "\\I1").c_str());
+        RegDeleteKeyA(HKEY_LOCAL_MACHINE, (std::string(kAgentKey) + "\\I2").c_str());
+        RegDeleteKeyA(HKEY_LOCAL_MACHINE, kAgentKey);
     }
 
     // The messages of the log lines so far (the text after "]: "), then the log is emptied.
@@ -223,7 +223,7 @@ TEST_F(DriversTest, CleanMachineInstallsAndTheOwnerRemovesAgain)
     EXPECT_EQ("Agent installs drivers: Unknown.", messages[0]);
     EXPECT_EQ("Installing drivers...", messages[1]);
     EXPECT_EQ("I1", DriverOwner());
-    EXPECT_EQ(SystemFolder() + "\\ArvaneSP.dll", ReadValue(std::string(kSharedAgentKey) + "\\I1", kLspLibraryValue));
+    EXPECT_EQ(SystemFolder() + "\\ArvaneSP.dll", ReadValue(std::string(kAgentKey) + "\\I1", kLspLibraryValue));
 
     Targets targets = ExpectedTargets();
     EXPECT_EQ("layered provider", ReadWholeFile(targets.Provider));
@@ -282,7 +282,7 @@ TEST_F(DriversTest, OwnershipDecidesTheInstallation)
         SCOPED_TRACE(std::string("IsModify ") + std::to_string(row.IsModify) + ", legacy " +
                      std::to_string(row.LegacyAgentExists) + ", update legacy " +
                      std::to_string(row.UpdateLegacyAgent) + ", owner \"" + row.Owner + "\"");
-        CreateKey(kSharedAgentKey);
+        CreateKey(kAgentKey);
         SetDriverOwner(row.Owner);
         data_.IsModify = row.IsModify;
         data_.LegacyAgentExists = row.LegacyAgentExists;
@@ -299,7 +299,7 @@ TEST_F(DriversTest, OwnershipDecidesTheInstallation)
         EXPECT_EQ(row.Installs, AllDriverFilesPresent());
         EXPECT_EQ(row.Installs, AnyDriverFilePresent());
         EXPECT_EQ(row.OwnerAfter, DriverOwner());
-        std::string recorded = ReadValue(std::string(kSharedAgentKey) + "\\I1", kLspLibraryValue);
+        std::string recorded = ReadValue(std::string(kAgentKey) + "\\I1", kLspLibraryValue);
         EXPECT_EQ(row.Installs ? SystemFolder() + "\\ArvaneSP.dll" : "<none>", recorded);
         TearDown();
         SetUp();
@@ -323,7 +323,7 @@ TEST_F(DriversTest, OnlyTheOwnersRemovalRemoves)
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(std::string("IsRemove ") + std::to_string(row.IsRemove) + ", owner \"" + row.Owner + "\"");
-        CreateKey(kSharedAgentKey);
+        CreateKey(kAgentKey);
         SetDriverOwner(row.Owner);
         PlaceDriverFiles();
         data_.IsRemove = row.IsRemove;
@@ -347,7 +347,7 @@ TEST_F(DriversTest, OnlyTheOwnersRemovalRemoves)
 
 TEST_F(DriversTest, ProviderThatCannotBeRemovedKeepsItsLibrary)
 {
-    CreateKey(kSharedAgentKey);
+    CreateKey(kAgentKey);
     SetDriverOwner("I1");
     PlaceDriverFiles();
     data_.IsRemove = 1;
@@ -367,10 +367,10 @@ TEST_F(DriversTest, ProviderThatCannotBeRemovedKeepsItsLibrary)
 
 TEST_F(DriversTest, MissingInstanceKeyIsLogged)
 {
-    RegDeleteKeyA(HKEY_LOCAL_MACHINE, (std::string(kSharedAgentKey) + "\\I1").c_str());
+    RegDeleteKeyA(HKEY_LOCAL_MACHINE, (std::string(kAgentKey) + "\\I1").c_str());
     InstallDrivers(installer_.Data);
     std::vector<std::string> messages = TakeMessages();
-    EXPECT_TRUE(Contains(messages, std::string("Could not open key: ") + kSharedAgentKey + "\\I1."));
+    EXPECT_TRUE(Contains(messages, std::string("Could not open key: ") + kAgentKey + "\\I1."));
     EXPECT_TRUE(AllDriverFilesPresent()) << "the files are copied all the same";
 }
 
@@ -435,7 +435,7 @@ TEST(DriverControl, ReadsWritesAndDeletesTheValue)
     EXPECT_NE(0, SetDriverControl("I1")) << "the shared key is not created here";
     EXPECT_STREQ("untouched", buffer);
 
-    CreateKey(kSharedAgentKey);
+    CreateKey(kAgentKey);
     EXPECT_EQ(ERROR_FILE_NOT_FOUND, GetDriverControl(buffer, sizeof(buffer))) << "no value yet";
     EXPECT_STREQ("untouched", buffer);
 
@@ -444,7 +444,7 @@ TEST(DriverControl, ReadsWritesAndDeletesTheValue)
     EXPECT_STREQ("Instance-1", buffer);
     DWORD size = 0;
     HKEY key;
-    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSharedAgentKey, 0, KEY_READ, &key));
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, kAgentKey, 0, KEY_READ, &key));
     DWORD type = 0;
     EXPECT_EQ(ERROR_SUCCESS, RegQueryValueExA(key, kDriverControlValue, nullptr, &type, nullptr, &size));
     RegCloseKey(key);
@@ -458,7 +458,7 @@ TEST(DriverControl, ReadsWritesAndDeletesTheValue)
     EXPECT_EQ(0, SetDriverControl(nullptr));
     EXPECT_EQ(ERROR_FILE_NOT_FOUND, GetDriverControl(buffer, sizeof(buffer)));
     EXPECT_NE(0, SetDriverControl(nullptr)) << "nothing left to delete";
-    RegDeleteKeyA(HKEY_LOCAL_MACHINE, kSharedAgentKey);
+    RegDeleteKeyA(HKEY_LOCAL_MACHINE, kAgentKey);
 }
 
 TEST(Is64BitWindows, FollowsTheNativeProcessor)

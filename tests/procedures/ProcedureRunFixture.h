@@ -14,12 +14,12 @@
 #include <string>
 #include <vector>
 
-#include "procedures/LeftoversTestSupport.h"
 #include "harness/OpenedResources.h"
 #include "harness/VirtualClock.h"
 #include "network/WinsockCatalog.h"
 #include "procedures/InstallationTestSupport.h"
 #include "procedures/Installer.h"
+#include "procedures/LeftoversTestSupport.h"
 
 namespace xatest {
 

@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "harness/TestSupport.h"
-#include "setup/InstallationData.h"
 #include "resources/resource.h"
+#include "setup/InstallationData.h"
 #include "setup/ProgressWindow.h"
 
 namespace xatest {

@@ -5,9 +5,9 @@
 
 #include <algorithm>
 
-#include "procedures/LeftoversTestSupport.h"
 #include "harness/VirtualClock.h"
 #include "procedures/AddOns.h"
+#include "procedures/LeftoversTestSupport.h"
 #include "procedures/ProcedureTestSupport.h"
 #include "procedures/RemoteControlViewer.h"
 #include "support/Registry.h"

@@ -19,10 +19,10 @@
 
 #include <gtest/gtest.h>
 
-#include "procedures/LeftoversTestSupport.h"
 #include "control/ServiceTestSupport.h"
 #include "harness/TestSupport.h"
 #include "procedures/InstallationTestSupport.h"
+#include "procedures/LeftoversTestSupport.h"
 #include "procedures/ProcedureTestSupport.h"
 
 using namespace xatest;

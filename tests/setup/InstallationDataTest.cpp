@@ -8,8 +8,8 @@
 #include "harness/VirtualClock.h"
 #include "setup/InstallationData.h"
 #include "setup/InstanceLock.h"
-#include "support/PathMacros.h"
 #include "support/AccessControl.h"
+#include "support/PathMacros.h"
 
 using namespace xatest;
 

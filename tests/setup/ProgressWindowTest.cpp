@@ -9,6 +9,7 @@
 #include "resources/resource.h"
 #include "setup/MainWindow.h"
 #include "setup/SetupApp.h"
+#include "support/StringTable.h"
 
 namespace {
 
@@ -19,14 +20,14 @@ protected:
         INITCOMMONCONTROLSEX classes = {sizeof(classes), 0xFF};
         InitCommonControlsEx(&classes);
         SetupApp app;
-        app.LoadText(IDS_WINDOW_CLASS, app.WindowClass, sizeof(app.WindowClass));
+        LoadProgramText(IDS_WINDOW_CLASS, app.WindowClass, sizeof(app.WindowClass));
         ASSERT_TRUE(RegisterMainWindowClass(&app, GetModuleHandleA(nullptr)));
     }
 
     void Create(int silent, int showProgress)
     {
-        app_.LoadText(IDS_WINDOW_TITLE, app_.WindowTitle, sizeof(app_.WindowTitle));
-        app_.LoadText(IDS_WINDOW_CLASS, app_.WindowClass, sizeof(app_.WindowClass));
+        LoadProgramText(IDS_WINDOW_TITLE, app_.WindowTitle, sizeof(app_.WindowTitle));
+        LoadProgramText(IDS_WINDOW_CLASS, app_.WindowClass, sizeof(app_.WindowClass));
         app_.Data.IsSilent = silent;
         app_.Data.ShowProgress = showProgress;
         ASSERT_TRUE(CreateMainWindow(&app_, GetModuleHandleA(nullptr), SW_SHOWNORMAL));

@@ -17,10 +17,10 @@
 
 #include <gtest/gtest.h>
 
-#include "procedures/LeftoversTestSupport.h"
 #include "control/ServiceTestSupport.h"
 #include "harness/TestSupport.h"
 #include "procedures/InstallationTestSupport.h"
+#include "procedures/LeftoversTestSupport.h"
 #include "procedures/ProcedureTestSupport.h"
 #include "setup/InstallationData.h"
 

@@ -9,6 +9,7 @@
 #include "harness/TestSupport.h"
 #include "resources/resource.h"
 #include "setup/SetupApp.h"
+#include "support/StringTable.h"
 
 namespace {
 
@@ -150,13 +151,12 @@ TEST(StatusText, StringTableHoldsEveryText)
         {131, "Agent setup requires to reboot the machine in order to complete the setup."},
         {132, "Removing add-ons..."},
     };
-    SetupApp app;
     for (const auto& row : rows) {
         char text[512];
-        app.LoadText(row.first, text, sizeof(text));
+        LoadProgramText(row.first, text, sizeof(text));
         EXPECT_EQ(row.second, text) << "string " << row.first;
     }
     char missing[16] = "x";
-    app.LoadText(106, missing, sizeof(missing));
+    LoadProgramText(106, missing, sizeof(missing));
     EXPECT_STREQ("", missing);
 }
