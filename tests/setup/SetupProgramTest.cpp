@@ -58,7 +58,10 @@ std::string SetupProgramPath()
 {
     char path[MAX_PATH] = "";
     DWORD length = GetEnvironmentVariableA("XA_SETUP_PROGRAM", path, sizeof(path));
-    return (length > 0 && length < sizeof(path)) ? std::string(path, length) : FixturePath("XASetup.exe");
+    if (length == 0 || length >= sizeof(path))
+        return FixturePath("XASetup.exe");
+    std::printf("setup program under test: %s\n", path);
+    return path;
 }
 
 // A copy the program makes of itself must be whole, so that a signed program's copy stays signed.
