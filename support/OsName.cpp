@@ -90,6 +90,57 @@ const ProductName kServerProducts[] = {
     {50, "Small Business Server 2011 Essentials"},
 };
 
+// Windows 8 / Server 2012 and later; N, single-language, evaluation and similar variants carry
+// the name of their edition.
+const ProductName kLaterProducts[] = {
+    {101, "Home"},
+    {98, "Home"},
+    {99, "Home"},
+    {100, "Home"},
+    {48, "Pro"},
+    {49, "Pro"},
+    {138, "Pro"},
+    {139, "Pro"},
+    {103, "Pro with Media Center"},
+    {164, "Pro Education"},
+    {165, "Pro Education"},
+    {161, "Pro for Workstations"},
+    {162, "Pro for Workstations"},
+    {4, "Enterprise"},
+    {27, "Enterprise"},
+    {72, "Enterprise"},
+    {84, "Enterprise"},
+    {171, "Enterprise G"},
+    {172, "Enterprise G"},
+    {125, "Enterprise LTSC"},
+    {126, "Enterprise LTSC"},
+    {129, "Enterprise LTSC"},
+    {130, "Enterprise LTSC"},
+    {121, "Education"},
+    {122, "Education"},
+    {188, "IoT Enterprise"},
+    {191, "IoT Enterprise LTSC"},
+    {7, "Server Standard"},
+    {79, "Server Standard"},
+    {13, "Server Standard (Core)"},
+    {160, "Server Standard (Core)"},
+    {8, "Server Datacenter"},
+    {80, "Server Datacenter"},
+    {12, "Server Datacenter (Core)"},
+    {159, "Server Datacenter (Core)"},
+    {407, "Server Datacenter: Azure Edition"},
+    {408, "Server Datacenter: Azure Edition (Core)"},
+    {50, "Server Essentials"},
+    {33, "Server Foundation"},
+    {21, "Storage Server Standard"},
+    {96, "Storage Server Standard"},
+    {22, "Storage Server Workgroup"},
+    {95, "Storage Server Workgroup"},
+    {42, "Hyper-V Server"},
+    {76, "MultiPoint Server Standard"},
+    {77, "MultiPoint Server Premium"},
+};
+
 struct EditionId {
     const char* Value;  // of "EditionID", compared without regard to case
     const char* Name;
@@ -246,6 +297,30 @@ void Name9x(const OSVERSIONINFOEXA* info, char* version, char* edition)
     }
 }
 
+// Windows 8 / Server 2012 and later, which Windows reports as itself only to a program whose
+// manifest names it.
+bool IsNT62OrLater(const OSVERSIONINFOEXA* info)
+{
+    return info->dwMajorVersion > 6 || (info->dwMajorVersion == 6 && info->dwMinorVersion >= 2);
+}
+
+// The version word of NT 6.2 and later; 10.0 tells its releases apart only by the build. Null
+// for a version the naming does not know.
+const char* GetLaterVersionWord(const OSVERSIONINFOEXA* info)
+{
+    bool workstation = info->wProductType == VER_NT_WORKSTATION;
+    DWORD build = LOWORD(info->dwBuildNumber);
+    if (info->dwMajorVersion == 6 && info->dwMinorVersion == 2)
+        return workstation ? "8" : "2012";
+    if (info->dwMajorVersion == 6 && info->dwMinorVersion == 3)
+        return workstation ? "8.1" : "2012 R2";
+    if (info->dwMajorVersion != 10 || info->dwMinorVersion != 0)
+        return nullptr;
+    if (workstation)
+        return build < 22000 ? "10" : "11";
+    return build < 17763 ? "2016" : build < 20348 ? "2019" : build < 26100 ? "2022" : "2025";
+}
+
 // The version word of Windows NT; may also start the edition and refine the architecture.
 void NameNTVersion(const OSVERSIONINFOEXA* info, SYSTEM_INFO* system, char* version,
                    char* edition)
@@ -254,7 +329,14 @@ void NameNTVersion(const OSVERSIONINFOEXA* info, SYSTEM_INFO* system, char* vers
     DWORD minor = info->dwMinorVersion;
     bool workstation = info->wProductType == VER_NT_WORKSTATION;
     bool nativeArchitecture = false;
-    if (major >= 6) {
+    if (IsNT62OrLater(info)) {
+        const char* word = GetLaterVersionWord(info);
+        if (word)
+            CopyText(version, kOsNameChars, word);
+        else
+            FormatText(version, kOsNameChars, "NT%d.%d", (int)major, (int)minor);
+        nativeArchitecture = true;
+    } else if (major == 6) {
         CopyText(version, kOsNameChars, !workstation ? "2008" : minor == 0 ? "Vista" : "7");
         nativeArchitecture = true;
     } else if (major == 5 && minor == 2) {
@@ -288,7 +370,9 @@ void NameNTWorkstationEdition(const OSVERSIONINFOEXA* info, WORD architecture, c
 {
     DWORD major = info->dwMajorVersion;
     DWORD minor = info->dwMinorVersion;
-    if (major >= 6) {
+    if (IsNT62OrLater(info)) {
+        CopyText(edition, kOsNameChars, GetLaterProductName(info));
+    } else if (major == 6) {
         const char* name = GetWorkstationProductName(info);
         if (*name)
             CopyText(edition, kOsNameChars, name);
@@ -311,7 +395,10 @@ void NameNTServerEdition(const OSVERSIONINFOEXA* info, WORD architecture, char* 
     DWORD major = info->dwMajorVersion;
     DWORD minor = info->dwMinorVersion;
     WORD suite = info->wSuiteMask;
-    if (major >= 6) {
+    if (IsNT62OrLater(info)) {
+        CopyText(edition, kOsNameChars, GetLaterProductName(info));
+        AppendArchitectureSuffix(edition, architecture);
+    } else if (major == 6) {
         CopyText(edition, kOsNameChars, minor == 1 ? "R2 " : "");
         AppendText(edition, kOsNameChars, GetServerProductName(info));
         AppendArchitectureSuffix(edition, architecture);
@@ -434,6 +521,11 @@ const char* GetServerProductName(const OSVERSIONINFOEXA* info)
     if (name == kSmallBusinessServer && info->dwMinorVersion == 1)
         return "Small Business Server 2011";
     return name;
+}
+
+const char* GetLaterProductName(const OSVERSIONINFOEXA* info)
+{
+    return FindProductName(kLaterProducts, ARRAYSIZE(kLaterProducts), QueryProductType(info));
 }
 
 bool IsServerR2(bool smallBusinessServer)

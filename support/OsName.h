@@ -1,6 +1,6 @@
 #pragma once
-// Names the running Windows for the setup log: a short version word ("XP", "2003", "7", ...) and
-// an edition text that also carries the service pack and the build number.
+// Names the running Windows for the setup log: a short version word ("XP", "2003", "7", "11",
+// ...) and an edition text that also carries the service pack and the build number.
 
 #include <windows.h>
 
@@ -24,6 +24,10 @@ const char* GetWorkstationProductName(const OSVERSIONINFOEXA* info);
 
 // Windows Server 2008 (R2): the edition from GetProductInfo.
 const char* GetServerProductName(const OSVERSIONINFOEXA* info);
+
+// Windows 8 / Server 2012 and later: the edition from GetProductInfo alone ("Pro",
+// "Enterprise LTSC", "Server Datacenter", ...).
+const char* GetLaterProductName(const OSVERSIONINFOEXA* info);
 
 // The edition named by the "EditionID" registry value ("Professional" only when minorVersion
 // is not 0).

@@ -53,12 +53,51 @@ std::string AgentFolder(const std::string& instance)
            instance;
 }
 
+// The program under test: the one built, or the one that XA_SETUP_PROGRAM names (a signed copy).
+std::string SetupProgramPath()
+{
+    char path[MAX_PATH] = "";
+    DWORD length = GetEnvironmentVariableA("XA_SETUP_PROGRAM", path, sizeof(path));
+    if (length == 0 || length >= sizeof(path))
+        return FixturePath("XASetup.exe");
+    std::printf("setup program under test: %s\n", path);
+    return path;
+}
+
+// A copy the program makes of itself must be whole, so that a signed program's copy stays signed.
+::testing::AssertionResult SameBytes(const std::string& original, const std::string& copy)
+{
+    std::string bytes = ReadWholeFile(original), copied = ReadWholeFile(copy);
+    if (!bytes.empty() && bytes == copied)
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << copy << " (" << copied.size() << " bytes) is not a copy of " << original
+                                         << " (" << bytes.size() << " bytes)";
+}
+
+// The log's line that names the system, as the manual's platform table gives it for a kind.
+std::string ManualOsLine(const std::string& kind)
+{
+    std::string readme = ReadWholeFile(XA_README_PATH);
+    size_t at = readme.find("\n### Platforms tested");
+    size_t end = readme.find("\n#", at + 1);
+    static const std::regex row(R"re(\| [^|]+ \| `([^`]+)` \| "([^"]+)".*)re");
+    while (at < end && at < readme.size()) {
+        size_t next = readme.find('\n', at + 1);
+        std::string line = readme.substr(at + 1, next - at - 1);
+        std::smatch match;
+        if (std::regex_match(line, match, row) && match[1] == kind)
+            return match[2];
+        at = next;
+    }
+    return "";
+}
+
 // The sample agent package: XASetup.exe beside the agent's files.
 class Package {
 public:
     explicit Package(const std::string& name) : folder_(name)
     {
-        Copy("XASetup.exe", "XASetup.exe");
+        EXPECT_TRUE(CopyFileA(SetupProgramPath().c_str(), Setup().c_str(), FALSE)) << SetupProgramPath();
         Copy("agentstandin.exe", "AgentCore.exe");
         Copy("usertraystandin.exe", "UserTray.exe");
         for (const char* file : kSampleFiles)
@@ -508,8 +547,16 @@ TEST_F(SetupProgramRoad, InstallUpdateRemove)
     EXPECT_EQ("Agent setup finished!", lines.back().Text);
     EXPECT_EQ("End install process. (0)", lines[lines.size() - 2].Text);
     EXPECT_FALSE(log.Has("AgentUpdated.txt is created."));
+    std::string osLine;
+    for (const std::string& message : messages)
+        if (message.rfind("OS is Windows ", 0) == 0)
+            osLine = message;
+    std::string manualOsLine = ManualOsLine(WineKind());
+    EXPECT_FALSE(manualOsLine.empty()) << "the manual's platform table has no row for " << WineKind();
+    EXPECT_EQ(manualOsLine, osLine) << "the manual's platform table, row " << WineKind();
 
     ExpectInstalled("I1", "Arvane Agent");
+    EXPECT_TRUE(SameBytes(package.Setup(), folder + "\\XASetup.exe"));
     ExpectFleetValues("I1");
     EXPECT_FALSE(FileExistsAt(folder + "\\AgentUpdated.txt"));
     if (win9x) {
@@ -763,6 +810,7 @@ TEST_F(SetupProgramHandOver, RemovalFromTheAgentFolder)
         CharUpperA(&upperFolder[0]);
         EXPECT_NE(std::string::npos, pending.find("\\??\\" + upper + "||\\??\\" + upperFolder + "|")) << pending;
     }
+    EXPECT_TRUE(SameBytes(package.Setup(), copy));
     DeleteFileA(copy.c_str());
     RemoveDirectoryA(copyFolder.c_str());
     planted.reset();

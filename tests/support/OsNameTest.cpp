@@ -296,7 +296,13 @@ TEST_F(OsName, NamesWindowsNTVersions)
     } rows[] = {
         {6, 0, VER_NT_WORKSTATION, "Vista"},
         {6, 1, VER_NT_WORKSTATION, "7"},
-        {6, 2, VER_NT_WORKSTATION, "7"},
+        {6, 2, VER_NT_WORKSTATION, "8"},
+        {6, 3, VER_NT_WORKSTATION, "8.1"},
+        {6, 2, VER_NT_SERVER, "2012"},
+        {6, 3, VER_NT_DOMAIN_CONTROLLER, "2012 R2"},
+        {6, 4, VER_NT_WORKSTATION, "NT6.4"},
+        {10, 1, VER_NT_SERVER, "NT10.1"},
+        {11, 0, VER_NT_WORKSTATION, "NT11.0"},
         {6, 0, VER_NT_SERVER, "2008"},
         {6, 1, VER_NT_DOMAIN_CONTROLLER, "2008"},
         {6, 1, 0, "2008"},
@@ -328,10 +334,10 @@ TEST_F(OsName, NamesVistaAnd7EditionsByProductType)
         {1, 1, "Ultimate"},      {28, 1, "Ultimate"},     {71, 1, "Ultimate"},      {1, 0, "Ultimate"},
         {2, 1, "Home Basic"},    {5, 1, "Home Basic"},    {67, 0, "Home Basic"},
         {3, 1, "Home Premium"},  {26, 1, "Home Premium"}, {68, 0, "Home Premium"},
-        {4, 1, "Enterprise"},    {27, 1, "Enterprise"},   {70, 2, "Enterprise"},
+        {4, 1, "Enterprise"},    {27, 1, "Enterprise"},   {70, 1, "Enterprise"},
         {6, 0, "Business"},      {16, 1, "Business"},
         {11, 1, "Starter"},      {47, 1, "Starter"},      {66, 0, "Starter"},
-        {48, 1, "Professional"}, {49, 1, "Professional"}, {69, 2, "Professional"},
+        {48, 1, "Professional"}, {49, 1, "Professional"}, {69, 1, "Professional"},
         {48, 0, ""},             {49, 0, ""},             {69, 0, ""},
         {0, 1, ""},              {7, 1, ""},              {72, 1, ""},              {0x10000001, 1, ""},
     };
@@ -392,6 +398,104 @@ TEST_F(OsName, EditionIdOverridesTheProductType)
         SCOPED_TRACE(testing::Message() << "EditionID '" << row.Value.c_str() << "' (" << row.Value.size()
                                         << " bytes), product type " << row.ProductType);
         EXPECT_EQ(std::string(row.Name) + " Edition Service Pack 1 Build 7601", Name().Edition);
+    }
+}
+
+// 10.0 is Windows 10 and 11, and Server 2016 to 2025: the build tells them apart.
+TEST_F(OsName, NamesWindows10AndLaterByBuild)
+{
+    const struct {
+        BYTE ProductType;
+        DWORD Build;
+        const char* Version;
+    } rows[] = {
+        {VER_NT_WORKSTATION, 10240, "10"},  {VER_NT_WORKSTATION, 21999, "10"},
+        {VER_NT_WORKSTATION, 22000, "11"},  {VER_NT_WORKSTATION, 26100, "11"},
+        {VER_NT_SERVER, 14393, "2016"},     {VER_NT_SERVER, 17762, "2016"},
+        {VER_NT_SERVER, 17763, "2019"},     {VER_NT_DOMAIN_CONTROLLER, 20347, "2019"},
+        {VER_NT_SERVER, 20348, "2022"},     {VER_NT_SERVER, 26099, "2022"},
+        {VER_NT_DOMAIN_CONTROLLER, 26100, "2025"},
+    };
+    for (const auto& row : rows) {
+        SetNT(10, 0, row.ProductType, 0, row.Build, "");
+        EXPECT_EQ(row.Version, Name().Version) << "build " << row.Build << ", type " << (int)row.ProductType;
+    }
+}
+
+// Windows 8 and later: the edition from GetProductInfo alone, the suffix, the real build.
+TEST_F(OsName, NamesWindows8AndLaterEditionsByProductType)
+{
+    const struct {
+        DWORD Major, Minor, Build;
+        BYTE ProductType;
+        DWORD Product;
+        const char* Version;
+        const char* Edition;  // before the suffix
+    } rows[] = {
+        {10, 0, 19045, VER_NT_WORKSTATION, 101, "10", "Home"},
+        {10, 0, 19045, VER_NT_WORKSTATION, 100, "10", "Home"},
+        {10, 0, 19045, VER_NT_WORKSTATION, 48, "10", "Pro"},
+        {10, 0, 22631, VER_NT_WORKSTATION, 49, "11", "Pro"},
+        {10, 0, 22631, VER_NT_WORKSTATION, 138, "11", "Pro"},
+        {6, 3, 9600, VER_NT_WORKSTATION, 103, "8.1", "Pro with Media Center"},
+        {10, 0, 19045, VER_NT_WORKSTATION, 164, "10", "Pro Education"},
+        {10, 0, 22631, VER_NT_WORKSTATION, 161, "11", "Pro for Workstations"},
+        {10, 0, 22631, VER_NT_WORKSTATION, 162, "11", "Pro for Workstations"},
+        {6, 2, 9200, VER_NT_WORKSTATION, 4, "8", "Enterprise"},
+        {10, 0, 19045, VER_NT_WORKSTATION, 27, "10", "Enterprise"},
+        {10, 0, 19045, VER_NT_WORKSTATION, 72, "10", "Enterprise"},
+        {10, 0, 19045, VER_NT_WORKSTATION, 171, "10", "Enterprise G"},
+        {10, 0, 17763, VER_NT_WORKSTATION, 125, "10", "Enterprise LTSC"},
+        {10, 0, 26100, VER_NT_WORKSTATION, 126, "11", "Enterprise LTSC"},
+        {10, 0, 22631, VER_NT_WORKSTATION, 121, "11", "Education"},
+        {10, 0, 22631, VER_NT_WORKSTATION, 122, "11", "Education"},
+        {10, 0, 19045, VER_NT_WORKSTATION, 188, "10", "IoT Enterprise"},
+        {10, 0, 26100, VER_NT_WORKSTATION, 191, "11", "IoT Enterprise LTSC"},
+        {6, 2, 9200, VER_NT_SERVER, 7, "2012", "Server Standard"},
+        {6, 3, 9600, VER_NT_SERVER, 79, "2012 R2", "Server Standard"},
+        {10, 0, 14393, VER_NT_SERVER, 13, "2016", "Server Standard (Core)"},
+        {10, 0, 26100, VER_NT_SERVER, 160, "2025", "Server Standard (Core)"},
+        {10, 0, 17763, VER_NT_DOMAIN_CONTROLLER, 8, "2019", "Server Datacenter"},
+        {10, 0, 20348, VER_NT_SERVER, 80, "2022", "Server Datacenter"},
+        {10, 0, 20348, VER_NT_SERVER, 12, "2022", "Server Datacenter (Core)"},
+        {10, 0, 17763, VER_NT_SERVER, 159, "2019", "Server Datacenter (Core)"},
+        {10, 0, 20348, VER_NT_SERVER, 407, "2022", "Server Datacenter: Azure Edition"},
+        {10, 0, 26100, VER_NT_SERVER, 408, "2025", "Server Datacenter: Azure Edition (Core)"},
+        {10, 0, 14393, VER_NT_SERVER, 50, "2016", "Server Essentials"},
+        {6, 2, 9200, VER_NT_SERVER, 33, "2012", "Server Foundation"},
+        {6, 3, 9600, VER_NT_SERVER, 21, "2012 R2", "Storage Server Standard"},
+        {10, 0, 14393, VER_NT_SERVER, 96, "2016", "Storage Server Standard"},
+        {6, 3, 9600, VER_NT_SERVER, 22, "2012 R2", "Storage Server Workgroup"},
+        {10, 0, 17763, VER_NT_SERVER, 42, "2019", "Hyper-V Server"},
+        {6, 2, 9200, VER_NT_SERVER, 76, "2012", "MultiPoint Server Standard"},
+        {6, 3, 9600, VER_NT_SERVER, 77, "2012 R2", "MultiPoint Server Premium"},
+        // Editions of Vista and 7 only, and unknown ones, give no name.
+        {10, 0, 18362, VER_NT_WORKSTATION, 28, "10", ""},
+        {6, 3, 9600, VER_NT_WORKSTATION, 1, "8.1", ""},
+        {10, 0, 20348, VER_NT_SERVER, 9, "2022", ""},
+        {10, 0, 19045, VER_NT_WORKSTATION, 0, "10", ""},
+        {11, 0, 30000, VER_NT_WORKSTATION, 48, "NT11.0", "Pro"},
+    };
+    for (const auto& row : rows) {
+        for (WORD native : {kX86, kAmd64}) {
+            SetNT(row.Major, row.Minor, row.ProductType, 0, row.Build, "");
+            fake_.Version.wServicePackMajor = 0;
+            fake_.ProductType = row.Product;
+            fake_.NativeArchitecture = native;
+            fake_.ProductInfoCalls.clear();
+            // Only Vista and 7 read EditionID.
+            SetString(kCurrentVersionNT, "EditionID", "Ultimate");
+            Naming naming = Name();
+            SCOPED_TRACE(testing::Message() << row.Major << "." << row.Minor << " build " << row.Build
+                                            << ", product type " << row.Product << ", architecture " << native);
+            EXPECT_TRUE(naming.Result);
+            EXPECT_EQ(row.Version, naming.Version);
+            EXPECT_EQ(std::string(row.Edition) + (native == kAmd64 ? " x64 Edition" : " Edition") + "  Build " +
+                          std::to_string(row.Build),
+                      naming.Edition);
+            ASSERT_EQ(1u, fake_.ProductInfoCalls.size());
+            EXPECT_EQ((std::vector<DWORD>{row.Major, row.Minor, 0, 0}), fake_.ProductInfoCalls[0]);
+        }
     }
 }
 
