@@ -565,6 +565,12 @@ TEST_F(InstallationDataTest, InstanceLockComesBeforeTheFirstLine)
         EXPECT_FALSE(otherRun.Holding()) << "the lock is not the run's";
     }
     ReleaseInstanceLock(&lock);
+
+    // Letters beyond ASCII fold as the instance's key and folder do: one instance, one lock.
+    MutexHolder otherCase(name.substr(0, name.size() - 2) + "b\xFCro");
+    ASSERT_TRUE(otherCase.Holding());
+    InstallationData upper;
+    EXPECT_EQ(ERROR_INSTALL_ALREADY_RUNNING, InitInstallationData(&upper, "/g B\xDCRO /s", &lock));
 }
 
 }  // namespace
