@@ -38,9 +38,10 @@ enum : DWORD { kAgentPipeForeignServer = 0x20000001 };
 // ERROR_TIMEOUT).
 HANDLE AgentPipeConnect(const char* name, const char* serverProgram, DWORD started);
 
-// Sends request and reads the reply, looking for it every kAgentPipePollMs until
+// Sends request and reads the reply, looking every kAgentPipePollMs whether each is done, until
 // kAgentPipeLimitMs have passed since started (a ClockTicks value; the connection's start when
-// both belong to one exchange). 0 when both the write and the read succeeded, also for a reply
+// both belong to one exchange). On Windows NT a write that the server never takes is given up
+// too (pipe is opened for overlapped I/O there); Windows 9x writes as it comes. 0 when both the write and the read succeeded, also for a reply
 // shorter than 4 bytes (then no out value is set); otherwise the error, which is also left as the
 // thread's last error (87 without request, 6 without a pipe, 8 when memory is short, 1460 when no
 // reply came in time). From a reply of at least 4 bytes, status receives the Status and length
