@@ -3,9 +3,8 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "control/Processes.h"
+#include "support/AccessControl.h"
 #include "support/Clock.h"
-#include "support/PointerList.h"
 #include "support/Results.h"
 #include "support/SystemLibrary.h"
 #include "support/WindowsVersion.h"
@@ -107,32 +106,28 @@ bool TransferWithin(HANDLE pipe, bool write, void* buffer, DWORD size, DWORD* do
 
 typedef BOOL(WINAPI* GetNamedPipeServerProcessIdFunction)(HANDLE pipe, ULONG* processId);
 
-// False when the system names the pipe's server and that process does not run program. Systems
-// before Windows Vista cannot tell; there the pipe is trusted.
-bool IsServedBy(HANDLE pipe, const char* program)
+// Whether the pipe's server may be sent requests: the service's own process, or a process of
+// LocalSystem, where the system names the server (Vista and later); before that a pipe that
+// SYSTEM or Administrators made. A pipe's name is free to take for anyone once the service has
+// stopped, and a program path proves nothing: anyone may start the agent's program. Windows 9x
+// has no users to tell apart.
+bool IsServedBy(HANDLE pipe, DWORD serviceProcessId)
 {
+    if (serviceProcessId == kAgentPipeAnyServer || !IsWindowsNTPlatform())
+        return true;
     GetNamedPipeServerProcessIdFunction serverProcessId =
         GetSystemFunction<GetNamedPipeServerProcessIdFunction>(GetModuleHandleA("kernel32.dll"),
                                                                "GetNamedPipeServerProcessId");
-    if (!program || !serverProcessId)
-        return true;
     ULONG server = 0;
-    if (!serverProcessId(pipe, &server))
-        return false;
-    PointerList ids;
-    InitPointerList(&ids);
-    bool found = false;
-    if (FindProcessesByPath(program, &ids) == 0) {
-        for (int i = 0; i < ids.Count && !found; ++i)
-            found = (ULONG)(ULONG_PTR)ids.Items[i] == server;
-    }
-    FreePointerList(&ids);
-    return found;
+    if (!serverProcessId)
+        return IsOwnedByAdministrators(pipe);
+    return serverProcessId(pipe, &server) &&
+           ((serviceProcessId != 0 && server == serviceProcessId) || IsLocalSystemProcess(server));
 }
 
 }  // namespace
 
-HANDLE AgentPipeConnect(const char* name, const char* serverProgram, DWORD started)
+HANDLE AgentPipeConnect(const char* name, DWORD serviceProcessId, DWORD started)
 {
     if (!name) {
         SetLastError(ERROR_INVALID_PARAMETER);
@@ -159,7 +154,7 @@ HANDLE AgentPipeConnect(const char* name, const char* serverProgram, DWORD start
         if (!WaitNamedPipeA(name, left < kAgentPipeBusyWaitMs ? left : kAgentPipeBusyWaitMs))
             return INVALID_HANDLE_VALUE;
     }
-    if (!IsServedBy(pipe, serverProgram)) {
+    if (!IsServedBy(pipe, serviceProcessId)) {
         CloseHandle(pipe);
         SetLastError(kAgentPipeForeignServer);
         return INVALID_HANDLE_VALUE;

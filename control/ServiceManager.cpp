@@ -248,18 +248,26 @@ Exit:
     return result;
 }
 
-int QueryServiceState(const char* name, DWORD* state)
+int QueryServiceState(const char* name, DWORD* state, DWORD* processId)
 {
+    typedef BOOL(WINAPI * QueryServiceStatusExFunction)(SC_HANDLE, SC_STATUS_TYPE, BYTE*, DWORD, DWORD*);
     SC_HANDLE manager = nullptr;
     SC_HANDLE service = nullptr;
-    SERVICE_STATUS status = {};
+    SERVICE_STATUS_PROCESS status = {};
+    DWORD needed = 0;
     int result = OpenNamedService(name, SERVICE_QUERY_STATUS, &manager, &service);
     if (result != 0)
         return result;
-    if (QueryServiceStatus(service, &status))
+    // The process is known from Windows 2000 on.
+    QueryServiceStatusExFunction queryEx =
+        GetSystemFunction<QueryServiceStatusExFunction>(GetModuleHandleA("Advapi32.dll"), "QueryServiceStatusEx");
+    if (queryEx ? queryEx(service, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status), sizeof(status), &needed)
+                : QueryServiceStatus(service, reinterpret_cast<SERVICE_STATUS*>(&status)))
         *state = status.dwCurrentState;
     else
         result = LastErrorResult();
+    if (processId)
+        *processId = status.dwProcessId;
     CloseService(service);
     CloseService(manager);
     return result;

@@ -28,9 +28,10 @@ extern const char kRunServicesKey[];
 // instead; else the error (1056 when already running).
 int StartServiceAndWait(const char* name);
 
-// The service's current state (SERVICE_STOPPED, SERVICE_RUNNING, ...). 0 or the error (1060 when
-// there is no such service).
-int QueryServiceState(const char* name, DWORD* state);
+// The service's current state (SERVICE_STOPPED, SERVICE_RUNNING, ...) and, when processId is
+// given, the id of its process (0 when it has none, or before Windows 2000). 0 or the error (1060
+// when there is no such service).
+int QueryServiceState(const char* name, DWORD* state, DWORD* processId = nullptr);
 
 // Windows 9x: starts the command of the RunServices value name as a plain process, no waiting.
 int StartAgentFromRunServices(const char* name);
