@@ -138,7 +138,8 @@ typedef BOOL(WINAPI* GetTokenInformationFunction)(HANDLE, TOKEN_INFORMATION_CLAS
 
 // Reads what of object's security descriptor (self-relative) into the caller's buffer, which the
 // lists that setup makes fit in many times over. 0 or the error; 122 for a longer descriptor.
-int ReadObjectSecurity(HANDLE object, SECURITY_INFORMATION what, DWORD (&buffer)[256])
+template <size_t Size>
+int ReadObjectSecurity(HANDLE object, SECURITY_INFORMATION what, DWORD (&buffer)[Size])
 {
     HMODULE advapi = LoadSystemLibrary("advapi32.dll");
     auto getSecurity = GetSystemFunction<GetKernelObjectSecurityFunction>(advapi, "GetKernelObjectSecurity");
@@ -192,7 +193,50 @@ bool AddEntry(PACL acl, const WellKnownSid& sid, DWORD access, BYTE flags, AddAc
     return true;
 }
 
+// Rights over a folder that let their holder replace what the elevated program puts in it: for
+// the folder itself (and whatever it passes on to new entries) writing, adding, deleting and
+// taking over; for a folder above it deleting it or its entries and taking it over.
+const DWORD kFolderChangeRights = FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_DELETE_CHILD | DELETE | WRITE_DAC |
+                                  WRITE_OWNER | GENERIC_WRITE | GENERIC_ALL;
+const DWORD kParentChangeRights = FILE_DELETE_CHILD | DELETE | WRITE_DAC | WRITE_OWNER | GENERIC_ALL;
+
+// SYSTEM, Administrators, TrustedInstaller, whoever creates an entry, and the account this
+// program runs as (an administrator: the program runs elevated).
+bool IsTrustedFolderSid(const BYTE* sid, DWORD available)
+{
+    return IsAdministratorsSid(sid, available) || IsSid(sid, available, kTrustedInstallerSid) ||
+           IsSid(sid, available, kCreatorOwnerSid) || IsTokenUser(GetCurrentProcess(), sid, available);
+}
+
 }  // namespace
+
+bool IsFolderSafeFromUsers(const void* descriptor, DWORD size, FolderRole role)
+{
+    Descriptor parts;
+    if (!ReadDescriptor(descriptor, size, &parts) || !parts.Dacl)
+        return false;  // no list lets everyone in
+    if (role != kDriveRootFolder && !IsTrustedFolderSid(parts.Owner, parts.OwnerBytes))
+        return false;
+    DWORD rights = role == kAgentFolderItself ? kFolderChangeRights : kParentChangeRights;
+    return AllEntries(parts.Dacl, [role, rights](BYTE type, BYTE flags, DWORD mask, const BYTE* sid, DWORD bytes) {
+        // What a folder above passes on reaches only what setup creates, which it protects.
+        if (type == ACCESS_DENIED_ACE_TYPE || (role != kAgentFolderItself && (flags & INHERIT_ONLY_ACE)))
+            return true;
+        return type == ACCESS_ALLOWED_ACE_TYPE && (!(mask & rights) || IsTrustedFolderSid(sid, bytes));
+    });
+}
+
+int ReadFolderSecurity(const char* path, DWORD (&buffer)[1024])
+{
+    // The folder or link itself, never what a link leads to.
+    HANDLE folder = CreateFileA(path, READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (folder == INVALID_HANDLE_VALUE)
+        return (int)GetLastError();
+    int result = ReadObjectSecurity(folder, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, buffer);
+    CloseHandle(folder);
+    return result;
+}
 
 SECURITY_ATTRIBUTES* MakeProtectedSecurity(ProtectedSecurity* security, DWORD fullAccess, DWORD usersAccess,
                                            bool inherit, bool administratorsOwn)

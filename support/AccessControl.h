@@ -41,6 +41,24 @@ bool IsOwnedByAdministrators(HANDLE object);
 // limited query access that those systems have).
 bool IsLocalSystemProcess(DWORD processId);
 
+// The part a folder plays for the agent's folder: the folder itself, a folder above it, or the
+// drive root above it (whose owner does not matter: a root may belong to anyone).
+enum FolderRole { kAgentFolderItself, kAgentParentFolder, kDriveRootFolder };
+
+// True when, by descriptor (self-relative, at most size bytes, holding the owner and the access
+// list), only SYSTEM, Administrators, TrustedInstaller and the account this program runs as own
+// the folder and may change it in its role: the agent folder itself may not be written, added
+// to, deleted, emptied, given other permissions or taken over by anyone else, and neither may
+// any entry it passes on to new files and folders; a folder above it may not be deleted, emptied,
+// given other permissions or taken over. Adding to a folder above is harmless: drive roots allow
+// it to everyone, and what setup creates it protects. A list that is missing or not understood
+// is not safe.
+bool IsFolderSafeFromUsers(const void* descriptor, DWORD size, FolderRole role);
+
+// The owner and access list of the folder (or link) at path, self-relative, into buffer. 0, or the
+// error of opening or reading it (122 for a descriptor that does not fit).
+int ReadFolderSecurity(const char* path, DWORD (&buffer)[1024]);
+
 // The named mutex (not owned): created with an access list for SYSTEM and Administrators only,
 // owned by Administrators, or opened when it exists with such an owner and list. When a mutex of
 // the name exists that someone else made (another owner, its list admits others, it cannot be
