@@ -10,6 +10,7 @@
 
 #include "harness/TestSupport.h"
 #include "harness/VirtualClock.h"
+#include "procedures/ProcedureTestSupport.h"
 #include "setup/InstallationData.h"
 #include "setup/InstanceLock.h"
 #include "support/AccessControl.h"
@@ -303,6 +304,12 @@ TEST_F(InstallationDataTest, WorkingFolderFromTheAgentsConfigurationFile)
     ASSERT_NE(0u, GetSystemDirectoryA(systemFolders[1], MAX_PATH));
     const std::string windows = systemFolders[0];
     const char* const kUsable = "<usable>";
+    // A link (Windows 9x has none) as the folder or on the way to it.
+    const std::string linked = scratch_ / "LinkedWork";
+    if (!IsWin9xKind()) {
+        ASSERT_TRUE(CreateDirectoryA((scratch_ / "Elsewhere").c_str(), nullptr));
+        ASSERT_TRUE(LinkFolder(scratch_ / "Elsewhere", linked));
+    }
     // The value read, and the folder taken from it: a folder that is blank, not absolute, a
     // root or one that removal refuses is no working folder.
     struct Row {
@@ -330,6 +337,8 @@ TEST_F(InstallationDataTest, WorkingFolderFromTheAgentsConfigurationFile)
         {"Agent_Temp_Dir " + windows + "\\..", windows + "\\..", "<null>"},
         {"Agent_Temp_Dir " + std::string(systemFolders[1]), systemFolders[1], "<null>"},
         {"nothing here", "", "<null>"},
+        {"Agent_Temp_Dir " + linked, linked, IsWin9xKind() ? kUsable : "<null>"},
+        {"Agent_Temp_Dir " + linked + "\\work", linked + "\\work", IsWin9xKind() ? kUsable : "<null>"},
     };
     std::string folder = scratch_ / "I1";
     CreateDirectoryA(folder.c_str(), nullptr);
