@@ -200,6 +200,14 @@ int FolderRemovalError(DWORD code)
     }
 }
 
+// Why a folder could not be opened or listed: absent (3), or the real error (an offline share, a
+// drive without media, access denied), which the log line then names.
+int OpeningError()
+{
+    DWORD error = GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? ERROR_PATH_NOT_FOUND : (int)error;
+}
+
 enum FolderKind { kNoFolder, kPlainFolder, kLinkedFolder };
 
 // What path is right now, a link (junction or symbolic link) not followed. A plain folder on
@@ -219,14 +227,12 @@ FolderKind CheckFolder(const char* path, HANDLE* hold, int* code)
         HANDLE folder = CreateFileA(path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                     OPEN_EXISTING, flags, nullptr);
         if (folder == INVALID_HANDLE_VALUE) {
-            DWORD error = GetLastError();
-            if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND)
-                *code = FolderRemovalError(error);
+            *code = OpeningError();
             return kNoFolder;
         }
         BY_HANDLE_FILE_INFORMATION info;
         if (!GetFileInformationByHandle(folder, &info)) {
-            *code = FolderRemovalError(GetLastError());
+            *code = OpeningError();
             CloseFile(folder);
             return kNoFolder;
         }
@@ -273,8 +279,9 @@ int RemoveTree(const InstallationData* data, const char* path)
     }
     HANDLE find = FindFirstFileA(pattern, &found);
     if (find == INVALID_HANDLE_VALUE) {
+        code = OpeningError();
         CloseFile(hold);
-        return ERROR_PATH_NOT_FOUND;
+        return code;
     }
     do {
         if (!strcmp(found.cFileName, ".") || !strcmp(found.cFileName, ".."))

@@ -18,8 +18,9 @@ char* BuildItemPath(const InstallationData* data, const char* folder, const char
 // entries go. Drive roots, the Windows and system folders and the Program Files and common
 // files folders are refused (logged, kFolderRefused): the path may come from a damaged or
 // hostile registry value. Returns 0 or the last failure inside the
-// tree, or, when the folder itself stays: 145 not empty, 3 not found (or no folder),
-// 5 access denied, 206 a path that does not fit in MAX_PATH, -1 any other reason.
+// tree, or, when the folder itself stays: 3 not found (or no folder), the error of opening or
+// listing it (an offline share, a drive without media, access denied), 145 not empty, 5 access
+// denied, 206 a path that does not fit in MAX_PATH, -1 any other reason.
 int RemoveFolderTree(const InstallationData* data, const char* path);
 
 enum { kFolderRefused = 5 };
