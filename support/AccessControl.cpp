@@ -78,10 +78,11 @@ bool ReadDescriptor(const void* data, DWORD size, Descriptor* parts)
     return !parts->DaclPresent || !header->Dacl || parts->Dacl;
 }
 
-// Calls visit(type, flags, mask, sid, sidBytes) for each entry of acl; false when an entry does
-// not fit or visit answers false.
-template <typename Visit>
-bool AllEntries(const ACL* acl, Visit visit)
+// Asks check (with context) about each entry of acl: its type, flags, mask and SID. False when an
+// entry does not fit or check answers false.
+typedef bool (*EntryCheck)(const void* context, BYTE type, BYTE flags, DWORD mask, const BYTE* sid, DWORD sidBytes);
+
+bool AllEntries(const ACL* acl, EntryCheck check, const void* context)
 {
     const BYTE* entry = reinterpret_cast<const BYTE*>(acl + 1);
     const BYTE* end = reinterpret_cast<const BYTE*>(acl) + acl->AclSize;
@@ -91,7 +92,7 @@ bool AllEntries(const ACL* acl, Visit visit)
         if (end - entry < (ptrdiff_t)sidOffset || header->AceSize < sidOffset || header->AceSize > end - entry)
             return false;
         const DWORD mask = reinterpret_cast<const ACCESS_ALLOWED_ACE*>(entry)->Mask;
-        if (!visit(header->AceType, header->AceFlags, mask, entry + sidOffset, header->AceSize - sidOffset))
+        if (!check(context, header->AceType, header->AceFlags, mask, entry + sidOffset, header->AceSize - sidOffset))
             return false;
         entry += header->AceSize;
     }
@@ -103,24 +104,28 @@ bool AllEntries(const ACL* acl, Visit visit)
 // entry is not understood and so not trusted.
 bool ListAdmitsOnlyAdministrators(const ACL* acl)
 {
-    return AllEntries(acl, [](BYTE type, BYTE flags, DWORD, const BYTE* sid, DWORD bytes) {
-        return type == ACCESS_DENIED_ACE_TYPE || (flags & INHERIT_ONLY_ACE) ||
-               (type == ACCESS_ALLOWED_ACE_TYPE && IsAdministratorsSid(sid, bytes));
-    });
+    return AllEntries(
+        acl,
+        [](const void*, BYTE type, BYTE flags, DWORD, const BYTE* sid, DWORD bytes) {
+            return type == ACCESS_DENIED_ACE_TYPE || (flags & INHERIT_ONLY_ACE) ||
+                   (type == ACCESS_ALLOWED_ACE_TYPE && IsAdministratorsSid(sid, bytes));
+        },
+        nullptr);
 }
 
 // True when the owner is SYSTEM or Administrators, or the object's integrity label (Windows Vista
 // and later) is High or above: what a user who is no administrator cannot make.
 bool HasAdministratorsOwner(const Descriptor& parts)
 {
-    bool high = false;
-    if (parts.Sacl)
-        AllEntries(parts.Sacl, [&high](BYTE type, BYTE, DWORD, const BYTE* sid, DWORD bytes) {
-            if (type == SYSTEM_MANDATORY_LABEL_ACE_TYPE && bytes >= 12 && sid[1] == 1 &&
-                !memcmp(sid + 2, kLabelAuthority, sizeof(kLabelAuthority)))
-                high = *reinterpret_cast<const DWORD*>(sid + 8) >= SECURITY_MANDATORY_HIGH_RID;
-            return true;
-        });
+    // The walk stops at a label of High or above.
+    bool high = parts.Sacl && !AllEntries(
+                                  parts.Sacl,
+                                  [](const void*, BYTE type, BYTE, DWORD, const BYTE* sid, DWORD bytes) {
+                                      return type != SYSTEM_MANDATORY_LABEL_ACE_TYPE || bytes < 12 || sid[1] != 1 ||
+                                             memcmp(sid + 2, kLabelAuthority, sizeof(kLabelAuthority)) != 0 ||
+                                             *reinterpret_cast<const DWORD*>(sid + 8) < SECURITY_MANDATORY_HIGH_RID;
+                                  },
+                                  nullptr);
     return high || IsAdministratorsSid(parts.Owner, parts.OwnerBytes);
 }
 
@@ -136,20 +141,17 @@ typedef BOOL(WINAPI* GetKernelObjectSecurityFunction)(HANDLE, SECURITY_INFORMATI
                                                       LPDWORD);
 typedef BOOL(WINAPI* GetTokenInformationFunction)(HANDLE, TOKEN_INFORMATION_CLASS, LPVOID, DWORD, PDWORD);
 
-// Reads what of object's security descriptor (self-relative) into the caller's buffer, which the
-// lists that setup makes fit in many times over. 0 or the error; 122 for a longer descriptor.
-template <size_t Size>
-int ReadObjectSecurity(HANDLE object, SECURITY_INFORMATION what, DWORD (&buffer)[Size])
+// Reads what of object's security descriptor (self-relative) into buffer (size bytes). 0 or the
+// error; 122 for a longer descriptor.
+int ReadObjectSecurity(HANDLE object, SECURITY_INFORMATION what, DWORD* buffer, DWORD size)
 {
-    HMODULE advapi = LoadSystemLibrary("advapi32.dll");
-    auto getSecurity = GetSystemFunction<GetKernelObjectSecurityFunction>(advapi, "GetKernelObjectSecurity");
+    auto getSecurity =
+        GetSystemFunction<GetKernelObjectSecurityFunction>(GetModuleHandleA("advapi32.dll"), "GetKernelObjectSecurity");
     DWORD needed = 0;
-    memset(buffer, 0, sizeof(buffer));
-    int result = getSecurity && getSecurity(object, what, buffer, sizeof(buffer), &needed) ? 0 : -1;
-    if (result && getSecurity)
-        result = (int)GetLastError();
-    FreeLibraryIfLoaded(advapi);
-    return result;
+    memset(buffer, 0, size);
+    if (!getSecurity)
+        return -1;
+    return getSecurity(object, what, buffer, size, &needed) ? 0 : (int)GetLastError();
 }
 
 // The owner and the lists, with the integrity label where the system has labels (Vista and later).
@@ -163,8 +165,8 @@ SECURITY_INFORMATION OwnerAndLists()
 // Whether the SID at sid is the token user of process (a handle with query access).
 bool IsTokenUser(HANDLE process, const BYTE* sid, DWORD available)
 {
-    HMODULE advapi = LoadSystemLibrary("advapi32.dll");
-    auto getInformation = GetSystemFunction<GetTokenInformationFunction>(advapi, "GetTokenInformation");
+    auto getInformation =
+        GetSystemFunction<GetTokenInformationFunction>(GetModuleHandleA("advapi32.dll"), "GetTokenInformation");
     DWORD user[32];
     DWORD needed = 0;
     HANDLE token = nullptr;
@@ -176,7 +178,6 @@ bool IsTokenUser(HANDLE process, const BYTE* sid, DWORD available)
         same = available >= length && memcmp(sid, own, length) == 0;
     }
     CloseHandleIfOpen(token);
-    FreeLibraryIfLoaded(advapi);
     return same;
 }
 
@@ -218,12 +219,16 @@ bool IsFolderSafeFromUsers(const void* descriptor, DWORD size, FolderRole role)
     if (role != kDriveRootFolder && !IsTrustedFolderSid(parts.Owner, parts.OwnerBytes))
         return false;
     DWORD rights = role == kAgentFolderItself ? kFolderChangeRights : kParentChangeRights;
-    return AllEntries(parts.Dacl, [role, rights](BYTE type, BYTE flags, DWORD mask, const BYTE* sid, DWORD bytes) {
-        // What a folder above passes on reaches only what setup creates, which it protects.
-        if (type == ACCESS_DENIED_ACE_TYPE || (role != kAgentFolderItself && (flags & INHERIT_ONLY_ACE)))
-            return true;
-        return type == ACCESS_ALLOWED_ACE_TYPE && (!(mask & rights) || IsTrustedFolderSid(sid, bytes));
-    });
+    return AllEntries(
+        parts.Dacl,
+        [](const void* context, BYTE type, BYTE flags, DWORD mask, const BYTE* sid, DWORD bytes) {
+            DWORD rights = *static_cast<const DWORD*>(context);
+            // What a folder above passes on reaches only what setup creates, which it protects.
+            if (type == ACCESS_DENIED_ACE_TYPE || (rights == kParentChangeRights && (flags & INHERIT_ONLY_ACE)))
+                return true;
+            return type == ACCESS_ALLOWED_ACE_TYPE && (!(mask & rights) || IsTrustedFolderSid(sid, bytes));
+        },
+        &rights);
 }
 
 int ReadFolderSecurity(const char* path, DWORD (&buffer)[1024])
@@ -233,7 +238,8 @@ int ReadFolderSecurity(const char* path, DWORD (&buffer)[1024])
                                 OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (folder == INVALID_HANDLE_VALUE)
         return (int)GetLastError();
-    int result = ReadObjectSecurity(folder, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, buffer);
+    int result =
+        ReadObjectSecurity(folder, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, buffer, sizeof(buffer));
     CloseHandle(folder);
     return result;
 }
@@ -283,7 +289,7 @@ int AdmitsOnlyAdministrators(HANDLE object)
 {
     DWORD buffer[256];
     Descriptor parts;
-    int read = ReadObjectSecurity(object, OwnerAndLists(), buffer);
+    int read = ReadObjectSecurity(object, OwnerAndLists(), buffer, sizeof(buffer));
     if (read != 0)
         return read == ERROR_INSUFFICIENT_BUFFER ? 0 : -1;  // a longer list is someone else's
     // No list lets everyone in; the owner may always change the list.
@@ -297,8 +303,8 @@ bool IsOwnedByAdministrators(HANDLE object)
 {
     DWORD buffer[256];
     Descriptor parts;
-    return ReadObjectSecurity(object, OwnerAndLists(), buffer) == 0 && ReadDescriptor(buffer, sizeof(buffer), &parts) &&
-           HasAdministratorsOwner(parts);
+    return ReadObjectSecurity(object, OwnerAndLists(), buffer, sizeof(buffer)) == 0 &&
+           ReadDescriptor(buffer, sizeof(buffer), &parts) && HasAdministratorsOwner(parts);
 }
 
 bool IsLocalSystemProcess(DWORD processId)
