@@ -125,19 +125,6 @@ bool ComesBackWithin(DWORD realMs, std::function<void()> call, DWORD agentId)
     return back;
 }
 
-// The status of a service with its process.
-void OpenedServiceStatus(const std::string& name, SERVICE_STATUS_PROCESS* status, DWORD* needed)
-{
-    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
-    SC_HANDLE service = manager ? OpenServiceA(manager, name.c_str(), SERVICE_QUERY_STATUS) : nullptr;
-    if (service)
-        QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(status), sizeof(*status), needed);
-    if (service)
-        CloseServiceHandle(service);
-    if (manager)
-        CloseServiceHandle(manager);
-}
-
 // The agent as each system runs it: on Windows NT the process of its running service, which
 // outlives the stop that the test makes (AfterStop=linger); on Windows 9x a plain process.
 class AgentOfService {
@@ -153,11 +140,8 @@ public:
         } else {
             standIn_.reset(new StandIn(scratchName, "Pipe=" + pipe + "\nAfterStop=linger\n" + behaviour));
             service_.reset(new TestService(service, "Agent", standIn_->QuotedExe()));
-            SERVICE_STATUS_PROCESS status = {};
-            DWORD needed = 0;
-            ready = service_->Created() && StartForReal(service) && WaitForPipe(pipe);
-            OpenedServiceStatus(service, &status, &needed);
-            id = status.dwProcessId;
+            ready = service_->Created() && StartForReal(service) && WaitForPipe(pipe) &&
+                    QueryServiceState(service.c_str(), &state_, &id) == 0;
             name_ = service;
         }
         process = id ? OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, id) : nullptr;
@@ -185,6 +169,7 @@ private:
     std::unique_ptr<StandIn> standIn_;
     std::unique_ptr<TestService> service_;
     std::string name_ = "process";
+    DWORD state_ = 0;
 };
 
 // The message part of each line of a setup log.
