@@ -45,10 +45,10 @@ HANDLE AgentPipeConnect(const char* name, DWORD serviceProcessId, DWORD started)
 // Sends request and reads the reply, looking every kAgentPipePollMs whether each is done, until
 // kAgentPipeLimitMs have passed since started (a ClockTicks value; the connection's start when
 // both belong to one exchange). On Windows NT a write that the server never takes is given up
-// too (pipe is opened for overlapped I/O there); Windows 9x writes as it comes. 0 when both the write and the read succeeded, also for a reply
-// shorter than 4 bytes (then no out value is set); otherwise the error, which is also left as the
-// thread's last error (87 without request, 6 without a pipe, 8 when memory is short, 1460 when no
-// reply came in time). From a reply of at least 4 bytes, status receives the Status and length
+// too (AgentPipeConnect opens the pipe for overlapped I/O there); Windows 9x writes as it comes.
+// 0 when both the write and the read succeeded, also for a reply shorter than 4 bytes (then no
+// out value is set); otherwise the error, which is also left as the thread's last error (87
+// without request, 6 without a pipe, 8 when memory is short, 1460 when the time was up). From a reply of at least 4 bytes, status receives the Status and length
 // the number of payload bytes that arrived, never more than the reply's own length field says;
 // payload receives a new heap copy of them (free with free(); null when there are none). Every
 // out value may be null.
