@@ -7,11 +7,11 @@
 #include <windows.h>
 
 enum : DWORD {
-    kServiceStopLimitMs = 60000,    // a stop, dependents included, gives up after this long
+    kServiceStopLimitMs = 60000,  // a stop, dependents included, gives up after this long
     kServiceStartLimitMs = 120000,  // a start gives up after this long, whatever the service says
-    kStartPollMs = 250,             // a starting service is looked at this often
-    kStopPollMinMs = 10000,         // stop polls the service's wait hint, at least this
-    kDependentPollMinMs = 100,      // a dependent is polled at its own wait hint, at least this
+    kStartPollMs = 250,           // a starting service is looked at this often
+    kStopPollMinMs = 10000,       // stop polls the service's wait hint, at least this
+    kDependentPollMinMs = 100,    // a dependent is polled at its own wait hint, at least this
 };
 
 enum : int {
