@@ -3,9 +3,8 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "control/Processes.h"
+#include "support/AccessControl.h"
 #include "support/Clock.h"
-#include "support/PointerList.h"
 #include "support/Results.h"
 #include "support/SystemLibrary.h"
 #include "support/WindowsVersion.h"
@@ -39,9 +38,18 @@ DWORD TimeLeft(DWORD started)
     return elapsed < kAgentPipeLimitMs ? kAgentPipeLimitMs - elapsed : 0;
 }
 
-// Waits until a reply can be read without blocking. False when the pipe broke (the thread's last
-// error tells how) or no reply came in time (1460). A reader blocked in ReadFile could not be
-// given up: an agent that takes the request and never answers would hold setup for ever.
+typedef BOOL(WINAPI* CancelIoFunction)(HANDLE file);
+
+// Where the pipe's reads and writes can be given up: Windows NT (NT 4 and later have CancelIo).
+// Windows 9x has no overlapped I/O on pipes.
+CancelIoFunction FindCancelIo()
+{
+    return IsWindowsNTPlatform() ? GetSystemFunction<CancelIoFunction>(GetModuleHandleA("kernel32.dll"), "CancelIo")
+                                 : nullptr;
+}
+
+// Waits until a reply can be read without blocking (Windows 9x). False when the pipe broke (the
+// thread's last error tells how) or no reply came in time (1460).
 bool WaitForReply(HANDLE pipe, DWORD started)
 {
     for (;;) {
@@ -59,34 +67,67 @@ bool WaitForReply(HANDLE pipe, DWORD started)
     }
 }
 
+// One write or read of the exchange that began at started, given up with 1460 once its time is up:
+// a server that takes the connection and never reads the request, or never answers, would
+// otherwise hold setup for ever, and with it the instance's lock. False with the last error set.
+bool TransferWithin(HANDLE pipe, bool write, void* buffer, DWORD size, DWORD* done, DWORD started)
+{
+    CancelIoFunction cancelIo = FindCancelIo();
+    if (!cancelIo) {
+        if (write)
+            return WriteFile(pipe, buffer, size, done, nullptr) != FALSE;
+        return WaitForReply(pipe, started) && ReadFile(pipe, buffer, size, done, nullptr);
+    }
+    OVERLAPPED overlapped = {};
+    overlapped.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    if (!overlapped.hEvent)
+        return false;
+    BOOL finished = write ? WriteFile(pipe, buffer, size, done, &overlapped)
+                          : ReadFile(pipe, buffer, size, done, &overlapped);
+    if (!finished && GetLastError() == ERROR_IO_PENDING) {
+        while (WaitForSingleObject(overlapped.hEvent, 0) == WAIT_TIMEOUT) {
+            DWORD left = TimeLeft(started);
+            if (left == 0) {
+                cancelIo(pipe);
+                break;
+            }
+            ClockSleep(left < kAgentPipePollMs ? left : kAgentPipePollMs);
+        }
+        // Waits only for the cancelled request to let go of the buffer.
+        finished = GetOverlappedResult(pipe, &overlapped, done, TRUE);
+        if (!finished && GetLastError() == ERROR_OPERATION_ABORTED)
+            SetLastError(ERROR_TIMEOUT);
+    }
+    DWORD error = GetLastError();
+    CloseHandle(overlapped.hEvent);
+    SetLastError(error);
+    return finished != FALSE;
+}
+
 typedef BOOL(WINAPI* GetNamedPipeServerProcessIdFunction)(HANDLE pipe, ULONG* processId);
 
-// False when the system names the pipe's server and that process does not run program. Systems
-// before Windows Vista cannot tell; there the pipe is trusted.
-bool IsServedBy(HANDLE pipe, const char* program)
+// Whether the pipe's server may be sent requests: the service's own process, or a process of
+// LocalSystem, where the system names the server (Vista and later); before that a pipe that
+// SYSTEM or Administrators made. A pipe's name is free to take for anyone once the service has
+// stopped, and a program path proves nothing: anyone may start the agent's program. Windows 9x
+// has no users to tell apart.
+bool IsServedBy(HANDLE pipe, DWORD serviceProcessId)
 {
+    if (serviceProcessId == kAgentPipeAnyServer || !IsWindowsNTPlatform())
+        return true;
     GetNamedPipeServerProcessIdFunction serverProcessId =
         GetSystemFunction<GetNamedPipeServerProcessIdFunction>(GetModuleHandleA("kernel32.dll"),
                                                                "GetNamedPipeServerProcessId");
-    if (!program || !serverProcessId)
-        return true;
     ULONG server = 0;
-    if (!serverProcessId(pipe, &server))
-        return false;
-    PointerList ids;
-    InitPointerList(&ids);
-    bool found = false;
-    if (FindProcessesByPath(program, &ids) == 0) {
-        for (int i = 0; i < ids.Count && !found; ++i)
-            found = (ULONG)(ULONG_PTR)ids.Items[i] == server;
-    }
-    FreePointerList(&ids);
-    return found;
+    if (!serverProcessId)
+        return IsOwnedByAdministrators(pipe);
+    return serverProcessId(pipe, &server) &&
+           ((serviceProcessId != 0 && server == serviceProcessId) || IsLocalSystemProcess(server));
 }
 
 }  // namespace
 
-HANDLE AgentPipeConnect(const char* name, const char* serverProgram, DWORD started)
+HANDLE AgentPipeConnect(const char* name, DWORD serviceProcessId, DWORD started)
 {
     if (!name) {
         SetLastError(ERROR_INVALID_PARAMETER);
@@ -95,7 +136,8 @@ HANDLE AgentPipeConnect(const char* name, const char* serverProgram, DWORD start
     HANDLE pipe = INVALID_HANDLE_VALUE;
     // Whoever created a pipe of this name once the agent's service freed it could otherwise
     // impersonate this elevated process. Windows 9x knows no impersonation.
-    DWORD flags = FILE_ATTRIBUTE_NORMAL | (IsWindowsNTPlatform() ? SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION : 0);
+    DWORD flags = FILE_ATTRIBUTE_NORMAL | (IsWindowsNTPlatform() ? SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION : 0) |
+                  (FindCancelIo() ? FILE_FLAG_OVERLAPPED : 0);
     for (;;) {
         pipe = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, flags, nullptr);
         if (pipe != INVALID_HANDLE_VALUE)
@@ -112,7 +154,7 @@ HANDLE AgentPipeConnect(const char* name, const char* serverProgram, DWORD start
         if (!WaitNamedPipeA(name, left < kAgentPipeBusyWaitMs ? left : kAgentPipeBusyWaitMs))
             return INVALID_HANDLE_VALUE;
     }
-    if (!IsServedBy(pipe, serverProgram)) {
+    if (!IsServedBy(pipe, serviceProcessId)) {
         CloseHandle(pipe);
         SetLastError(kAgentPipeForeignServer);
         return INVALID_HANDLE_VALUE;
@@ -157,8 +199,8 @@ int AgentPipeTransact(HANDLE pipe, const AgentPipeRequest* request, DWORD* statu
     if (request->Length > 0)
         memcpy(message + kCodeBytes, request->Data, request->Length);
 
-    if (!WriteFile(pipe, message, size, &done, nullptr) || !WaitForReply(pipe, started) ||
-        !ReadFile(pipe, reply, kAgentPipeReplySize, &got, nullptr)) {
+    if (!TransferWithin(pipe, true, message, size, &done, started) ||
+        !TransferWithin(pipe, false, reply, kAgentPipeReplySize, &got, started)) {
         result = LastErrorResult();
         goto Exit;
     }

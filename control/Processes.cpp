@@ -32,6 +32,7 @@ const HANDLE kCurrentTerminalServer = nullptr;
 typedef BOOL(WINAPI* EnumProcessesFunction)(DWORD* ids, DWORD size, DWORD* returned);
 typedef BOOL(WINAPI* EnumProcessModulesFunction)(HANDLE process, HMODULE* modules, DWORD size, DWORD* needed);
 typedef DWORD(WINAPI* GetModuleFileNameExAFunction)(HANDLE process, HMODULE module, char* name, DWORD size);
+typedef BOOL(WINAPI* QueryFullProcessImageNameAFunction)(HANDLE process, DWORD flags, char* name, DWORD* size);
 typedef HANDLE(WINAPI* CreateToolhelp32SnapshotFunction)(DWORD flags, DWORD processId);
 typedef BOOL(WINAPI* Process32Function)(HANDLE snapshot, PROCESSENTRY32* entry);
 typedef BOOL(WINAPI* WTSTerminateProcessFunction)(HANDLE server, DWORD processId, DWORD exitCode);
@@ -76,6 +77,18 @@ const char* FileNamePart(const char* path)
 bool SameText(const char* a, const char* b)
 {
     return _mbsicmp(reinterpret_cast<const unsigned char*>(a), reinterpret_cast<const unsigned char*>(b)) == 0;
+}
+
+// True for "X:\..." on a drive that is not another machine's. A program path comes from the
+// process, whose owner chooses it; opening one on another machine, in whatever spelling
+// ("\\server", "//server", "\??\UNC\server", a mapped drive), would make this elevated process
+// log on to it.
+bool IsLocalDrivePath(const char* path)
+{
+    char root[] = "?:\\";
+    root[0] = path[0];
+    return ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z')) && path[1] == ':' &&
+           path[2] == '\\' && GetDriveTypeA(root) != DRIVE_REMOTE;
 }
 
 // Enables SeDebugPrivilege in this process's token, which lets an administrator open processes
@@ -124,6 +137,11 @@ int FindProcessesNT(const char* path, PointerList* ids)
             GetSystemFunction<EnumProcessModulesFunction>(psapi, "EnumProcessModules");
         GetModuleFileNameExAFunction moduleFileName =
             FindFunction<GetModuleFileNameExAFunction>(psapi, "GetModuleFileNameExA");
+        // The module list lies in the process's own memory, which its owner may rewrite; where
+        // the system has it, the kernel's record of the image is asked instead.
+        QueryFullProcessImageNameAFunction imageName =
+            FindFunction<QueryFullProcessImageNameAFunction>(GetModuleHandleA("kernel32.dll"),
+                                                             "QueryFullProcessImageNameA");
         if (!enumProcesses || !enumModules || !moduleFileName) {
             result = -1;
             goto Exit;
@@ -145,9 +163,11 @@ int FindProcessesNT(const char* path, PointerList* ids)
             HANDLE process = OpenProcessForQuery(processIds[i]);
             if (!process)
                 continue;  // gone meanwhile, or not ours to see
-            DWORD needed = 0;
-            if (enumModules(process, modules, kMaxModules * sizeof(HMODULE), &needed) && needed > 0 &&
-                moduleFileName(process, modules[0], name, sizeof(name)) > 0) {
+            DWORD needed = sizeof(name);
+            bool named = imageName ? imageName(process, 0, name, &needed) != FALSE
+                                   : enumModules(process, modules, kMaxModules * sizeof(HMODULE), &needed) &&
+                                         needed > 0 && moduleFileName(process, modules[0], name, sizeof(name)) > 0;
+            if (named) {
                 name[sizeof(name) - 1] = '\0';  // not terminated when cut on older systems
                 if (IsSameProgram(name, path) && AppendPointer(ids, IdItem(processIds[i])) < 0)
                     result = ERROR_NOT_ENOUGH_MEMORY;
@@ -290,9 +310,7 @@ bool IsSameProgram(const char* candidate, const char* program)
         if (GetShortPath(program, shortPath) != 0 || !SameText(name, FileNamePart(shortPath)))
             return false;
     }
-    if (candidate[0] == '\\' && candidate[1] == '\\')
-        return false;
-    return IsSameFile(candidate, program, false);
+    return IsLocalDrivePath(candidate) && IsSameFile(candidate, program, false);
 }
 
 HMODULE LoadPsapi(const char* folder)

@@ -20,8 +20,8 @@ enum : DWORD {
 
 // True when a process's program file (candidate, as the system reports it) is the file at
 // program. Only a candidate with program's file name (long or short form) is compared on disk,
-// and never one on another machine ("\\server\share\..."): opening it would make this elevated
-// process authenticate to that server.
+// and only one of the form "X:\..." on a drive of this machine: opening another would make this
+// elevated process authenticate to another machine.
 bool IsSameProgram(const char* candidate, const char* program);
 
 // Loads psapi.dll from the system folder, else from folder when one is given (never through

@@ -71,16 +71,6 @@ int QueryConfig(SC_HANDLE service, QUERY_SERVICE_CONFIGA** config)
     return 0;
 }
 
-DWORD StartPollInterval(DWORD waitHint)
-{
-    DWORD wait = waitHint / 10;
-    if (wait < kStartPollMinMs)
-        wait = kStartPollMinMs;
-    if (wait > kStartPollMaxMs)
-        wait = kStartPollMaxMs;
-    return wait;
-}
-
 bool StopLimitReached(DWORD start)
 {
     return ClockElapsed(start) >= kServiceStopLimitMs;
@@ -214,6 +204,7 @@ int StartServiceAndWait(const char* name)
     SC_HANDLE service = nullptr;
     SERVICE_STATUS status = {};
     DWORD start = 0;
+    DWORD progressAt = 0;
     DWORD lastCheckPoint = 0;
     int result = OpenNamedService(name, SERVICE_ALL_ACCESS, &manager, &service);
     if (result != 0)
@@ -223,27 +214,33 @@ int StartServiceAndWait(const char* name)
         goto Exit;
     }
 
-    result = kServiceLeftStartPending;
-    start = ClockTicks();
+    // A service that keeps raising its checkpoint, or promises a wait hint of days, would hold
+    // the run (and the instance lock) for ever: the whole start has a limit of its own.
+    start = progressAt = ClockTicks();
     lastCheckPoint = status.dwCheckPoint;
     while (status.dwCurrentState == SERVICE_START_PENDING) {
-        ClockSleep(StartPollInterval(status.dwWaitHint));
+        if (status.dwCheckPoint > lastCheckPoint) {
+            progressAt = ClockTicks();
+            lastCheckPoint = status.dwCheckPoint;
+        } else if (ClockElapsed(progressAt) > status.dwWaitHint) {
+            result = ERROR_SERVICE_REQUEST_TIMEOUT;
+            goto Exit;
+        }
+        DWORD elapsed = ClockElapsed(start);
+        if (elapsed >= kServiceStartLimitMs) {
+            result = ERROR_SERVICE_REQUEST_TIMEOUT;
+            goto Exit;
+        }
+        DWORD left = kServiceStartLimitMs - elapsed;
+        ClockSleep(left < kStartPollMs ? left : kStartPollMs);
         if (!QueryServiceStatus(service, &status)) {
             result = LastErrorResult();
             goto Exit;
         }
-        // A service that has left the start-pending state has not timed out, whatever its
-        // checkpoint: running is success, anything else kServiceLeftStartPending.
-        if (status.dwCheckPoint > lastCheckPoint) {
-            start = ClockTicks();
-            lastCheckPoint = status.dwCheckPoint;
-        } else if (status.dwCurrentState == SERVICE_START_PENDING && ClockElapsed(start) > status.dwWaitHint) {
-            result = ERROR_SERVICE_REQUEST_TIMEOUT;
-            break;
-        }
     }
-    if (status.dwCurrentState == SERVICE_RUNNING)
-        result = 0;
+    // A service that has left the start-pending state has not timed out, whatever its
+    // checkpoint: running is success, anything else kServiceLeftStartPending.
+    result = status.dwCurrentState == SERVICE_RUNNING ? 0 : kServiceLeftStartPending;
 
 Exit:
     CloseService(service);
@@ -251,18 +248,26 @@ Exit:
     return result;
 }
 
-int QueryServiceState(const char* name, DWORD* state)
+int QueryServiceState(const char* name, DWORD* state, DWORD* processId)
 {
+    typedef BOOL(WINAPI * QueryServiceStatusExFunction)(SC_HANDLE, SC_STATUS_TYPE, BYTE*, DWORD, DWORD*);
     SC_HANDLE manager = nullptr;
     SC_HANDLE service = nullptr;
-    SERVICE_STATUS status = {};
+    SERVICE_STATUS_PROCESS status = {};
+    DWORD needed = 0;
     int result = OpenNamedService(name, SERVICE_QUERY_STATUS, &manager, &service);
     if (result != 0)
         return result;
-    if (QueryServiceStatus(service, &status))
+    // The process is known from Windows 2000 on.
+    QueryServiceStatusExFunction queryEx =
+        GetSystemFunction<QueryServiceStatusExFunction>(GetModuleHandleA("Advapi32.dll"), "QueryServiceStatusEx");
+    if (queryEx ? queryEx(service, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status), sizeof(status), &needed)
+                : QueryServiceStatus(service, reinterpret_cast<SERVICE_STATUS*>(&status)))
         *state = status.dwCurrentState;
     else
         result = LastErrorResult();
+    if (processId)
+        *processId = status.dwProcessId;
     CloseService(service);
     CloseService(manager);
     return result;

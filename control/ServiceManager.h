@@ -8,8 +8,8 @@
 
 enum : DWORD {
     kServiceStopLimitMs = 60000,  // a stop, dependents included, gives up after this long
-    kStartPollMinMs = 1000,       // start polls a tenth of the service's wait hint, within these
-    kStartPollMaxMs = 10000,
+    kServiceStartLimitMs = 120000,  // a start gives up after this long, whatever the service says
+    kStartPollMs = 250,           // a starting service is looked at this often
     kStopPollMinMs = 10000,       // stop polls the service's wait hint, at least this
     kDependentPollMinMs = 100,    // a dependent is polled at its own wait hint, at least this
 };
@@ -22,14 +22,16 @@ enum : int {
 // The key whose values Windows 9x starts as services, under HKEY_LOCAL_MACHINE.
 extern const char kRunServicesKey[];
 
-// Starts the service and polls until it leaves the start-pending state. 0 when it runs; 1053
-// (ERROR_SERVICE_REQUEST_TIMEOUT) when its checkpoint stood still for longer than its wait hint;
-// kServiceLeftStartPending when it stopped instead; else the error (1056 when already running).
+// Starts the service and looks every kStartPollMs until it leaves the start-pending state. 0 when
+// it runs; 1053 (ERROR_SERVICE_REQUEST_TIMEOUT) when its checkpoint stood still for longer than
+// its wait hint, or kServiceStartLimitMs have passed; kServiceLeftStartPending when it stopped
+// instead; else the error (1056 when already running).
 int StartServiceAndWait(const char* name);
 
-// The service's current state (SERVICE_STOPPED, SERVICE_RUNNING, ...). 0 or the error (1060 when
-// there is no such service).
-int QueryServiceState(const char* name, DWORD* state);
+// The service's current state (SERVICE_STOPPED, SERVICE_RUNNING, ...) and, when processId is
+// given, the id of its process (0 when it has none, or before Windows 2000). 0 or the error (1060
+// when there is no such service).
+int QueryServiceState(const char* name, DWORD* state, DWORD* processId = nullptr);
 
 // Windows 9x: starts the command of the RunServices value name as a plain process, no waiting.
 int StartAgentFromRunServices(const char* name);

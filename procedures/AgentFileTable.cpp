@@ -185,14 +185,16 @@ void NoteFileCreated(Installer* installer, const char* name)
 void RemoveAgentFiles(Installer* installer, int progressBase)
 {
     InstallationData* data = installer->Data;
+    RowFolderHolds holds;
     for (int i = 0; AgentFileTable[i].Folder; ++i) {
         const AgentFileRow& row = AgentFileTable[i];
         bool remove = (row.Flags & FileRemove) != 0;
         // What was there before this run stays, and so do the folders that hold it.
         if (installer->RemoveOnlyCopiedFiles)
             remove = remove && row.Name && installer->CopiedRows[i];
-        if (remove)
+        if (remove && MayRemoveRow(data, row.Folder, row.Name, &holds))
             RemoveFileItem(data, row.Folder, row.Name);
         data->Status->SetDetailText(0, AgentFileProgress(progressBase, i));
     }
+    ReleaseRowFolders(&holds);
 }

@@ -18,13 +18,13 @@ enum : DWORD {
     kAgentExitCheckMs = 1000,
 };
 
-// Asks the agent (the program at agentPath) to exit over its pipe, giving the whole exchange
-// kAgentPipeLimitMs. Errors, time-out included, say nothing the wait that follows would not; only
-// a pipe of another program is worth a line.
-void SendShutdownRequest(const InstallationData* data, const char* pipeName, const char* agentPath)
+// Asks the agent (the service's process serviceProcessId, as it was before the stop) to exit over
+// its pipe, giving the whole exchange kAgentPipeLimitMs. Errors, time-out included, say nothing the
+// wait that follows would not; only a pipe of another program is worth a line.
+void SendShutdownRequest(const InstallationData* data, const char* pipeName, DWORD serviceProcessId)
 {
     DWORD started = ClockTicks();
-    HANDLE pipe = AgentPipeConnect(pipeName, agentPath, started);
+    HANDLE pipe = AgentPipeConnect(pipeName, serviceProcessId, started);
     if (pipe == INVALID_HANDLE_VALUE) {
         if (GetLastError() == kAgentPipeForeignServer)
             LogMessage(data, "The agent's pipe is served by another program; the shutdown request is not sent.");
@@ -62,10 +62,11 @@ int StopAgentService(const InstallationData* data, bool* wasRunning)
     }
 
     // Windows 9x starts the agent as a plain process: there is no service to stop.
+    DWORD serviceProcess = 0;
     if (!data->IsWin9x) {
         LogMessage(data, "Stopping service %s...", serviceName);
         DWORD state = SERVICE_STOPPED;
-        if (wasRunning && QueryServiceState(serviceName, &state) == 0 && state != SERVICE_STOPPED)
+        if (QueryServiceState(serviceName, &state, &serviceProcess) == 0 && state != SERVICE_STOPPED && wasRunning)
             *wasRunning = true;
         result = StopServiceAndWait(serviceName);
         if (result == ERROR_SERVICE_DOES_NOT_EXIST) {
@@ -87,7 +88,7 @@ int StopAgentService(const InstallationData* data, bool* wasRunning)
             *wasRunning = true;
     }
     LogMessage(data, "Trying to connect to agent via \"%s\"...", pipeName);
-    SendShutdownRequest(data, pipeName, agentPath);
+    SendShutdownRequest(data, pipeName, serviceProcess);
 
     for (DWORD check = 0; check < kAgentExitChecks; ++check) {
         bool running = false;

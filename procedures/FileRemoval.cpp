@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include "procedures/AgentFolderAccess.h"
 #include "procedures/TargetMacros.h"
 #include "resources/resource.h"
 #include "setup/SetupLog.h"
@@ -199,6 +200,14 @@ int FolderRemovalError(DWORD code)
     }
 }
 
+// Why a folder could not be opened or listed: absent (3), or the real error (an offline share, a
+// drive without media, access denied), which the log line then names.
+int OpeningError()
+{
+    DWORD error = GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? ERROR_PATH_NOT_FOUND : (int)error;
+}
+
 enum FolderKind { kNoFolder, kPlainFolder, kLinkedFolder };
 
 // What path is right now, a link (junction or symbolic link) not followed. A plain folder on
@@ -218,14 +227,12 @@ FolderKind CheckFolder(const char* path, HANDLE* hold, int* code)
         HANDLE folder = CreateFileA(path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                     OPEN_EXISTING, flags, nullptr);
         if (folder == INVALID_HANDLE_VALUE) {
-            DWORD error = GetLastError();
-            if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND)
-                *code = FolderRemovalError(error);
+            *code = OpeningError();
             return kNoFolder;
         }
         BY_HANDLE_FILE_INFORMATION info;
         if (!GetFileInformationByHandle(folder, &info)) {
-            *code = FolderRemovalError(GetLastError());
+            *code = OpeningError();
             CloseFile(folder);
             return kNoFolder;
         }
@@ -272,8 +279,9 @@ int RemoveTree(const InstallationData* data, const char* path)
     }
     HANDLE find = FindFirstFileA(pattern, &found);
     if (find == INVALID_HANDLE_VALUE) {
+        code = OpeningError();
         CloseFile(hold);
-        return ERROR_PATH_NOT_FOUND;
+        return code;
     }
     do {
         if (!strcmp(found.cFileName, ".") || !strcmp(found.cFileName, ".."))
@@ -366,6 +374,81 @@ char* BuildItemPath(const InstallationData* data, const char* folder, const char
     }
     FreeText(expanded);
     return fits && path[0] ? DuplicateText(path) : nullptr;
+}
+
+namespace {
+
+// Opens the folder at path without delete sharing (Windows does not rename a folder while
+// something in it is open this way). INVALID_HANDLE_VALUE with the error in *code when it cannot.
+HANDLE HoldFolder(const char* path, int* code)
+{
+    HANDLE folder = CreateFileA(path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    *code = folder == INVALID_HANDLE_VALUE ? LastErrorResult() : 0;
+    return folder;
+}
+
+// True when the held folder was reached through a link: the path the system took to it is not
+// the one given (Vista and later), or a part of the path is a link.
+bool IsReachedThroughLink(HANDLE folder, const char* path)
+{
+    char reached[MAX_PATH];
+    char full[MAX_PATH];
+    if (PathHoldsLink(path))
+        return true;
+    if (!GetFinalPath(folder, reached))
+        return false;
+    if (!GetComparablePath(path, full))
+        return true;
+    TrimPathEnd(reached);
+    return lstrcmpiA(reached, full) != 0;
+}
+
+}  // namespace
+
+bool MayRemoveRow(const InstallationData* data, const char* folder, const char* name, RowFolderHolds* holds)
+{
+    bool work = TextStartsWithNoCase(folder, "$AGENTTEMPDIR$");
+    int& state = holds->State[work];
+    HANDLE& hold = holds->Folder[work];
+    if (state == 0) {
+        state = 1;
+        char* path = BuildItemPath(data, work ? "$AGENTTEMPDIR$" : "$TARGETDIR$", nullptr);
+        int code = 0;
+        // Windows 9x has no links and cannot open a folder; a folder that cannot be named is the
+        // row's to report.
+        if (path && IsWindowsNTPlatform()) {
+            hold = HoldFolder(path, &code);
+            if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND) {
+                state = 2;
+            } else if (code != 0) {
+                LogErrorFormatted(data, code, "Failed to remove \"%s\".", path);
+                state = -1;
+            } else if (work ? IsReachedThroughLink(hold, path) : !IsAgentFolderSafe(data)) {
+                if (work)
+                    LogMessage(data, "Agent working folder \"%s\" is not usable; its files are left alone.", path);
+                state = -1;
+            }
+        }
+        FreeText(path);
+    }
+    if (state == 2) {
+        // Nothing is looked for in a folder that is absent: a link made in its place meanwhile
+        // would lead elsewhere.
+        char* path = BuildItemPath(data, folder, name);
+        if (path)
+            LogMessage(data, "\"%s\" is not found.", path);
+        FreeText(path);
+    }
+    if (!work && !name && !strcmp(folder, "$TARGETDIR$"))
+        CloseFile(hold);
+    return state == 1;
+}
+
+void ReleaseRowFolders(RowFolderHolds* holds)
+{
+    CloseFile(holds->Folder[0]);
+    CloseFile(holds->Folder[1]);
 }
 
 int RemoveFileItem(const InstallationData* data, const char* folder, const char* name)

@@ -18,8 +18,9 @@ char* BuildItemPath(const InstallationData* data, const char* folder, const char
 // entries go. Drive roots, the Windows and system folders and the Program Files and common
 // files folders are refused (logged, kFolderRefused): the path may come from a damaged or
 // hostile registry value. Returns 0 or the last failure inside the
-// tree, or, when the folder itself stays: 145 not empty, 3 not found (or no folder),
-// 5 access denied, 206 a path that does not fit in MAX_PATH, -1 any other reason.
+// tree, or, when the folder itself stays: 3 not found (or no folder), the error of opening or
+// listing it (an offline share, a drive without media, access denied), 145 not empty, 5 access
+// denied, 206 a path that does not fit in MAX_PATH, -1 any other reason.
 int RemoveFolderTree(const InstallationData* data, const char* path);
 
 enum { kFolderRefused = 5 };
@@ -28,3 +29,21 @@ enum { kFolderRefused = 5 };
 // system and SysWOW64 folders, the Program Files and common files folders (in any spelling),
 // and paths that cannot be resolved.
 bool IsProtectedFolder(const char* path);
+
+// The two folders whose rows the removal of the agent's files takes: each is held open while its
+// rows go, so that neither it nor a folder above it can be renamed and a link put in its place.
+struct RowFolderHolds {
+    HANDLE Folder[2];  // the agent folder, the working folder
+    int State[2];      // 0 not looked at yet, 1 held (or nothing to hold), 2 absent, -1 left alone
+    RowFolderHolds() : Folder{INVALID_HANDLE_VALUE, INVALID_HANDLE_VALUE}, State{0, 0} {}
+};
+
+// Whether the row (folder with its macro, name) may be removed now. On the first row of a folder
+// that folder is held (Windows NT) and checked: the agent folder must pass IsAgentFolderSafe, and
+// no link may lead to the working folder (it is then "not usable", logged). The rows of a folder
+// that is absent are logged as not found, and those of one left alone are passed over; both give
+// false. The agent folder's own row lets go of it first, since it is removed itself.
+bool MayRemoveRow(const InstallationData* data, const char* folder, const char* name, RowFolderHolds* holds);
+
+// Lets go of the folders that MayRemoveRow holds.
+void ReleaseRowFolders(RowFolderHolds* holds);

@@ -1,5 +1,6 @@
 // A new installation of an agent instance; a failed essential step rolls the machine back by
 // running the whole uninstallation.
+#include "procedures/AgentFolderAccess.h"
 #include "procedures/AgentRegistry.h"
 #include "procedures/AgentService.h"
 #include "procedures/ClosingSteps.h"
@@ -14,6 +15,8 @@ int Installer::InstallNewAgent()
 {
     LogMessage(Data, "Start new installation...");
     Data->Status->SetStatusText(IDS_INSTALLING);
+    if (!IsAgentFolderSafe(Data))
+        return ERROR_ACCESS_DENIED;  // before anything is written
 
     // An agent folder that is already there (a lost instance key beside an old agent's folder,
     // or /d onto a folder in use) holds files that are not this run's to take back.

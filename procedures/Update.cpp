@@ -1,6 +1,7 @@
 // Update of an installed agent instance in place, which also converts a legacy agent. The first
 // essential failure ends it with its code; nothing is rolled back.
 #include "control/ServiceManager.h"
+#include "procedures/AgentFolderAccess.h"
 #include "procedures/AgentRegistry.h"
 #include "procedures/AgentService.h"
 #include "procedures/AgentShutdown.h"
@@ -88,6 +89,8 @@ int Installer::UpdateExistingAgent()
 {
     LogMessage(Data, "Update existing installation...");
     Data->Status->SetStatusText(IDS_UPDATING);
+    // Only a warning: refusing would leave the installed agent stopped or out of date.
+    (void)IsAgentFolderSafe(Data);
 
     LogMessage(Data, "Stop user interface modules...");
     Data->Status->SetDetailText(IDS_STOPPING_USER_TASK, 0);

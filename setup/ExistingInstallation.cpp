@@ -4,6 +4,7 @@
 
 #include "procedures/FileRemoval.h"
 #include "setup/InstallationData.h"
+#include "support/Files.h"
 #include "support/Handles.h"
 #include "support/IniText.h"
 
@@ -182,10 +183,11 @@ bool IsAbsolutePath(const char* path)
 }
 
 // The working folder's rows remove whole sub-folders: a blank or relative value would aim them
-// at the current drive's root ("\Logs"), and a root or system folder is no agent's.
+// at the current drive's root ("\Logs"), a root or system folder is no agent's, and a link on the
+// way would aim them wherever it leads.
 bool IsUsableWorkingFolder(const char* folder)
 {
-    return folder[0] && IsAbsolutePath(folder) && !IsProtectedFolder(folder);
+    return folder[0] && IsAbsolutePath(folder) && !IsProtectedFolder(folder) && !PathHoldsLink(folder);
 }
 
 // AgentWorkingFolder from the "Agent_Temp_Dir" line of ArvaneD.ini in the agent folder; a value

@@ -1,6 +1,5 @@
 #include "setup/InstanceLock.h"
 
-#include <ctype.h>
 #include <string.h>
 
 #include "support/MachineLock.h"
@@ -11,8 +10,10 @@ bool BuildInstanceLockName(const char* instance, bool globalNamespace, char* nam
 {
     if (!instance || !FormatText(name, size, "%sArvaneSetup_%s", globalNamespace ? "Global\\" : "", instance))
         return false;
-    for (char* c = name + strlen(name) - strlen(instance); *c; ++c)
-        *c = (char)tolower((unsigned char)*c);
+    // The instance's key, folder and service fold every letter of the code page, so the lock does
+    // too: "BÜRO" and "büro" are one instance.
+    size_t length = strlen(instance);
+    CharLowerBuffA(name + strlen(name) - length, (DWORD)length);
     return true;
 }
 

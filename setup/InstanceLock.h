@@ -9,7 +9,7 @@ enum : DWORD {
     kInstanceLockWaitMs = 60000,  // how long a run waits for another one of its instance
 };
 
-// "ArvaneSetup_" and the instance id in lower case, with "Global\" in front where the system
+// "ArvaneSetup_" and the instance id in lower case (every letter of the code page), with "Global\" in front where the system
 // has that namespace. False when it does not fit in size bytes.
 bool BuildInstanceLockName(const char* instance, bool globalNamespace, char* name, size_t size);
 

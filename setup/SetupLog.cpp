@@ -4,6 +4,7 @@
 #include <string.h>
 
 #include "support/AccessControl.h"
+#include "support/Files.h"
 #include "support/Handles.h"
 #include "support/WindowsVersion.h"
 
@@ -47,6 +48,9 @@ bool IsPlainFile(HANDLE file)
 // The log file opened for appending (created when missing), or INVALID_HANDLE_VALUE.
 HANDLE OpenLogFile(const char* path, bool refuseLinks)
 {
+    // A folder on the way that became a link leads the lines elsewhere just the same.
+    if (refuseLinks && PathHoldsLink(path))
+        return INVALID_HANDLE_VALUE;
     // The link itself is opened, not its target, so that it can be seen and refused.
     DWORD flags = FILE_ATTRIBUTE_NORMAL | (refuseLinks && HasGlobalNamespace() ? FILE_FLAG_OPEN_REPARSE_POINT : 0);
     HANDLE file = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
@@ -133,7 +137,7 @@ void SetupLog::Open(const char* path)
     bool global = isNT && version.dwMajorVersion >= 5;
 
     RefuseLinks = isNT;
-    if (isNT && IsRefusedLogFile(Path)) {
+    if (isNT && (IsRefusedLogFile(Path) || PathHoldsLink(Path))) {
         Path[0] = '\0';
         return;
     }

@@ -29,7 +29,8 @@ struct SetupLog {
     // Chooses the file (the default XASetup.log in the temporary folder for a null or empty
     // path) and creates or opens the mutex, which only SYSTEM and Administrators may open on NT;
     // one of that name that someone else made is not used, and the lines are then written
-    // without it. On NT a file that is a link leaves the log closed. Reopens on a later call.
+    // without it. On NT a file that is a link, or whose path holds one, leaves the log closed.
+    // Reopens on a later call.
     void Open(const char* path);
 
     // Appends one line; true when it was written, false when it was dropped.

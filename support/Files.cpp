@@ -41,6 +41,42 @@ bool JoinPath(char (&path)[MAX_PATH], const char* folder, const char* name)
     return true;
 }
 
+bool PathHoldsLink(const char* path)
+{
+    char prefix[MAX_PATH];
+    if (!path || !CopyText(prefix, sizeof(prefix), path))
+        return true;  // what cannot be looked at is no safe path
+    size_t length = strlen(prefix);
+    // From index 3 on, as in CreateFolderPath: "C:\" itself is no link.
+    for (size_t i = 3; i <= length; ++i) {
+        if (prefix[i] != '\\' && prefix[i] != '\0')
+            continue;
+        char kept = prefix[i];
+        prefix[i] = '\0';
+        DWORD attributes = GetFileAttributesA(prefix);
+        prefix[i] = kept;
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+            return true;
+    }
+    return false;
+}
+
+bool GetFinalPath(HANDLE handle, char (&path)[MAX_PATH])
+{
+    typedef DWORD(WINAPI * GetFinalPathNameByHandleAFunction)(HANDLE, char*, DWORD, DWORD);
+    GetFinalPathNameByHandleAFunction finalPath = GetSystemFunction<GetFinalPathNameByHandleAFunction>(
+        GetModuleHandleA("kernel32.dll"), "GetFinalPathNameByHandleA");
+    char found[MAX_PATH + 8];
+    DWORD length = finalPath ? finalPath(handle, found, sizeof(found), 0) : 0;
+    if (length == 0 || length >= sizeof(found))
+        return false;
+    // "\\?\C:\..." or "\\?\UNC\server\share\...".
+    const char* rest = strncmp(found, "\\\\?\\", 4) == 0 ? found + 4 : found;
+    if (TextStartsWithNoCase(rest, "UNC\\"))
+        return FormatText(path, sizeof(path), "\\%s", rest + 3);
+    return CopyText(path, sizeof(path), rest);
+}
+
 bool FileExists(const char* path)
 {
     if (!path)

@@ -16,6 +16,14 @@ int GetFileVersion(const char* path, DWORD* versionMS, DWORD* versionLS);
 // file or of reading its time.
 int GetFileWriteTime(const char* path, FILETIME* writeTime);
 
+// True when path, or a folder on the way to it, is a link (a junction or symbolic link), or the
+// path cannot be looked at. Parts that do not exist are no links.
+bool PathHoldsLink(const char* path);
+
+// The path by which the system reaches the open file or folder, as "X:\..." or
+// "\\server\share\..." (Windows Vista and later: false elsewhere, or when it does not fit).
+bool GetFinalPath(HANDLE handle, char (&path)[MAX_PATH]);
+
 // True when path names an existing entry that is not a folder.
 bool FileExists(const char* path);
 

@@ -136,6 +136,8 @@ void* FakeProcessControl::Find(HMODULE module, const char* name)
         return g_fake->HasToolhelp ? reinterpret_cast<void*>(Next) : nullptr;
     if (wanted == "GetModuleFileNameExA")
         return reinterpret_cast<void*>(ModuleFileName);
+    if (wanted == "QueryFullProcessImageNameA")
+        return g_fake->HasKernelImageName ? reinterpret_cast<void*>(ImageName) : nullptr;
     if (wanted == "WTSTerminateProcess")
         return g_fake->HasWtsTerminate ? reinterpret_cast<void*>(WtsTerminate) : nullptr;
     return SystemProcessControlCalls().FindFunction(module, name);
@@ -175,11 +177,24 @@ BOOL WINAPI FakeProcessControl::Adjust(HANDLE token, BOOL disableAll, TOKEN_PRIV
 
 DWORD WINAPI FakeProcessControl::ModuleFileName(HANDLE process, HMODULE module, char* name, DWORD size)
 {
-    auto reported = g_fake->ProgramPaths.find(GetProcessId(process));
-    if (reported == g_fake->ProgramPaths.end())
+    DWORD id = GetProcessId(process);
+    const std::map<DWORD, std::string>& paths = g_fake->ModuleListPaths.count(id) ? g_fake->ModuleListPaths
+                                                                                  : g_fake->ProgramPaths;
+    auto reported = paths.find(id);
+    if (reported == paths.end())
         return GetModuleFileNameExA(process, module, name, size);
     lstrcpynA(name, reported->second.c_str(), (int)size);
     return (DWORD)lstrlenA(name);
+}
+
+BOOL WINAPI FakeProcessControl::ImageName(HANDLE process, DWORD flags, char* name, DWORD* size)
+{
+    auto reported = g_fake->ProgramPaths.find(GetProcessId(process));
+    if (reported == g_fake->ProgramPaths.end())
+        return QueryFullProcessImageNameA(process, flags, name, size);
+    lstrcpynA(name, reported->second.c_str(), (int)*size);
+    *size = (DWORD)lstrlenA(name);
+    return TRUE;
 }
 
 HANDLE WINAPI FakeProcessControl::Snapshot(DWORD flags, DWORD id)

@@ -76,6 +76,9 @@ public:
     // The program path reported for these processes (psapi, and ToolHelp on Windows 9x), as
     // Windows reports a process started from another machine's share: "\\server\share\...".
     std::map<DWORD, std::string> ProgramPaths;
+    // What only the module list in these processes' own memory claims (the kernel knows better).
+    std::map<DWORD, std::string> ModuleListPaths;
+    bool HasKernelImageName = true;  // false: a system before Vista, without QueryFullProcessImageNameA
 
     // ToolHelp as on Windows 9x: the real snapshot with each executable's full path.
     bool HasToolhelp = true;
@@ -112,6 +115,7 @@ private:
     static BOOL WINAPI Adjust(HANDLE token, BOOL disableAll, TOKEN_PRIVILEGES* state, DWORD size,
                               TOKEN_PRIVILEGES* previous, DWORD* returned);
     static DWORD WINAPI ModuleFileName(HANDLE process, HMODULE module, char* name, DWORD size);
+    static BOOL WINAPI ImageName(HANDLE process, DWORD flags, char* name, DWORD* size);
     static HANDLE WINAPI Snapshot(DWORD flags, DWORD id);
     static BOOL WINAPI First(HANDLE snapshot, void* entry);
     static BOOL WINAPI Next(HANDLE snapshot, void* entry);

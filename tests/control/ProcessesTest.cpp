@@ -236,6 +236,13 @@ TEST_F(ProcessTest, SearchOpensOnlyLocalProgramsOfTheSameName)
     EXPECT_EQ(std::set<DWORD>{}, FoundIds(copy.Exe()));
     EXPECT_EQ(std::set<DWORD>{linked->Id()}, FoundIds(other));
     EXPECT_FALSE(IsSameProgram(other.c_str(), copy.Exe().c_str()));
+    // Its module list may claim the other name; the kernel's record of the image says which it is
+    // (systems before Vista have only the module list).
+    Fake().ModuleListPaths[linked->Id()] = copy.Exe();
+    EXPECT_EQ(std::set<DWORD>{}, FoundIds(copy.Exe()));
+    Fake().HasKernelImageName = false;
+    EXPECT_EQ(std::set<DWORD>{linked->Id()}, FoundIds(copy.Exe()));
+    Fake().HasKernelImageName = true;
 
     const char* unixPrefix = std::getenv("WINEPREFIX");
     ASSERT_NE(nullptr, unixPrefix);
@@ -252,9 +259,16 @@ TEST_F(ProcessTest, SearchOpensOnlyLocalProgramsOfTheSameName)
     ASSERT_TRUE(IsSameFile(remote.c_str(), local.c_str(), false)) << "Wine serves the share from the prefix";
     std::unique_ptr<StartedProcess> shared = StartStandInAs(remote, "R");
     ASSERT_TRUE(shared->Started());
+    // Every spelling of the share is refused, not only the plain one.
+    for (const char* spelling : {"\\\\xaserver\\share\\UserTray.exe", "\\??\\UNC\\xaserver\\share\\UserTray.exe",
+                                 "/\\xaserver\\share\\UserTray.exe", "\\/xaserver\\share\\UserTray.exe",
+                                 "//xaserver/share\\UserTray.exe", "\\\\?\\UNC\\xaserver\\share\\UserTray.exe"}) {
+        SCOPED_TRACE(spelling);
+        Fake().ProgramPaths[shared->Id()] = spelling;
+        EXPECT_FALSE(IsSameProgram(spelling, local.c_str()));
+        EXPECT_EQ(std::set<DWORD>{}, FoundIds(local));
+    }
     Fake().ProgramPaths[shared->Id()] = remote;
-    EXPECT_FALSE(IsSameProgram(remote.c_str(), local.c_str()));
-    EXPECT_EQ(std::set<DWORD>{}, FoundIds(local));
     // The same text needs no file to be opened.
     EXPECT_EQ(std::set<DWORD>{shared->Id()}, FoundIds(remote));
 }

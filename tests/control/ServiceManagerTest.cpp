@@ -68,7 +68,7 @@ TEST(StartServiceAndWait, StartsTheServiceAndWaitsUntilItRuns)
     EXPECT_EQ((DWORD)SERVICE_RUNNING, ReadServiceStatus("XAsm_start").dwCurrentState);
     EXPECT_FALSE(clock.Sleeps().empty());
     for (DWORD sleep : clock.Sleeps())
-        EXPECT_EQ(1000u, sleep);  // a tenth of 2000, raised to the minimum
+        EXPECT_EQ(kStartPollMs, sleep);
     EXPECT_EQ(std::vector<std::string>{"XAsm_start started"}, EventsWith(agent.standIn, "started"));
 
     EXPECT_EQ(ERROR_SERVICE_ALREADY_RUNNING, StartServiceAndWait("XAsm_start"));
@@ -76,18 +76,16 @@ TEST(StartServiceAndWait, StartsTheServiceAndWaitsUntilItRuns)
     EXPECT_EQ(ERROR_INVALID_PARAMETER, StartServiceAndWait(nullptr));
 }
 
-// A service whose checkpoint never moves: polled at a tenth of its wait hint (within 1 to 10 s)
-// until the hint has passed.
-TEST(StartServiceAndWait, PollsAtATenthOfTheWaitHintAndTimesOut)
+// A service whose checkpoint never moves: looked at every quarter second until its wait hint has
+// passed, or the start's own limit.
+TEST(StartServiceAndWait, LooksEveryQuarterSecondAndTimesOut)
 {
     struct Row {
         DWORD WaitHint;
-        DWORD Poll;
         size_t Polls;
     };
     const Row rows[] = {
-        {30000, 3000, 11}, {200000, 10000, 21}, {0, 1000, 1},
-        {9999, 1000, 10},  {10000, 1000, 11},   {100000, 10000, 11},
+        {30000, 121}, {200000, 480}, {0, 1}, {9999, 40}, {10000, 41}, {100000, 401},
     };
     int index = 0;
     for (const Row& row : rows) {
@@ -98,22 +96,37 @@ TEST(StartServiceAndWait, PollsAtATenthOfTheWaitHintAndTimesOut)
         VirtualClock clock;
 
         EXPECT_EQ(ERROR_SERVICE_REQUEST_TIMEOUT, StartServiceAndWait(name.c_str()));
-        EXPECT_EQ(std::vector<DWORD>(row.Polls, row.Poll), clock.Sleeps());
+        EXPECT_EQ(std::vector<DWORD>(row.Polls, kStartPollMs), clock.Sleeps());
         EXPECT_EQ((DWORD)SERVICE_START_PENDING, ReadServiceStatus(name).dwCurrentState);
     }
 }
 
 TEST(StartServiceAndWait, CheckpointProgressRestartsTheWait)
 {
-    // Each poll (1 s on the virtual clock, a quarter second for real) sees a new checkpoint; the
-    // 1 s wait hint alone would have run out at the second poll.
-    InstalledStandIn agent("XAsm_progress", "StartPendingMs=1500\nCheckpointEveryMs=25\nStartWaitHint=1000");
+    // Each look (a quarter second on the virtual clock, 60 ms for real) sees a new checkpoint;
+    // the 200 ms wait hint alone would have run out at the first look.
+    InstalledStandIn agent("XAsm_progress", "StartPendingMs=1500\nCheckpointEveryMs=25\nStartWaitHint=200");
     ASSERT_TRUE(agent.service.Created());
-    VirtualClock clock(0xFFFF0000u, 250);
+    {
+        VirtualClock clock(0xFFFF0000u, 60);
+        EXPECT_EQ(0, StartServiceAndWait("XAsm_progress"));
+        EXPECT_GE(clock.Sleeps().size(), 3u);
+        EXPECT_EQ((DWORD)SERVICE_RUNNING, ReadServiceStatus("XAsm_progress").dwCurrentState);
+    }
 
-    EXPECT_EQ(0, StartServiceAndWait("XAsm_progress"));
-    EXPECT_GE(clock.Sleeps().size(), 3u);
-    EXPECT_EQ((DWORD)SERVICE_RUNNING, ReadServiceStatus("XAsm_progress").dwCurrentState);
+    // Progress for ever still ends at the start's limit. (Should the limit fail, the service's
+    // process is ended after a while, so that the start comes back to report it.)
+    InstalledStandIn endless("XAsm_endless", "StartPendingMs=-1\nCheckpointEveryMs=5\nStartWaitHint=2000");
+    ASSERT_TRUE(endless.service.Created());
+    VirtualClock endlessClock(0xFFFF0000u, 10);
+    bool ended = false;
+    endlessClock.OnSleep = [&](DWORD) {
+        if (!ended && endlessClock.Elapsed() > 2 * kServiceStartLimitMs)
+            ended = ForceRemoveService("XAsm_endless");
+    };
+    EXPECT_EQ(ERROR_SERVICE_REQUEST_TIMEOUT, StartServiceAndWait("XAsm_endless"));
+    EXPECT_EQ(kServiceStartLimitMs, endlessClock.Elapsed());
+    EXPECT_EQ(std::vector<DWORD>(kServiceStartLimitMs / kStartPollMs, kStartPollMs), endlessClock.Sleeps());
 }
 
 TEST(StartServiceAndWait, ServiceThatStopsWhileStarting)

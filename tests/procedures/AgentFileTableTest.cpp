@@ -263,6 +263,23 @@ TEST_F(AgentFilesTest, ALinkedWorkingSubFolderIsNotEmptied)
     // Windows unlinks it; Wine cannot remove a Unix link and reports the failure.
     EXPECT_TRUE(log_.HasMessage("\"" + work_ + "\\Logs\" is removed.") ||
                 GetPathKind((work_ + "\\Logs").c_str()) == 1);
+
+    // A working folder that is itself a link, or lies under one, is not usable: none of its rows
+    // is touched, and what it leads to stays whole.
+    if (IsWin9xKind())
+        return;  // no links
+    ASSERT_TRUE(WriteWholeFile(elsewhere + "\\NetProbe.exe", "x"));
+    ASSERT_TRUE(WriteWholeFile(elsewhere + "\\sub\\NetProbe.exe", "x"));
+    ASSERT_TRUE(LinkFolder(elsewhere, scratch_ / "LinkedWork"));
+    for (const std::string& linked : {scratch_ / "LinkedWork", scratch_ / "LinkedWork\\sub"}) {
+        SCOPED_TRACE(linked);
+        log_.ClearLog();
+        ReplaceText(log_.Data().AgentWorkingFolder, DuplicateText(linked.c_str()));
+        RemoveAgentFiles(&installer_, 20);
+        EXPECT_EQ((std::vector<std::string>{"NetProbe.exe", "precious.log", "sub"}), FolderEntries(elsewhere));
+        EXPECT_EQ((std::vector<std::string>{"NetProbe.exe", "precious.log"}), FolderEntries(elsewhere + "\\sub"));
+        EXPECT_TRUE(log_.HasMessage("Agent working folder \"" + linked + "\" is not usable; its files are left alone."));
+    }
 }
 
 // Empty folder values name no folder: "\\Logs" would be the current drive's root folder. (The

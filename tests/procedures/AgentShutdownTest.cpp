@@ -21,9 +21,9 @@ using namespace xatest;
 namespace {
 
 // A connection and an exchange that start now.
-HANDLE AgentPipeConnect(const char* name, const char* serverProgram = nullptr)
+HANDLE AgentPipeConnect(const char* name, DWORD serviceProcessId = kAgentPipeAnyServer)
 {
-    return ::AgentPipeConnect(name, serverProgram, ClockTicks());
+    return ::AgentPipeConnect(name, serviceProcessId, ClockTicks());
 }
 
 int AgentPipeTransact(HANDLE pipe, const AgentPipeRequest* request, DWORD* status, unsigned char** payload,
@@ -69,13 +69,6 @@ struct RunningAgent {
     bool ready = false;
 };
 
-// Finding the pipe's server by its program needs the full paths that Windows 9x's ToolHelp gives
-// and Wine's does not (Wine's win98 mode also tells a pipe's server, which 9x never did).
-FakeProcessControl* FullPathsOn9x()
-{
-    return IsWin9xKind() ? new FakeProcessControl : nullptr;
-}
-
 std::string Hex(const std::string& bytes)
 {
     std::string text;
@@ -114,14 +107,14 @@ DWORD WINAPI RunCall(void* call)
 
 // Runs call on a thread of its own. When it has not come back within realMs (a read that blocks
 // for ever), ends the agent, which breaks the pipe and so frees the call, and returns false.
-bool ComesBackWithin(DWORD realMs, std::function<void()> call, const StartedProcess& agent)
+bool ComesBackWithin(DWORD realMs, std::function<void()> call, DWORD agentId)
 {
     HANDLE thread = CreateThread(nullptr, 0, RunCall, &call, 0, nullptr);
     if (!thread)
         return false;
     bool back = WaitForSingleObject(thread, realMs) == WAIT_OBJECT_0;
     if (!back) {
-        HANDLE process = OpenProcess(PROCESS_TERMINATE, FALSE, agent.Id());
+        HANDLE process = OpenProcess(PROCESS_TERMINATE, FALSE, agentId);
         if (process) {
             TerminateProcess(process, 1);
             CloseHandle(process);
@@ -131,6 +124,53 @@ bool ComesBackWithin(DWORD realMs, std::function<void()> call, const StartedProc
     CloseHandle(thread);
     return back;
 }
+
+// The agent as each system runs it: on Windows NT the process of its running service, which
+// outlives the stop that the test makes (AfterStop=linger); on Windows 9x a plain process.
+class AgentOfService {
+public:
+    AgentOfService(const std::string& scratchName, const std::string& service, const std::string& pipe,
+                   const std::string& behaviour)
+    {
+        DWORD id = 0;
+        if (IsWin9xKind()) {
+            plain_.reset(new RunningAgent(scratchName, pipe, behaviour));
+            ready = plain_->ready;
+            id = plain_->process.Id();
+        } else {
+            standIn_.reset(new StandIn(scratchName, "Pipe=" + pipe + "\nAfterStop=linger\n" + behaviour));
+            service_.reset(new TestService(service, "Agent", standIn_->QuotedExe()));
+            ready = service_->Created() && StartForReal(service) && WaitForPipe(pipe) &&
+                    QueryServiceState(service.c_str(), &state_, &id) == 0;
+            name_ = service;
+        }
+        process = id ? OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, id) : nullptr;
+        ready = ready && process;
+    }
+    ~AgentOfService()
+    {
+        // A lingering process is no longer its service's: the service's removal would miss it.
+        if (process) {
+            TerminateProcess(process, 1);
+            WaitForSingleObject(process, 5000);
+            CloseHandle(process);
+        }
+    }
+    const StandIn& standIn() const { return plain_ ? plain_->standIn : *standIn_; }
+    // An event as the agent records it: "<service> ..." or "process ...".
+    std::string Event(const std::string& event) const { return name_ + " " + event; }
+    bool EndsWithin(DWORD ms) const { return WaitForSingleObject(process, ms) == WAIT_OBJECT_0; }
+
+    bool ready = false;
+    HANDLE process = nullptr;
+
+private:
+    std::unique_ptr<RunningAgent> plain_;
+    std::unique_ptr<StandIn> standIn_;
+    std::unique_ptr<TestService> service_;
+    std::string name_ = "process";
+    DWORD state_ = 0;
+};
 
 // The message part of each line of a setup log.
 std::vector<std::string> Messages(const std::string& log)
@@ -147,7 +187,6 @@ std::vector<std::string> Messages(const std::string& log)
 
 TEST(AgentPipeTest, RequestAndReplyFraming)
 {
-    std::unique_ptr<FakeProcessControl> fullPaths(FullPathsOn9x());
     const std::string pipe = kPipe + "T1";
     const std::string payload = "abc";
     const AgentPipeRequest request = {7, 3, payload.data()};
@@ -171,7 +210,7 @@ TEST(AgentPipeTest, RequestAndReplyFraming)
         SCOPED_TRACE(row.Reply);
         RunningAgent agent("framing", pipe, std::string("PipeReply=") + row.Reply);
         ASSERT_TRUE(agent.ready);
-        HANDLE handle = AgentPipeConnect(pipe.c_str(), agent.standIn.Exe().c_str());
+        HANDLE handle = AgentPipeConnect(pipe.c_str(), agent.process.Id());
         ASSERT_NE(INVALID_HANDLE_VALUE, handle);
 
         DWORD status = 0xAAAAAAAA;
@@ -203,16 +242,15 @@ TEST(AgentPipeTest, RequestAndReplyFraming)
 
 TEST(AgentPipeTest, OutValuesAreOptionalAndArgumentsChecked)
 {
-    std::unique_ptr<FakeProcessControl> fullPaths(FullPathsOn9x());
     const std::string pipe = kPipe + "T2";
     RunningAgent agent("optional", pipe, "PipeReply=0500000003000000414243\nPipeShutdown=ignore");
     ASSERT_TRUE(agent.ready);
     AgentPipeRequest shutdown = {kAgentShutdownCode, 0, nullptr};
-    HANDLE handle = AgentPipeConnect(pipe.c_str(), nullptr);
+    HANDLE handle = AgentPipeConnect(pipe.c_str());
     ASSERT_NE(INVALID_HANDLE_VALUE, handle);
     EXPECT_EQ(0, AgentPipeTransact(handle, &shutdown, nullptr, nullptr, nullptr));
     CloseHandle(handle);
-    handle = AgentPipeConnect(pipe.c_str(), agent.standIn.Exe().c_str());
+    handle = AgentPipeConnect(pipe.c_str(), agent.process.Id());
     DWORD status = 0;
     EXPECT_EQ(0, AgentPipeTransact(handle, &shutdown, &status, nullptr, nullptr));
     EXPECT_EQ(5u, status);
@@ -237,10 +275,9 @@ TEST(AgentPipeTest, OutValuesAreOptionalAndArgumentsChecked)
 
 TEST(AgentPipeTest, ConnectWaitsOnlyForABusyPipe)
 {
-    std::unique_ptr<FakeProcessControl> fullPaths(FullPathsOn9x());
     // No pipe: no waiting.
     DWORD start = GetTickCount();
-    EXPECT_EQ(INVALID_HANDLE_VALUE, AgentPipeConnect((kPipe + "Missing").c_str(), nullptr));
+    EXPECT_EQ(INVALID_HANDLE_VALUE, AgentPipeConnect((kPipe + "Missing").c_str()));
     EXPECT_EQ((DWORD)ERROR_FILE_NOT_FOUND, GetLastError());
     EXPECT_LT(GetTickCount() - start, 500u);
 
@@ -250,7 +287,7 @@ TEST(AgentPipeTest, ConnectWaitsOnlyForABusyPipe)
         RunningAgent agent("busyshort", pipe, "PipeBusyMs=800");
         ASSERT_TRUE(agent.ready);
         start = GetTickCount();
-        HANDLE handle = AgentPipeConnect(pipe.c_str(), agent.standIn.Exe().c_str());
+        HANDLE handle = AgentPipeConnect(pipe.c_str(), agent.process.Id());
         ASSERT_NE(INVALID_HANDLE_VALUE, handle);
         EXPECT_GE(GetTickCount() - start, 300u);
         DWORD mode = 0;
@@ -263,49 +300,59 @@ TEST(AgentPipeTest, ConnectWaitsOnlyForABusyPipe)
     RunningAgent agent("busylong", pipe, "PipeBusyMs=-1");
     ASSERT_TRUE(agent.ready);
     start = GetTickCount();
-    EXPECT_EQ(INVALID_HANDLE_VALUE, AgentPipeConnect(pipe.c_str(), nullptr));
+    EXPECT_EQ(INVALID_HANDLE_VALUE, AgentPipeConnect(pipe.c_str()));
     DWORD took = GetTickCount() - start;
     EXPECT_GE(took, 900u);
     EXPECT_LT(took, 3000u);
 }
 
-// An agent that takes the request and never answers, or a pipe that is busy when the exchange's
-// time is up: given up with 1460 once kAgentPipeLimitMs have passed on the clock.
+// An agent that takes the request and never answers, one that takes the connection and never
+// reads the request (not given up on Windows 9x, which has no overlapped I/O on pipes), or a pipe
+// that is busy when the exchange's time is up: given up with 1460 once kAgentPipeLimitMs have
+// passed on the clock.
 TEST(AgentPipeTest, TheExchangeEndsAtItsLimit)
 {
-    const std::string pipe = kPipe + "T3";
-    RunningAgent agent("silent", pipe, "PipeReply=never");
-    ASSERT_TRUE(agent.ready);
-    HANDLE handle = AgentPipeConnect(pipe.c_str());
-    ASSERT_NE(INVALID_HANDLE_VALUE, handle);
-    const AgentPipeRequest shutdown = {kAgentShutdownCode, 0, nullptr};
-    int result = -1;
-    DWORD error = 0;
-    std::vector<DWORD> sleeps;
-    DWORD elapsed = 0;
-    EXPECT_TRUE(ComesBackWithin(
-        20000,
-        [&] {
-            VirtualClock clock;
-            result = AgentPipeTransact(handle, &shutdown, nullptr, nullptr, nullptr, clock.Now());
-            error = GetLastError();
-            sleeps = clock.Sleeps();
-            elapsed = clock.Elapsed();
-        },
-        agent.process));
-    CloseHandle(handle);
-    EXPECT_EQ(ERROR_TIMEOUT, result);
-    EXPECT_EQ((DWORD)ERROR_TIMEOUT, error);
-    EXPECT_EQ(kAgentPipeLimitMs, elapsed);
-    EXPECT_EQ(std::vector<DWORD>(kAgentPipeLimitMs / kAgentPipePollMs, kAgentPipePollMs), sleeps);
-    EXPECT_EQ("process pipe-request 09000000", agent.standIn.Events().at(1));
+    for (const char* reply : {"never", "unread"}) {
+        SCOPED_TRACE(reply);
+        bool unread = std::string(reply) == "unread";
+        if (unread && IsWin9xKind())
+            continue;
+        const std::string pipe = kPipe + "T3" + reply;
+        RunningAgent agent("silent", pipe, std::string("PipeReply=") + reply);
+        ASSERT_TRUE(agent.ready);
+        HANDLE handle = AgentPipeConnect(pipe.c_str());
+        ASSERT_NE(INVALID_HANDLE_VALUE, handle);
+        const AgentPipeRequest shutdown = {kAgentShutdownCode, 0, nullptr};
+        int result = -1;
+        DWORD error = 0;
+        std::vector<DWORD> sleeps;
+        DWORD elapsed = 0;
+        EXPECT_TRUE(ComesBackWithin(
+            20000,
+            [&] {
+                VirtualClock clock;
+                result = AgentPipeTransact(handle, &shutdown, nullptr, nullptr, nullptr, clock.Now());
+                error = GetLastError();
+                sleeps = clock.Sleeps();
+                elapsed = clock.Elapsed();
+            },
+            agent.process.Id()));
+        CloseHandle(handle);
+        EXPECT_EQ(ERROR_TIMEOUT, result);
+        EXPECT_EQ((DWORD)ERROR_TIMEOUT, error);
+        EXPECT_EQ(kAgentPipeLimitMs, elapsed);
+        EXPECT_EQ(std::vector<DWORD>(kAgentPipeLimitMs / kAgentPipePollMs, kAgentPipePollMs), sleeps);
+        std::vector<std::string> events = agent.standIn.Events();
+        EXPECT_EQ(unread ? 1u : 2u, events.size());
+        EXPECT_EQ(unread ? "process launched" : "process pipe-request 09000000", events.back());
+    }
 
     // A busy pipe is not waited for once the time is up.
     const std::string busyPipe = kPipe + "B3";
     RunningAgent busy("busylimit", busyPipe, "PipeBusyMs=-1");
     ASSERT_TRUE(busy.ready);
     DWORD start = GetTickCount();
-    EXPECT_EQ(INVALID_HANDLE_VALUE, AgentPipeConnect(busyPipe.c_str(), nullptr, ClockTicks() - kAgentPipeLimitMs));
+    EXPECT_EQ(INVALID_HANDLE_VALUE, ::AgentPipeConnect(busyPipe.c_str(), kAgentPipeAnyServer, ClockTicks() - kAgentPipeLimitMs));
     EXPECT_EQ((DWORD)ERROR_TIMEOUT, GetLastError());
     EXPECT_LT(GetTickCount() - start, 500u);
 }
@@ -390,9 +437,10 @@ TEST_F(StopAgentServiceTest, RunningServiceIsStopped)
     EXPECT_EQ("StopAgentService() returns 0", log.back());
 }
 
+// The agent's process outlives its stopped service and ends on the shutdown request; on
+// Windows 9x it runs as a plain process. Legacy names on request.
 TEST_F(StopAgentServiceTest, AgentEndsOnTheShutdownRequest)
 {
-    // The agent runs as a plain process, its service (if any) stopped; legacy names on request.
     struct Row {
         bool Legacy;
         const char* Reply;
@@ -403,24 +451,22 @@ TEST_F(StopAgentServiceTest, AgentEndsOnTheShutdownRequest)
         std::string service = row.Legacy ? "ArvaneAgent" : "XAI1";
         std::string pipe = row.Legacy ? kPipe : kPipe + "I1";
         WriteWholeFile(log_, "");
-        RunningAgent agent(row.Legacy ? "legacyagent" : "plainagent", pipe,
-                           std::string(*row.Reply ? "PipeReply=" : "") + row.Reply);
+        AgentOfService agent(row.Legacy ? "legacyagent" : "currentagent", service, pipe,
+                             std::string(*row.Reply ? "PipeReply=" : "") + row.Reply);
         ASSERT_TRUE(agent.ready);
-        std::unique_ptr<TestService> stopped;
-        if (!IsWin9xKind())
-            stopped.reset(new TestService(service, "Agent", agent.standIn.QuotedExe()));
-        UseFolder(agent.standIn.Folder());
-        VirtualClock clock(0xFFFF0000u, 5);  // the reply takes real time
+        UseFolder(agent.standIn().Folder());
+        VirtualClock clock(0xFFFF0000u, 20);  // the stop and the reply take real time
         clock.OnSleep = [&agent](DWORD milliseconds) {
             if (milliseconds > kAgentPipePollMs)
-                agent.process.EndsWithin(5000);
+                agent.EndsWithin(5000);
         };
 
         EXPECT_EQ(0, StopAgentService(installer_.Data));
-        EXPECT_TRUE(agent.process.EndsWithin(5000));
-        EXPECT_LE(WithoutReplyPolls(clock.Sleeps()).size(), 1u);
-        EXPECT_EQ((std::vector<std::string>{"process launched", "process pipe-request 09000000", "process ended"}),
-                  agent.standIn.Events());
+        EXPECT_TRUE(agent.EndsWithin(5000));
+        std::vector<std::string> events = agent.standIn().Events();
+        ASSERT_GE(events.size(), 2u);
+        EXPECT_EQ((std::vector<std::string>{agent.Event("pipe-request 09000000"), agent.Event("ended")}),
+                  std::vector<std::string>(events.end() - 2, events.end()));
         std::vector<std::string> expected = {"Trying to connect to agent via \"" + pipe + "\"...",
                                              "StopAgentService() returns 0"};
         if (!IsWin9xKind())
@@ -429,56 +475,55 @@ TEST_F(StopAgentServiceTest, AgentEndsOnTheShutdownRequest)
     }
 }
 
+// Another program took the pipe's name once the service had stopped: an AgentCore.exe elsewhere,
+// or the agent's own program that a user started. Neither is the service's process or runs as
+// LocalSystem. (Windows 9x has no users to tell apart.)
 TEST_F(StopAgentServiceTest, APipeServedByAnotherProgramGetsNoRequest)
 {
-    if (!GetProcAddress(GetModuleHandleA("kernel32.dll"), "GetNamedPipeServerProcessId"))
+    if (IsWin9xKind() || !GetProcAddress(GetModuleHandleA("kernel32.dll"), "GetNamedPipeServerProcessId"))
         GTEST_SKIP() << "this system cannot tell a pipe's server";
-    // Another program took the pipe's name once the service had stopped: an AgentCore.exe too,
-    // but not this installation's.
-    RunningAgent impostor("impostor", kPipe + "I1");
-    ASSERT_TRUE(impostor.ready);
-    StandIn agent("notrunning");
-    std::unique_ptr<TestService> stopped;
-    if (!IsWin9xKind())
-        stopped.reset(new TestService("XAI1", "Agent I1", agent.QuotedExe()));
-    UseFolder(agent.Folder());
-    VirtualClock clock;
+    for (bool ownProgram : {false, true}) {
+        SCOPED_TRACE(ownProgram ? "the agent's program" : "another program");
+        WriteWholeFile(log_, "");
+        RunningAgent impostor(ownProgram ? "userstarted" : "impostor", kPipe + "I1");
+        ASSERT_TRUE(impostor.ready);
+        StandIn agent("notrunning");
+        TestService stopped("XAI1", "Agent I1", (ownProgram ? impostor.standIn : agent).QuotedExe());
+        UseFolder((ownProgram ? impostor.standIn : agent).Folder());
+        VirtualClock clock;
 
-    EXPECT_EQ(0, StopAgentService(installer_.Data));
-    EXPECT_TRUE(clock.Sleeps().empty());
-    std::vector<std::string> expected = {
-        "Trying to connect to agent via \"\\\\.\\pipe\\arvaneAgentI1\"...",
-        "The agent's pipe is served by another program; the shutdown request is not sent.",
-        "StopAgentService() returns 0"};
-    if (!IsWin9xKind())
-        expected.insert(expected.begin(), {"Stopping service XAI1...", "Stopping service returns 0."});
-    EXPECT_EQ(expected, Log());
-    EXPECT_EQ(std::vector<std::string>{"process launched"}, impostor.standIn.Events());
-    EXPECT_TRUE(impostor.process.Running());
+        EXPECT_EQ(0, StopAgentService(installer_.Data));
+        EXPECT_EQ((std::vector<std::string>{
+                      "Stopping service XAI1...", "Stopping service returns 0.",
+                      "Trying to connect to agent via \"\\\\.\\pipe\\arvaneAgentI1\"...",
+                      "The agent's pipe is served by another program; the shutdown request is not sent.",
+                      "StopAgentService() returns 0"}),
+                  Log());
+        EXPECT_EQ(std::vector<std::string>{"process launched"}, impostor.standIn.Events());
+        EXPECT_TRUE(impostor.process.Running());
 
-    // The same pipe is the agent's own when its program is named.
-    HANDLE handle = AgentPipeConnect((kPipe + "I1").c_str(), impostor.standIn.Exe().c_str());
-    EXPECT_NE(INVALID_HANDLE_VALUE, handle);
-    if (handle != INVALID_HANDLE_VALUE)
-        CloseHandle(handle);
+        // The same pipe is the agent's own when it is the service's process.
+        HANDLE handle = AgentPipeConnect((kPipe + "I1").c_str(), impostor.process.Id());
+        EXPECT_NE(INVALID_HANDLE_VALUE, handle);
+        if (handle != INVALID_HANDLE_VALUE)
+            CloseHandle(handle);
+    }
 }
 
 TEST_F(StopAgentServiceTest, AgentThatIgnoresTheRequestIsWaitedForTwoMinutes)
 {
-    RunningAgent agent("ignoring", kPipe + "I1", "PipeShutdown=ignore");
+    AgentOfService agent("ignoring", "XAI1", kPipe + "I1", "PipeShutdown=ignore");
     ASSERT_TRUE(agent.ready);
-    std::unique_ptr<TestService> stopped;
-    if (!IsWin9xKind())
-        stopped.reset(new TestService("XAI1", "Agent I1", agent.standIn.QuotedExe()));
-    UseFolder(agent.standIn.Folder());
-    VirtualClock clock(0xFFFF0000u, 5);  // the reply takes real time
+    UseFolder(agent.standIn().Folder());
+    VirtualClock clock(0xFFFF0000u, 20);  // the stop and the reply take real time
 
     // On NT the stopped service is the outcome whatever the wait finds; 9x has only the wait.
     int expected = IsWin9xKind() ? -1 : 0;
     EXPECT_EQ(expected, StopAgentService(installer_.Data));
-    EXPECT_EQ(std::vector<DWORD>(120, 1000), WithoutReplyPolls(clock.Sleeps()));
-    EXPECT_TRUE(agent.process.Running());
-    EXPECT_EQ("process pipe-request 09000000", agent.standIn.Events().at(1));
+    EXPECT_EQ(120, std::count(clock.Sleeps().begin(), clock.Sleeps().end(), 1000u));
+    EXPECT_FALSE(agent.EndsWithin(0));
+    std::vector<std::string> events = agent.standIn().Events();
+    EXPECT_EQ(agent.Event("pipe-request 09000000"), events.empty() ? "" : events.back());
     EXPECT_EQ("StopAgentService() returns " + std::to_string(expected), Log().back());
 }
 
@@ -486,28 +531,26 @@ TEST_F(StopAgentServiceTest, AgentThatIgnoresTheRequestIsWaitedForTwoMinutes)
 // limit and the wait for the agent follows as after any failed exchange.
 TEST_F(StopAgentServiceTest, AgentThatNeverAnswersIsGivenUpAfterTheLimit)
 {
-    RunningAgent agent("silentagent", kPipe + "I1", "PipeReply=never");
+    AgentOfService agent("silentagent", "XAI1", kPipe + "I1", "PipeReply=never");
     ASSERT_TRUE(agent.ready);
-    std::unique_ptr<TestService> stopped;
-    if (!IsWin9xKind())
-        stopped.reset(new TestService("XAI1", "Agent I1", agent.standIn.QuotedExe()));
-    UseFolder(agent.standIn.Folder());
+    UseFolder(agent.standIn().Folder());
     int result = 1;
     std::vector<DWORD> sleeps;
 
     EXPECT_TRUE(ComesBackWithin(
-        20000,
+        60000,
         [&] {
-            VirtualClock clock;
+            VirtualClock clock(0xFFFF0000u, IsWin9xKind() ? 0 : 1);  // the stop takes real time
             result = StopAgentService(installer_.Data);
             sleeps = clock.Sleeps();
         },
-        agent.process));
+        GetProcessId(agent.process)));
     int expected = IsWin9xKind() ? -1 : 0;
     EXPECT_EQ(expected, result);
     EXPECT_EQ(kAgentPipeLimitMs, ReplyPollTime(sleeps));
-    EXPECT_EQ(std::vector<DWORD>(120, 1000), WithoutReplyPolls(sleeps));
-    EXPECT_EQ("process pipe-request 09000000", agent.standIn.Events().at(1));
+    EXPECT_EQ(120, std::count(sleeps.begin(), sleeps.end(), 1000u));
+    std::vector<std::string> events = agent.standIn().Events();
+    EXPECT_EQ(agent.Event("pipe-request 09000000"), events.empty() ? "" : events.back());
     EXPECT_EQ("StopAgentService() returns " + std::to_string(expected), Log().back());
 }
 

@@ -216,12 +216,18 @@ TEST_F(RemovalTest, RemoveFileItemLogsEachOutcome)
     EXPECT_EQ(0, RemoveFileItem(installer_.Data, "$TARGETDIR$\\NoFolder", "x.exe"));
     EXPECT_EQ(0, RemoveFileItem(installer_.Data, "$TARGETDIR$\\NoFolder", nullptr));
     EXPECT_EQ(0, RemoveFileItem(installer_.Data, "$TARGETDIR$", "held.log"));
+    // A folder that cannot be opened for another reason than its absence keeps its code. (Windows
+    // 9x only lists a folder, and Wine's listing takes "<" for a wildcard: nothing is found.)
+    EXPECT_EQ(0, RemoveFileItem(installer_.Data, "$TARGETDIR$\\Bad<Name", nullptr));
+    std::string badName = scratch_.Path() + "\\Bad<Name";
     EXPECT_EQ((std::vector<std::string>{
                   "\"" + present + "\" is removed.",
                   "\"" + present + "\" is not found.",
                   "\"" + scratch_.Path() + "\\NoFolder\\x.exe\" is not found.",
                   "\"" + scratch_.Path() + "\\NoFolder\" is not found.",
                   "Failed to remove \"" + held + "\". " + SystemMessage(ERROR_SHARING_VIOLATION),
+                  IsWin9xKind() ? "\"" + badName + "\" is not found."
+                                : "Failed to remove \"" + badName + "\". " + SystemMessage(ERROR_INVALID_NAME),
               }),
               log_.Messages());
     EXPECT_FALSE(FileExistsAt(present));

@@ -1,16 +1,21 @@
 #include "network/DriverOwner.h"
 #include "procedures/InstallationTestSupport.h"
 
+#include <sddl.h>
 #include <shlobj.h>
+
+#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <regex>
 
 #include "control/ServiceTestSupport.h"
 #include "harness/OpenedResources.h"
+#include "procedures/AgentFolderAccess.h"
 #include "procedures/Installer.h"
 #include "procedures/LeftoversTestSupport.h"
 #include "procedures/Shortcuts.h"
+#include "support/AccessControl.h"
 #include "support/Registry.h"
 #include "support/WindowsVersion.h"
 
@@ -357,6 +362,47 @@ void ForgetInstance(const AgentFootprint& footprint)
         DeleteShortcut(folderId, footprint.Company.c_str(), (footprint.Title + ".lnk").c_str());
         RemoveShortcutFolder(folderId, footprint.Company.c_str());
     }
+}
+
+namespace {
+std::map<std::string, std::vector<BYTE>> g_folderLists;
+
+std::string Lower(std::string text)
+{
+    CharLowerBuffA(&text[0], (DWORD)text.size());
+    return text;
+}
+}  // namespace
+
+FolderAccessLists::FolderAccessLists()
+{
+    SetFolderSecurityReader(Read);
+}
+
+FolderAccessLists::~FolderAccessLists()
+{
+    SetFolderSecurityReader(nullptr);
+    g_folderLists.clear();
+}
+
+void FolderAccessLists::Set(const std::string& folder, const std::string& sddl)
+{
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    ULONG size = 0;
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl.c_str(), SDDL_REVISION_1, &descriptor, &size))
+        << sddl;
+    const BYTE* bytes = static_cast<const BYTE*>(descriptor);
+    g_folderLists[Lower(folder)] = std::vector<BYTE>(bytes, bytes + size);
+    LocalFree(descriptor);
+}
+
+int FolderAccessLists::Read(const char* path, DWORD (&buffer)[1024])
+{
+    auto found = g_folderLists.find(Lower(path));
+    if (found == g_folderLists.end())
+        return ReadFolderSecurity(path, buffer);
+    memcpy(buffer, found->second.data(), std::min(found->second.size(), sizeof(buffer)));
+    return 0;
 }
 
 }  // namespace xatest

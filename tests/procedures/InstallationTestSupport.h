@@ -6,6 +6,7 @@
 
 #include <windows.h>
 
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -111,6 +112,20 @@ std::vector<FootprintItem> WalkFootprint(const AgentFootprint& footprint);
 std::vector<std::string> Leftovers(const AgentFootprint& footprint);
 // The items missing (empty when the installation put everything in place).
 std::vector<std::string> MissingParts(const AgentFootprint& footprint);
+
+// Access lists on folders as a test sets them (Wine keeps none on files): while the object lives,
+// the folders set read as the descriptor given in SDDL, every other as it is.
+class FolderAccessLists {
+public:
+    FolderAccessLists();
+    ~FolderAccessLists();
+    FolderAccessLists(const FolderAccessLists&) = delete;
+    FolderAccessLists& operator=(const FolderAccessLists&) = delete;
+    void Set(const std::string& folder, const std::string& sddl);
+
+private:
+    static int Read(const char* path, DWORD (&buffer)[1024]);
+};
 
 // Takes an instance off the machine by force, whatever state a failed test left: its service,
 // keys, values, folder, shortcut, and the driver ownership when it names the instance.

@@ -314,6 +314,59 @@ TEST_F(NewInstallationTest, ARollBackBesideAnEarlierFolderTakesOnlyWhatItsCopyBr
         EXPECT_EQ("earlier " + name, ReadWholeFile(dest + "\\" + name)) << name;
 }
 
+// An agent folder that users who are not administrators may change (owner, write, delete) is
+// refused with 5 before anything is written. Wine keeps no access lists on files: the test sets
+// those of the agent folder and the folder above it.
+TEST_F(NewInstallationTest, AnAgentFolderThatUsersMayChangeIsRefusedBeforeAnythingIsWritten)
+{
+    if (IsWin9xKind())
+        GTEST_SKIP() << "no access lists on Windows 9x";
+    AgentPackage package("pkg-n9");
+    const std::string good = "O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)";
+    struct Row {
+        const char* What;
+        bool FolderExists;
+        std::string Folder;
+        std::string Parent;
+    } rows[] = {
+        {"a user owns it", true, "O:S-1-5-21-1-2-3-1001D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)", good},
+        {"Users may write", true, "O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1201bf;;;BU)", good},
+        {"Users may delete the entries above", false, "", "O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;;0x1200e9;;;BU)"},
+        {"only administrators", true, good, good},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.What);
+        ASSERT_EQ(0, Prepare("/g N9 /s", package.Folder()));
+        AgentFootprint footprint = Remember();
+        const std::string dest = footprint.DestFolder;
+        RemoveTree(dest);
+        if (row.FolderExists) {
+            ASSERT_EQ(0, SHCreateDirectoryExA(nullptr, dest.c_str(), nullptr));
+        }
+        FolderAccessLists lists;
+        lists.Set(dest.substr(0, dest.rfind('\\')), row.Parent);
+        if (row.FolderExists)
+            lists.Set(dest, row.Folder);
+
+        int result = Counted([&] { return Run().InstallNewAgent(); });
+        if (&row == &rows[3]) {
+            EXPECT_EQ(0, result);
+            EXPECT_EQ(std::vector<std::string>{}, MissingParts(footprint));
+            break;
+        }
+        EXPECT_EQ(ERROR_ACCESS_DENIED, result);
+        EXPECT_EQ((std::vector<std::string>{"Start new installation...",
+                                            "Agent folder \"" + dest +
+                                                "\" can be changed by users who are not administrators; the "
+                                                "installation is refused."}),
+                  MessagesFrom("Start new installation..."));
+        EXPECT_EQ(std::vector<std::string>{}, FolderEntries(dest)) << "nothing was written";
+        footprint.OwnsDrivers = footprint.Shortcut = footprint.UninstallEntry = false;
+        std::vector<std::string> left = Leftovers(footprint);
+        EXPECT_EQ(row.FolderExists ? std::vector<std::string>{"folder " + dest} : std::vector<std::string>{}, left);
+    }
+}
+
 // A Package.xml that cannot be written ends the installation with its error, without the
 // roll-back: the copied files stay.
 TEST_F(NewInstallationTest, AnUnwritablePackageFileIsReturnedWithoutRollBack)

@@ -224,6 +224,25 @@ TEST_F(UninstallationTest, RollBackLeavesTheDriversAndTheWorkingFolder)
     ExpectNothingLeftOpen();  // the working folder went with the record
 }
 
+// An agent folder that users who are not administrators may change keeps its files (one of them
+// could have swapped it for a link meanwhile); the rest of the removal goes on.
+TEST_F(UninstallationTest, AnAgentFolderThatUsersMayChangeKeepsItsFiles)
+{
+    if (IsWin9xKind())
+        GTEST_SKIP() << "no access lists on Windows 9x";
+    AgentPackage package("pkg-u7");
+    AgentFootprint footprint = Install("U7", package);
+    FolderAccessLists lists;
+    lists.Set(footprint.DestFolder, "O:S-1-5-21-1-2-3-1001D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)");
+
+    EXPECT_EQ(0, Remove("U7", package.Folder()));
+    EXPECT_EQ(IndexOf("Removing files...") + 1,
+              IndexOf("Agent folder \"" + footprint.DestFolder +
+                      "\" can be changed by users who are not administrators; the installation is refused."));
+    EXPECT_TRUE(FileExistsAt(footprint.DestFolder + "\\AgentCore.exe"));
+    EXPECT_EQ(std::vector<std::string>{"folder " + footprint.DestFolder}, Leftovers(footprint));
+}
+
 // A blank or relative working folder in ArvaneD.ini is no working folder: the folders of the same
 // names in the drive's root ("\\Logs", or "XaWork\\Logs" seen from the root) stay whole.
 TEST_F(UninstallationTest, AnUnusableWorkingFolderLeavesTheDriveRootAlone)

@@ -474,6 +474,26 @@ TEST_F(UpdateTest, TheInstancesChoicesLeaveOutUninstallEntryAndShortcut)
     EXPECT_EQ(0u, missing[1].find("shortcut ")) << missing[1];
 }
 
+// An agent folder that users who are not administrators may change is only a warning for an
+// update: refusing would strand the installed agent.
+TEST_F(UpdateTest, AnAgentFolderThatUsersMayChangeIsOnlyAWarning)
+{
+    if (IsWin9xKind())
+        GTEST_SKIP() << "no access lists on Windows 9x";
+    AgentPackage package("pkg-e8");
+    AgentFootprint footprint = Install("E8", package);
+    ASSERT_EQ(0, Prepare("/g E8 /s", package.Folder()));
+    FolderAccessLists lists;
+    lists.Set(footprint.DestFolder, "O:S-1-5-21-1-2-3-1001D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)");
+
+    EXPECT_EQ(0, Counted([&] { return Run().UpdateExistingAgent(); }));
+    EXPECT_EQ(IndexOf("Update existing installation...") + 1,
+              IndexOf("Agent folder \"" + footprint.DestFolder +
+                      "\" can be changed by users who are not administrators; the installation is refused."));
+    EXPECT_TRUE(Logged("Copying files..."));
+    EXPECT_EQ(std::vector<std::string>{}, MissingParts(footprint));
+}
+
 // With bNoDriver an update gives up the ownership when it names this instance, in any letter
 // case (as the driver installation compares, letters beyond ASCII included), and leaves the
 // drivers; another instance's ownership stays.

@@ -4,8 +4,13 @@
 
 #include <regex>
 
+#include <windows.h>
+
+#include <sddl.h>
+
 #include "harness/TestSupport.h"
 #include "harness/VirtualClock.h"
+#include "procedures/ProcedureTestSupport.h"
 #include "setup/InstallationData.h"
 #include "setup/InstanceLock.h"
 #include "support/AccessControl.h"
@@ -299,6 +304,12 @@ TEST_F(InstallationDataTest, WorkingFolderFromTheAgentsConfigurationFile)
     ASSERT_NE(0u, GetSystemDirectoryA(systemFolders[1], MAX_PATH));
     const std::string windows = systemFolders[0];
     const char* const kUsable = "<usable>";
+    // A link (Windows 9x has none) as the folder or on the way to it.
+    const std::string linked = scratch_ / "LinkedWork";
+    if (!IsWin9xKind()) {
+        ASSERT_TRUE(CreateDirectoryA((scratch_ / "Elsewhere").c_str(), nullptr));
+        ASSERT_TRUE(LinkFolder(scratch_ / "Elsewhere", linked));
+    }
     // The value read, and the folder taken from it: a folder that is blank, not absolute, a
     // root or one that removal refuses is no working folder.
     struct Row {
@@ -326,6 +337,8 @@ TEST_F(InstallationDataTest, WorkingFolderFromTheAgentsConfigurationFile)
         {"Agent_Temp_Dir " + windows + "\\..", windows + "\\..", "<null>"},
         {"Agent_Temp_Dir " + std::string(systemFolders[1]), systemFolders[1], "<null>"},
         {"nothing here", "", "<null>"},
+        {"Agent_Temp_Dir " + linked, linked, IsWin9xKind() ? kUsable : "<null>"},
+        {"Agent_Temp_Dir " + linked + "\\work", linked + "\\work", IsWin9xKind() ? kUsable : "<null>"},
     };
     std::string folder = scratch_ / "I1";
     CreateDirectoryA(folder.c_str(), nullptr);
@@ -486,7 +499,8 @@ namespace {
 // the thread that took it, so this thread's waits on it time out.
 class MutexHolder {
 public:
-    explicit MutexHolder(const std::string& name) : name_(name)
+    // With a descriptor (SDDL), the mutex is made with it as a user of the machine could.
+    explicit MutexHolder(const std::string& name, const std::string& descriptor = "") : name_(name), sddl_(descriptor)
     {
         held_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
         release_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
@@ -510,7 +524,16 @@ private:
     {
         MutexHolder* self = static_cast<MutexHolder*>(parameter);
         bool foreign = false;
-        HANDLE mutex = CreateProtectedMutex(self->name_.c_str(), &foreign);
+        PSECURITY_DESCRIPTOR descriptor = nullptr;
+        HANDLE mutex = nullptr;
+        if (self->sddl_.empty()) {
+            mutex = CreateProtectedMutex(self->name_.c_str(), &foreign);
+        } else if (ConvertStringSecurityDescriptorToSecurityDescriptorA(self->sddl_.c_str(), SDDL_REVISION_1,
+                                                                        &descriptor, nullptr)) {
+            SECURITY_ATTRIBUTES attributes = {sizeof(attributes), descriptor, FALSE};
+            mutex = CreateMutexA(&attributes, FALSE, self->name_.c_str());
+            LocalFree(descriptor);
+        }
         self->taken_ = mutex && WaitForSingleObject(mutex, 0) == WAIT_OBJECT_0;
         SetEvent(self->held_);
         WaitForSingleObject(self->release_, INFINITE);
@@ -521,6 +544,7 @@ private:
         return 0;
     }
     std::string name_;
+    std::string sddl_;
     HANDLE held_ = nullptr;
     HANDLE release_ = nullptr;
     HANDLE thread_ = nullptr;
@@ -565,6 +589,24 @@ TEST_F(InstallationDataTest, InstanceLockComesBeforeTheFirstLine)
         EXPECT_FALSE(otherRun.Holding()) << "the lock is not the run's";
     }
     ReleaseInstanceLock(&lock);
+
+    // Letters beyond ASCII fold as the instance's key and folder do: one instance, one lock.
+    MutexHolder otherCase(name.substr(0, name.size() - 2) + "b\xFCro");
+    ASSERT_TRUE(otherCase.Holding());
+    InstallationData upper;
+    EXPECT_EQ(ERROR_INSTALL_ALREADY_RUNNING, InitInstallationData(&upper, "/g B\xDCRO /s", &lock));
+
+    // A lock with the right list that a user made and keeps is not honoured: the run goes on
+    // without one, at once.
+    if (!IsWin9xKind()) {
+        MutexHolder squatter(name.substr(0, name.size() - 2) + "i2", "O:S-1-5-21-1-2-3-1001D:P(A;;GA;;;SY)(A;;GA;;;BA)");
+        ASSERT_TRUE(squatter.Holding());
+        InstallationData squatted;
+        DWORD before = clock.Elapsed();
+        EXPECT_EQ(0, InitInstallationData(&squatted, "/g I2 /s", &lock));
+        EXPECT_EQ(nullptr, lock);
+        EXPECT_EQ(before, clock.Elapsed());
+    }
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "harness/TestSupport.h"
+#include "procedures/ProcedureTestSupport.h"
 #include "setup/InstallationData.h"
 
 using namespace xatest;
@@ -440,4 +441,13 @@ TEST(SetupLogFile, LinkedLogIsNotWritten)
     ASSERT_TRUE(CreateHardLinkA(later.c_str(), target.c_str(), nullptr));
     EXPECT_FALSE(data.Log.WriteLine("dropped"));
     EXPECT_EQ("chosen content", ReadWholeFile(target));
+
+    // A folder on the way that is a link: the log would be written wherever it leads.
+    std::string elsewhere = scratch / "Elsewhere";
+    ASSERT_TRUE(CreateDirectoryA(elsewhere.c_str(), nullptr));
+    ASSERT_TRUE(LinkFolder(elsewhere, scratch / "Logs"));
+    data.Log.Open((scratch / "Logs\\setup.log").c_str());
+    EXPECT_STREQ("", data.Log.Path) << "the log stays closed";
+    LogMessage(&data, "not written");
+    EXPECT_EQ(std::vector<std::string>{}, FolderEntries(elsewhere));
 }

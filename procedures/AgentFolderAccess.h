@@ -1,0 +1,21 @@
+#pragma once
+// Whether users who are not administrators could change the agent folder or a folder above it.
+// The agent's programs run as LocalSystem: whoever may replace them runs as LocalSystem too.
+
+#include <windows.h>
+
+#include "setup/InstallationData.h"
+
+// True when neither DestFolder (when it exists) nor an existing folder above it, up to its drive
+// root, can be changed by users who are not administrators (support/AccessControl.h says what
+// counts), nor any folder a link on the way leads to. Otherwise logs `Agent folder "<folder>" can
+// be changed by users who are not administrators; the installation is refused.` and returns
+// false. Always true on Windows 9x, which has no access lists.
+bool IsAgentFolderSafe(const InstallationData* data);
+
+// Reads a folder's owner and access list (ReadFolderSecurity of support/AccessControl.h).
+typedef int (*ReadFolderSecurityFunction)(const char* path, DWORD (&buffer)[1024]);
+
+// Where a test has to play the access lists that Wine does not keep on files: makes read the
+// reader, or restores the system's for null.
+void SetFolderSecurityReader(ReadFolderSecurityFunction read);
