@@ -10,8 +10,9 @@ enum : DWORD {
     kServiceStopLimitMs = 60000,  // a stop, dependents included, gives up after this long
     kStartPollMinMs = 1000,       // start polls a tenth of the service's wait hint, within these
     kStartPollMaxMs = 10000,
-    kStopPollMinMs = 10000,       // stop polls the service's wait hint, at least this
-    kDependentPollMinMs = 100,    // a dependent is polled at its own wait hint, at least this
+    kStopPollMaxMs = 250,         // a stopping service is polled at its wait hint, at most this
+    kStopPollMinMs = 10,          // and at least this (a hint of 0 gives the usual kWaitPollMs)
+    kServiceGonePollMs = 50,      // how often a deleted service is looked for
 };
 
 enum : int {
@@ -38,6 +39,10 @@ int StartAgentFromRunServices(const char* name);
 // most kServiceStopLimitMs in all. 0 when stopped or already stopped, 1060 when there is no such
 // service, 1053 on time-out, else the error.
 int StopServiceAndWait(const char* name);
+
+// Waits until the service manager no longer knows the service (a deleted one stays while handles
+// to it are open), looking every kServiceGonePollMs for at most limitMs. True when it is gone.
+bool WaitUntilServiceGone(const char* name, DWORD limitMs);
 
 // Stops the active services that depend on service, one after the other, each waited for; gives
 // up with kDependentsTimedOut kServiceStopLimitMs after the call began. 0, the first error, or
