@@ -4,10 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <regex>
 
 #include "control/ServiceTestSupport.h"
 #include "harness/VirtualClock.h"
+#include "support/Clock.h"
 
 using namespace xatest;
 
@@ -152,12 +154,13 @@ TEST(StopServiceAndWait, StopsARunningService)
     EXPECT_EQ((std::vector<std::string>{"XAsm_halt stop-request", "XAsm_halt stopped"}),
               EventsWith(agent.standIn, "stop"));
     ASSERT_FALSE(clock.Sleeps().empty());
+    // Looked at again within its 500 ms hint, at least every 250 ms.
     for (DWORD sleep : clock.Sleeps())
-        EXPECT_EQ(10000u, sleep);  // the 500 ms hint, raised to the minimum
+        EXPECT_LE(sleep, (DWORD)kStopPollMaxMs);
 }
 
-// A service already stop-pending is polled at its wait hint (at least 10 s) until 60 s have
-// passed since the call began, and never past that, whatever hint it gives.
+// A service already stop-pending is polled at its wait hint, but at least every 250 ms (every
+// 100 ms without a hint), until 60 s have passed since the call began, and never past that.
 TEST(StopServiceAndWait, StopPendingServiceTimesOutAtTheLimit)
 {
     struct Row {
@@ -165,9 +168,10 @@ TEST(StopServiceAndWait, StopPendingServiceTimesOutAtTheLimit)
         std::vector<DWORD> Sleeps;
     };
     const Row rows[] = {
-        {3000, {10000, 10000, 10000, 10000, 10000, 10000}},
-        {25000, {25000, 25000, 10000}},
-        {3600000, {60000}},
+        {3000, std::vector<DWORD>(240, 250)},
+        {3600000, std::vector<DWORD>(240, 250)},
+        {160, std::vector<DWORD>(375, 160)},
+        {0, std::vector<DWORD>(600, 100)},
     };
     int index = 0;
     for (const Row& row : rows) {
@@ -265,8 +269,7 @@ TEST(StopDependentServices, EnumerationOutcomes)
     }
 }
 
-// A dependent that stays stop-pending is polled at its own wait hint, at least every 100 ms and
-// never past the minute; the first failure ends the whole operation, so the next dependent is left
+// A dependent that stays stop-pending is polled as the service itself, never past the minute; the first failure ends the whole operation, so the next dependent is left
 // running.
 TEST(StopDependentServices, GivesUpAfterAMinute)
 {
@@ -294,15 +297,56 @@ TEST(StopDependentServices, GivesUpAfterAMinute)
         };
         EXPECT_EQ(0xFFFFFFFEu, (DWORD)StopDependentServices(opened.manager, opened.service));
         EXPECT_EQ(kServiceStopLimitMs, clock.Elapsed());
-        if (std::string(first) == "XAsm_stuckdep") {
-            EXPECT_EQ(7000u, Longest(clock.Sleeps()));
-        }
+        EXPECT_EQ(zeroHint ? (DWORD)kWaitPollMs : (DWORD)kStopPollMaxMs, Longest(clock.Sleeps()));
         if (zeroHint) {
-            EXPECT_EQ(std::vector<DWORD>(kServiceStopLimitMs / kDependentPollMinMs, kDependentPollMinMs),
-                      clock.Sleeps());
+            EXPECT_EQ(std::vector<DWORD>(kServiceStopLimitMs / kWaitPollMs, kWaitPollMs), clock.Sleeps());
         }
         EXPECT_EQ((DWORD)SERVICE_STOP_PENDING, ReadServiceStatus(first).dwCurrentState);
         EXPECT_EQ((DWORD)SERVICE_RUNNING, ReadServiceStatus("XAsm_nextdep").dwCurrentState);
+    }
+}
+
+// A deleted service stays known while a handle to it is open. The wait ends at the first look
+// that finds it gone, and gives up at its limit (with a last look there) when none does.
+TEST(WaitUntilServiceGone, EndsAtTheFirstLookThatFindsTheServiceGone)
+{
+    struct Row {
+        const char* Name;
+        bool Deleted;             // marked for deletion, a handle kept open
+        size_t ClosedAfterSleeps;  // the handle, SIZE_MAX: never
+        bool Gone;
+    } rows[] = {
+        {"XAsm_nosuch", false, 0, true},
+        {"XAsm_deleted", true, 0, true},
+        {"XAsm_closed", true, 3, true},
+        {"XAsm_held", true, SIZE_MAX, false},
+        {"XAsm_kept", false, SIZE_MAX, false},
+    };
+    const DWORD limit = 400;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.Name);
+        std::unique_ptr<TestService> service;
+        std::unique_ptr<OpenedService> opened;
+        if (std::string(row.Name) != "XAsm_nosuch") {
+            service.reset(
+                new TestService(row.Name, std::string(row.Name) + " display", "\"C:\\nowhere\\AgentCore.exe\""));
+            ASSERT_TRUE(service->Created());
+            opened.reset(new OpenedService(row.Name));
+            ASSERT_NE(nullptr, opened->service);
+            if (row.Deleted) {
+                ASSERT_TRUE(DeleteService(opened->service));
+            }
+            if (row.ClosedAfterSleeps == 0)
+                opened.reset();
+        }
+        VirtualClock clock;
+        clock.OnSleep = [&](DWORD) {
+            if (clock.Sleeps().size() == row.ClosedAfterSleeps)
+                opened.reset();
+        };
+        EXPECT_EQ(row.Gone, WaitUntilServiceGone(row.Name, limit));
+        size_t looks = row.Gone ? row.ClosedAfterSleeps : limit / kServiceGonePollMs;
+        EXPECT_EQ(std::vector<DWORD>(looks, kServiceGonePollMs), clock.Sleeps());
     }
 }
 
