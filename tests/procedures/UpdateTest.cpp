@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "control/ProcessTestSupport.h"
+#include "control/ServiceManager.h"
 #include "control/ServiceTestSupport.h"
 #include <shlobj.h>
 #include "network/DriverOwner.h"
@@ -125,7 +126,11 @@ TEST_F(UpdateTest, RepresentativeRunStopsTheAgentAndItsTaskThenReplacesTheFiles)
     ASSERT_EQ(0, Prepare("/g E1 /s", second.Folder()));
     ASSERT_EQ(1, Data().IsModify);
     const StatusRecorder& status = ReportedStatus();
+    size_t sleeps = clock_.Sleeps().size();
     EXPECT_EQ(0, Counted([&] { return Run().UpdateExistingAgent(); }));
+    // The task and the agent were waited for by looking at them, no sleep longer than a look's.
+    for (size_t i = sleeps; i < clock_.Sleeps().size(); ++i)
+        EXPECT_LE(clock_.Sleeps()[i], (DWORD)kStopPollMaxMs) << i;
 
     std::vector<std::string> expected = {
         kStart,
