@@ -372,7 +372,10 @@ TEST_F(LegacyConversionTest, TheLegacyAgentBecomesAnInstanceInItsFolder)
     ASSERT_EQ(legacy_, Data().DestFolder);
     AgentFootprint footprint = Remember();
 
+    DWORD started = clock_.Now();
     EXPECT_EQ(0, Counted([&] { return Run().UpdateExistingAgent(); }));
+    // Nothing of the legacy agent ran, and its deleted service was gone at the first look.
+    EXPECT_EQ(started, clock_.Now());
     int removing = IndexOf("Removing legacy agent service...");
     ASSERT_GT(removing, IndexOf("Updating package infomation file..."));
     // Windows 9x registers no service to rename: only its RunServices value goes.
