@@ -349,7 +349,6 @@ TEST_F(ProcessTest, ProgramReleaseEndsAtTheFirstLookThatFindsItFree)
         {"task ends", kTask, 3, true},
         {"file let go", kOpenFile, 2, true},
         {"task never ends", kTask, SIZE_MAX, false},
-        {"file held for good", kOpenFile, SIZE_MAX, false},
     };
     const DWORD limit = 500;
     int index = 0;

@@ -83,6 +83,7 @@ private:
 struct LogLine {
     std::string Thread;
     std::string Text;
+    long Ms;  // of the day
 };
 
 // The setup log of one run (or of the two processes of a handed-over removal).
@@ -94,12 +95,14 @@ public:
     // The lines without time stamps; a line that holds a system message with line breaks stays one.
     std::vector<LogLine> Lines() const
     {
-        static const std::regex stamp(R"(^\d{4}/\d\d/\d\d \d\d:\d\d:\d\d\.\d{3} \[([0-9a-f]+)\]: (.*)$)");
+        static const std::regex stamp(R"(^\d{4}/\d\d/\d\d (\d\d):(\d\d):(\d\d)\.(\d{3}) \[([0-9a-f]+)\]: (.*)$)");
         std::vector<LogLine> lines;
         for (const std::string& line : SplitLines(ReadWholeFile(path_))) {
             std::smatch match;
             if (std::regex_match(line, match, stamp))
-                lines.push_back({match[1], match[2]});
+                lines.push_back({match[5], match[6],
+                                 ((std::stol(match[1]) * 60 + std::stol(match[2])) * 60 + std::stol(match[3])) * 1000 +
+                                     std::stol(match[4])});
             else if (!lines.empty())
                 lines.back().Text += "\r\n" + line;
         }
@@ -123,19 +126,12 @@ public:
     // -1 when either is missing.
     long Span(const std::string& from, const std::string& to) const
     {
-        static const std::regex stamp(R"(^\d{4}/\d\d/\d\d (\d\d):(\d\d):(\d\d)\.(\d{3}) \[[0-9a-f]+\]: (.*)$)");
         long begin = -1;
-        for (const std::string& line : SplitLines(ReadWholeFile(path_))) {
-            std::smatch match;
-            if (!std::regex_match(line, match, stamp))
-                continue;
-            long ms = ((std::stol(match[1]) * 60 + std::stol(match[2])) * 60 + std::stol(match[3])) * 1000 +
-                      std::stol(match[4]);
-            std::string text = match[5];
-            if (begin < 0 && text.rfind(from, 0) == 0)
-                begin = ms;
-            else if (begin >= 0 && text.rfind(to, 0) == 0)
-                return (ms - begin + 86400000) % 86400000;  // across midnight too
+        for (const LogLine& line : Lines()) {
+            if (begin < 0 && line.Text.rfind(from, 0) == 0)
+                begin = line.Ms;
+            else if (begin >= 0 && line.Text.rfind(to, 0) == 0)
+                return (line.Ms - begin + 86400000) % 86400000;  // across midnight too
         }
         return -1;
     }
