@@ -378,12 +378,35 @@ int CloseProcessesByPath(const char* path)
         CloseProcessWindows(ItemId(ids.Items[i]));
     FreePointerList(&ids);
 
-    for (DWORD check = 0; check < kWindowCloseChecks; ++check) {
-        if (IsSurelyGone(path))
-            return 0;
-        ClockSleep(kWindowCloseCheckMs);
-    }
+    if (PollUntil(kWindowCloseWaitMs, kWaitPollMs, [path] { return IsSurelyGone(path); }))
+        return 0;
     return TerminateProcessesByPath(path);
+}
+
+bool IsProgramReleased(const char* path)
+{
+    if (!path || !IsSurelyGone(path))
+        return false;
+    // Write access is what a mapped program image refuses (opening it for deletion alone is
+    // allowed, as renaming a running program is); Windows 9x knows neither deletion access nor
+    // deletion sharing.
+    bool windowsNT = IsWindowsNTPlatform();
+    DWORD access = windowsNT ? GENERIC_WRITE | DELETE : GENERIC_WRITE;
+    DWORD sharing = FILE_SHARE_READ | FILE_SHARE_WRITE | (windowsNT ? FILE_SHARE_DELETE : 0);
+    HANDLE file = CreateFileA(path, access, sharing, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file != INVALID_HANDLE_VALUE) {
+        CloseHandle(file);
+        return true;
+    }
+    // Only a refusal for use by another says the program still holds it; any other failure (no
+    // file, a read-only one) does not go away by waiting.
+    DWORD error = GetLastError();
+    return error != ERROR_SHARING_VIOLATION && error != ERROR_LOCK_VIOLATION;
+}
+
+bool WaitForProgramRelease(const char* path, DWORD limitMs)
+{
+    return PollUntil(limitMs, kProgramReleasePollMs, [path] { return IsProgramReleased(path); });
 }
 
 bool BuildUserTaskExitEventName(const char* instance, bool globalNamespace, char* name, size_t size)
@@ -397,24 +420,19 @@ bool BuildUserTaskExitEventName(const char* instance, bool globalNamespace, char
 int StopUserTaskProcess(const char* path, const char* instance)
 {
     char name[MAX_PATH];
+    HANDLE event = nullptr;
     // A name that does not fit cannot be the task's: go straight to its windows.
-    if (BuildUserTaskExitEventName(instance, HasGlobalNamespace(), name, sizeof(name))) {
-        HANDLE event = OpenEventA(EVENT_ALL_ACCESS, FALSE, name);
-        if (event) {
-            SetEvent(event);
-            for (DWORD check = 0; check < kUserTaskChecks; ++check) {
-                ClockSleep(kUserTaskCheckMs);
-                if (IsSurelyGone(path)) {
-                    CloseHandleIfOpen(event);
-                    return 0;
-                }
-            }
-            CloseHandleIfOpen(event);
-        }
+    if (BuildUserTaskExitEventName(instance, HasGlobalNamespace(), name, sizeof(name)))
+        event = OpenEventA(EVENT_ALL_ACCESS, FALSE, name);
+    bool gone = false;
+    if (event) {
+        SetEvent(event);
+        gone = PollUntil(kUserTaskWaitMs, kWaitPollMs, [path] { return IsSurelyGone(path); });
+        CloseHandleIfOpen(event);
+    } else {
+        gone = IsSurelyGone(path);
     }
-    if (IsSurelyGone(path))
-        return 0;
-    return CloseProcessesByPath(path);
+    return gone ? 0 : CloseProcessesByPath(path);
 }
 
 const ProcessControlCalls& SystemProcessControlCalls()

@@ -12,10 +12,9 @@
 
 enum : DWORD {
     kWindowMessagePauseMs = 50,   // after each message posted to a window
-    kWindowCloseChecks = 10,      // checks for the processes to end after their windows were closed
-    kWindowCloseCheckMs = 500,
-    kUserTaskChecks = 30,         // checks for the user task to end after its event was signalled
-    kUserTaskCheckMs = 1000,
+    kWindowCloseWaitMs = 5000,    // for the processes to end after their windows were closed
+    kUserTaskWaitMs = 30000,      // for the user task to end after its event was signalled
+    kProgramReleasePollMs = 50,   // how often a stopped program's release is looked for
 };
 
 // True when a process's program file (candidate, as the system reports it) is the file at
@@ -41,17 +40,26 @@ int IsProcessRunning(const char* path, bool* running);
 int TerminateProcessesByPath(const char* path);
 
 // Asks every process started from path to close its top-level windows, waits up to
-// kWindowCloseChecks x kWindowCloseCheckMs for them to end and terminates what is left. 0 when
-// none runs any more or the termination succeeded, else -1 (0xFFFFFFFF).
+// kWindowCloseWaitMs for them to end (looking every kWaitPollMs) and terminates what is left. 0
+// when none runs any more or the termination succeeded, else -1 (0xFFFFFFFF).
 int CloseProcessesByPath(const char* path);
+
+// True when a search finds no process running the program at path and its file can be opened
+// for writing and deletion, as replacing or deleting it will (a missing file counts as free). A
+// program that was just stopped may still be ending, its file still mapped or held open.
+bool IsProgramReleased(const char* path);
+
+// Waits until IsProgramReleased(path), looking every kProgramReleasePollMs, for at most limitMs
+// on the clock. True when it was released within the limit.
+bool WaitForProgramRelease(const char* path, DWORD limitMs);
 
 // Name of the event the user task ends on: "UserTrayExit" and the instance id, or
 // "UserTrayExitEvent" without an id (the legacy agent's task), with "Global\" in front where the
 // system has that namespace. False when it does not fit in size bytes.
 bool BuildUserTaskExitEventName(const char* instance, bool globalNamespace, char* name, size_t size);
 
-// Stops the user task started from path: signals its exit event and waits up to
-// kUserTaskChecks x kUserTaskCheckMs, then closes or terminates it like CloseProcessesByPath.
+// Stops the user task started from path: signals its exit event and waits up to kUserTaskWaitMs
+// (looking every kWaitPollMs), then closes or terminates it like CloseProcessesByPath.
 // 0 when the task is gone, else the result of CloseProcessesByPath.
 int StopUserTaskProcess(const char* path, const char* instance);
 

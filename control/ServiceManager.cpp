@@ -87,25 +87,24 @@ void SleepWithinStopLimit(DWORD wait, DWORD start)
     ClockSleep(wait < left ? wait : left);
 }
 
-DWORD StopPollInterval(DWORD waitHint)
+// A starting or stopping service promises its next report within its wait hint, but may stop long before:
+// the hint only shortens the poll. A hint of 0 promises nothing, and a tiny one must not make
+// the poll a busy loop.
+DWORD ServicePollInterval(DWORD waitHint)
 {
-    return waitHint < kStopPollMinMs ? kStopPollMinMs : waitHint;
-}
-
-// A dependent is polled at its own wait hint, but a hint of 0 must not make the poll a busy loop.
-DWORD DependentPollInterval(DWORD waitHint)
-{
-    return waitHint < kDependentPollMinMs ? kDependentPollMinMs : waitHint;
+    if (waitHint == 0)
+        return kWaitPollMs;
+    if (waitHint < kServicePollMinMs)
+        return kServicePollMinMs;
+    return waitHint < kServicePollMaxMs ? waitHint : kServicePollMaxMs;
 }
 
 // Polls a service that was asked to stop until it has stopped: 0, the error of a failed query,
-// or timeoutResult once the stop limit counted from start is reached. Dependents are polled at
-// DependentPollInterval, the service itself at StopPollInterval.
-int PollUntilStopped(SC_HANDLE service, SERVICE_STATUS* status, DWORD start, bool ownHint, int timeoutResult)
+// or timeoutResult once the stop limit counted from start is reached.
+int PollUntilStopped(SC_HANDLE service, SERVICE_STATUS* status, DWORD start, int timeoutResult)
 {
     while (status->dwCurrentState != SERVICE_STOPPED) {
-        SleepWithinStopLimit(ownHint ? DependentPollInterval(status->dwWaitHint) : StopPollInterval(status->dwWaitHint),
-                             start);
+        SleepWithinStopLimit(ServicePollInterval(status->dwWaitHint), start);
         if (!QueryServiceStatus(service, status))
             return LastErrorResult();
         if (status->dwCurrentState != SERVICE_STOPPED && StopLimitReached(start))
@@ -126,7 +125,7 @@ int StopDependent(SC_HANDLE manager, const char* name, DWORD start)
         result = LastErrorResult();
         goto Exit;
     }
-    result = PollUntilStopped(service, &status, start, true, kDependentsTimedOut);
+    result = PollUntilStopped(service, &status, start, kDependentsTimedOut);
 
 Exit:
     CloseService(service);
@@ -164,7 +163,7 @@ Exit:
 int WaitWhileStopPending(SC_HANDLE service, SERVICE_STATUS* status, DWORD start)
 {
     while (status->dwCurrentState == SERVICE_STOP_PENDING) {
-        SleepWithinStopLimit(StopPollInterval(status->dwWaitHint), start);
+        SleepWithinStopLimit(ServicePollInterval(status->dwWaitHint), start);
         if (!QueryServiceStatus(service, status))
             return LastErrorResult();
         if (status->dwCurrentState != SERVICE_STOPPED && StopLimitReached(start))
@@ -232,7 +231,8 @@ int StartServiceAndWait(const char* name)
             goto Exit;
         }
         DWORD left = kServiceStartLimitMs - elapsed;
-        ClockSleep(left < kStartPollMs ? left : kStartPollMs);
+        DWORD poll = ServicePollInterval(status.dwWaitHint);
+        ClockSleep(left < poll ? left : poll);
         if (!QueryServiceStatus(service, &status)) {
             result = LastErrorResult();
             goto Exit;
@@ -296,12 +296,20 @@ int StopServiceAndWait(const char* name)
         result = LastErrorResult();
         goto Exit;
     }
-    result = PollUntilStopped(service, &status, start, false, ERROR_SERVICE_REQUEST_TIMEOUT);
+    result = PollUntilStopped(service, &status, start, ERROR_SERVICE_REQUEST_TIMEOUT);
 
 Exit:
     CloseService(service);
     CloseService(manager);
     return result;
+}
+
+bool WaitUntilServiceGone(const char* name, DWORD limitMs)
+{
+    return PollUntil(limitMs, kServiceGonePollMs, [name] {
+        DWORD state = 0;
+        return QueryServiceState(name, &state) == ERROR_SERVICE_DOES_NOT_EXIST;
+    });
 }
 
 int StopDependentServices(SC_HANDLE manager, SC_HANDLE service)

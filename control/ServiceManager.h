@@ -7,11 +7,12 @@
 #include <windows.h>
 
 enum : DWORD {
-    kServiceStopLimitMs = 60000,  // a stop, dependents included, gives up after this long
+    kServiceStopLimitMs = 60000,    // a stop, dependents included, gives up after this long
     kServiceStartLimitMs = 120000,  // a start gives up after this long, whatever the service says
-    kStartPollMs = 250,           // a starting service is looked at this often
-    kStopPollMinMs = 10000,       // stop polls the service's wait hint, at least this
-    kDependentPollMinMs = 100,    // a dependent is polled at its own wait hint, at least this
+    kServicePollMaxMs = 250,        // a starting or stopping service is polled at its wait hint,
+                                    // at most this
+    kServicePollMinMs = 10,         // and at least this (a hint of 0 gives the usual kWaitPollMs)
+    kServiceGonePollMs = 50,        // how often a deleted service is looked for
 };
 
 enum : int {
@@ -22,8 +23,8 @@ enum : int {
 // The key whose values Windows 9x starts as services, under HKEY_LOCAL_MACHINE.
 extern const char kRunServicesKey[];
 
-// Starts the service and looks every kStartPollMs until it leaves the start-pending state. 0 when
-// it runs; 1053 (ERROR_SERVICE_REQUEST_TIMEOUT) when its checkpoint stood still for longer than
+// Starts the service and looks at it within its wait hint, at least every kServicePollMaxMs, until
+// it leaves the start-pending state. 0 when it runs; 1053 (ERROR_SERVICE_REQUEST_TIMEOUT) when its checkpoint stood still for longer than
 // its wait hint, or kServiceStartLimitMs have passed; kServiceLeftStartPending when it stopped
 // instead; else the error (1056 when already running).
 int StartServiceAndWait(const char* name);
@@ -40,6 +41,10 @@ int StartAgentFromRunServices(const char* name);
 // most kServiceStopLimitMs in all. 0 when stopped or already stopped, 1060 when there is no such
 // service, 1053 on time-out, else the error.
 int StopServiceAndWait(const char* name);
+
+// Waits until the service manager no longer knows the service (a deleted one stays while handles
+// to it are open), looking every kServiceGonePollMs for at most limitMs. True when it is gone.
+bool WaitUntilServiceGone(const char* name, DWORD limitMs);
 
 // Stops the active services that depend on service, one after the other, each waited for; gives
 // up with kDependentsTimedOut kServiceStopLimitMs after the call began. 0, the first error, or

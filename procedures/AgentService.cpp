@@ -101,3 +101,11 @@ int RemoveAgentService(const InstallationData* data)
     }
     return result;
 }
+
+void WaitForAgentServiceRemoval(const InstallationData* data, DWORD limitMs)
+{
+    char name[kServiceNameChars];
+    // Windows 9x has no service manager: its RunServices value is gone at once.
+    if (!data->IsWin9x && FormatAgentServiceName(data, name, sizeof(name)))
+        (void)WaitUntilServiceGone(name, limitMs);
+}

@@ -17,6 +17,10 @@ int ConfigureAgentService(const InstallationData* data);
 // logged and returned.
 int RemoveAgentService(const InstallationData* data);
 
+// Waits until the service that RemoveAgentService deleted is gone from the service manager, for
+// at most limitMs; nothing on Windows 9x.
+void WaitForAgentServiceRemoval(const InstallationData* data, DWORD limitMs);
+
 // The name of the agent's service that the run works on: the legacy agent's "ArvaneAgent" while
 // UpdateLegacyAgent is set, else "XA" + Instance. False without an instance or when it does not
 // fit in size bytes.

@@ -13,10 +13,7 @@
 namespace {
 
 enum { kServiceNameChars = 64 };
-enum : DWORD {
-    kAgentExitChecks = 120,
-    kAgentExitCheckMs = 1000,
-};
+enum : DWORD { kAgentExitWaitMs = 120000 };
 
 // Asks the agent (the service's process serviceProcessId, as it was before the stop) to exit over
 // its pipe, giving the whole exchange kAgentPipeLimitMs. Errors, time-out included, say nothing the
@@ -90,18 +87,23 @@ int StopAgentService(const InstallationData* data, bool* wasRunning)
     LogMessage(data, "Trying to connect to agent via \"%s\"...", pipeName);
     SendShutdownRequest(data, pipeName, serviceProcess);
 
-    for (DWORD check = 0; check < kAgentExitChecks; ++check) {
+    (void)PollUntil(kAgentExitWaitMs, kWaitPollMs, [&agentPath, &result] {
         bool running = false;
         // A search that fails proves nothing: the outcome of the service stop stands.
         if (IsProcessRunning(agentPath, &running) != 0)
-            break;
-        if (!running) {
+            return true;
+        if (!running)
             result = 0;
-            break;
-        }
-        ClockSleep(kAgentExitCheckMs);
-    }
+        return !running;
+    });
 
     LogMessage(data, "StopAgentService() returns %d", result);
     return result;
+}
+
+void WaitForAgentEnd(const InstallationData* data, DWORD limitMs)
+{
+    char agentPath[MAX_PATH];
+    if (data->DestFolder && FormatText(agentPath, sizeof(agentPath), "%s\\%s", data->DestFolder, kAgentExecutable))
+        (void)WaitForProgramRelease(agentPath, limitMs);
 }

@@ -9,3 +9,7 @@
 // the error of the service stop, or -1 (0xFFFFFFFF) on Windows 9x. wasRunning, when given,
 // tells whether the service (on Windows 9x: the agent program) ran before the stop.
 int StopAgentService(const InstallationData* data, bool* wasRunning = nullptr);
+
+// Waits until the stopped agent (AgentCore.exe of DestFolder) has ended and its file can be
+// replaced or deleted, for at most limitMs.
+void WaitForAgentEnd(const InstallationData* data, DWORD limitMs);

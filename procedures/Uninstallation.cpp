@@ -11,11 +11,10 @@
 #include "procedures/UninstallEntry.h"
 #include "procedures/UserTask.h"
 #include "resources/resource.h"
-#include "support/Clock.h"
 
 namespace {
-// Time for the agent's processes to end before their files are deleted.
-const DWORD kProcessEndPauseMs = 3000;
+// The longest wait for the agent's processes to end before their files are deleted.
+const DWORD kProcessEndLimitMs = 3000;
 }  // namespace
 
 void Installer::UninstallAgent()
@@ -27,13 +26,13 @@ void Installer::UninstallAgent()
     Data->Status->SetDetailText(IDS_STOPPING_SERVICE, 0);
     (void)StopAgentService(Data);
     Data->Status->SetDetailText(IDS_STOPPING_SERVICE, 5);
-    ClockSleep(kProcessEndPauseMs);
+    WaitForAgentEnd(Data, kProcessEndLimitMs);
 
     LogMessage(Data, "Stopping user interface modules...");
     Data->Status->SetDetailText(IDS_STOPPING_USER_TASK, 10);
     (void)StopUserTask(Data);
     Data->Status->SetDetailText(IDS_STOPPING_USER_TASK, 15);
-    ClockSleep(kProcessEndPauseMs);
+    WaitForUserTaskEnd(Data, kProcessEndLimitMs);
 
     LogMessage(Data, "Removing service...");
     Data->Status->SetDetailText(IDS_REMOVE_SERVICE, 20);

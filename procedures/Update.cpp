@@ -12,15 +12,15 @@
 #include "procedures/PackageInfoFile.h"
 #include "procedures/UserTask.h"
 #include "resources/resource.h"
-#include "support/Clock.h"
 #include "support/PathMacros.h"
 #include "support/Registry.h"
 
 namespace {
 
 const char kLegacyProductCode[] = "{3D7A0F52-9C41-4B8E-A5D2-61F0C8B47E19}";
-const DWORD kUserTaskEndPauseMs = 500;
-const DWORD kServiceEndPauseMs = 3000;
+// The longest waits for a stopped program, or a deleted service, to be gone.
+const DWORD kUserTaskEndLimitMs = 500;
+const DWORD kServiceEndLimitMs = 3000;
 
 // Deletes the sub-key tree HKEY_LOCAL_MACHINE\parent\subKey when it is there.
 void DeleteLegacyKey(const char* parent, const char* subKey)
@@ -69,7 +69,7 @@ int UpdateAgentService(const InstallationData* data)
     int result = RemoveAgentService(data);
     if (result != 0)
         return result;
-    ClockSleep(kServiceEndPauseMs);
+    WaitForAgentServiceRemoval(data, kServiceEndLimitMs);
 
     LogMessage(data, "Installing new agent service...");
     data->Status->SetDetailText(IDS_INSTALLING_SERVICE, 82);
@@ -98,7 +98,7 @@ int Installer::UpdateExistingAgent()
     if (result != 0)
         return result;
     Data->Status->SetDetailText(IDS_STOPPING_USER_TASK, 5);
-    ClockSleep(kUserTaskEndPauseMs);
+    WaitForUserTaskEnd(Data, kUserTaskEndLimitMs);
 
     LogMessage(Data, "Stop agent service...");
     Data->Status->SetDetailText(IDS_STOPPING_SERVICE, 10);
@@ -109,7 +109,7 @@ int Installer::UpdateExistingAgent()
     // From here on a failure would leave the machine without its agent, and so beyond reach.
     StoppedRunningAgent = agentWasRunning;
     Data->Status->SetDetailText(IDS_STOPPING_SERVICE, 15);
-    ClockSleep(kServiceEndPauseMs);
+    WaitForAgentEnd(Data, kServiceEndLimitMs);
 
     LogMessage(Data, "Copying files...");
     result = CopyAgentFiles(this, 20);

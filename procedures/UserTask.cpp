@@ -29,3 +29,12 @@ int StopUserTask(const InstallationData* data)
         LogMessage(data, "Failed to stop user task. Error Code: %d", result);
     return result;
 }
+
+void WaitForUserTaskEnd(const InstallationData* data, DWORD limitMs)
+{
+    char path[MAX_PATH];
+    // Windows 9x stops no task: there is nothing to wait for.
+    if (!data->IsWin9x && data->DestFolder &&
+        FormatText(path, sizeof(path), "%s\\%s", data->DestFolder, kUserTaskExecutable))
+        (void)WaitForProgramRelease(path, limitMs);
+}

@@ -6,6 +6,7 @@
 // The searches, closes, terminations and stops are counted: whatever they open they close.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
@@ -15,6 +16,7 @@
 #include "harness/VirtualClock.h"
 #include "procedures/Installer.h"
 #include "procedures/UserTask.h"
+#include "support/Clock.h"
 #include "support/Files.h"
 #include "support/WindowsVersion.h"
 
@@ -298,7 +300,7 @@ TEST_F(ProcessTest, CloseEndsATaskThroughItsWindow)
     EXPECT_EQ(kEndedByClose, task->ExitCode());
     // SC_CLOSE closed the window; nothing more was sent, and the first check found it gone.
     EXPECT_EQ((std::vector<std::string>{"syscommand-close", "close", "destroy"}), copy.Recorded());
-    EXPECT_EQ(0u, CountSleeps(clock, kWindowCloseCheckMs));
+    EXPECT_EQ(0u, CountSleeps(clock, kWaitPollMs));
 }
 
 TEST_F(ProcessTest, CloseSendsStrongerMessagesToAWindowThatStays)
@@ -307,7 +309,7 @@ TEST_F(ProcessTest, CloseSendsStrongerMessagesToAWindowThatStays)
     std::unique_ptr<StartedProcess> task = copy.Start("--id I1 --ignore close");
     ASSERT_TRUE(task->Started());
     VirtualClock clock;
-    LetEndOnSleep(clock, *task, {{kWindowMessagePauseMs, 300}, {kWindowCloseCheckMs, 3000}});
+    LetEndOnSleep(clock, *task, {{kWindowMessagePauseMs, 300}, {kWaitPollMs, 3000}});
     EXPECT_EQ(0, CloseProcessesByPath(copy.Exe().c_str()));
     ASSERT_TRUE(task->EndsWithin(5000));
     EXPECT_EQ(kEndedByDestroy, task->ExitCode());
@@ -320,16 +322,16 @@ TEST_F(ProcessTest, CloseTerminatesATaskThatIgnoresEverything)
     std::unique_ptr<StartedProcess> task = copy.Start("--id I1 --ignore all");
     ASSERT_TRUE(task->Started());
     VirtualClock clock;
-    LetEndOnSleep(clock, *task, {{kWindowMessagePauseMs, 20}, {kWindowCloseCheckMs, 20}});
+    LetEndOnSleep(clock, *task, {{kWindowMessagePauseMs, 20}, {kWaitPollMs, 20}});
     int closed = -5;
     ExpectAllClosed([&] { closed = CloseProcessesByPath(copy.Exe().c_str()); });
     EXPECT_EQ(0, closed);
     ASSERT_TRUE(task->EndsWithin(5000));
     EXPECT_EQ(kTerminated, task->ExitCode());
-    // All four messages reached the window, each followed by a pause; then ten checks.
+    // All four messages reached the window, each followed by a pause; then checks until the limit.
     EXPECT_EQ((std::vector<std::string>{"syscommand-close", "close", "close", "destroy", "quit"}), copy.Recorded());
     EXPECT_GE(CountSleeps(clock, kWindowMessagePauseMs), 4u);
-    EXPECT_EQ(kWindowCloseChecks, CountSleeps(clock, kWindowCloseCheckMs));
+    EXPECT_EQ(kWindowCloseWaitMs / kWaitPollMs, CountSleeps(clock, kWaitPollMs));
 }
 
 TEST_F(ProcessTest, CloseReportsATerminationThatFails)
@@ -342,6 +344,63 @@ TEST_F(ProcessTest, CloseReportsATerminationThatFails)
     VirtualClock clock;
     EXPECT_EQ(-1, CloseProcessesByPath(copy.Exe().c_str()));
     EXPECT_TRUE(task->Running());
+}
+
+// A stopped program is released once no process runs it and its file can be opened as its
+// replacement or deletion opens it. The wait ends at the first look that finds it so, and gives
+// up at its limit (with a last look there) when none does.
+TEST_F(ProcessTest, ProgramReleaseEndsAtTheFirstLookThatFindsItFree)
+{
+    enum Holder { kNobody, kTask, kOpenFile, kNoFile };
+    struct Row {
+        const char* What;
+        Holder HeldBy;
+        size_t FreedAfterSleeps;  // SIZE_MAX: never
+        bool Released;
+    } rows[] = {
+        {"nothing runs it", kNobody, 0, true},
+        {"no file", kNoFile, 0, true},
+        {"task ends", kTask, 3, true},
+        {"file let go", kOpenFile, 2, true},
+        {"task never ends", kTask, SIZE_MAX, false},
+    };
+    const DWORD limit = 500;
+    int index = 0;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.What);
+        UserTaskCopy copy("release" + std::to_string(index++));
+        std::unique_ptr<StartedProcess> task;
+        HANDLE file = INVALID_HANDLE_VALUE;
+        if (row.HeldBy == kTask) {
+            task = copy.Start("--id R1");
+            ASSERT_TRUE(task->Started());
+        } else if (row.HeldBy == kOpenFile) {
+            // A reader that does not share writing, as a program's loader does.
+            file = CreateFileA(copy.Exe().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+            ASSERT_NE(INVALID_HANDLE_VALUE, file);
+        } else if (row.HeldBy == kNoFile) {
+            ASSERT_TRUE(DeleteFileA(copy.Exe().c_str()));
+        }
+        VirtualClock clock;
+        clock.OnSleep = [&](DWORD) {
+            if (clock.Sleeps().size() != row.FreedAfterSleeps)
+                return;
+            if (task) {
+                EXPECT_EQ(0, TerminateProcessesByPath(copy.Exe().c_str()));
+                EXPECT_TRUE(task->EndsWithin(5000));
+            }
+            if (file != INVALID_HANDLE_VALUE)
+                CloseHandle(file);
+            file = INVALID_HANDLE_VALUE;
+        };
+        bool released = !row.Released;
+        ExpectAllClosed([&] { released = WaitForProgramRelease(copy.Exe().c_str(), limit); });
+        EXPECT_EQ(row.Released, released);
+        size_t looks = row.Released ? row.FreedAfterSleeps : limit / kProgramReleasePollMs;
+        EXPECT_EQ(std::vector<DWORD>(looks, kProgramReleasePollMs), clock.Sleeps());
+        if (file != INVALID_HANDLE_VALUE)
+            CloseHandle(file);
+    }
 }
 
 TEST_F(ProcessTest, TerminateEndsEveryProcessOfTheFile)
@@ -496,13 +555,15 @@ TEST_F(ProcessTest, StopEndsTheTaskThroughItsEvent)
             CloseHandle(event);
 
         VirtualClock clock;
-        LetEndOnSleep(clock, *task, {{kUserTaskCheckMs, 5000}});
+        LetEndOnSleep(clock, *task, {{kWaitPollMs, 5000}});
         int stopped = -5;
         ExpectAllClosed([&] { stopped = StopUserTaskProcess(copy.Exe().c_str(), instance); });
         EXPECT_EQ(0, stopped);
         EXPECT_TRUE(task->EndsWithin(5000));
         EXPECT_EQ(kEndedByEvent, task->ExitCode());
-        EXPECT_EQ(std::vector<DWORD>{kUserTaskCheckMs}, clock.Sleeps());
+        // Looked for at once, then once more only if it still ran.
+        EXPECT_LE(clock.Sleeps().size(), 1u);
+        EXPECT_EQ(clock.Sleeps().size(), CountSleeps(clock, kWaitPollMs));
         EXPECT_EQ(std::vector<std::string>{"exit-event"}, copy.Recorded());
     }
 }
@@ -517,7 +578,7 @@ TEST_F(ProcessTest, StopClosesATaskThatIgnoresItsEvent)
     EXPECT_EQ(0, StopUserTaskProcess(copy.Exe().c_str(), "I1"));
     ASSERT_TRUE(task->EndsWithin(5000));
     EXPECT_EQ(kEndedByClose, task->ExitCode());
-    EXPECT_EQ(kUserTaskChecks, CountSleeps(clock, kUserTaskCheckMs));
+    EXPECT_EQ(kUserTaskWaitMs / kWaitPollMs, CountSleeps(clock, kWaitPollMs));
     EXPECT_EQ((std::vector<std::string>{"exit-event", "syscommand-close", "close", "destroy"}), copy.Recorded());
 }
 
@@ -532,8 +593,7 @@ TEST_F(ProcessTest, StopTerminatesATaskThatIgnoresEverything)
     EXPECT_EQ(0, stopped);
     ASSERT_TRUE(task->EndsWithin(5000));
     EXPECT_EQ(kTerminated, task->ExitCode());
-    EXPECT_EQ(kUserTaskChecks, CountSleeps(clock, kUserTaskCheckMs));
-    EXPECT_EQ(kWindowCloseChecks, CountSleeps(clock, kWindowCloseCheckMs));
+    EXPECT_EQ((kUserTaskWaitMs + kWindowCloseWaitMs) / kWaitPollMs, CountSleeps(clock, kWaitPollMs));
 }
 
 TEST_F(ProcessTest, StopWithoutATaskReturnsAtOnce)
@@ -567,7 +627,7 @@ TEST_F(StopUserTaskTest, StopsTheTaskOfTheInstallation)
     std::unique_ptr<StartedProcess> task = copy.Start("--id I1");
     ASSERT_TRUE(task->Started());
     VirtualClock clock;
-    LetEndOnSleep(clock, *task, {{kUserTaskCheckMs, 5000}});
+    LetEndOnSleep(clock, *task, {{kWaitPollMs, 5000}});
 
     EXPECT_EQ(0, StopUserTask(installer_.Data));
     if (IsWin9xKind()) {
@@ -592,7 +652,7 @@ TEST_F(StopUserTaskTest, LegacyTaskHasTheLegacyEvent)
     std::unique_ptr<StartedProcess> task = copy.Start("");
     ASSERT_TRUE(task->Started());
     VirtualClock clock;
-    LetEndOnSleep(clock, *task, {{kUserTaskCheckMs, 5000}});
+    LetEndOnSleep(clock, *task, {{kWaitPollMs, 5000}});
     EXPECT_EQ(0, StopUserTask(installer_.Data));
     EXPECT_TRUE(task->EndsWithin(5000));
     EXPECT_EQ(kEndedByEvent, task->ExitCode());

@@ -4,10 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <regex>
 
 #include "control/ServiceTestSupport.h"
 #include "harness/VirtualClock.h"
+#include "support/Clock.h"
 
 using namespace xatest;
 
@@ -68,7 +70,7 @@ TEST(StartServiceAndWait, StartsTheServiceAndWaitsUntilItRuns)
     EXPECT_EQ((DWORD)SERVICE_RUNNING, ReadServiceStatus("XAsm_start").dwCurrentState);
     EXPECT_FALSE(clock.Sleeps().empty());
     for (DWORD sleep : clock.Sleeps())
-        EXPECT_EQ(kStartPollMs, sleep);
+        EXPECT_EQ(kServicePollMaxMs, sleep);
     EXPECT_EQ(std::vector<std::string>{"XAsm_start started"}, EventsWith(agent.standIn, "started"));
 
     EXPECT_EQ(ERROR_SERVICE_ALREADY_RUNNING, StartServiceAndWait("XAsm_start"));
@@ -76,16 +78,19 @@ TEST(StartServiceAndWait, StartsTheServiceAndWaitsUntilItRuns)
     EXPECT_EQ(ERROR_INVALID_PARAMETER, StartServiceAndWait(nullptr));
 }
 
-// A service whose checkpoint never moves: looked at every quarter second until its wait hint has
-// passed, or the start's own limit.
+// A service whose checkpoint never moves: looked at every quarter second (within a shorter hint)
+// until its wait hint has passed, or the start's own limit.
 TEST(StartServiceAndWait, LooksEveryQuarterSecondAndTimesOut)
 {
     struct Row {
         DWORD WaitHint;
         size_t Polls;
+        DWORD Poll;
     };
     const Row rows[] = {
-        {30000, 121}, {200000, 480}, {0, 1}, {9999, 40}, {10000, 41}, {100000, 401},
+        {30000, 121, kServicePollMaxMs}, {200000, 480, kServicePollMaxMs}, {0, 1, kWaitPollMs},
+        {9999, 40, kServicePollMaxMs},   {10000, 41, kServicePollMaxMs},   {100000, 401, kServicePollMaxMs},
+        {150, 2, 150},
     };
     int index = 0;
     for (const Row& row : rows) {
@@ -96,15 +101,15 @@ TEST(StartServiceAndWait, LooksEveryQuarterSecondAndTimesOut)
         VirtualClock clock;
 
         EXPECT_EQ(ERROR_SERVICE_REQUEST_TIMEOUT, StartServiceAndWait(name.c_str()));
-        EXPECT_EQ(std::vector<DWORD>(row.Polls, kStartPollMs), clock.Sleeps());
+        EXPECT_EQ(std::vector<DWORD>(row.Polls, row.Poll), clock.Sleeps());
         EXPECT_EQ((DWORD)SERVICE_START_PENDING, ReadServiceStatus(name).dwCurrentState);
     }
 }
 
 TEST(StartServiceAndWait, CheckpointProgressRestartsTheWait)
 {
-    // Each look (a quarter second on the virtual clock, 60 ms for real) sees a new checkpoint;
-    // the 200 ms wait hint alone would have run out at the first look.
+    // Each look (200 ms on the virtual clock, within the wait hint; 60 ms for real) sees a new
+    // checkpoint; the 200 ms wait hint alone would have run out at the second look.
     InstalledStandIn agent("XAsm_progress", "StartPendingMs=1500\nCheckpointEveryMs=25\nStartWaitHint=200");
     ASSERT_TRUE(agent.service.Created());
     {
@@ -126,7 +131,7 @@ TEST(StartServiceAndWait, CheckpointProgressRestartsTheWait)
     };
     EXPECT_EQ(ERROR_SERVICE_REQUEST_TIMEOUT, StartServiceAndWait("XAsm_endless"));
     EXPECT_EQ(kServiceStartLimitMs, endlessClock.Elapsed());
-    EXPECT_EQ(std::vector<DWORD>(kServiceStartLimitMs / kStartPollMs, kStartPollMs), endlessClock.Sleeps());
+    EXPECT_EQ(std::vector<DWORD>(kServiceStartLimitMs / kServicePollMaxMs, kServicePollMaxMs), endlessClock.Sleeps());
 }
 
 TEST(StartServiceAndWait, ServiceThatStopsWhileStarting)
@@ -165,12 +170,13 @@ TEST(StopServiceAndWait, StopsARunningService)
     EXPECT_EQ((std::vector<std::string>{"XAsm_halt stop-request", "XAsm_halt stopped"}),
               EventsWith(agent.standIn, "stop"));
     ASSERT_FALSE(clock.Sleeps().empty());
+    // Looked at again within its 500 ms hint, at least every 250 ms.
     for (DWORD sleep : clock.Sleeps())
-        EXPECT_EQ(10000u, sleep);  // the 500 ms hint, raised to the minimum
+        EXPECT_LE(sleep, (DWORD)kServicePollMaxMs);
 }
 
-// A service already stop-pending is polled at its wait hint (at least 10 s) until 60 s have
-// passed since the call began, and never past that, whatever hint it gives.
+// A service already stop-pending is polled at its wait hint, but at least every 250 ms (every
+// 100 ms without a hint), until 60 s have passed since the call began, and never past that.
 TEST(StopServiceAndWait, StopPendingServiceTimesOutAtTheLimit)
 {
     struct Row {
@@ -178,9 +184,10 @@ TEST(StopServiceAndWait, StopPendingServiceTimesOutAtTheLimit)
         std::vector<DWORD> Sleeps;
     };
     const Row rows[] = {
-        {3000, {10000, 10000, 10000, 10000, 10000, 10000}},
-        {25000, {25000, 25000, 10000}},
-        {3600000, {60000}},
+        {3000, std::vector<DWORD>(240, 250)},
+        {3600000, std::vector<DWORD>(240, 250)},
+        {160, std::vector<DWORD>(375, 160)},
+        {0, std::vector<DWORD>(600, 100)},
     };
     int index = 0;
     for (const Row& row : rows) {
@@ -278,9 +285,8 @@ TEST(StopDependentServices, EnumerationOutcomes)
     }
 }
 
-// A dependent that stays stop-pending is polled at its own wait hint, at least every 100 ms and
-// never past the minute; the first failure ends the whole operation, so the next dependent is left
-// running.
+// A dependent that stays stop-pending is polled as the service itself, never past the minute;
+// the first failure ends the whole operation, so the next dependent is left running.
 TEST(StopDependentServices, GivesUpAfterAMinute)
 {
     TestService owner("XAsm_deps2", "XAsm_deps2 display", "\"C:\\nowhere\\AgentCore.exe\"");
@@ -307,15 +313,53 @@ TEST(StopDependentServices, GivesUpAfterAMinute)
         };
         EXPECT_EQ(0xFFFFFFFEu, (DWORD)StopDependentServices(opened.manager, opened.service));
         EXPECT_EQ(kServiceStopLimitMs, clock.Elapsed());
-        if (std::string(first) == "XAsm_stuckdep") {
-            EXPECT_EQ(7000u, Longest(clock.Sleeps()));
-        }
+        EXPECT_EQ(zeroHint ? (DWORD)kWaitPollMs : (DWORD)kServicePollMaxMs, Longest(clock.Sleeps()));
         if (zeroHint) {
-            EXPECT_EQ(std::vector<DWORD>(kServiceStopLimitMs / kDependentPollMinMs, kDependentPollMinMs),
-                      clock.Sleeps());
+            EXPECT_EQ(std::vector<DWORD>(kServiceStopLimitMs / kWaitPollMs, kWaitPollMs), clock.Sleeps());
         }
         EXPECT_EQ((DWORD)SERVICE_STOP_PENDING, ReadServiceStatus(first).dwCurrentState);
         EXPECT_EQ((DWORD)SERVICE_RUNNING, ReadServiceStatus("XAsm_nextdep").dwCurrentState);
+    }
+}
+
+// A deleted service stays known while a handle to it is open. The wait ends at the first look
+// that finds it gone, and gives up at its limit (with a last look there) when none does.
+TEST(WaitUntilServiceGone, EndsAtTheFirstLookThatFindsTheServiceGone)
+{
+    struct Row {
+        const char* Name;
+        bool Deleted;             // marked for deletion, a handle kept open
+        size_t ClosedAfterSleeps;  // the handle, SIZE_MAX: never
+        bool Gone;
+    } rows[] = {
+        {"XAsm_nosuch", false, 0, true},
+        {"XAsm_closed", true, 3, true},
+        {"XAsm_held", true, SIZE_MAX, false},
+        {"XAsm_kept", false, SIZE_MAX, false},
+    };
+    const DWORD limit = 400;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.Name);
+        std::unique_ptr<TestService> service;
+        std::unique_ptr<OpenedService> opened;
+        if (std::string(row.Name) != "XAsm_nosuch") {
+            service.reset(
+                new TestService(row.Name, std::string(row.Name) + " display", "\"C:\\nowhere\\AgentCore.exe\""));
+            ASSERT_TRUE(service->Created());
+            opened.reset(new OpenedService(row.Name));
+            ASSERT_NE(nullptr, opened->service);
+            if (row.Deleted) {
+                ASSERT_TRUE(DeleteService(opened->service));
+            }
+        }
+        VirtualClock clock;
+        clock.OnSleep = [&](DWORD) {
+            if (clock.Sleeps().size() == row.ClosedAfterSleeps)
+                opened.reset();
+        };
+        EXPECT_EQ(row.Gone, WaitUntilServiceGone(row.Name, limit));
+        size_t looks = row.Gone ? row.ClosedAfterSleeps : limit / kServiceGonePollMs;
+        EXPECT_EQ(std::vector<DWORD>(looks, kServiceGonePollMs), clock.Sleeps());
     }
 }
 

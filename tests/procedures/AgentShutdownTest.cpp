@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <functional>
+#include <numeric>
 
 #include "control/AgentPipe.h"
 #include "control/ProcessTestSupport.h"
@@ -431,7 +432,9 @@ TEST_F(StopAgentServiceTest, RunningServiceIsStopped)
     bool running = true;
     EXPECT_EQ(0, IsProcessRunning(standIn.Exe().c_str(), &running));
     EXPECT_FALSE(running);
-    EXPECT_EQ(0u, std::count(clock.Sleeps().begin(), clock.Sleeps().end(), 1000u));
+    // The stop is looked at within the service's hint, the agent's exit every 100 ms.
+    for (DWORD sleep : clock.Sleeps())
+        EXPECT_LE(sleep, (DWORD)kServicePollMaxMs);
     std::vector<std::string> log = Log();
     ASSERT_FALSE(log.empty());
     EXPECT_EQ("StopAgentService() returns 0", log.back());
@@ -515,12 +518,16 @@ TEST_F(StopAgentServiceTest, AgentThatIgnoresTheRequestIsWaitedForTwoMinutes)
     AgentOfService agent("ignoring", "XAI1", kPipe + "I1", "PipeShutdown=ignore");
     ASSERT_TRUE(agent.ready);
     UseFolder(agent.standIn().Folder());
-    VirtualClock clock(0xFFFF0000u, 20);  // the stop and the reply take real time
+    VirtualClock clock;
+    clock.OnSleep = [](DWORD milliseconds) {
+        if (milliseconds != kWaitPollMs)
+            Sleep(20);  // the stop and the reply take real time; the polls for the agent need none
+    };
 
     // On NT the stopped service is the outcome whatever the wait finds; 9x has only the wait.
     int expected = IsWin9xKind() ? -1 : 0;
     EXPECT_EQ(expected, StopAgentService(installer_.Data));
-    EXPECT_EQ(120, std::count(clock.Sleeps().begin(), clock.Sleeps().end(), 1000u));
+    EXPECT_EQ((long)(120000 / kWaitPollMs), (long)std::count(clock.Sleeps().begin(), clock.Sleeps().end(), (DWORD)kWaitPollMs));
     EXPECT_FALSE(agent.EndsWithin(0));
     std::vector<std::string> events = agent.standIn().Events();
     EXPECT_EQ(agent.Event("pipe-request 09000000"), events.empty() ? "" : events.back());
@@ -537,8 +544,9 @@ TEST_F(StopAgentServiceTest, AgentThatNeverAnswersIsGivenUpAfterTheLimit)
     int result = 1;
     std::vector<DWORD> sleeps;
 
+    // Bounds a read that would block for ever, not the two minutes of polling for the agent.
     EXPECT_TRUE(ComesBackWithin(
-        60000,
+        90000,
         [&] {
             VirtualClock clock(0xFFFF0000u, IsWin9xKind() ? 0 : 1);  // the stop takes real time
             result = StopAgentService(installer_.Data);
@@ -548,7 +556,7 @@ TEST_F(StopAgentServiceTest, AgentThatNeverAnswersIsGivenUpAfterTheLimit)
     int expected = IsWin9xKind() ? -1 : 0;
     EXPECT_EQ(expected, result);
     EXPECT_EQ(kAgentPipeLimitMs, ReplyPollTime(sleeps));
-    EXPECT_EQ(120, std::count(sleeps.begin(), sleeps.end(), 1000u));
+    EXPECT_EQ((long)(120000 / kWaitPollMs), (long)std::count(sleeps.begin(), sleeps.end(), (DWORD)kWaitPollMs));
     std::vector<std::string> events = agent.standIn().Events();
     EXPECT_EQ(agent.Event("pipe-request 09000000"), events.empty() ? "" : events.back());
     EXPECT_EQ("StopAgentService() returns " + std::to_string(expected), Log().back());
@@ -566,7 +574,11 @@ TEST_F(StopAgentServiceTest, FailedStopLeavesItsErrorWhenTheAgentStays)
 
     EXPECT_EQ(ERROR_SERVICE_REQUEST_TIMEOUT, StopAgentService(installer_.Data));
     // The stop gave up after its minute; the agent, stuck in stopping, outlived the whole wait.
-    EXPECT_EQ(120u, std::count(clock.Sleeps().begin(), clock.Sleeps().end(), 1000u));
+    const std::vector<DWORD>& sleeps = clock.Sleeps();
+    const size_t exitPolls = 120000 / kWaitPollMs;
+    ASSERT_GE(sleeps.size(), exitPolls);
+    EXPECT_EQ(std::vector<DWORD>(exitPolls, kWaitPollMs), std::vector<DWORD>(sleeps.end() - exitPolls, sleeps.end()));
+    EXPECT_GE(std::accumulate(sleeps.begin(), sleeps.end() - exitPolls, 0u), kServiceStopLimitMs);
     std::string log = ReadWholeFile(log_);
     EXPECT_NE(std::string::npos,
               log.find("]: Failed to stop agent service: XAI1. " + SystemMessage(ERROR_SERVICE_REQUEST_TIMEOUT)));

@@ -60,10 +60,13 @@ TEST_F(UninstallationTest, RepresentativeRunLogsAndShowsEveryStepAndLeavesNothin
 
     ASSERT_EQ(0, Prepare("/g U1 /r /s /t", package.Folder()));
     const StatusRecorder& status = ReportedStatus();
+    DWORD started = clock_.Now();
     EXPECT_EQ(0, Counted([&] {
             Run().UninstallAgent();
             return 0;
         }));
+    // Nothing of the agent ran: no wait found anything to wait for.
+    EXPECT_EQ(started, clock_.Now());
 
     std::vector<std::string> expected = {kStart, "Stopping Agent Service..."};
     if (!IsWin9xSystem()) {

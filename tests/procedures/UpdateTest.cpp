@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "control/ProcessTestSupport.h"
+#include "control/ServiceManager.h"
 #include "control/ServiceTestSupport.h"
 #include <shlobj.h>
 #include "network/DriverOwner.h"
@@ -125,7 +126,11 @@ TEST_F(UpdateTest, RepresentativeRunStopsTheAgentAndItsTaskThenReplacesTheFiles)
     ASSERT_EQ(0, Prepare("/g E1 /s", second.Folder()));
     ASSERT_EQ(1, Data().IsModify);
     const StatusRecorder& status = ReportedStatus();
+    size_t sleeps = clock_.Sleeps().size();
     EXPECT_EQ(0, Counted([&] { return Run().UpdateExistingAgent(); }));
+    // The task and the agent were waited for by looking at them, no sleep longer than a look's.
+    for (size_t i = sleeps; i < clock_.Sleeps().size(); ++i)
+        EXPECT_LE(clock_.Sleeps()[i], (DWORD)kServicePollMaxMs) << i;
 
     std::vector<std::string> expected = {
         kStart,
@@ -367,7 +372,10 @@ TEST_F(LegacyConversionTest, TheLegacyAgentBecomesAnInstanceInItsFolder)
     ASSERT_EQ(legacy_, Data().DestFolder);
     AgentFootprint footprint = Remember();
 
+    DWORD started = clock_.Now();
     EXPECT_EQ(0, Counted([&] { return Run().UpdateExistingAgent(); }));
+    // Nothing of the legacy agent ran, and its deleted service was gone at the first look.
+    EXPECT_EQ(started, clock_.Now());
     int removing = IndexOf("Removing legacy agent service...");
     ASSERT_GT(removing, IndexOf("Updating package infomation file..."));
     // Windows 9x registers no service to rename: only its RunServices value goes.

@@ -17,6 +17,7 @@
 
 #include <gtest/gtest.h>
 
+#include "control/ProcessTestSupport.h"
 #include "control/ServiceTestSupport.h"
 #include "harness/TestSupport.h"
 #include "procedures/InstallationTestSupport.h"
@@ -35,6 +36,9 @@ const char kUninstallKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Unin
 const char kRunKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 const char kRunServicesKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\RunServices";
 const DWORD kRunLimitMs = 120000;
+// How long an update may take beyond its copy, and a removal, from the log's first line of the
+// procedure to its last: the agent and its task are waited for only until they have ended.
+const long kWaitingRunLimitMs = 1000;
 
 bool IsWin9x()
 {
@@ -118,6 +122,7 @@ private:
 struct LogLine {
     std::string Thread;
     std::string Text;
+    long Ms;  // of the day
 };
 
 // The setup log of one run (or of the two processes of a handed-over removal).
@@ -129,12 +134,14 @@ public:
     // The lines without time stamps; a line that holds a system message with line breaks stays one.
     std::vector<LogLine> Lines() const
     {
-        static const std::regex stamp(R"(^\d{4}/\d\d/\d\d \d\d:\d\d:\d\d\.\d{3} \[([0-9a-f]+)\]: (.*)$)");
+        static const std::regex stamp(R"(^\d{4}/\d\d/\d\d (\d\d):(\d\d):(\d\d)\.(\d{3}) \[([0-9a-f]+)\]: (.*)$)");
         std::vector<LogLine> lines;
         for (const std::string& line : SplitLines(ReadWholeFile(path_))) {
             std::smatch match;
             if (std::regex_match(line, match, stamp))
-                lines.push_back({match[1], match[2]});
+                lines.push_back({match[5], match[6],
+                                 ((std::stol(match[1]) * 60 + std::stol(match[2])) * 60 + std::stol(match[3])) * 1000 +
+                                     std::stol(match[4])});
             else if (!lines.empty())
                 lines.back().Text += "\r\n" + line;
         }
@@ -153,6 +160,19 @@ public:
             if (text == message)
                 return true;
         return false;
+    }
+    // Milliseconds from the first line that starts with from to the next that starts with to;
+    // -1 when either is missing.
+    long Span(const std::string& from, const std::string& to) const
+    {
+        long begin = -1;
+        for (const LogLine& line : Lines()) {
+            if (begin < 0 && line.Text.rfind(from, 0) == 0)
+                begin = line.Ms;
+            else if (begin >= 0 && line.Text.rfind(to, 0) == 0)
+                return (line.Ms - begin + 86400000) % 86400000;  // across midnight too
+        }
+        return -1;
     }
     int Count(const std::string& message) const
     {
@@ -513,8 +533,33 @@ const std::regex& UpdatedText()
     return text;
 }
 
+// The agent's user task as a user's logon starts it (none on Windows 9x), ready once its exit
+// event exists.
+std::unique_ptr<StartedProcess> StartUserTask(const std::string& instance)
+{
+    if (IsWin9x())
+        return nullptr;
+    std::string ready = "RoadTaskReady" + instance;
+    return std::unique_ptr<StartedProcess>(
+        new StartedProcess("\"" + AgentFolder(instance) + "\\UserTray.exe\" --id " + instance + " --ready " + ready,
+                           ready));
+}
+
+// Expects a run's procedure, from "Begin install process" to "End install process" less its
+// copy, to have taken at most kWaitingRunLimitMs.
+void ExpectWaitedOnlyWhileNeeded(const RunLog& log, const char* what)
+{
+    long copy = log.Span("Copying files...", "Updating package infomation file...");
+    long procedure = log.Span("Begin install process", "End install process");
+    ASSERT_GE(procedure, 0) << what;
+    long waiting = procedure - (copy > 0 ? copy : 0);
+    std::printf("[  timing  ] %s: %ld ms beyond the copy of %ld ms\n", what, waiting, copy > 0 ? copy : 0);
+    EXPECT_LE(waiting, kWaitingRunLimitMs) << what << ":\n" << ReadWholeFile(log.Path());
+}
+
 // The road on every platform: a new installation with /e, an update (service restarted), an
-// update with /k, and the removal of the last agent.
+// update with /k, and the removal of the last agent. The updates and the removal find the agent
+// and its task running; the update with /k (no restart to wait for) and the removal are timed.
 TEST_F(SetupProgramRoad, InstallUpdateRemove)
 {
     Package package("road-package");
@@ -571,7 +616,13 @@ TEST_F(SetupProgramRoad, InstallUpdateRemove)
     // An update stops the agent, replaces its files and starts it again, and writes the size again.
     ClearEstimatedSize("I1");
     log.Clear();
+    std::unique_ptr<StartedProcess> task = StartUserTask("I1");
+    ASSERT_TRUE(!task || task->Started());
     ASSERT_EQ(0, RunSetup(package.Setup(), "/g I1 /s " + log.Option()));
+    if (task) {
+        EXPECT_TRUE(task->EndsWithin(0));
+        EXPECT_EQ(10u, task->ExitCode()) << "ended on its exit event";
+    }
     EXPECT_TRUE(InOrder(log.Messages(), {"> IsModify = Yes", "Begin install process.... (Version 5.2.0.1)",
                                          "Update existing installation...", "Start agent service.",
                                          "Agent service started.", "AgentUpdated.txt is created.",
@@ -590,7 +641,10 @@ TEST_F(SetupProgramRoad, InstallUpdateRemove)
 
     // /k: the marker file is still written, the agent stays stopped.
     log.Clear();
+    task = StartUserTask("I1");
+    ASSERT_TRUE(!task || task->Started());
     ASSERT_EQ(0, RunSetup(package.Setup(), "/g I1 /s /k " + log.Option()));
+    ExpectWaitedOnlyWhileNeeded(log, "update");
     EXPECT_FALSE(log.Has("Start agent service."));
     EXPECT_TRUE(InOrder(log.Messages(), {"Update existing installation...", "AgentUpdated.txt is created.",
                                          "End install process. (0)"}));
@@ -600,7 +654,13 @@ TEST_F(SetupProgramRoad, InstallUpdateRemove)
     }
 
     log.Clear();
+    if (!win9x) {
+        ASSERT_TRUE(StartForReal("XAI1"));
+    }
+    task = StartUserTask("I1");
+    ASSERT_TRUE(!task || task->Started());
     ASSERT_EQ(0, RunSetup(package.Setup(), "/g I1 /r /s " + log.Option()));
+    ExpectWaitedOnlyWhileNeeded(log, "removal");
     EXPECT_TRUE(InOrder(log.Messages(), {"> IsRemove = Yes", "Begin install process.... (Version 5.2.0.1)",
                                          "This is the last agent on the machine.", "End install process. (0)",
                                          "Agent setup finished!"}));
@@ -1043,6 +1103,9 @@ TEST_F(SetupProgram, Window)
         EXPECT_TRUE(watch.Visible);
     }
     log.Clear();
+    // An agent that takes two seconds to stop keeps the update working meanwhile.
+    ASSERT_TRUE(WriteWholeFile(AgentFolder("I1") + "\\AgentCore.ini", "[Agent]\r\nStopPendingMs=2000\r\n"));
+    ASSERT_TRUE(StartForReal("XAI1"));
     SetupProcess setup(package.Setup(), "/g I1 /k " + log.Option());
     HWND window = WaitForProcessWindow(setup, "XASETUP");
     ASSERT_TRUE(window);
