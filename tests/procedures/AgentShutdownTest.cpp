@@ -91,6 +91,15 @@ std::vector<DWORD> WithoutReplyPolls(const std::vector<DWORD>& sleeps)
     return kept;
 }
 
+// The wait for an agent that stays: two minutes of looks every kWaitPollMs. The stop before it
+// may add a look or two of the same length while the service manager reports no wait hint yet.
+void ExpectTwoMinutesOfAgentPolls(const std::vector<DWORD>& sleeps)
+{
+    long polls = (long)std::count(sleeps.begin(), sleeps.end(), (DWORD)kWaitPollMs);
+    EXPECT_GE(polls, (long)(120000 / kWaitPollMs));
+    EXPECT_LE(polls, (long)(120000 / kWaitPollMs) + 2);
+}
+
 DWORD ReplyPollTime(const std::vector<DWORD>& sleeps)
 {
     DWORD total = 0;
@@ -527,7 +536,7 @@ TEST_F(StopAgentServiceTest, AgentThatIgnoresTheRequestIsWaitedForTwoMinutes)
     // On NT the stopped service is the outcome whatever the wait finds; 9x has only the wait.
     int expected = IsWin9xKind() ? -1 : 0;
     EXPECT_EQ(expected, StopAgentService(installer_.Data));
-    EXPECT_EQ((long)(120000 / kWaitPollMs), (long)std::count(clock.Sleeps().begin(), clock.Sleeps().end(), (DWORD)kWaitPollMs));
+    ExpectTwoMinutesOfAgentPolls(clock.Sleeps());
     EXPECT_FALSE(agent.EndsWithin(0));
     std::vector<std::string> events = agent.standIn().Events();
     EXPECT_EQ(agent.Event("pipe-request 09000000"), events.empty() ? "" : events.back());
@@ -556,7 +565,7 @@ TEST_F(StopAgentServiceTest, AgentThatNeverAnswersIsGivenUpAfterTheLimit)
     int expected = IsWin9xKind() ? -1 : 0;
     EXPECT_EQ(expected, result);
     EXPECT_EQ(kAgentPipeLimitMs, ReplyPollTime(sleeps));
-    EXPECT_EQ((long)(120000 / kWaitPollMs), (long)std::count(sleeps.begin(), sleeps.end(), (DWORD)kWaitPollMs));
+    ExpectTwoMinutesOfAgentPolls(sleeps);
     std::vector<std::string> events = agent.standIn().Events();
     EXPECT_EQ(agent.Event("pipe-request 09000000"), events.empty() ? "" : events.back());
     EXPECT_EQ("StopAgentService() returns " + std::to_string(expected), Log().back());
