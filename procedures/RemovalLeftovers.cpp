@@ -1,0 +1,147 @@
+#include "procedures/RemovalLeftovers.h"
+
+#include <string.h>
+
+#include "procedures/FileRemoval.h"
+#include "procedures/RestartOperations.h"
+#include "setup/SetupLog.h"
+#include "support/Files.h"
+#include "support/Handles.h"
+#include "support/Results.h"
+#include "support/Text.h"
+
+namespace {
+
+bool IsCounted(const RemovalLeftovers* leftovers, const char* path)
+{
+    for (int i = 0; i < leftovers->Paths.Count; ++i) {
+        if (lstrcmpiA(static_cast<const char*>(leftovers->Paths.Items[i]), path) == 0)
+            return true;
+    }
+    return false;
+}
+
+// One item that stayed (its deletion failed with code): the restart deletes it, or it stays.
+void Leave(const InstallationData* data, const char* path, int code, bool schedulable, RemovalLeftovers* leftovers)
+{
+    char* copy = DuplicateText(path);
+    if (copy && AppendPointer(&leftovers->Paths, copy) < 0)
+        FreeText(copy);
+    ++leftovers->Count;
+    int scheduled = schedulable ? DeleteFileAtRestart(data, path) : code;
+    if (scheduled == 0) {
+        ++leftovers->Scheduled;
+        return;
+    }
+    LogErrorFormatted(data, scheduled, "\"%s\" cannot be deleted at the next restart either.", path);
+    if (leftovers->FirstError == 0)
+        leftovers->FirstError = code;
+}
+
+void LeaveEntry(const InstallationData* data, const char* path, DWORD attributes, RemovalLeftovers* leftovers);
+
+// What a folder still holds, each entry tried once more.
+void LeaveFolderEntries(const InstallationData* data, const char* folder, RemovalLeftovers* leftovers)
+{
+    char pattern[MAX_PATH], entry[MAX_PATH];
+    WIN32_FIND_DATAA found;
+    if (!JoinPath(pattern, folder, "*.*"))
+        return;
+    HANDLE find = FindFirstFileA(pattern, &found);
+    if (find == INVALID_HANDLE_VALUE)
+        return;
+    do {
+        if (!strcmp(found.cFileName, ".") || !strcmp(found.cFileName, ".."))
+            continue;
+        if (JoinPath(entry, folder, found.cFileName)) {
+            LeaveEntry(data, entry, found.dwFileAttributes, leftovers);
+            continue;
+        }
+        // A name beyond MAX_PATH cannot be named to the restart either.
+        char* tooLong = FormatHeapText(2 * MAX_PATH, "%s\\%s", folder, found.cFileName);
+        if (tooLong && !IsCounted(leftovers, tooLong))
+            Leave(data, tooLong, kPathTooLong, false, leftovers);
+        FreeText(tooLong);
+    } while (FindNextFileA(find, &found));
+    CloseFind(find);
+}
+
+void LeaveEntry(const InstallationData* data, const char* path, DWORD attributes, RemovalLeftovers* leftovers)
+{
+    if (IsCounted(leftovers, path))
+        return;
+    bool link = (attributes & FILE_ATTRIBUTE_DIRECTORY) && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+    int code = 0;
+    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        code = ForceDeleteFile(path);
+    } else {
+        if (!link)
+            LeaveFolderEntries(data, path, leftovers);
+        code = RemoveDirectoryA(path) ? 0 : LastErrorResult();
+    }
+    if (code != 0 && code != ERROR_FILE_NOT_FOUND && code != ERROR_PATH_NOT_FOUND)
+        Leave(data, path, code, !link, leftovers);
+}
+
+}  // namespace
+
+void InitRemovalLeftovers(RemovalLeftovers* leftovers)
+{
+    leftovers->Count = 0;
+    leftovers->Scheduled = 0;
+    leftovers->FirstError = 0;
+    InitPointerList(&leftovers->Paths);
+}
+
+void FreeRemovalLeftovers(RemovalLeftovers* leftovers)
+{
+    for (int i = 0; i < leftovers->Paths.Count; ++i) {
+        char* path = static_cast<char*>(leftovers->Paths.Items[i]);
+        FreeText(path);
+    }
+    FreePointerList(&leftovers->Paths);
+}
+
+void LeaveForRestart(const InstallationData* data, const char* path, RemovalLeftovers* leftovers)
+{
+    if (!leftovers || !path)
+        return;
+    const char* slash = strrchr(path, '\\');
+    if (slash && strpbrk(slash, "?*")) {
+        char folder[MAX_PATH], entry[MAX_PATH];
+        WIN32_FIND_DATAA found;
+        if (!CopyText(folder, sizeof(folder), path))
+            return;
+        folder[slash - path] = '\0';
+        HANDLE find = FindFirstFileA(path, &found);
+        if (find == INVALID_HANDLE_VALUE)
+            return;
+        do {
+            if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && JoinPath(entry, folder, found.cFileName))
+                LeaveEntry(data, entry, found.dwFileAttributes, leftovers);
+        } while (FindNextFileA(find, &found));
+        CloseFind(find);
+        return;
+    }
+    DWORD attributes = GetFileAttributesA(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return;  // gone
+    // A folder that removal refuses is not the agent's: it stays as it is, and is no leftover.
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+        IsProtectedFolder(path))
+        return;
+    LeaveEntry(data, path, attributes, leftovers);
+}
+
+int ReportRemovalLeftovers(InstallationData* data, const RemovalLeftovers* leftovers)
+{
+    if (leftovers->Count == 0)
+        return 0;
+    if (leftovers->Scheduled == leftovers->Count)
+        LogMessage(data, "The removal left %d items; they are deleted at the next restart.", leftovers->Count);
+    else
+        LogMessage(data, "The removal left %d items.", leftovers->Count);
+    if (leftovers->Scheduled > 0)
+        data->RebootRequired = 1;
+    return leftovers->FirstError;
+}
