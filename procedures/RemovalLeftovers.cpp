@@ -79,8 +79,10 @@ void LeaveEntry(const InstallationData* data, const char* path, DWORD attributes
             LeaveFolderEntries(data, path, leftovers);
         code = RemoveDirectoryA(path) ? 0 : LastErrorResult();
     }
+    // Windows 9x deletes files at its restart (WinInit.ini), never folders.
+    bool folder = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     if (code != 0 && code != ERROR_FILE_NOT_FOUND && code != ERROR_PATH_NOT_FOUND)
-        Leave(data, path, code, !link, leftovers);
+        Leave(data, path, code, !link && !(folder && data->IsWin9x), leftovers);
 }
 
 }  // namespace

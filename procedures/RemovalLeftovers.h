@@ -18,9 +18,9 @@ void FreeRemovalLeftovers(RemovalLeftovers* leftovers);
 
 // After a removal step: whatever is still at path (a file, the files that a wildcard name
 // matches, or a folder with what it holds) is tried once more and, when it stays, scheduled for
-// deletion at the next restart, a folder after what it holds. A linked folder is never entered
-// (nor scheduled: only the link could go), nor a folder that removal refuses. Null leftovers
-// does nothing.
+// deletion at the next restart, a folder after what it holds (on Windows 9x, whose restart
+// deletes only files, a folder stays). A linked folder is never entered (nor scheduled: only the
+// link could go), nor a folder that removal refuses. Null leftovers does nothing.
 void LeaveForRestart(const InstallationData* data, const char* path, RemovalLeftovers* leftovers);
 
 // Logs what the removal left, and sets RebootRequired when the restart takes any of it. Returns
