@@ -90,6 +90,8 @@ typedef BOOL(WINAPI* GetUserNameAFunction)(LPSTR, LPDWORD);
 // deployment tool's run), else the computer and the logged-on user.
 void LogAccount(const InstallationData* data)
 {
+    if (!data->LogEnabled)
+        return;
     char domain[256] = "", user[256] = "";
     DWORD domainSize = sizeof(domain), userSize = sizeof(user);
     HMODULE advapi = GetModuleHandleA("advapi32.dll");
