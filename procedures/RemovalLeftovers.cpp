@@ -40,18 +40,18 @@ void Leave(const InstallationData* data, const char* path, int code, bool schedu
 
 void LeaveEntry(const InstallationData* data, const char* path, DWORD attributes, RemovalLeftovers* leftovers);
 
-// What a folder still holds, each entry tried once more.
-void LeaveFolderEntries(const InstallationData* data, const char* folder, RemovalLeftovers* leftovers)
+// Each entry of folder that pattern matches (sub-folders only withFolders), tried once more.
+void LeaveMatches(const InstallationData* data, const char* folder, const char* pattern, bool withFolders,
+                  RemovalLeftovers* leftovers)
 {
-    char pattern[MAX_PATH], entry[MAX_PATH];
+    char entry[MAX_PATH];
     WIN32_FIND_DATAA found;
-    if (!JoinPath(pattern, folder, "*.*"))
-        return;
     HANDLE find = FindFirstFileA(pattern, &found);
     if (find == INVALID_HANDLE_VALUE)
         return;
     do {
-        if (!strcmp(found.cFileName, ".") || !strcmp(found.cFileName, ".."))
+        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+            (!withFolders || !strcmp(found.cFileName, ".") || !strcmp(found.cFileName, "..")))
             continue;
         if (JoinPath(entry, folder, found.cFileName)) {
             LeaveEntry(data, entry, found.dwFileAttributes, leftovers);
@@ -70,17 +70,14 @@ void LeaveEntry(const InstallationData* data, const char* path, DWORD attributes
 {
     if (IsCounted(leftovers, path))
         return;
-    bool link = (attributes & FILE_ATTRIBUTE_DIRECTORY) && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
-    int code = 0;
-    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-        code = ForceDeleteFile(path);
-    } else {
-        if (!link)
-            LeaveFolderEntries(data, path, leftovers);
-        code = RemoveDirectoryA(path) ? 0 : LastErrorResult();
-    }
-    // Windows 9x deletes files at its restart (WinInit.ini), never folders.
     bool folder = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    bool link = folder && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+    char pattern[MAX_PATH];
+    if (folder && !link && JoinPath(pattern, path, "*.*"))
+        LeaveMatches(data, path, pattern, true, leftovers);
+    int code = !folder ? ForceDeleteFile(path) : RemoveDirectoryA(path) ? 0 : LastErrorResult();
+    // Only a link itself could go, never what it leads to; and the restart of Windows 9x
+    // (WinInit.ini) deletes files, not folders.
     if (code != 0 && code != ERROR_FILE_NOT_FOUND && code != ERROR_PATH_NOT_FOUND)
         Leave(data, path, code, !link && !(folder && data->IsWin9x), leftovers);
 }
@@ -110,19 +107,11 @@ void LeaveForRestart(const InstallationData* data, const char* path, RemovalLeft
         return;
     const char* slash = strrchr(path, '\\');
     if (slash && strpbrk(slash, "?*")) {
-        char folder[MAX_PATH], entry[MAX_PATH];
-        WIN32_FIND_DATAA found;
-        if (!CopyText(folder, sizeof(folder), path))
-            return;
-        folder[slash - path] = '\0';
-        HANDLE find = FindFirstFileA(path, &found);
-        if (find == INVALID_HANDLE_VALUE)
-            return;
-        do {
-            if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && JoinPath(entry, folder, found.cFileName))
-                LeaveEntry(data, entry, found.dwFileAttributes, leftovers);
-        } while (FindNextFileA(find, &found));
-        CloseFind(find);
+        char folder[MAX_PATH];
+        if (CopyText(folder, sizeof(folder), path)) {
+            folder[slash - path] = '\0';
+            LeaveMatches(data, folder, path, false, leftovers);
+        }
         return;
     }
     DWORD attributes = GetFileAttributesA(path);

@@ -803,8 +803,8 @@ TEST_F(SetupProgramHandOver, RemovalFromTheAgentFolder)
         size_t program = pending.find(agentFolder + "\\XASETUP.EXE|");
         EXPECT_NE(std::string::npos, program) << pending;
         // Once, after its program, by the removal: the copy's own clean-up takes only a folder
-        // made for a copy.
-        size_t folder = pending.find("\\??\\" + agentFolder + "|");
+        // made for a copy. (Earlier tests of the prefix may have left entries before these.)
+        size_t folder = pending.find("\\??\\" + agentFolder + "|", program);
         EXPECT_TRUE(folder != std::string::npos && folder > program) << pending;
         EXPECT_EQ(std::string::npos, pending.find("\\??\\" + agentFolder + "|", folder + 1)) << pending;
     }
