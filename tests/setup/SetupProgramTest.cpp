@@ -900,8 +900,7 @@ TEST_F(SetupProgram, DeferredReplacementNoticeAndErrorLogLine)
 }
 
 // A removal that cannot delete a file in use leaves it, and its folder, for the next restart and
-// ends with 3010; it writes no restart line into the folder it removes. A removal of an instance
-// that is not installed leaves the folder of that name as it is and ends with 0.
+// ends with 3010; it writes no restart line into the folder it removes.
 TEST_F(SetupProgram, RemovalTellsWhatItLeft)
 {
     Package package("left-package");
@@ -922,15 +921,6 @@ TEST_F(SetupProgram, RemovalTellsWhatItLeft)
     EXPECT_FALSE(MachineKeyExists(AgentKey("I1")));
     EXPECT_FALSE(MachineKeyExists(kUninstallKey + std::string("I1")));
     RemoveTree(folder);
-
-    ScratchFolder base("left-base");
-    std::string user = base / "Finance";
-    ASSERT_TRUE(CreateDirectoryA(user.c_str(), nullptr));
-    ASSERT_TRUE(WriteWholeFile(user + "\\ledger.xlsx", "the year's books"));
-    log.Clear();
-    EXPECT_EQ(0, RunSetup(package.Setup(), "/g Finance /r /s /d " + base.Path() + " " + log.Option()));
-    EXPECT_TRUE(log.Has("Agent instance Finance is not installed; its folder \"" + user + "\" is left alone."));
-    EXPECT_EQ("the year's books", ReadWholeFile(user + "\\ledger.xlsx"));
 }
 
 // Started by an unquoted path with a letter beyond ASCII, as a legal path without blanks may be:
@@ -1002,10 +992,6 @@ TEST_F(SetupProgram, ExitCodes)
         PressButton(box, IDOK);
         EXPECT_EQ(-1L, setup.Wait());
     }
-    // A package file that cannot be read: its error.
-    log.Clear();
-    EXPECT_EQ(ERROR_FILE_NOT_FOUND, RunSetup(package.Setup(), "/s /f missing.xml " + log.Option()));
-    EXPECT_TRUE(log.Has("Package file \"missing.xml\" cannot be read. " + SystemMessage(ERROR_FILE_NOT_FOUND)));
 
     // A procedure that fails: the agent's service program is missing from the package.
     DeleteFileA(package.Path("AgentCore.exe").c_str());
