@@ -3,6 +3,7 @@
 #include "procedures/FileInstall.h"
 #include "procedures/FileRemoval.h"
 #include "procedures/Installer.h"
+#include "procedures/RemovalLeftovers.h"
 #include "procedures/TargetMacros.h"
 #include "resources/resource.h"
 #include "setup/SetupLog.h"
@@ -182,7 +183,7 @@ void NoteFileCreated(Installer* installer, const char* name)
     }
 }
 
-void RemoveAgentFiles(Installer* installer, int progressBase)
+void RemoveAgentFiles(Installer* installer, int progressBase, RemovalLeftovers* leftovers)
 {
     InstallationData* data = installer->Data;
     RowFolderHolds holds;
@@ -192,8 +193,14 @@ void RemoveAgentFiles(Installer* installer, int progressBase)
         // What was there before this run stays, and so do the folders that hold it.
         if (installer->RemoveOnlyCopiedFiles)
             remove = remove && row.Name && installer->CopiedRows[i];
-        if (remove && MayRemoveRow(data, row.Folder, row.Name, &holds))
+        if (remove && MayRemoveRow(data, row.Folder, row.Name, &holds)) {
             RemoveFileItem(data, row.Folder, row.Name);
+            if (leftovers) {
+                char* path = BuildItemPath(data, row.Folder, row.Name);
+                LeaveForRestart(data, path, leftovers);
+                FreeText(path);
+            }
+        }
         data->Status->SetDetailText(0, AgentFileProgress(progressBase, i));
     }
     ReleaseRowFolders(&holds);

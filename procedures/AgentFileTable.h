@@ -25,6 +25,7 @@ inline int AgentFileProgress(int base, int index)
 }
 
 struct Installer;
+struct RemovalLeftovers;
 
 // Copies every installable row of the table from SrcFolder, moving the bar from
 // progressBase, and notes in the installer's CopiedRows the files that were not there before.
@@ -32,8 +33,9 @@ struct Installer;
 int CopyAgentFiles(Installer* installer, int progressBase);
 
 // Removes every removable row of the table (with RemoveOnlyCopiedFiles only the CopiedRows),
-// moving the bar from progressBase.
-void RemoveAgentFiles(Installer* installer, int progressBase);
+// moving the bar from progressBase. With leftovers, what stays is left for the next restart
+// (procedures/RemovalLeftovers.h).
+void RemoveAgentFiles(Installer* installer, int progressBase, RemovalLeftovers* leftovers = nullptr);
 
 // Notes in CopiedRows the row of the file name (in the agent folder) that this run created
 // outside the copy.

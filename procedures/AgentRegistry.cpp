@@ -280,6 +280,15 @@ int RemoveAgentRegistry(const InstallationData* data)
     return result;
 }
 
+bool IsInstanceRegistered(const InstallationData* data)
+{
+    HKEY key = nullptr;
+    if (!data->DestRegKey || RegOpenKeyExA(HKEY_LOCAL_MACHINE, data->DestRegKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return false;
+    CloseKey(key);
+    return true;
+}
+
 int CountInstalledAgents()
 {
     int count = 0;

@@ -17,6 +17,9 @@ int WriteAgentRegistry(const InstallationData* data);
 // Returns 0, or -1 when the instance key could not be deleted; never stops early.
 int RemoveAgentRegistry(const InstallationData* data);
 
+// True when the instance key exists: the instance is installed.
+bool IsInstanceRegistered(const InstallationData* data);
+
 // The number of agents on the machine: 1 for the older-generation agent's service key, and 1
 // for each instance key with a non-empty REG_SZ "Path" value.
 int CountInstalledAgents();

@@ -5,11 +5,13 @@
 #include <windows.h>
 
 #include "procedures/AgentFolderAccess.h"
+#include "procedures/Shortcuts.h"
 #include "procedures/TargetMacros.h"
 #include "resources/resource.h"
 #include "setup/SetupLog.h"
 #include "support/Files.h"
 #include "support/Handles.h"
+#include "support/PathMacros.h"
 #include "support/Registry.h"
 #include "support/Results.h"
 #include "support/SystemLibrary.h"
@@ -29,7 +31,14 @@ const char* const kProgramFolderValues[] = {
 const char* const kProgramFolderVariables[] = {
     "ProgramFiles",       "ProgramFiles(x86)",       "ProgramW6432",
     "CommonProgramFiles", "CommonProgramFiles(x86)", "CommonProgramW6432",
+    "ALLUSERSPROFILE",    "ProgramData",             "PUBLIC",
 };
+
+// Where the system keeps the users' profiles, the common application data and the public
+// folder; the first, the profiles folder, holds nothing but profiles.
+const char kProfileListKey[] = "Software\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList";
+const char* const kProfileListValues[] = {"ProfilesDirectory", "ProgramData", "Public"};
+const int kCommonAppDataFolder = 0x23;  // CSIDL_COMMON_APPDATA
 
 typedef UINT(WINAPI* GetSystemWow64DirectoryAFunction)(LPSTR, UINT);
 
@@ -145,6 +154,38 @@ bool IsSystemFolder(const RemovalTarget& target, UINT(WINAPI* query)(LPSTR, UINT
     return length > 0 && length < sizeof(folder) && IsTargetFolder(target, folder);
 }
 
+// The other spellings of a resolved folder: its short form and its identity.
+void CompleteTarget(RemovalTarget& target)
+{
+    if (!GetComparableShortPath(target.Full, target.Short))
+        target.Short[0] = '\0';
+    target.Identity = GetFolderIdentity(target.Full);
+}
+
+// The profiles folder, a profile in it, the common application data or the public folder.
+bool IsProfileFolder(const RemovalTarget& target)
+{
+    RemovalTarget parent;
+    char* slash = CopyText(parent.Full, sizeof(parent.Full), target.Full) ? strrchr(parent.Full, '\\') : nullptr;
+    if (slash) {
+        *slash = '\0';
+        CompleteTarget(parent);
+    }
+    for (const char* name : kProfileListValues) {
+        char* value = nullptr;
+        char folder[MAX_PATH];
+        bool same = RegReadString(HKEY_LOCAL_MACHINE, kProfileListKey, name, &value) == ERROR_SUCCESS && value &&
+                    ExpandPath(value, folder, sizeof(folder)) != 0 &&
+                    (IsTargetFolder(target, folder) || (slash && name == kProfileListValues[0] &&
+                                                        IsTargetFolder(parent, folder)));
+        FreeText(value);
+        if (same)
+            return true;
+    }
+    char common[MAX_PATH];
+    return SUCCEEDED(GetSpecialFolderPath(kCommonAppDataFolder, nullptr, common)) && IsTargetFolder(target, common);
+}
+
 }  // namespace
 
 bool IsProtectedFolder(const char* path)
@@ -153,9 +194,9 @@ bool IsProtectedFolder(const char* path)
     // A path that cannot even be resolved is not removed either.
     if (!GetComparablePath(path, target.Full) || IsDriveRoot(target.Full))
         return true;
-    if (!GetComparableShortPath(path, target.Short))
-        target.Short[0] = '\0';
-    target.Identity = GetFolderIdentity(path);
+    CompleteTarget(target);
+    if (IsProfileFolder(target))
+        return true;
 
     GetSystemWow64DirectoryAFunction getWow64Folder =
         GetSystemFunction<GetSystemWow64DirectoryAFunction>(GetModuleHandleA("kernel32.dll"), "GetSystemWow64DirectoryA");

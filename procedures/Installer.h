@@ -29,6 +29,8 @@ struct Installer {
     // An update in place (converting a legacy agent); stops at the first essential failure.
     int UpdateExistingAgent();
 
-    // Removal, every step attempted; also the roll-back of a new installation.
-    void UninstallAgent();
+    // Removal, every step attempted; also the roll-back of a new installation. A removal leaves
+    // what it cannot delete for the next restart (RebootRequired); 0, or the error of the first
+    // item that can go neither now nor then.
+    int UninstallAgent();
 };

@@ -6,7 +6,9 @@
 #include "network/LayeredProvider.h"
 #include "procedures/FileInstall.h"
 #include "procedures/FileRemoval.h"
+#include "procedures/RemovalLeftovers.h"
 #include "procedures/SharedAgentValues.h"
+#include "support/Files.h"
 #include "support/FolderRedirection.h"
 #include "support/Handles.h"
 #include "support/Registry.h"
@@ -62,6 +64,16 @@ bool NativeDriversFolder(char (&folder)[MAX_PATH])
     UINT length = GetWindowsDirectoryA(folder, MAX_PATH);
     return length != 0 && length < MAX_PATH && AppendText(folder, MAX_PATH, "\\System32") &&
            AppendText(folder, MAX_PATH, "\\drivers");
+}
+
+// Removes one driver file; with leftovers, one in use (a loaded driver or provider) is left for
+// the next restart, named as the folder redirection of the moment sees it.
+void RemoveDriverFile(const InstallationData* data, const char* folder, const char* name, RemovalLeftovers* leftovers)
+{
+    char path[MAX_PATH];
+    RemoveFileItem(data, folder, name);
+    if (leftovers && JoinPath(path, folder, name))
+        LeaveForRestart(data, path, leftovers);
 }
 
 }  // namespace
@@ -142,14 +154,14 @@ void InstallOwnedDrivers(InstallationData* data)
     CloseKey(key);
 }
 
-void RemoveDrivers(const InstallationData* data)
+void RemoveDrivers(const InstallationData* data, RemovalLeftovers* leftovers)
 {
     HANDLE lock = LockSharedAgentValues();
-    RemoveOwnedDrivers(data);
+    RemoveOwnedDrivers(data, leftovers);
     UnlockSharedAgentValues(&lock);
 }
 
-void RemoveOwnedDrivers(const InstallationData* data)
+void RemoveOwnedDrivers(const InstallationData* data, RemovalLeftovers* leftovers)
 {
     char owner[MAX_PATH];
     char systemFolder[MAX_PATH];
@@ -170,7 +182,7 @@ void RemoveOwnedDrivers(const InstallationData* data)
     }
 
     if (data->IsWin9x) {
-        RemoveFileItem(data, systemFolder, kVirtualDriver);
+        RemoveDriverFile(data, systemFolder, kVirtualDriver, leftovers);
     } else if (Is64BitWindows()) {
         FolderRedirectionFunctions redirection;
         PVOID redirectionState = nullptr;
@@ -181,17 +193,17 @@ void RemoveOwnedDrivers(const InstallationData* data)
             return;
         }
         if (NativeDriversFolder(folder))
-            RemoveFileItem(data, folder, kFilterDriver);
+            RemoveDriverFile(data, folder, kFilterDriver, leftovers);
         redirection.Revert(redirectionState);
     } else if (FormatText(folder, sizeof(folder), "%s\\drivers", systemFolder)) {
-        RemoveFileItem(data, folder, kFilterDriver);
+        RemoveDriverFile(data, folder, kFilterDriver, leftovers);
     }
     // With redirection on: the catalogue functions live in system libraries, and the library
     // file lies in the 32-bit system folder, where the installation put it.
-    RemoveNetworkLayer(data);
+    RemoveNetworkLayer(data, leftovers);
 }
 
-int RemoveNetworkLayer(const InstallationData* data)
+int RemoveNetworkLayer(const InstallationData* data, RemovalLeftovers* leftovers)
 {
     char systemFolder[MAX_PATH];
     int result = RemoveAgentLsp();
@@ -201,6 +213,6 @@ int RemoveNetworkLayer(const InstallationData* data)
         return result;
     }
     if (ReadSystemFolder(systemFolder))
-        RemoveFileItem(data, systemFolder, kProviderLibrary);
+        RemoveDriverFile(data, systemFolder, kProviderLibrary, leftovers);
     return 0;
 }

@@ -9,14 +9,16 @@
 
 #include "setup/InstallationData.h"
 
+struct RemovalLeftovers;
+
 // Installs the drivers and the provider library when this run may own them, taking the
 // ownership first. Failures are logged and absorbed. Under the lock of the values that
 // instances share (procedures/SharedAgentValues.h), as is RemoveDrivers.
 void InstallDrivers(InstallationData* data);
 
 // In a removal run of the owning instance: gives up the ownership and removes the drivers and
-// the provider.
-void RemoveDrivers(const InstallationData* data);
+// the provider; with leftovers, a file in use is left for the next restart.
+void RemoveDrivers(const InstallationData* data, RemovalLeftovers* leftovers = nullptr);
 
 // For an update that is not to install the drivers (/n): gives up this instance's ownership,
 // under the lock, and leaves the drivers where they are.
@@ -24,8 +26,8 @@ void ReleaseDriverOwnership(const InstallationData* data);
 
 // The two without the lock, for a caller that holds it.
 void InstallOwnedDrivers(InstallationData* data);
-void RemoveOwnedDrivers(const InstallationData* data);
+void RemoveOwnedDrivers(const InstallationData* data, RemovalLeftovers* leftovers = nullptr);
 
 // Takes the provider out of the Winsock catalogue and deletes its library; the result of the
 // catalogue removal (the library stays when it is not 0).
-int RemoveNetworkLayer(const InstallationData* data);
+int RemoveNetworkLayer(const InstallationData* data, RemovalLeftovers* leftovers = nullptr);

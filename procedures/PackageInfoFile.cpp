@@ -8,6 +8,7 @@
 #include "support/Handles.h"
 #include "support/Results.h"
 #include "support/Text.h"
+#include "support/Xml.h"
 
 namespace {
 
@@ -90,4 +91,15 @@ Exit:
     FreeText(content);
     FreeText(id);
     return result;
+}
+
+bool PackageFileNamesInstance(const InstallationData* data)
+{
+    char path[MAX_PATH];
+    if (!data->DestFolder || !data->Instance || !JoinPath(path, data->DestFolder, kPackageInfoFile))
+        return false;
+    XmlDocument document;
+    XmlElement* root = document.LoadFile(path) == 0 ? document.Root : nullptr;
+    XmlElement* id = root && root->Name && !strcmp(root->Name, "Package") ? root->FindChild("ID") : nullptr;
+    return id && id->Text && lstrcmpiA(id->Text, data->Instance) == 0;
 }

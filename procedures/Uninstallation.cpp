@@ -6,7 +6,9 @@
 #include "procedures/AgentShutdown.h"
 #include "procedures/Installer.h"
 #include "procedures/NetworkDrivers.h"
+#include "procedures/PackageInfoFile.h"
 #include "procedures/RemoteControlViewer.h"
+#include "procedures/RemovalLeftovers.h"
 #include "procedures/Shortcuts.h"
 #include "procedures/UninstallEntry.h"
 #include "procedures/UserTask.h"
@@ -17,8 +19,17 @@ namespace {
 const DWORD kProcessEndLimitMs = 3000;
 }  // namespace
 
-void Installer::UninstallAgent()
+int Installer::UninstallAgent()
 {
+    // A removal deletes files only in a folder it can tell is this instance's: an id typed wrong
+    // must not take the folder of that name with everything in it. A folder whose Package.xml
+    // names the instance is its own, though its key was lost.
+    bool ownFolder = !Data->IsRemove || IsInstanceRegistered(Data) || PackageFileNamesInstance(Data);
+    RemovalLeftovers leftovers;
+    InitRemovalLeftovers(&leftovers);
+    // The roll-back of an installation leaves nothing for a restart.
+    RemovalLeftovers* left = Data->IsRemove ? &leftovers : nullptr;
+
     LogMessage(Data, "Start uninstallation...");
     Data->Status->SetStatusText(IDS_REMOVING);
 
@@ -39,10 +50,14 @@ void Installer::UninstallAgent()
     (void)RemoveAgentService(Data);
 
     LogMessage(Data, "Removing files...");
-    RemoveAgentFiles(this, 20);
+    if (ownFolder)
+        RemoveAgentFiles(this, 20, left);
+    else
+        LogMessage(Data, "Agent instance %s is not installed; its folder \"%s\" is left alone.", Data->Instance,
+                   Data->DestFolder ? Data->DestFolder : "");
 
     Data->Status->SetDetailText(IDS_REMOVING_DRIVERS, 80);
-    RemoveDrivers(Data);
+    RemoveDrivers(Data, left);
 
     LogMessage(Data, "Remove AddOn...");
     Data->Status->SetDetailText(IDS_REMOVING_ADD_ONS, 85);
@@ -64,5 +79,8 @@ void Installer::UninstallAgent()
         LogMessage(Data, "This is the last agent on the machine.");
         RemoveRemoteControlViewer(Data);
     }
+    int result = ReportRemovalLeftovers(Data, &leftovers);
+    FreeRemovalLeftovers(&leftovers);
     LogMessage(Data, "Setup finished.");
+    return result;
 }

@@ -12,6 +12,7 @@
 #include "procedures/PackageInfoFile.h"
 #include "procedures/UserTask.h"
 #include "resources/resource.h"
+#include "support/Files.h"
 #include "support/PathMacros.h"
 #include "support/Registry.h"
 
@@ -83,11 +84,26 @@ int UpdateAgentService(const InstallationData* data)
     return result;
 }
 
+// The version of the agent's program in folder ("a.b.c.d"), or "unknown".
+void FormatAgentVersion(const char* folder, char (&text)[32])
+{
+    char path[MAX_PATH];
+    DWORD high = 0, low = 0;
+    if (!folder || !JoinPath(path, folder, kAgentExecutable) || GetFileVersion(path, &high, &low) != 0)
+        CopyText(text, sizeof(text), "unknown");
+    else
+        FormatText(text, sizeof(text), "%u.%u.%u.%u", HIWORD(high), LOWORD(high), HIWORD(low), LOWORD(low));
+}
+
 }  // namespace
 
 int Installer::UpdateExistingAgent()
 {
     LogMessage(Data, "Update existing installation...");
+    char installed[32], package[32];
+    FormatAgentVersion(Data->DestFolder, installed);
+    FormatAgentVersion(Data->SrcFolder, package);
+    LogMessage(Data, "Updating version %s to %s.", installed, package);
     Data->Status->SetStatusText(IDS_UPDATING);
     // Only a warning: refusing would leave the installed agent stopped or out of date.
     (void)IsAgentFolderSafe(Data);

@@ -1,3 +1,4 @@
+#include <ctype.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -17,43 +18,49 @@ struct Option {
     OptionKind Kind;
     int InstallationData::*Flag;   // kFlag
     char* InstallationData::*Text; // kText
-    size_t MaxChars;               // kText: characters kept (0: all)
     const char* Value;             // the value's name in the help ("" for none)
     const char* Meaning;           // one line of help
 };
 
 const Option kOptions[] = {
-    {'g', kText, nullptr, &InstallationData::Instance, kInstanceChars, "id", "agent instance id (required)"},
-    {'v', kText, nullptr, &InstallationData::PartitionId, kPartitionIdChars, "id", "partition id"},
-    {'o', kText, nullptr, &InstallationData::Company, 0, "text", "company, for folder and title"},
-    {'d', kText, nullptr, &InstallationData::DestFolder, 0, "folder", "base folder; the id is appended"},
-    {'m', kText, nullptr, &InstallationData::Comments, 0, "text", "uninstall entry: comments"},
-    {'c', kText, nullptr, &InstallationData::Contact, 0, "text", "uninstall entry: contact"},
-    {'h', kText, nullptr, &InstallationData::HelpLink, 0, "text", "uninstall entry: help link"},
-    {'p', kText, nullptr, &InstallationData::Publisher, 0, "text", "uninstall entry: publisher"},
-    {'a', kText, nullptr, &InstallationData::AboutLink, 0, "text", "uninstall entry: about link"},
-    {'f', kPackageFile, nullptr, nullptr, 0, "path", "package file (Package.xml)"},
-    {'l', kLogFile, nullptr, nullptr, 0, "path", "setup log"},
-    {'s', kFlag, &InstallationData::IsSilent, nullptr, 0, "", "silent: no window, no question"},
-    {'r', kFlag, &InstallationData::IsRemove, nullptr, 0, "", "remove the instance"},
-    {'e', kFlag, &InstallationData::RunProgram, nullptr, 0, "", "start the agent after installing"},
-    {'x', kFlag, &InstallationData::NoInteract, nullptr, 0, "", "ask nothing; close at the end"},
-    {'b', kFlag, &InstallationData::ShowProgress, nullptr, 0, "", "show progress when silent"},
-    {'u', kFlag, &InstallationData::UpdateLegacyAgent, nullptr, 0, "", "take over the older agent"},
-    {'n', kFlag, &InstallationData::bNoDriver, nullptr, 0, "", "no network drivers"},
-    {'t', kFlag, &InstallationData::RunAsTemp, nullptr, 0, "", "be the removal's temporary copy"},
-    {'i', kFlag, &InstallationData::bNoAddRemove, nullptr, 0, "", "no uninstall entry"},
-    {'j', kFlag, &InstallationData::bNoShortcut, nullptr, 0, "", "no Start menu shortcut"},
-    {'k', kFlag, &InstallationData::bDontStartAgent, nullptr, 0, "", "never start the agent"},
-    {'?', kHelp, nullptr, nullptr, 0, "", "show this table"},
+    {'g', kText, nullptr, &InstallationData::Instance, "id", "agent instance id (required)"},
+    {'v', kText, nullptr, &InstallationData::PartitionId, "id", "partition id"},
+    {'o', kText, nullptr, &InstallationData::Company, "text", "company, for folder and title"},
+    {'d', kText, nullptr, &InstallationData::DestFolder, "folder", "base folder; the id is appended"},
+    {'m', kText, nullptr, &InstallationData::Comments, "text", "uninstall entry: comments"},
+    {'c', kText, nullptr, &InstallationData::Contact, "text", "uninstall entry: contact"},
+    {'h', kText, nullptr, &InstallationData::HelpLink, "text", "uninstall entry: help link"},
+    {'p', kText, nullptr, &InstallationData::Publisher, "text", "uninstall entry: publisher"},
+    {'a', kText, nullptr, &InstallationData::AboutLink, "text", "uninstall entry: about link"},
+    {'f', kPackageFile, nullptr, nullptr, "path", "package file (Package.xml)"},
+    {'l', kLogFile, nullptr, nullptr, "path", "setup log"},
+    {'s', kFlag, &InstallationData::IsSilent, nullptr, "", "silent: no window, no question"},
+    {'r', kFlag, &InstallationData::IsRemove, nullptr, "", "remove the instance"},
+    {'e', kFlag, &InstallationData::RunProgram, nullptr, "", "start the agent after installing"},
+    {'x', kFlag, &InstallationData::NoInteract, nullptr, "", "ask nothing; close at the end"},
+    {'b', kFlag, &InstallationData::ShowProgress, nullptr, "", "show progress when silent"},
+    {'u', kFlag, &InstallationData::UpdateLegacyAgent, nullptr, "", "take over the older agent"},
+    {'n', kFlag, &InstallationData::bNoDriver, nullptr, "", "no network drivers"},
+    {'t', kFlag, &InstallationData::RunAsTemp, nullptr, "", "be the removal's temporary copy"},
+    {'i', kFlag, &InstallationData::bNoAddRemove, nullptr, "", "no uninstall entry"},
+    {'j', kFlag, &InstallationData::bNoShortcut, nullptr, "", "no Start menu shortcut"},
+    {'k', kFlag, &InstallationData::bDontStartAgent, nullptr, "", "never start the agent"},
+    {'?', kHelp, nullptr, nullptr, "", "show this table"},
 };
 
+bool IsOptionWord(const char* word)
+{
+    return word[0] == '/' || word[0] == '-';
+}
+
+// The option of a word by its second character, in either case (/S is /s, as other installers
+// have it); null for a word that is no option or names none.
 const Option* FindOption(const char* word)
 {
-    if ((word[0] != '/' && word[0] != '-') || word[1] == '\0')
+    if (!IsOptionWord(word) || word[1] == '\0')
         return nullptr;
     for (const Option& option : kOptions) {
-        if (option.Letter == word[1])
+        if (option.Letter == tolower((unsigned char)word[1]))
             return &option;
     }
     return nullptr;
@@ -121,8 +128,8 @@ char* ApplyOptions(InstallationData* data, const PointerList* words)
         const char* value = (const char*)words->Items[++i];
         switch (option->Kind) {
         case kText:
-            ReplaceText(data->*(option->Text),
-                        option->MaxChars ? DuplicateTextPrefix(value, option->MaxChars) : DuplicateText(value));
+            // Ids are kept whole: one too long is refused later rather than cut into another's.
+            ReplaceText(data->*(option->Text), DuplicateText(value));
             break;
         case kPackageFile:
             ReplaceText(packageFile, DuplicateText(value));
@@ -181,25 +188,48 @@ char* FormatOptionTable()
     return table;
 }
 
-int ParseCommandLine(InstallationData* data, const char* commandLine)
+int ParseCommandLine(InstallationData* data, const char* commandLine, char** packageFile)
 {
     if (!commandLine)
         return 0;
 
     int result = -1;
-    char* packageFile = nullptr;
+    char* named = nullptr;
     PointerList words;
     InitPointerList(&words);
     char* copy = DuplicateText(commandLine);
     if (copy && SplitWords(copy, &words)) {
-        packageFile = ApplyOptions(data, &words);
+        named = ApplyOptions(data, &words);
         result = 0;
     }
     FreePointerList(&words);
     FreeText(copy);
 
-    if (packageFile)
-        ReadPackageFile(data, packageFile);
-    FreeText(packageFile);
+    if (packageFile) {
+        *packageFile = named;
+        return result;
+    }
+    if (named)
+        ReadPackageFile(data, named);
+    FreeText(named);
     return result;
+}
+
+void LogUnknownOptions(const InstallationData* data, const char* commandLine)
+{
+    PointerList words;
+    InitPointerList(&words);
+    char* copy = DuplicateText(commandLine);
+    if (copy && SplitWords(copy, &words)) {
+        for (int i = 0; i < words.Count; ++i) {
+            const char* word = (const char*)words.Items[i];
+            const Option* option = FindOption(word);
+            if (option && option->Kind != kFlag && option->Kind != kHelp)
+                ++i;  // its value, whatever it looks like
+            else if (!option && IsOptionWord(word))
+                LogMessage(data, "Unknown option \"%s\" is ignored.", word);
+        }
+    }
+    FreePointerList(&words);
+    FreeText(copy);
 }

@@ -252,7 +252,7 @@ void NumberNewTitle(InstallationData* data)
 
 bool IsValidInstanceId(const char* id)
 {
-    if (!id || !*id)
+    if (!id || !*id || strlen(id) > kInstanceChars)
         return false;
     // Windows drops trailing dots and blanks from a folder name: "I1." would be I1's folder,
     // and "..." or " " the company folder that every instance shares.

@@ -106,8 +106,11 @@ int RunInstallProcess(Installer* installer, bool holdsInstanceLock)
         return ERROR_INSTALL_ALREADY_RUNNING;
     }
     char path[MAX_PATH];
-    if (data->DestFolder && FormatText(path, sizeof(path), "%s\\AgentUpdated.txt", data->DestFolder))
-        DeleteFileA(path);  // exists only after a successful update
+    // Exists only after a successful update; a removal leaves a folder that may not be the
+    // agent's as it is (and removes the file with the rest of an agent's).
+    if (!data->IsRemove && data->DestFolder &&
+        FormatText(path, sizeof(path), "%s\\AgentUpdated.txt", data->DestFolder))
+        DeleteFileA(path);
 
     DWORD versionMS = 0, versionLS = 0;
     DWORD length = GetModuleFileNameA(nullptr, path, sizeof(path));
@@ -118,12 +121,13 @@ int RunInstallProcess(Installer* installer, bool holdsInstanceLock)
 
     int result = 0;
     if (data->IsRemove)
-        installer->UninstallAgent();
+        result = installer->UninstallAgent();
     else
         result = data->IsModify ? installer->UpdateExistingAgent() : installer->InstallNewAgent();
     char service[64];
     if (result == 0) {
-        if (data->RebootRequired)
+        // The agent reads it; after a removal there is no agent, and its folder is gone or going.
+        if (data->RebootRequired && !data->IsRemove)
             WriteRebootLine(data);
         if (!data->IsRemove && !data->bDontStartAgent && (data->RunProgram || data->IsModify)) {
             FormatText(service, sizeof(service), "XA%s", data->Instance);

@@ -3,8 +3,10 @@
 #include <string.h>
 
 #include "setup/InstanceLock.h"
+#include "support/Files.h"
 #include "support/OsName.h"
 #include "support/PathMacros.h"
+#include "support/SystemLibrary.h"
 #include "support/WindowsVersion.h"
 
 namespace {
@@ -80,11 +82,82 @@ void FormDestinationFolder(InstallationData* data)
     ReplaceText(data->DestFolder, DuplicateText(expanded));
 }
 
+typedef BOOL(WINAPI* GetTokenInformationFunction)(HANDLE, TOKEN_INFORMATION_CLASS, LPVOID, DWORD, PDWORD);
+typedef BOOL(WINAPI* LookupAccountSidAFunction)(LPCSTR, PSID, LPSTR, LPDWORD, LPSTR, LPDWORD, PSID_NAME_USE);
+typedef BOOL(WINAPI* GetUserNameAFunction)(LPSTR, LPDWORD);
+
+// Whom the run acts as: the process token's account on NT ("NT AUTHORITY\SYSTEM" for a
+// deployment tool's run), else the computer and the logged-on user.
+void LogAccount(const InstallationData* data)
+{
+    if (!data->LogEnabled)
+        return;
+    char domain[256] = "", user[256] = "";
+    DWORD domainSize = sizeof(domain), userSize = sizeof(user);
+    HMODULE advapi = GetModuleHandleA("advapi32.dll");
+    GetTokenInformationFunction getTokenInformation =
+        GetSystemFunction<GetTokenInformationFunction>(advapi, "GetTokenInformation");
+    LookupAccountSidAFunction lookupAccountSid = GetSystemFunction<LookupAccountSidAFunction>(advapi, "LookupAccountSidA");
+    HANDLE token = nullptr;
+    bool named = false;
+    if (getTokenInformation && lookupAccountSid && OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
+        DWORD buffer[64];  // a TOKEN_USER and its SID, aligned as the structure needs
+        DWORD size = 0;
+        SID_NAME_USE use;
+        named = getTokenInformation(token, TokenUser, buffer, sizeof(buffer), &size) &&
+                lookupAccountSid(nullptr, reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, user, &userSize, domain,
+                                 &domainSize, &use);
+        CloseHandle(token);
+    }
+    if (!named) {
+        GetUserNameAFunction getUserName = GetSystemFunction<GetUserNameAFunction>(advapi, "GetUserNameA");
+        domainSize = sizeof(domain);
+        userSize = sizeof(user);
+        if (!GetComputerNameA(domain, &domainSize))
+            domain[0] = '\0';
+        if (!getUserName || !getUserName(user, &userSize))
+            user[0] = '\0';
+    }
+    LogMessage(data, "Account: %s\\%s", domain, user);
+}
+
+// Logs why the run cannot start and keeps the line for the message box of an interactive run.
+int RefuseStart(const InstallationData* data, char** failure, int result, const char* format, ...)
+    XA_PRINTF_FORMAT(4, 5);
+int RefuseStart(const InstallationData* data, char** failure, int result, const char* format, ...)
+{
+    char line[1024];
+    va_list args;
+    va_start(args, format);
+    FormatTextV(line, sizeof(line), format, args);
+    va_end(args);
+    LogMessage(data, "%s", line);
+    if (failure)
+        ReplaceText(*failure, DuplicateText(line));
+    return result;
+}
+
+// The folders of the log the command line asks for: a log that was asked for must come into being.
+void CreateLogFolder(const InstallationData* data)
+{
+    char folder[MAX_PATH];
+    if (!data->LogEnabled || !CopyText(folder, sizeof(folder), data->Log.Path))
+        return;
+    char* slash = strrchr(folder, '\\');
+    if (slash && slash > folder && slash[-1] != ':') {
+        *slash = '\0';
+        (void)CreateFolderPath(folder);
+    }
+}
+
 }  // namespace
 
-int InitInstallationData(InstallationData* data, const char* commandLine, HANDLE* instanceLock)
+int InitInstallationData(InstallationData* data, const char* commandLine, HANDLE* instanceLock, char** failure)
 {
-    bool parsed = ParseCommandLine(data, commandLine) == 0;
+    char* packageFile = nullptr;
+    bool parsed = ParseCommandLine(data, commandLine, &packageFile) == 0;
+    int packageError = packageFile ? ReadPackageFile(data, packageFile) : 0;
+    CreateLogFolder(data);
     // The lock comes before the first line and before anything is read from the machine: a run
     // that waited for another one of its instance sees what that one left, and the lines of the
     // two runs do not mix in a shared log.
@@ -94,18 +167,36 @@ int InitInstallationData(InstallationData* data, const char* commandLine, HANDLE
     LogMessage(data, "================================================================");
     LogMessage(data, "Agent setup started!");
     LogMessage(data, "Command line parsing completed. Result: %s", parsed ? "Succeeded" : "Failed");
-    if (!parsed)
-        return -1;
-    if (!data->Instance) {
-        LogMessage(data, "Product instance GUID is missing. Setup aborted.");
-        return -1;
+    LogMessage(data, "Command line: %s", commandLine ? commandLine : "");
+    LogAccount(data);
+    if (!parsed) {
+        FreeText(packageFile);
+        return RefuseStart(data, failure, -1, "The command line cannot be read. Setup aborted.");
     }
+    LogUnknownOptions(data, commandLine);
+    if (packageError != 0) {
+        char* reason = GetErrorText(packageError);
+        RefuseStart(data, failure, packageError, "Package file \"%s\" cannot be read. %s", packageFile,
+                    reason ? reason : "");
+        FreeText(reason);
+        FreeText(packageFile);
+        return packageError;
+    }
+    FreeText(packageFile);
+    if (!data->Instance)
+        return RefuseStart(data, failure, -1, "Product instance GUID is missing. Setup aborted.");
+    // Cut, a long id would name another instance: the second of two ids alike in their first
+    // characters would update the first.
+    if (strlen(data->Instance) > kInstanceChars)
+        return RefuseStart(data, failure, -1, "Product instance GUID is longer than %d characters. Setup aborted.",
+                           (int)kInstanceChars);
     // The id becomes a folder, a key and a service name: one that could point elsewhere
     // ("..\..", "", "C:") would make a later removal delete a folder that is not the agent's.
-    if (!IsValidInstanceId(data->Instance)) {
-        LogMessage(data, "Product instance GUID is invalid. Setup aborted.");
-        return -1;
-    }
+    if (!IsValidInstanceId(data->Instance))
+        return RefuseStart(data, failure, -1, "Product instance GUID is invalid. Setup aborted.");
+    if (data->PartitionId && strlen(data->PartitionId) > kPartitionIdChars)
+        return RefuseStart(data, failure, -1, "Partition ID is longer than %d characters. Setup aborted.",
+                           (int)kPartitionIdChars);
     if (locked != 0) {
         LogMessage(data, "Another setup of this agent instance is running.");
         return locked;
@@ -123,10 +214,8 @@ int InitInstallationData(InstallationData* data, const char* commandLine, HANDLE
     else
         LogMessage(data, "Failed to retrieve OS name.");
 
-    if (!ReadSourceFolder(data)) {
-        LogMessage(data, "Failed initializing installation data");
-        return -1;
-    }
+    if (!ReadSourceFolder(data))
+        return RefuseStart(data, failure, -1, "Failed initializing installation data");
     if (!data->Company)
         data->Company = DuplicateText("Arvane");
     FormDestinationFolder(data);
@@ -135,14 +224,12 @@ int InitInstallationData(InstallationData* data, const char* commandLine, HANDLE
 
     int existing = ReadExistingInstallation(data);
     if (!data->DestFolder || !data->DestFolder[0]) {
-        LogMessage(data, "Invalid destination folder!");
+        RefuseStart(data, failure, -1, "Invalid destination folder!");
         LogMessage(data, "Failed initializing installation data");
         return -1;
     }
-    if (existing < 0) {
-        LogMessage(data, "Failed initializing installation data");
-        return -1;
-    }
+    if (existing < 0)
+        return RefuseStart(data, failure, -1, "Failed initializing installation data");
     if (!data->Publisher)
         data->Publisher = DuplicateText("Arvane");
 

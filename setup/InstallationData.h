@@ -26,8 +26,8 @@ struct InstallationStatus {
 };
 
 enum {
-    kInstanceChars = 20,     // characters of an instance id that are kept
-    kPartitionIdChars = 26,  // characters of a partition id that are kept
+    kInstanceChars = 20,     // characters an instance id may have
+    kPartitionIdChars = 26,  // characters a partition id may have
 };
 
 struct InstallationData {
@@ -71,18 +71,26 @@ struct InstallationData {
 
 // Builds the whole record from the command line text (after the program name): options, the
 // package file, defaults, the platform, an installed or legacy agent, the title, and the dump
-// to the log. 0 on success, -1 on failure (logged). With instanceLock, first takes the lock of
-// the instance (setup/InstanceLock.h) into *instanceLock, before the first line is logged;
-// ERROR_INSTALL_ALREADY_RUNNING (logged) when another run kept it.
-int InitInstallationData(InstallationData* data, const char* commandLine, HANDLE* instanceLock = nullptr);
+// to the log. 0 on success; on failure (logged) the error of a package file that cannot be read,
+// or -1. With instanceLock, first takes the lock of the instance (setup/InstanceLock.h) into
+// *instanceLock, before the first line is logged; ERROR_INSTALL_ALREADY_RUNNING (logged) when
+// another run kept it. With failure, a run that cannot start leaves there why, as a new heap text
+// (FreeText) or null.
+int InitInstallationData(InstallationData* data, const char* commandLine, HANDLE* instanceLock = nullptr,
+                         char** failure = nullptr);
 
 // A new installation's title: "<Company> Agent", numbered when that is in use (" #N"); a title
 // that comes out other than before is logged ("> Title = ...").
 void NumberNewTitle(InstallationData* data);
 
 // Splits the command line into words and applies the options; reads the package file named by
-// /f. 0 on success, -1 when the command line cannot be copied or split. Logs nothing.
-int ParseCommandLine(InstallationData* data, const char* commandLine);
+// /f, or with packageFile hands its path over there instead (a new heap text, null without /f).
+// 0 on success, -1 when the command line cannot be copied or split. Logs nothing.
+int ParseCommandLine(InstallationData* data, const char* commandLine, char** packageFile = nullptr);
+
+// Logs each word that looks like an option ("/" or "-" first) but names none; older command
+// lines keep working.
+void LogUnknownOptions(const InstallationData* data, const char* commandLine);
 
 // Whether the command line asks for the option table (/? or -?): 0 no, 1 yes, 2 yes and silent
 // (/s). Nothing is opened or logged.
@@ -109,6 +117,6 @@ bool DetectLegacyAgent(const InstallationData* data);
 bool GetLegacyAgentFolder(const InstallationData* data, char** folder);
 
 // An instance id names the agent's own folder, key and service: it must be a plain, non-empty
-// file name (no path parts, wildcards, quotes or control characters, and no trailing dot or
-// blank, which Windows drops from folder names).
+// file name of at most kInstanceChars characters (no path parts, wildcards, quotes or control
+// characters, and no trailing dot or blank, which Windows drops from folder names).
 bool IsValidInstanceId(const char* id);

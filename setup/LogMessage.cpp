@@ -1,4 +1,5 @@
 #include <stdlib.h>
+#include <string.h>
 
 #include "setup/InstallationData.h"
 #include "setup/SetupLog.h"
@@ -55,6 +56,9 @@ char* GetErrorText(int code)
             nullptr, (DWORD)code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
             reinterpret_cast<char*>(&system), 0, nullptr);
         if (length != 0 && system) {
+            // The system ends its texts with a line break; the log line ends with its own.
+            while (length > 0 && strchr("\r\n ", system[length - 1]))
+                system[--length] = '\0';
             char* copy = DuplicateText(system);
             LocalFree(system);
             return copy;

@@ -23,10 +23,11 @@ ExitFunction g_exitFunctions[8];
 int g_exitFunctionCount;
 
 // The command line after the program's name and the blanks that follow it, as the C runtime
-// hands it to WinMain: the name ends at the first blank outside quotes.
+// hands it to WinMain: the name ends at the first blank outside quotes. Characters compare as
+// unsigned, as the runtime's do: a letter beyond ASCII in an unquoted path is part of the name.
 LPSTR CommandLineTail()
 {
-    char* text = GetCommandLineA();
+    unsigned char* text = reinterpret_cast<unsigned char*>(GetCommandLineA());
     bool quoted = false;
     for (; *text > ' ' || (*text && quoted); ++text) {
         if (*text == '"')
@@ -34,7 +35,7 @@ LPSTR CommandLineTail()
     }
     while (*text && *text <= ' ')
         ++text;
-    return text;
+    return reinterpret_cast<LPSTR>(text);
 }
 
 }  // namespace

@@ -29,11 +29,12 @@ int ReadPackageFile(InstallationData* data, const char* path)
         return 0;
 
     const char* guid = root->GetAttribute("GUID");
+    // Kept whole, as on the command line: one too long is refused, not cut.
     if (!data->Instance && guid)
-        data->Instance = DuplicateTextPrefix(guid, kInstanceChars);
+        data->Instance = DuplicateText(guid);
     const char* partition = root->GetAttribute("PartitionId");
     if (!data->PartitionId && partition)
-        data->PartitionId = DuplicateTextPrefix(partition, kPartitionIdChars);
+        data->PartitionId = DuplicateText(partition);
 
     // Only what the command line left empty; an element without text counts as absent.
     for (const PackageField& field : kPackageFields) {

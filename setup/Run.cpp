@@ -263,22 +263,34 @@ int SetupApp::Run(HINSTANCE instance, HINSTANCE, const char* commandLine, int sh
     return result;
 }
 
+// A run that cannot start tells why, to a person only: a silent or unattended run (/s, /x) may
+// run where nobody could close a box, and would then never end. reason null: the failure's code.
+void SetupApp::ShowStartFailure(const char* reason, int code)
+{
+    if (Data.IsSilent || Data.NoInteract)
+        return;
+    char caption[kCaptionBytes], format[kMessageBytes], text[kMessageBytes];
+    LoadProgramText(IDS_WINDOW_TITLE, caption, sizeof(caption));
+    if (reason) {
+        FormatText(text, sizeof(text), "%s\n\nXASetup.exe /? shows the options.", reason);
+    } else {
+        LoadProgramText(IDS_SETUP_FAILED, format, sizeof(format));
+        FormatText(text, sizeof(text), format, code);
+    }
+    MessageBoxA(nullptr, text, caption, MB_OK);
+}
+
 int SetupApp::RunLocked(HINSTANCE instance, const char* commandLine, int showCommand)
 {
-    int initialized = InitInstallationData(&Data, commandLine, &InstanceLock);
-    if (initialized == ERROR_INSTALL_ALREADY_RUNNING) {
-        if (!Data.IsSilent) {
-            char caption[kCaptionBytes], format[kMessageBytes], text[kMessageBytes];
-            LoadProgramText(IDS_WINDOW_TITLE, caption, sizeof(caption));
-            LoadProgramText(IDS_SETUP_FAILED, format, sizeof(format));
-            FormatText(text, sizeof(text), format, initialized);
-            MessageBoxA(nullptr, text, caption, MB_OK);
-        }
-        LogMessage(&Data, "Agent setup finished!");
+    char* failure = nullptr;
+    int initialized = InitInstallationData(&Data, commandLine, &InstanceLock, &failure);
+    if (initialized != 0) {
+        ShowStartFailure(initialized == ERROR_INSTALL_ALREADY_RUNNING ? nullptr : failure, initialized);
+        FreeText(failure);
+        if (initialized == ERROR_INSTALL_ALREADY_RUNNING)
+            LogMessage(&Data, "Agent setup finished!");
         return initialized;
     }
-    if (initialized != 0)
-        return -1;
 
     if (Data.IsRemove) {
         if (!Data.IsSilent && !Data.RunAsTemp && !ConfirmRemoval())
@@ -334,7 +346,13 @@ int SetupApp::RunLocked(HINSTANCE instance, const char* commandLine, int showCom
         LoadProgramText(IDS_REBOOT_NOTICE, text, sizeof(text));
         MessageBoxA(nullptr, text, caption, MB_OK);
     }
+    // Deployment tools read the exit code: a failed procedure must not look installed, and one
+    // that waits for a restart to complete is done for them only with 3010.
+    int exitCode = (int)InstallResult;
+    if (exitCode == 0 && Data.RebootRequired) {
+        LogMessage(&Data, "A restart of Windows completes this setup (exit code 3010).");
+        exitCode = ERROR_SUCCESS_REBOOT_REQUIRED;
+    }
     LogMessage(&Data, "Agent setup finished!");
-    // Deployment tools read the exit code: a failed procedure must not look installed.
-    return (int)InstallResult;
+    return exitCode;
 }

@@ -47,7 +47,8 @@ std::vector<std::string> SplitLines(const std::string& text);  // on CR LF
 // program wrote to its standard output and error.
 long RunProcess(const std::string& commandLine, DWORD timeoutMs = 60000, std::string* output = nullptr);
 
-// The running system's text for an error code, exactly as FormatMessageA gives it.
+// The running system's text for an error code as FormatMessageA gives it, without its closing
+// line break.
 std::string SystemMessage(DWORD code);
 
 // An access list as the system keeps it: each entry as "<kind> <SID> <mask in hex> <flags in

@@ -1,5 +1,9 @@
 // Removing files, patterns and folder trees for real, the log line of each outcome, and the
 // folders that are never removed whatever path the registry holds.
+#include <windows.h>
+
+#include <shlobj.h>
+
 #include <gtest/gtest.h>
 
 #include "procedures/FileRemoval.h"
@@ -20,6 +24,18 @@ std::string ProgramFolderValue(const char* name)
     std::string text = value ? value : "";
     FreeText(value);
     return text;
+}
+
+// A folder the system names in its list of profiles, expanded.
+std::string ProfileListFolder(const char* name)
+{
+    char* value = nullptr;
+    RegReadString(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList", name, &value);
+    char expanded[MAX_PATH] = "";
+    if (value)
+        ExpandEnvironmentStringsA(value, expanded, sizeof(expanded));
+    FreeText(value);
+    return expanded;
 }
 
 std::wstring Wide(const std::string& text)
@@ -163,6 +179,16 @@ TEST_F(RemovalTest, SystemFoldersAndDriveRootsAreRefused)
         ShortPath(ProgramFolderValue("ProgramFilesDir")),
         ProgramFolderValue("CommonFilesDir"),
     };
+    // The users' folders: the profiles folder, every profile in it (another user's too), the
+    // common application data and the public folder.
+    std::string profiles = ProfileListFolder("ProfilesDirectory");
+    std::string otherUser = profiles + "\\OtherUser";
+    ASSERT_TRUE(CreateDirectoryA(otherUser.c_str(), nullptr));
+    char commonData[MAX_PATH] = "";
+    ASSERT_TRUE(SHGetSpecialFolderPathA(nullptr, commonData, CSIDL_COMMON_APPDATA, FALSE));
+    for (const std::string& folder : {profiles, otherUser, otherUser + "\\", ShortPath(otherUser),
+                                      ProfileListFolder("Public"), std::string(commonData)})
+        refused.push_back(folder);
     // The 64-bit system's own Program Files folders, seen from this 32-bit program.
     for (const char* variable : {"ProgramW6432", "CommonProgramW6432"}) {
         char value[MAX_PATH];
@@ -181,6 +207,10 @@ TEST_F(RemovalTest, SystemFoldersAndDriveRootsAreRefused)
     }
     EXPECT_EQ(1, GetPathKind(system.c_str()));
     EXPECT_EQ(1, GetPathKind(ProgramFolderValue("ProgramFilesDir").c_str()));
+    EXPECT_EQ(1, GetPathKind(otherUser.c_str()));
+    ASSERT_TRUE(CreateFolderPath((otherUser + "\\Documents").c_str()));
+    EXPECT_EQ(0, RemoveFolderTree(&log_.Data(), (otherUser + "\\Documents").c_str()));
+    EXPECT_TRUE(RemoveDirectoryA(otherUser.c_str()));
 
     // Folders inside them, or merely named alike, are removed as usual.
     std::string company = ProgramFolderValue("ProgramFilesDir") + "\\Arvane";

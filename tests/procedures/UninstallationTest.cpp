@@ -26,15 +26,12 @@ protected:
         RemoveTree(viewer_);
     }
 
-    // A removal run of an installed instance, as the temporary copy performs it.
-    int Remove(const std::string& instance, const std::string& source)
+    // A removal run of an installed instance, as the temporary copy performs it; its result.
+    int Remove(const std::string& instance, const std::string& source, const std::string& options = "")
     {
-        EXPECT_EQ(0, Prepare("/g " + instance + " /r /s /t", source));
+        EXPECT_EQ(0, Prepare("/g " + instance + " /r /s /t " + options, source));
         EXPECT_EQ(1, Data().IsRemove);
-        return Counted([&] {
-            Run().UninstallAgent();
-            return 0;
-        });
+        return Counted([&] { return Run().UninstallAgent(); });
     }
 
     // The remote-control viewer as an agent's own installation of it left it (no quiet
@@ -281,6 +278,89 @@ TEST_F(UninstallationTest, AnUnusableWorkingFolderLeavesTheDriveRootAlone)
     for (const char* folder : {"Logs", "scan", "MonitorSets", "LogConfig", "XaWork"})
         RemoveTree(root + folder);
     DeleteFileA((root + "NetProbe.exe").c_str());
+}
+
+// An instance that is not installed: its folder is left as it is, files and all, unless it holds
+// a Package.xml naming the instance (an installation whose key was lost); what the id alone names
+// goes either way.
+TEST_F(UninstallationTest, ANotInstalledInstanceLeavesAFolderThatIsNotItsOwn)
+{
+    AgentPackage package("pkg-u7");
+    std::string base = logs_ / "Base";
+    std::string user = base + "\\Finance";
+    ASSERT_TRUE(CreateDirectoryA(base.c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryA(user.c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryA((user + "\\2026").c_str(), nullptr));
+    ASSERT_TRUE(WriteWholeFile(user + "\\2026\\ledger.xlsx", "the year's books"));
+    ASSERT_TRUE(WriteWholeFile(user + "\\Package.xml", "<?xml version=\"1.0\" ?>\r\n<Package><ID>Other</ID></Package>"));
+    const std::string entry = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\XAFinance";
+    ASSERT_TRUE(SetMachineText(entry, "DisplayName", "Arvane Agent"));
+
+    EXPECT_EQ(0, Remove("Finance", package.Folder(), "/d " + base));
+    EXPECT_TRUE(Logged("Agent instance Finance is not installed; its folder \"" + user + "\" is left alone."));
+    EXPECT_EQ("the year's books", ReadWholeFile(user + "\\2026\\ledger.xlsx"));
+    EXPECT_TRUE(FileExistsAt(user + "\\Package.xml"));
+    EXPECT_FALSE(MachineKeyExists(entry)) << "the uninstall entry is named by the id";
+    EXPECT_EQ(kFinished, Messages().back());
+
+    // The key lost, the folder's Package.xml still names the instance: it is the instance's.
+    AgentFootprint footprint = Install("U7", package, "/d " + base);
+    DeleteMachineTree(std::string(kAgentKeyPath) + "\\U7");
+    EXPECT_EQ(0, Remove("U7", package.Folder(), "/d " + base));
+    EXPECT_FALSE(Logged("Agent instance U7 is not installed; its folder \"" + footprint.DestFolder +
+                        "\" is left alone."));
+    EXPECT_EQ(std::vector<std::string>{}, Leftovers(footprint));
+}
+
+// A file in use stays, and so does its folder: both go at the next restart, the removal says so
+// and asks for the restart. Windows 9x deletes only files at its restart: the folder stays, and
+// its error is the removal's result; when not even the file can be left for the restart
+// (WinInit.ini is not writable), the file's own error is.
+TEST_F(UninstallationTest, WhatIsInUseIsLeftForTheRestart)
+{
+    AgentPackage package("pkg-u8");
+    AgentFootprint footprint = Install("U8", package);
+    std::string held = footprint.DestFolder + "\\LogScan.dll";
+    std::string winInit = WindowsFolder() + "\\WinInit.ini";
+    {
+        FileHolder holder(held);
+        ASSERT_TRUE(holder.Holding());
+        EXPECT_EQ(IsWin9xSystem() ? ERROR_DIR_NOT_EMPTY : 0, Remove("U8", package.Folder()));
+    }
+    EXPECT_TRUE(Logged(IsWin9xSystem() ? "The removal left 2 items."
+                                       : "The removal left 2 items; they are deleted at the next restart."));
+    EXPECT_EQ(1, Data().RebootRequired);
+    EXPECT_EQ(kFinished, Messages().back());
+    if (IsWin9xSystem()) {
+        EXPECT_EQ("[rename]\r\nNUL=" + ShortPath(held) + "\r\n", ReadWholeFile(winInit));
+    } else {
+        std::string pending = ReadMachineMultiString("System\\CurrentControlSet\\Control\\Session Manager",
+                                                     "PendingFileRenameOperations") + "|";
+        EXPECT_NE(std::string::npos, pending.find("\\??\\" + held + "||\\??\\" + footprint.DestFolder + "|"))
+            << pending;
+    }
+    ASSERT_EQ(0, RunProcess("wineboot.exe -r", 120000));
+    if (IsWin9xSystem()) {
+        EXPECT_EQ(std::vector<std::string>{}, FolderEntries(footprint.DestFolder));
+        RemoveDirectoryA(footprint.DestFolder.c_str());
+    }
+    EXPECT_EQ(std::vector<std::string>{}, Leftovers(footprint));
+    DeleteFileA(winInit.c_str());
+
+    if (!IsWin9xSystem())
+        return;
+    footprint = Install("U8", package);
+    ASSERT_TRUE(CreateDirectoryA(winInit.c_str(), nullptr));
+    {
+        FileHolder holder(held);
+        ASSERT_TRUE(holder.Holding());
+        EXPECT_EQ(ERROR_SHARING_VIOLATION, Remove("U8", package.Folder()));
+    }
+    RemoveDirectoryA(winInit.c_str());
+    EXPECT_TRUE(Logged("The removal left 2 items."));
+    EXPECT_EQ(0, Data().RebootRequired);
+    EXPECT_TRUE(FileExistsAt(held));
+    RemoveTree(footprint.DestFolder);
 }
 
 }  // namespace

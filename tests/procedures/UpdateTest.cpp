@@ -134,6 +134,7 @@ TEST_F(UpdateTest, RepresentativeRunStopsTheAgentAndItsTaskThenReplacesTheFiles)
 
     std::vector<std::string> expected = {
         kStart,
+        "Updating version 5.1.2.3 to 5.1.2.3.",  // the installed agent's and the package's
         "Stop user interface modules...",
         "Stop agent service...",
         "Stopping service XAE1...",
@@ -218,7 +219,7 @@ TEST_F(UpdateTest, AUserTaskThatCannotBeStoppedEndsTheUpdateBeforeAnyCopy)
     EXPECT_NE(0, result);
     EXPECT_TRUE(task->Running());
     ASSERT_GE(IndexOf(kStart), 0);
-    EXPECT_EQ(IndexOf(kStart) + 1, IndexOf("Stop user interface modules..."));
+    EXPECT_EQ(IndexOf(kStart) + 2, IndexOf("Stop user interface modules..."));
     for (const std::string& message : Messages())
         EXPECT_NE(0u, message.rfind("InstallFile:", 0)) << message;
     EXPECT_FALSE(Logged("Stop agent service..."));

@@ -159,7 +159,7 @@ TEST_F(InstallationDataTest, DestinationFromBaseOrProgramFiles)
 TEST_F(InstallationDataTest, MissingInvalidAndUnexpandableIdsAndFolders)
 {
     InstallationData missing;
-    EXPECT_EQ(-1, Init(missing, "/G ABC"));
+    EXPECT_EQ(-1, Init(missing, "/s"));
     EXPECT_TRUE(Logged("Product instance GUID is missing. Setup aborted."));
 
     for (const char* id : {"..\\..", "\".\"", "..", "C:", "a/b", "a*", "a?", "\"<x\"", "\"x>\"", "\"a|b\"", "\"a\tb\"",
@@ -190,8 +190,8 @@ TEST_F(InstallationDataTest, MissingInvalidAndUnexpandableIdsAndFolders)
 TEST_F(InstallationDataTest, PackageFileFillsOnlyWhatTheCommandLineLeftEmpty)
 {
     std::string package = WritePackage(
-        "<?xml version=\"1.0\"?>\r\n<Package GUID=\"0123456789ABCDEF0123456789\" "
-        "PartitionId=\"abcdefghijklmnopqrstuvwxyz0123\">\r\n"
+        "<?xml version=\"1.0\"?>\r\n<Package GUID=\"0123456789ABCDEF0123\" "
+        "PartitionId=\"abcdefghijklmnopqrstuvwxyz\">\r\n"
         "  <Company>Other</Company><Comments></Comments><Contact>Someone</Contact>\r\n"
         "  <HelpLink>http://help</HelpLink><Publisher>Pub</Publisher><AboutLink>http://about</AboutLink>\r\n"
         "  <DestFolder>C:\\Pkg</DestFolder><Contact>Second</Contact>\r\n"
@@ -214,12 +214,53 @@ TEST_F(InstallationDataTest, PackageFileFillsOnlyWhatTheCommandLineLeftEmpty)
     EXPECT_EQ("Acme", Text(overridden.Company));
     EXPECT_EQ("P1", Text(overridden.PartitionId));
 
-    // Another root element, or no file at all, leaves the command line alone.
-    InstallationData otherRoot, noFile;
+    // Another root element leaves the command line alone.
+    InstallationData otherRoot;
     ASSERT_EQ(0, Init(otherRoot, "/g I1 /f " + WritePackage("<Packages GUID=\"X\"><Company>C</Company></Packages>")));
     EXPECT_EQ("Arvane", Text(otherRoot.Company));
-    ASSERT_EQ(0, Init(noFile, "/g I1 /f " + scratch_ / "missing.xml"));
-    EXPECT_EQ("Arvane", Text(noFile.Company));
+}
+
+// A command line with a mistake in it: what the run does (its result), and the line that tells
+// the administrator why; a run that cannot start keeps that line for its message box.
+TEST_F(InstallationDataTest, MistakesInTheCommandLineAreToldNotGuessed)
+{
+    const std::string missing = scratch_ / "missing.xml";
+    struct Row {
+        std::string CommandLine;
+        int Result;
+        std::string Line;
+    } rows[] = {
+        {"/G I1 /S", 0, "> IsSilent = Yes"},
+        {"/g I1 /z /silently -Q /", 0, "Unknown option \"/z\" is ignored."},
+        {"/g I1 /z /silently -Q /", 0, "Unknown option \"-Q\" is ignored."},
+        {"/g I1 /z /silently -Q /", 0, "Unknown option \"/\" is ignored."},
+        {"/g BRANCH-OFFICE-NORTH-EAST-1", -1, "Product instance GUID is longer than 20 characters. Setup aborted."},
+        {"/f " + WritePackage("<Package GUID=\"BRANCH-OFFICE-NORTH-WEST-2\"/>"), -1,
+         "Product instance GUID is longer than 20 characters. Setup aborted."},
+        {"/g I1 /v abcdefghijklmnopqrstuvwxyz0", -1, "Partition ID is longer than 26 characters. Setup aborted."},
+        {"/g I1 /f " + missing, ERROR_FILE_NOT_FOUND,
+         "Package file \"" + missing + "\" cannot be read. " + SystemMessage(ERROR_FILE_NOT_FOUND)},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.CommandLine);
+        DeleteFileA(log_.c_str());
+        InstallationData data;
+        char* failure = nullptr;
+        EXPECT_EQ(row.Result, InitInstallationData(&data, (row.CommandLine + " /l " + log_).c_str(), nullptr,
+                                                   &failure));
+        EXPECT_TRUE(Logged(row.Line));
+        EXPECT_EQ(row.Result ? row.Line : "<null>", Text(failure));
+        FreeText(failure);
+        EXPECT_FALSE(Logged("Unknown option \"/silently\" is ignored.")) << "it is /s";
+    }
+
+    // The log asked for is written, in folders made for it.
+    std::string deep = scratch_ / "new\\deeper\\setup.log";
+    InstallationData logged;
+    ASSERT_EQ(0, InitInstallationData(&logged, ("/g I1 /l " + deep).c_str()));
+    std::vector<std::string> lines = SplitLines(ReadWholeFile(deep));
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_NE(std::string::npos, lines[1].find("]: Agent setup started!"));
 }
 
 TEST_F(InstallationDataTest, RegisteredInstanceOverridesTheCommandLine)
@@ -449,10 +490,15 @@ TEST_F(InstallationDataTest, DumpOfARepresentativeRun)
 {
     InstallationData data;
     ASSERT_EQ(0, Init(data, "/g I1 /s /e /d C:\\Agents /m \"A comment\" /v PART1"));
+    char user[256] = "";
+    DWORD userSize = sizeof(user);
+    ASSERT_TRUE(GetUserNameA(user, &userSize));
     std::vector<std::string> expected = {
         std::string(64, '='),
         "Agent setup started!",
         "Command line parsing completed. Result: Succeeded",
+        "Command line: /g I1 /s /e /d C:\\Agents /m \"A comment\" /v PART1 /l " + log_,
+        "<account>",
         IsWin9xKind() ? "OS is Win98 platform." : "OS is WinNT platform.",
         "<os name>",
         "> Instance = I1",
@@ -487,6 +533,12 @@ TEST_F(InstallationDataTest, DumpOfARepresentativeRun)
     for (size_t i = 0; i < expected.size(); ++i) {
         if (expected[i] == "<os name>")
             EXPECT_TRUE(std::regex_match(messages[i], std::regex("OS is Windows .+\\.|Failed to retrieve OS name\\.")))
+                << messages[i];
+        else if (expected[i] == "<account>")
+            // The domain (or the computer) and the name of the account the process runs as.
+            EXPECT_TRUE(messages[i].size() > 10 && messages[i].compare(0, 9, "Account: ") == 0 &&
+                        messages[i].find('\\') != std::string::npos &&
+                        messages[i].substr(messages[i].find('\\') + 1) == user)
                 << messages[i];
         else
             EXPECT_EQ(expected[i], messages[i]) << "line " << i;
@@ -572,10 +624,14 @@ TEST_F(InstallationDataTest, InstanceLockComesBeforeTheFirstLine)
         EXPECT_FALSE(loggedWhileWaiting);
         EXPECT_GE(clock.Elapsed(), (DWORD)kInstanceLockWaitMs);
         EXPECT_EQ(nullptr, lock);
+        std::vector<std::string> messages = Messages();
+        ASSERT_EQ(6u, messages.size());
+        EXPECT_EQ("Command line: " + commandLine, messages[3]);
+        messages.erase(messages.begin() + 3, messages.begin() + 5);  // the command line and the account
         EXPECT_EQ((std::vector<std::string>{std::string(64, '='), "Agent setup started!",
                                             "Command line parsing completed. Result: Succeeded",
                                             "Another setup of this agent instance is running."}),
-                  Messages());
+                  messages);
     }
     DeleteFileA(log_.c_str());
     InstallationData data;

@@ -129,11 +129,12 @@ TEST_F(SetupLogTest, LogErrorAddsTheSystemText)
     LogError(&data_, 0x3FFFFFF0, "Failed strangely.");
     LogError(&data_, -5, "Failed negatively.");
 
-    // The system text keeps its own line break, so the access-denied line spans two lines.
+    // The system text ends the line: no empty line after it.
     std::string expected5 = "Failed to open. " + SystemMessage(ERROR_ACCESS_DENIED);
     ASSERT_FALSE(SystemMessage(ERROR_ACCESS_DENIED).empty());
     std::string content = ReadWholeFile(path_);
     EXPECT_NE(std::string::npos, content.find("]: " + expected5 + "\r\n")) << content;
+    EXPECT_EQ(4u, Lines().size()) << content;
     EXPECT_NE(std::string::npos, content.find("]: Failed without code. Error is not specified.\r\n"));
     EXPECT_NE(std::string::npos, content.find("]: Failed strangely. [Code: 1073741808]\r\n"));
     EXPECT_NE(std::string::npos, content.find("]: Failed negatively. [Code: -5]\r\n"));

@@ -354,6 +354,22 @@ WindowWatch WatchMainWindow(SetupProcess& setup, DWORD limitMs = kRunLimitMs)
     return watch;
 }
 
+// Runs the program to its end, pressing OK on any box it shows (so that a wrong box does not hold
+// the run); whether it showed a box or its window, and the exit code.
+long RunWatchingForBoxes(const std::string& program, const std::string& options, bool* shown)
+{
+    SetupProcess setup(program, options);
+    *shown = false;
+    for (DWORD waited = 0; waited < kRunLimitMs && setup.Running(); waited += 10) {
+        HWND box = FindProcessWindow(setup.Id(), "#32770");
+        if (box)
+            PressButton(box, IDOK);
+        *shown = *shown || box || FindProcessWindow(setup.Id(), "XASETUP");
+        Sleep(10);
+    }
+    return setup.Wait();
+}
+
 // Puts the stand-in's behaviour file where the agent will be installed, so that the installed
 // service records its events.
 std::string PlantAgentRecord(const std::string& instance, const ScratchFolder& scratch)
@@ -875,13 +891,16 @@ TEST_F(SetupProgramHandOver, RemovalFromTheAgentFolder)
     RemoveDirectoryA(copyFolder.c_str());
     planted.reset();
 
-    // A copy never hands over again, even when it runs from the folder it removes.
+    // A copy never hands over again, even when it runs from the folder it removes: its own file,
+    // in use, and so the folder go at the next restart.
     ASSERT_EQ(0, RunSetup(package.Setup(), "/g I1 /s " + log.Option()));
     log.Clear();
-    EXPECT_EQ(0, RunSetup(installed, "/t /g I1 /r /s " + log.Option()));
+    EXPECT_EQ(win9x ? ERROR_DIR_NOT_EMPTY : ERROR_SUCCESS_REBOOT_REQUIRED,
+              RunSetup(installed, "/t /g I1 /r /s " + log.Option()));
     EXPECT_TRUE(log.Has("> RunAsTemp = Yes"));
     EXPECT_FALSE(log.Has("Process is started."));
-    EXPECT_TRUE(InOrder(log.Messages(), {"Begin install process.... (Version 5.2.0.1)", "End install process. (0)",
+    EXPECT_TRUE(InOrder(log.Messages(), {"Begin install process.... (Version 5.2.0.1)", "The removal left 2 items" +
+                                         std::string(win9x ? "." : "; they are deleted at the next restart."),
                                          "Agent setup finished!"}));
     if (!win9x) {
         std::string pending = ReadMachineMultiString("SYSTEM\\CurrentControlSet\\Control\\Session Manager",
@@ -889,9 +908,15 @@ TEST_F(SetupProgramHandOver, RemovalFromTheAgentFolder)
         std::string agentFolder = AgentFolder("I1");
         CharUpperA(&pending[0]);
         CharUpperA(&agentFolder[0]);
-        EXPECT_NE(std::string::npos, pending.find(agentFolder + "\\XASETUP.EXE|")) << pending;
-        EXPECT_EQ(std::string::npos, pending.find(agentFolder + "|")) << "only a folder made for a copy goes";
+        size_t program = pending.find(agentFolder + "\\XASETUP.EXE|");
+        EXPECT_NE(std::string::npos, program) << pending;
+        // Once, after its program, by the removal: the copy's own clean-up takes only a folder
+        // made for a copy. (Earlier tests of the prefix may have left entries before these.)
+        size_t folder = pending.find("\\??\\" + agentFolder + "|", program);
+        EXPECT_TRUE(folder != std::string::npos && folder > program) << pending;
+        EXPECT_EQ(std::string::npos, pending.find("\\??\\" + agentFolder + "|", folder + 1)) << pending;
     }
+    RemoveTree(AgentFolder("I1"));
 }
 
 // One run per instance at a time, across processes: while another run keeps the lock of I1 (a
@@ -905,6 +930,15 @@ TEST_F(SetupProgram, OneRunPerInstanceAtATime)
     std::string name = std::string(IsWin9x() ? "" : "Global\\") + "ArvaneSetup_i1";
     FileHolder otherRun(name, "mutex");
     ASSERT_TRUE(otherRun.Holding());
+
+    // An unattended run that cannot have the lock within a minute ends with 1618 by itself, as a
+    // silent one does: no box waits for a person.
+    bool boxShown = true;
+    EXPECT_EQ(ERROR_INSTALL_ALREADY_RUNNING,
+              RunWatchingForBoxes(package.Setup(), "/g I1 /r /x " + log.Option(), &boxShown));
+    EXPECT_FALSE(boxShown);
+    EXPECT_TRUE(InOrder(log.Messages(), {"Another setup of this agent instance is running.", "Agent setup finished!"}));
+    log.Clear();
 
     EXPECT_EQ(0, RunSetup(package.Setup(), "/g I2 /s " + log.Option(), 50000));
     EXPECT_TRUE(log.Has("End install process. (0)"));
@@ -923,8 +957,9 @@ TEST_F(SetupProgram, OneRunPerInstanceAtATime)
     ExpectInstalled("I1", "Arvane Agent #2");
 }
 
-// A file that the update cannot replace (held open) is replaced at the next restart: the agent's
-// error log gains its line, and an interactive run shows the restart notice after Close.
+// A file that the update cannot replace (held open) is replaced at the next restart: the run ends
+// with 3010, the agent's error log gains its line, and an interactive run shows the restart
+// notice after Close. The same command with nothing held ends with 0.
 TEST_F(SetupProgram, DeferredReplacementNoticeAndErrorLogLine)
 {
     Package package("deferred-package");
@@ -936,12 +971,19 @@ TEST_F(SetupProgram, DeferredReplacementNoticeAndErrorLogLine)
         FileHolder holder(folder + "\\LogScan.dll");
         ASSERT_TRUE(holder.Holding());
         log.Clear();
-        ASSERT_EQ(0, RunSetup(package.Setup(), "/g I1 /s " + log.Option()));
+        ASSERT_EQ(ERROR_SUCCESS_REBOOT_REQUIRED, RunSetup(package.Setup(), "/g I1 /s " + log.Option()));
     }
+    EXPECT_TRUE(InOrder(log.Messages(), {"AgentUpdated.txt is created.", "End install process. (0)",
+                                         "A restart of Windows completes this setup (exit code 3010).",
+                                         "Agent setup finished!"}));
     static const std::regex line(
         R"('\d{8} \d\d:\d\d:\d\d', 'Agent setup requires to reboot the machine in order to complete the setup\.'\n)");
     std::string errors = ReadWholeFile(folder + "\\AgtError.log");
     EXPECT_TRUE(std::regex_match(errors, line)) << errors;
+    log.Clear();
+    ASSERT_EQ(0, RunSetup(package.Setup(), "/g I1 /s " + log.Option()));
+    EXPECT_FALSE(log.Has("A restart of Windows completes this setup (exit code 3010)."));
+    EXPECT_EQ(errors, ReadWholeFile(folder + "\\AgtError.log"));
 
     // Interactive: the window waits for Close, then the restart notice.
     FileHolder holder(folder + "\\LogScan.dll");
@@ -960,9 +1002,49 @@ TEST_F(SetupProgram, DeferredReplacementNoticeAndErrorLogLine)
     GetDlgItemTextA(notice, 0xFFFF, text, sizeof(text));
     EXPECT_STREQ("You need to reboot the system to complete the setup.", text);
     PressButton(notice, IDOK);
-    EXPECT_EQ(0, setup.Wait());
+    EXPECT_EQ(ERROR_SUCCESS_REBOOT_REQUIRED, setup.Wait());
     errors = ReadWholeFile(folder + "\\AgtError.log");
     EXPECT_EQ(2, std::count(errors.begin(), errors.end(), '\n')) << errors;
+}
+
+// A removal that cannot delete a file in use leaves it, and its folder, for the next restart and
+// ends with 3010; it writes no restart line into the folder it removes.
+TEST_F(SetupProgram, RemovalTellsWhatItLeft)
+{
+    Package package("left-package");
+    RunLog log("left-log");
+    ASSERT_EQ(0, RunSetup(package.Setup(), "/g I1 /s " + log.Option()));
+    std::string folder = AgentFolder("I1");
+    {
+        FileHolder holder(folder + "\\LogScan.dll");
+        ASSERT_TRUE(holder.Holding());
+        log.Clear();
+        EXPECT_EQ(ERROR_SUCCESS_REBOOT_REQUIRED, RunSetup(package.Setup(), "/g I1 /r /s " + log.Option()));
+    }
+    EXPECT_TRUE(InOrder(log.Messages(), {"The removal left 2 items; they are deleted at the next restart.",
+                                         "Setup finished.", "End install process. (0)",
+                                         "A restart of Windows completes this setup (exit code 3010).",
+                                         "Agent setup finished!"}));
+    EXPECT_EQ((std::vector<std::string>{"LogScan.dll"}), FolderEntries(folder));
+    EXPECT_FALSE(MachineKeyExists(AgentKey("I1")));
+    EXPECT_FALSE(MachineKeyExists(kUninstallKey + std::string("I1")));
+    RemoveTree(folder);
+}
+
+// Started by an unquoted path with a letter beyond ASCII, as a legal path without blanks may be:
+// the program's name ends at the first blank, and what follows are the options given.
+TEST_F(SetupProgram, UnquotedProgramPathBeyondAscii)
+{
+    ScratchFolder probe("Caf\xe9-probe");
+    DWORD attributes = GetFileAttributesA(probe.Path().c_str());
+    ASSERT_TRUE(attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
+        << "names beyond ASCII need a UTF-8 locale for Wine (LANG=C.UTF-8)";
+    Package package("Caf\xe9-rollout");
+    RunLog log("beyond-log");
+    ASSERT_EQ(std::string::npos, package.Setup().find(' '));
+    EXPECT_EQ(0, RunProcess(package.Setup() + " /g I1 /s " + log.Option(), kRunLimitMs));
+    EXPECT_TRUE(log.Has("> IsRemove = No"));
+    ExpectInstalled("I1", "Arvane Agent");
 }
 
 // /? answers with the option table and nothing else: no instance needed, no log, no change.
@@ -987,16 +1069,8 @@ TEST_F(SetupProgram, OptionTable)
     // Silent: only the exit code, whatever else the command line asks for.
     for (const char* options : {"-? /s /g I1 /e ", "/g I1 /s /? "}) {
         SCOPED_TRACE(options);
-        SetupProcess setup(package.Setup(), options + log.Option());
         bool boxShown = false;
-        for (DWORD waited = 0; waited < kRunLimitMs && setup.Running(); waited += 10) {
-            HWND box = FindProcessWindow(setup.Id(), "#32770");
-            if (box)
-                PressButton(box, IDOK);  // so that a wrong box does not hold the run
-            boxShown = boxShown || box || FindProcessWindow(setup.Id(), "XASETUP");
-            Sleep(10);
-        }
-        EXPECT_EQ(0L, setup.Wait());
+        EXPECT_EQ(0L, RunWatchingForBoxes(package.Setup(), options + log.Option(), &boxShown));
         EXPECT_FALSE(boxShown);
     }
     EXPECT_FALSE(FileExistsAt(log.Path()));
@@ -1010,8 +1084,22 @@ TEST_F(SetupProgram, ExitCodes)
     Package package("codes-package");
     RunLog log("codes-log");
 
-    // No instance: the run cannot start.
+    // No instance, or one too long: the run cannot start. Interactively a box says why; silent
+    // or unattended, nothing is shown.
     EXPECT_EQ(-1L, RunSetup(package.Setup(), "/s " + log.Option()));
+    bool boxShown = true;
+    EXPECT_EQ(-1L, RunWatchingForBoxes(package.Setup(), "/x /g BRANCH-OFFICE-NORTH-EAST-1 " + log.Option(), &boxShown));
+    EXPECT_FALSE(boxShown);
+    {
+        SetupProcess setup(package.Setup(), log.Option());
+        HWND box = WaitForProcessWindow(setup, "#32770", "Halvern Agent Setup");
+        ASSERT_TRUE(box);
+        char text[512] = "";
+        GetDlgItemTextA(box, 0xFFFF, text, sizeof(text));
+        EXPECT_STREQ("Product instance GUID is missing. Setup aborted.\n\nXASetup.exe /? shows the options.", text);
+        PressButton(box, IDOK);
+        EXPECT_EQ(-1L, setup.Wait());
+    }
 
     // A procedure that fails: the agent's service program is missing from the package.
     DeleteFileA(package.Path("AgentCore.exe").c_str());
