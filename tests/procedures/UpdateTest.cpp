@@ -496,7 +496,8 @@ TEST_F(UpdateTest, AnAgentFolderThatUsersMayChangeIsOnlyAWarning)
     lists.Set(footprint.DestFolder, "O:S-1-5-21-1-2-3-1001D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)");
 
     EXPECT_EQ(0, Counted([&] { return Run().UpdateExistingAgent(); }));
-    EXPECT_EQ(IndexOf("Update existing installation...") + 1,
+    // Told before anything is stopped or copied.
+    EXPECT_EQ(IndexOf("Stop user interface modules...") - 1,
               IndexOf("Agent folder \"" + footprint.DestFolder +
                       "\" can be changed by users who are not administrators; the installation is refused."));
     EXPECT_TRUE(Logged("Copying files..."));
