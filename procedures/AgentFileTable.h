@@ -28,11 +28,12 @@ struct Installer;
 
 // Copies every installable row of the table from SrcFolder, moving the bar from
 // progressBase, and notes in the installer's CopiedRows the files that were not there before.
-// Returns 0 or the result of the row that stopped the walk.
+// An update (IsModify) keeps every file it replaces or creates until it ends
+// (procedures/PreviousFiles.h). Returns 0 or the result of the row that stopped the walk.
 int CopyAgentFiles(Installer* installer, int progressBase);
 
-// Removes every removable row of the table (with RemoveOnlyCopiedFiles only the CopiedRows),
-// moving the bar from progressBase.
+// Removes every removable row of the table, and whatever an update kept beside the files, moving
+// the bar from progressBase.
 void RemoveAgentFiles(Installer* installer, int progressBase);
 
 // Notes in CopiedRows the row of the file name (in the agent folder) that this run created

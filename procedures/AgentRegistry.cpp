@@ -202,7 +202,64 @@ int WriteRunValue(const InstallationData* data)
     return result;
 }
 
+bool MachineKeyExists(const char* path)
+{
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return false;
+    CloseKey(key);
+    return true;
+}
+
+// Deletes the key when it holds neither sub-keys nor values.
+void DeleteEmptyKey(const char* path)
+{
+    HKEY key = nullptr;
+    DWORD subKeys = 1;
+    DWORD values = 1;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return;
+    LONG info = RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, &subKeys, nullptr, nullptr, &values, nullptr,
+                                 nullptr, nullptr, nullptr);
+    CloseKey(key);
+    if (info == ERROR_SUCCESS && subKeys == 0 && values == 0)
+        RegDeleteKeyA(HKEY_LOCAL_MACHINE, path);
+}
+
 }  // namespace
+
+AgentRegistryParts FindAgentRegistry(const InstallationData* data)
+{
+    AgentRegistryParts parts = {};
+    char path[MAX_PATH];
+    HKEY key = nullptr;
+    parts.MakerKey = MachineKeyExists(kMakerKey);
+    parts.AgentKey = MachineKeyExists(kAgentKey);
+    if (!data->Instance)
+        return parts;
+    parts.InstanceKey = FormatText(path, sizeof(path), "%s\\%s", kAgentKey, data->Instance) && MachineKeyExists(path);
+    if (FormatText(path, sizeof(path), kRunValueFormat, data->Instance) &&
+        RegOpenKeyExA(HKEY_LOCAL_MACHINE, kRunKey, 0, KEY_QUERY_VALUE, &key) == ERROR_SUCCESS) {
+        parts.RunValue = RegQueryValueExA(key, path, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+        CloseKey(key);
+    }
+    return parts;
+}
+
+void RemoveCreatedRegistry(const InstallationData* data, const AgentRegistryParts& created)
+{
+    char path[MAX_PATH];
+    if (!data->Instance)
+        return;
+    if (created.InstanceKey && FormatText(path, sizeof(path), "%s\\%s", kAgentKey, data->Instance))
+        (void)DeleteRegistryTree(HKEY_LOCAL_MACHINE, path);
+    if (created.RunValue && FormatText(path, sizeof(path), kRunValueFormat, data->Instance))
+        (void)DeleteRegistryValue(HKEY_LOCAL_MACHINE, kRunKey, path);
+    if (created.AgentKey)
+        DeleteEmptyKey(kAgentKey);
+    if (created.MakerKey)
+        DeleteEmptyKey(kMakerKey);
+}
 
 int WriteAgentRegistry(const InstallationData* data)
 {
@@ -260,14 +317,7 @@ int RemoveAgentRegistry(const InstallationData* data)
         CloseKey(key);
         if (info == ERROR_SUCCESS && subKeys == 0) {
             DeleteRegistryTree(HKEY_LOCAL_MACHINE, kAgentKey);
-            if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kMakerKey, 0, KEY_ALL_ACCESS, &key) == ERROR_SUCCESS) {
-                DWORD values = 0;
-                info = RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, &subKeys, nullptr, nullptr, &values,
-                                        nullptr, nullptr, nullptr, nullptr);
-                CloseKey(key);
-                if (info == ERROR_SUCCESS && subKeys == 0 && values == 0)
-                    RegDeleteKeyA(HKEY_LOCAL_MACHINE, kMakerKey);
-            }
+            DeleteEmptyKey(kMakerKey);
         }
     }
 

@@ -310,7 +310,8 @@ TEST_F(InstallFileTest, LockedDestinationIsReplacedAtTheNextRestart)
     ASSERT_EQ(1u, temporary.size());
     std::string temporaryPath = destination_ + "\\" + temporary[0];
     EXPECT_TRUE(ReadWholeFile(source_ + "\\AgentCore.exe") == ReadWholeFile(temporaryPath));
-    std::string busy = SystemMessage(ERROR_SHARING_VIOLATION);
+    // The copy takes its place by a rename, which the system refuses over a file held open.
+    std::string busy = SystemMessage(ERROR_ACCESS_DENIED);
     EXPECT_EQ((std::vector<std::string>{
                   "InstallFile: > Source is newer.",
                   "InstallFile: > Couldn't copy file. " + busy,
