@@ -60,7 +60,10 @@ int CopyToPart(const char* source, const char* destination, char (&part)[MAX_PAT
             return 0;
         DeleteFileA(part);
     }
-    if (!GetFolderPart(destination, folder) || !GetTempFileNameA(folder, "~", 0, part))
+    // The system's limit for the folder of a temporary name, checked here as not every system does.
+    if (!GetFolderPart(destination, folder) || strlen(folder) > MAX_PATH - 14)
+        return kPathTooLong;
+    if (!GetTempFileNameA(folder, "~", 0, part))
         return LastErrorResult();
     if (CopyFileA(source, part, FALSE))
         return 0;
