@@ -107,6 +107,8 @@ Exit:
     return result == ERROR_FILE_NOT_FOUND ? 0 : (int)result;
 }
 
+const char kRenameHeader[] = "[rename]\r\n";
+
 int GetWinInitPath(char (&path)[MAX_PATH])
 {
     UINT length = GetWindowsDirectoryA(path, sizeof(path));
@@ -128,6 +130,7 @@ int EditWinInit(const char* newFile, const char* target, bool cancel)
     char shortTarget[MAX_PATH];
     char shortNew[MAX_PATH];
     char iniPath[MAX_PATH];
+    char folder[MAX_PATH];
     char entries[4 * MAX_PATH];  // the lines to add
     char* content = nullptr;
     char* text = nullptr;        // what is written, from offset on
@@ -176,9 +179,13 @@ int EditWinInit(const char* newFile, const char* target, bool cancel)
             if (SetFilePointer(file, 0, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER ||
                 !WriteFile(file, content, (DWORD)left, &written, nullptr) || written != left || !SetEndOfFile(file))
                 result = LastErrorResult();
-            else if (GetFolderPart(shortTarget, iniPath))
-                DeleteFileBeside(shortNew, iniPath);
+            else if (GetFolderPart(shortTarget, folder))
+                DeleteFileBeside(shortNew, folder);
         }
+        // Left as setup makes it for its first line: nothing but the header.
+        CloseFile(file);
+        if (result == 0 && length == sizeof(kRenameHeader) - 1 && !memcmp(content, kRenameHeader, length))
+            DeleteFileA(iniPath);
         goto Exit;
     }
 
