@@ -93,7 +93,7 @@ int WritePackageFile(const InstallationData* data, int keepExisting)
         result = MoveIntoPlace(part, path, !keepExisting);
     if (result != 0)
         DeleteFileA(part);
-    if (result == ERROR_ALREADY_EXISTS && keepExisting)
+    if (result == ERROR_ALREADY_EXISTS && keepExisting && FileExists(path))
         result = 0;  // one that appeared meanwhile is kept as well
 
 Exit:

@@ -225,9 +225,9 @@ bool GetFolderPart(const char* path, char (&folder)[MAX_PATH])
 int MoveIntoPlace(const char* part, const char* destination, bool replace)
 {
     DWORD attributes = GetFileAttributesA(destination);
-    if (!replace || attributes == INVALID_FILE_ATTRIBUTES)
+    if (attributes == INVALID_FILE_ATTRIBUTES || (!replace && !(attributes & FILE_ATTRIBUTE_DIRECTORY)))
         return MoveFileA(part, destination) ? 0 : LastErrorResult();
-    if (attributes & FILE_ATTRIBUTE_READONLY)
+    if (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY))
         return ERROR_ACCESS_DENIED;
     if (MoveFileExA(part, destination, MOVEFILE_REPLACE_EXISTING))
         return 0;

@@ -54,7 +54,7 @@ int ForceDeleteFile(const char* path);
 bool GetFolderPart(const char* path, char (&folder)[MAX_PATH]);
 
 // Renames part to destination. An existing destination is replaced only with replace set, and
-// never when it is read-only (5, as a copy over it is refused); the replacement is one rename
-// where the system has MoveFileExA, else (Windows 9x) the old file is deleted first. 0 or the
-// error; part stays where it is on failure.
+// never when it is read-only or a folder (5, as a copy over it is refused); the replacement is
+// one rename where the system has MoveFileExA, else (Windows 9x) the old file is deleted first.
+// 0 or the error; part stays where it is on failure.
 int MoveIntoPlace(const char* part, const char* destination, bool replace);
