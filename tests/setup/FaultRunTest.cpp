@@ -168,12 +168,14 @@ std::string InstalledPath(const std::string& folder, const std::string& file)
 std::string ProgramFileStates(const SetupPackage& older, const SetupPackage& newer, const std::string& folder,
                               std::vector<std::string>* lost)
 {
-    int old = 0, current = 0, aside = 0;
+    int old = 0, current = 0, aside = 0, same = 0;
     for (const std::string& file : PackageProgramFiles()) {
         std::string installed = InstalledPath(folder, file);
         bool there = FileExistsAt(installed);
         std::string content = ReadWholeFile(installed);
-        if (there && content == ReadWholeFile(older / file))
+        if (there && content == ReadWholeFile(older / file) && content == ReadWholeFile(newer / file))
+            ++same;  // the setup program itself
+        else if (there && content == ReadWholeFile(older / file))
             ++old;
         else if (there && content == ReadWholeFile(newer / file))
             ++current;
@@ -183,7 +185,8 @@ std::string ProgramFileStates(const SetupPackage& older, const SetupPackage& new
             lost->push_back(file + (there ? " cut short" : " missing"));
     }
     return "old or new whole: " + std::to_string(old) + " old, " + std::to_string(current) + " new" +
-           (aside ? ", " + std::to_string(aside) + " old beside its place" : "");
+           (aside ? ", " + std::to_string(aside) + " old beside its place" : "") +
+           (same ? ", " + std::to_string(same) + " the same in both" : "");
 }
 
 // What is not as it must be for a working agent installed from package: the service running,
