@@ -192,8 +192,6 @@ void NoteFileCreated(Installer* installer, const char* name)
 void RemoveAgentFiles(Installer* installer, int progressBase)
 {
     InstallationData* data = installer->Data;
-    // What a failed or killed update kept beside the files goes first, each named in the log.
-    RemovePreviousFiles(data);
     for (int i = 0; AgentFileTable[i].Folder; ++i) {
         const AgentFileRow& row = AgentFileTable[i];
         if (row.Flags & FileRemove)

@@ -32,8 +32,8 @@ struct Installer;
 // (procedures/PreviousFiles.h). Returns 0 or the result of the row that stopped the walk.
 int CopyAgentFiles(Installer* installer, int progressBase);
 
-// Removes every removable row of the table, and whatever an update kept beside the files, moving
-// the bar from progressBase.
+// Removes every removable row of the table (the agent folder's row takes whatever else it holds,
+// an update's kept files too), moving the bar from progressBase.
 void RemoveAgentFiles(Installer* installer, int progressBase);
 
 // Notes in CopiedRows the row of the file name (in the agent folder) that this run created

@@ -6,7 +6,6 @@
 
 #include "procedures/AgentFileTable.h"
 #include "procedures/FileInstall.h"
-#include "procedures/FileRemoval.h"
 #include "procedures/RestartOperations.h"
 #include "procedures/TargetMacros.h"
 #include "setup/SetupLog.h"
@@ -23,7 +22,7 @@ enum { kSetAside, kCreated, kDeferred, kPart, kKinds };
 // meanwhile is finished by the next one, not half undone.
 const char kCommitted[] = ".committed";
 
-enum Pass { kRestore, kDrop, kRemove };
+enum Pass { kRestore, kDrop };
 
 bool IsFile(const char* path)
 {
@@ -83,8 +82,7 @@ int RestoreFile(InstallationData* data, const char* file, char (&beside)[kKinds]
 
 // One pass over every file of the agent folder that an update may replace or create (the named
 // rows of $TARGETDIR$ and its sub-folders). kRestore counts the files put back into *count and
-// returns the first error, with its file in failed; kDrop lets the kept files go; kRemove
-// deletes everything that lies beside the files, each logged.
+// returns the first error, with its file in failed; kDrop lets the kept files go.
 int VisitPreviousFiles(InstallationData* data, Pass pass, int* count, char (&failed)[MAX_PATH])
 {
     static const char kAgentFolder[] = "$TARGETDIR$";
@@ -104,16 +102,7 @@ int VisitPreviousFiles(InstallationData* data, Pass pass, int* count, char (&fai
         bool found = false;
         for (int kind = 0; kind < kPart; ++kind)
             found = found || IsFile(beside[kind]);
-        if (pass == kRemove) {
-            // A replacement left for the restart would bring the file back into the removed folder.
-            if (IsFile(beside[kDeferred]))
-                (void)CancelReplacementAtRestart(data, file);
-            for (int kind = 0; kind < kKinds; ++kind) {
-                char name[MAX_PATH];
-                if (IsFile(beside[kind]) && Beside(name, row->Name, kSuffixes[kind]))
-                    (void)RemoveFileItem(data, row->Folder, name);
-            }
-        } else if (pass == kDrop) {
+        if (pass == kDrop) {
             if (IsFile(beside[kSetAside]) && ForceDeleteFile(beside[kSetAside]) != 0)
                 DeleteAtRestartUnderOtherName(data, beside[kSetAside]);
             DeleteFileA(beside[kCreated]);
@@ -213,14 +202,5 @@ void DropPreviousFiles(InstallationData* data)
     bool marked = CommitMark(data, committed) && CreateMark(committed) == 0;
     (void)VisitPreviousFiles(data, kDrop, nullptr, failed);
     if (marked)
-        DeleteFileA(committed);
-}
-
-void RemovePreviousFiles(InstallationData* data)
-{
-    char failed[MAX_PATH];
-    char committed[MAX_PATH];
-    (void)VisitPreviousFiles(data, kRemove, nullptr, failed);
-    if (CommitMark(data, committed))
         DeleteFileA(committed);
 }

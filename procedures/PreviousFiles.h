@@ -4,7 +4,7 @@
 // leaves a mark ("<name>.created"); before it leaves a replacement for the next restart it marks
 // that too ("<name>.deferred"). These stay until the update ends: a successful update deletes
 // them, a failed one puts the agent's files back from them. They are on the disk, not in memory,
-// so that the next run finds what a killed run left, and a removal takes them with the rest.
+// so that the next run finds what a killed run left; a removal takes them with the agent folder.
 
 #include "setup/InstallationData.h"
 
@@ -32,6 +32,3 @@ int RestorePreviousFiles(InstallationData* data, bool always);
 // use is renamed out of the way and deleted at the next restart (RebootRequired is then set).
 // A run killed meanwhile is finished by the next one's RestorePreviousFiles.
 void DropPreviousFiles(InstallationData* data);
-
-// The removal's part: deletes whatever an update left beside the agent's files, each logged.
-void RemovePreviousFiles(InstallationData* data);

@@ -20,7 +20,6 @@ const wchar_t kPendingRenames[] = L"PendingFileRenameOperations";
 
 typedef LONG(WINAPI* RegQueryValueExWFunction)(HKEY, LPCWSTR, LPDWORD, LPDWORD, LPBYTE, LPDWORD);
 typedef LONG(WINAPI* RegSetValueExWFunction)(HKEY, LPCWSTR, DWORD, DWORD, const BYTE*, DWORD);
-typedef LONG(WINAPI* RegDeleteValueWFunction)(HKEY, LPCWSTR);
 
 // The path of a pending-list entry in the ANSI code page, without its "\??\" (and a target's
 // "!"); false for an empty entry or one that has no ANSI form (never one of ours).
@@ -42,68 +41,53 @@ void DeleteFileBeside(const char* file, const char* folder)
         ForceDeleteFile(file);
 }
 
-// Windows NT: takes target's pairs out of the session manager's pending list. The list is read and
-// written in UTF-16, so that other programs' entries keep every character.
+// Windows NT: takes target's pairs out of the session manager's pending list, then deletes their
+// new files. The list is read and written in UTF-16, so that other programs' entries keep every
+// character.
 int CancelPendingRename(const char* target, const char* folder)
 {
     HMODULE advapi = GetModuleHandleA("advapi32.dll");
     RegQueryValueExWFunction query = GetSystemFunction<RegQueryValueExWFunction>(advapi, "RegQueryValueExW");
     RegSetValueExWFunction set = GetSystemFunction<RegSetValueExWFunction>(advapi, "RegSetValueExW");
-    RegDeleteValueWFunction remove = GetSystemFunction<RegDeleteValueWFunction>(advapi, "RegDeleteValueW");
     HKEY key = nullptr;
-    wchar_t* list = nullptr;     // the value with two more NULs
-    wchar_t* kept = nullptr;     // the pairs that stay
-    wchar_t* dropped = nullptr;  // the new files of the pairs taken out
+    wchar_t* list = nullptr;  // the value, with NULs to spare
+    wchar_t* kept = nullptr;  // the pairs that stay
     wchar_t* out = nullptr;
-    wchar_t* last = nullptr;
     DWORD size = 0;
-    DWORD chars = 0;
     char path[MAX_PATH];
-    LONG result = query && set && remove ? RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSessionManagerKey, 0,
-                                                         KEY_QUERY_VALUE | KEY_SET_VALUE, &key)
-                                         : ERROR_PROC_NOT_FOUND;
+    // Pairs of source and target; a deletion's target is empty, so only the sources end the list.
+    auto isTargets = [&](const wchar_t* entry) { return GetEntryPath(entry, path) && lstrcmpiA(path, target) == 0; };
+    LONG result = query && set ? RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSessionManagerKey, 0,
+                                               KEY_QUERY_VALUE | KEY_SET_VALUE, &key)
+                               : ERROR_PROC_NOT_FOUND;
     if (result == ERROR_SUCCESS)
         result = query(key, kPendingRenames, nullptr, nullptr, nullptr, &size);
-    if (result != ERROR_SUCCESS)
-        goto Exit;
-    chars = size / sizeof(wchar_t);
-    list = (wchar_t*)calloc(chars + 2, sizeof(wchar_t));
-    kept = (wchar_t*)calloc(chars + 3, sizeof(wchar_t));
-    dropped = (wchar_t*)calloc(chars + 2, sizeof(wchar_t));
-    result = list && kept && dropped ? query(key, kPendingRenames, nullptr, nullptr, (BYTE*)list, &size)
-                                     : ERROR_NOT_ENOUGH_MEMORY;
-    if (result != ERROR_SUCCESS)
-        goto Exit;
-    // Pairs of source and target; a deletion's target is empty, so only the sources end the list.
+    if (result == ERROR_SUCCESS) {
+        list = (wchar_t*)calloc(size + 8, 1);
+        kept = (wchar_t*)calloc(size + 8, 1);
+        result = list && kept ? query(key, kPendingRenames, nullptr, nullptr, (BYTE*)list, &size) : ERROR_NOT_ENOUGH_MEMORY;
+    }
     out = kept;
-    last = dropped;
-    for (wchar_t* at = list; at < list + size / sizeof(wchar_t) && *at;) {
+    for (wchar_t* at = list; result == ERROR_SUCCESS && *at;) {
         wchar_t* source = at;
         at += wcslen(at) + 1;
-        wchar_t* entry = at;
         at += wcslen(at) + 1;
-        if (GetEntryPath(entry, path) && lstrcmpiA(path, target) == 0) {
-            wcscpy(last, source);
-            last += wcslen(last) + 1;
-        } else {
+        if (!isTargets(source + wcslen(source) + 1)) {
             memcpy(out, source, (size_t)(at - source) * sizeof(wchar_t));
             out += at - source;
         }
     }
-    if (last == dropped)
-        goto Exit;
-    result = out == kept ? remove(key, kPendingRenames)
-                         : set(key, kPendingRenames, 0, REG_MULTI_SZ, (const BYTE*)kept,
-                               (DWORD)((out - kept + 1) * sizeof(wchar_t)));
-    for (wchar_t* file = dropped; result == ERROR_SUCCESS && *file; file += wcslen(file) + 1) {
-        if (GetEntryPath(file, path))
+    if (result == ERROR_SUCCESS && (DWORD)(out - kept + 1) * sizeof(wchar_t) < size)
+        result = set(key, kPendingRenames, 0, REG_MULTI_SZ, (const BYTE*)kept, (DWORD)(out - kept + 1) * sizeof(wchar_t));
+    for (wchar_t* at = list; result == ERROR_SUCCESS && *at; at += wcslen(at) + 1) {
+        wchar_t* source = at;
+        at += wcslen(at) + 1;
+        if (isTargets(at) && GetEntryPath(source, path))
             DeleteFileBeside(path, folder);
     }
-Exit:
     CloseKey(key);
     free(list);
     free(kept);
-    free(dropped);
     return result == ERROR_FILE_NOT_FOUND ? 0 : (int)result;
 }
 

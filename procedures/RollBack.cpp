@@ -20,7 +20,6 @@ void Installer::RollBackNewAgent()
     char name[MAX_PATH];
     if (Created.Service) {
         LogMessage(Data, "Removing service...");
-        Data->Status->SetDetailText(IDS_REMOVE_SERVICE, 20);
         (void)RemoveAgentService(Data);
     } else if (FormatAgentServiceName(Data, name, kServiceNameChars) && AgentServiceExists(Data, name)) {
         LogMessage(Data, "The agent service %s was there before this setup; the roll-back leaves it.", name);
@@ -30,7 +29,6 @@ void Installer::RollBackNewAgent()
     for (int i = 0; AgentFileTable[i].Folder; ++i) {
         if (CopiedRows[i])
             (void)RemoveFileItem(Data, AgentFileTable[i].Folder, AgentFileTable[i].Name);
-        Data->Status->SetDetailText(0, AgentFileProgress(20, i));
     }
     // A folder the run made holds nothing of anyone else's; one that was there keeps its own.
     if (Created.AgentFolder)
@@ -38,11 +36,9 @@ void Installer::RollBackNewAgent()
     else if (Created.DriversFolder && Data->DestFolder && JoinPath(name, Data->DestFolder, "drivers"))
         RemoveDirectoryA(name);  // only when the run left it empty
 
-    Data->Status->SetDetailText(IDS_REMOVING_DRIVERS, 80);
     RemoveCreatedDrivers(Data, Created.Drivers);
 
     LogMessage(Data, "Removing registry...");
-    Data->Status->SetDetailText(IDS_REMOVE_SETTINGS, 90);
     RemoveCreatedRegistry(Data, Created.Registry);
 
     if (Created.Shortcut) {
@@ -51,7 +47,6 @@ void Installer::RollBackNewAgent()
     }
     if (Created.UninstallEntry) {
         LogMessage(Data, "Remove uninstallation key...");
-        Data->Status->SetDetailText(IDS_REMOVE_UNINSTALL_ENTRY, 95);
         (void)RemoveUninstallEntry(Data);
     } else if (UninstallEntryExists(Data) && FormatUninstallKey(Data, name)) {
         LogMessage(Data, "The uninstall entry %s was there before this setup; the roll-back leaves it.", name);
