@@ -202,15 +202,6 @@ int WriteRunValue(const InstallationData* data)
     return result;
 }
 
-bool MachineKeyExists(const char* path)
-{
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_READ, &key) != ERROR_SUCCESS)
-        return false;
-    CloseKey(key);
-    return true;
-}
-
 // Deletes the key when it holds neither sub-keys nor values.
 void DeleteEmptyKey(const char* path)
 {
@@ -228,37 +219,28 @@ void DeleteEmptyKey(const char* path)
 
 }  // namespace
 
-AgentRegistryParts FindAgentRegistry(const InstallationData* data)
+bool RunValueExists(const InstallationData* data)
 {
-    AgentRegistryParts parts = {};
-    char path[MAX_PATH];
+    char name[MAX_PATH];
     HKEY key = nullptr;
-    parts.MakerKey = MachineKeyExists(kMakerKey);
-    parts.AgentKey = MachineKeyExists(kAgentKey);
-    if (!data->Instance)
-        return parts;
-    parts.InstanceKey = FormatText(path, sizeof(path), "%s\\%s", kAgentKey, data->Instance) && MachineKeyExists(path);
-    if (FormatText(path, sizeof(path), kRunValueFormat, data->Instance) &&
-        RegOpenKeyExA(HKEY_LOCAL_MACHINE, kRunKey, 0, KEY_QUERY_VALUE, &key) == ERROR_SUCCESS) {
-        parts.RunValue = RegQueryValueExA(key, path, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
-        CloseKey(key);
-    }
-    return parts;
+    bool exists = data->Instance && FormatText(name, sizeof(name), kRunValueFormat, data->Instance) &&
+                  RegOpenKeyExA(HKEY_LOCAL_MACHINE, kRunKey, 0, KEY_QUERY_VALUE, &key) == ERROR_SUCCESS &&
+                  RegQueryValueExA(key, name, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+    CloseKey(key);
+    return exists;
 }
 
-void RemoveCreatedRegistry(const InstallationData* data, const AgentRegistryParts& created)
+void RemoveCreatedRegistry(const InstallationData* data, bool runValue)
 {
     char path[MAX_PATH];
     if (!data->Instance)
         return;
-    if (created.InstanceKey && FormatText(path, sizeof(path), "%s\\%s", kAgentKey, data->Instance))
+    if (FormatText(path, sizeof(path), "%s\\%s", kAgentKey, data->Instance))
         (void)DeleteRegistryTree(HKEY_LOCAL_MACHINE, path);
-    if (created.RunValue && FormatText(path, sizeof(path), kRunValueFormat, data->Instance))
+    if (runValue && FormatText(path, sizeof(path), kRunValueFormat, data->Instance))
         (void)DeleteRegistryValue(HKEY_LOCAL_MACHINE, kRunKey, path);
-    if (created.AgentKey)
-        DeleteEmptyKey(kAgentKey);
-    if (created.MakerKey)
-        DeleteEmptyKey(kMakerKey);
+    DeleteEmptyKey(kAgentKey);
+    DeleteEmptyKey(kMakerKey);
 }
 
 int WriteAgentRegistry(const InstallationData* data)

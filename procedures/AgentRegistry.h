@@ -17,19 +17,13 @@ int WriteAgentRegistry(const InstallationData* data);
 // Returns 0, or -1 when the instance key could not be deleted; never stops early.
 int RemoveAgentRegistry(const InstallationData* data);
 
-// The parts of the agent's settings in the registry that are there now: a new installation notes
-// those that are not, so that its roll-back takes only what it created.
-struct AgentRegistryParts {
-    bool InstanceKey;
-    bool AgentKey;  // the key above the instance keys
-    bool MakerKey;  // the key above that
-    bool RunValue;
-};
-AgentRegistryParts FindAgentRegistry(const InstallationData* data);
+// Whether the instance's Run value is there (a new installation notes whether it made it).
+bool RunValueExists(const InstallationData* data);
 
-// Deletes the parts that created names: the instance key and the Run value, and the keys above
-// the instance keys once nothing else is left in them.
-void RemoveCreatedRegistry(const InstallationData* data, const AgentRegistryParts& created);
+// Takes back what a failed new installation wrote: the instance key (never there before a new
+// installation: it would have made the run an update), the Run value when runValue says the run
+// made it, and the keys above the instance keys once nothing is left in them.
+void RemoveCreatedRegistry(const InstallationData* data, bool runValue);
 
 // The number of agents on the machine: 1 for the older-generation agent's service key, and 1
 // for each instance key with a non-empty REG_SZ "Path" value.

@@ -5,17 +5,17 @@
 #include <windows.h>
 
 #include "procedures/AgentFileTable.h"
-#include "procedures/AgentRegistry.h"
 #include "procedures/NetworkDrivers.h"
 #include "setup/InstallationData.h"
 
-// What a new installation brought into being besides the files of the agent's table, so that
-// its roll-back takes only that and leaves what was there before.
+// What a new installation brought into being besides the files of the agent's table and its
+// instance key (always its own), so that its roll-back takes only that and leaves what was there
+// before.
 struct CreatedParts {
     bool AgentFolder;     // with everything in it
     bool DriversFolder;   // the drivers folder in an agent folder that was there before
     bool Service;         // with its Safe Mode keys and failure actions (Windows 9x: its RunServices value)
-    AgentRegistryParts Registry;  // the instance key, the keys above it and the Run value
+    bool RunValue;        // the user task's logon value (none on Windows 9x)
     bool UninstallEntry;
     bool Shortcut;
     CreatedDrivers Drivers;

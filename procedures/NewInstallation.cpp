@@ -24,8 +24,7 @@ int Installer::InstallNewAgent()
     Created.AgentFolder = Data->DestFolder && GetPathKind(Data->DestFolder) == 0;
     Created.DriversFolder = !Created.AgentFolder && Data->DestFolder && JoinPath(drivers, Data->DestFolder, "drivers") &&
                             GetPathKind(drivers) == 0;
-    AgentRegistryParts registry = FindAgentRegistry(Data);
-    Created.Registry = {!registry.InstanceKey, !registry.AgentKey, !registry.MakerKey, !registry.RunValue};
+    Created.RunValue = !Data->IsWin9x && !RunValueExists(Data);
     HANDLE shared = nullptr;
     int result = CopyAgentFiles(this, 0);
     if (result != 0) {

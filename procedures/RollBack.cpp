@@ -39,7 +39,7 @@ void Installer::RollBackNewAgent()
     RemoveCreatedDrivers(Data, Created.Drivers);
 
     LogMessage(Data, "Removing registry...");
-    RemoveCreatedRegistry(Data, Created.Registry);
+    RemoveCreatedRegistry(Data, Created.RunValue);
 
     if (Created.Shortcut) {
         LogMessage(Data, "Removing shortcut and folder...");
