@@ -1,5 +1,4 @@
-// Removal of an agent instance, step by step, each attempted whatever happened before; also the
-// roll-back of a failed new installation.
+// Removal of an agent instance, step by step, each attempted whatever happened before.
 #include "procedures/AddOns.h"
 #include "procedures/AgentRegistry.h"
 #include "procedures/AgentService.h"
