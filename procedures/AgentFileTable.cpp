@@ -175,8 +175,9 @@ int CopyAgentFiles(Installer* installer, int progressBase)
     if (IsSameFile(systemCopy, agentCopy, false))
         return result;
     // An update sets it aside as it does the files it replaces: a failure puts it back.
+    bool made = false;
     if (keepPrevious && FileExists(agentCopy))
-        (void)SetAsidePrevious(agentCopy, true);
+        (void)SetAsidePrevious(agentCopy, true, &made);
     ForceDeleteFile(agentCopy);
     return result;
 }

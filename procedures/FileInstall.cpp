@@ -84,17 +84,16 @@ int CopyIntoPlace(const char* source, const char* destination, DWORD flags)
     int result = CopyToPart(source, destination, part);
     if (result != 0)
         return result;
-    bool setAside = false;
-    if (flags & FileKeepPrevious) {
-        result = SetAsidePrevious(destination, replace);
-        setAside = result == 0;
-    }
+    bool keep = (flags & FileKeepPrevious) != 0;
+    bool made = false;
+    if (keep)
+        result = SetAsidePrevious(destination, replace, &made);
     if (result == 0)
         result = MoveIntoPlace(part, destination, replace);
     if (result != 0) {
         DeleteFileA(part);
-        if (setAside)
-            TakeBackSetAside(destination);
+        if (keep)
+            TakeBackSetAside(destination, made);
     }
     return result;
 }

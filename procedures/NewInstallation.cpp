@@ -22,8 +22,8 @@ int Installer::InstallNewAgent()
     char drivers[MAX_PATH];
     Created = CreatedParts();
     Created.AgentFolder = Data->DestFolder && GetPathKind(Data->DestFolder) == 0;
-    Created.DriversFolder = !Created.AgentFolder && Data->DestFolder && JoinPath(drivers, Data->DestFolder, "drivers") &&
-                            GetPathKind(drivers) == 0;
+    Created.DriversFolder = !Created.AgentFolder && Data->DestFolder &&
+                            JoinPath(drivers, Data->DestFolder, "drivers") && GetPathKind(drivers) == 0;
     Created.RunValue = !Data->IsWin9x && !RunValueExists(Data);
     HANDLE shared = nullptr;
     int result = CopyAgentFiles(this, 0);
@@ -67,7 +67,8 @@ int Installer::InstallNewAgent()
     Data->Status->SetDetailText(IDS_INSTALLING_SERVICE, 80);
     {
         char service[kServiceNameChars];
-        bool serviceExisted = FormatAgentServiceName(Data, service, sizeof(service)) && AgentServiceExists(Data, service);
+        bool serviceExisted =
+            FormatAgentServiceName(Data, service, sizeof(service)) && AgentServiceExists(Data, service);
         result = InstallAgentService(Data);
         Created.Service = result == 0 && !serviceExisted;
     }

@@ -61,7 +61,8 @@ int WritePackageFile(const InstallationData* data, int keepExisting)
         result = ERROR_INVALID_PARAMETER;
         goto Exit;
     }
-    if (!JoinPath(path, data->DestFolder, kPackageInfoFile) || !FormatText(part, sizeof(part), "%s%s", path, kPartSuffix)) {
+    if (!JoinPath(path, data->DestFolder, kPackageInfoFile) ||
+        !FormatText(part, sizeof(part), "%s%s", path, kPartSuffix)) {
         result = kPathTooLong;
         goto Exit;
     }

@@ -67,13 +67,14 @@ int RestoreFile(InstallationData* data, const char* file, char (&beside)[kKinds]
         if (result == 0)
             DeleteFileA(beside[kDeferred]);
     }
-    bool setAside = IsFile(beside[kSetAside]);
-    if (result == 0 && (setAside || IsFile(beside[kCreated]))) {
+    if (result == 0 && IsFile(beside[kSetAside])) {
+        // One rename where the system can: the file is never missing from its place.
+        SetFileAttributesA(file, FILE_ATTRIBUTE_NORMAL);
+        result = MoveIntoPlace(beside[kSetAside], file, true);
+    } else if (result == 0 && IsFile(beside[kCreated])) {
         result = ForceDeleteFile(file);
         if (result == ERROR_FILE_NOT_FOUND)
             result = 0;
-        if (result == 0 && setAside && !MoveFileA(beside[kSetAside], file))
-            result = LastErrorResult();
         if (result == 0)
             DeleteFileA(beside[kCreated]);
     }
@@ -137,10 +138,11 @@ bool CommitMark(const InstallationData* data, char (&path)[MAX_PATH])
 
 }  // namespace
 
-int SetAsidePrevious(const char* destination, bool replace)
+int SetAsidePrevious(const char* destination, bool replace, bool* made)
 {
     char setAside[MAX_PATH];
     char created[MAX_PATH];
+    *made = false;
     if (!Beside(setAside, destination, kSuffixes[kSetAside]) || !Beside(created, destination, kSuffixes[kCreated]))
         return kPathTooLong;
     // Kept from before (a file that could not be put back): that one is the previous file.
@@ -153,13 +155,16 @@ int SetAsidePrevious(const char* destination, bool replace)
         return CreateMark(created);
     if (!replace)
         return ERROR_FILE_EXISTS;
-    return MoveFileA(destination, setAside) ? 0 : LastErrorResult();
+    // Renamed, not copied: no room is needed, and a file held open by another program stays where
+    // it is (the rename is refused), to be replaced at the next restart.
+    *made = MoveFileA(destination, setAside) != 0;
+    return *made ? 0 : LastErrorResult();
 }
 
-void TakeBackSetAside(const char* destination)
+void TakeBackSetAside(const char* destination, bool made)
 {
     char path[MAX_PATH];
-    if (GetPathKind(destination) == 0 && Beside(path, destination, kSuffixes[kSetAside]))
+    if (made && GetPathKind(destination) == 0 && Beside(path, destination, kSuffixes[kSetAside]))
         MoveFileA(path, destination);
     if (Beside(path, destination, kSuffixes[kCreated]))
         DeleteFileA(path);

@@ -10,11 +10,12 @@
 
 // Before destination is replaced (replace set) or created: renames the existing file aside, or
 // marks that there was none. A file that is already set aside stays the previous one. Without
-// replace an existing destination is refused (ERROR_FILE_EXISTS). 0 or the error.
-int SetAsidePrevious(const char* destination, bool replace);
+// replace an existing destination is refused (ERROR_FILE_EXISTS). *made tells whether a file was
+// set aside now. 0 or the error.
+int SetAsidePrevious(const char* destination, bool replace, bool* made);
 
-// Undoes SetAsidePrevious after the new file could not take its place.
-void TakeBackSetAside(const char* destination);
+// Undoes SetAsidePrevious (made as it said) after the new file could not take its place.
+void TakeBackSetAside(const char* destination, bool made);
 
 // Marks (mark set) or unmarks that a replacement of destination waits for the next restart.
 // 0 or the error.

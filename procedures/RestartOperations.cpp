@@ -65,7 +65,8 @@ int CancelPendingRename(const char* target, const char* folder)
     if (result == ERROR_SUCCESS) {
         list = (wchar_t*)calloc(size + 8, 1);
         kept = (wchar_t*)calloc(size + 8, 1);
-        result = list && kept ? query(key, kPendingRenames, nullptr, nullptr, (BYTE*)list, &size) : ERROR_NOT_ENOUGH_MEMORY;
+        result = list && kept ? query(key, kPendingRenames, nullptr, nullptr, (BYTE*)list, &size)
+                              : ERROR_NOT_ENOUGH_MEMORY;
     }
     out = kept;
     for (wchar_t* at = list; result == ERROR_SUCCESS && *at;) {
@@ -77,8 +78,11 @@ int CancelPendingRename(const char* target, const char* folder)
             out += at - source;
         }
     }
-    if (result == ERROR_SUCCESS && (DWORD)(out - kept + 1) * sizeof(wchar_t) < size)
-        result = set(key, kPendingRenames, 0, REG_MULTI_SZ, (const BYTE*)kept, (DWORD)(out - kept + 1) * sizeof(wchar_t));
+    if (result == ERROR_SUCCESS && out == kept)
+        result = RegDeleteValueA(key, "PendingFileRenameOperations");
+    else if (result == ERROR_SUCCESS && (DWORD)(out - kept + 1) * sizeof(wchar_t) < size)
+        result = set(key, kPendingRenames, 0, REG_MULTI_SZ, (const BYTE*)kept,
+                     (DWORD)(out - kept + 1) * sizeof(wchar_t));
     for (wchar_t* at = list; result == ERROR_SUCCESS && *at; at += wcslen(at) + 1) {
         wchar_t* source = at;
         at += wcslen(at) + 1;

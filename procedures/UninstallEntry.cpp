@@ -137,7 +137,8 @@ bool UninstallEntryExists(const InstallationData* data)
 {
     char keyPath[MAX_PATH];
     HKEY key = nullptr;
-    if (!FormatUninstallKey(data, keyPath) || RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath, 0, KEY_READ, &key) != ERROR_SUCCESS)
+    if (!FormatUninstallKey(data, keyPath) ||
+        RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath, 0, KEY_READ, &key) != ERROR_SUCCESS)
         return false;
     CloseKey(key);
     return true;

@@ -120,8 +120,9 @@ int Installer::UpdateExistingAgent()
     if (result == 0) {
         LogMessage(Data, "Updating package infomation file...");
         char packageFile[MAX_PATH];
+        bool made = false;
         if (Data->DestFolder && JoinPath(packageFile, Data->DestFolder, kPackageInfoFile))
-            (void)SetAsidePrevious(packageFile, false);  // marks it created when it is missing
+            (void)SetAsidePrevious(packageFile, false, &made);  // marks it created when it is missing
         result = WritePackageFile(Data, 1);
     }
     if (result == 0)

@@ -206,7 +206,8 @@ std::wstring PendingRenamesW()
     DWORD size = (DWORD)(list.size() * sizeof(wchar_t));
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\Control\\Session Manager", 0, KEY_QUERY_VALUE,
                       &key) != ERROR_SUCCESS ||
-        RegQueryValueExW(key, L"PendingFileRenameOperations", nullptr, nullptr, (BYTE*)&list[0], &size) != ERROR_SUCCESS)
+        RegQueryValueExW(key, L"PendingFileRenameOperations", nullptr, nullptr, (BYTE*)&list[0], &size) !=
+            ERROR_SUCCESS)
         size = 0;
     if (key)
         RegCloseKey(key);

@@ -537,7 +537,8 @@ TEST_F(LegacyConversionTest, AFailedConversionWithoutAServiceLeftSaysSo)
     Remember();
 
     EXPECT_EQ(ERROR_DUPLICATE_SERVICE_NAME, Counted([&] { return RunInstallProcess(&Run()); }));
-    EXPECT_EQ(Messages().size() - 2, (size_t)IndexOf("No agent service is left to start again after the failed update."));
+    const char kNone[] = "No agent service is left to start again after the failed update.";
+    EXPECT_EQ(Messages().size() - 2, (size_t)IndexOf(kNone));
     EXPECT_FALSE(Logged("Starting the agent service again after the failed update."));
     EXPECT_FALSE(ServiceKnown(kLegacyService));
     EXPECT_FALSE(ServiceKnown("XAL4"));

@@ -506,9 +506,11 @@ TEST_F(Faults, DiskFullUpdate)
     }
     for (const std::string& sub : {folder, folder + "\\drivers"}) {
         for (const std::string& name : FolderEntries(sub)) {
-            for (const char* trace : {".setaside", ".created", ".deferred", ".partial", ".committed"})
-                if (name.size() > strlen(trace) && name.compare(name.size() - strlen(trace), std::string::npos, trace) == 0)
+            for (const char* trace : {".setaside", ".created", ".deferred", ".partial", ".committed"}) {
+                size_t at = name.size() - std::min(name.size(), strlen(trace));
+                if (name.compare(at, std::string::npos, trace) == 0)
                     lost.push_back("left " + name);
+            }
             if (name[0] == '~')
                 lost.push_back("left " + name);
         }
