@@ -4,6 +4,7 @@
 #include "procedures/FileRemoval.h"
 #include "procedures/Installer.h"
 #include "procedures/RemovalLeftovers.h"
+#include "procedures/PreviousFiles.h"
 #include "procedures/TargetMacros.h"
 #include "resources/resource.h"
 #include "setup/SetupLog.h"
@@ -136,13 +137,15 @@ int CopyAgentFiles(Installer* installer, int progressBase)
     ProtectedSecurity security;
     CreateFolderPath(data->DestFolder, MakeProtectedSecurity(&security, kFolderFullAccess, kFolderReadExecute, true));
 
+    // An update keeps what it replaces until it ends, so that a failure can put it back.
+    DWORD keepPrevious = data->IsModify ? (DWORD)FileKeepPrevious : 0;
     int result = 0;
     for (int i = 0; AgentFileTable[i].Folder; ++i) {
         const AgentFileRow& row = AgentFileTable[i];
         installer->CopiedRows[i] = false;
         if (row.Flags & FileInstall) {
             bool existed = RowFileExists(data, row);
-            int code = InstallFile(data, data->SrcFolder, row.Name, row.Folder, nullptr, row.Flags);
+            int code = InstallFile(data, data->SrcFolder, row.Name, row.Folder, nullptr, row.Flags | keepPrevious);
             installer->CopiedRows[i] = code == 0 && !existed && RowFileExists(data, row);
             if (code != 0 && !(row.Flags & FileIgnoreError)) {
                 result = code;
@@ -170,8 +173,13 @@ int CopyAgentFiles(Installer* installer, int progressBase)
         return result;
     }
     // An agent folder that is the system folder itself holds the system's own copy.
-    if (!IsSameFile(systemCopy, agentCopy, false))
-        ForceDeleteFile(agentCopy);
+    if (IsSameFile(systemCopy, agentCopy, false))
+        return result;
+    // An update sets it aside as it does the files it replaces: a failure puts it back.
+    bool made = false;
+    if (keepPrevious && FileExists(agentCopy))
+        (void)SetAsidePrevious(agentCopy, true, &made);
+    ForceDeleteFile(agentCopy);
     return result;
 }
 
@@ -189,11 +197,7 @@ void RemoveAgentFiles(Installer* installer, int progressBase, RemovalLeftovers* 
     RowFolderHolds holds;
     for (int i = 0; AgentFileTable[i].Folder; ++i) {
         const AgentFileRow& row = AgentFileTable[i];
-        bool remove = (row.Flags & FileRemove) != 0;
-        // What was there before this run stays, and so do the folders that hold it.
-        if (installer->RemoveOnlyCopiedFiles)
-            remove = remove && row.Name && installer->CopiedRows[i];
-        if (remove && MayRemoveRow(data, row.Folder, row.Name, &holds)) {
+        if ((row.Flags & FileRemove) && MayRemoveRow(data, row.Folder, row.Name, &holds)) {
             RemoveFileItem(data, row.Folder, row.Name);
             if (leftovers) {
                 char* path = BuildItemPath(data, row.Folder, row.Name);

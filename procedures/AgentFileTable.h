@@ -29,12 +29,13 @@ struct RemovalLeftovers;
 
 // Copies every installable row of the table from SrcFolder, moving the bar from
 // progressBase, and notes in the installer's CopiedRows the files that were not there before.
-// Returns 0 or the result of the row that stopped the walk.
+// An update (IsModify) keeps every file it replaces or creates until it ends
+// (procedures/PreviousFiles.h). Returns 0 or the result of the row that stopped the walk.
 int CopyAgentFiles(Installer* installer, int progressBase);
 
-// Removes every removable row of the table (with RemoveOnlyCopiedFiles only the CopiedRows),
-// moving the bar from progressBase. With leftovers, what stays is left for the next restart
-// (procedures/RemovalLeftovers.h).
+// Removes every removable row of the table (the agent folder's row takes whatever else it holds,
+// an update's kept files too), moving the bar from progressBase. With leftovers, what stays is
+// left for the next restart (procedures/RemovalLeftovers.h).
 void RemoveAgentFiles(Installer* installer, int progressBase, RemovalLeftovers* leftovers = nullptr);
 
 // Notes in CopiedRows the row of the file name (in the agent folder) that this run created

@@ -202,7 +202,46 @@ int WriteRunValue(const InstallationData* data)
     return result;
 }
 
+// Deletes the key when it holds neither sub-keys nor values.
+void DeleteEmptyKey(const char* path)
+{
+    HKEY key = nullptr;
+    DWORD subKeys = 1;
+    DWORD values = 1;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return;
+    LONG info = RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, &subKeys, nullptr, nullptr, &values, nullptr,
+                                 nullptr, nullptr, nullptr);
+    CloseKey(key);
+    if (info == ERROR_SUCCESS && subKeys == 0 && values == 0)
+        RegDeleteKeyA(HKEY_LOCAL_MACHINE, path);
+}
+
 }  // namespace
+
+bool RunValueExists(const InstallationData* data)
+{
+    char name[MAX_PATH];
+    HKEY key = nullptr;
+    bool exists = data->Instance && FormatText(name, sizeof(name), kRunValueFormat, data->Instance) &&
+                  RegOpenKeyExA(HKEY_LOCAL_MACHINE, kRunKey, 0, KEY_QUERY_VALUE, &key) == ERROR_SUCCESS &&
+                  RegQueryValueExA(key, name, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+    CloseKey(key);
+    return exists;
+}
+
+void RemoveCreatedRegistry(const InstallationData* data, bool runValue)
+{
+    char path[MAX_PATH];
+    if (!data->Instance)
+        return;
+    if (FormatText(path, sizeof(path), "%s\\%s", kAgentKey, data->Instance))
+        (void)DeleteRegistryTree(HKEY_LOCAL_MACHINE, path);
+    if (runValue && FormatText(path, sizeof(path), kRunValueFormat, data->Instance))
+        (void)DeleteRegistryValue(HKEY_LOCAL_MACHINE, kRunKey, path);
+    DeleteEmptyKey(kAgentKey);
+    DeleteEmptyKey(kMakerKey);
+}
 
 int WriteAgentRegistry(const InstallationData* data)
 {
@@ -260,14 +299,7 @@ int RemoveAgentRegistry(const InstallationData* data)
         CloseKey(key);
         if (info == ERROR_SUCCESS && subKeys == 0) {
             DeleteRegistryTree(HKEY_LOCAL_MACHINE, kAgentKey);
-            if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kMakerKey, 0, KEY_ALL_ACCESS, &key) == ERROR_SUCCESS) {
-                DWORD values = 0;
-                info = RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, &subKeys, nullptr, nullptr, &values,
-                                        nullptr, nullptr, nullptr, nullptr);
-                CloseKey(key);
-                if (info == ERROR_SUCCESS && subKeys == 0 && values == 0)
-                    RegDeleteKeyA(HKEY_LOCAL_MACHINE, kMakerKey);
-            }
+            DeleteEmptyKey(kMakerKey);
         }
     }
 

@@ -20,6 +20,14 @@ int RemoveAgentRegistry(const InstallationData* data);
 // True when the instance key exists: the instance is installed.
 bool IsInstanceRegistered(const InstallationData* data);
 
+// Whether the instance's Run value is there (a new installation notes whether it made it).
+bool RunValueExists(const InstallationData* data);
+
+// Takes back what a failed new installation wrote: the instance key (never there before a new
+// installation: it would have made the run an update), the Run value when runValue says the run
+// made it, and the keys above the instance keys once nothing is left in them.
+void RemoveCreatedRegistry(const InstallationData* data, bool runValue);
+
 // The number of agents on the machine: 1 for the older-generation agent's service key, and 1
 // for each instance key with a non-empty REG_SZ "Path" value.
 int CountInstalledAgents();

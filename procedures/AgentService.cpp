@@ -10,7 +10,7 @@
 namespace {
 
 const int kAgentDescriptionString = 127;
-enum { kServiceNameChars = 64, kDescriptionChars = 260, kImagePathChars = MAX_PATH + 2 };
+enum { kDescriptionChars = 260, kImagePathChars = MAX_PATH + 2 };
 
 // Safe Mode starts the services that have a key here.
 const char* const kSafeBootKeys[] = {
@@ -108,4 +108,25 @@ void WaitForAgentServiceRemoval(const InstallationData* data, DWORD limitMs)
     // Windows 9x has no service manager: its RunServices value is gone at once.
     if (!data->IsWin9x && FormatAgentServiceName(data, name, sizeof(name)))
         (void)WaitUntilServiceGone(name, limitMs);
+}
+
+bool AgentServiceExists(const InstallationData* data, const char* name)
+{
+    if (!data->IsWin9x) {
+        DWORD state = 0;
+        return QueryServiceState(name, &state) == 0;
+    }
+    char* command = nullptr;
+    bool exists = RegReadString(HKEY_LOCAL_MACHINE, kRunServicesKey, name, &command) == 0 && command;
+    FreeText(command);
+    return exists;
+}
+
+bool FindServiceToRestart(const InstallationData* data, char* name, size_t size)
+{
+    // A conversion that failed after it deleted the legacy service may have made the new one.
+    if (FormatAgentServiceName(data, name, size) && AgentServiceExists(data, name))
+        return true;
+    return data->UpdateLegacyAgent && data->Instance && FormatText(name, size, "XA%s", data->Instance) &&
+           AgentServiceExists(data, name);
 }

@@ -4,6 +4,8 @@
 
 #include "setup/InstallationData.h"
 
+enum { kServiceNameChars = 64 };
+
 // Creates the service. 0, or the error; 1073 (ERROR_SERVICE_EXISTS) when the service exists
 // already, which is then left unchanged.
 int InstallAgentService(const InstallationData* data);
@@ -25,3 +27,10 @@ void WaitForAgentServiceRemoval(const InstallationData* data, DWORD limitMs);
 // UpdateLegacyAgent is set, else "XA" + Instance. False without an instance or when it does not
 // fit in size bytes.
 bool FormatAgentServiceName(const InstallationData* data, char* name, size_t size);
+
+// Whether the service name is registered (on Windows 9x: its RunServices value).
+bool AgentServiceExists(const InstallationData* data, const char* name);
+
+// The service that a failed update leaves to be started again: the legacy agent's while it is
+// there, else this instance's. False when neither is there.
+bool FindServiceToRestart(const InstallationData* data, char* name, size_t size);

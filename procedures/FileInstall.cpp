@@ -3,6 +3,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "procedures/PreviousFiles.h"
 #include "procedures/RestartOperations.h"
 #include "procedures/TargetMacros.h"
 #include "resources/resource.h"
@@ -47,37 +48,81 @@ CopyDecision CompareWithDestination(const InstallationData* data, const char* so
     return CompareFileTime(&destTime, &sourceTime) < 0 ? kCopy : kUpToDate;
 }
 
-// Copies source to a file beside destination and renames that to destination, so that
-// destination appears whole or not at all; false, with nothing left behind, when either step fails.
-bool CopyWhole(const char* source, const char* destination)
+// Copies source into a part file beside destination: the destination's name with ".partial",
+// or, where that cannot be written (a name too long, a stale part that is read-only, held or a
+// folder), a new "~" temporary file in the same folder. 0 with part filled, or the error of the
+// last try; a failed try leaves nothing.
+int CopyToPart(const char* source, const char* destination, char (&part)[MAX_PATH])
 {
-    char partial[MAX_PATH];
-    if (!FormatText(partial, sizeof(partial), "%s.partial", destination))
-        return false;
-    if (CopyFileA(source, partial, FALSE) && MoveFileA(partial, destination))
-        return true;
-    DeleteFileA(partial);
-    return false;
+    char folder[MAX_PATH];
+    if (FormatText(part, sizeof(part), "%s%s", destination, kPartSuffix)) {
+        if (CopyFileA(source, part, FALSE))
+            return 0;
+        DeleteFileA(part);
+    }
+    // The system's limit for the folder of a temporary name, checked here as not every system does.
+    if (!GetFolderPart(destination, folder) || strlen(folder) > MAX_PATH - 14)
+        return kPathTooLong;
+    if (!GetTempFileNameA(folder, "~", 0, part))
+        return LastErrorResult();
+    if (CopyFileA(source, part, FALSE))
+        return 0;
+    int result = LastErrorResult();
+    DeleteFileA(part);
+    return result;
 }
 
-}  // namespace
-
-int CopyOrDefer(InstallationData* data, const char* source, const char* destination)
+// One attempt at the copy: the part file, then its rename into the destination's place, so that
+// the destination is the old file or the new one whole, never one cut short. A kept file
+// (keep-existing, not forced) never replaces one that appeared meanwhile. With FileKeepPrevious
+// the old file is set aside first. 0 or the error; a failed attempt leaves the destination as it
+// was and nothing beside it.
+int CopyIntoPlace(const char* source, const char* destination, DWORD flags)
 {
-    bool copied = CopyFileA(source, destination, FALSE) != 0;
-    if (!copied) {
-        LogError(data, LastErrorResult(), "InstallFile: > Couldn't copy file.");
+    char part[MAX_PATH];
+    bool replace = (flags & (FileKeepExisting | FileForceCopy)) != FileKeepExisting;
+    int result = CopyToPart(source, destination, part);
+    if (result != 0)
+        return result;
+    bool keep = (flags & FileKeepPrevious) != 0;
+    bool made = false;
+    if (keep)
+        result = SetAsidePrevious(destination, replace, &made);
+    if (result == 0)
+        result = MoveIntoPlace(part, destination, replace);
+    if (result != 0) {
+        DeleteFileA(part);
+        if (keep)
+            TakeBackSetAside(destination, made);
+    }
+    return result;
+}
+
+// Copies source into destination's place; when that fails, clears the destination's read-only and
+// hidden attributes and tries again; when that fails too, replaces it at the next restart.
+// Returns 0 or the error of the deferred replacement.
+int CopyOrDefer(InstallationData* data, const char* source, const char* destination, DWORD flags)
+{
+    int result = CopyIntoPlace(source, destination, flags);
+    if (result != 0) {
+        LogError(data, result, "InstallFile: > Couldn't copy file.");
         LogMessage(data, "InstallFile: > Try to reset file attribute.");
         DWORD attributes = GetFileAttributesA(destination);
         if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & kResetAttributes))
             SetFileAttributesA(destination, attributes & ~kResetAttributes);
-        copied = CopyFileA(source, destination, FALSE) != 0;
+        result = CopyIntoPlace(source, destination, flags);
     }
-    if (!copied) {
-        LogError(data, LastErrorResult(), "InstallFile: > Couldn't copy file.");
-        // Still locked (typically a running program): the new content waits beside it.
-        int result = ReplaceFileAtRestart(data, source, destination);
+    if (result != 0) {
+        LogError(data, result, "InstallFile: > Couldn't copy file.");
+        // Still locked (typically a running program): the new content waits beside it. An
+        // update marks that first, so that a failure or a killed run can take it back.
+        bool marked = (flags & FileKeepPrevious) != 0;
+        result = marked ? MarkDeferred(destination, true) : 0;
+        if (result == 0)
+            result = ReplaceFileAtRestart(data, source, destination);
         if (result != 0) {
+            if (marked)
+                (void)MarkDeferred(destination, false);
             LogError(data, result, "InstallFile: > Failed to copy file.");
             return result;
         }
@@ -86,6 +131,8 @@ int CopyOrDefer(InstallationData* data, const char* source, const char* destinat
     LogMessage(data, "%s: > File is copied.", kInstallFile);
     return 0;
 }
+
+}  // namespace
 
 int InstallFile(InstallationData* data, const char* srcFolder, const char* fileName, const char* destFolder,
                            const char* destName, DWORD flags)
@@ -144,13 +191,17 @@ int InstallFile(InstallationData* data, const char* srcFolder, const char* fileN
         LogMessage(data, "%s: > Source is newer.", kInstallFile);
     }
 
-    // A file kept once it is there (the configuration) must not be kept half-written by a run cut
-    // short during its copy; the plain copy stays for what this cannot do.
-    if ((flags & (FileKeepExisting | FileForceCopy)) == FileKeepExisting && CopyWhole(sourcePath, destinationPath)) {
-        LogMessage(data, "%s: > File is copied.", kInstallFile);
+    // A file kept once it is there (the configuration) is never written over: when it cannot be
+    // copied beside its place and renamed into it, it stays uncopied.
+    if ((flags & (FileKeepExisting | FileForceCopy)) == FileKeepExisting) {
+        result = CopyIntoPlace(sourcePath, destinationPath, flags);
+        if (result == 0)
+            LogMessage(data, "%s: > File is copied.", kInstallFile);
+        else
+            LogError(data, result, "InstallFile: > Couldn't copy file.");
         goto Exit;
     }
-    result = CopyOrDefer(data, sourcePath, destinationPath);
+    result = CopyOrDefer(data, sourcePath, destinationPath, flags);
 Exit:
     FreeText(source);
     FreeText(destination);

@@ -5,7 +5,21 @@
 #include <windows.h>
 
 #include "procedures/AgentFileTable.h"
+#include "procedures/NetworkDrivers.h"
 #include "setup/InstallationData.h"
+
+// What a new installation brought into being besides the files of the agent's table and its
+// instance key (always its own), so that its roll-back takes only that and leaves what was there
+// before.
+struct CreatedParts {
+    bool AgentFolder;     // with everything in it
+    bool DriversFolder;   // the drivers folder in an agent folder that was there before
+    bool Service;         // with its Safe Mode keys and failure actions (Windows 9x: its RunServices value)
+    bool RunValue;        // the user task's logon value (none on Windows 9x)
+    bool UninstallEntry;
+    bool Shortcut;
+    CreatedDrivers Drivers;
+};
 
 struct Installer {
     InstallationData* Data;
@@ -15,22 +29,23 @@ struct Installer {
 
     // Rows of the file table whose file the last CopyAgentFiles brought into being.
     bool CopiedRows[kAgentFileRows];
-    // Set for the roll-back of an installation into a folder that was there before: the file
-    // walk of the removal then takes only the CopiedRows and no folder tree.
-    bool RemoveOnlyCopiedFiles;
+    CreatedParts Created;
 
-    explicit Installer(InstallationData* data)
-        : Data(data), StoppedRunningAgent(0), CopiedRows(), RemoveOnlyCopiedFiles(false) {}
+    explicit Installer(InstallationData* data) : Data(data), StoppedRunningAgent(0), CopiedRows(), Created() {}
 
-    // A new installation; a failed essential step is rolled back by UninstallAgent (which
-    // leaves whatever an agent folder held before this run). 0 or the failing step's code.
+    // A new installation; a failed essential step is rolled back by RollBackNewAgent. 0 or the
+    // failing step's code.
     int InstallNewAgent();
 
-    // An update in place (converting a legacy agent); stops at the first essential failure.
+    // Takes back what the failed new installation created (CopiedRows and Created), and nothing
+    // else: a service, entry or file that was there before stays, running or not.
+    void RollBackNewAgent();
+
+    // An update in place (converting a legacy agent); stops at the first essential failure and
+    // then puts the agent's files back as they were.
     int UpdateExistingAgent();
 
-    // Removal, every step attempted; also the roll-back of a new installation. A removal leaves
-    // what it cannot delete for the next restart (RebootRequired); 0, or the error of the first
-    // item that can go neither now nor then.
+    // Removal, every step attempted. What it cannot delete is left for the next restart
+    // (RebootRequired); 0, or the error of the first item that can go neither now nor then.
     int UninstallAgent();
 };

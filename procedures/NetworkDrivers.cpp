@@ -68,12 +68,47 @@ bool NativeDriversFolder(char (&folder)[MAX_PATH])
 
 // Removes one driver file; with leftovers, one in use (a loaded driver or provider) is left for
 // the next restart, named as the folder redirection of the moment sees it.
-void RemoveDriverFile(const InstallationData* data, const char* folder, const char* name, RemovalLeftovers* leftovers)
+void RemoveDriverFileAt(const InstallationData* data, const char* folder, const char* name, RemovalLeftovers* leftovers)
 {
     char path[MAX_PATH];
     RemoveFileItem(data, folder, name);
     if (leftovers && JoinPath(path, folder, name))
         LeaveForRestart(data, path, leftovers);
+}
+
+// Copies one driver file by force into folder (under destName when given); true when the copy
+// brought the file into being.
+bool InstallDriverFile(InstallationData* data, const char* name, const char* folder, const char* destName)
+{
+    char path[MAX_PATH];
+    bool existed = !JoinPath(path, folder, destName ? destName : name) || GetPathKind(path) != 0;
+    return InstallFile(data, kDriverSourceFolder, name, folder, destName, FileForceCopy) == 0 && !existed;
+}
+
+// Removes the driver of this platform: ArvaneD.VXD in the system folder on Windows 9x, XAPFA.sys
+// in the (native) drivers folder elsewhere; with leftovers, one in use is left for the restart.
+// False when 64-bit Windows offers no way to reach its native folder.
+bool RemoveDriverFile(const InstallationData* data, const char* systemFolder, RemovalLeftovers* leftovers)
+{
+    char folder[MAX_PATH];
+    if (data->IsWin9x) {
+        RemoveDriverFileAt(data, systemFolder, kVirtualDriver, leftovers);
+    } else if (Is64BitWindows()) {
+        FolderRedirectionFunctions redirection;
+        PVOID redirectionState = nullptr;
+        if (!FindFolderRedirection(&redirection))
+            return false;
+        if (!redirection.Disable(&redirectionState)) {
+            LogError(data, 0, "Failed to disable folder redirection.");
+            return false;
+        }
+        if (NativeDriversFolder(folder))
+            RemoveDriverFileAt(data, folder, kFilterDriver, leftovers);
+        redirection.Revert(redirectionState);
+    } else if (FormatText(folder, sizeof(folder), "%s\\drivers", systemFolder)) {
+        RemoveDriverFileAt(data, folder, kFilterDriver, leftovers);
+    }
+    return true;
 }
 
 }  // namespace
@@ -96,16 +131,21 @@ void ReleaseDriverOwnership(const InstallationData* data)
     UnlockSharedAgentValues(&lock);
 }
 
-void InstallOwnedDrivers(InstallationData* data)
+void InstallOwnedDrivers(InstallationData* data, CreatedDrivers* created)
 {
     char owner[MAX_PATH];
     char systemFolder[MAX_PATH];
     char folder[MAX_PATH];
+    CreatedDrivers ignored;
+    if (!created)
+        created = &ignored;
+    *created = CreatedDrivers();
     owner[0] = 0;
     GetDriverControl(owner, sizeof(owner));
     LogMessage(data, "Agent installs drivers: %s.", *owner ? owner : "Unknown");
 
     DriverDecision decision = DecideDriverInstallation(data, owner);
+    created->Ownership = !*owner;
     if (decision == kSkipForLegacyAgent)
         SetDriverControl(kLegacyDriverOwner);
     if (decision != kInstallDrivers) {
@@ -123,7 +163,7 @@ void InstallOwnedDrivers(InstallationData* data)
 
     // Copy failures are logged by InstallFile and do not stop the others.
     if (data->IsWin9x) {
-        InstallFile(data, kDriverSourceFolder, kVirtualDriver, systemFolder, nullptr, FileForceCopy);
+        created->DriverFile = InstallDriverFile(data, kVirtualDriver, systemFolder, nullptr);
     } else if (Is64BitWindows()) {
         FolderRedirectionFunctions redirection;
         PVOID redirectionState = nullptr;
@@ -131,15 +171,15 @@ void InstallOwnedDrivers(InstallationData* data)
         // the loading of system libraries would reach the 64-bit ones.
         if (FindFolderRedirection(&redirection) && redirection.Disable(&redirectionState)) {
             if (NativeDriversFolder(folder))
-                InstallFile(data, kDriverSourceFolder, kFilterDriver64, folder, kFilterDriver, FileForceCopy);
+                created->DriverFile = InstallDriverFile(data, kFilterDriver64, folder, kFilterDriver);
             redirection.Revert(redirectionState);
         }
     } else if (FormatText(folder, sizeof(folder), "%s\\drivers", systemFolder)) {
-        InstallFile(data, kDriverSourceFolder, kFilterDriver, folder, nullptr, FileForceCopy);
+        created->DriverFile = InstallDriverFile(data, kFilterDriver, folder, nullptr);
     }
     // The provider library is a 32-bit library: on 64-bit Windows it belongs in the folder that
     // 32-bit programs see as their system folder, which is where it goes with redirection on.
-    InstallFile(data, kDriverSourceFolder, kProviderLibrary, systemFolder, nullptr, FileForceCopy);
+    created->ProviderLibrary = InstallDriverFile(data, kProviderLibrary, systemFolder, nullptr);
 
     HKEY key = nullptr;
     char keyPath[MAX_PATH];
@@ -165,12 +205,11 @@ void RemoveOwnedDrivers(const InstallationData* data, RemovalLeftovers* leftover
 {
     char owner[MAX_PATH];
     char systemFolder[MAX_PATH];
-    char folder[MAX_PATH];
     owner[0] = 0;
     GetDriverControl(owner, sizeof(owner));
     LogMessage(data, "Agent owns drivers: %s", *owner ? owner : "Unknown");
     // Only the owner's own removal removes them: never another instance's or the legacy
-    // agent's, and never during the roll-back of a failed new installation.
+    // agent's (a failed new installation takes back its own with RemoveCreatedDrivers).
     if (!data->IsRemove || !SameOwner(owner, data->Instance))
         return;
 
@@ -180,27 +219,30 @@ void RemoveOwnedDrivers(const InstallationData* data, RemovalLeftovers* leftover
         LogError(data, static_cast<int>(GetLastError()), "Could not read the system folder.");
         return;
     }
-
-    if (data->IsWin9x) {
-        RemoveDriverFile(data, systemFolder, kVirtualDriver, leftovers);
-    } else if (Is64BitWindows()) {
-        FolderRedirectionFunctions redirection;
-        PVOID redirectionState = nullptr;
-        if (!FindFolderRedirection(&redirection))
-            return;
-        if (!redirection.Disable(&redirectionState)) {
-            LogError(data, 0, "Failed to disable folder redirection.");
-            return;
-        }
-        if (NativeDriversFolder(folder))
-            RemoveDriverFile(data, folder, kFilterDriver, leftovers);
-        redirection.Revert(redirectionState);
-    } else if (FormatText(folder, sizeof(folder), "%s\\drivers", systemFolder)) {
-        RemoveDriverFile(data, folder, kFilterDriver, leftovers);
-    }
     // With redirection on: the catalogue functions live in system libraries, and the library
     // file lies in the 32-bit system folder, where the installation put it.
-    RemoveNetworkLayer(data, leftovers);
+    if (RemoveDriverFile(data, systemFolder, leftovers))
+        RemoveNetworkLayer(data, leftovers);
+}
+
+void RemoveCreatedDrivers(const InstallationData* data, const CreatedDrivers& created)
+{
+    char owner[MAX_PATH];
+    char systemFolder[MAX_PATH];
+    owner[0] = 0;
+    HANDLE lock = LockSharedAgentValues();
+    GetDriverControl(owner, sizeof(owner));
+    // Written where nobody was named: this instance, or the older agent that keeps them.
+    if (created.Ownership && (SameOwner(owner, data->Instance) || SameOwner(owner, kLegacyDriverOwner)))
+        SetDriverControl(nullptr);
+    if (ReadSystemFolder(systemFolder)) {
+        if (created.DriverFile)
+            RemoveDriverFile(data, systemFolder, nullptr);
+        // Never in the catalogue: the agent, which enters it there, has not run.
+        if (created.ProviderLibrary)
+            RemoveFileItem(data, systemFolder, kProviderLibrary);
+    }
+    UnlockSharedAgentValues(&lock);
 }
 
 int RemoveNetworkLayer(const InstallationData* data, RemovalLeftovers* leftovers)
@@ -213,6 +255,6 @@ int RemoveNetworkLayer(const InstallationData* data, RemovalLeftovers* leftovers
         return result;
     }
     if (ReadSystemFolder(systemFolder))
-        RemoveDriverFile(data, systemFolder, kProviderLibrary, leftovers);
+        RemoveDriverFileAt(data, systemFolder, kProviderLibrary, leftovers);
     return 0;
 }

@@ -11,6 +11,13 @@
 
 struct RemovalLeftovers;
 
+// What a driver installation brought into being, for the roll-back of a failed new installation.
+struct CreatedDrivers {
+    bool Ownership;        // DriverControl set where no instance was named
+    bool DriverFile;       // the driver in the system's drivers folder (Windows 9x: system folder)
+    bool ProviderLibrary;  // the layered provider's library in the system folder
+};
+
 // Installs the drivers and the provider library when this run may own them, taking the
 // ownership first. Failures are logged and absorbed. Under the lock of the values that
 // instances share (procedures/SharedAgentValues.h), as is RemoveDrivers.
@@ -24,9 +31,14 @@ void RemoveDrivers(const InstallationData* data, RemovalLeftovers* leftovers = n
 // under the lock, and leaves the drivers where they are.
 void ReleaseDriverOwnership(const InstallationData* data);
 
-// The two without the lock, for a caller that holds it.
-void InstallOwnedDrivers(InstallationData* data);
+// The two without the lock, for a caller that holds it; created, when given, learns what the
+// installation brought into being.
+void InstallOwnedDrivers(InstallationData* data, CreatedDrivers* created = nullptr);
 void RemoveOwnedDrivers(const InstallationData* data, RemovalLeftovers* leftovers = nullptr);
+
+// Takes back, under the lock, what created says a failed new installation brought: the files,
+// and the ownership while it still names what that installation wrote.
+void RemoveCreatedDrivers(const InstallationData* data, const CreatedDrivers& created);
 
 // Takes the provider out of the Winsock catalogue and deletes its library; the result of the
 // catalogue removal (the library stays when it is not 0).

@@ -1,5 +1,5 @@
-// A new installation of an agent instance; a failed essential step rolls the machine back by
-// running the whole uninstallation.
+// A new installation of an agent instance; a failed essential step rolls back what the run
+// created (procedures/RollBack.cpp).
 #include "procedures/AgentFolderAccess.h"
 #include "procedures/AgentRegistry.h"
 #include "procedures/AgentService.h"
@@ -8,6 +8,8 @@
 #include "procedures/NetworkDrivers.h"
 #include "procedures/PackageInfoFile.h"
 #include "procedures/SharedAgentValues.h"
+#include "procedures/Shortcuts.h"
+#include "procedures/UninstallEntry.h"
 #include "resources/resource.h"
 #include "support/Files.h"
 
@@ -18,9 +20,14 @@ int Installer::InstallNewAgent()
     if (!IsAgentFolderSafe(Data))
         return ERROR_ACCESS_DENIED;  // before anything is written
 
-    // An agent folder that is already there (a lost instance key beside an old agent's folder,
-    // or /d onto a folder in use) holds files that are not this run's to take back.
-    bool folderExisted = Data->DestFolder && GetPathKind(Data->DestFolder) != 0;
+    // What is there already (a lost instance key beside a working agent's service, folder and
+    // entry, or the leftovers of an interrupted removal) is not this run's to take back.
+    char drivers[MAX_PATH];
+    Created = CreatedParts();
+    Created.AgentFolder = Data->DestFolder && GetPathKind(Data->DestFolder) == 0;
+    Created.DriversFolder = !Created.AgentFolder && Data->DestFolder &&
+                            JoinPath(drivers, Data->DestFolder, "drivers") && GetPathKind(drivers) == 0;
+    Created.RunValue = !Data->IsWin9x && !RunValueExists(Data);
     HANDLE shared = nullptr;
     int result = CopyAgentFiles(this, 0);
     if (result != 0) {
@@ -53,7 +60,7 @@ int Installer::InstallNewAgent()
     if (!Data->bNoDriver) {
         LogMessage(Data, "Setup drivers...");
         Data->Status->SetDetailText(IDS_INSTALLING_DRIVERS, 70);
-        InstallOwnedDrivers(Data);  // under the lock taken above
+        InstallOwnedDrivers(Data, &Created.Drivers);  // under the lock taken above
     }
     UnlockSharedAgentValues(&shared);
     if (result != 0)
@@ -61,18 +68,24 @@ int Installer::InstallNewAgent()
 
     LogMessage(Data, "Installing agent service...");
     Data->Status->SetDetailText(IDS_INSTALLING_SERVICE, 80);
-    result = InstallAgentService(Data);
+    {
+        char service[kServiceNameChars];
+        bool serviceExisted =
+            FormatAgentServiceName(Data, service, sizeof(service)) && AgentServiceExists(Data, service);
+        result = InstallAgentService(Data);
+        Created.Service = result == 0 && !serviceExisted;
+    }
     if (result != 0)
         goto Failed;
 
+    Created.UninstallEntry = !Data->bNoAddRemove && !UninstallEntryExists(Data);
+    Created.Shortcut = !Data->bNoShortcut && !AgentShortcutExists(Data);
     AddUninstallEntryAndShortcut(Data, 0);
     LogMessage(Data, "Installation finished.");
     return 0;
 
 Failed:
     LogError(Data, result, "Installation failed.");
-    RemoveOnlyCopiedFiles = folderExisted;
-    (void)UninstallAgent();  // the roll-back's own result does not replace the failure
-    RemoveOnlyCopiedFiles = false;
+    RollBackNewAgent();  // its own failures do not replace the installation's
     return result;
 }

@@ -4,6 +4,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "procedures/FileInstall.h"
 #include "support/Files.h"
 #include "support/Handles.h"
 #include "support/Results.h"
@@ -49,6 +50,7 @@ char* EscapeXmlText(const char* text)
 int WritePackageFile(const InstallationData* data, int keepExisting)
 {
     char path[MAX_PATH];
+    char part[MAX_PATH];
     char* id = nullptr;
     char* content = nullptr;
     HANDLE file = INVALID_HANDLE_VALUE;
@@ -60,7 +62,8 @@ int WritePackageFile(const InstallationData* data, int keepExisting)
         result = ERROR_INVALID_PARAMETER;
         goto Exit;
     }
-    if (!JoinPath(path, data->DestFolder, kPackageInfoFile)) {
+    if (!JoinPath(path, data->DestFolder, kPackageInfoFile) ||
+        !FormatText(part, sizeof(part), "%s%s", path, kPartSuffix)) {
         result = kPathTooLong;
         goto Exit;
     }
@@ -78,13 +81,22 @@ int WritePackageFile(const InstallationData* data, int keepExisting)
     }
     length = (DWORD)strlen(content);
 
-    file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    // Written beside its place and renamed into it, so that a run cut short never leaves an empty
+    // or half file, which a later update would keep.
+    file = CreateFileA(part, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         result = LastErrorResult();
         goto Exit;
     }
     if (!WriteFile(file, content, length, &written, nullptr) || written != length)
         result = LastErrorResult();
+    CloseFile(file);
+    if (result == 0)
+        result = MoveIntoPlace(part, path, !keepExisting);
+    if (result != 0)
+        DeleteFileA(part);
+    if (result == ERROR_ALREADY_EXISTS && keepExisting && FileExists(path))
+        result = 0;  // one that appeared meanwhile is kept as well
 
 Exit:
     CloseFile(file);

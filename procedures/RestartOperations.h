@@ -17,3 +17,8 @@ int DeleteFileAtRestart(const InstallationData* data, const char* path);
 // or a Windows error code (87 for a null target; the error of GetShortPathNameA when either file
 // has no short name, in which case nothing is written).
 int AddWinInitRename(const char* newFile, const char* target);
+
+// Takes back every replacement of target that waits for the next restart, and deletes its new
+// file when that lies beside target (as ReplaceFileAtRestart puts it). Returns 0 (also when
+// there is none) or a Windows error code.
+int CancelReplacementAtRestart(const InstallationData* data, const char* target);

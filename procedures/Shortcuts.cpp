@@ -278,3 +278,11 @@ int RemoveAgentShortcut(const InstallationData* data)
     RemoveShortcutFolder(folderId, data->Company);
     return ShortcutResult(result);
 }
+
+bool AgentShortcutExists(const InstallationData* data)
+{
+    char linkName[MAX_PATH];
+    char path[MAX_PATH];
+    return data->Title && data->Company && FormatText(linkName, sizeof(linkName), "%s.lnk", data->Title) &&
+           SUCCEEDED(GetShortcutPath(AgentProgramsFolder(data), data->Company, linkName, path)) && FileExists(path);
+}

@@ -40,3 +40,6 @@ int CreateAgentShortcut(const InstallationData* data, int onlyIfMissing);
 // Deletes the agent's link and then the program group when it is empty. Returns 0, 87 when
 // Title or Company is missing, or the low 16 bits of the deletion's HRESULT.
 int RemoveAgentShortcut(const InstallationData* data);
+
+// Whether the agent's link is there.
+bool AgentShortcutExists(const InstallationData* data);

@@ -123,7 +123,23 @@ void WriteUninstallEntry(const InstallationData* data, int isUpdate)
 int RemoveUninstallEntry(const InstallationData* data)
 {
     char keyPath[MAX_PATH];
-    if (!data->Instance || !FormatText(keyPath, sizeof(keyPath), kUninstallKeyFormat, data->Instance))
+    if (!FormatUninstallKey(data, keyPath))
         return ERROR_INVALID_PARAMETER;
     return DeleteRegistryTree(HKEY_LOCAL_MACHINE, keyPath);
+}
+
+bool FormatUninstallKey(const InstallationData* data, char (&path)[MAX_PATH])
+{
+    return data->Instance && FormatText(path, sizeof(path), kUninstallKeyFormat, data->Instance);
+}
+
+bool UninstallEntryExists(const InstallationData* data)
+{
+    char keyPath[MAX_PATH];
+    HKEY key = nullptr;
+    if (!FormatUninstallKey(data, keyPath) ||
+        RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath, 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return false;
+    CloseKey(key);
+    return true;
 }

@@ -1,5 +1,4 @@
-// Removal of an agent instance, step by step, each attempted whatever happened before; also the
-// roll-back of a failed new installation.
+// Removal of an agent instance, step by step, each attempted whatever happened before.
 #include "procedures/AddOns.h"
 #include "procedures/AgentRegistry.h"
 #include "procedures/AgentService.h"
@@ -24,11 +23,9 @@ int Installer::UninstallAgent()
     // A removal deletes files only in a folder it can tell is this instance's: an id typed wrong
     // must not take the folder of that name with everything in it. A folder whose Package.xml
     // names the instance is its own, though its key was lost.
-    bool ownFolder = !Data->IsRemove || IsInstanceRegistered(Data) || PackageFileNamesInstance(Data);
+    bool ownFolder = IsInstanceRegistered(Data) || PackageFileNamesInstance(Data);
     RemovalLeftovers leftovers;
     InitRemovalLeftovers(&leftovers);
-    // The roll-back of an installation leaves nothing for a restart.
-    RemovalLeftovers* left = Data->IsRemove ? &leftovers : nullptr;
 
     LogMessage(Data, "Start uninstallation...");
     Data->Status->SetStatusText(IDS_REMOVING);
@@ -51,13 +48,13 @@ int Installer::UninstallAgent()
 
     LogMessage(Data, "Removing files...");
     if (ownFolder)
-        RemoveAgentFiles(this, 20, left);
+        RemoveAgentFiles(this, 20, &leftovers);
     else
         LogMessage(Data, "Agent instance %s is not installed; its folder \"%s\" is left alone.", Data->Instance,
                    Data->DestFolder ? Data->DestFolder : "");
 
     Data->Status->SetDetailText(IDS_REMOVING_DRIVERS, 80);
-    RemoveDrivers(Data, left);
+    RemoveDrivers(Data, &leftovers);
 
     LogMessage(Data, "Remove AddOn...");
     Data->Status->SetDetailText(IDS_REMOVING_ADD_ONS, 85);

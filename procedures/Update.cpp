@@ -1,5 +1,6 @@
 // Update of an installed agent instance in place, which also converts a legacy agent. The first
-// essential failure ends it with its code; nothing is rolled back.
+// essential failure ends it with its code; once the copy has begun, the agent's files are then
+// put back as they were (procedures/PreviousFiles.h).
 #include "control/ServiceManager.h"
 #include "procedures/AgentFolderAccess.h"
 #include "procedures/AgentRegistry.h"
@@ -10,6 +11,7 @@
 #include "procedures/Installer.h"
 #include "procedures/NetworkDrivers.h"
 #include "procedures/PackageInfoFile.h"
+#include "procedures/PreviousFiles.h"
 #include "procedures/UserTask.h"
 #include "resources/resource.h"
 #include "support/Files.h"
@@ -127,19 +129,29 @@ int Installer::UpdateExistingAgent()
     Data->Status->SetDetailText(IDS_STOPPING_SERVICE, 15);
     WaitForAgentEnd(Data, kServiceEndLimitMs);
 
+    // A run killed during its update left the agent's old files beside the new ones: they are
+    // put back before anything else is copied.
+    (void)RestorePreviousFiles(Data, false);
+    int rebootRequired = Data->RebootRequired;
     LogMessage(Data, "Copying files...");
     result = CopyAgentFiles(this, 20);
-    if (result != 0)
+    if (result == 0) {
+        LogMessage(Data, "Updating package infomation file...");
+        char packageFile[MAX_PATH];
+        bool made = false;
+        if (Data->DestFolder && JoinPath(packageFile, Data->DestFolder, kPackageInfoFile))
+            (void)SetAsidePrevious(packageFile, false, &made);  // marks it created when it is missing
+        result = WritePackageFile(Data, 1);
+    }
+    if (result == 0)
+        result = UpdateAgentService(Data);
+    if (result != 0) {
+        // The agent that is started again runs on the files it had: none of this attempt's.
+        if (RestorePreviousFiles(Data, true) == 0)
+            Data->RebootRequired = rebootRequired;
         return result;
-
-    LogMessage(Data, "Updating package infomation file...");
-    result = WritePackageFile(Data, 1);
-    if (result != 0)
-        return result;
-
-    result = UpdateAgentService(Data);
-    if (result != 0)
-        return result;
+    }
+    DropPreviousFiles(Data);
 
     LogMessage(Data, "Writting program registries...");
     Data->Status->SetDetailText(IDS_UPDATING_SETTINGS, 86);

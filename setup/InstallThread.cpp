@@ -135,10 +135,13 @@ int RunInstallProcess(Installer* installer, bool holdsInstanceLock)
         }
         if (data->IsModify)
             WriteUpdatedMarker(data);
-    } else if (installer->StoppedRunningAgent && !data->bDontStartAgent &&
-               FormatAgentServiceName(data, service, sizeof(service))) {
-        // The agent that the failed update stopped: a legacy agent still under its own name.
-        StartAgent(data, "Starting the agent service again after the failed update.", service);
+    } else if (installer->StoppedRunningAgent && !data->bDontStartAgent) {
+        // The agent that the failed update stopped: a legacy agent under its own name while its
+        // service is there, else under the new name once the conversion has made that.
+        if (FindServiceToRestart(data, service, sizeof(service)))
+            StartAgent(data, "Starting the agent service again after the failed update.", service);
+        else
+            LogMessage(data, "No agent service is left to start again after the failed update.");
     }
     LogMessage(data, "End install process. (%d)", result);
     ReleaseInstanceLock(&lock);

@@ -247,3 +247,28 @@ int ForceDeleteFile(const char* path)
         SetFileAttributesA(path, attributes & ~FILE_ATTRIBUTE_READONLY);
     return DeleteFileA(path) ? 0 : LastErrorResult();
 }
+
+bool GetFolderPart(const char* path, char (&folder)[MAX_PATH])
+{
+    if (!CopyText(folder, sizeof(folder), path))
+        return false;
+    // Multibyte-aware: a trail byte of a double-byte character may be a backslash.
+    unsigned char* slash = _mbsrchr(reinterpret_cast<unsigned char*>(folder), '\\');
+    *(slash ? reinterpret_cast<char*>(slash) + 1 : folder) = '\0';
+    return true;
+}
+
+int MoveIntoPlace(const char* part, const char* destination, bool replace)
+{
+    DWORD attributes = GetFileAttributesA(destination);
+    if (attributes == INVALID_FILE_ATTRIBUTES || (!replace && !(attributes & FILE_ATTRIBUTE_DIRECTORY)))
+        return MoveFileA(part, destination) ? 0 : LastErrorResult();
+    if (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY))
+        return ERROR_ACCESS_DENIED;
+    if (MoveFileExA(part, destination, MOVEFILE_REPLACE_EXISTING))
+        return 0;
+    int result = LastErrorResult();
+    if (result != ERROR_CALL_NOT_IMPLEMENTED)
+        return result;
+    return DeleteFileA(destination) && MoveFileA(part, destination) ? 0 : LastErrorResult();
+}

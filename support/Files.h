@@ -56,3 +56,13 @@ int GetShortPath(const char* path, char (&shortPath)[MAX_PATH]);
 // Deletes one file, clearing its read-only attribute first. Returns 0 or the error of the
 // deletion (87 for a null path).
 int ForceDeleteFile(const char* path);
+
+// The folder part of path, up to and with its last backslash (so that a file in a drive root
+// gets "C:\"), into folder; empty when path has none. False when it does not fit.
+bool GetFolderPart(const char* path, char (&folder)[MAX_PATH]);
+
+// Renames part to destination. An existing destination is replaced only with replace set, and
+// never when it is read-only or a folder (5, as a copy over it is refused); the replacement is
+// one rename where the system has MoveFileExA, else (Windows 9x) the old file is deleted first.
+// 0 or the error; part stays where it is on failure.
+int MoveIntoPlace(const char* part, const char* destination, bool replace);

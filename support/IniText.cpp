@@ -76,3 +76,29 @@ char* ComposeWinInitRename(const char* content, size_t length, const char* entri
     *size = total;
     return text;
 }
+
+size_t RemoveWinInitReplacement(char* content, size_t length, const char* target, char* newFile, size_t size)
+{
+    size_t targetLength = strlen(target);
+    size_t lines = 4 + targetLength + 2 + targetLength + 1;  // "NUL=T\r\nT=" before the new file
+    for (size_t at = 0; at + lines <= length; ++at) {
+        const char* line = content + at;
+        if ((at > 0 && line[-1] != '\n') || _strnicmp(line, "NUL=", 4) != 0 ||
+            _strnicmp(line + 4, target, targetLength) != 0 || memcmp(line + 4 + targetLength, "\r\n", 2) != 0 ||
+            _strnicmp(line + 6 + targetLength, target, targetLength) != 0 || line[lines - 1] != '=')
+            continue;
+        size_t end = at + lines;
+        size_t copied = 0;
+        while (end < length && content[end] != '\r' && content[end] != '\n') {
+            if (copied + 1 < size)
+                newFile[copied++] = content[end];
+            ++end;
+        }
+        newFile[copied] = '\0';
+        while (end < length && (content[end] == '\r' || content[end] == '\n') && content[end - 1] != '\n')
+            ++end;
+        memmove(content + at, content + end, length - end);
+        return length - (end - at);
+    }
+    return length;
+}

@@ -17,3 +17,9 @@ const char* FindIniValue(const char* text, const char* key, size_t* length);
 // no such section, the entries, and, when the section is followed by another, the rest of the
 // file again. Null when memory is short.
 char* ComposeWinInitRename(const char* content, size_t length, const char* entries, long* offset, size_t* size);
+
+// Takes the replacement of target out of a WinInit.ini text of length bytes (NULs allowed): the
+// two lines "NUL=<target>" and "<target>=<new file>" as setup writes them (target compared without
+// regard to case); the rest moves up. The new file's name goes into newFile (size bytes, cut to
+// fit). Returns the new length, which is length when there is no such pair.
+size_t RemoveWinInitReplacement(char* content, size_t length, const char* target, char* newFile, size_t size);

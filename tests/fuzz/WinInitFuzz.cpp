@@ -1,10 +1,13 @@
 // libFuzzer target: any bytes as an existing WinInit.ini (NULs included, no terminator), and
 // the lines that AddWinInitRename adds. Writing what ComposeWinInitRename gives where it says
 // must keep every original byte, add the entries once, whole, inside a [rename] section, and a
-// header or a line break only where the file lacks one.
+// header or a line break only where the file lacks one; RemoveWinInitReplacement then takes the
+// replacement out again.
 #include <stdint.h>
 #include <string.h>
 #include <strings.h>
+
+#include <algorithm>
 
 #include "FuzzSupport.h"
 #include "support/IniText.h"
@@ -102,6 +105,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     InRenameSection(original, original.size(), &hadRename);
     Check(header == !hadRename);
     Check(lineBreak == (offset < 0 && !original.empty() && original.back() != '\n'));
+
+    // Taking the replacement back leaves the file as it was but for that line break and header,
+    // unless the file held the same pair already (then that one goes).
+    if (data[0] & 1) {
+        char newFile[260];
+        size_t length = RemoveWinInitReplacement(after.data(), after.size(), "c:\\progra~1\\agent\\core.exe", newFile,
+                                                 sizeof(newFile));
+        const size_t pair = strlen("NUL=C:\\PROGRA~1\\AGENT\\CORE.EXE\r\nC:\\PROGRA~1\\AGENT\\CORE.EXE=");
+        bool again = false;
+        for (size_t i = 0; !again && i + pair <= original.size(); ++i)
+            again = strncasecmp(&original[i], entries, pair) == 0;
+        if (!again) {
+            Check(length == after.size() - entriesLength);
+            Check(strcmp(newFile, "C:\\PROGRA~1\\AGENT\\~A1B2.TMP") == 0);
+            Check(std::equal(original.begin(), original.begin() + from, after.begin()));
+            Check(std::equal(original.begin() + from, original.end(), after.begin() + from + prefix));
+        }
+    }
 
     free(text);
     free(content);

@@ -232,8 +232,8 @@ bool Restart()
 
 // A file kept once it is there (the configuration) appears whole or not at all: it is written as
 // a part beside it and then renamed, so that a run killed during the copy leaves no half file for
-// the next run to keep. A part left by such a run is written over; where no part can be written,
-// the plain copy still does it.
+// the next run to keep. A part left by such a run is written over; where that name cannot be
+// written, another one beside it is taken.
 TEST_F(InstallFileTest, KeptFileAppearsWhole)
 {
     ASSERT_TRUE(WriteWholeFile(source_ + "\\Agent.ini", "whole configuration"));
@@ -251,6 +251,17 @@ TEST_F(InstallFileTest, KeptFileAppearsWhole)
     EXPECT_EQ(0, InstallFile(installer_.Data, source_.c_str(), "Agent.ini", "$TARGETDIR$", nullptr, FileKeepExisting));
     EXPECT_EQ("whole configuration", ReadWholeFile(target));
     RemoveDirectoryA((target + ".partial").c_str());
+    EXPECT_EQ(std::vector<std::string>{"Agent.ini"}, FolderEntries(destination_)) << "through a \"~\" name";
+
+    // Where neither a part nor a temporary name fits beside it, it stays uncopied rather than
+    // be written in place.
+    std::string tight = scratch_.Path() + "\\" + std::string(251 - scratch_.Path().size() - 1, 't');
+    ASSERT_TRUE(CreateDirectoryA(tight.c_str(), nullptr));
+    ASSERT_TRUE(WriteWholeFile(source_ + "\\A.ini", "whole configuration"));
+    log_.ClearLog();
+    EXPECT_NE(0, InstallFile(installer_.Data, source_.c_str(), "A.ini", tight.c_str(), nullptr, FileKeepExisting));
+    EXPECT_EQ(std::vector<std::string>{}, FolderEntries(tight));
+    EXPECT_EQ(0u, log_.Messages().back().rfind("InstallFile: > Couldn't copy file.", 0)) << log_.Messages().back();
 }
 
 TEST_F(InstallFileTest, ReadOnlyDestinationIsOverwrittenOnTheSecondAttempt)
@@ -310,7 +321,8 @@ TEST_F(InstallFileTest, LockedDestinationIsReplacedAtTheNextRestart)
     ASSERT_EQ(1u, temporary.size());
     std::string temporaryPath = destination_ + "\\" + temporary[0];
     EXPECT_TRUE(ReadWholeFile(source_ + "\\AgentCore.exe") == ReadWholeFile(temporaryPath));
-    std::string busy = SystemMessage(ERROR_SHARING_VIOLATION);
+    // The copy takes its place by a rename, which the system refuses over a file held open.
+    std::string busy = SystemMessage(ERROR_ACCESS_DENIED);
     EXPECT_EQ((std::vector<std::string>{
                   "InstallFile: > Source is newer.",
                   "InstallFile: > Couldn't copy file. " + busy,

@@ -13,6 +13,7 @@
 #include "procedures/Shortcuts.h"
 #include "setup/InstallThread.h"
 #include "support/AccessControl.h"
+#include "support/Files.h"
 
 using namespace xatest;
 
@@ -217,14 +218,23 @@ TEST_F(NewInstallationTest, SwitchesLeaveOutDriversUninstallEntryAndShortcut)
               MissingParts(everything));
 }
 
-// A service of the agent's name stops the installation, which is rolled back.
-TEST_F(NewInstallationTest, AnExistingServiceFailsTheInstallationAndRollsItBack)
+// A service of the agent's name stops the installation: a working agent whose instance key was
+// lost (or what an interrupted removal left). The roll-back takes what this run made (its
+// folder, instance key and the drivers it took) and leaves the service running, and the
+// uninstall entry and Run value that were there before.
+TEST_F(NewInstallationTest, AnExistingServiceFailsTheInstallationAndTheRollBackLeavesIt)
 {
     if (IsWin9xSystem())
         GTEST_SKIP() << "no service manager: the RunServices value is simply written";
     AgentPackage package("pkg-n3");
-    TestService existing("XAN3", "Someone else", "C:\\elsewhere\\other.exe");
+    StandIn agent("running-n3");
+    TestService existing("XAN3", "Working agent", agent.QuotedExe());
     ASSERT_TRUE(existing.Created());
+    ASSERT_TRUE(StartForReal("XAN3"));
+    const std::string entry = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\XAN3";
+    const std::string run = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+    ASSERT_TRUE(SetMachineText(entry, "DisplayName", "Working agent"));
+    ASSERT_TRUE(SetMachineText(run, "XASHN3", "\"C:\\Working\\UserTray.exe\""));
     ASSERT_EQ(0, Prepare("/g N3 /s", package.Folder()));
     AgentFootprint footprint = Remember();
 
@@ -232,18 +242,21 @@ TEST_F(NewInstallationTest, AnExistingServiceFailsTheInstallationAndRollsItBack)
     int failed = IndexOf(ErrorLine("Installation failed.", ERROR_SERVICE_EXISTS));
     ASSERT_GT(failed, IndexOf("Installing agent service..."));
     EXPECT_EQ(failed + 1, IndexOf("Start uninstallation..."));
+    EXPECT_EQ(failed + 2, IndexOf("The agent service XAN3 was there before this setup; the roll-back leaves it."));
+    EXPECT_TRUE(Logged("The uninstall entry " + entry + " was there before this setup; the roll-back leaves it."));
+    EXPECT_FALSE(Logged("Removing service..."));
     EXPECT_EQ("Setup finished.", Messages().back());
-    EXPECT_FALSE(Logged("Installation finished."));
-    EXPECT_FALSE(Logged("Adding uninstall key..."));
-    // The roll-back removed the files and the settings; the drivers, which it never touches,
-    // stay with their new owner.
-    AgentFootprint installed = footprint;
-    installed.OwnsDrivers = false;
-    EXPECT_EQ(std::vector<std::string>{}, Leftovers(installed));
-    EXPECT_TRUE(InstalledDriverExists());
-    EXPECT_TRUE(FileExistsAt(SystemFolder() + "\\ArvaneSP.dll"));
-    // The ownership went with the common key, which the last instance's removal takes.
-    EXPECT_FALSE(MachineKeyExists("SOFTWARE\\Arvane\\Agent"));
+
+    EXPECT_EQ((DWORD)SERVICE_RUNNING, ReadServiceStatus("XAN3").dwCurrentState);
+    EXPECT_EQ(agent.QuotedExe(), ReadServiceConfig("XAN3").ImagePath);
+    EXPECT_EQ("Working agent", ReadMachineString(entry, "DisplayName"));
+    EXPECT_TRUE(MachineValueExists(run, "XASHN3"));
+    EXPECT_FALSE(FileExistsAt(footprint.DestFolder));
+    EXPECT_FALSE(MachineKeyExists("SOFTWARE\\Arvane\\Agent\\N3"));
+    EXPECT_FALSE(InstalledDriverExists());
+    EXPECT_FALSE(FileExistsAt(SystemFolder() + "\\ArvaneSP.dll"));
+    char owner[MAX_PATH] = "";
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, GetDriverControl(owner, sizeof(owner))) << owner;
 }
 
 // Without AgentCore.exe in the package the copy stops with 2; the roll-back takes the files
@@ -264,7 +277,6 @@ TEST_F(NewInstallationTest, AMissingAgentProgramRollsBackAndLeavesAnotherOwnersD
     EXPECT_EQ(aborted + 1, IndexOf(ErrorLine("Installation failed.", ERROR_FILE_NOT_FOUND)));
     EXPECT_EQ(aborted + 2, IndexOf("Start uninstallation..."));
     EXPECT_FALSE(Logged("Creating package infomation file..."));
-    EXPECT_TRUE(Logged("Agent owns drivers: OTHER"));
 
     footprint.OwnsDrivers = false;
     EXPECT_EQ(std::vector<std::string>{}, Leftovers(footprint));
@@ -300,7 +312,8 @@ TEST_F(NewInstallationTest, ARollBackBesideAnEarlierFolderTakesOnlyWhatItsCopyBr
     EXPECT_EQ("Setup finished.", Messages().back());
 
     // A later failure (the agent's service name is taken): the Package.xml that this run wrote
-    // goes with the roll-back too; what was there before still stays.
+    // and the drivers folder that its copy made go with the roll-back too; what was there before
+    // still stays.
     if (IsWin9xSystem())
         return;  // no service manager
     AgentPackage complete("pkg-n7b");
@@ -310,6 +323,7 @@ TEST_F(NewInstallationTest, ARollBackBesideAnEarlierFolderTakesOnlyWhatItsCopyBr
     EXPECT_EQ(ERROR_SERVICE_EXISTS, Counted([&] { return Run().InstallNewAgent(); }));
     ASSERT_TRUE(Logged("Creating package infomation file..."));
     EXPECT_FALSE(FileExistsAt(dest + "\\Package.xml")) << "this run wrote it";
+    EXPECT_EQ(0, GetPathKind((dest + "\\drivers").c_str()));
     for (const std::string& name : earlier)
         EXPECT_EQ("earlier " + name, ReadWholeFile(dest + "\\" + name)) << name;
 }
@@ -368,7 +382,8 @@ TEST_F(NewInstallationTest, AnAgentFolderThatUsersMayChangeIsRefusedBeforeAnythi
 }
 
 // A Package.xml that cannot be written ends the installation with its error, without the
-// roll-back: the copied files stay.
+// roll-back: the copied files stay. (Written beside its place, it takes that place by a rename,
+// which the system refuses over a file held open.)
 TEST_F(NewInstallationTest, AnUnwritablePackageFileIsReturnedWithoutRollBack)
 {
     AgentPackage package("pkg-n5");
@@ -380,9 +395,10 @@ TEST_F(NewInstallationTest, AnUnwritablePackageFileIsReturnedWithoutRollBack)
     FileHolder holder(packageFile);
     ASSERT_TRUE(holder.Holding());
 
-    EXPECT_EQ(ERROR_SHARING_VIOLATION, Counted([&] { return Run().InstallNewAgent(); }));
+    EXPECT_EQ(ERROR_ACCESS_DENIED, Counted([&] { return Run().InstallNewAgent(); }));
     EXPECT_EQ("Creating package infomation file...", Messages().back());
-    EXPECT_FALSE(Logged(ErrorLine("Installation failed.", ERROR_SHARING_VIOLATION)));
+    EXPECT_FALSE(Logged(ErrorLine("Installation failed.", ERROR_ACCESS_DENIED)));
+    EXPECT_FALSE(FileExistsAt(packageFile + ".partial"));
     EXPECT_FALSE(Logged("Start uninstallation..."));
     EXPECT_EQ(ReadWholeFile(package / "AgentCore.exe"), ReadWholeFile(footprint.DestFolder + "\\AgentCore.exe"));
     holder.Release();

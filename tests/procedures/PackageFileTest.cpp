@@ -73,10 +73,12 @@ TEST_F(PackageFileTest, FileThatCannotBeWrittenGivesTheSystemError)
     ReplaceText(data_.DestFolder, DuplicateText((dest_ / "missing").c_str()));
     EXPECT_EQ(ERROR_PATH_NOT_FOUND, WritePackageFile(installer_.Data, 0));
 
-    // Held open without sharing by someone else.
+    // Held open without sharing by someone else: the new file, written beside it, cannot take
+    // its place, and goes again.
     ReplaceText(data_.DestFolder, DuplicateText(dest_.Path().c_str()));
     HANDLE held = CreateFileA(path_.c_str(), GENERIC_READ, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
     ASSERT_NE(INVALID_HANDLE_VALUE, held);
-    EXPECT_EQ(ERROR_SHARING_VIOLATION, WritePackageFile(installer_.Data, 0));
+    EXPECT_EQ(ERROR_ACCESS_DENIED, WritePackageFile(installer_.Data, 0));
     CloseHandle(held);
+    EXPECT_FALSE(FileExistsAt(path_ + ".partial"));
 }

@@ -195,3 +195,52 @@ TEST_F(WinInitTest, ReplaceFileAtRestartInADriveRoot)
             DeleteFileA((root + name).c_str());
     DeleteFileA(target.c_str());
 }
+
+namespace {
+
+// The system's pending renames, read as UTF-16 as they are stored.
+std::wstring PendingRenamesW()
+{
+    HKEY key = nullptr;
+    std::wstring list(32768, L'\0');
+    DWORD size = (DWORD)(list.size() * sizeof(wchar_t));
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\Control\\Session Manager", 0, KEY_QUERY_VALUE,
+                      &key) != ERROR_SUCCESS ||
+        RegQueryValueExW(key, L"PendingFileRenameOperations", nullptr, nullptr, (BYTE*)&list[0], &size) !=
+            ERROR_SUCCESS)
+        size = 0;
+    if (key)
+        RegCloseKey(key);
+    list.resize(size / sizeof(wchar_t));
+    return list;
+}
+
+}  // namespace
+
+// A replacement taken back goes with its temporary file; what other programs left for the
+// restart stays as it was, a name beyond the ANSI code page included, and the restart leaves the
+// target alone.
+TEST_F(WinInitTest, CancelReplacementAtRestartTakesBackOnlyThatReplacement)
+{
+    LoggedData log;
+    Installer installer(&log.Data());
+    const wchar_t other[] = L"C:\\xatest\\\x65e5\x672c-other.tmp";
+    if (log.Data().IsWin9x)
+        ASSERT_TRUE(WriteWholeFile(WinInitPath(), "[rename]\r\nNUL=C:\\OTHER.EXE\r\n"));
+    else
+        ASSERT_TRUE(MoveFileExW(other, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT));
+    std::wstring pending = PendingRenamesW();
+    std::string winInit = ReadWholeFile(WinInitPath());
+    std::string source = scratch_ / "Source.exe";
+    ASSERT_TRUE(WriteWholeFile(source, "replacement"));
+    ASSERT_EQ(0, ReplaceFileAtRestart(installer.Data, source.c_str(), target_.c_str()));
+    ASSERT_EQ(2u, FolderEntries(scratch_.Path(), "~*.tmp").size());
+
+    EXPECT_EQ(0, CancelReplacementAtRestart(installer.Data, target_.c_str()));
+    EXPECT_EQ((std::vector<std::string>{"~new.tmp"}), FolderEntries(scratch_.Path(), "~*.tmp"));
+    EXPECT_TRUE(pending == PendingRenamesW());
+    EXPECT_EQ(winInit, ReadWholeFile(WinInitPath()));
+    EXPECT_EQ(0, CancelReplacementAtRestart(installer.Data, target_.c_str())) << "nothing left to take back";
+    ASSERT_EQ(0, RunProcess("wineboot.exe -r", 120000));
+    EXPECT_EQ("target", ReadWholeFile(target_));
+}

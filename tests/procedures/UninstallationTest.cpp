@@ -1,7 +1,7 @@
 // The removal of an installed instance on the prefix's real registry, services and files: the
 // whole run as the log and the progress window show it, and after each removal the leftover
 // check; a missing service, a second instance, the last instance with the viewer that agents
-// installed, and the roll-back of a failed installation.
+// installed, and a run that is no removal.
 #include <gtest/gtest.h>
 
 #include "control/ServiceTestSupport.h"
@@ -132,12 +132,16 @@ TEST_F(UninstallationTest, RepresentativeRunLogsAndShowsEveryStepAndLeavesNothin
     ExpectNothingLeftOpen();
 }
 
-// Without its service the instance still loses its files, settings, shortcut and entry.
+// Without its service the instance still loses its files, settings, shortcut and entry, and
+// what a killed update left beside its files.
 TEST_F(UninstallationTest, AMissingServiceStillRemovesEverythingElse)
 {
     AgentPackage package("pkg-u2");
     AgentFootprint footprint = Install("U2", package);
     ASSERT_TRUE(ForceRemoveService("XAU2"));
+    for (const char* left : {"AgentCore.exe.setaside", "ArvaneFW.ini.created", "LogScan.dll.deferred",
+                             "drivers\\XAPFA.sys.partial", "XASetup.exe.committed"})
+        ASSERT_TRUE(WriteWholeFile(footprint.DestFolder + "\\" + left, "left by a killed update"));
 
     EXPECT_EQ(0, Remove("U2", package.Folder()));
     EXPECT_EQ(kFinished, Messages().back());
@@ -183,8 +187,8 @@ TEST_F(UninstallationTest, TheLastInstanceTakesTheViewerAndTheCommonKeys)
     EXPECT_EQ(std::vector<std::string>{}, Leftovers(footprint));
 }
 
-// As the roll-back of a failed installation (no removal run, no working folder known), the
-// drivers the installation put in place stay and the working-folder rows are passed over.
+// Outside a removal run (no working folder known), the drivers the installation put in place
+// stay and the working-folder rows are passed over.
 TEST_F(UninstallationTest, RollBackLeavesTheDriversAndTheWorkingFolder)
 {
     AgentPackage package("pkg-u5");

@@ -4,6 +4,8 @@
 // legacy agent, and the release of the driver ownership.
 #include <gtest/gtest.h>
 
+#include <map>
+
 #include "control/ProcessTestSupport.h"
 #include "control/ServiceManager.h"
 #include "control/ServiceTestSupport.h"
@@ -277,6 +279,99 @@ TEST_F(UpdateTest, AFailedUpdateStartsTheAgentItStoppedAgain)
     EXPECT_EQ(2, std::count(events.begin(), events.end(), IsWin9xSystem() ? "process launched" : "XAE5 started"));
 }
 
+// Every file of the agent folder and its drivers folder with its content.
+std::map<std::string, std::string> AgentFiles(const std::string& folder)
+{
+    std::map<std::string, std::string> files;
+    for (const std::string& sub : {std::string(), std::string("drivers\\")}) {
+        for (const std::string& name : FolderEntries(folder + "\\" + sub)) {
+            if (GetPathKind((folder + "\\" + sub + name).c_str()) < 0)
+                files[sub + name] = ReadWholeFile(folder + "\\" + sub + name);
+        }
+    }
+    return files;
+}
+
+// What waits for the next restart: the system's pending renames and WinInit.ini, as raw text.
+std::string RestartWork()
+{
+    std::string pending(65536, '\0');
+    HKEY key = nullptr;
+    DWORD size = (DWORD)pending.size();
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\Control\\Session Manager", 0, KEY_QUERY_VALUE,
+                      &key) != ERROR_SUCCESS ||
+        RegQueryValueExA(key, "PendingFileRenameOperations", nullptr, nullptr, (BYTE*)&pending[0], &size) !=
+            ERROR_SUCCESS)
+        size = 0;
+    if (key)
+        RegCloseKey(key);
+    pending.resize(size);
+    return pending + ReadWholeFile(WindowsFolder() + "\\WinInit.ini");
+}
+
+// An update that fails after its copy began (here: its Package.xml cannot be written) puts the
+// agent's files back as they were, byte for byte: those it replaced from beside them, those it
+// created deleted, a replacement it left for the restart (a file held open) taken back with its
+// temporary file. Nothing of the attempt stays in the folder.
+TEST_F(UpdateTest, AFailedUpdatePutsTheAgentsFilesBack)
+{
+    AgentPackage first("pkg-e7a", {}, " first");
+    AgentFootprint footprint = Install("E7", first);
+    const std::string dest = footprint.DestFolder;
+    ASSERT_TRUE(DeleteFileA((dest + "\\PortProbe.exe").c_str()));  // an older agent had none
+    ASSERT_TRUE(DeleteFileA((dest + "\\Package.xml").c_str()));
+    ASSERT_TRUE(CreateDirectoryA((dest + "\\Package.xml.partial").c_str(), nullptr));
+    std::map<std::string, std::string> before = AgentFiles(dest);
+    std::string restartWork = RestartWork();
+    AgentPackage second("pkg-e7b", {}, " second");
+    ASSERT_TRUE(WriteWholeFile(second / "ArvaneFW.ini", "second firewall"));
+    ASSERT_EQ(0, Prepare("/g E7 /s", second.Folder()));
+    {
+        FileHolder holder(dest + "\\LogScan.dll");
+        ASSERT_TRUE(holder.Holding());
+        EXPECT_EQ(ERROR_ACCESS_DENIED, Counted([&] { return Run().UpdateExistingAgent(); }));
+    }
+
+    EXPECT_TRUE(Logged("InstallFile: > Setup move file. (0)")) << "LogScan.dll was left for the restart";
+    int restoring = IndexOf("Restoring the agent's files after the failed update...");
+    EXPECT_EQ(IndexOf("Updating package infomation file...") + 1, restoring);
+    // 15 program files (PortProbe.exe created), ArvaneFW.ini created, Package.xml marked.
+    EXPECT_EQ(restoring + 1, IndexOf("17 agent files restored."));
+    EXPECT_EQ("17 agent files restored.", Messages().back());
+    RemoveDirectoryA((dest + "\\Package.xml.partial").c_str());
+    before.erase("Package.xml.partial");
+    EXPECT_EQ(before, AgentFiles(dest));
+    EXPECT_EQ(restartWork, RestartWork());
+    EXPECT_EQ(0, Data().RebootRequired);
+}
+
+// A run killed during its update leaves the old files beside the new ones (here: AgentCore.exe
+// replaced, ArvaneFW.ini created, a part of AgentExt.dll): the next update puts them back first,
+// so that the configuration it created is no longer taken for the instance's own.
+TEST_F(UpdateTest, TheNextUpdatePutsBackWhatAKilledOneLeft)
+{
+    AgentPackage first("pkg-e8a", {}, " first");
+    AgentFootprint footprint = Install("E8", first);
+    const std::string dest = footprint.DestFolder;
+    AgentPackage killed("pkg-e8b", {}, " killed");
+    ASSERT_TRUE(MoveFileA((dest + "\\AgentCore.exe").c_str(), (dest + "\\AgentCore.exe.setaside").c_str()));
+    ASSERT_TRUE(CopyFileA((killed / "AgentCore.exe").c_str(), (dest + "\\AgentCore.exe").c_str(), FALSE));
+    ASSERT_TRUE(WriteWholeFile(dest + "\\ArvaneFW.ini.created", ""));
+    ASSERT_TRUE(WriteWholeFile(dest + "\\ArvaneFW.ini", "killed run's firewall"));
+    ASSERT_TRUE(WriteWholeFile(dest + "\\AgentExt.dll.partial", "cut"));
+
+    AgentPackage third("pkg-e8c", {}, " third");
+    ASSERT_TRUE(WriteWholeFile(third / "ArvaneFW.ini", "third firewall"));
+    ASSERT_EQ(0, Prepare("/g E8 /s", third.Folder()));
+    EXPECT_EQ(0, Counted([&] { return Run().UpdateExistingAgent(); }));
+    EXPECT_EQ(IndexOf("Restoring the agent's files after the failed update...") + 2, IndexOf("Copying files..."));
+    EXPECT_TRUE(Logged("2 agent files restored."));
+    EXPECT_EQ("third firewall", ReadWholeFile(dest + "\\ArvaneFW.ini"));
+    EXPECT_EQ(ReadWholeFile(third / "AgentCore.exe"), ReadWholeFile(dest + "\\AgentCore.exe"));
+    for (const char* pattern : {"*.setaside", "*.created", "*.deferred", "*.partial", "*.committed", "~*"})
+        EXPECT_EQ(std::vector<std::string>{}, FolderEntries(dest, pattern)) << pattern;
+}
+
 // The update keeps the agent's Package.xml byte for byte and its configuration, and points the
 // service at this installation's program again.
 TEST_F(UpdateTest, KeepsPackageFileAndConfigurationAndRepointsTheService)
@@ -429,6 +524,34 @@ TEST_F(LegacyConversionTest, AFailedConversionStartsTheLegacyAgentAgain)
     EXPECT_FALSE(ServiceKnown("XAL3"));
     std::vector<std::string> events = AgentEvents();
     EXPECT_EQ(2, std::count(events.begin(), events.end(), std::string(kLegacyService) + " started"));
+}
+
+// A conversion that fails after it deleted the legacy service (the new one cannot be made: its
+// display name is taken) has no service left to start, and says so.
+TEST_F(LegacyConversionTest, AFailedConversionWithoutAServiceLeftSaysSo)
+{
+    if (IsWin9xSystem())
+        GTEST_SKIP() << "a RunServices value is simply written";
+    InstallLegacyAgent();
+    ASSERT_TRUE(CopyFileA(FixturePath("agentstandin.exe").c_str(), (legacy_ + "\\AgentCore.exe").c_str(), FALSE));
+    ASSERT_TRUE(WriteWholeFile(legacy_ + "\\AgentCore.ini", "[Agent]\r\nRecord=" + agentRecord_ +
+                                                                 "\r\nPipe=\\\\.\\pipe\\arvaneAgent\r\n"));
+    ASSERT_TRUE(StartForReal(kLegacyService));
+    TestService blocker("XABLOCK", "Other Agent", "\"C:\\Elsewhere\\Other.exe\"");
+    ASSERT_TRUE(blocker.Created());
+    std::string program = ReadWholeFile(legacy_ + "\\AgentCore.exe");
+    AgentPackage package("pkg-l4");
+    ASSERT_EQ(0, Prepare("/g L4 /u /s /o Other", package.Folder()));
+    ASSERT_EQ(1, Data().UpdateLegacyAgent);
+    Remember();
+
+    EXPECT_EQ(ERROR_DUPLICATE_SERVICE_NAME, Counted([&] { return RunInstallProcess(&Run()); }));
+    const char kNone[] = "No agent service is left to start again after the failed update.";
+    EXPECT_EQ(Messages().size() - 2, (size_t)IndexOf(kNone));
+    EXPECT_FALSE(Logged("Starting the agent service again after the failed update."));
+    EXPECT_FALSE(ServiceKnown(kLegacyService));
+    EXPECT_FALSE(ServiceKnown("XAL4"));
+    EXPECT_EQ(program, ReadWholeFile(legacy_ + "\\AgentCore.exe"));
 }
 
 // A service of the new name exists already: it is configured for this installation instead.

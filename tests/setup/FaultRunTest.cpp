@@ -1,8 +1,8 @@
 // The real XASetup.exe under faults: a disk that fills up half way through the copy, and a run
 // killed (TerminateProcess) after each of evenly spread lines of its log. After each fault the
 // same command again must leave a working agent, and the removal must leave nothing. Every point
-// is printed as a row "FAULT-ROW|case|moment|rerun exit code|what was lost|seconds" for
-// tests/harness/faults.
+// is printed as a row "FAULT-ROW|case|moment|rerun exit code|what was lost|seconds|program files
+// before the rerun" for tests/harness/faults.
 //
 // XA_FAULT_POINTS: kill points per case (default 3: the first line, the middle one, the last;
 //                  "all": after every line); XA_FAULT_FROM: none before this line.
@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 #include <regex>
 #include <string>
@@ -138,16 +139,54 @@ std::string RunAndKill(const std::string& command, const std::string& logPath, s
 
 DWORD g_pointStart = 0;
 
-// One row per fault point, with the seconds the point took (the fault, the rerun, the checks).
-void PrintRow(const std::string& name, const std::string& moment, long rerun, const std::vector<std::string>& lost)
+// One row per fault point, with the seconds the point took (the fault, the rerun, the checks) and,
+// for an update, the state of the program files the fault left.
+void PrintRow(const std::string& name, const std::string& moment, long rerun, const std::vector<std::string>& lost,
+              const std::string& files = "-")
 {
     std::string joined;
     for (const std::string& item : lost)
         joined += (joined.empty() ? "" : "; ") + item;
-    std::printf("FAULT-ROW|%s|%s|%ld|%s|%.1f\n", name.c_str(), moment.c_str(), rerun,
-                joined.empty() ? "nothing" : joined.c_str(), (GetTickCount() - g_pointStart) / 1000.0);
+    std::printf("FAULT-ROW|%s|%s|%ld|%s|%.1f|%s\n", name.c_str(), moment.c_str(), rerun,
+                joined.empty() ? "nothing" : joined.c_str(), (GetTickCount() - g_pointStart) / 1000.0, files.c_str());
     g_pointStart = GetTickCount();
     std::fflush(stdout);
+}
+
+// Where the installation keeps a file of the package.
+std::string InstalledPath(const std::string& folder, const std::string& file)
+{
+    for (const char* driver : {"ArvaneD.VXD", "XAPFA.sys", "XAPFA64.sys", "ArvaneSP.dll"})
+        if (file == driver)
+            return folder + "\\drivers\\" + file;
+    return folder + "\\" + file;
+}
+
+// How the agent's program files compare with those of the package before and after an update:
+// each the old or the new one whole (or, for the moment between two renames, the old one whole
+// beside its place). A file that is neither goes into lost.
+std::string ProgramFileStates(const SetupPackage& older, const SetupPackage& newer, const std::string& folder,
+                              std::vector<std::string>* lost)
+{
+    int old = 0, current = 0, aside = 0, same = 0;
+    for (const std::string& file : PackageProgramFiles()) {
+        std::string installed = InstalledPath(folder, file);
+        bool there = FileExistsAt(installed);
+        std::string content = ReadWholeFile(installed);
+        if (there && content == ReadWholeFile(older / file) && content == ReadWholeFile(newer / file))
+            ++same;  // the setup program itself
+        else if (there && content == ReadWholeFile(older / file))
+            ++old;
+        else if (there && content == ReadWholeFile(newer / file))
+            ++current;
+        else if (!there && ReadWholeFile(installed + ".setaside") == ReadWholeFile(older / file))
+            ++aside;
+        else
+            lost->push_back(file + (there ? " cut short" : " missing"));
+    }
+    return "old or new whole: " + std::to_string(old) + " old, " + std::to_string(current) + " new" +
+           (aside ? ", " + std::to_string(aside) + " old beside its place" : "") +
+           (same ? ", " + std::to_string(same) + " the same in both" : "");
 }
 
 // What is not as it must be for a working agent installed from package: the service running,
@@ -162,11 +201,7 @@ std::vector<std::string> NotWorking(const SetupPackage& package, const std::stri
     for (const std::string& item : MissingParts(Footprint(folder)))
         lost.push_back("missing " + item);
     for (const std::string& file : PackageProgramFiles()) {
-        std::string installed = folder + "\\" + file;
-        for (const char* driver : {"ArvaneD.VXD", "XAPFA.sys", "XAPFA64.sys", "ArvaneSP.dll"})
-            if (file == driver)
-                installed = folder + "\\drivers\\" + file;
-        if (ReadWholeFile(installed) != ReadWholeFile(package / file))
+        if (ReadWholeFile(InstalledPath(folder, file)) != ReadWholeFile(package / file))
             lost.push_back(file + " not the package's");
     }
     for (const auto& file : kept)
@@ -296,8 +331,8 @@ TEST_F(Faults, KilledNewInstallation)
     }
 }
 
-// An update of a running agent killed at each point; the same command again finishes it and
-// keeps the instance's configuration.
+// An update of a running agent killed at each point leaves every program file the old or the new
+// one whole; the same command again finishes it and keeps the instance's configuration.
 TEST_F(Faults, KilledUpdate)
 {
     SetupPackage older("kill-old-package", " old");
@@ -325,15 +360,16 @@ TEST_F(Faults, KilledUpdate)
         std::map<std::string, std::string> kept = installOlder();
         DeleteFileA(log.c_str());
         std::string moment = RunAndKill(newer.Command(update), log, after);
-        long rerun = newer.Run(update);
         std::vector<std::string> lost;
+        std::string files = ProgramFileStates(older, newer, folder, &lost);
+        long rerun = newer.Run(update);
         if (rerun != 0)
             lost.push_back("rerun exit " + std::to_string(rerun));
         for (const std::string& item : NotWorking(newer, folder, kept))
             lost.push_back(item);
         for (const std::string& item : RemovalLeftovers(newer, folder))
             lost.push_back(item);
-        PrintRow("update", moment, rerun, lost);
+        PrintRow("update", moment, rerun, lost, files);
         EXPECT_EQ(std::vector<std::string>{}, lost) << moment << "\n" << ReadWholeFile(log);
     }
 }
@@ -425,9 +461,9 @@ TEST_F(Faults, DiskFullNewInstallation)
     EXPECT_EQ(std::vector<std::string>{}, lost);
 }
 
-// An update whose copy fills the disk ends with the system's code, keeps the instance's
-// configuration, package file and logs byte for byte, and starts the agent it stopped again;
-// with room again the same command updates.
+// An update whose copy fills the disk ends with the system's code, leaves every program file and
+// the instance's configuration, package file and logs as they were, byte for byte, and starts the
+// agent it stopped again; with room again the same command updates.
 TEST_F(Faults, DiskFullUpdate)
 {
     if (drive_.empty())
@@ -462,11 +498,28 @@ TEST_F(Faults, DiskFullUpdate)
     std::vector<std::string> lines = LogLines(log);
     EXPECT_EQ(1, std::count(lines.begin(), lines.end(), "Starting the agent service again after the failed update."))
         << ReadWholeFile(log);
+    // Every program file the old one, byte for byte, and nothing of the attempt beside them.
+    std::string files = ProgramFileStates(older, newer, folder, &lost);
+    for (const std::string& file : PackageProgramFiles()) {
+        if (ReadWholeFile(InstalledPath(folder, file)) != ReadWholeFile(older / file))
+            lost.push_back(file + " not the old one");
+    }
+    for (const std::string& sub : {folder, folder + "\\drivers"}) {
+        for (const std::string& name : FolderEntries(sub)) {
+            for (const char* trace : {".setaside", ".created", ".deferred", ".partial", ".committed"}) {
+                size_t at = name.size() - std::min(name.size(), strlen(trace));
+                if (name.compare(at, std::string::npos, trace) == 0)
+                    lost.push_back("left " + name);
+            }
+            if (name[0] == '~')
+                lost.push_back("left " + name);
+        }
+    }
+    std::string moment = "copy of AgentExt.dll: exit " + std::to_string(code) + ", old agent " +
+                         (ReadServiceStatus(std::string("XA") + kInstance).dwCurrentState == SERVICE_RUNNING
+                              ? "running"
+                              : "stopped");
     EXPECT_EQ(std::vector<std::string>{}, lost) << ReadWholeFile(log);
-    // The file whose copy failed: the update replaces in place and rolls nothing back.
-    std::string failed = folder + "\\AgentExt.dll";
-    std::string moment = "copy of AgentExt.dll: exit " + std::to_string(code) + ", AgentExt.dll " +
-                         (FileExistsAt(failed) ? std::to_string(ReadWholeFile(failed).size()) + " bytes" : "gone");
 
     disk.Free();
     kept.erase(folder + "\\Package.xml");  // rewritten by the update
@@ -476,7 +529,7 @@ TEST_F(Faults, DiskFullUpdate)
         lost.push_back(item);
     for (const std::string& item : RemovalLeftovers(newer, folder))
         lost.push_back(item);
-    PrintRow("disk full, update", moment, rerun, lost);
+    PrintRow("disk full, update", moment, rerun, lost, files);
     EXPECT_EQ(std::vector<std::string>{}, lost);
 }
 
