@@ -6,7 +6,7 @@
 
 #include "procedures/AgentFileTable.h"
 #include "procedures/NetworkDrivers.h"
-#include "setup/InstallationData.h"
+#include "procedures/InstallationData.h"
 
 // What a new installation brought into being besides the files of the agent's table and its
 // instance key (always its own), so that its roll-back takes only that and leaves what was there

@@ -3,7 +3,7 @@
 
 #include <windows.h>
 
-#include "setup/InstallationData.h"
+#include "procedures/InstallationData.h"
 
 struct Installer;
 struct ProgressWindow;

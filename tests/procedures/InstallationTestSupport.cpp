@@ -15,7 +15,9 @@
 #include "procedures/Installer.h"
 #include "procedures/LeftoversTestSupport.h"
 #include "procedures/Shortcuts.h"
+#include "setup/BuildInstallationData.h"
 #include "support/AccessControl.h"
+#include "support/AgentNames.h"
 #include "support/Registry.h"
 #include "support/WindowsVersion.h"
 

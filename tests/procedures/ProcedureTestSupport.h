@@ -10,7 +10,7 @@
 
 #include "harness/TestSupport.h"
 #include "resources/resource.h"
-#include "setup/InstallationData.h"
+#include "procedures/InstallationData.h"
 #include "setup/ProgressWindow.h"
 
 namespace xatest {

@@ -6,7 +6,7 @@
 #include "procedures/Installer.h"
 #include "procedures/RegistryProbe.h"
 #include "procedures/UninstallEntry.h"
-#include "setup/InstallationData.h"
+#include "setup/BuildInstallationData.h"
 
 using namespace xatest;
 

@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "harness/TestSupport.h"
-#include "setup/InstallationData.h"
+#include "setup/BuildInstallationData.h"
 
 using namespace xatest;
 
