@@ -23,8 +23,8 @@ struct CreatedParts {
 
 struct Installer {
     InstallationData* Data;
-    // Set by the update once it has stopped an agent that was running, so that the install
-    // thread can start it again when the update fails later on.
+    // Set by the update once it has stopped an agent that was running, so that the run
+    // (RunProcedure) can start it again when the update fails later on.
     int StoppedRunningAgent;
 
     // Rows of the file table whose file the last CopyAgentFiles brought into being.
