@@ -2,7 +2,7 @@
 
 #include <string.h>
 
-#include "setup/InstallationData.h"
+#include "support/AgentNames.h"
 #include "support/Handles.h"
 #include "support/Registry.h"
 

@@ -6,6 +6,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "support/AgentNames.h"
 #include "support/Clock.h"
 #include "support/Handles.h"
 #include "support/PathMacros.h"

@@ -3,7 +3,7 @@
 // commands run, one after the other, when the agent is removed. Also the run of one uninstall
 // command, which the remote-control viewer's quiet uninstaller shares.
 
-#include "setup/InstallationData.h"
+#include "procedures/InstallationData.h"
 
 enum : DWORD {
     kUninstallWaitMs = 900000,  // 15 minutes for each uninstall command, then it is left running

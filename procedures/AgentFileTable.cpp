@@ -2,12 +2,12 @@
 
 #include "procedures/FileInstall.h"
 #include "procedures/FileRemoval.h"
+#include "procedures/InstallationData.h"
 #include "procedures/Installer.h"
 #include "procedures/RemovalLeftovers.h"
 #include "procedures/PreviousFiles.h"
 #include "procedures/TargetMacros.h"
 #include "resources/resource.h"
-#include "setup/SetupLog.h"
 #include "support/AccessControl.h"
 #include "support/Files.h"
 #include "support/Text.h"

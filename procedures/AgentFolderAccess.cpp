@@ -3,7 +3,7 @@
 #include <mbstring.h>
 #include <string.h>
 
-#include "setup/SetupLog.h"
+#include "procedures/InstallationData.h"
 #include "support/AccessControl.h"
 #include "support/Files.h"
 #include "support/Handles.h"

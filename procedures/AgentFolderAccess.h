@@ -4,7 +4,7 @@
 
 #include <windows.h>
 
-#include "setup/InstallationData.h"
+#include "procedures/InstallationData.h"
 
 // True when neither DestFolder (when it exists) nor an existing folder above it, up to its drive
 // root, can be changed by users who are not administrators (support/AccessControl.h says what

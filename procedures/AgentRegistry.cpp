@@ -4,6 +4,7 @@
 
 #include <string.h>
 
+#include "support/AgentNames.h"
 #include "support/Handles.h"
 #include "support/Registry.h"
 #include "support/Text.h"

@@ -3,7 +3,7 @@
 // carried over from an older-generation agent, the Run value of the user task, and the count
 // of the agents on the machine.
 
-#include "setup/InstallationData.h"
+#include "procedures/InstallationData.h"
 
 // The service key of the older-generation agent, under HKEY_LOCAL_MACHINE.
 extern const char kLegacyAgentServiceKey[];

@@ -2,7 +2,8 @@
 #include "procedures/AgentService.h"
 
 #include "control/ServiceManager.h"
-#include "setup/SetupLog.h"
+#include "procedures/InstallationData.h"
+#include "support/AgentNames.h"
 #include "support/Registry.h"
 #include "support/StringTable.h"
 #include "support/Text.h"

@@ -2,7 +2,7 @@
 // The agent service of this installation: "XA" + Instance (on Windows 9x its RunServices
 // value), with the agent's description, failure actions and Safe Mode keys.
 
-#include "setup/InstallationData.h"
+#include "procedures/InstallationData.h"
 
 enum { kServiceNameChars = 64 };
 

@@ -6,7 +6,8 @@
 #include "control/AgentPipe.h"
 #include "control/Processes.h"
 #include "control/ServiceManager.h"
-#include "setup/SetupLog.h"
+#include "procedures/InstallationData.h"
+#include "support/AgentNames.h"
 #include "support/Clock.h"
 #include "support/Text.h"
 

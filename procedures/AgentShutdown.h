@@ -1,7 +1,7 @@
 #pragma once
 // The running agent of this installation, stopped before its files are replaced or removed.
 
-#include "setup/InstallationData.h"
+#include "procedures/InstallationData.h"
 
 // Stops the running agent: its service (not on Windows 9x), then the agent itself through the
 // shutdown request on its pipe, then waits up to two minutes for AgentCore.exe of DestFolder

@@ -3,11 +3,11 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "procedures/InstallationData.h"
 #include "procedures/PreviousFiles.h"
 #include "procedures/RestartOperations.h"
 #include "procedures/TargetMacros.h"
 #include "resources/resource.h"
-#include "setup/SetupLog.h"
 #include "support/Files.h"
 #include "support/Results.h"
 #include "support/Text.h"

@@ -2,7 +2,7 @@
 // Copying one agent file with version and time comparison (the plain file-system helpers are in
 // support/Files.h).
 
-#include "setup/InstallationData.h"
+#include "procedures/InstallationData.h"
 
 // The flag word given with each file (stored per row in the agent's file table).
 enum : DWORD {

@@ -5,10 +5,10 @@
 #include <windows.h>
 
 #include "procedures/AgentFolderAccess.h"
+#include "procedures/InstallationData.h"
 #include "procedures/Shortcuts.h"
 #include "procedures/TargetMacros.h"
 #include "resources/resource.h"
-#include "setup/SetupLog.h"
 #include "support/Files.h"
 #include "support/Handles.h"
 #include "support/PathMacros.h"

@@ -1,7 +1,7 @@
 #pragma once
 // Deleting one file and a whole folder tree, and the removal of one item of the agent's files.
 
-#include "setup/InstallationData.h"
+#include "procedures/InstallationData.h"
 
 // Removes folder\name, every file matching a wildcard name, or the folder tree itself when
 // name is null, and logs the outcome. Returns 0, or 14 when the path cannot be built.

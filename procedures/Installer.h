@@ -6,7 +6,7 @@
 
 #include "procedures/AgentFileTable.h"
 #include "procedures/NetworkDrivers.h"
-#include "setup/InstallationData.h"
+#include "procedures/InstallationData.h"
 
 // What a new installation brought into being besides the files of the agent's table and its
 // instance key (always its own), so that its roll-back takes only that and leaves what was there
@@ -23,8 +23,8 @@ struct CreatedParts {
 
 struct Installer {
     InstallationData* Data;
-    // Set by the update once it has stopped an agent that was running, so that the install
-    // thread can start it again when the update fails later on.
+    // Set by the update once it has stopped an agent that was running, so that the run
+    // (RunProcedure) can start it again when the update fails later on.
     int StoppedRunningAgent;
 
     // Rows of the file table whose file the last CopyAgentFiles brought into being.

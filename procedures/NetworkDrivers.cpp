@@ -8,6 +8,7 @@
 #include "procedures/FileRemoval.h"
 #include "procedures/RemovalLeftovers.h"
 #include "procedures/SharedAgentValues.h"
+#include "support/AgentNames.h"
 #include "support/Files.h"
 #include "support/FolderRedirection.h"
 #include "support/Handles.h"

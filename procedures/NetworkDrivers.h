@@ -7,7 +7,7 @@
 // a 32-bit library: it lives in the system folder that 32-bit programs see (SysWOW64 on disk),
 // the folder WinSock2LspDll names, and is installed and removed there with redirection on.
 
-#include "setup/InstallationData.h"
+#include "procedures/InstallationData.h"
 
 struct RemovalLeftovers;
 

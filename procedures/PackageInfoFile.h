@@ -1,7 +1,7 @@
 #pragma once
 // The file in the agent folder that records which instance the folder belongs to.
 
-#include "setup/InstallationData.h"
+#include "procedures/InstallationData.h"
 
 inline constexpr char kPackageInfoFile[] = "Package.xml";
 

@@ -6,9 +6,9 @@
 
 #include "procedures/AgentFileTable.h"
 #include "procedures/FileInstall.h"
+#include "procedures/InstallationData.h"
 #include "procedures/RestartOperations.h"
 #include "procedures/TargetMacros.h"
-#include "setup/SetupLog.h"
 #include "support/Files.h"
 #include "support/Results.h"
 #include "support/Text.h"

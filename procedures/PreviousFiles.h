@@ -6,7 +6,7 @@
 // them, a failed one puts the agent's files back from them. They are on the disk, not in memory,
 // so that the next run finds what a killed run left; a removal takes them with the agent folder.
 
-#include "setup/InstallationData.h"
+#include "procedures/InstallationData.h"
 
 // Before destination is replaced (replace set) or created: renames the existing file aside, or
 // marks that there was none. A file that is already set aside stays the previous one. Without

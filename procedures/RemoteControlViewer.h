@@ -1,7 +1,7 @@
 #pragma once
 // The remote-control viewer that agents installed, removed with the last agent.
 
-#include "setup/InstallationData.h"
+#include "procedures/InstallationData.h"
 
 enum : DWORD {
     kViewerStopPauseMs = 5000,  // after the viewer's service was asked to stop

@@ -3,8 +3,8 @@
 #include <string.h>
 
 #include "procedures/FileRemoval.h"
+#include "procedures/InstallationData.h"
 #include "procedures/RestartOperations.h"
-#include "setup/SetupLog.h"
 #include "support/Files.h"
 #include "support/Handles.h"
 #include "support/Results.h"

@@ -3,7 +3,7 @@
 // next restart of Windows to delete, and counted, so that the run can say what it left and end
 // with 3010, or with the error of an item that can go neither now nor then.
 
-#include "setup/InstallationData.h"
+#include "procedures/InstallationData.h"
 #include "support/PointerList.h"
 
 struct RemovalLeftovers {

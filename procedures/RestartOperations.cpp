@@ -5,7 +5,7 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "setup/SetupLog.h"
+#include "procedures/InstallationData.h"
 #include "support/Files.h"
 #include "support/Handles.h"
 #include "support/IniText.h"

@@ -2,7 +2,7 @@
 // Operations that wait for the next restart: WinInit.ini on Windows 9x, the system's pending
 // rename list otherwise.
 
-#include "setup/InstallationData.h"
+#include "procedures/InstallationData.h"
 
 // Copies source to a new "~" temporary file beside target and schedules it to replace target
 // at the next restart. Returns 0 or a Windows error code (87 for a null argument).

@@ -8,6 +8,7 @@
 #include <string.h>
 
 #include "resources/resource.h"
+#include "support/AgentNames.h"
 #include "support/Files.h"
 #include "support/Handles.h"
 #include "support/StringTable.h"

@@ -4,7 +4,7 @@
 // Every operation returns an HRESULT and enters and leaves COM's multithreaded apartment itself.
 // Paths are MAX_PATH buffers.
 
-#include "setup/InstallationData.h"
+#include "procedures/InstallationData.h"
 
 // The path of the special folder folderId, with a backslash and subFolder appended when a
 // sub-folder is given. E_INVALIDARG for a null path; a path that does not fit gives

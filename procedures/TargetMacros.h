@@ -1,7 +1,7 @@
 #pragma once
 // The target macros of the agent's file table and registry paths.
 
-#include "setup/InstallationData.h"
+#include "procedures/InstallationData.h"
 
 enum { kTargetMacroChars = 511 };
 

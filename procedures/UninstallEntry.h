@@ -1,7 +1,7 @@
 #pragma once
 // The instance's entry in the system's list of installed programs.
 
-#include "setup/InstallationData.h"
+#include "procedures/InstallationData.h"
 
 // Writes the entry; isUpdate keeps a display name that is already set. Best effort: what cannot
 // be written is left out, unreported (an agent without its entry still works).

@@ -14,6 +14,7 @@
 #include "procedures/PreviousFiles.h"
 #include "procedures/UserTask.h"
 #include "resources/resource.h"
+#include "support/AgentNames.h"
 #include "support/Files.h"
 #include "support/PathMacros.h"
 #include "support/Registry.h"

@@ -2,7 +2,7 @@
 #include "procedures/UserTask.h"
 
 #include "control/Processes.h"
-#include "setup/SetupLog.h"
+#include "procedures/InstallationData.h"
 #include "support/Text.h"
 
 namespace {

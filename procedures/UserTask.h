@@ -1,7 +1,7 @@
 #pragma once
 // The agent's per-user task, which must be gone before its executable is replaced or removed.
 
-#include "setup/InstallationData.h"
+#include "procedures/InstallationData.h"
 
 // Stops UserTray.exe of DestFolder (nothing on Windows 9x): signals its exit event, then closes
 // its windows, then terminates it. 0 when it is gone, else the error, which is logged.

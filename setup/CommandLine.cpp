@@ -2,7 +2,7 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "setup/InstallationData.h"
+#include "setup/BuildInstallationData.h"
 #include "support/PathMacros.h"
 #include "support/PointerList.h"
 

@@ -1,34 +1,21 @@
-#include <limits.h>
 #include <stdlib.h>
 #include <string.h>
 
 #include "procedures/FileRemoval.h"
-#include "setup/InstallationData.h"
+#include "procedures/SharedAgentValues.h"
+#include "setup/BuildInstallationData.h"
+#include "support/AgentNames.h"
 #include "support/Files.h"
 #include "support/Handles.h"
 #include "support/IniText.h"
+#include "support/Registry.h"
 
 namespace {
 
-const char kServicesKey[] = "System\\CurrentControlSet\\Services";
 const char kLegacyServiceKey[] = "SYSTEM\\CurrentControlSet\\Services\\ArvaneAgent";
 const char kRunServicesKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\RunServices";
 const char kWorkingFolderKey[] = "Agent_Temp_Dir";
 const DWORD kLegacyValueBytes = 1024;
-
-// Reads a string value that counts: REG_SZ or REG_EXPAND_SZ, not of size 0, fitting in size
-// bytes with its terminator. buffer is terminated even when the value was stored without one.
-bool ReadStringValue(HKEY key, const char* name, char* buffer, DWORD size, bool plainStringOnly = false)
-{
-    DWORD type = 0;
-    DWORD length = size - 1;
-    if (RegQueryValueExA(key, name, nullptr, &type, (BYTE*)buffer, &length) != ERROR_SUCCESS || length == 0)
-        return false;
-    if (type != REG_SZ && (plainStringOnly || type != REG_EXPAND_SZ))
-        return false;
-    buffer[length] = '\0';
-    return true;
-}
 
 // A DWORD value that counts: REG_DWORD of 4 bytes.
 bool ReadDwordValue(HKEY key, const char* name, DWORD* value)
@@ -100,75 +87,6 @@ void TakeOverLegacyAgent(InstallationData* data)
     data->IsModify = 1;
 }
 
-// The number in a registered title that begins with our title: 1 for the title itself, the
-// number after "#" in the rest, or 0.
-int TitleNumber(const char* registered, const char* title, size_t titleLength)
-{
-    if (_strnicmp(registered, title, titleLength) != 0)
-        return -1;
-    const char* rest = registered + titleLength;
-    if (*rest == '\0')
-        return 1;
-    const char* hash = strchr(rest, '#');
-    if (!hash)
-        return 0;
-    // As "%d" reads it, but a number past the largest stays the largest instead of wrapping.
-    char* end = nullptr;
-    long number = strtol(hash + 1, &end, 10);
-    if (end == hash + 1)
-        return 0;
-    if (number > INT_MAX)
-        return INT_MAX;
-    return number < INT_MIN ? INT_MIN : (int)number;
-}
-
-// A new agent whose title is already in use gets " #N", one more than the highest in use.
-void NumberTitle(InstallationData* data)
-{
-    if (!data->Title)
-        return;
-    size_t length = strlen(data->Title);
-    int highest = 0;
-    char value[MAX_PATH + 1];
-
-    char legacyKey[MAX_PATH];
-    FormatText(legacyKey, sizeof(legacyKey), "%s\\%s", kServicesKey, kLegacyServiceName);
-    HKEY key = OpenKey(legacyKey);
-    if (key && ReadStringValue(key, "DisplayName", value, MAX_PATH + 1) &&
-        _strnicmp(value, data->Title, length) == 0)
-        highest = 1;
-    CloseKey(key);
-
-    HKEY agents = OpenKey(kAgentKey);
-    DWORD count = 0;
-    if (agents && RegQueryInfoKeyA(agents, nullptr, nullptr, nullptr, &count, nullptr, nullptr, nullptr,
-                                   nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-        count = 0;
-    for (DWORD i = 0; i < count; ++i) {
-        char name[MAX_PATH];
-        DWORD nameLength = sizeof(name);
-        if (RegEnumKeyExA(agents, i, name, &nameLength, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-            continue;
-        HKEY instance = nullptr;
-        if (RegOpenKeyExA(agents, name, 0, KEY_READ, &instance) != ERROR_SUCCESS)
-            continue;
-        if (ReadStringValue(instance, "Title", value, MAX_PATH + 1, true)) {
-            int number = TitleNumber(value, data->Title, length);
-            if (number > highest)
-                highest = number;
-        }
-        CloseKey(instance);
-    }
-    CloseKey(agents);
-
-    // Past the largest number there is no next one: the title then stays unnumbered.
-    if (highest > 0 && highest < INT_MAX) {
-        char* numbered = FormatHeapText(length + 16, "%s #%d", data->Title, highest + 1);
-        if (numbered)
-            ReplaceText(data->Title, numbered);
-    }
-}
-
 // "X:\..." or "\\server\share\...": a folder that does not depend on the current drive or
 // folder of whoever runs setup.
 bool IsAbsolutePath(const char* path)
@@ -238,17 +156,6 @@ Exit:
 }
 
 }  // namespace
-
-void NumberNewTitle(InstallationData* data)
-{
-    char* before = data->Title;
-    data->Title = data->Company ? FormatHeapText(strlen(data->Company) + 8, "%s Agent", data->Company) : nullptr;
-    NumberTitle(data);
-    // The dump at the start showed the earlier number.
-    if (before && data->Title && strcmp(before, data->Title) != 0)
-        LogMessage(data, "> Title = %s", data->Title);
-    FreeText(before);
-}
 
 bool IsValidInstanceId(const char* id)
 {

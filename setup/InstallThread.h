@@ -1,9 +1,10 @@
 #pragma once
-// The install thread: one procedure, the finishing steps, the final text.
+// The install thread: the instance lock, the procedure (procedures/RunProcedure.h), the final text
+// and the close message.
 
 #include <windows.h>
 
-#include "setup/InstallationData.h"
+#include "procedures/InstallationData.h"
 
 struct Installer;
 struct ProgressWindow;
@@ -22,10 +23,7 @@ struct InstallThreadContext {
 // The thread's entry (context: an InstallThreadContext); returns the procedure's result.
 DWORD WINAPI InstallThread(void* context);
 
-// Runs the one procedure the installation data chooses, then the finishing steps: the restart
-// line in AgtError.log, the agent service start and AgentUpdated.txt. Takes the instance's
-// lock for the run unless holdsInstanceLock. Returns the result.
+// Takes the instance's lock for the run unless holdsInstanceLock, then runs the procedure
+// (RunProcedure) and releases the lock. Returns the procedure's result, or
+// ERROR_INSTALL_ALREADY_RUNNING (logged) when another run kept the lock.
 int RunInstallProcess(Installer* installer, bool holdsInstanceLock = false);
-
-// "yyyy-mm-dd hh:mm:ss +hh:mm": local time with its offset from UTC; false when it did not fit.
-bool FormatTimestamp(char* text, size_t size, const SYSTEMTIME* local);

@@ -6,7 +6,7 @@
 
 #include <windows.h>
 
-#include "setup/InstallationData.h"
+#include "procedures/InstallationData.h"
 
 struct ProgressWindow : InstallationStatus {
     HWND ParentWindow;  // the main window, set when the dialog was created

@@ -7,6 +7,7 @@
 
 #include "procedures/RestartOperations.h"
 #include "resources/resource.h"
+#include "setup/BuildInstallationData.h"
 #include "setup/InstallThread.h"
 #include "setup/InstanceLock.h"
 #include "setup/MainWindow.h"

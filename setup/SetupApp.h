@@ -4,7 +4,7 @@
 
 #include <windows.h>
 
-#include "setup/InstallationData.h"
+#include "procedures/InstallationData.h"
 #include "setup/ProgressWindow.h"
 
 enum { kWindowTextBytes = 100 };

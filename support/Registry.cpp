@@ -46,6 +46,18 @@ int RegReadString(HKEY root, const char* subKey, const char* valueName, char** v
     return (int)result;
 }
 
+bool ReadStringValue(HKEY key, const char* name, char* buffer, DWORD size, bool plainStringOnly)
+{
+    DWORD type = 0;
+    DWORD length = size - 1;
+    if (RegQueryValueExA(key, name, nullptr, &type, (BYTE*)buffer, &length) != ERROR_SUCCESS || length == 0)
+        return false;
+    if (type != REG_SZ && (plainStringOnly || type != REG_EXPAND_SZ))
+        return false;
+    buffer[length] = '\0';
+    return true;
+}
+
 int WriteStringValue(HKEY key, const char* name, const char* text)
 {
     if (!text)

@@ -1,7 +1,7 @@
 #pragma once
-// Small registry helpers: reading a string value, typed value writes, writing a string value
+// Small registry helpers: reading string values, typed value writes, writing a string value
 // along a path, deleting one value and deleting a key with everything below it. None of them
-// logs. Each returns 0 or a Windows error code.
+// logs. Each returns 0 or a Windows error code unless it says otherwise.
 
 #include <windows.h>
 
@@ -17,6 +17,11 @@ extern RegistryValueBinding g_RegistryValueBinding;
 // with FreeText. Returns 0 or a Windows error code; value is null unless a string was read
 // (another value type gives 0 and null).
 int RegReadString(HKEY root, const char* subKey, const char* valueName, char** value);
+
+// Reads a string value of an open key that counts: REG_SZ or REG_EXPAND_SZ (only REG_SZ with
+// plainStringOnly), not of size 0, fitting in size bytes with its terminator. buffer is
+// terminated even when the value was stored without one.
+bool ReadStringValue(HKEY key, const char* name, char* buffer, DWORD size, bool plainStringOnly = false);
 
 // Writes text as REG_SZ with its terminating zero counted. 87 for a null text (nothing written),
 // else the registry function's result.

@@ -7,7 +7,7 @@
 #include <string.h>
 
 #include "CommandLineSeam.h"
-#include "setup/InstallationData.h"
+#include "setup/BuildInstallationData.h"
 #include "support/PathMacros.h"
 
 namespace {

@@ -108,12 +108,12 @@ TEST_F(AgentFilesTest, FullCopyAndRemoval)
 {
     FillSource();
     log_.Data().AgentWorkingFolder = DuplicateText(work_.c_str());
-    RecordingProgressWindow window(log_.Data());
-    ASSERT_TRUE(window.Created());
+    StatusRecorder status;
+    log_.Data().Status = &status;
 
     EXPECT_EQ(0, CopyAgentFiles(&installer_, 0));
 
-    std::vector<int> positions = window.Positions();
+    std::vector<int> positions = status.Positions();
     EXPECT_EQ(ExpectedPositions(0, kAgentFileRows), positions);
     ASSERT_FALSE(positions.empty());
     EXPECT_EQ(0, positions.front());
@@ -154,13 +154,13 @@ TEST_F(AgentFilesTest, FullCopyAndRemoval)
     log_.ClearLog();
     RemoveAgentFiles(&installer_, 20);
 
-    positions = window.Positions();
+    positions = status.Positions();
     positions.erase(positions.begin(), positions.begin() + kAgentFileRows);
     EXPECT_EQ(ExpectedPositions(20, kAgentFileRows), positions);
     ASSERT_FALSE(positions.empty());
     EXPECT_EQ(20, positions.front());
     EXPECT_EQ(76, positions.back());
-    EXPECT_EQ("Deleting " + work_ + "\\scan", window.DetailText());
+    EXPECT_EQ("Deleting " + work_ + "\\scan", status.LastDetail());
 
     EXPECT_EQ(0, GetPathKind(agent_.c_str())) << "the agent folder row removes what no row names";
     EXPECT_EQ((std::vector<std::string>{"Own", "keep.txt", "scanner.log"}), FolderEntries(work_));
@@ -185,13 +185,14 @@ TEST_F(AgentFilesTest, MissingProgramFileStopsTheWalk)
     CreateDirectoryA(agent_.c_str(), nullptr);
     ASSERT_TRUE(WriteWholeFile(agent_ + "\\psapi.dll", "old private copy"));
     ASSERT_TRUE(SetFileAttributesA((agent_ + "\\psapi.dll").c_str(), FILE_ATTRIBUTE_READONLY));
-    RecordingProgressWindow window(log_.Data());
+    StatusRecorder status;
+    log_.Data().Status = &status;
 
     EXPECT_EQ(kSourceFileMissing, CopyAgentFiles(&installer_, 0));
 
     EXPECT_TRUE(FileExistsAt(agent_ + "\\XASetup.exe"));
     EXPECT_FALSE(FileExistsAt(agent_ + "\\UserTray.exe")) << "the walk stopped";
-    EXPECT_EQ((std::vector<int>{0}), window.Positions()) << "no step for the failing row";
+    EXPECT_EQ((std::vector<int>{0}), status.Positions()) << "no step for the failing row";
     EXPECT_EQ(!systemHasPsapi, FileExistsAt(agent_ + "\\psapi.dll"));
     EXPECT_EQ("InstallFile: > Source file is missing!", log_.Messages().back());
 }
@@ -220,15 +221,21 @@ TEST_F(AgentFilesTest, UpdateKeepsAnExistingConfiguration)
     EXPECT_EQ("content of AgentCore.exe", ReadWholeFile(agent_ + "\\AgentCore.exe"));
 }
 
-TEST_F(AgentFilesTest, SilentRunLeavesTheWindowAlone)
+// A silent run reports its steps as any other: the window decides what it shows, and /b shows
+// them for a silent run.
+TEST_F(AgentFilesTest, SilentRunReportsEveryStep)
 {
     FillSource();
-    RecordingProgressWindow window(log_.Data());
+    log_.Data().AgentWorkingFolder = DuplicateText(work_.c_str());
+    StatusRecorder status;
+    log_.Data().Status = &status;
     log_.Data().IsSilent = 1;
     EXPECT_EQ(0, CopyAgentFiles(&installer_, 0));
     RemoveAgentFiles(&installer_, 20);
-    EXPECT_TRUE(window.Positions().empty());
-    EXPECT_EQ("", window.DetailText());
+    std::vector<int> expected = ExpectedPositions(0, kAgentFileRows);
+    std::vector<int> removal = ExpectedPositions(20, kAgentFileRows);
+    expected.insert(expected.end(), removal.begin(), removal.end());
+    EXPECT_EQ(expected, status.Positions());
 }
 
 TEST_F(AgentFilesTest, WorkingFolderRowsNeedTheWorkingFolder)
@@ -331,21 +338,4 @@ TEST_F(AgentFilesTest, TheSystemsOwnPsapiStays)
         EXPECT_TRUE(FileExistsAt(psapi)) << spelling;
     }
     EXPECT_EQ(content, ReadWholeFile(psapi));
-}
-
-// 150 is shown as 100; a negative percent leaves the bar where it is.
-TEST(ProgressWindow, PositionsAreClampedAndSilentRunsLeaveTheBar)
-{
-    InstallationData data;
-    RecordingProgressWindow window(data);
-    ASSERT_TRUE(window.Created());
-    for (int percent : {150, -5, 40})
-        data.Status->SetDetailText(0, percent);
-    data.IsSilent = 1;
-    data.Status->SetDetailText(0, 70);
-    data.Status->ShowFileText(IDS_DELETING_FILE, "C:\\x");
-    data.ShowProgress = 1;
-    data.Status->SetDetailText(0, 80);
-    EXPECT_EQ((std::vector<int>{100, 40, 80}), window.Positions());
-    EXPECT_EQ("", window.DetailText());
 }

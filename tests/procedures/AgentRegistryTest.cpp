@@ -6,6 +6,7 @@
 #include "procedures/AgentRegistry.h"
 #include "procedures/Installer.h"
 #include "procedures/RegistryProbe.h"
+#include "support/AgentNames.h"
 #include "support/Registry.h"
 
 using namespace xatest;

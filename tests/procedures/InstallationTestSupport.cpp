@@ -15,7 +15,9 @@
 #include "procedures/Installer.h"
 #include "procedures/LeftoversTestSupport.h"
 #include "procedures/Shortcuts.h"
+#include "setup/BuildInstallationData.h"
 #include "support/AccessControl.h"
+#include "support/AgentNames.h"
 #include "support/Registry.h"
 #include "support/WindowsVersion.h"
 
@@ -30,30 +32,6 @@ const char kRunServicesKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Ru
 const char* const kSafeBootKeys[] = {"SYSTEM\\CurrentControlSet\\Control\\SafeBoot\\Minimal",
                                      "SYSTEM\\CurrentControlSet\\Control\\SafeBoot\\Network"};
 
-
-// A text of the program's string table, as the window loads it.
-std::string StringText(int stringId)
-{
-    char text[512] = "";
-    LoadStringA(GetModuleHandleA(nullptr), stringId, text, sizeof(text));
-    return text;
-}
-
-// The fixed part of a "Copying %s" style format, up to the placeholder.
-std::string FormatPrefix(int stringId)
-{
-    std::string format = StringText(stringId);
-    size_t at = format.find("%s");
-    return at == std::string::npos ? format : format.substr(0, at);
-}
-
-bool IsBar(const std::string& event, int* position)
-{
-    if (event.compare(0, 5, "bar: ") != 0)
-        return false;
-    *position = std::stoi(event.substr(5));
-    return true;
-}
 
 std::string SpecialFolder(int folderId)
 {
@@ -168,96 +146,6 @@ int PrepareRunData(InstallationData& data, const std::string& commandLine, const
     int result = InitInstallationData(&data, (commandLine + " /l \"" + logPath + "\"").c_str());
     ReplaceText(data.SrcFolder, DuplicateText(sourceFolder.c_str()));
     return result;
-}
-
-StatusRecorder::StatusRecorder()
-    : copyingPrefix_(FormatPrefix(IDS_COPYING_FILE)), deletingPrefix_(FormatPrefix(IDS_DELETING_FILE))
-{
-}
-
-// The window's rules: an id of 0 leaves the line, a negative percent the bar.
-void StatusRecorder::SetStatusText(int stringId)
-{
-    NotCounted test;
-    events_.push_back("status: " + StringText(stringId));
-}
-
-void StatusRecorder::SetDetailText(int stringId, int percent)
-{
-    NotCounted test;
-    if (stringId > 0)
-        events_.push_back("detail: " + StringText(stringId));
-    if (percent >= 0)
-        events_.push_back("bar: " + std::to_string(percent));
-}
-
-void StatusRecorder::ShowFileText(int stringId, const char* path)
-{
-    NotCounted test;
-    std::string text = StringText(stringId);
-    size_t at = text.find("%s");
-    if (at != std::string::npos)
-        text.replace(at, 2, path ? path : "");
-    events_.push_back("detail: " + text);
-}
-
-bool StatusRecorder::IsFileText(const std::string& event) const
-{
-    const std::string head = "detail: ";
-    if (event.compare(0, head.size(), head) != 0)
-        return false;
-    std::string text = event.substr(head.size());
-    return (!copyingPrefix_.empty() && text.compare(0, copyingPrefix_.size(), copyingPrefix_) == 0) ||
-           (!deletingPrefix_.empty() && text.compare(0, deletingPrefix_.size(), deletingPrefix_) == 0);
-}
-
-std::vector<std::string> StatusRecorder::Steps() const
-{
-    std::vector<std::string> steps;
-    int first = -1;
-    int last = -1;
-    auto flush = [&]() {
-        if (first < 0)
-            return;
-        steps.push_back("bar: " + std::to_string(first) + (first == last ? "" : ".." + std::to_string(last)));
-        first = last = -1;
-    };
-    for (const std::string& event : events_) {
-        int position = 0;
-        if (IsFileText(event))
-            continue;
-        if (IsBar(event, &position)) {
-            if (first < 0)
-                first = position;
-            last = position;
-            continue;
-        }
-        flush();
-        steps.push_back(event);
-    }
-    flush();
-    return steps;
-}
-
-std::vector<std::vector<int>> StatusRecorder::BarRuns() const
-{
-    std::vector<std::vector<int>> runs;
-    std::vector<int> run;
-    for (const std::string& event : events_) {
-        int position = 0;
-        if (IsFileText(event))
-            continue;
-        if (IsBar(event, &position)) {
-            run.push_back(position);
-            continue;
-        }
-        if (run.size() > 1)
-            runs.push_back(run);
-        run.clear();
-    }
-    if (run.size() > 1)
-        runs.push_back(run);
-    return runs;
 }
 
 AgentFootprint FootprintOf(const InstallationData& data)

@@ -1,8 +1,7 @@
 #pragma once
 // What the tests of whole procedures share: a package folder laid out as the setup program's own
-// folder, a run's record built from a command line, a recorder of the status the procedures
-// report, and the leftover check: everything an installation puts on the
-// machine, walked item by item, so that a test can show that a removal left nothing behind.
+// folder, a run's record built from a command line, and the leftover check: everything an
+// installation puts on the machine, walked item by item, so that a test can show that a removal left nothing behind.
 
 #include <windows.h>
 
@@ -42,36 +41,6 @@ const std::vector<std::string>& PackageProgramFiles();
 // The result of InitInstallationData.
 int PrepareRunData(InstallationData& data, const std::string& commandLine, const std::string& logPath,
                    const std::string& sourceFolder);
-
-// A status that records, in order, every text a procedure gives the window's two lines and every
-// position of its bar, as "status: <text>", "detail: <text>" and "bar: <n>", each text as the
-// window shows it (from the string table). Silent runs are recorded too: what a procedure
-// reports does not depend on /s. The fixture of the procedure runs makes one the status of each
-// record it builds.
-class StatusRecorder : public InstallationStatus {
-public:
-    StatusRecorder();
-    StatusRecorder(const StatusRecorder&) = delete;
-    StatusRecorder& operator=(const StatusRecorder&) = delete;
-    const std::vector<std::string>& Events() const { return events_; }
-    // The events with the per-file texts ("Copying ...", "Deleting ...") left out and every run of
-    // bar positions that follow each other shown as one "bar: <first>..<last>" entry.
-    std::vector<std::string> Steps() const;
-    // The bar positions of the per-file phase: each run of two or more positions in a row.
-    std::vector<std::vector<int>> BarRuns() const;
-    void Clear() { events_.clear(); }
-
-    void SetStatusText(int stringId) override;
-    void SetDetailText(int stringId, int percent) override;
-    void ShowFileText(int stringId, const char* path) override;
-
-private:
-    bool IsFileText(const std::string& event) const;
-
-    std::vector<std::string> events_;
-    std::string copyingPrefix_;
-    std::string deletingPrefix_;
-};
 
 // The network driver as the owner installs it: ArvaneD.VXD in the system folder on Windows 9x,
 // XAPFA.sys in the (native) drivers folder elsewhere, which on x64 is reached with WOW64

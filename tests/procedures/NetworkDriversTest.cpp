@@ -8,9 +8,10 @@
 #include "harness/TestSupport.h"
 #include "network/DriverOwner.h"
 #include "network/FakeCatalog.h"
+#include "procedures/InstallationData.h"
 #include "procedures/Installer.h"
 #include "procedures/NetworkDrivers.h"
-#include "setup/InstallationData.h"
+#include "support/AgentNames.h"
 #include "support/FolderRedirection.h"
 #include "support/WindowsVersion.h"
 

@@ -1,7 +1,5 @@
 #include "procedures/ProcedureTestSupport.h"
 
-#include <commctrl.h>
-
 #include <algorithm>
 #include <regex>
 
@@ -11,21 +9,28 @@ namespace xatest {
 
 namespace {
 
-std::vector<int> gPositions;
-WNDPROC gBarProcedure = nullptr;
-
-LRESULT CALLBACK RecordingBarProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+// A text of the program's string table, as the window loads it.
+std::string StringText(int stringId)
 {
-    if (message == PBM_SETPOS) {
-        NotCounted test;
-        gPositions.push_back((int)wParam);
-    }
-    return CallWindowProcA(gBarProcedure, window, message, wParam, lParam);
+    char text[512] = "";
+    LoadStringA(GetModuleHandleA(nullptr), stringId, text, sizeof(text));
+    return text;
 }
 
-INT_PTR CALLBACK DialogProcedure(HWND, UINT, WPARAM, LPARAM)
+// The fixed part of a "Copying %s" style format, up to the placeholder.
+std::string FormatPrefix(int stringId)
 {
-    return FALSE;
+    std::string format = StringText(stringId);
+    size_t at = format.find("%s");
+    return at == std::string::npos ? format : format.substr(0, at);
+}
+
+bool IsBar(const std::string& event, int* position)
+{
+    if (event.compare(0, 5, "bar: ") != 0)
+        return false;
+    *position = std::stoi(event.substr(5));
+    return true;
 }
 
 const std::regex kLineHead(R"(\d{4}/\d{2}/\d{2} \d{2}:\d{2}:\d{2}\.\d{3} \[[0-9a-f]+\]: )");
@@ -133,44 +138,115 @@ FileHolder::~FileHolder()
     CloseHandle(ready_);
 }
 
-RecordingProgressWindow::RecordingProgressWindow(InstallationData& data) : data_(data), earlier_(data.Status)
+StatusRecorder::StatusRecorder()
+    : copyingPrefix_(FormatPrefix(IDS_COPYING_FILE)), deletingPrefix_(FormatPrefix(IDS_DELETING_FILE))
 {
-    InitCommonControls();
-    gPositions.clear();
-    HINSTANCE module = GetModuleHandleA(nullptr);
-    // The dialog is a child window: it needs a frame.
-    frame_ = CreateWindowExA(0, "STATIC", "", WS_OVERLAPPEDWINDOW, 0, 0, 600, 300, nullptr, nullptr, module, nullptr);
-    dialog_ = CreateDialogParamA(module, MAKEINTRESOURCEA(IDD_PROGRESS), frame_, DialogProcedure, 0);
-    if (!dialog_)
-        return;
-    HWND bar = GetDlgItem(dialog_, IDC_PROGRESS_BAR);
-    SendMessageA(bar, PBM_SETRANGE, 0, MAKELPARAM(0, 100));
-    gBarProcedure = (WNDPROC)SetWindowLongPtrA(bar, GWLP_WNDPROC, (LONG_PTR)RecordingBarProcedure);
-    // The run's window: the operations report through the record's status.
-    window_.Dialog = dialog_;
-    window_.Run = &data;
-    data.Status = &window_;
-    data.IsSilent = 0;
-    data.ShowProgress = 0;
 }
 
-RecordingProgressWindow::~RecordingProgressWindow()
+// The window's rules: an id of 0 leaves the line, a negative percent the bar.
+void StatusRecorder::SetStatusText(int stringId)
 {
-    data_.Status = earlier_;
-    if (frame_)
-        DestroyWindow(frame_);
+    NotCounted test;
+    events_.push_back("status: " + StringText(stringId));
 }
 
-const std::vector<int>& RecordingProgressWindow::Positions() const
+void StatusRecorder::SetDetailText(int stringId, int percent)
 {
-    return gPositions;
+    NotCounted test;
+    if (stringId > 0)
+        events_.push_back("detail: " + StringText(stringId));
+    if (percent >= 0)
+        events_.push_back("bar: " + std::to_string(percent));
 }
 
-std::string RecordingProgressWindow::DetailText() const
+void StatusRecorder::ShowFileText(int stringId, const char* path)
 {
-    char text[1024] = "";
-    GetDlgItemTextA(dialog_, IDC_DETAIL_TEXT, text, sizeof(text));
-    return text;
+    NotCounted test;
+    std::string text = StringText(stringId);
+    size_t at = text.find("%s");
+    if (at != std::string::npos)
+        text.replace(at, 2, path ? path : "");
+    events_.push_back("detail: " + text);
+}
+
+bool StatusRecorder::IsFileText(const std::string& event) const
+{
+    const std::string head = "detail: ";
+    if (event.compare(0, head.size(), head) != 0)
+        return false;
+    std::string text = event.substr(head.size());
+    return (!copyingPrefix_.empty() && text.compare(0, copyingPrefix_.size(), copyingPrefix_) == 0) ||
+           (!deletingPrefix_.empty() && text.compare(0, deletingPrefix_.size(), deletingPrefix_) == 0);
+}
+
+std::vector<std::string> StatusRecorder::Steps() const
+{
+    std::vector<std::string> steps;
+    int first = -1;
+    int last = -1;
+    auto flush = [&]() {
+        if (first < 0)
+            return;
+        steps.push_back("bar: " + std::to_string(first) + (first == last ? "" : ".." + std::to_string(last)));
+        first = last = -1;
+    };
+    for (const std::string& event : events_) {
+        int position = 0;
+        if (IsFileText(event))
+            continue;
+        if (IsBar(event, &position)) {
+            if (first < 0)
+                first = position;
+            last = position;
+            continue;
+        }
+        flush();
+        steps.push_back(event);
+    }
+    flush();
+    return steps;
+}
+
+std::vector<std::vector<int>> StatusRecorder::BarRuns() const
+{
+    std::vector<std::vector<int>> runs;
+    std::vector<int> run;
+    for (const std::string& event : events_) {
+        int position = 0;
+        if (IsFileText(event))
+            continue;
+        if (IsBar(event, &position)) {
+            run.push_back(position);
+            continue;
+        }
+        if (run.size() > 1)
+            runs.push_back(run);
+        run.clear();
+    }
+    if (run.size() > 1)
+        runs.push_back(run);
+    return runs;
+}
+
+std::vector<int> StatusRecorder::Positions() const
+{
+    std::vector<int> positions;
+    int position = 0;
+    for (const std::string& event : events_) {
+        if (IsBar(event, &position))
+            positions.push_back(position);
+    }
+    return positions;
+}
+
+std::string StatusRecorder::LastDetail() const
+{
+    const std::string head = "detail: ";
+    for (auto event = events_.rbegin(); event != events_.rend(); ++event) {
+        if (event->compare(0, head.size(), head) == 0)
+            return event->substr(head.size());
+    }
+    return "";
 }
 
 bool CopyFixture(const std::string& fixture, const std::string& destination)

@@ -1,6 +1,6 @@
 #pragma once
 // What the tests of the file operations share: an installation record that logs into a scratch
-// file, a stand-in that holds a file open, a progress dialog that records what it is shown, and
+// file, a stand-in that holds a file open, a status that records what the procedures report, and
 // small file helpers.
 
 #include <windows.h>
@@ -10,8 +10,7 @@
 
 #include "harness/TestSupport.h"
 #include "resources/resource.h"
-#include "setup/InstallationData.h"
-#include "setup/ProgressWindow.h"
+#include "procedures/InstallationData.h"
 
 namespace xatest {
 
@@ -59,24 +58,38 @@ private:
     bool holding_ = false;
 };
 
-// The progress dialog as the run's window: data's status while the object lives, with data made
-// not silent. It records every position the bar is given. Tests make the run silent through data.
-class RecordingProgressWindow {
+// A status that records, in order, every text a procedure gives the window's two lines and every
+// position of its bar, as "status: <text>", "detail: <text>" and "bar: <n>", each text as the
+// window shows it (from the string table). Silent runs are recorded too: what a procedure
+// reports does not depend on /s. The fixture of the procedure runs makes one the status of each
+// record it builds.
+class StatusRecorder : public InstallationStatus {
 public:
-    explicit RecordingProgressWindow(InstallationData& data);
-    ~RecordingProgressWindow();
-    RecordingProgressWindow(const RecordingProgressWindow&) = delete;
-    RecordingProgressWindow& operator=(const RecordingProgressWindow&) = delete;
-    bool Created() const { return dialog_ != nullptr; }
-    const std::vector<int>& Positions() const;
-    std::string DetailText() const;
+    StatusRecorder();
+    StatusRecorder(const StatusRecorder&) = delete;
+    StatusRecorder& operator=(const StatusRecorder&) = delete;
+    const std::vector<std::string>& Events() const { return events_; }
+    // The events with the per-file texts ("Copying ...", "Deleting ...") left out and every run of
+    // bar positions that follow each other shown as one "bar: <first>..<last>" entry.
+    std::vector<std::string> Steps() const;
+    // The bar positions of the per-file phase: each run of two or more positions in a row.
+    std::vector<std::vector<int>> BarRuns() const;
+    // Every bar position, in order.
+    std::vector<int> Positions() const;
+    // The lower line as the last event left it ("" when none did).
+    std::string LastDetail() const;
+    void Clear() { events_.clear(); }
+
+    void SetStatusText(int stringId) override;
+    void SetDetailText(int stringId, int percent) override;
+    void ShowFileText(int stringId, const char* path) override;
 
 private:
-    InstallationData& data_;
-    InstallationStatus* earlier_;
-    ProgressWindow window_;
-    HWND frame_ = nullptr;
-    HWND dialog_ = nullptr;
+    bool IsFileText(const std::string& event) const;
+
+    std::vector<std::string> events_;
+    std::string copyingPrefix_;
+    std::string deletingPrefix_;
 };
 
 // File helpers.

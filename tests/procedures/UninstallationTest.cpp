@@ -7,6 +7,7 @@
 #include "control/ServiceTestSupport.h"
 #include "procedures/AgentShutdown.h"
 #include "procedures/ProcedureRunFixture.h"
+#include "support/AgentNames.h"
 
 using namespace xatest;
 

@@ -13,7 +13,7 @@
 #include "network/DriverOwner.h"
 #include "procedures/AgentShutdown.h"
 #include "procedures/ProcedureRunFixture.h"
-#include "setup/InstallThread.h"
+#include "procedures/RunProcedure.h"
 #include "support/Files.h"
 #include "support/Registry.h"
 
@@ -258,7 +258,7 @@ TEST_F(UpdateTest, AFailedUpdateStartsTheAgentItStoppedAgain)
         ASSERT_EQ(0, Prepare("/g E5 /s " + std::string(row.Options), broken.Folder()));
         Installer installer(&Data());
 
-        EXPECT_EQ(ERROR_FILE_NOT_FOUND, Counted([&] { return RunInstallProcess(&installer); }));
+        EXPECT_EQ(ERROR_FILE_NOT_FOUND, Counted([&] { return RunProcedure(&installer); }));
 
         EXPECT_EQ(row.StartedAgain, AgentRuns(footprint));
         int again = IndexOf(kAgain);
@@ -516,7 +516,7 @@ TEST_F(LegacyConversionTest, AFailedConversionStartsTheLegacyAgentAgain)
     ASSERT_EQ(1, Data().UpdateLegacyAgent);
     Remember();
 
-    EXPECT_EQ(ERROR_FILE_NOT_FOUND, Counted([&] { return RunInstallProcess(&Run()); }));
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, Counted([&] { return RunProcedure(&Run()); }));
     int again = IndexOf("Starting the agent service again after the failed update.");
     ASSERT_GE(again, 0);
     EXPECT_EQ(again + 1, IndexOf("Agent service started."));
@@ -545,7 +545,7 @@ TEST_F(LegacyConversionTest, AFailedConversionWithoutAServiceLeftSaysSo)
     ASSERT_EQ(1, Data().UpdateLegacyAgent);
     Remember();
 
-    EXPECT_EQ(ERROR_DUPLICATE_SERVICE_NAME, Counted([&] { return RunInstallProcess(&Run()); }));
+    EXPECT_EQ(ERROR_DUPLICATE_SERVICE_NAME, Counted([&] { return RunProcedure(&Run()); }));
     const char kNone[] = "No agent service is left to start again after the failed update.";
     EXPECT_EQ(Messages().size() - 2, (size_t)IndexOf(kNone));
     EXPECT_FALSE(Logged("Starting the agent service again after the failed update."));

@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "harness/TestSupport.h"
-#include "setup/InstallationData.h"
+#include "setup/BuildInstallationData.h"
 
 using namespace xatest;
 
@@ -136,6 +136,16 @@ TEST(CommandLine, QuotesMakeOneWordAndDropWhatCameBefore)
     EXPECT_EQ("cd ef", Text(data.Company));
     EXPECT_EQ("tab\tinside", Text(data.Comments));
     EXPECT_EQ("open to the end", Text(data.Contact)) << "an unterminated quote runs to the end";
+}
+
+// The uninstall entry's command for an id with a blank (procedures/UninstallEntry.cpp): the
+// removal started from it reads the whole id, not instance "A".
+TEST(CommandLine, TheUninstallEntryReadsBackWhole)
+{
+    InstallationData removal;
+    ASSERT_EQ(0, ParseCommandLine(&removal, "/r /g \"A B\" /l \"%TEMP%\\xasetup.log\""));
+    EXPECT_EQ("A B", Text(removal.Instance));
+    EXPECT_EQ(1, removal.IsRemove);
 }
 
 TEST(CommandLine, AnEmptyQuotedWordIsNoWord)

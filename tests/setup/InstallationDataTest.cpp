@@ -11,7 +11,7 @@
 #include "harness/TestSupport.h"
 #include "harness/VirtualClock.h"
 #include "procedures/ProcedureTestSupport.h"
-#include "setup/InstallationData.h"
+#include "setup/BuildInstallationData.h"
 #include "setup/InstanceLock.h"
 #include "support/AccessControl.h"
 #include "support/PathMacros.h"

@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "setup/InstallationData.h"
+#include "procedures/InstallationData.h"
 
 namespace {
 

@@ -129,6 +129,36 @@ TEST_F(ProgressWindowTest, SilentRunWithoutProgressStaysHidden)
     DestroyWindow(app_.MainWindow);
 }
 
+// What the procedures report: 150 is shown as 100, a negative percent leaves the bar where it is;
+// a silent run shows none of it, unless /b asks for the window.
+TEST_F(ProgressWindowTest, PositionsAreClampedAndSilentRunsShowNothing)
+{
+    Create(0, 0);
+    InstallationStatus* status = app_.Data.Status;
+    auto position = [&] { return SendDlgItemMessageA(app_.Progress.Dialog, IDC_PROGRESS_BAR, PBM_GETPOS, 0, 0); };
+    status->SetDetailText(0, 150);
+    EXPECT_EQ(100, position());
+    status->SetDetailText(0, -5);
+    EXPECT_EQ(100, position());
+    status->SetDetailText(0, 40);
+    EXPECT_EQ(40, position());
+
+    app_.Data.IsSilent = 1;
+    status->SetStatusText(IDS_INSTALLING);
+    status->SetDetailText(IDS_INSTALLING_SERVICE, 70);
+    status->ShowFileText(IDS_DELETING_FILE, "C:\\x");
+    EXPECT_EQ(40, position());
+    EXPECT_EQ("", Text(IDC_STATUS_TEXT));
+    EXPECT_EQ("", Text(IDC_DETAIL_TEXT));
+
+    app_.Data.ShowProgress = 1;
+    status->SetDetailText(0, 80);
+    status->ShowFileText(IDS_COPYING_FILE, "C:\\y");
+    EXPECT_EQ(80, position());
+    EXPECT_EQ("Copying C:\\y", Text(IDC_DETAIL_TEXT));
+    DestroyWindow(app_.MainWindow);
+}
+
 TEST_F(ProgressWindowTest, FinishEnablesCloseWhichEndsTheLoop)
 {
     Create(0, 0);

@@ -9,8 +9,9 @@
 #include <thread>
 
 #include "harness/TestSupport.h"
+#include "procedures/InstallationData.h"
 #include "procedures/ProcedureTestSupport.h"
-#include "setup/InstallationData.h"
+#include "support/SetupLog.h"
 
 using namespace xatest;
 

@@ -23,7 +23,7 @@
 #include "procedures/InstallationTestSupport.h"
 #include "procedures/LeftoversTestSupport.h"
 #include "procedures/ProcedureTestSupport.h"
-#include "setup/InstallationData.h"
+#include "setup/BuildInstallationData.h"
 
 using namespace xatest;
 

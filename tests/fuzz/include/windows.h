@@ -1,6 +1,6 @@
 #pragma once
 // The native build's stand-in for the system header: only the types and constants that
-// setup/SetupLog.h and support/PathMacros.h name, with their Windows sizes, so that the command
+// support/SetupLog.h and support/PathMacros.h name, with their Windows sizes, so that the command
 // line parser compiles here unchanged. Anything more is a sign that the parser grew a system
 // call, which belongs behind a seam (CommandLineSeam.cpp).
 #include <stdint.h>

@@ -1,4 +1,4 @@
-#include "setup/InstallationData.h"
+#include "setup/BuildInstallationData.h"
 
 #include <string.h>
 

@@ -1,4 +1,4 @@
-#include "setup/SetupLog.h"
+#include "support/SetupLog.h"
 
 #include <ctype.h>
 #include <string.h>

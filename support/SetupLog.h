@@ -8,8 +8,6 @@
 
 #include "support/Text.h"
 
-struct InstallationData;
-
 enum : DWORD {
     kLogRollOverSize = 5000000,   // bytes; the log rolls over when it has grown past this
     kLogMutexWaitMs = 1000,       // a line waits this long for the mutex, then is dropped
@@ -44,17 +42,3 @@ struct SetupLog {
 // ".", in lower case, with "Global\" in front where the system has that namespace. False when
 // it does not fit in size bytes.
 bool BuildLogMutexName(const char* path, bool globalNamespace, char* name, size_t size);
-
-// printf-style line into the setup log of data; does nothing while the log is off.
-void LogMessage(const InstallationData* data, const char* format, ...) XA_PRINTF_FORMAT(2, 3);
-
-// message, a blank and the system's text for code ("[Code: %d]" when it has none).
-void LogError(const InstallationData* data, int code, const char* message);
-
-// As LogError, with the message formatted printf-style first.
-void LogErrorFormatted(const InstallationData* data, int code, const char* format, ...) XA_PRINTF_FORMAT(3, 4);
-
-// New heap text describing a Windows error code (caller frees with FreeText); null only when
-// memory is short. -1 is "Error is not specified."; codes without a system text give
-// "[Code: %d]". The system's text comes without its closing line break.
-char* GetErrorText(int code);

@@ -1,7 +1,7 @@
 // The record's own life: empty at birth, everything it owns released with it. Kept apart from
-// InstallationData.cpp, which asks the system, so that the native build (tests/fuzz) takes it
-// as it is.
-#include "setup/InstallationData.h"
+// its builders (setup/BuildInstallationData.cpp), which ask the system, so that the native build
+// (tests/fuzz) takes it as it is.
+#include "procedures/InstallationData.h"
 
 namespace {
 InstallationStatus gSilentStatus;

@@ -1,8 +1,8 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "setup/InstallationData.h"
-#include "setup/SetupLog.h"
+#include "procedures/InstallationData.h"
+#include "support/SetupLog.h"
 
 namespace {
 const size_t kMessageBufferSize = 16384;

@@ -1,0 +1,139 @@
+// The run of one procedure, and what follows it on the installed agent.
+#include "procedures/RunProcedure.h"
+
+#include <string.h>
+
+#include "control/ServiceManager.h"
+#include "procedures/AgentService.h"
+#include "resources/resource.h"
+#include "support/Files.h"
+#include "support/Handles.h"
+#include "support/StringTable.h"
+
+namespace {
+
+const int kRebootTextBytes = 448;
+const double kFileTimeUnitsPerMinute = 600000000.0;
+
+HANDLE OpenAgentFile(const InstallationData* data, const char* name, DWORD disposition)
+{
+    char path[MAX_PATH];
+    if (!data->DestFolder || !FormatText(path, sizeof(path), "%s\\%s", data->DestFolder, name))
+        return INVALID_HANDLE_VALUE;
+    return CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, disposition,
+                       FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+// Tells the agent, through its own error log, that setup waits for a restart. Silent on failure.
+void WriteRebootLine(const InstallationData* data)
+{
+    HANDLE file = OpenAgentFile(data, "AgtError.log", OPEN_ALWAYS);
+    if (file == INVALID_HANDLE_VALUE)
+        return;
+    char text[kRebootTextBytes];
+    LoadProgramText(IDS_REBOOT_LOG_LINE, text, sizeof(text));
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    char line[kRebootTextBytes + 64];
+    FormatText(line, sizeof(line), "'%04d%02d%02d %02d:%02d:%02d', '%s'\n", now.wYear, now.wMonth, now.wDay,
+               now.wHour, now.wMinute, now.wSecond, text);
+    DWORD written = 0;
+    if (SetFilePointer(file, 0, nullptr, FILE_END) != INVALID_SET_FILE_POINTER)
+        WriteFile(file, line, (DWORD)strlen(line), &written, nullptr);
+    CloseFile(file);
+}
+
+// Starts the agent's service (on Windows 9x: its RunServices command) after announcing it.
+void StartAgent(const InstallationData* data, const char* announcement, const char* name)
+{
+    LogMessage(data, "%s", announcement);
+    int result = data->IsWin9x ? StartAgentFromRunServices(name) : StartServiceAndWait(name);
+    if (result == 0)
+        LogMessage(data, "Agent service started.");
+    else
+        LogError(data, result, "Failed to start agent service.");
+}
+
+void WriteUpdatedMarker(const InstallationData* data)
+{
+    HANDLE file = OpenAgentFile(data, "AgentUpdated.txt", CREATE_ALWAYS);
+    if (file == INVALID_HANDLE_VALUE) {
+        LogError(data, 0, "Could not create AgentUpdated.txt.");
+        return;
+    }
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    char stamp[64], text[128];
+    FormatTimestamp(stamp, sizeof(stamp), &now);
+    FormatText(text, sizeof(text), "The agent was updated and restarted on %s.", stamp);
+    DWORD written = 0;
+    WriteFile(file, text, (DWORD)strlen(text), &written, nullptr);
+    CloseFile(file);
+    LogMessage(data, "AgentUpdated.txt is created.");
+}
+
+}  // namespace
+
+bool FormatTimestamp(char* text, size_t size, const SYSTEMTIME* local)
+{
+    FILETIME localTime, utcTime;
+    char sign = '+';
+    DWORD minutes = 0;
+    if (SystemTimeToFileTime(local, &localTime) && LocalFileTimeToFileTime(&localTime, &utcTime)) {
+        LONGLONG localUnits = ((LONGLONG)localTime.dwHighDateTime << 32) | localTime.dwLowDateTime;
+        LONGLONG utcUnits = ((LONGLONG)utcTime.dwHighDateTime << 32) | utcTime.dwLowDateTime;
+        if (utcUnits > localUnits)
+            sign = '-';
+        // Zones differ by whole minutes, so the quotient is exact in a double; dividing that way
+        // keeps the 64-bit division routines (over a KiB) out of the program.
+        LONGLONG units = utcUnits > localUnits ? utcUnits - localUnits : localUnits - utcUnits;
+        minutes = (DWORD)((double)units / kFileTimeUnitsPerMinute);
+    }
+    return FormatText(text, size, "%d-%02d-%02d %02d:%02d:%02d %c%02d:%02d", local->wYear, local->wMonth, local->wDay,
+                      local->wHour, local->wMinute, local->wSecond, sign, (int)(minutes / 60), (int)(minutes % 60));
+}
+
+int RunProcedure(Installer* installer)
+{
+    InstallationData* data = installer->Data;
+    char path[MAX_PATH];
+    // Exists only after a successful update; a removal leaves a folder that may not be the
+    // agent's as it is (and removes the file with the rest of an agent's).
+    if (!data->IsRemove && data->DestFolder &&
+        FormatText(path, sizeof(path), "%s\\AgentUpdated.txt", data->DestFolder))
+        DeleteFileA(path);
+
+    DWORD versionMS = 0, versionLS = 0;
+    DWORD length = GetModuleFileNameA(nullptr, path, sizeof(path));
+    if (length == 0 || length >= sizeof(path) || GetFileVersion(path, &versionMS, &versionLS) != 0)
+        versionMS = versionLS = 0;
+    LogMessage(data, "Begin install process.... (Version %d.%d.%d.%d)", HIWORD(versionMS), LOWORD(versionMS),
+               HIWORD(versionLS), LOWORD(versionLS));
+
+    int result = 0;
+    if (data->IsRemove)
+        result = installer->UninstallAgent();
+    else
+        result = data->IsModify ? installer->UpdateExistingAgent() : installer->InstallNewAgent();
+    char service[64];
+    if (result == 0) {
+        // The agent reads it; after a removal there is no agent, and its folder is gone or going.
+        if (data->RebootRequired && !data->IsRemove)
+            WriteRebootLine(data);
+        if (!data->IsRemove && !data->bDontStartAgent && (data->RunProgram || data->IsModify)) {
+            FormatText(service, sizeof(service), "XA%s", data->Instance);
+            StartAgent(data, "Start agent service.", service);
+        }
+        if (data->IsModify)
+            WriteUpdatedMarker(data);
+    } else if (installer->StoppedRunningAgent && !data->bDontStartAgent) {
+        // The agent that the failed update stopped: a legacy agent under its own name while its
+        // service is there, else under the new name once the conversion has made that.
+        if (FindServiceToRestart(data, service, sizeof(service)))
+            StartAgent(data, "Starting the agent service again after the failed update.", service);
+        else
+            LogMessage(data, "No agent service is left to start again after the failed update.");
+    }
+    LogMessage(data, "End install process. (%d)", result);
+    return result;
+}
