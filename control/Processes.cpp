@@ -265,7 +265,7 @@ void CloseWindowPolitely(HWND window)
 {
     PostMessageA(window, WM_SYSCOMMAND, SC_CLOSE, 0);
     ClockSleep(kWindowMessagePauseMs);
-    const UINT followUps[] = {WM_CLOSE, WM_DESTROY, WM_QUIT};
+    static const UINT followUps[] = {WM_CLOSE, WM_DESTROY, WM_QUIT};
     for (UINT message : followUps) {
         if (!IsWindow(window))
             return;

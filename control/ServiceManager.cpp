@@ -432,11 +432,12 @@ int SetAgentFailureActions(const char* name)
 {
     if (!IsWindows2000OrLater())
         return 0;
-    SC_ACTION actions[3] = {{SC_ACTION_RESTART, 60000}, {SC_ACTION_RESTART, 60000}, {SC_ACTION_NONE, 0}};
+    static const SC_ACTION actions[3] = {
+        {SC_ACTION_RESTART, 60000}, {SC_ACTION_RESTART, 60000}, {SC_ACTION_NONE, 0}};
     SERVICE_FAILURE_ACTIONSA record = {};
     record.dwResetPeriod = 86400;  // one day, in seconds
     record.cActions = 3;
-    record.lpsaActions = actions;
+    record.lpsaActions = const_cast<SC_ACTION*>(actions);  // only read
     return SetServiceConfig2(name, SERVICE_CONFIG_FAILURE_ACTIONS, &record);
 }
 

@@ -53,11 +53,12 @@ bool HasAgentPath(HKEY instances, const char* name)
     return (result == ERROR_SUCCESS || result == ERROR_MORE_DATA) && type == REG_SZ && size != 0;
 }
 
-// Reads a value as text into buffer (size bytes), always terminated; empty on failure.
-int ReadLegacyText(HKEY key, const char* name, char* buffer, DWORD size)
+// Reads a value as text into buffer (size bytes), always terminated; empty on failure. With
+// type, also the value's type.
+int ReadValueText(HKEY key, const char* name, char* buffer, DWORD size, DWORD* type = nullptr)
 {
     DWORD length = size;
-    LONG result = RegQueryValueExA(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(buffer), &length);
+    LONG result = RegQueryValueExA(key, name, nullptr, type, reinterpret_cast<BYTE*>(buffer), &length);
     if (result != ERROR_SUCCESS) {
         buffer[0] = '\0';
         return result;
@@ -74,13 +75,13 @@ void ReadLegacySettings(const InstallationData* data, LegacySettings* legacy)
         return;
 
     // The endpoint-security settings move only together with the record of who owns them.
-    if (ReadLegacyText(key, "AvLogFile", legacy->AvLogFile, sizeof(legacy->AvLogFile)) == ERROR_SUCCESS &&
+    if (ReadValueText(key, "AvLogFile", legacy->AvLogFile, sizeof(legacy->AvLogFile)) == ERROR_SUCCESS &&
         legacy->AvLogFile[0] &&
         RegCreateKeyExA(HKEY_LOCAL_MACHINE, kAgentKey, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_WRITE, nullptr,
                         &agentKey, nullptr) == ERROR_SUCCESS &&
         WriteStringValue(agentKey, "XES_Owned_By", data->Instance) == ERROR_SUCCESS) {
         legacy->SecurityTakenOver = true;
-        ReadLegacyText(key, "avServiceConfigFile", legacy->ServiceConfigFile, sizeof(legacy->ServiceConfigFile));
+        ReadValueText(key, "avServiceConfigFile", legacy->ServiceConfigFile, sizeof(legacy->ServiceConfigFile));
         DWORD length = sizeof(legacy->ServiceEnabled);
         if (RegQueryValueExA(key, "AVServiceEnabled", nullptr, nullptr, legacy->ServiceEnabled, &length) !=
             ERROR_SUCCESS)
@@ -184,14 +185,9 @@ int WriteRunValue(const InstallationData* data)
 
     if (data->IsModify) {
         DWORD type = REG_NONE;
-        DWORD length = sizeof(previous);
         const char* previousName = data->UpdateLegacyAgent ? kLegacyRunValue : valueName;
-        if (RegQueryValueExA(key, previousName, nullptr, &type, reinterpret_cast<BYTE*>(previous), &length) ==
-                ERROR_SUCCESS &&
-            type == REG_SZ) {
-            previous[length < sizeof(previous) ? length : sizeof(previous) - 1] = '\0';
+        if (ReadValueText(key, previousName, previous, sizeof(previous), &type) == ERROR_SUCCESS && type == REG_SZ)
             arguments = FindCarriedArguments(previous);
-        }
     }
 
     bool fits = arguments ? FormatText(command, sizeof(command), "\"%s\\%s\" %s", data->DestFolder, kUserTask, arguments)

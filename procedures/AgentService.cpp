@@ -25,13 +25,19 @@ bool FormatSafeBootKey(const char* folder, const char* serviceName, char* key, s
     return FormatText(key, size, "%s\\%s", folder, serviceName);
 }
 
+// The instance's own service, "XA" + Instance; false without an instance or when it does not fit.
+bool FormatInstanceServiceName(const InstallationData* data, char* name, size_t size)
+{
+    return data->Instance && FormatText(name, size, "XA%s", data->Instance);
+}
+
 int RegisterAgentService(const InstallationData* data, bool update)
 {
     char name[kServiceNameChars];
     char command[kImagePathChars];
     char description[kDescriptionChars];
     char key[MAX_PATH];
-    if (!data->Instance || !data->DestFolder || !FormatText(name, sizeof(name), "XA%s", data->Instance))
+    if (!data->DestFolder || !FormatInstanceServiceName(data, name, sizeof(name)))
         return ERROR_INVALID_PARAMETER;
 
     // Windows 9x has no service manager: it starts the RunServices values at boot.
@@ -66,7 +72,7 @@ bool FormatAgentServiceName(const InstallationData* data, char* name, size_t siz
 {
     if (data->UpdateLegacyAgent)
         return CopyText(name, size, kLegacyServiceName);
-    return data->Instance && FormatText(name, size, "XA%s", data->Instance);
+    return FormatInstanceServiceName(data, name, size);
 }
 
 int InstallAgentService(const InstallationData* data)
@@ -128,6 +134,5 @@ bool FindServiceToRestart(const InstallationData* data, char* name, size_t size)
     // A conversion that failed after it deleted the legacy service may have made the new one.
     if (FormatAgentServiceName(data, name, size) && AgentServiceExists(data, name))
         return true;
-    return data->UpdateLegacyAgent && data->Instance && FormatText(name, size, "XA%s", data->Instance) &&
-           AgentServiceExists(data, name);
+    return data->UpdateLegacyAgent && FormatInstanceServiceName(data, name, size) && AgentServiceExists(data, name);
 }

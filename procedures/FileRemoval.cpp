@@ -387,7 +387,7 @@ int RemoveFolderTree(const InstallationData* data, const char* path)
 {
     if (!path)
         return ERROR_INVALID_PARAMETER;
-    if (strnlen(path, MAX_PATH) >= MAX_PATH) {
+    if (TextLengthAtMost(path, MAX_PATH) >= MAX_PATH) {
         LogMessage(data, "Path is too long: \"%s\".", path);
         return kPathTooLong;
     }

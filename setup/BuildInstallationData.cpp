@@ -11,45 +11,48 @@
 
 namespace {
 
-const char* YesNo(int flag)
-{
-    return flag ? "Yes" : "No";
-}
+// One line per field, for whoever reads the log after a silent run: a text, or a flag as Yes/No.
+struct DumpedField {
+    const char* Name;
+    char* InstallationData::*Text;
+    int InstallationData::*Flag;
+};
 
-const char* TextOrEmpty(const char* text)
-{
-    return text ? text : "";
-}
+const DumpedField kDumpedFields[] = {
+    {"Instance", &InstallationData::Instance, nullptr},
+    {"Partition ID", &InstallationData::PartitionId, nullptr},
+    {"SrcFolder", &InstallationData::SrcFolder, nullptr},
+    {"DestFolder", &InstallationData::DestFolder, nullptr},
+    {"IsSilent", nullptr, &InstallationData::IsSilent},
+    {"IsRemove", nullptr, &InstallationData::IsRemove},
+    {"UpdateLegacyAgent", nullptr, &InstallationData::UpdateLegacyAgent},
+    {"RunProgram", nullptr, &InstallationData::RunProgram},
+    {"NoInteract", nullptr, &InstallationData::NoInteract},
+    {"ShowProgress", nullptr, &InstallationData::ShowProgress},
+    {"IsModify", nullptr, &InstallationData::IsModify},
+    {"bNoDriver", nullptr, &InstallationData::bNoDriver},
+    {"Company", &InstallationData::Company, nullptr},
+    {"Comments", &InstallationData::Comments, nullptr},
+    {"Contact", &InstallationData::Contact, nullptr},
+    {"HelpLink", &InstallationData::HelpLink, nullptr},
+    {"Publisher", &InstallationData::Publisher, nullptr},
+    {"AboutLink", &InstallationData::AboutLink, nullptr},
+    {"Title", &InstallationData::Title, nullptr},
+    {"DestRegKey", &InstallationData::DestRegKey, nullptr},
+    {"AgentWorkingFolder", &InstallationData::AgentWorkingFolder, nullptr},
+    {"LegacyAgentExists", nullptr, &InstallationData::LegacyAgentExists},
+    {"RunAsTemp", nullptr, &InstallationData::RunAsTemp},
+    {"bNoShortcut", nullptr, &InstallationData::bNoShortcut},
+    {"bNoAddRemove", nullptr, &InstallationData::bNoAddRemove},
+    {"bDontStartAgent", nullptr, &InstallationData::bDontStartAgent},
+};
 
-// One line per field, for whoever reads the log after a silent run.
 void DumpInstallationData(const InstallationData* data)
 {
-    LogMessage(data, "> Instance = %s", TextOrEmpty(data->Instance));
-    LogMessage(data, "> Partition ID = %s", TextOrEmpty(data->PartitionId));
-    LogMessage(data, "> SrcFolder = %s", TextOrEmpty(data->SrcFolder));
-    LogMessage(data, "> DestFolder = %s", TextOrEmpty(data->DestFolder));
-    LogMessage(data, "> IsSilent = %s", YesNo(data->IsSilent));
-    LogMessage(data, "> IsRemove = %s", YesNo(data->IsRemove));
-    LogMessage(data, "> UpdateLegacyAgent = %s", YesNo(data->UpdateLegacyAgent));
-    LogMessage(data, "> RunProgram = %s", YesNo(data->RunProgram));
-    LogMessage(data, "> NoInteract = %s", YesNo(data->NoInteract));
-    LogMessage(data, "> ShowProgress = %s", YesNo(data->ShowProgress));
-    LogMessage(data, "> IsModify = %s", YesNo(data->IsModify));
-    LogMessage(data, "> bNoDriver = %s", YesNo(data->bNoDriver));
-    LogMessage(data, "> Company = %s", TextOrEmpty(data->Company));
-    LogMessage(data, "> Comments = %s", TextOrEmpty(data->Comments));
-    LogMessage(data, "> Contact = %s", TextOrEmpty(data->Contact));
-    LogMessage(data, "> HelpLink = %s", TextOrEmpty(data->HelpLink));
-    LogMessage(data, "> Publisher = %s", TextOrEmpty(data->Publisher));
-    LogMessage(data, "> AboutLink = %s", TextOrEmpty(data->AboutLink));
-    LogMessage(data, "> Title = %s", TextOrEmpty(data->Title));
-    LogMessage(data, "> DestRegKey = %s", TextOrEmpty(data->DestRegKey));
-    LogMessage(data, "> AgentWorkingFolder = %s", TextOrEmpty(data->AgentWorkingFolder));
-    LogMessage(data, "> LegacyAgentExists = %s", YesNo(data->LegacyAgentExists));
-    LogMessage(data, "> RunAsTemp = %s", YesNo(data->RunAsTemp));
-    LogMessage(data, "> bNoShortcut = %s", YesNo(data->bNoShortcut));
-    LogMessage(data, "> bNoAddRemove = %s", YesNo(data->bNoAddRemove));
-    LogMessage(data, "> bDontStartAgent = %s", YesNo(data->bDontStartAgent));
+    for (const DumpedField& field : kDumpedFields) {
+        const char* value = field.Flag ? (data->*field.Flag ? "Yes" : "No") : data->*field.Text;
+        LogMessage(data, "> %s = %s", field.Name, value ? value : "");
+    }
 }
 
 // SrcFolder: the folder of the running program.

@@ -26,19 +26,11 @@ const DWORD kCopyIdleWaitMs = 10000;
 const size_t kCommandLineChars = 32767;
 const DWORD kPrivateFolderNames = 0x10000;
 
-// The running program's path and, optionally, its folder.
-bool GetProgramPath(char* path, DWORD size, char* folder)
+// The running program's path (its folder is the record's SrcFolder).
+bool GetProgramPath(char* path, DWORD size)
 {
     DWORD length = GetModuleFileNameA(nullptr, path, size);
-    if (length == 0 || length >= size)
-        return false;
-    if (folder) {
-        CopyText(folder, size, path);
-        char* slash = strrchr(folder, '\\');
-        if (slash)
-            *slash = '\0';
-    }
-    return true;
+    return length != 0 && length < size;
 }
 
 // Windows 9x: a new name "agtXXXX.exe" in the temporary folder.
@@ -180,9 +172,8 @@ bool SetupApp::ConfirmRemoval()
 // copy in the temporary folder, which can delete the folder. True when the copy took over.
 bool SetupApp::HandOverRemoval(const char* commandLine)
 {
-    char program[MAX_PATH], folder[MAX_PATH], copy[MAX_PATH];
-    if (!GetProgramPath(program, sizeof(program), folder) || !Data.DestFolder ||
-        !IsSameFile(folder, Data.DestFolder, true))
+    char program[MAX_PATH], copy[MAX_PATH];
+    if (!IsSameFile(Data.SrcFolder, Data.DestFolder, true) || !GetProgramPath(program, sizeof(program)))
         return false;
 
     char copyFolder[MAX_PATH];
@@ -330,14 +321,14 @@ int SetupApp::RunLocked(HINSTANCE instance, const char* commandLine, int showCom
 
     if (Data.RunAsTemp) {
         // This temporary copy goes at the next restart, and after it the folder made for it.
-        char program[MAX_PATH], folder[MAX_PATH];
-        if (GetProgramPath(program, sizeof(program), folder)) {
+        char program[MAX_PATH];
+        if (GetProgramPath(program, sizeof(program))) {
             if (Data.IsWin9x) {
                 (void)AddWinInitRename(nullptr, program);
             } else {
                 (void)MoveFileExA(program, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
-                if (IsRemovalCopyFolder(folder))
-                    (void)MoveFileExA(folder, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+                if (IsRemovalCopyFolder(Data.SrcFolder))
+                    (void)MoveFileExA(Data.SrcFolder, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
             }
         }
     }

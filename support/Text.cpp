@@ -23,7 +23,7 @@ bool AppendText(char* dst, size_t size, const char* src)
 {
     if (!dst || size == 0)
         return false;
-    size_t used = strnlen(dst, size);
+    size_t used = TextLengthAtMost(dst, size);
     if (used >= size) {
         dst[size - 1] = '\0';
         return false;
@@ -57,6 +57,15 @@ bool FormatText(char* dst, size_t size, const char* format, ...)
     return fits;
 }
 
+// Our own, since the C runtime's strnlen brings its unwind tables into the setup program.
+size_t TextLengthAtMost(const char* text, size_t maxChars)
+{
+    size_t length = 0;
+    while (length < maxChars && text[length])
+        ++length;
+    return length;
+}
+
 char* DuplicateText(const char* src)
 {
     if (!src)
@@ -68,7 +77,7 @@ char* DuplicateTextPrefix(const char* src, size_t maxChars)
 {
     if (!src)
         return nullptr;
-    size_t length = strnlen(src, maxChars);
+    size_t length = TextLengthAtMost(src, maxChars);
     char* copy = (char*)malloc(length + 1);
     if (!copy)
         return nullptr;

@@ -24,6 +24,9 @@ bool AppendText(char* dst, size_t size, const char* src);
 bool FormatText(char* dst, size_t size, const char* format, ...) XA_PRINTF_FORMAT(3, 4);
 bool FormatTextV(char* dst, size_t size, const char* format, va_list args);
 
+// Length of text, counting at most maxChars characters (text need not be terminated within them).
+size_t TextLengthAtMost(const char* text, size_t maxChars);
+
 // New heap copy of src, or null when src is null or memory is short.
 char* DuplicateText(const char* src);
 

@@ -43,6 +43,12 @@ TEST(Text, BoundedHelpersTerminateAndReportCuts)
     EXPECT_STREQ("1234567", buffer.bytes);
     EXPECT_TRUE(buffer.GuardIntact(8));
 
+    // An unterminated buffer is measured only as far as its size.
+    std::memset(buffer.bytes, 'x', 8);
+    EXPECT_EQ(8u, TextLengthAtMost(buffer.bytes, 8));
+    EXPECT_EQ(3u, TextLengthAtMost("abc", 8));
+    EXPECT_EQ(2u, TextLengthAtMost("abc", 2));
+
     EXPECT_FALSE(CopyText(buffer.bytes, 0, "x"));
     EXPECT_TRUE(CopyText(buffer.bytes, 4, nullptr));
     EXPECT_STREQ("", buffer.bytes);
