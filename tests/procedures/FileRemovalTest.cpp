@@ -8,7 +8,7 @@
 
 #include "procedures/FileRemoval.h"
 #include "procedures/Installer.h"
-#include "procedures/ProcedureTestSupport.h"
+#include "procedures/ProcedureFixture.h"
 #include "support/Files.h"
 #include "support/Registry.h"
 #include "support/Text.h"

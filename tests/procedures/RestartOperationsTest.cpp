@@ -6,7 +6,7 @@
 #include <algorithm>
 
 #include "procedures/Installer.h"
-#include "procedures/ProcedureTestSupport.h"
+#include "procedures/ProcedureFixture.h"
 #include "procedures/RestartOperations.h"
 #include "support/Files.h"
 

@@ -6,16 +6,14 @@
 
 #include <map>
 
-#include "control/ProcessTestSupport.h"
-#include "control/ServiceManager.h"
-#include "control/ServiceTestSupport.h"
 #include <shlobj.h>
+
+#include "control/ServiceManager.h"
 #include "network/DriverOwner.h"
 #include "procedures/AgentShutdown.h"
-#include "procedures/ProcedureRunFixture.h"
+#include "procedures/ProcedureFixture.h"
 #include "procedures/RunProcedure.h"
 #include "support/Files.h"
-#include "support/Registry.h"
 
 using namespace xatest;
 
@@ -33,25 +31,25 @@ const char kRunServicesKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Ru
 // The command the agent's service (its RunServices value on Windows 9x) runs.
 std::string ServiceCommand(const std::string& name)
 {
-    return IsWin9xSystem() ? ReadMachineString(kRunServicesKey, name.c_str()) : ReadServiceConfig(name).ImagePath;
+    return IsWin9xKind() ? ReadMachineString(kRunServicesKey, name.c_str()) : ReadServiceConfig(name).ImagePath;
 }
 
 // The command as an installation in folder registers it: unquoted on Windows 9x.
 std::string CommandFor(const std::string& folder)
 {
     std::string program = folder + "\\AgentCore.exe";
-    return IsWin9xSystem() ? program : "\"" + program + "\"";
+    return IsWin9xKind() ? program : "\"" + program + "\"";
 }
 
 bool ServiceKnown(const std::string& name)
 {
-    return IsWin9xSystem() ? MachineValueExists(kRunServicesKey, name.c_str()) : ReadServiceConfig(name).Exists;
+    return IsWin9xKind() ? MachineValueExists(kRunServicesKey, name.c_str()) : ReadServiceConfig(name).Exists;
 }
 
 // Points the registered service at command.
 bool SetServiceCommand(const std::string& name, const std::string& command)
 {
-    if (IsWin9xSystem())
+    if (IsWin9xKind())
         return SetMachineText(kRunServicesKey, name.c_str(), command);
     SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
     SC_HANDLE service = manager ? OpenServiceA(manager, name.c_str(), SERVICE_ALL_ACCESS) : nullptr;
@@ -74,7 +72,7 @@ protected:
         ASSERT_TRUE(WriteWholeFile(footprint.DestFolder + "\\AgentCore.ini",
                                    "[Agent]\r\nRecord=" + agentRecord_ + "\r\nPipe=\\\\.\\pipe\\arvaneAgent" +
                                        footprint.Instance + "\r\nLifetimeMs=-1\r\n"));
-        if (IsWin9xSystem())
+        if (IsWin9xKind())
             ASSERT_EQ(0, StartAgentFromRunServices(("XA" + footprint.Instance).c_str()));
         else
             ASSERT_TRUE(StartForReal("XA" + footprint.Instance));
@@ -116,7 +114,7 @@ protected:
 
 TEST_F(UpdateTest, RepresentativeRunStopsTheAgentAndItsTaskThenReplacesTheFiles)
 {
-    if (IsWin9xSystem())
+    if (IsWin9xKind())
         GTEST_SKIP() << "Windows 9x has no service to stop and leaves the user task running";
     AgentPackage first("pkg-e1a");
     AgentFootprint footprint = Install("E1", first);
@@ -200,7 +198,7 @@ TEST_F(UpdateTest, RepresentativeRunStopsTheAgentAndItsTaskThenReplacesTheFiles)
 // file is touched.
 TEST_F(UpdateTest, AUserTaskThatCannotBeStoppedEndsTheUpdateBeforeAnyCopy)
 {
-    if (IsWin9xSystem())
+    if (IsWin9xKind())
         GTEST_SKIP() << "Windows 9x leaves the user task alone";
     AgentPackage first("pkg-e2a");
     AgentFootprint footprint = Install("E2", first);
@@ -237,7 +235,7 @@ TEST_F(UpdateTest, AUserTaskThatCannotBeStoppedEndsTheUpdateBeforeAnyCopy)
 TEST_F(UpdateTest, AFailedUpdateStartsTheAgentItStoppedAgain)
 {
     std::unique_ptr<FakeProcessControl> fullPaths;
-    if (IsWin9xSystem())
+    if (IsWin9xKind())
         fullPaths.reset(new FakeProcessControl);  // ToolHelp with the paths of Windows 9x
     AgentPackage first("pkg-e5a");
     AgentFootprint footprint = Install("E5", first);
@@ -267,7 +265,7 @@ TEST_F(UpdateTest, AFailedUpdateStartsTheAgentItStoppedAgain)
         if (row.StartedAgain) {
             EXPECT_GT(again, IndexOf("StopAgentService() returns 0"));
             EXPECT_EQ(again + 1, IndexOf("Agent service started."));
-            if (!IsWin9xSystem()) {
+            if (!IsWin9xKind()) {
                 EXPECT_EQ((DWORD)SERVICE_RUNNING, ReadServiceStatus("XAE5").dwCurrentState);
             }
         }
@@ -276,7 +274,7 @@ TEST_F(UpdateTest, AFailedUpdateStartsTheAgentItStoppedAgain)
     }
     // Started by the test, then once again by the first run.
     std::vector<std::string> events = AgentEvents();
-    EXPECT_EQ(2, std::count(events.begin(), events.end(), IsWin9xSystem() ? "process launched" : "XAE5 started"));
+    EXPECT_EQ(2, std::count(events.begin(), events.end(), IsWin9xKind() ? "process launched" : "XAE5 started"));
 }
 
 // Every file of the agent folder and its drivers folder with its content.
@@ -295,18 +293,10 @@ std::map<std::string, std::string> AgentFiles(const std::string& folder)
 // What waits for the next restart: the system's pending renames and WinInit.ini, as raw text.
 std::string RestartWork()
 {
-    std::string pending(65536, '\0');
-    HKEY key = nullptr;
-    DWORD size = (DWORD)pending.size();
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\Control\\Session Manager", 0, KEY_QUERY_VALUE,
-                      &key) != ERROR_SUCCESS ||
-        RegQueryValueExA(key, "PendingFileRenameOperations", nullptr, nullptr, (BYTE*)&pending[0], &size) !=
-            ERROR_SUCCESS)
-        size = 0;
-    if (key)
-        RegCloseKey(key);
-    pending.resize(size);
-    return pending + ReadWholeFile(WindowsFolder() + "\\WinInit.ini");
+    std::string work;
+    for (const std::string& entry : PendingRenames())
+        work += entry + "|";
+    return work + ReadWholeFile(WindowsFolder() + "\\WinInit.ini");
 }
 
 // An update that fails after its copy began (here: its Package.xml cannot be written) puts the
@@ -413,9 +403,9 @@ protected:
     void ForgetLegacyAgent()
     {
         ForceRemoveService(kLegacyService);
-        DeleteRegistryValue(HKEY_LOCAL_MACHINE, kRunServicesKey, kLegacyService);
+        DeleteMachineValue(kRunServicesKey, kLegacyService);
         DeleteMachineTree(kLegacySettingsKey);
-        DeleteRegistryValue(HKEY_LOCAL_MACHINE, kRunKey, "Arvane Agent Service Helper");
+        DeleteMachineValue(kRunKey, "Arvane Agent Service Helper");
         DeleteMachineTree(std::string(kUninstallKey) + "\\" + kLegacyCode);
         DeleteMachineTree(kAppPathKey);
         RemoveTree(InstallerFolder());
@@ -427,14 +417,13 @@ protected:
     {
         CreateDirectoryA(legacy_.c_str(), nullptr);
         ASSERT_TRUE(WriteWholeFile(legacy_ + "\\AgentCore.exe", "legacy agent"));
-        if (IsWin9xSystem()) {
+        if (IsWin9xKind()) {
             ASSERT_TRUE(SetMachineText(kRunServicesKey, kLegacyService, legacy_ + "\\AgentCore.exe"));
         } else {
             service_.reset(new TestService(kLegacyService, "Arvane Agent", CommandFor(legacy_)));
             ASSERT_TRUE(service_->Created());
         }
-        DWORD remoteControl = 1;
-        ASSERT_TRUE(SetMachineValue(kLegacySettingsKey, "EnableRemoteControl", REG_DWORD, &remoteControl, 4));
+        ASSERT_TRUE(SetMachineNumber(kLegacySettingsKey, "EnableRemoteControl", 1));
         ASSERT_TRUE(SetMachineText(kLegacySettingsKey, "AvLogFile", "av.log"));
         ASSERT_TRUE(SetMachineText(kRunKey, "Arvane Agent Service Helper", "\"" + legacy_ + "\\UserTray.exe\" -q"));
         ASSERT_TRUE(SetMachineText(std::string(kUninstallKey) + "\\" + kLegacyCode, "DisplayName", "Arvane Agent"));
@@ -475,7 +464,7 @@ TEST_F(LegacyConversionTest, TheLegacyAgentBecomesAnInstanceInItsFolder)
     int removing = IndexOf("Removing legacy agent service...");
     ASSERT_GT(removing, IndexOf("Updating package infomation file..."));
     // Windows 9x registers no service to rename: only its RunServices value goes.
-    EXPECT_EQ(IsWin9xSystem(), Logged("Could not rename the service display name before deletion."));
+    EXPECT_EQ(IsWin9xKind(), Logged("Could not rename the service display name before deletion."));
     EXPECT_LT(removing, IndexOf("Installing new agent service..."));
     EXPECT_FALSE(Logged("Agent service exists. Updating agent service..."));
     EXPECT_LT(IndexOf("Shortcut creation returns 0x0"), IndexOf("Remove legacy agent registry settings..."));
@@ -489,13 +478,7 @@ TEST_F(LegacyConversionTest, TheLegacyAgentBecomesAnInstanceInItsFolder)
     EXPECT_EQ(ReadWholeFile(package / "AgentCore.exe"), ReadWholeFile(legacy_ + "\\AgentCore.exe"));
     // The legacy settings carried over into the instance's key.
     std::string instanceKey = "SOFTWARE\\Arvane\\Agent\\L1";
-    HKEY key = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, instanceKey.c_str(), 0, KEY_READ, &key));
-    DWORD remoteControl = 0;
-    DWORD size = sizeof(remoteControl);
-    EXPECT_EQ(ERROR_SUCCESS, RegQueryValueExA(key, "EnableRemoteControl", nullptr, nullptr, (BYTE*)&remoteControl, &size));
-    RegCloseKey(key);
-    EXPECT_EQ(1u, remoteControl);
+    EXPECT_EQ(1, ReadMachineNumber(instanceKey, "EnableRemoteControl"));
     EXPECT_EQ("av.log", ReadMachineString(instanceKey, "AvLogFile"));
     EXPECT_EQ("L1", ReadMachineString("SOFTWARE\\Arvane\\Agent", "XES_Owned_By"));
 }
@@ -504,7 +487,7 @@ TEST_F(LegacyConversionTest, TheLegacyAgentBecomesAnInstanceInItsFolder)
 // under its own name: the new service does not exist yet.
 TEST_F(LegacyConversionTest, AFailedConversionStartsTheLegacyAgentAgain)
 {
-    if (IsWin9xSystem())
+    if (IsWin9xKind())
         GTEST_SKIP() << "the restart by name is the same RunServices start as for any agent";
     InstallLegacyAgent();
     ASSERT_TRUE(CopyFileA(FixturePath("agentstandin.exe").c_str(), (legacy_ + "\\AgentCore.exe").c_str(), FALSE));
@@ -530,7 +513,7 @@ TEST_F(LegacyConversionTest, AFailedConversionStartsTheLegacyAgentAgain)
 // display name is taken) has no service left to start, and says so.
 TEST_F(LegacyConversionTest, AFailedConversionWithoutAServiceLeftSaysSo)
 {
-    if (IsWin9xSystem())
+    if (IsWin9xKind())
         GTEST_SKIP() << "a RunServices value is simply written";
     InstallLegacyAgent();
     ASSERT_TRUE(CopyFileA(FixturePath("agentstandin.exe").c_str(), (legacy_ + "\\AgentCore.exe").c_str(), FALSE));
@@ -557,7 +540,7 @@ TEST_F(LegacyConversionTest, AFailedConversionWithoutAServiceLeftSaysSo)
 // A service of the new name exists already: it is configured for this installation instead.
 TEST_F(LegacyConversionTest, AnExistingNewServiceIsConfigured)
 {
-    if (IsWin9xSystem())
+    if (IsWin9xKind())
         GTEST_SKIP() << "a RunServices value is simply written";
     InstallLegacyAgent();
     TestService existing("XAL2", "Arvane Agent L2", "\"C:\\Elsewhere\\AgentCore.exe\"");

@@ -10,7 +10,6 @@
 
 #include "harness/TestSupport.h"
 #include "harness/VirtualClock.h"
-#include "procedures/ProcedureTestSupport.h"
 #include "setup/BuildInstallationData.h"
 #include "setup/InstanceLock.h"
 #include "support/AccessControl.h"

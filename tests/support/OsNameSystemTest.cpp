@@ -1,13 +1,15 @@
-// Operating-system naming with the real system calls, in each Windows version mode of the
-// harness: the texts must be what the naming tables give for what that mode reports (Wine
-// answers GetProductInfo with 28 for workstations and 7 for servers, all metrics with 0, and
-// has no EditionID until a test writes one).
+// Operating-system naming and the 64-bit question with the real system calls, in each Windows
+// version mode of the harness: the texts must be what the naming tables give for what that mode
+// reports (Wine answers GetProductInfo with 28 for workstations and 7 for servers, all metrics
+// with 0, and has no EditionID until a test writes one).
 #include <gtest/gtest.h>
 
 #include <map>
 
 #include "harness/TestSupport.h"
+#include "support/FolderRedirection.h"
 #include "support/OsName.h"
+#include "support/WindowsVersion.h"
 
 using namespace xatest;
 
@@ -166,4 +168,11 @@ TEST(OsNameSystem, ReadRegistryValueReadsTheMachineKey)
     size = sizeof(buffer);
     EXPECT_EQ(ERROR_FILE_NOT_FOUND, ReadRegistryValue("Software\\XATest\\Missing", "Text", buffer, &size, &type));
     EXPECT_EQ(ERROR_SUCCESS, RegDeleteKeyA(HKEY_LOCAL_MACHINE, keyPath));
+}
+
+TEST(Is64BitWindows, FollowsTheNativeProcessor)
+{
+    EXPECT_EQ(WineKind().rfind("win64-", 0) == 0 ? 1 : 0, Is64BitWindows()) << WineKind();
+    FolderRedirectionFunctions functions;
+    EXPECT_TRUE(FindFolderRedirection(&functions)) << "present, if refusing, on 32-bit Windows too";
 }

@@ -1,5 +1,5 @@
-// Folder macros and the registry string reader against the real registry and
-// environment of the prefix (32-bit and WOW64, where the 32-bit view names "Program Files (x86)").
+// Folder macros against the real registry and environment of the prefix (32-bit and WOW64, where
+// the 32-bit view names "Program Files (x86)").
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -7,7 +7,6 @@
 
 #include "harness/TestSupport.h"
 #include "support/PathMacros.h"
-#include "support/Registry.h"
 #include "support/Text.h"
 
 using namespace xatest;
@@ -15,26 +14,6 @@ using namespace xatest;
 namespace {
 
 const char kCurrentVersion[] = "Software\\Microsoft\\Windows\\CurrentVersion";
-const char kScratchKey[] = "Software\\XATest\\PathMacros";
-
-std::string RegistryString(const char* valueName)
-{
-    char value[MAX_PATH] = {};
-    DWORD size = sizeof(value);
-    HKEY key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kCurrentVersion, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
-        return "";
-    RegQueryValueExA(key, valueName, nullptr, nullptr, reinterpret_cast<BYTE*>(value), &size);
-    RegCloseKey(key);
-    return value;
-}
-
-std::string SystemFolder()
-{
-    char folder[MAX_PATH];
-    GetSystemDirectoryA(folder, sizeof(folder));
-    return folder;
-}
 
 // Result of ExpandPath with a buffer of size bytes; bytes past it must stay untouched.
 struct Expansion {
@@ -85,8 +64,8 @@ private:
 TEST(ExpandPath, FolderMacrosFromRegistryAndSystem)
 {
     WithoutVariables unset({"ProgramFiles", "CommonFiles", "SystemRoot", "SystemDir"});
-    std::string programFiles = RegistryString("ProgramFilesDir");
-    std::string commonFiles = RegistryString("CommonFilesDir");
+    std::string programFiles = ReadMachineString(kCurrentVersion, "ProgramFilesDir");
+    std::string commonFiles = ReadMachineString(kCurrentVersion, "CommonFilesDir");
     ASSERT_FALSE(programFiles.empty());
     ASSERT_FALSE(commonFiles.empty());
     if (WineKind().rfind("win64-", 0) == 0) {
@@ -128,14 +107,10 @@ TEST(ExpandPath, EnvironmentComesFirst)
 TEST(ExpandPath, MissingRegistryValueLeavesTheMacro)
 {
     WithoutVariables unset({"ProgramFiles"});
-    std::string saved = RegistryString("ProgramFilesDir");
-    HKEY key;
-    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, kCurrentVersion, 0, KEY_SET_VALUE, &key));
-    ASSERT_EQ(ERROR_SUCCESS, RegDeleteValueA(key, "ProgramFilesDir"));
+    std::string saved = ReadMachineString(kCurrentVersion, "ProgramFilesDir");
+    DeleteMachineValue(kCurrentVersion, "ProgramFilesDir");
     Expansion expansion = Expand("%ProgramFiles%\\X");
-    RegSetValueExA(key, "ProgramFilesDir", 0, REG_SZ, reinterpret_cast<const BYTE*>(saved.c_str()),
-                   (DWORD)saved.size() + 1);
-    RegCloseKey(key);
+    ASSERT_TRUE(SetMachineText(kCurrentVersion, "ProgramFilesDir", saved));
     EXPECT_EQ("%ProgramFiles%\\X", expansion.Text);
     EXPECT_EQ(17u, expansion.Result);
 }
@@ -177,44 +152,4 @@ TEST(ExpandPath, WhatDoesNotFitFailsWithoutWritingPastTheBuffer)
     SetLastError(0);
     EXPECT_EQ(0u, ExpandPath("x", nullptr, 8));
     EXPECT_EQ((DWORD)ERROR_INVALID_PARAMETER, GetLastError());
-}
-
-TEST(RegReadString, TypesAndFailures)
-{
-    HKEY key;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, kScratchKey, 0, nullptr, 0, KEY_ALL_ACCESS,
-                                             nullptr, &key, nullptr));
-    DWORD number = 7;
-    RegSetValueExA(key, "Number", 0, REG_DWORD, reinterpret_cast<BYTE*>(&number), sizeof(number));
-    const char expand[] = "%SystemRoot%\\x";
-    RegSetValueExA(key, "Expand", 0, REG_EXPAND_SZ, reinterpret_cast<const BYTE*>(expand), sizeof(expand));
-    const char unterminated[] = {'a', 'b', 'c'};
-    RegSetValueExA(key, "Unterminated", 0, REG_SZ, reinterpret_cast<const BYTE*>(unterminated), 3);
-    RegSetValueExA(key, "Empty", 0, REG_SZ, reinterpret_cast<const BYTE*>(""), 0);
-    RegCloseKey(key);
-
-    char* value = reinterpret_cast<char*>(1);
-    EXPECT_EQ(ERROR_SUCCESS, RegReadString(HKEY_LOCAL_MACHINE, kScratchKey, "Number", &value));
-    EXPECT_EQ(nullptr, value);
-
-    EXPECT_EQ(ERROR_SUCCESS, RegReadString(HKEY_LOCAL_MACHINE, kScratchKey, "Expand", &value));
-    EXPECT_STREQ(expand, value) << "returned unexpanded";
-    FreeText(value);
-
-    EXPECT_EQ(ERROR_SUCCESS, RegReadString(HKEY_LOCAL_MACHINE, kScratchKey, "Unterminated", &value));
-    EXPECT_STREQ("abc", value);
-    FreeText(value);
-
-    EXPECT_EQ(ERROR_SUCCESS, RegReadString(HKEY_LOCAL_MACHINE, kScratchKey, "Empty", &value));
-    EXPECT_STREQ("", value);
-    FreeText(value);
-
-    value = reinterpret_cast<char*>(1);
-    EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegReadString(HKEY_LOCAL_MACHINE, kScratchKey, "Missing", &value));
-    EXPECT_EQ(nullptr, value);
-    EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegReadString(HKEY_LOCAL_MACHINE, "Software\\XATest\\NoKey", "X", &value));
-    EXPECT_EQ(ERROR_INVALID_PARAMETER, RegReadString(HKEY_LOCAL_MACHINE, nullptr, "X", &value));
-    EXPECT_EQ(ERROR_INVALID_PARAMETER, RegReadString(HKEY_LOCAL_MACHINE, kScratchKey, "X", nullptr));
-
-    RegDeleteKeyA(HKEY_LOCAL_MACHINE, kScratchKey);
 }
