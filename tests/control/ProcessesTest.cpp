@@ -227,50 +227,46 @@ TEST_F(ProcessTest, CloseWithNothingRunningReturnsAtOnce)
     EXPECT_TRUE(elsewhere.Recorded().empty());
 }
 
-TEST_F(ProcessTest, CloseEndsATaskThroughItsWindow)
+// Each message a task ignores brings the next, stronger one; a task that ignores them all is
+// terminated once the wait is over. Whatever the close opened it closes again.
+TEST_F(ProcessTest, CloseSendsStrongerMessagesUntilTheTaskEnds)
 {
-    UserTaskCopy copy("closewindow");
-    std::unique_ptr<StartedProcess> task = copy.Start("--id I1 --ignore event");
-    ASSERT_TRUE(task->Started());
-    VirtualClock clock;
-    LetEndOnSleep(clock, *task, {{kWindowMessagePauseMs, 3000}});
-    EXPECT_EQ(0, CloseProcessesByPath(copy.Exe().c_str()));
-    ASSERT_TRUE(task->EndsWithin(5000));
-    EXPECT_EQ(kEndedByClose, task->ExitCode());
-    // SC_CLOSE closed the window; nothing more was sent, and the first check found it gone.
-    EXPECT_EQ((std::vector<std::string>{"syscommand-close", "close", "destroy"}), copy.Recorded());
-    EXPECT_EQ(0u, CountSleeps(clock, kWaitPollMs));
-}
-
-TEST_F(ProcessTest, CloseSendsStrongerMessagesToAWindowThatStays)
-{
-    UserTaskCopy copy("closedestroy");
-    std::unique_ptr<StartedProcess> task = copy.Start("--id I1 --ignore close");
-    ASSERT_TRUE(task->Started());
-    VirtualClock clock;
-    LetEndOnSleep(clock, *task, {{kWindowMessagePauseMs, 300}, {kWaitPollMs, 3000}});
-    EXPECT_EQ(0, CloseProcessesByPath(copy.Exe().c_str()));
-    ASSERT_TRUE(task->EndsWithin(5000));
-    EXPECT_EQ(kEndedByDestroy, task->ExitCode());
-    EXPECT_EQ((std::vector<std::string>{"syscommand-close", "close", "close", "destroy"}), copy.Recorded());
-}
-
-TEST_F(ProcessTest, CloseTerminatesATaskThatIgnoresEverything)
-{
-    UserTaskCopy copy("closeterminate");
-    std::unique_ptr<StartedProcess> task = copy.Start("--id I1 --ignore all");
-    ASSERT_TRUE(task->Started());
-    VirtualClock clock;
-    LetEndOnSleep(clock, *task, {{kWindowMessagePauseMs, 20}, {kWaitPollMs, 20}});
-    int closed = -5;
-    ExpectAllClosed([&] { closed = CloseProcessesByPath(copy.Exe().c_str()); });
-    EXPECT_EQ(0, closed);
-    ASSERT_TRUE(task->EndsWithin(5000));
-    EXPECT_EQ(kTerminated, task->ExitCode());
-    // All four messages reached the window, each followed by a pause; then checks until the limit.
-    EXPECT_EQ((std::vector<std::string>{"syscommand-close", "close", "close", "destroy", "quit"}), copy.Recorded());
-    EXPECT_GE(CountSleeps(clock, kWindowMessagePauseMs), 4u);
-    EXPECT_EQ(kWindowCloseWaitMs / kWaitPollMs, CountSleeps(clock, kWaitPollMs));
+    const size_t kAnyPolls = SIZE_MAX;
+    struct Row {
+        const char* Ignore;
+        std::map<DWORD, DWORD> Waits;  // the real time the task gets on each virtual sleep
+        DWORD ExitCode;
+        std::vector<std::string> Recorded;
+        size_t Polls;  // looks after the messages
+    } rows[] = {
+        // SC_CLOSE closed the window; nothing more was sent, and the first look found it gone.
+        {"event", {{kWindowMessagePauseMs, 3000}}, kEndedByClose, {"syscommand-close", "close", "destroy"}, 0},
+        {"close", {{kWindowMessagePauseMs, 300}, {kWaitPollMs, 3000}}, kEndedByDestroy,
+         {"syscommand-close", "close", "close", "destroy"}, kAnyPolls},
+        // All four messages reached the window, each followed by a pause; then looks until the limit.
+        {"all", {{kWindowMessagePauseMs, 20}, {kWaitPollMs, 20}}, kTerminated,
+         {"syscommand-close", "close", "close", "destroy", "quit"}, kWindowCloseWaitMs / kWaitPollMs},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.Ignore);
+        UserTaskCopy copy(std::string("close") + row.Ignore);
+        std::unique_ptr<StartedProcess> task = copy.Start(std::string("--id I1 --ignore ") + row.Ignore);
+        ASSERT_TRUE(task->Started());
+        VirtualClock clock;
+        LetEndOnSleep(clock, *task, row.Waits);
+        int closed = -5;
+        ExpectAllClosed([&] { closed = CloseProcessesByPath(copy.Exe().c_str()); });
+        EXPECT_EQ(0, closed);
+        ASSERT_TRUE(task->EndsWithin(5000));
+        EXPECT_EQ(row.ExitCode, task->ExitCode());
+        EXPECT_EQ(row.Recorded, copy.Recorded());
+        if (row.ExitCode == kTerminated) {
+            EXPECT_GE(CountSleeps(clock, kWindowMessagePauseMs), 4u);
+        }
+        if (row.Polls != kAnyPolls) {
+            EXPECT_EQ(row.Polls, CountSleeps(clock, kWaitPollMs));
+        }
+    }
 }
 
 TEST_F(ProcessTest, CloseReportsATerminationThatFails)
@@ -507,32 +503,36 @@ TEST_F(ProcessTest, StopEndsTheTaskThroughItsEvent)
     }
 }
 
-TEST_F(ProcessTest, StopClosesATaskThatIgnoresItsEvent)
+// A task that ignores its event is closed through its window once the wait for it is over, one
+// that ignores everything terminated after the window's wait too.
+TEST_F(ProcessTest, StopClosesOrTerminatesATaskThatIgnoresItsEvent)
 {
-    UserTaskCopy copy("stopclose");
-    std::unique_ptr<StartedProcess> task = copy.Start("--id I1 --ignore event");
-    ASSERT_TRUE(task->Started());
-    VirtualClock clock;
-    LetEndOnSleep(clock, *task, {{kWindowMessagePauseMs, 3000}});
-    EXPECT_EQ(0, StopUserTaskProcess(copy.Exe().c_str(), "I1"));
-    ASSERT_TRUE(task->EndsWithin(5000));
-    EXPECT_EQ(kEndedByClose, task->ExitCode());
-    EXPECT_EQ(kUserTaskWaitMs / kWaitPollMs, CountSleeps(clock, kWaitPollMs));
-    EXPECT_EQ((std::vector<std::string>{"exit-event", "syscommand-close", "close", "destroy"}), copy.Recorded());
-}
-
-TEST_F(ProcessTest, StopTerminatesATaskThatIgnoresEverything)
-{
-    UserTaskCopy copy("stopterminate");
-    std::unique_ptr<StartedProcess> task = copy.Start("--id I1 --ignore all");
-    ASSERT_TRUE(task->Started());
-    VirtualClock clock;
-    int stopped = -5;
-    ExpectAllClosed([&] { stopped = StopUserTaskProcess(copy.Exe().c_str(), "I1"); });
-    EXPECT_EQ(0, stopped);
-    ASSERT_TRUE(task->EndsWithin(5000));
-    EXPECT_EQ(kTerminated, task->ExitCode());
-    EXPECT_EQ((kUserTaskWaitMs + kWindowCloseWaitMs) / kWaitPollMs, CountSleeps(clock, kWaitPollMs));
+    struct Row {
+        const char* Ignore;
+        std::map<DWORD, DWORD> Waits;  // the real time the task gets on each virtual sleep
+        DWORD ExitCode;
+        size_t Polls;
+    } rows[] = {
+        {"event", {{kWindowMessagePauseMs, 3000}}, kEndedByClose, kUserTaskWaitMs / kWaitPollMs},
+        {"all", {}, kTerminated, (kUserTaskWaitMs + kWindowCloseWaitMs) / kWaitPollMs},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.Ignore);
+        UserTaskCopy copy(std::string("stop") + row.Ignore);
+        std::unique_ptr<StartedProcess> task = copy.Start(std::string("--id I1 --ignore ") + row.Ignore);
+        ASSERT_TRUE(task->Started());
+        VirtualClock clock;
+        LetEndOnSleep(clock, *task, row.Waits);
+        int stopped = -5;
+        ExpectAllClosed([&] { stopped = StopUserTaskProcess(copy.Exe().c_str(), "I1"); });
+        EXPECT_EQ(0, stopped);
+        ASSERT_TRUE(task->EndsWithin(5000));
+        EXPECT_EQ(row.ExitCode, task->ExitCode());
+        EXPECT_EQ(row.Polls, CountSleeps(clock, kWaitPollMs));
+        if (row.ExitCode == kEndedByClose) {
+            EXPECT_EQ((std::vector<std::string>{"exit-event", "syscommand-close", "close", "destroy"}), copy.Recorded());
+        }
+    }
 }
 
 TEST_F(ProcessTest, StopWithoutATaskReturnsAtOnce)

@@ -199,14 +199,8 @@ ServiceConfig ReadServiceConfig(const std::string& name)
 SERVICE_STATUS ReadServiceStatus(const std::string& name)
 {
     SERVICE_STATUS status = {};
-    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
-    SC_HANDLE service = manager ? OpenServiceA(manager, name.c_str(), SERVICE_QUERY_STATUS) : nullptr;
-    if (!service || !QueryServiceStatus(service, &status))
+    if (!WithService(name, SERVICE_QUERY_STATUS, [&](SC_HANDLE service) { return QueryServiceStatus(service, &status); }))
         status.dwCurrentState = 0;
-    if (service)
-        CloseServiceHandle(service);
-    if (manager)
-        CloseServiceHandle(manager);
     return status;
 }
 
@@ -224,27 +218,16 @@ bool WaitForServiceState(const std::string& name, DWORD state, DWORD timeoutMs)
 
 bool StartForReal(const std::string& name)
 {
-    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-    SC_HANDLE service = manager ? OpenServiceA(manager, name.c_str(), SERVICE_START) : nullptr;
-    bool started = service && StartServiceA(service, 0, nullptr);
-    if (service)
-        CloseServiceHandle(service);
-    if (manager)
-        CloseServiceHandle(manager);
-    return started && WaitForServiceState(name, SERVICE_RUNNING);
+    return WithService(name, SERVICE_START, [](SC_HANDLE service) { return StartServiceA(service, 0, nullptr); }) &&
+           WaitForServiceState(name, SERVICE_RUNNING);
 }
 
 SERVICE_STATUS SendStop(const std::string& name)
 {
     SERVICE_STATUS status = {};
-    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-    SC_HANDLE service = manager ? OpenServiceA(manager, name.c_str(), SERVICE_STOP) : nullptr;
-    if (!service || !ControlService(service, SERVICE_CONTROL_STOP, &status))
+    if (!WithService(name, SERVICE_STOP,
+                     [&](SC_HANDLE service) { return ControlService(service, SERVICE_CONTROL_STOP, &status); }))
         status.dwCurrentState = 0;
-    if (service)
-        CloseServiceHandle(service);
-    if (manager)
-        CloseServiceHandle(manager);
     return status;
 }
 

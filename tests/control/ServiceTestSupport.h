@@ -103,6 +103,21 @@ struct ServiceConfig {
 
 ServiceConfig ReadServiceConfig(const std::string& name);
 
+// Opens the service with access and runs call (a callable taking the handle, true on success) on
+// it; false when the service cannot be opened or the call fails.
+template <typename Call>
+bool WithService(const std::string& name, DWORD access, Call call)
+{
+    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
+    SC_HANDLE service = manager ? OpenServiceA(manager, name.c_str(), access) : nullptr;
+    bool done = service && call(service);
+    if (service)
+        CloseServiceHandle(service);
+    if (manager)
+        CloseServiceHandle(manager);
+    return done;
+}
+
 // The service's current status (state 0 when it cannot be queried).
 SERVICE_STATUS ReadServiceStatus(const std::string& name);
 

@@ -48,6 +48,19 @@ protected:
         log_.Data().SrcFolder = DuplicateText(source_.c_str());
     }
 
+    // name in the source folder with content and, unless old is null, in the destination folder
+    // with old; the destination's path.
+    std::string Place(const std::string& name, const std::string& content, const char* old)
+    {
+        EXPECT_TRUE(WriteWholeFile(source_ + "\\" + name, content));
+        CreateDirectoryA(destination_.c_str(), nullptr);
+        std::string target = destination_ + "\\" + name;
+        if (old) {
+            EXPECT_TRUE(WriteWholeFile(target, old));
+        }
+        return target;
+    }
+
     ScratchFolder scratch_;
     std::string source_;
     std::string destination_;
@@ -163,9 +176,7 @@ bool Restart()
 // written, another one beside it is taken.
 TEST_F(InstallFileTest, KeptFileAppearsWhole)
 {
-    ASSERT_TRUE(WriteWholeFile(source_ + "\\Agent.ini", "whole configuration"));
-    CreateDirectoryA(destination_.c_str(), nullptr);
-    std::string target = destination_ + "\\Agent.ini";
+    std::string target = Place("Agent.ini", "whole configuration", nullptr);
     ASSERT_TRUE(WriteWholeFile(target + ".partial", "half"));
 
     EXPECT_EQ(0, InstallFile(&log_.Data(), source_.c_str(), "Agent.ini", "$TARGETDIR$", nullptr, FileKeepExisting));
@@ -191,42 +202,33 @@ TEST_F(InstallFileTest, KeptFileAppearsWhole)
     EXPECT_EQ(0u, log_.Messages().back().rfind("InstallFile: > Couldn't copy file.", 0)) << log_.Messages().back();
 }
 
-TEST_F(InstallFileTest, ReadOnlyDestinationIsOverwrittenOnTheSecondAttempt)
+// A read-only destination is overwritten on the second attempt, a hidden one too. (Windows
+// refuses the first copy over a hidden file and Wine does not, so only the outcome is the same on
+// both.)
+TEST_F(InstallFileTest, ReadOnlyAndHiddenDestinationsAreOverwritten)
 {
-    ASSERT_TRUE(WriteWholeFile(source_ + "\\Agent.ini", "new"));
-    CreateDirectoryA(destination_.c_str(), nullptr);
-    std::string target = destination_ + "\\Agent.ini";
-    ASSERT_TRUE(WriteWholeFile(target, "old"));
-    ASSERT_TRUE(SetFileAttributesA(target.c_str(), FILE_ATTRIBUTE_READONLY));
+    for (DWORD attribute : {FILE_ATTRIBUTE_READONLY, FILE_ATTRIBUTE_HIDDEN}) {
+        SCOPED_TRACE(attribute);
+        std::string target = Place("Agent.ini", "new", "old");
+        ASSERT_TRUE(SetFileAttributesA(target.c_str(), attribute));
+        log_.ClearLog();
 
-    EXPECT_EQ(0, InstallFile(&log_.Data(), source_.c_str(), "Agent.ini", "$TARGETDIR$", nullptr, FileForceCopy));
+        EXPECT_EQ(0, InstallFile(&log_.Data(), source_.c_str(), "Agent.ini", "$TARGETDIR$", nullptr, FileForceCopy));
 
-    EXPECT_EQ("new", ReadWholeFile(target));
-    EXPECT_EQ(0u, GetFileAttributesA(target.c_str()) & FILE_ATTRIBUTE_READONLY);
-    EXPECT_EQ(0, log_.Data().RebootRequired);
-    EXPECT_EQ((std::vector<std::string>{
-                  "InstallFile: > Force copying...",
-                  "InstallFile: > Couldn't copy file. " + SystemMessage(ERROR_ACCESS_DENIED),
-                  "InstallFile: > Try to reset file attribute.",
-                  "InstallFile: > File is copied.",
-              }),
-              log_.MessagesFrom("InstallFile: > Force"));
-}
-
-TEST_F(InstallFileTest, HiddenDestinationIsOverwritten)
-{
-    ASSERT_TRUE(WriteWholeFile(source_ + "\\Agent.ini", "new"));
-    CreateDirectoryA(destination_.c_str(), nullptr);
-    std::string target = destination_ + "\\Agent.ini";
-    ASSERT_TRUE(WriteWholeFile(target, "old"));
-    ASSERT_TRUE(SetFileAttributesA(target.c_str(), FILE_ATTRIBUTE_HIDDEN));
-
-    // Windows refuses the first copy over a hidden file and Wine does not, so only the outcome
-    // is the same on both.
-    EXPECT_EQ(0, InstallFile(&log_.Data(), source_.c_str(), "Agent.ini", "$TARGETDIR$", nullptr, FileForceCopy));
-    EXPECT_EQ("new", ReadWholeFile(target));
-    EXPECT_TRUE(log_.HasMessage("InstallFile: > File is copied."));
-    EXPECT_EQ(0, log_.Data().RebootRequired);
+        EXPECT_EQ("new", ReadWholeFile(target));
+        EXPECT_EQ(0u, GetFileAttributesA(target.c_str()) & FILE_ATTRIBUTE_READONLY);
+        EXPECT_EQ(0, log_.Data().RebootRequired);
+        EXPECT_TRUE(log_.HasMessage("InstallFile: > File is copied."));
+        if (attribute == FILE_ATTRIBUTE_READONLY) {
+            EXPECT_EQ((std::vector<std::string>{
+                          "InstallFile: > Force copying...",
+                          "InstallFile: > Couldn't copy file. " + SystemMessage(ERROR_ACCESS_DENIED),
+                          "InstallFile: > Try to reset file attribute.",
+                          "InstallFile: > File is copied.",
+                      }),
+                      log_.MessagesFrom("InstallFile: > Force"));
+        }
+    }
 }
 
 TEST_F(InstallFileTest, LockedDestinationIsReplacedAtTheNextRestart)
@@ -290,10 +292,7 @@ TEST_F(InstallFileTest, LockedDestinationIsReplacedAtTheNextRestart)
 
 TEST_F(InstallFileTest, ReplacementThatCannotBeScheduledFailsTheFile)
 {
-    ASSERT_TRUE(WriteWholeFile(source_ + "\\AgentCore.exe", "new"));
-    CreateDirectoryA(destination_.c_str(), nullptr);
-    std::string target = destination_ + "\\AgentCore.exe";
-    ASSERT_TRUE(WriteWholeFile(target, "old"));
+    std::string target = Place("AgentCore.exe", "new", "old");
     // The restart list of Windows 9x, held by another program, cannot take the request.
     log_.Data().IsWin9x = 1;
     ASSERT_TRUE(WriteWholeFile(WinInitPath(), "[boot]\r\n"));
@@ -315,10 +314,7 @@ TEST_F(InstallFileTest, ReplacementThatCannotBeScheduledFailsTheFile)
 
 TEST_F(InstallFileTest, AttributeResetClearsOnlyReadOnlyAndHidden)
 {
-    ASSERT_TRUE(WriteWholeFile(source_ + "\\AgtError.log", "new"));
-    CreateDirectoryA(destination_.c_str(), nullptr);
-    std::string target = destination_ + "\\AgtError.log";
-    ASSERT_TRUE(WriteWholeFile(target, "old"));
+    std::string target = Place("AgtError.log", "new", "old");
     const DWORD kept = FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE;
     ASSERT_TRUE(SetFileAttributesA(target.c_str(), kept | FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN));
     DWORD before = GetFileAttributesA(target.c_str());

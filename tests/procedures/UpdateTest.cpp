@@ -51,16 +51,10 @@ bool SetServiceCommand(const std::string& name, const std::string& command)
 {
     if (IsWin9xKind())
         return SetMachineText(kRunServicesKey, name.c_str(), command);
-    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-    SC_HANDLE service = manager ? OpenServiceA(manager, name.c_str(), SERVICE_ALL_ACCESS) : nullptr;
-    bool changed = service && ChangeServiceConfigA(service, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE,
-                                                   command.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr,
-                                                   nullptr);
-    if (service)
-        CloseServiceHandle(service);
-    if (manager)
-        CloseServiceHandle(manager);
-    return changed;
+    return WithService(name, SERVICE_CHANGE_CONFIG, [&](SC_HANDLE service) {
+        return ChangeServiceConfigA(service, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, command.c_str(),
+                                    nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
+    });
 }
 
 class UpdateTest : public ProcedureRunTest {
@@ -433,6 +427,16 @@ protected:
         ASSERT_TRUE(SetMachineText("SOFTWARE\\Arvane\\Agent", "DriverControl", "Legacy"));
     }
 
+    // The legacy agent running as its service: the stand-in serving the legacy pipe.
+    void StartLegacyAgent()
+    {
+        InstallLegacyAgent();
+        ASSERT_TRUE(CopyFixture("agentstandin.exe", legacy_ + "\\AgentCore.exe"));
+        ASSERT_TRUE(WriteWholeFile(legacy_ + "\\AgentCore.ini", "[Agent]\r\nRecord=" + agentRecord_ +
+                                                                     "\r\nPipe=\\\\.\\pipe\\arvaneAgent\r\n"));
+        ASSERT_TRUE(StartForReal(kLegacyService));
+    }
+
     void ExpectLegacyAgentGone()
     {
         EXPECT_FALSE(ServiceKnown(kLegacyService));
@@ -489,11 +493,7 @@ TEST_F(LegacyConversionTest, AFailedConversionStartsTheLegacyAgentAgain)
 {
     if (IsWin9xKind())
         GTEST_SKIP() << "the restart by name is the same RunServices start as for any agent";
-    InstallLegacyAgent();
-    ASSERT_TRUE(CopyFileA(FixturePath("agentstandin.exe").c_str(), (legacy_ + "\\AgentCore.exe").c_str(), FALSE));
-    ASSERT_TRUE(WriteWholeFile(legacy_ + "\\AgentCore.ini", "[Agent]\r\nRecord=" + agentRecord_ +
-                                                                 "\r\nPipe=\\\\.\\pipe\\arvaneAgent\r\n"));
-    ASSERT_TRUE(StartForReal(kLegacyService));
+    ASSERT_NO_FATAL_FAILURE(StartLegacyAgent());
     AgentPackage broken("pkg-l3", {"AgentCore.exe"});
     ASSERT_EQ(0, Prepare("/g L3 /u /s", broken.Folder()));
     ASSERT_EQ(1, Data().UpdateLegacyAgent);
@@ -515,11 +515,7 @@ TEST_F(LegacyConversionTest, AFailedConversionWithoutAServiceLeftSaysSo)
 {
     if (IsWin9xKind())
         GTEST_SKIP() << "a RunServices value is simply written";
-    InstallLegacyAgent();
-    ASSERT_TRUE(CopyFileA(FixturePath("agentstandin.exe").c_str(), (legacy_ + "\\AgentCore.exe").c_str(), FALSE));
-    ASSERT_TRUE(WriteWholeFile(legacy_ + "\\AgentCore.ini", "[Agent]\r\nRecord=" + agentRecord_ +
-                                                                 "\r\nPipe=\\\\.\\pipe\\arvaneAgent\r\n"));
-    ASSERT_TRUE(StartForReal(kLegacyService));
+    ASSERT_NO_FATAL_FAILURE(StartLegacyAgent());
     TestService blocker("XABLOCK", "Other Agent", "\"C:\\Elsewhere\\Other.exe\"");
     ASSERT_TRUE(blocker.Created());
     std::string program = ReadWholeFile(legacy_ + "\\AgentCore.exe");
