@@ -41,12 +41,8 @@ TEST(RunServices, ValueIsWrittenStartedAndDeleted)
 
 TEST(RunServices, ValueThatNamesNothingToStart)
 {
-    HKEY key = nullptr;
-    ASSERT_EQ(0, RegOpenKeyExA(HKEY_LOCAL_MACHINE, kRunServicesKey, 0, KEY_SET_VALUE, &key));
-    DWORD number = 1;
-    RegSetValueExA(key, "XArs_number", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&number), sizeof(number));
-    RegSetValueExA(key, "XArs_empty", 0, REG_SZ, reinterpret_cast<const BYTE*>(""), 1);
-    RegCloseKey(key);
+    ASSERT_TRUE(SetMachineNumber(kRunServicesKey, "XArs_number", 1));
+    ASSERT_TRUE(SetMachineText(kRunServicesKey, "XArs_empty", ""));
 
     // Nothing was started: never success, whatever the thread's last error says.
     for (const char* name : {"XArs_number", "XArs_empty"}) {
@@ -65,9 +61,7 @@ TEST(RunServices, MissingKeyIsAFailure)
     EXPECT_EQ(ERROR_FILE_NOT_FOUND, SetRunServicesValue("XArs_two", "C:\\x\\AgentCore.exe"));
     EXPECT_EQ(-1, DeleteRunServicesValue("XArs_two"));
     EXPECT_EQ(ERROR_FILE_NOT_FOUND, StartAgentFromRunServices("XArs_two"));
-    HKEY key = nullptr;
-    ASSERT_EQ(0, RegCreateKeyExA(HKEY_LOCAL_MACHINE, kRunServicesKey, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr));
-    RegCloseKey(key);
+    ASSERT_TRUE(CreateMachineKey(kRunServicesKey));
 }
 
 TEST(LaunchProcess, StartsWithoutWaiting)

@@ -103,9 +103,7 @@ protected:
         SetFolderRedirectionFunctions(nullptr);
         for (const std::string& target : AllTargets())
             DeleteFileA(target.c_str());
-        RegDeleteKeyA(HKEY_LOCAL_MACHINE, (std::string(kAgentKey) + "\\I1").c_str());
-        RegDeleteKeyA(HKEY_LOCAL_MACHINE, (std::string(kAgentKey) + "\\I2").c_str());
-        RegDeleteKeyA(HKEY_LOCAL_MACHINE, kAgentKey);
+        DeleteMachineTree(kAgentKey);
     }
 
     // The messages of the log so far, then the log is emptied.

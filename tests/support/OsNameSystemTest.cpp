@@ -74,36 +74,23 @@ bool IsKind(std::initializer_list<const char*> kinds)
 // was there.
 class ScopedMachineString {
 public:
-    ScopedMachineString(const char* keyPath, const char* name, const char* value) : name_(name)
+    ScopedMachineString(const char* keyPath, const char* name, const char* value)
+        : key_(keyPath), name_(name), old_(ReadMachineValue(keyPath, name))
     {
-        EXPECT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, keyPath, 0, nullptr, 0,
-                                                 KEY_QUERY_VALUE | KEY_SET_VALUE, nullptr, &key_, nullptr));
-        char old[1024];
-        DWORD size = sizeof(old);
-        DWORD type = 0;
-        hadValue_ = RegQueryValueExA(key_, name, nullptr, &type, reinterpret_cast<BYTE*>(old), &size) ==
-                        ERROR_SUCCESS &&
-                    type == REG_SZ;
-        if (hadValue_)
-            old_.assign(old, size);
-        EXPECT_EQ(ERROR_SUCCESS, RegSetValueExA(key_, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value),
-                                                static_cast<DWORD>(strlen(value) + 1)));
+        EXPECT_TRUE(SetMachineText(key_, name, value));
     }
     ~ScopedMachineString()
     {
-        if (hadValue_)
-            RegSetValueExA(key_, name_.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(old_.data()),
-                           static_cast<DWORD>(old_.size()));
+        if (old_.Result == ERROR_SUCCESS)
+            SetMachineValue(key_, name_.c_str(), old_.Type, old_.Data);
         else
-            RegDeleteValueA(key_, name_.c_str());
-        RegCloseKey(key_);
+            DeleteMachineValue(key_, name_.c_str());
     }
 
 private:
-    HKEY key_ = nullptr;
+    std::string key_;
     std::string name_;
-    bool hadValue_ = false;
-    std::string old_;
+    RegistryValue old_;
 };
 
 }  // namespace
@@ -149,11 +136,7 @@ TEST(OsNameSystem, ProductNameMarksServer2003R2)
 TEST(OsNameSystem, ReadRegistryValueReadsTheMachineKey)
 {
     const char keyPath[] = "Software\\XATest\\OsName";
-    HKEY key = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, keyPath, 0, nullptr, 0, KEY_SET_VALUE,
-                                             nullptr, &key, nullptr));
-    ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(key, "Text", 0, REG_SZ, reinterpret_cast<const BYTE*>("abc"), 4));
-    RegCloseKey(key);
+    ASSERT_TRUE(SetMachineText(keyPath, "Text", "abc"));
 
     char buffer[16];
     DWORD size = sizeof(buffer);
