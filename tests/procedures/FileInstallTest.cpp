@@ -157,11 +157,6 @@ TEST_F(InstallFileTest, DecidesByFlagsThenVersionsThenTimes)
 
 namespace {
 
-std::string WinInitPath()
-{
-    return WindowsFolder() + "\\WinInit.ini";
-}
-
 // Runs what the system does at a restart: the pending renames and WinInit.ini.
 bool Restart()
 {

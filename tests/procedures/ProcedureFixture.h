@@ -101,6 +101,12 @@ private:
     std::string deletingPrefix_;
 };
 
+// WinInit.ini, the restart list of Windows 9x.
+inline std::string WinInitPath()
+{
+    return WindowsFolder() + "\\WinInit.ini";
+}
+
 // The files the setup program finds beside itself: the agent's program files of the file table,
 // AgentCore.exe being the service stand-in and UserTray.exe the user task stand-in. A name in
 // omit is left out; marker, when given, is appended to both stand-ins so that a test can tell
@@ -131,13 +137,14 @@ bool WriteInstalledDriver(const std::string& content);
 std::string ReadInstalledDriver();
 void DeleteInstalledDriver();
 
-// What one installation of an instance put on the machine, and where.
+// What one installation of an instance put on the machine, and where; by default what an
+// installation with the package's defaults puts there.
 struct AgentFootprint {
     std::string Instance;
     std::string DestFolder;
-    std::string Company;
-    std::string Title;
-    bool Win9x = false;
+    std::string Company = "Arvane";
+    std::string Title = "Arvane Agent";
+    bool Win9x = IsWin9xKind();
     bool Shortcut = true;        // created unless bNoShortcut
     bool UninstallEntry = true;  // created unless bNoAddRemove
     bool OwnsDrivers = true;     // DriverControl names the instance, drivers copied

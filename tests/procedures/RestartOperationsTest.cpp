@@ -14,11 +14,6 @@ using namespace xatest;
 
 namespace {
 
-std::string WinInitPath()
-{
-    return WindowsFolder() + "\\WinInit.ini";
-}
-
 // Keeps any WinInit.ini of the prefix out of the way and puts it back afterwards.
 class WinInitTest : public testing::Test {
 protected:

@@ -61,8 +61,6 @@ AgentFootprint Footprint(const std::string& folder)
     AgentFootprint footprint;
     footprint.Instance = kInstance;
     footprint.DestFolder = folder;
-    footprint.Company = "Arvane";
-    footprint.Title = "Arvane Agent";
     return footprint;
 }
 

@@ -275,9 +275,7 @@ void ExpectRemoved(const std::string& instance, const std::string& title, bool o
     AgentFootprint footprint;
     footprint.Instance = instance;
     footprint.DestFolder = AgentFolder(instance);
-    footprint.Company = "Arvane";
     footprint.Title = title;
-    footprint.Win9x = IsWin9xKind();
     footprint.OwnsDrivers = ownsDrivers;
     EXPECT_EQ(std::vector<std::string>{}, Leftovers(footprint)) << "removed " << instance;
 }
