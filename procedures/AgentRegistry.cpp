@@ -17,7 +17,6 @@ const char kMakerKey[] = "SOFTWARE\\Arvane";
 const char kLegacyKey[] = "System\\CurrentControlSet\\Services\\VxD\\Arvane";
 const char kRunKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 const char kLegacyRunValue[] = "Arvane Agent Service Helper";
-const char kRunValueFormat[] = "XASH%s";
 const char kUserTask[] = "UserTray.exe";
 
 enum : DWORD {
@@ -181,7 +180,7 @@ int WriteRunValue(const InstallationData* data)
                                   KEY_READ | KEY_WRITE, nullptr, &key, nullptr);
     if (result != ERROR_SUCCESS)
         return result;
-    FormatText(valueName, sizeof(valueName), kRunValueFormat, data->Instance);
+    FormatRunValueName(data->Instance, valueName, sizeof(valueName));
 
     if (data->IsModify) {
         DWORD type = REG_NONE;
@@ -220,7 +219,7 @@ bool RunValueExists(const InstallationData* data)
 {
     char name[MAX_PATH];
     HKEY key = nullptr;
-    bool exists = data->Instance && FormatText(name, sizeof(name), kRunValueFormat, data->Instance) &&
+    bool exists = FormatRunValueName(data->Instance, name, sizeof(name)) &&
                   RegOpenKeyExA(HKEY_LOCAL_MACHINE, kRunKey, 0, KEY_QUERY_VALUE, &key) == ERROR_SUCCESS &&
                   RegQueryValueExA(key, name, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
     CloseKey(key);
@@ -232,9 +231,9 @@ void RemoveCreatedRegistry(const InstallationData* data, bool runValue)
     char path[MAX_PATH];
     if (!data->Instance)
         return;
-    if (FormatText(path, sizeof(path), "%s\\%s", kAgentKey, data->Instance))
+    if (FormatInstanceKey(data->Instance, path, sizeof(path)))
         (void)DeleteRegistryTree(HKEY_LOCAL_MACHINE, path);
-    if (runValue && FormatText(path, sizeof(path), kRunValueFormat, data->Instance))
+    if (runValue && FormatRunValueName(data->Instance, path, sizeof(path)))
         (void)DeleteRegistryValue(HKEY_LOCAL_MACHINE, kRunKey, path);
     DeleteEmptyKey(kAgentKey);
     DeleteEmptyKey(kMakerKey);
@@ -248,8 +247,7 @@ int WriteAgentRegistry(const InstallationData* data)
     LONG result = ERROR_SUCCESS;
     memset(&legacy, 0, sizeof(legacy));
 
-    if (!data->Instance || !data->DestFolder ||
-        !FormatText(keyPath, sizeof(keyPath), "%s\\%s", kAgentKey, data->Instance)) {
+    if (!data->DestFolder || !FormatInstanceKey(data->Instance, keyPath, sizeof(keyPath))) {
         result = ERROR_INVALID_PARAMETER;
         goto Exit;
     }
@@ -284,7 +282,7 @@ int RemoveAgentRegistry(const InstallationData* data)
     if (!data->Instance)
         return -1;
 
-    if (!FormatText(path, sizeof(path), "%s\\%s", kAgentKey, data->Instance) ||
+    if (!FormatInstanceKey(data->Instance, path, sizeof(path)) ||
         DeleteRegistryTree(HKEY_LOCAL_MACHINE, path) != ERROR_SUCCESS)
         result = -1;
 
@@ -300,19 +298,17 @@ int RemoveAgentRegistry(const InstallationData* data)
         }
     }
 
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kRunKey, 0, KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
-        char valueName[MAX_PATH];
-        FormatText(valueName, sizeof(valueName), kRunValueFormat, data->Instance);
-        RegDeleteValueA(key, valueName);
-        CloseKey(key);
-    }
+    if (FormatRunValueName(data->Instance, path, sizeof(path)))
+        (void)DeleteRegistryValue(HKEY_LOCAL_MACHINE, kRunKey, path);
     return result;
 }
 
 bool IsInstanceRegistered(const InstallationData* data)
 {
+    char path[MAX_PATH];
     HKEY key = nullptr;
-    if (!data->DestRegKey || RegOpenKeyExA(HKEY_LOCAL_MACHINE, data->DestRegKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
+    if (!FormatInstanceKey(data->Instance, path, sizeof(path)) ||
+        RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_READ, &key) != ERROR_SUCCESS)
         return false;
     CloseKey(key);
     return true;

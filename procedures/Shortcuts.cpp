@@ -255,7 +255,7 @@ int CreateAgentShortcut(const InstallationData* data, int onlyIfMissing)
     if (!data->Title || !data->Company || !data->DestFolder)
         return ERROR_INVALID_PARAMETER;
     if (!FormatText(linkName, sizeof(linkName), "%s.lnk", data->Title) ||
-        !JoinPath(target, data->DestFolder, kAgentExecutable))
+        !FormatAgentProgramPath(data->DestFolder, target, sizeof(target)))
         return ERROR_FILENAME_EXCED_RANGE;
     LoadProgramText(IDS_SHORTCUT_DESCRIPTION, description, sizeof(description));
 

@@ -221,10 +221,9 @@ int ReadExistingInstallation(InstallationData* data)
 
     bool legacyInAgentFolder = false;
     data->LegacyAgentExists = DetectLegacyAgent(data) ? 1 : 0;
-    ReplaceText(data->DestRegKey, FormatHeapText(sizeof(kAgentKey) + kInstanceChars + 1, "%s\\%s", kAgentKey,
-                                                 data->Instance));
 
-    HKEY key = data->DestRegKey ? OpenKey(data->DestRegKey) : nullptr;
+    char keyPath[MAX_PATH];
+    HKEY key = FormatInstanceKey(data->Instance, keyPath, sizeof(keyPath)) ? OpenKey(keyPath) : nullptr;
     if (key) {
         ReadInstanceKey(data, key);
         CloseKey(key);
