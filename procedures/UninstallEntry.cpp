@@ -20,13 +20,9 @@ enum { kMaxFolderDepth = 16 };
 // True when the entry already shows a non-empty REG_SZ name, for example one an administrator set.
 bool HasDisplayName(HKEY key)
 {
-    char name[kDisplayNameBytes];
+    char name[kDisplayNameBytes + 1];
     DWORD type = REG_NONE;
-    DWORD length = sizeof(name);
-    if (RegQueryValueExA(key, "DisplayName", nullptr, &type, reinterpret_cast<BYTE*>(name), &length) !=
-        ERROR_SUCCESS)
-        return false;
-    return type == REG_SZ && length > 0 && name[0] != '\0';
+    return ReadTextValue(key, "DisplayName", name, sizeof(name), &type) == 0 && type == REG_SZ && name[0] != '\0';
 }
 
 void WriteAgentVersion(const InstallationData* data, HKEY key)
@@ -130,10 +126,5 @@ int RemoveUninstallEntry(const InstallationData* data)
 bool UninstallEntryExists(const InstallationData* data)
 {
     char keyPath[MAX_PATH];
-    HKEY key = nullptr;
-    if (!FormatUninstallKey(data->Instance, keyPath, sizeof(keyPath)) ||
-        RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath, 0, KEY_READ, &key) != ERROR_SUCCESS)
-        return false;
-    CloseKey(key);
-    return true;
+    return FormatUninstallKey(data->Instance, keyPath, sizeof(keyPath)) && KeyExists(HKEY_LOCAL_MACHINE, keyPath);
 }

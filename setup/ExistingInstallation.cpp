@@ -17,29 +17,12 @@ const char kRunServicesKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Ru
 const char kWorkingFolderKey[] = "Agent_Temp_Dir";
 const DWORD kLegacyValueBytes = 1024;
 
-// A DWORD value that counts: REG_DWORD of 4 bytes.
-bool ReadDwordValue(HKEY key, const char* name, DWORD* value)
-{
-    DWORD type = 0;
-    DWORD size = sizeof(*value);
-    return RegQueryValueExA(key, name, nullptr, &type, (BYTE*)value, &size) == ERROR_SUCCESS &&
-           type == REG_DWORD && size == sizeof(*value);
-}
-
-HKEY OpenKey(const char* path)
-{
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_READ, &key) != ERROR_SUCCESS)
-        return nullptr;
-    return key;
-}
-
 // Where the legacy agent is registered: its RunServices value on Windows 9x, its service
 // key elsewhere.
 HKEY OpenLegacyAgentKey(const InstallationData* data, const char** valueName)
 {
     *valueName = data->IsWin9x ? kLegacyServiceName : "ImagePath";
-    return OpenKey(data->IsWin9x ? kRunServicesKey : kLegacyServiceKey);
+    return OpenKeyToRead(HKEY_LOCAL_MACHINE, data->IsWin9x ? kRunServicesKey : kLegacyServiceKey);
 }
 
 // The folder of a program path: cut at the last backslash, without a leading quote.
@@ -63,9 +46,9 @@ void ReadInstanceKey(InstallationData* data, HKEY key)
     if (ReadStringValue(key, "Provider", value, MAX_PATH + 1))
         ReplaceText(data->Company, DuplicateText(value));
     DWORD flag = 0;
-    if (ReadDwordValue(key, "NoShortCut", &flag))
+    if (ReadNumberValue(key, "NoShortCut", &flag) == 0)
         data->bNoShortcut = flag == 1;
-    if (ReadDwordValue(key, "NoAddRemove", &flag))
+    if (ReadNumberValue(key, "NoAddRemove", &flag) == 0)
         data->bNoAddRemove = flag == 1;
 }
 
@@ -192,11 +175,10 @@ bool DetectLegacyAgent(const InstallationData* data)
     HKEY key = OpenLegacyAgentKey(data, &valueName);
     if (!key)
         return false;
-    char value[kLegacyValueBytes];
-    DWORD size = sizeof(value);
-    LONG read = RegQueryValueExA(key, valueName, nullptr, nullptr, (BYTE*)value, &size);
+    DWORD size = 0;
+    int read = QueryValueInfo(key, valueName, nullptr, &size);
     CloseKey(key);
-    return (read == ERROR_SUCCESS || read == ERROR_MORE_DATA) && size != 0;
+    return read == 0 && size != 0;
 }
 
 bool GetLegacyAgentFolder(const InstallationData* data, char** folder)
@@ -223,7 +205,9 @@ int ReadExistingInstallation(InstallationData* data)
     data->LegacyAgentExists = DetectLegacyAgent(data) ? 1 : 0;
 
     char keyPath[MAX_PATH];
-    HKEY key = FormatInstanceKey(data->Instance, keyPath, sizeof(keyPath)) ? OpenKey(keyPath) : nullptr;
+    HKEY key = nullptr;
+    if (FormatInstanceKey(data->Instance, keyPath, sizeof(keyPath)))
+        key = OpenKeyToRead(HKEY_LOCAL_MACHINE, keyPath);
     if (key) {
         ReadInstanceKey(data, key);
         CloseKey(key);

@@ -1,9 +1,11 @@
-// Folder macros and the registry string reader against the real registry and
+// Folder macros and the registry readers against the real registry and
 // environment of the prefix (32-bit and WOW64, where the 32-bit view names "Program Files (x86)").
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "harness/TestSupport.h"
 #include "support/PathMacros.h"
@@ -217,4 +219,97 @@ TEST(RegReadString, TypesAndFailures)
     EXPECT_EQ(ERROR_INVALID_PARAMETER, RegReadString(HKEY_LOCAL_MACHINE, kScratchKey, "X", nullptr));
 
     RegDeleteKeyA(HKEY_LOCAL_MACHINE, kScratchKey);
+}
+
+TEST(RegistryReads, TypedReadsTerminateAndCheckTheirType)
+{
+    HKEY key;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, kScratchKey, 0, nullptr, 0, KEY_ALL_ACCESS,
+                                             nullptr, &key, nullptr));
+    DWORD number = 7;
+    RegSetValueExA(key, "Number", 0, REG_DWORD, reinterpret_cast<BYTE*>(&number), sizeof(number));
+    RegSetValueExA(key, "Text", 0, REG_SZ, reinterpret_cast<const BYTE*>("abcd"), 5);
+    RegSetValueExA(key, "Unterminated", 0, REG_SZ, reinterpret_cast<const BYTE*>("abc"), 3);
+    RegSetValueExA(key, "Expand", 0, REG_EXPAND_SZ, reinterpret_cast<const BYTE*>("%X%"), 4);
+    RegSetValueExA(key, "Empty", 0, REG_SZ, reinterpret_cast<const BYTE*>(""), 0);
+    const BYTE twoBytes[] = {1, 2};
+    RegSetValueExA(key, "Short", 0, REG_BINARY, twoBytes, sizeof(twoBytes));
+
+    // Text of any type: the data must leave a byte for the terminator; what does not fit is no text.
+    const struct {
+        const char* Name;
+        DWORD Size;
+        int Result;
+        const char* Text;
+        DWORD Type;
+    } texts[] = {
+        {"Text", 6, 0, "abcd", REG_SZ},          {"Text", 5, ERROR_MORE_DATA, "", REG_SZ},
+        {"Unterminated", 8, 0, "abc", REG_SZ},   {"Unterminated", 3, ERROR_MORE_DATA, "", REG_SZ},
+        {"Expand", 8, 0, "%X%", REG_EXPAND_SZ},  {"Missing", 8, ERROR_FILE_NOT_FOUND, "", REG_NONE},
+    };
+    for (const auto& row : texts) {
+        SCOPED_TRACE(std::string(row.Name) + " in " + std::to_string(row.Size));
+        char buffer[8];
+        memset(buffer, 'x', sizeof(buffer));
+        DWORD type = REG_NONE;
+        EXPECT_EQ(row.Result, ReadTextValue(key, row.Name, buffer, row.Size, &type));
+        EXPECT_STREQ(row.Text, buffer);
+        if (row.Result != ERROR_FILE_NOT_FOUND) {
+            EXPECT_EQ(row.Type, type);
+        }
+    }
+    char buffer[8];
+    EXPECT_TRUE(ReadStringValue(key, "Expand", buffer, sizeof(buffer)));
+    EXPECT_FALSE(ReadStringValue(key, "Expand", buffer, sizeof(buffer), true)) << "plain strings only";
+    EXPECT_FALSE(ReadStringValue(key, "Number", buffer, sizeof(buffer)));
+    EXPECT_FALSE(ReadStringValue(key, "Empty", buffer, sizeof(buffer)));
+
+    DWORD read = 0;
+    EXPECT_EQ(0, ReadNumberValue(key, "Number", &read));
+    EXPECT_EQ(7u, read);
+    EXPECT_EQ(ERROR_INVALID_DATA, ReadNumberValue(key, "Short", &read)) << "too short for a number";
+    EXPECT_EQ(ERROR_INVALID_DATA, ReadNumberValue(key, "Unterminated", &read));
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, ReadNumberValue(key, "Missing", &read));
+
+    // Raw bytes: zero past a short value, all zero when the value does not fit.
+    EXPECT_EQ(0, ReadValueBytes(key, "Short", &read, sizeof(read)));
+    EXPECT_EQ(0x0201u, read);
+    EXPECT_EQ(ERROR_MORE_DATA, ReadValueBytes(key, "Text", &read, sizeof(read)));
+    EXPECT_EQ(0u, read);
+
+    DWORD type = REG_NONE;
+    DWORD size = 0;
+    EXPECT_EQ(0, QueryValueInfo(key, "Text", &type, &size));
+    EXPECT_EQ((DWORD)REG_SZ, type);
+    EXPECT_EQ(5u, size);
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, QueryValueInfo(key, "Missing", nullptr, nullptr));
+    RegCloseKey(key);
+
+    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, kScratchKey));
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, "Software\\XATest\\NoKey"));
+    EXPECT_EQ(0, DeleteRegistryTree(HKEY_LOCAL_MACHINE, kScratchKey));
+}
+
+TEST(RegistryReads, EachSubKeyOnceEvenWhenTheVisitDeletesIt)
+{
+    for (const char* name : {"A", "B", "C"})
+        ASSERT_EQ(0, SetRegistryString(HKEY_LOCAL_MACHINE, (std::string(kScratchKey) + "\\" + name).c_str(), "V", "x"));
+    HKEY key = OpenKeyToRead(HKEY_LOCAL_MACHINE, kScratchKey);
+    ASSERT_NE(nullptr, key);
+    std::vector<std::string> seen;
+    ForEachSubKey(key, [&seen](const char* name) { seen.push_back(name); });
+    EXPECT_EQ((std::vector<std::string>{"C", "B", "A"}), seen);
+    RegCloseKey(key);
+
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, kScratchKey, 0, KEY_ALL_ACCESS, &key));
+    seen.clear();
+    ForEachSubKey(key, [&seen, key](const char* name) {
+        seen.push_back(name);
+        DeleteRegistryTree(key, name);
+    });
+    EXPECT_EQ(3u, seen.size());
+    EXPECT_EQ(0u, CountSubKeys(key));
+    RegCloseKey(key);
+    EXPECT_EQ(0u, CountSubKeys(nullptr));
+    EXPECT_EQ(0, DeleteRegistryTree(HKEY_LOCAL_MACHINE, kScratchKey));
 }
