@@ -6,7 +6,6 @@
 
 #include "procedures/AgentFolderAccess.h"
 #include "procedures/InstallationData.h"
-#include "procedures/Shortcuts.h"
 #include "procedures/TargetMacros.h"
 #include "resources/resource.h"
 #include "support/Files.h"
@@ -14,6 +13,7 @@
 #include "support/PathMacros.h"
 #include "support/Registry.h"
 #include "support/Results.h"
+#include "support/ShellLinks.h"
 #include "support/SystemLibrary.h"
 #include "support/Text.h"
 #include "support/WindowsVersion.h"
