@@ -1,11 +1,11 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "procedures/FileRemoval.h"
 #include "procedures/SharedAgentValues.h"
 #include "setup/BuildInstallationData.h"
 #include "support/AgentNames.h"
 #include "support/Files.h"
+#include "support/FolderTree.h"
 #include "support/Handles.h"
 #include "support/IniText.h"
 #include "support/Registry.h"
