@@ -9,8 +9,6 @@
 #include "support/Registry.h"
 #include "support/Text.h"
 
-const char kLegacyAgentServiceKey[] = "System\\CurrentControlSet\\Services\\ArvaneAgent";
-
 namespace {
 
 const char kMakerKey[] = "SOFTWARE\\Arvane";
@@ -286,7 +284,7 @@ bool IsInstanceRegistered(const InstallationData* data)
 
 int CountInstalledAgents()
 {
-    int count = KeyExists(HKEY_LOCAL_MACHINE, kLegacyAgentServiceKey) ? 1 : 0;
+    int count = KeyExists(HKEY_LOCAL_MACHINE, kLegacyServiceKey) ? 1 : 0;
     HKEY key = OpenKeyToRead(HKEY_LOCAL_MACHINE, kAgentKey);
     if (key) {
         ForEachSubKey(key, [key, &count](const char* name) { count += HasAgentPath(key, name) ? 1 : 0; });

@@ -15,7 +15,6 @@ namespace {
 
 // Far longer than any holder keeps it: a copy of two files and a few values.
 const DWORD kSharedLockWaitMs = 60000;
-const char kServicesKey[] = "System\\CurrentControlSet\\Services";
 
 // The number in a registered title that begins with our title: 1 for the title itself, the
 // number after "#" in the rest, or 0.
@@ -61,9 +60,7 @@ void NumberTitle(InstallationData* data)
     int highest = 0;
     char value[MAX_PATH + 1];
 
-    char legacyKey[MAX_PATH];
-    FormatText(legacyKey, sizeof(legacyKey), "%s\\%s", kServicesKey, kLegacyServiceName);
-    HKEY key = OpenKeyToRead(HKEY_LOCAL_MACHINE, legacyKey);
+    HKEY key = OpenKeyToRead(HKEY_LOCAL_MACHINE, kLegacyServiceKey);
     if (key && ReadStringValue(key, "DisplayName", value, MAX_PATH + 1) &&
         _strnicmp(value, data->Title, length) == 0)
         highest = 1;

@@ -12,7 +12,6 @@
 
 namespace {
 
-const char kLegacyServiceKey[] = "SYSTEM\\CurrentControlSet\\Services\\ArvaneAgent";
 const char kRunServicesKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\RunServices";
 const char kWorkingFolderKey[] = "Agent_Temp_Dir";
 const DWORD kLegacyValueBytes = 1024;

@@ -12,6 +12,8 @@ inline constexpr char kAgentExecutable[] = "AgentCore.exe";
 // that all instances share.
 inline constexpr char kAgentKey[] = "SOFTWARE\\Arvane\\Agent";
 inline constexpr char kLegacyServiceName[] = "ArvaneAgent";
+// The older-generation agent's service key under HKEY_LOCAL_MACHINE.
+inline constexpr char kLegacyServiceKey[] = "SYSTEM\\CurrentControlSet\\Services\\ArvaneAgent";
 
 // The instance's key under HKEY_LOCAL_MACHINE: kAgentKey\<id>.
 bool FormatInstanceKey(const char* instance, char* name, size_t size);
