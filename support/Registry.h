@@ -25,9 +25,8 @@ bool KeyExists(HKEY root, const char* path);
 // (another value type gives 0 and null).
 int RegReadString(HKEY root, const char* subKey, const char* valueName, char** value);
 
-// Reads a string value of an open key that counts: REG_SZ or REG_EXPAND_SZ (only REG_SZ with
-// plainStringOnly), not of size 0, fitting in size bytes with its terminator. buffer is
-// terminated even when the value was stored without one.
+// Reads a string value of an open key that counts, as ReadTextValue reads it: REG_SZ or
+// REG_EXPAND_SZ (only REG_SZ with plainStringOnly), not of size 0.
 bool ReadStringValue(HKEY key, const char* name, char* buffer, DWORD size, bool plainStringOnly = false);
 
 // Reads a value of an open key, whatever its type, as text into buffer (size bytes, at least 1):
