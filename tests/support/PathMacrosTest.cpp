@@ -181,18 +181,35 @@ TEST(ExpandPath, WhatDoesNotFitFailsWithoutWritingPastTheBuffer)
     EXPECT_EQ((DWORD)ERROR_INVALID_PARAMETER, GetLastError());
 }
 
-TEST(RegReadString, TypesAndFailures)
+namespace {
+
+// The scratch key, open, with a value of each kind that the readers tell apart; null when it
+// cannot be made.
+const char kExpandValue[] = "%SystemRoot%\\x";
+
+HKEY WriteScratchValues()
 {
-    HKEY key;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, kScratchKey, 0, nullptr, 0, KEY_ALL_ACCESS,
-                                             nullptr, &key, nullptr));
+    HKEY key = nullptr;
+    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, kScratchKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) !=
+        ERROR_SUCCESS)
+        return nullptr;
     DWORD number = 7;
     RegSetValueExA(key, "Number", 0, REG_DWORD, reinterpret_cast<BYTE*>(&number), sizeof(number));
-    const char expand[] = "%SystemRoot%\\x";
-    RegSetValueExA(key, "Expand", 0, REG_EXPAND_SZ, reinterpret_cast<const BYTE*>(expand), sizeof(expand));
-    const char unterminated[] = {'a', 'b', 'c'};
-    RegSetValueExA(key, "Unterminated", 0, REG_SZ, reinterpret_cast<const BYTE*>(unterminated), 3);
+    RegSetValueExA(key, "Expand", 0, REG_EXPAND_SZ, reinterpret_cast<const BYTE*>(kExpandValue),
+                   sizeof(kExpandValue));
+    RegSetValueExA(key, "Text", 0, REG_SZ, reinterpret_cast<const BYTE*>("abcd"), 5);
+    RegSetValueExA(key, "Unterminated", 0, REG_SZ, reinterpret_cast<const BYTE*>("abc"), 3);
     RegSetValueExA(key, "Empty", 0, REG_SZ, reinterpret_cast<const BYTE*>(""), 0);
+    RegSetValueExA(key, "Short", 0, REG_BINARY, reinterpret_cast<const BYTE*>("\1\2"), 2);
+    return key;
+}
+
+}  // namespace
+
+TEST(RegReadString, TypesAndFailures)
+{
+    HKEY key = WriteScratchValues();
+    ASSERT_NE(nullptr, key);
     RegCloseKey(key);
 
     char* value = reinterpret_cast<char*>(1);
@@ -200,7 +217,7 @@ TEST(RegReadString, TypesAndFailures)
     EXPECT_EQ(nullptr, value);
 
     EXPECT_EQ(ERROR_SUCCESS, RegReadString(HKEY_LOCAL_MACHINE, kScratchKey, "Expand", &value));
-    EXPECT_STREQ(expand, value) << "returned unexpanded";
+    EXPECT_STREQ(kExpandValue, value) << "returned unexpanded";
     FreeText(value);
 
     EXPECT_EQ(ERROR_SUCCESS, RegReadString(HKEY_LOCAL_MACHINE, kScratchKey, "Unterminated", &value));
@@ -223,16 +240,8 @@ TEST(RegReadString, TypesAndFailures)
 
 TEST(RegistryReads, TypedReadsTerminateAndCheckTheirType)
 {
-    HKEY key;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, kScratchKey, 0, nullptr, 0, KEY_ALL_ACCESS,
-                                             nullptr, &key, nullptr));
-    DWORD number = 7;
-    RegSetValueExA(key, "Number", 0, REG_DWORD, reinterpret_cast<BYTE*>(&number), sizeof(number));
-    RegSetValueExA(key, "Text", 0, REG_SZ, reinterpret_cast<const BYTE*>("abcd"), 5);
-    RegSetValueExA(key, "Unterminated", 0, REG_SZ, reinterpret_cast<const BYTE*>("abc"), 3);
-    RegSetValueExA(key, "Expand", 0, REG_EXPAND_SZ, reinterpret_cast<const BYTE*>("%X%"), 4);
-    RegSetValueExA(key, "Empty", 0, REG_SZ, reinterpret_cast<const BYTE*>(""), 0);
-    RegSetValueExA(key, "Short", 0, REG_BINARY, reinterpret_cast<const BYTE*>("\1\2"), 2);
+    HKEY key = WriteScratchValues();
+    ASSERT_NE(nullptr, key);
 
     // Text of any type: the data must leave a byte for the terminator; what does not fit is no text.
     const struct {
@@ -250,7 +259,7 @@ TEST(RegistryReads, TypedReadsTerminateAndCheckTheirType)
         EXPECT_EQ(row.Result, ReadTextValue(key, row.Name, buffer, row.Size)) << row.Name << " in " << row.Size;
         EXPECT_STREQ(row.Text, buffer) << row.Name << " in " << row.Size;
     }
-    char buffer[8];
+    char buffer[16];
     EXPECT_TRUE(ReadStringValue(key, "Expand", buffer, sizeof(buffer)));
     EXPECT_FALSE(ReadStringValue(key, "Expand", buffer, sizeof(buffer), true)) << "plain strings only";
     EXPECT_FALSE(ReadStringValue(key, "Number", buffer, sizeof(buffer)));
