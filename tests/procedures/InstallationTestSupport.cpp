@@ -14,11 +14,11 @@
 #include "procedures/AgentFolderAccess.h"
 #include "procedures/Installer.h"
 #include "procedures/LeftoversTestSupport.h"
-#include "procedures/Shortcuts.h"
 #include "setup/BuildInstallationData.h"
 #include "support/AccessControl.h"
 #include "support/AgentNames.h"
 #include "support/Registry.h"
+#include "support/ShellLinks.h"
 #include "support/WindowsVersion.h"
 
 namespace xatest {

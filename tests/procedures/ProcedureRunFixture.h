@@ -109,7 +109,7 @@ protected:
             const InstallationData& data = Data();
             for (const char* text : {data.Instance, data.Company, data.DestFolder, data.Comments, data.Contact,
                                      data.HelpLink, data.Publisher, data.AboutLink, data.PartitionId, data.Title,
-                                     data.DestRegKey, data.SrcFolder, data.AgentWorkingFolder})
+                                     data.SrcFolder, data.AgentWorkingFolder})
                 opened_->Kept(text);
             CheckNothingLeftOpen();
         }
