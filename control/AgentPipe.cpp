@@ -9,8 +9,6 @@
 #include "support/SystemLibrary.h"
 #include "support/WindowsVersion.h"
 
-const char kAgentPipePrefix[] = "\\\\.\\pipe\\arvaneAgent";
-
 namespace {
 
 enum : DWORD {

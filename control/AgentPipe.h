@@ -15,9 +15,6 @@ enum : DWORD {
     kAgentShutdownCode = 9,       // asks the agent to exit; its reply carries nothing of use
 };
 
-// The agent's pipe: "\\.\pipe\arvaneAgent" and the instance id (none for the legacy agent).
-extern const char kAgentPipePrefix[];
-
 struct AgentPipeRequest {
     DWORD Code;
     DWORD Length;      // payload bytes

@@ -7,6 +7,7 @@
 #include <stdlib.h>
 #include <tlhelp32.h>
 
+#include "support/AgentNames.h"
 #include "support/Clock.h"
 #include "support/Files.h"
 #include "support/Handles.h"
@@ -409,20 +410,12 @@ bool WaitForProgramRelease(const char* path, DWORD limitMs)
     return PollUntil(limitMs, kProgramReleasePollMs, [path] { return IsProgramReleased(path); });
 }
 
-bool BuildUserTaskExitEventName(const char* instance, bool globalNamespace, char* name, size_t size)
-{
-    const char* prefix = globalNamespace ? "Global\\" : "";
-    if (instance)
-        return FormatText(name, size, "%sUserTrayExit%s", prefix, instance);
-    return FormatText(name, size, "%sUserTrayExitEvent", prefix);
-}
-
 int StopUserTaskProcess(const char* path, const char* instance)
 {
     char name[MAX_PATH];
     HANDLE event = nullptr;
     // A name that does not fit cannot be the task's: go straight to its windows.
-    if (BuildUserTaskExitEventName(instance, HasGlobalNamespace(), name, sizeof(name)))
+    if (FormatUserTaskExitEventName(instance, HasGlobalNamespace(), name, sizeof(name)))
         event = OpenEventA(EVENT_ALL_ACCESS, FALSE, name);
     bool gone = false;
     if (event) {

@@ -53,13 +53,9 @@ bool IsProgramReleased(const char* path);
 // on the clock. True when it was released within the limit.
 bool WaitForProgramRelease(const char* path, DWORD limitMs);
 
-// Name of the event the user task ends on: "UserTrayExit" and the instance id, or
-// "UserTrayExitEvent" without an id (the legacy agent's task), with "Global\" in front where the
-// system has that namespace. False when it does not fit in size bytes.
-bool BuildUserTaskExitEventName(const char* instance, bool globalNamespace, char* name, size_t size);
-
-// Stops the user task started from path: signals its exit event and waits up to kUserTaskWaitMs
-// (looking every kWaitPollMs), then closes or terminates it like CloseProcessesByPath.
+// Stops the user task started from path: signals its exit event (FormatUserTaskExitEventName of
+// instance) and waits up to kUserTaskWaitMs (looking every kWaitPollMs), then closes or
+// terminates it like CloseProcessesByPath.
 // 0 when the task is gone, else the result of CloseProcessesByPath.
 int StopUserTaskProcess(const char* path, const char* instance);
 

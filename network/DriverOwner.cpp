@@ -16,21 +16,20 @@ int GetDriverControl(char* buffer, DWORD size)
     LONG result = RegOpenKeyExA(HKEY_LOCAL_MACHINE, kAgentKey, 0, KEY_READ, &key);
     if (result != ERROR_SUCCESS)
         return result;
-    // Read into a copy first: the caller's buffer stays untouched on failure, and the value is
-    // terminated even when it was stored without its NUL.
+    // Read into a copy first: the caller's buffer stays untouched on failure.
     char value[MAX_PATH + 1];
     DWORD type = 0;
-    DWORD valueSize = size < MAX_PATH ? size : MAX_PATH;
-    result = RegQueryValueExA(key, kDriverControlValue, nullptr, &type, reinterpret_cast<BYTE*>(value), &valueSize);
+    result = ReadTextValue(key, kDriverControlValue, value, (size < MAX_PATH ? size : MAX_PATH) + 1, &type);
     CloseKey(key);
     if (result != ERROR_SUCCESS)
         return result;
     if (type != REG_SZ && type != REG_EXPAND_SZ)
         return ERROR_INVALID_DATA;
-    if (size == 0)
+    // A value stored without its terminator may fill the copy: cut, it would name another owner.
+    size_t length = strlen(value);
+    if (length >= size)
         return ERROR_MORE_DATA;
-    value[valueSize < size ? valueSize : size - 1] = 0;
-    memcpy(buffer, value, strlen(value) + 1);
+    memcpy(buffer, value, length + 1);
     return 0;
 }
 

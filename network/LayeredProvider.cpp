@@ -4,6 +4,7 @@
 #include <string.h>
 
 #include "support/Handles.h"
+#include "support/Registry.h"
 
 const GUID kAgentLspGuid = {0x21BADE02, 0x6A6A, 0x4768, {0xB2, 0xED, 0x66, 0xFF, 0xDC, 0xC9, 0x93, 0x96}};
 const WCHAR kAgentLspLibrary[] = L"arvanesp.dll";
@@ -679,17 +680,12 @@ int DeleteLspRegistryKey()
     LONG opened = RegOpenKeyExA(HKEY_LOCAL_MACHINE, kAgentLspKey, 0, KEY_ALL_ACCESS, &key);
     if (opened != ERROR_SUCCESS)
         return (int)opened;
-    for (;;) {
-        char name[256];
-        memset(name, 0, sizeof(name));
-        DWORD nameSize = sizeof(name);
-        if (RegEnumKeyExA(key, 0, name, &nameSize, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-            break;
-        // A subkey that stays (it has subkeys of its own, or access is denied) would be found at
-        // index 0 again and again.
-        if (RegDeleteKeyA(key, name) != ERROR_SUCCESS)
-            break;
-    }
+    // A subkey that stays (it has subkeys of its own, or access is denied) would be found at
+    // index 0 again and again.
+    char name[kKeyNameChars];
+    bool deleted = true;
+    while (deleted && ReadSubKeyName(key, 0, name))
+        deleted = RegDeleteKeyA(key, name) == ERROR_SUCCESS;
     CloseKey(key);
     RegDeleteKeyA(HKEY_LOCAL_MACHINE, kAgentLspKey);
     return 0;

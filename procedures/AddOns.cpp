@@ -217,7 +217,7 @@ int RemoveAddOns(const InstallationData* data)
     DWORD longestData = 0;
     char path[MAX_PATH];
 
-    if (!data->Instance || !FormatText(path, sizeof(path), "%s\\%s\\AddOn", kAgentKey, data->Instance))
+    if (!FormatInstanceKey(data->Instance, path, sizeof(path)) || !AppendText(path, sizeof(path), "\\AddOn"))
         return ERROR_INVALID_PARAMETER;
     LONG result = RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_READ, &key);
     if (result != ERROR_SUCCESS)

@@ -9,6 +9,7 @@
 #include "procedures/TargetMacros.h"
 #include "resources/resource.h"
 #include "support/AccessControl.h"
+#include "support/AgentNames.h"
 #include "support/Files.h"
 #include "support/Text.h"
 
@@ -41,7 +42,7 @@ bool RowFileExists(const InstallationData* data, const AgentFileRow& row)
 const AgentFileRow AgentFileTable[] = {
     // The agent's files.
     {kAgent, "XASetup.exe", kProgram},
-    {kAgent, "AgentCore.exe", kProgram},
+    {kAgent, kAgentExecutable, kProgram},
     {kAgent, "UserTray.exe", kProgram},
     {kAgent, "EvtMsg64.exe", kProgram},
     {kAgent, "PortProbe.exe", kProgram},

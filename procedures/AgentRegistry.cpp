@@ -9,91 +9,63 @@
 #include "support/Registry.h"
 #include "support/Text.h"
 
-const char kLegacyAgentServiceKey[] = "System\\CurrentControlSet\\Services\\ArvaneAgent";
-
 namespace {
 
 const char kMakerKey[] = "SOFTWARE\\Arvane";
 const char kLegacyKey[] = "System\\CurrentControlSet\\Services\\VxD\\Arvane";
 const char kRunKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 const char kLegacyRunValue[] = "Arvane Agent Service Helper";
-const char kRunValueFormat[] = "XASH%s";
 const char kUserTask[] = "UserTray.exe";
 
+// The longest texts taken over, in bytes as stored; each buffer has one more for a terminator.
 enum : DWORD {
-    kLegacyTextBytes = MAX_PATH,  // buffer for the legacy agent's file names
-    kRunCommandBytes = 520,       // buffer for a previous Run command
+    kLegacyTextBytes = MAX_PATH,  // the legacy agent's file names
+    kRunCommandBytes = 520,       // a previous Run command
 };
 
 // What an older-generation agent hands over to the instance that replaces it.
 struct LegacySettings {
     bool SecurityTakenOver;  // the endpoint-security settings now belong to this instance
-    char AvLogFile[kLegacyTextBytes];
-    char ServiceConfigFile[kLegacyTextBytes];
+    char AvLogFile[kLegacyTextBytes + 1];
+    char ServiceConfigFile[kLegacyTextBytes + 1];
     BYTE ServiceEnabled[4];  // raw bytes, written back as they were read
     bool RemoteControlTakenOver;
     DWORD RemoteControl;
 };
 
-enum { kInstanceNameChars = 260, kAgentPathBytes = 260 };
-
-// An instance key counts as an installed agent when it has a non-empty REG_SZ "Path".
+// An instance key counts as an installed agent when it has a non-empty REG_SZ "Path", however
+// long: missing one would remove the viewer from under that agent.
 bool HasAgentPath(HKEY instances, const char* name)
 {
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(instances, name, 0, KEY_READ, &key) != ERROR_SUCCESS)
+    HKEY key = OpenKeyToRead(instances, name);
+    if (!key)
         return false;
-    char path[kAgentPathBytes];
     DWORD type = 0;
-    DWORD size = sizeof(path);
-    LONG result = RegQueryValueExA(key, "Path", nullptr, &type, (BYTE*)path, &size);
+    DWORD size = 0;
+    int result = QueryValueInfo(key, "Path", &type, &size);
     CloseKey(key);
-    // A path too long for the buffer is still an agent: missing it would remove the viewer
-    // from under that agent.
-    return (result == ERROR_SUCCESS || result == ERROR_MORE_DATA) && type == REG_SZ && size != 0;
-}
-
-// Reads a value as text into buffer (size bytes), always terminated; empty on failure. With
-// type, also the value's type.
-int ReadValueText(HKEY key, const char* name, char* buffer, DWORD size, DWORD* type = nullptr)
-{
-    DWORD length = size;
-    LONG result = RegQueryValueExA(key, name, nullptr, type, reinterpret_cast<BYTE*>(buffer), &length);
-    if (result != ERROR_SUCCESS) {
-        buffer[0] = '\0';
-        return result;
-    }
-    buffer[length < size ? length : size - 1] = '\0';
-    return ERROR_SUCCESS;
+    return result == 0 && type == REG_SZ && size != 0;
 }
 
 void ReadLegacySettings(const InstallationData* data, LegacySettings* legacy)
 {
-    HKEY key = nullptr;
     HKEY agentKey = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kLegacyKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
+    HKEY key = OpenKeyToRead(HKEY_LOCAL_MACHINE, kLegacyKey);
+    if (!key)
         return;
 
     // The endpoint-security settings move only together with the record of who owns them.
-    if (ReadValueText(key, "AvLogFile", legacy->AvLogFile, sizeof(legacy->AvLogFile)) == ERROR_SUCCESS &&
+    if (ReadTextValue(key, "AvLogFile", legacy->AvLogFile, sizeof(legacy->AvLogFile)) == 0 &&
         legacy->AvLogFile[0] &&
         RegCreateKeyExA(HKEY_LOCAL_MACHINE, kAgentKey, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_WRITE, nullptr,
                         &agentKey, nullptr) == ERROR_SUCCESS &&
         WriteStringValue(agentKey, "XES_Owned_By", data->Instance) == ERROR_SUCCESS) {
         legacy->SecurityTakenOver = true;
-        ReadValueText(key, "avServiceConfigFile", legacy->ServiceConfigFile, sizeof(legacy->ServiceConfigFile));
-        DWORD length = sizeof(legacy->ServiceEnabled);
-        if (RegQueryValueExA(key, "AVServiceEnabled", nullptr, nullptr, legacy->ServiceEnabled, &length) !=
-            ERROR_SUCCESS)
-            memset(legacy->ServiceEnabled, 0, sizeof(legacy->ServiceEnabled));
+        ReadTextValue(key, "avServiceConfigFile", legacy->ServiceConfigFile, sizeof(legacy->ServiceConfigFile));
+        ReadValueBytes(key, "AVServiceEnabled", legacy->ServiceEnabled, sizeof(legacy->ServiceEnabled));
     }
-
-    DWORD length = sizeof(legacy->RemoteControl);
     legacy->RemoteControlTakenOver =
-        RegQueryValueExA(key, "EnableRemoteControl", nullptr, nullptr,
-                         reinterpret_cast<BYTE*>(&legacy->RemoteControl), &length) == ERROR_SUCCESS;
-    if (!legacy->RemoteControlTakenOver)
-        legacy->RemoteControl = 0;
+        ReadValueBytes(key, "EnableRemoteControl", &legacy->RemoteControl, sizeof(legacy->RemoteControl)) == 0;
     CloseKey(agentKey);
     CloseKey(key);
 }
@@ -174,19 +146,19 @@ int WriteRunValue(const InstallationData* data)
 {
     HKEY key = nullptr;
     char valueName[MAX_PATH];
-    char previous[kRunCommandBytes];
+    char previous[kRunCommandBytes + 1];
     char command[MAX_PATH + kRunCommandBytes + 16];
     const char* arguments = nullptr;
     LONG result = RegCreateKeyExA(HKEY_LOCAL_MACHINE, kRunKey, 0, nullptr, REG_OPTION_NON_VOLATILE,
                                   KEY_READ | KEY_WRITE, nullptr, &key, nullptr);
     if (result != ERROR_SUCCESS)
         return result;
-    FormatText(valueName, sizeof(valueName), kRunValueFormat, data->Instance);
+    FormatRunValueName(data->Instance, valueName, sizeof(valueName));
 
     if (data->IsModify) {
         DWORD type = REG_NONE;
         const char* previousName = data->UpdateLegacyAgent ? kLegacyRunValue : valueName;
-        if (ReadValueText(key, previousName, previous, sizeof(previous), &type) == ERROR_SUCCESS && type == REG_SZ)
+        if (ReadTextValue(key, previousName, previous, sizeof(previous), &type) == 0 && type == REG_SZ)
             arguments = FindCarriedArguments(previous);
     }
 
@@ -202,10 +174,10 @@ int WriteRunValue(const InstallationData* data)
 // Deletes the key when it holds neither sub-keys nor values.
 void DeleteEmptyKey(const char* path)
 {
-    HKEY key = nullptr;
     DWORD subKeys = 1;
     DWORD values = 1;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_READ, &key) != ERROR_SUCCESS)
+    HKEY key = OpenKeyToRead(HKEY_LOCAL_MACHINE, path);
+    if (!key)
         return;
     LONG info = RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, &subKeys, nullptr, nullptr, &values, nullptr,
                                  nullptr, nullptr, nullptr);
@@ -220,9 +192,9 @@ bool RunValueExists(const InstallationData* data)
 {
     char name[MAX_PATH];
     HKEY key = nullptr;
-    bool exists = data->Instance && FormatText(name, sizeof(name), kRunValueFormat, data->Instance) &&
+    bool exists = FormatRunValueName(data->Instance, name, sizeof(name)) &&
                   RegOpenKeyExA(HKEY_LOCAL_MACHINE, kRunKey, 0, KEY_QUERY_VALUE, &key) == ERROR_SUCCESS &&
-                  RegQueryValueExA(key, name, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+                  QueryValueInfo(key, name, nullptr, nullptr) == 0;
     CloseKey(key);
     return exists;
 }
@@ -232,9 +204,9 @@ void RemoveCreatedRegistry(const InstallationData* data, bool runValue)
     char path[MAX_PATH];
     if (!data->Instance)
         return;
-    if (FormatText(path, sizeof(path), "%s\\%s", kAgentKey, data->Instance))
+    if (FormatInstanceKey(data->Instance, path, sizeof(path)))
         (void)DeleteRegistryTree(HKEY_LOCAL_MACHINE, path);
-    if (runValue && FormatText(path, sizeof(path), kRunValueFormat, data->Instance))
+    if (runValue && FormatRunValueName(data->Instance, path, sizeof(path)))
         (void)DeleteRegistryValue(HKEY_LOCAL_MACHINE, kRunKey, path);
     DeleteEmptyKey(kAgentKey);
     DeleteEmptyKey(kMakerKey);
@@ -248,8 +220,7 @@ int WriteAgentRegistry(const InstallationData* data)
     LONG result = ERROR_SUCCESS;
     memset(&legacy, 0, sizeof(legacy));
 
-    if (!data->Instance || !data->DestFolder ||
-        !FormatText(keyPath, sizeof(keyPath), "%s\\%s", kAgentKey, data->Instance)) {
+    if (!data->DestFolder || !FormatInstanceKey(data->Instance, keyPath, sizeof(keyPath))) {
         result = ERROR_INVALID_PARAMETER;
         goto Exit;
     }
@@ -284,7 +255,7 @@ int RemoveAgentRegistry(const InstallationData* data)
     if (!data->Instance)
         return -1;
 
-    if (!FormatText(path, sizeof(path), "%s\\%s", kAgentKey, data->Instance) ||
+    if (!FormatInstanceKey(data->Instance, path, sizeof(path)) ||
         DeleteRegistryTree(HKEY_LOCAL_MACHINE, path) != ERROR_SUCCESS)
         result = -1;
 
@@ -300,46 +271,24 @@ int RemoveAgentRegistry(const InstallationData* data)
         }
     }
 
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kRunKey, 0, KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
-        char valueName[MAX_PATH];
-        FormatText(valueName, sizeof(valueName), kRunValueFormat, data->Instance);
-        RegDeleteValueA(key, valueName);
-        CloseKey(key);
-    }
+    if (FormatRunValueName(data->Instance, path, sizeof(path)))
+        (void)DeleteRegistryValue(HKEY_LOCAL_MACHINE, kRunKey, path);
     return result;
 }
 
 bool IsInstanceRegistered(const InstallationData* data)
 {
-    HKEY key = nullptr;
-    if (!data->DestRegKey || RegOpenKeyExA(HKEY_LOCAL_MACHINE, data->DestRegKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
-        return false;
-    CloseKey(key);
-    return true;
+    char path[MAX_PATH];
+    return FormatInstanceKey(data->Instance, path, sizeof(path)) && KeyExists(HKEY_LOCAL_MACHINE, path);
 }
 
 int CountInstalledAgents()
 {
-    int count = 0;
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kLegacyAgentServiceKey, 0, KEY_READ, &key) == ERROR_SUCCESS) {
-        count = 1;
+    int count = KeyExists(HKEY_LOCAL_MACHINE, kLegacyServiceKey) ? 1 : 0;
+    HKEY key = OpenKeyToRead(HKEY_LOCAL_MACHINE, kAgentKey);
+    if (key) {
+        ForEachSubKey(key, [key, &count](const char* name) { count += HasAgentPath(key, name) ? 1 : 0; });
         CloseKey(key);
     }
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kAgentKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
-        return count;
-    DWORD subKeys = 0;
-    if (RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, &subKeys, nullptr, nullptr, nullptr, nullptr, nullptr,
-                         nullptr, nullptr) != ERROR_SUCCESS)
-        subKeys = 0;
-    for (DWORD index = 0; index < subKeys; ++index) {
-        char name[kInstanceNameChars];
-        DWORD nameChars = sizeof(name);
-        if (RegEnumKeyExA(key, index, name, &nameChars, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-            continue;
-        if (HasAgentPath(key, name))
-            ++count;
-    }
-    CloseKey(key);
     return count;
 }

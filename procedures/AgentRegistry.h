@@ -5,9 +5,6 @@
 
 #include "procedures/InstallationData.h"
 
-// The service key of the older-generation agent, under HKEY_LOCAL_MACHINE.
-extern const char kLegacyAgentServiceKey[];
-
 // Writes the instance key under kAgentKey, the settings taken over from an older-generation
 // agent during its update, and (except on Windows 9x) the Run value that starts the user task.
 // Returns 0 or the registry error that stopped it.

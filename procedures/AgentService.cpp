@@ -25,31 +25,25 @@ bool FormatSafeBootKey(const char* folder, const char* serviceName, char* key, s
     return FormatText(key, size, "%s\\%s", folder, serviceName);
 }
 
-// The instance's own service, "XA" + Instance; false without an instance or when it does not fit.
-bool FormatInstanceServiceName(const InstallationData* data, char* name, size_t size)
-{
-    return data->Instance && FormatText(name, size, "XA%s", data->Instance);
-}
-
 int RegisterAgentService(const InstallationData* data, bool update)
 {
     char name[kServiceNameChars];
+    char program[kImagePathChars];
     char command[kImagePathChars];
     char description[kDescriptionChars];
     char key[MAX_PATH];
-    if (!data->DestFolder || !FormatInstanceServiceName(data, name, sizeof(name)))
+    if (!data->DestFolder || !FormatInstanceServiceName(data->Instance, name, sizeof(name)))
         return ERROR_INVALID_PARAMETER;
 
+    // On NT the path is quoted, and the quotes must fit as well.
+    if (!FormatAgentProgramPath(data->DestFolder, program, data->IsWin9x ? sizeof(program) : MAX_PATH))
+        return ERROR_FILENAME_EXCED_RANGE;
     // Windows 9x has no service manager: it starts the RunServices values at boot.
-    if (data->IsWin9x) {
-        if (!FormatText(command, sizeof(command), "%s\\%s", data->DestFolder, kAgentExecutable))
-            return ERROR_FILENAME_EXCED_RANGE;
-        return SetRunServicesValue(name, command);
-    }
+    if (data->IsWin9x)
+        return SetRunServicesValue(name, program);
 
     // The quotes keep a path with blanks from being split into program and arguments.
-    if (!FormatText(command, sizeof(command), "\"%s\\%s\"", data->DestFolder, kAgentExecutable))
-        return ERROR_FILENAME_EXCED_RANGE;
+    FormatText(command, sizeof(command), "\"%s\"", program);
     LoadProgramText(kAgentDescriptionString, description, sizeof(description));
     const char* text = description[0] ? description : nullptr;
     int result = update ? UpdateServiceEntry(name, data->Title, command, nullptr, text)
@@ -72,7 +66,7 @@ bool FormatAgentServiceName(const InstallationData* data, char* name, size_t siz
 {
     if (data->UpdateLegacyAgent)
         return CopyText(name, size, kLegacyServiceName);
-    return FormatInstanceServiceName(data, name, size);
+    return FormatInstanceServiceName(data->Instance, name, size);
 }
 
 int InstallAgentService(const InstallationData* data)
@@ -134,5 +128,6 @@ bool FindServiceToRestart(const InstallationData* data, char* name, size_t size)
     // A conversion that failed after it deleted the legacy service may have made the new one.
     if (FormatAgentServiceName(data, name, size) && AgentServiceExists(data, name))
         return true;
-    return data->UpdateLegacyAgent && FormatInstanceServiceName(data, name, size) && AgentServiceExists(data, name);
+    return data->UpdateLegacyAgent && FormatInstanceServiceName(data->Instance, name, size) &&
+           AgentServiceExists(data, name);
 }

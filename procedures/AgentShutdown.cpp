@@ -6,14 +6,13 @@
 #include "control/AgentPipe.h"
 #include "control/Processes.h"
 #include "control/ServiceManager.h"
+#include "procedures/AgentService.h"
 #include "procedures/InstallationData.h"
 #include "support/AgentNames.h"
 #include "support/Clock.h"
-#include "support/Text.h"
 
 namespace {
 
-enum { kServiceNameChars = 64 };
 enum : DWORD { kAgentExitWaitMs = 120000 };
 
 // Asks the agent (the service's process serviceProcessId, as it was before the stop) to exit over
@@ -41,8 +40,7 @@ int StopAgentService(const InstallationData* data, bool* wasRunning)
     char serviceName[kServiceNameChars];
     char pipeName[MAX_PATH];
     int result = -1;
-    bool legacy = data->UpdateLegacyAgent != 0;
-    const char* instance = legacy ? "" : data->Instance;
+    const char* instance = data->UpdateLegacyAgent ? "" : data->Instance;
     if (wasRunning)
         *wasRunning = false;
 
@@ -51,9 +49,9 @@ int StopAgentService(const InstallationData* data, bool* wasRunning)
         LogMessage(data, "StopAgentService() returns %d", result);
         return result;
     }
-    if (!FormatText(agentPath, sizeof(agentPath), "%s\\%s", data->DestFolder, kAgentExecutable) ||
-        !FormatText(serviceName, sizeof(serviceName), "%s%s", legacy ? kLegacyServiceName : "XA", instance) ||
-        !FormatText(pipeName, sizeof(pipeName), "%s%s", kAgentPipePrefix, instance)) {
+    if (!FormatAgentProgramPath(data->DestFolder, agentPath, sizeof(agentPath)) ||
+        !FormatAgentServiceName(data, serviceName, sizeof(serviceName)) ||
+        !FormatAgentPipeName(instance, pipeName, sizeof(pipeName))) {
         result = ERROR_FILENAME_EXCED_RANGE;
         LogMessage(data, "StopAgentService() returns %d", result);
         return result;
@@ -105,6 +103,6 @@ int StopAgentService(const InstallationData* data, bool* wasRunning)
 void WaitForAgentEnd(const InstallationData* data, DWORD limitMs)
 {
     char agentPath[MAX_PATH];
-    if (data->DestFolder && FormatText(agentPath, sizeof(agentPath), "%s\\%s", data->DestFolder, kAgentExecutable))
+    if (FormatAgentProgramPath(data->DestFolder, agentPath, sizeof(agentPath)))
         (void)WaitForProgramRelease(agentPath, limitMs);
 }

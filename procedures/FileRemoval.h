@@ -1,5 +1,6 @@
 #pragma once
-// Deleting one file and a whole folder tree, and the removal of one item of the agent's files.
+// The removal of one item of the agent's files (a file, the files a pattern matches or a folder
+// tree) with the log line of its outcome, and the folders the removal of those items holds.
 
 #include "procedures/InstallationData.h"
 
@@ -12,25 +13,9 @@ int RemoveFileItem(const InstallationData* data, const char* folder, const char*
 // macro cannot be expanded, the result is empty or does not fit in MAX_PATH (logged).
 char* BuildItemPath(const InstallationData* data, const char* folder, const char* name);
 
-// Deletes the folder path with everything in it, read-only entries included. A link (junction
-// or symbolic link), as path itself or anywhere inside the tree, is removed as a link and never
-// entered; each folder is checked right before it is entered, and held against a swap while its
-// entries go. Drive roots, the Windows and system folders, the Program Files and common
-// files folders, the profiles folder and every profile in it, the common application data and
-// the public folder are refused (logged, kFolderRefused): the path may come from a damaged or
-// hostile registry value, or from an id typed wrong. Returns 0 or the last failure inside the
-// tree, or, when the folder itself stays: 3 not found (or no folder), the error of opening or
-// listing it (an offline share, a drive without media, access denied), 145 not empty, 5 access
-// denied, 206 a path that does not fit in MAX_PATH, -1 any other reason.
+// DeleteFolderTree (support/FolderTree.h), logging the refusal ("Refusing to remove ...") and
+// each path that does not fit ("Path is too long: ..."); its result.
 int RemoveFolderTree(const InstallationData* data, const char* path);
-
-enum { kFolderRefused = 5 };
-
-// True for the folders that RemoveFolderTree refuses: drive and share roots, the Windows,
-// system and SysWOW64 folders, the Program Files and common files folders, the profiles folder
-// and each folder right inside it, the common application data and public folders (in any
-// spelling), and paths that cannot be resolved.
-bool IsProtectedFolder(const char* path);
 
 // The two folders whose rows the removal of the agent's files takes: each is held open while its
 // rows go, so that neither it nor a folder above it can be renamed and a link put in its place.

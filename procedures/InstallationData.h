@@ -42,7 +42,6 @@ struct InstallationData {
     char* PartitionId;        // stored with the agent's settings
     int IsModify;             // an agent of this instance is installed: update it
     char* Title;              // display title of the agent
-    char* DestRegKey;         // the agent's key under HKEY_LOCAL_MACHINE
     char* SrcFolder;          // where the agent's files are copied from (the program's folder)
     char* AgentWorkingFolder; // the agent's working folder, from its configuration file
     int IsWin9x;              // the system is Windows 9x

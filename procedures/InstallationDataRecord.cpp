@@ -11,7 +11,7 @@ InstallationData::InstallationData()
     : IsSilent(0), IsRemove(0), UpdateLegacyAgent(0), RunProgram(0), NoInteract(0), ShowProgress(0),
       bNoDriver(0), Instance(nullptr), Company(nullptr), DestFolder(nullptr), Comments(nullptr),
       Contact(nullptr), HelpLink(nullptr), Publisher(nullptr), AboutLink(nullptr), PartitionId(nullptr),
-      IsModify(0), Title(nullptr), DestRegKey(nullptr), SrcFolder(nullptr), AgentWorkingFolder(nullptr),
+      IsModify(0), Title(nullptr), SrcFolder(nullptr), AgentWorkingFolder(nullptr),
       IsWin9x(0), LegacyAgentExists(0), RebootRequired(0), RunAsTemp(0), bNoShortcut(0), bNoAddRemove(0),
       bDontStartAgent(0), LogEnabled(0), Status(&gSilentStatus)
 {
@@ -19,9 +19,8 @@ InstallationData::InstallationData()
 
 InstallationData::~InstallationData()
 {
-    char** strings[] = {&Instance, &Company,     &DestFolder, &Comments,  &Contact,
-                        &HelpLink, &Publisher,   &AboutLink,  &PartitionId, &Title,
-                        &DestRegKey, &SrcFolder, &AgentWorkingFolder};
+    char** strings[] = {&Instance,  &Company,   &DestFolder,  &Comments, &Contact,   &HelpLink,
+                        &Publisher, &AboutLink, &PartitionId, &Title,    &SrcFolder, &AgentWorkingFolder};
     for (char** field : strings)
         FreeText(*field);
     Log.Close();

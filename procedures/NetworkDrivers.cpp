@@ -185,7 +185,7 @@ void InstallOwnedDrivers(InstallationData* data, CreatedDrivers* created)
     HKEY key = nullptr;
     char keyPath[MAX_PATH];
     char libraryPath[MAX_PATH];
-    if (!FormatText(keyPath, sizeof(keyPath), "%s\\%s", kAgentKey, data->Instance ? data->Instance : "") ||
+    if (!FormatInstanceKey(data->Instance, keyPath, sizeof(keyPath)) ||
         RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath, 0, KEY_WRITE, &key) != ERROR_SUCCESS) {
         LogMessage(data, "Could not open key: %s.", keyPath);
         return;

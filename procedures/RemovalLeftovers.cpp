@@ -2,10 +2,10 @@
 
 #include <string.h>
 
-#include "procedures/FileRemoval.h"
 #include "procedures/InstallationData.h"
 #include "procedures/RestartOperations.h"
 #include "support/Files.h"
+#include "support/FolderTree.h"
 #include "support/Handles.h"
 #include "support/Results.h"
 #include "support/Text.h"

@@ -10,6 +10,7 @@
 #include "procedures/Shortcuts.h"
 #include "procedures/UninstallEntry.h"
 #include "resources/resource.h"
+#include "support/AgentNames.h"
 #include "support/Files.h"
 
 void Installer::RollBackNewAgent()
@@ -48,7 +49,7 @@ void Installer::RollBackNewAgent()
     if (Created.UninstallEntry) {
         LogMessage(Data, "Remove uninstallation key...");
         (void)RemoveUninstallEntry(Data);
-    } else if (UninstallEntryExists(Data) && FormatUninstallKey(Data, name)) {
+    } else if (UninstallEntryExists(Data) && FormatUninstallKey(Data->Instance, name, sizeof(name))) {
         LogMessage(Data, "The uninstall entry %s was there before this setup; the roll-back leaves it.", name);
     }
     Created = CreatedParts();

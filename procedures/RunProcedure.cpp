@@ -6,6 +6,7 @@
 #include "control/ServiceManager.h"
 #include "procedures/AgentService.h"
 #include "resources/resource.h"
+#include "support/AgentNames.h"
 #include "support/Files.h"
 #include "support/Handles.h"
 #include "support/StringTable.h"
@@ -115,15 +116,14 @@ int RunProcedure(Installer* installer)
         result = installer->UninstallAgent();
     else
         result = data->IsModify ? installer->UpdateExistingAgent() : installer->InstallNewAgent();
-    char service[64];
+    char service[kServiceNameChars];
     if (result == 0) {
         // The agent reads it; after a removal there is no agent, and its folder is gone or going.
         if (data->RebootRequired && !data->IsRemove)
             WriteRebootLine(data);
-        if (!data->IsRemove && !data->bDontStartAgent && (data->RunProgram || data->IsModify)) {
-            FormatText(service, sizeof(service), "XA%s", data->Instance);
+        if (!data->IsRemove && !data->bDontStartAgent && (data->RunProgram || data->IsModify) &&
+            FormatInstanceServiceName(data->Instance, service, sizeof(service)))
             StartAgent(data, "Start agent service.", service);
-        }
         if (data->IsModify)
             WriteUpdatedMarker(data);
     } else if (installer->StoppedRunningAgent && !data->bDontStartAgent) {

@@ -15,16 +15,6 @@ namespace {
 
 // Far longer than any holder keeps it: a copy of two files and a few values.
 const DWORD kSharedLockWaitMs = 60000;
-const char kServicesKey[] = "System\\CurrentControlSet\\Services";
-
-// HKEY_LOCAL_MACHINE\path for reading; null when it cannot be opened.
-HKEY OpenKey(const char* path)
-{
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_READ, &key) != ERROR_SUCCESS)
-        return nullptr;
-    return key;
-}
 
 // The number in a registered title that begins with our title: 1 for the title itself, the
 // number after "#" in the rest, or 0.
@@ -70,35 +60,25 @@ void NumberTitle(InstallationData* data)
     int highest = 0;
     char value[MAX_PATH + 1];
 
-    char legacyKey[MAX_PATH];
-    FormatText(legacyKey, sizeof(legacyKey), "%s\\%s", kServicesKey, kLegacyServiceName);
-    HKEY key = OpenKey(legacyKey);
+    HKEY key = OpenKeyToRead(HKEY_LOCAL_MACHINE, kLegacyServiceKey);
     if (key && ReadStringValue(key, "DisplayName", value, MAX_PATH + 1) &&
         _strnicmp(value, data->Title, length) == 0)
         highest = 1;
     CloseKey(key);
 
-    HKEY agents = OpenKey(kAgentKey);
-    DWORD count = 0;
-    if (agents && RegQueryInfoKeyA(agents, nullptr, nullptr, nullptr, &count, nullptr, nullptr, nullptr,
-                                   nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-        count = 0;
-    for (DWORD i = 0; i < count; ++i) {
-        char name[MAX_PATH];
-        DWORD nameLength = sizeof(name);
-        if (RegEnumKeyExA(agents, i, name, &nameLength, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-            continue;
-        HKEY instance = nullptr;
-        if (RegOpenKeyExA(agents, name, 0, KEY_READ, &instance) != ERROR_SUCCESS)
-            continue;
-        if (ReadStringValue(instance, "Title", value, MAX_PATH + 1, true)) {
-            int number = TitleNumber(value, data->Title, length);
-            if (number > highest)
-                highest = number;
-        }
-        CloseKey(instance);
+    HKEY agents = OpenKeyToRead(HKEY_LOCAL_MACHINE, kAgentKey);
+    if (agents) {
+        ForEachSubKey(agents, [&](const char* name) {
+            HKEY instance = OpenKeyToRead(agents, name);
+            if (instance && ReadStringValue(instance, "Title", value, MAX_PATH + 1, true)) {
+                int number = TitleNumber(value, data->Title, length);
+                if (number > highest)
+                    highest = number;
+            }
+            CloseKey(instance);
+        });
+        CloseKey(agents);
     }
-    CloseKey(agents);
 
     // Past the largest number there is no next one: the title then stays unnumbered.
     if (highest > 0 && highest < INT_MAX) {

@@ -3,20 +3,34 @@
 
 #include <string.h>
 
+#include "support/AgentNames.h"
 #include "support/Text.h"
 
 namespace {
 
+// The values that are not fields of the record, formed into buffer; false when there is none.
+bool FormInstanceKey(const InstallationData* data, char* buffer, UINT size)
+{
+    return data && FormatInstanceKey(data->Instance, buffer, size);
+}
+
+bool FormSystemFolder(const InstallationData*, char* buffer, UINT size)
+{
+    UINT length = GetSystemDirectoryA(buffer, size);
+    return length != 0 && length < size;
+}
+
 struct TargetMacro {
     const char* Name;
-    char* InstallationData::*Field;  // null: the system folder
+    char* InstallationData::*Field;  // null: the value is formed
+    bool (*Form)(const InstallationData* data, char* buffer, UINT size);
 };
 
 const TargetMacro kTargetMacros[] = {
-    {"$TARGETDIR$", &InstallationData::DestFolder},
-    {"$AGENTTEMPDIR$", &InstallationData::AgentWorkingFolder},
-    {"$TARGETREGKEY$", &InstallationData::DestRegKey},
-    {"$SYSTEMDIR$", nullptr},
+    {"$TARGETDIR$", &InstallationData::DestFolder, nullptr},
+    {"$AGENTTEMPDIR$", &InstallationData::AgentWorkingFolder, nullptr},
+    {"$TARGETREGKEY$", nullptr, FormInstanceKey},
+    {"$SYSTEMDIR$", nullptr, FormSystemFolder},
 };
 
 // The target macro whose name text starts with, or null.
@@ -33,15 +47,13 @@ const TargetMacro* MatchTargetMacro(const char* text)
 
 // The macro's value, or null when it is missing. An empty value counts as missing: "\Logs"
 // under an empty folder would name a folder in the current drive's root.
-const char* GetTargetMacroValue(const InstallationData* data, const TargetMacro* macro,
-                                char* systemFolder, UINT systemFolderSize)
+const char* GetTargetMacroValue(const InstallationData* data, const TargetMacro* macro, char* buffer, UINT size)
 {
     if (macro->Field) {
         const char* value = data ? data->*(macro->Field) : nullptr;
         return value && value[0] ? value : nullptr;
     }
-    UINT length = GetSystemDirectoryA(systemFolder, systemFolderSize);
-    return (length != 0 && length < systemFolderSize) ? systemFolder : nullptr;
+    return macro->Form(data, buffer, size) ? buffer : nullptr;
 }
 
 }  // namespace
@@ -52,7 +64,7 @@ char* ExpandTargetMacros(const InstallationData* data, const char* text)
         return nullptr;
 
     char output[kTargetMacroChars + 1];
-    char systemFolder[MAX_PATH];
+    char formed[MAX_PATH];
     size_t k = 0;
     for (const char* scan = text; *scan;) {
         const char* piece = scan;  // what goes to the output
@@ -60,7 +72,7 @@ char* ExpandTargetMacros(const InstallationData* data, const char* text)
         size_t skip = 1;           // what is consumed from the text
         const TargetMacro* macro = MatchTargetMacro(scan);
         if (macro) {
-            piece = GetTargetMacroValue(data, macro, systemFolder, sizeof(systemFolder));
+            piece = GetTargetMacroValue(data, macro, formed, sizeof(formed));
             if (!piece)
                 return nullptr;
             pieceLength = strlen(piece);

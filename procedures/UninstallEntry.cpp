@@ -12,7 +12,6 @@
 
 namespace {
 
-const char kUninstallKeyFormat[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\XA%s";
 const char kSetupProgram[] = "XASetup.exe";
 
 enum : DWORD { kDisplayNameBytes = 2048 };
@@ -21,13 +20,9 @@ enum { kMaxFolderDepth = 16 };
 // True when the entry already shows a non-empty REG_SZ name, for example one an administrator set.
 bool HasDisplayName(HKEY key)
 {
-    char name[kDisplayNameBytes];
+    char name[kDisplayNameBytes + 1];
     DWORD type = REG_NONE;
-    DWORD length = sizeof(name);
-    if (RegQueryValueExA(key, "DisplayName", nullptr, &type, reinterpret_cast<BYTE*>(name), &length) !=
-        ERROR_SUCCESS)
-        return false;
-    return type == REG_SZ && length > 0 && name[0] != '\0';
+    return ReadTextValue(key, "DisplayName", name, sizeof(name), &type) == 0 && type == REG_SZ && name[0] != '\0';
 }
 
 void WriteAgentVersion(const InstallationData* data, HKEY key)
@@ -36,7 +31,7 @@ void WriteAgentVersion(const InstallationData* data, HKEY key)
     char version[64];
     DWORD versionMS = 0;
     DWORD versionLS = 0;
-    if (!JoinPath(path, data->DestFolder, kAgentExecutable) || GetFileVersion(path, &versionMS, &versionLS) != 0)
+    if (!FormatAgentProgramPath(data->DestFolder, path, sizeof(path)) || GetFileVersion(path, &versionMS, &versionLS) != 0)
         return;
     FormatText(version, sizeof(version), "%d.%d.%d.%d", HIWORD(versionMS), LOWORD(versionMS), HIWORD(versionLS),
                LOWORD(versionLS));
@@ -73,8 +68,7 @@ void WriteUninstallEntry(const InstallationData* data, int isUpdate)
     char keyPath[MAX_PATH];
     char text[2 * MAX_PATH];
     HKEY key = nullptr;
-    if (!data->Instance || !data->DestFolder ||
-        !FormatText(keyPath, sizeof(keyPath), kUninstallKeyFormat, data->Instance))
+    if (!data->DestFolder || !FormatUninstallKey(data->Instance, keyPath, sizeof(keyPath)))
         return;
     if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, keyPath, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_READ | KEY_WRITE,
                         nullptr, &key, nullptr) != ERROR_SUCCESS)
@@ -124,23 +118,13 @@ void WriteUninstallEntry(const InstallationData* data, int isUpdate)
 int RemoveUninstallEntry(const InstallationData* data)
 {
     char keyPath[MAX_PATH];
-    if (!FormatUninstallKey(data, keyPath))
+    if (!FormatUninstallKey(data->Instance, keyPath, sizeof(keyPath)))
         return ERROR_INVALID_PARAMETER;
     return DeleteRegistryTree(HKEY_LOCAL_MACHINE, keyPath);
-}
-
-bool FormatUninstallKey(const InstallationData* data, char (&path)[MAX_PATH])
-{
-    return data->Instance && FormatText(path, sizeof(path), kUninstallKeyFormat, data->Instance);
 }
 
 bool UninstallEntryExists(const InstallationData* data)
 {
     char keyPath[MAX_PATH];
-    HKEY key = nullptr;
-    if (!FormatUninstallKey(data, keyPath) ||
-        RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath, 0, KEY_READ, &key) != ERROR_SUCCESS)
-        return false;
-    CloseKey(key);
-    return true;
+    return FormatUninstallKey(data->Instance, keyPath, sizeof(keyPath)) && KeyExists(HKEY_LOCAL_MACHINE, keyPath);
 }

@@ -10,8 +10,5 @@ void WriteUninstallEntry(const InstallationData* data, int isUpdate);
 // Deletes the entry; the result is the deletion's registry code.
 int RemoveUninstallEntry(const InstallationData* data);
 
-// The entry's key under HKEY_LOCAL_MACHINE; false without an instance or when it does not fit.
-bool FormatUninstallKey(const InstallationData* data, char (&path)[MAX_PATH]);
-
 // Whether the entry is there.
 bool UninstallEntryExists(const InstallationData* data);

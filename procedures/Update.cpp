@@ -41,7 +41,7 @@ void RemoveLegacyAgentLeftovers(const InstallationData* data)
     (void)DeleteRegistryValue(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion\\Run",
                               "Arvane Agent Service Helper");
     DeleteLegacyKey("Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall", kLegacyProductCode);
-    DeleteLegacyKey("Software\\Microsoft\\Windows\\CurrentVersion\\App Paths", "AgentCore.exe");
+    DeleteLegacyKey("Software\\Microsoft\\Windows\\CurrentVersion\\App Paths", kAgentExecutable);
     DeleteLegacyKey("SYSTEM\\CurrentControlSet\\Services\\VxD", "Arvane");
 
     LogMessage(data, "Remove legacy agent uninstallation files...");
@@ -92,7 +92,7 @@ void FormatAgentVersion(const char* folder, char (&text)[32])
 {
     char path[MAX_PATH];
     DWORD high = 0, low = 0;
-    if (!folder || !JoinPath(path, folder, kAgentExecutable) || GetFileVersion(path, &high, &low) != 0)
+    if (!FormatAgentProgramPath(folder, path, sizeof(path)) || GetFileVersion(path, &high, &low) != 0)
         CopyText(text, sizeof(text), "unknown");
     else
         FormatText(text, sizeof(text), "%u.%u.%u.%u", HIWORD(high), LOWORD(high), HIWORD(low), LOWORD(low));

@@ -3,6 +3,7 @@
 #include <string.h>
 
 #include "setup/InstanceLock.h"
+#include "support/AgentNames.h"
 #include "support/Files.h"
 #include "support/OsName.h"
 #include "support/PathMacros.h"
@@ -11,7 +12,8 @@
 
 namespace {
 
-// One line per field, for whoever reads the log after a silent run: a text, or a flag as Yes/No.
+// One line per field, for whoever reads the log after a silent run: a text, or a flag as Yes/No;
+// neither: the instance key, which is formed from the id.
 struct DumpedField {
     const char* Name;
     char* InstallationData::*Text;
@@ -38,7 +40,7 @@ const DumpedField kDumpedFields[] = {
     {"Publisher", &InstallationData::Publisher, nullptr},
     {"AboutLink", &InstallationData::AboutLink, nullptr},
     {"Title", &InstallationData::Title, nullptr},
-    {"DestRegKey", &InstallationData::DestRegKey, nullptr},
+    {"DestRegKey", nullptr, nullptr},
     {"AgentWorkingFolder", &InstallationData::AgentWorkingFolder, nullptr},
     {"LegacyAgentExists", nullptr, &InstallationData::LegacyAgentExists},
     {"RunAsTemp", nullptr, &InstallationData::RunAsTemp},
@@ -49,8 +51,11 @@ const DumpedField kDumpedFields[] = {
 
 void DumpInstallationData(const InstallationData* data)
 {
+    char instanceKey[MAX_PATH];
+    FormatInstanceKey(data->Instance, instanceKey, sizeof(instanceKey));
     for (const DumpedField& field : kDumpedFields) {
-        const char* value = field.Flag ? (data->*field.Flag ? "Yes" : "No") : data->*field.Text;
+        const char* value = field.Flag ? (data->*field.Flag ? "Yes" : "No")
+                                       : (field.Text ? data->*field.Text : instanceKey);
         LogMessage(data, "> %s = %s", field.Name, value ? value : "");
     }
 }

@@ -1,45 +1,27 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "procedures/FileRemoval.h"
 #include "procedures/SharedAgentValues.h"
 #include "setup/BuildInstallationData.h"
 #include "support/AgentNames.h"
 #include "support/Files.h"
+#include "support/FolderTree.h"
 #include "support/Handles.h"
 #include "support/IniText.h"
 #include "support/Registry.h"
 
 namespace {
 
-const char kLegacyServiceKey[] = "SYSTEM\\CurrentControlSet\\Services\\ArvaneAgent";
 const char kRunServicesKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\RunServices";
 const char kWorkingFolderKey[] = "Agent_Temp_Dir";
 const DWORD kLegacyValueBytes = 1024;
-
-// A DWORD value that counts: REG_DWORD of 4 bytes.
-bool ReadDwordValue(HKEY key, const char* name, DWORD* value)
-{
-    DWORD type = 0;
-    DWORD size = sizeof(*value);
-    return RegQueryValueExA(key, name, nullptr, &type, (BYTE*)value, &size) == ERROR_SUCCESS &&
-           type == REG_DWORD && size == sizeof(*value);
-}
-
-HKEY OpenKey(const char* path)
-{
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_READ, &key) != ERROR_SUCCESS)
-        return nullptr;
-    return key;
-}
 
 // Where the legacy agent is registered: its RunServices value on Windows 9x, its service
 // key elsewhere.
 HKEY OpenLegacyAgentKey(const InstallationData* data, const char** valueName)
 {
     *valueName = data->IsWin9x ? kLegacyServiceName : "ImagePath";
-    return OpenKey(data->IsWin9x ? kRunServicesKey : kLegacyServiceKey);
+    return OpenKeyToRead(HKEY_LOCAL_MACHINE, data->IsWin9x ? kRunServicesKey : kLegacyServiceKey);
 }
 
 // The folder of a program path: cut at the last backslash, without a leading quote.
@@ -63,9 +45,9 @@ void ReadInstanceKey(InstallationData* data, HKEY key)
     if (ReadStringValue(key, "Provider", value, MAX_PATH + 1))
         ReplaceText(data->Company, DuplicateText(value));
     DWORD flag = 0;
-    if (ReadDwordValue(key, "NoShortCut", &flag))
+    if (ReadNumberValue(key, "NoShortCut", &flag) == 0)
         data->bNoShortcut = flag == 1;
-    if (ReadDwordValue(key, "NoAddRemove", &flag))
+    if (ReadNumberValue(key, "NoAddRemove", &flag) == 0)
         data->bNoAddRemove = flag == 1;
 }
 
@@ -192,11 +174,10 @@ bool DetectLegacyAgent(const InstallationData* data)
     HKEY key = OpenLegacyAgentKey(data, &valueName);
     if (!key)
         return false;
-    char value[kLegacyValueBytes];
-    DWORD size = sizeof(value);
-    LONG read = RegQueryValueExA(key, valueName, nullptr, nullptr, (BYTE*)value, &size);
+    DWORD size = 0;
+    int read = QueryValueInfo(key, valueName, nullptr, &size);
     CloseKey(key);
-    return (read == ERROR_SUCCESS || read == ERROR_MORE_DATA) && size != 0;
+    return read == 0 && size != 0;
 }
 
 bool GetLegacyAgentFolder(const InstallationData* data, char** folder)
@@ -221,10 +202,11 @@ int ReadExistingInstallation(InstallationData* data)
 
     bool legacyInAgentFolder = false;
     data->LegacyAgentExists = DetectLegacyAgent(data) ? 1 : 0;
-    ReplaceText(data->DestRegKey, FormatHeapText(sizeof(kAgentKey) + kInstanceChars + 1, "%s\\%s", kAgentKey,
-                                                 data->Instance));
 
-    HKEY key = data->DestRegKey ? OpenKey(data->DestRegKey) : nullptr;
+    char keyPath[MAX_PATH];
+    HKEY key = nullptr;
+    if (FormatInstanceKey(data->Instance, keyPath, sizeof(keyPath)))
+        key = OpenKeyToRead(HKEY_LOCAL_MACHINE, keyPath);
     if (key) {
         ReadInstanceKey(data, key);
         CloseKey(key);

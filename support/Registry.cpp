@@ -8,11 +8,37 @@
 
 namespace {
 
-enum { kKeyNameChars = 260 };
+// Reads at most size - 1 bytes of a value and terminates the text after them; empty on failure.
+// length: the bytes read.
+LONG QueryText(HKEY key, const char* name, char* buffer, DWORD size, DWORD* type, DWORD* length)
+{
+    *length = size - 1;
+    LONG result = RegQueryValueExA(key, name, nullptr, type, (BYTE*)buffer, length);
+    if (result != ERROR_SUCCESS)
+        *length = 0;
+    buffer[*length] = '\0';
+    return result;
+}
 
 }  // namespace
 
 RegistryValueBinding g_RegistryValueBinding = {RegSetValueExA};
+
+HKEY OpenKeyToRead(HKEY root, const char* path)
+{
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(root, path, 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return nullptr;
+    return key;
+}
+
+bool KeyExists(HKEY root, const char* path)
+{
+    HKEY key = OpenKeyToRead(root, path);
+    bool exists = key != nullptr;
+    CloseKey(key);
+    return exists;
+}
 
 int RegReadString(HKEY root, const char* subKey, const char* valueName, char** value)
 {
@@ -49,13 +75,56 @@ int RegReadString(HKEY root, const char* subKey, const char* valueName, char** v
 bool ReadStringValue(HKEY key, const char* name, char* buffer, DWORD size, bool plainStringOnly)
 {
     DWORD type = 0;
-    DWORD length = size - 1;
-    if (RegQueryValueExA(key, name, nullptr, &type, (BYTE*)buffer, &length) != ERROR_SUCCESS || length == 0)
+    DWORD length = 0;
+    if (QueryText(key, name, buffer, size, &type, &length) != ERROR_SUCCESS || length == 0)
         return false;
-    if (type != REG_SZ && (plainStringOnly || type != REG_EXPAND_SZ))
-        return false;
-    buffer[length] = '\0';
-    return true;
+    return type == REG_SZ || (!plainStringOnly && type == REG_EXPAND_SZ);
+}
+
+int ReadTextValue(HKEY key, const char* name, char* buffer, DWORD size, DWORD* type)
+{
+    DWORD length = 0;
+    return (int)QueryText(key, name, buffer, size, type, &length);
+}
+
+int ReadNumberValue(HKEY key, const char* name, DWORD* value)
+{
+    DWORD type = 0;
+    DWORD size = sizeof(*value);
+    LONG result = RegQueryValueExA(key, name, nullptr, &type, (BYTE*)value, &size);
+    if (result == ERROR_SUCCESS && (type != REG_DWORD || size != sizeof(*value)))
+        result = ERROR_INVALID_DATA;
+    return (int)result;
+}
+
+int ReadValueBytes(HKEY key, const char* name, void* data, DWORD size)
+{
+    memset(data, 0, size);
+    DWORD length = size;
+    LONG result = RegQueryValueExA(key, name, nullptr, nullptr, (BYTE*)data, &length);
+    if (result != ERROR_SUCCESS)
+        memset(data, 0, size);  // what a value too large left there
+    return (int)result;
+}
+
+int QueryValueInfo(HKEY key, const char* name, DWORD* type, DWORD* size)
+{
+    return (int)RegQueryValueExA(key, name, nullptr, type, nullptr, size);
+}
+
+DWORD CountSubKeys(HKEY key)
+{
+    DWORD subKeys = 0;
+    if (RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, &subKeys, nullptr, nullptr, nullptr, nullptr, nullptr,
+                         nullptr, nullptr) != ERROR_SUCCESS)
+        return 0;
+    return subKeys;
+}
+
+bool ReadSubKeyName(HKEY key, DWORD index, char (&name)[kKeyNameChars])
+{
+    DWORD size = sizeof(name);
+    return RegEnumKeyExA(key, index, name, &size, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
 }
 
 int WriteStringValue(HKEY key, const char* name, const char* text)
@@ -108,19 +177,8 @@ int DeleteRegistryTree(HKEY root, const char* path)
     if (result != ERROR_SUCCESS)
         return (int)result;
 
-    DWORD subKeys = 0;
-    if (RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, &subKeys, nullptr, nullptr, nullptr, nullptr, nullptr,
-                         nullptr, nullptr) != ERROR_SUCCESS)
-        subKeys = 0;
-    // From the last index down, so that deleting a sub-key does not shift the ones still to come;
-    // one that stays (its own failure) is below the indexes still to come.
-    for (DWORD index = subKeys; index > 0; --index) {
-        char name[kKeyNameChars];
-        DWORD size = sizeof(name);
-        if (RegEnumKeyExA(key, index - 1, name, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-            break;
-        (void)DeleteRegistryTree(key, name);
-    }
+    // A sub-key that stays (its own failure) is below the indexes still to come.
+    ForEachSubKey(key, [key](const char* name) { (void)DeleteRegistryTree(key, name); });
     CloseKey(key);
     // Windows 9x deletes a key with its sub-keys; NT refuses a key that still has some.
     return (int)RegDeleteKeyA(root, path);

@@ -452,27 +452,6 @@ TEST_F(ProcessTest, ToolhelpFailuresOnWindows9x)
     EXPECT_EQ(ERROR_INVALID_FUNCTION, IsProcessRunning(copy.Exe().c_str(), &running));
 }
 
-TEST(UserTaskEventTest, NamePerNamespaceAndInstance)
-{
-    struct Row {
-        const char* Instance;
-        bool Global;
-        const char* Name;
-    } rows[] = {
-        {"I1", true, "Global\\UserTrayExitI1"},
-        {"I1", false, "UserTrayExitI1"},
-        {nullptr, true, "Global\\UserTrayExitEvent"},
-        {nullptr, false, "UserTrayExitEvent"},
-    };
-    for (const Row& row : rows) {
-        char name[MAX_PATH] = "";
-        EXPECT_TRUE(BuildUserTaskExitEventName(row.Instance, row.Global, name, sizeof(name)));
-        EXPECT_STREQ(row.Name, name);
-    }
-    char small[10];
-    EXPECT_FALSE(BuildUserTaskExitEventName("I1", false, small, sizeof(small)));
-}
-
 TEST_F(ProcessTest, StopEndsTheTaskThroughItsEvent)
 {
     // The name the task creates on this system: no "Global\" before NT 5.

@@ -28,7 +28,7 @@ void CheckRecord(const InstallationData& data, const char* commandLine)
                              data.Publisher, data.AboutLink})
         CheckText(text, commandLine, all);
     // The command line has no say in these.
-    for (const char* text : {data.Title, data.DestRegKey, data.SrcFolder, data.AgentWorkingFolder})
+    for (const char* text : {data.Title, data.SrcFolder, data.AgentWorkingFolder})
         Check(text == nullptr);
     Check(!data.IsModify && !data.IsWin9x && !data.LegacyAgentExists && !data.RebootRequired);
     for (int flag : {data.IsSilent, data.IsRemove, data.UpdateLegacyAgent, data.RunProgram, data.NoInteract,

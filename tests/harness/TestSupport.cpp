@@ -407,6 +407,45 @@ std::vector<std::string> PendingRenames()
     return entries;
 }
 
+FileHolder::FileHolder(const std::string& path, const std::string& share)
+{
+    static int count = 0;
+    std::string event = "xatest_holder_" + std::to_string(GetCurrentProcessId()) + "_" + std::to_string(++count);
+    ready_ = CreateEventA(nullptr, TRUE, FALSE, event.c_str());
+    release_ = CreateEventA(nullptr, TRUE, FALSE, (event + "_release").c_str());
+    std::string command = "\"" + FixturePath("fileholder.exe") + "\" \"" + path + "\" " + event + " --share " + share;
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process = {};
+    std::vector<char> line(command.begin(), command.end());
+    line.push_back('\0');
+    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+        return;
+    CloseHandle(process.hThread);
+    process_ = process.hProcess;
+    HANDLE waits[] = {ready_, process_};
+    holding_ = WaitForMultipleObjects(2, waits, FALSE, 20000) == WAIT_OBJECT_0;
+}
+
+void FileHolder::Release()
+{
+    if (process_) {
+        SetEvent(release_);
+        if (WaitForSingleObject(process_, 20000) != WAIT_OBJECT_0)
+            TerminateProcess(process_, 1);
+        CloseHandle(process_);
+        process_ = nullptr;
+    }
+    holding_ = false;
+}
+
+FileHolder::~FileHolder()
+{
+    Release();
+    CloseHandle(release_);
+    CloseHandle(ready_);
+}
+
 long RunProcess(const std::string& commandLine, DWORD timeoutMs, std::string* output)
 {
     SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};

@@ -98,6 +98,24 @@ std::string NumberBytes(DWORD number);
 // deletion's target is empty).
 std::vector<std::string> PendingRenames();
 
+// Runs tests/fixtures/FileHolder.cpp on path until the object goes away. share "mutex" holds the
+// mutex named path, as another setup run holds the lock of its instance.
+class FileHolder {
+public:
+    explicit FileHolder(const std::string& path, const std::string& share = "none");
+    ~FileHolder();
+    FileHolder(const FileHolder&) = delete;
+    FileHolder& operator=(const FileHolder&) = delete;
+    bool Holding() const { return holding_; }
+    void Release();
+
+private:
+    HANDLE process_ = nullptr;
+    HANDLE ready_ = nullptr;
+    HANDLE release_ = nullptr;
+    bool holding_ = false;
+};
+
 // Runs a command line and waits up to timeoutMs; returns the exit code, or -2 when it could not
 // start or did not end in time (then it is terminated). output, when given, receives what the
 // program wrote to its standard output and error.

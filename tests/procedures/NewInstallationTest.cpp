@@ -8,8 +8,8 @@
 #include "control/ServiceTestSupport.h"
 #include "network/DriverOwner.h"
 #include "procedures/ProcedureFixture.h"
-#include "procedures/Shortcuts.h"
 #include "support/Files.h"
+#include "support/ShellLinks.h"
 
 using namespace xatest;
 

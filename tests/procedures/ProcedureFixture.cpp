@@ -9,11 +9,11 @@
 #include "network/DriverOwner.h"
 #include "network/WinsockCatalog.h"
 #include "procedures/AgentFolderAccess.h"
-#include "procedures/Shortcuts.h"
 // The records of whole runs are built by the program's own builder, so that the procedures see
 // what a real run gives them: the options, the defaults and what the machine already holds.
 #include "setup/BuildInstallationData.h"
 #include "support/AccessControl.h"
+#include "support/ShellLinks.h"
 #include "support/WindowsVersion.h"
 
 namespace xatest {
@@ -124,45 +124,6 @@ bool LoggedData::HasMessage(const std::string& message) const
 void LoggedData::ClearLog()
 {
     DeleteFileA(path_.c_str());
-}
-
-FileHolder::FileHolder(const std::string& path, const std::string& share)
-{
-    static int count = 0;
-    std::string event = "xatest_holder_" + std::to_string(GetCurrentProcessId()) + "_" + std::to_string(++count);
-    ready_ = CreateEventA(nullptr, TRUE, FALSE, event.c_str());
-    release_ = CreateEventA(nullptr, TRUE, FALSE, (event + "_release").c_str());
-    std::string command = "\"" + FixturePath("fileholder.exe") + "\" \"" + path + "\" " + event + " --share " + share;
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION process = {};
-    std::vector<char> line(command.begin(), command.end());
-    line.push_back('\0');
-    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
-        return;
-    CloseHandle(process.hThread);
-    process_ = process.hProcess;
-    HANDLE waits[] = {ready_, process_};
-    holding_ = WaitForMultipleObjects(2, waits, FALSE, 20000) == WAIT_OBJECT_0;
-}
-
-void FileHolder::Release()
-{
-    if (process_) {
-        SetEvent(release_);
-        if (WaitForSingleObject(process_, 20000) != WAIT_OBJECT_0)
-            TerminateProcess(process_, 1);
-        CloseHandle(process_);
-        process_ = nullptr;
-    }
-    holding_ = false;
-}
-
-FileHolder::~FileHolder()
-{
-    Release();
-    CloseHandle(release_);
-    CloseHandle(ready_);
 }
 
 StatusRecorder::StatusRecorder()
@@ -551,8 +512,8 @@ void ProcedureRunTest::KeepRecordTexts()
 {
     const InstallationData& data = Data();
     for (const char* text : {data.Instance, data.Company, data.DestFolder, data.Comments, data.Contact, data.HelpLink,
-                             data.Publisher, data.AboutLink, data.PartitionId, data.Title, data.DestRegKey,
-                             data.SrcFolder, data.AgentWorkingFolder})
+                             data.Publisher, data.AboutLink, data.PartitionId, data.Title, data.SrcFolder,
+                             data.AgentWorkingFolder})
         opened_->Kept(text);
 }
 

@@ -50,24 +50,6 @@ private:
     Installer installer_{&data_};
 };
 
-// Runs tests/fixtures/FileHolder.cpp on path until the object goes away. share "mutex" holds the
-// mutex named path, as another setup run holds the lock of its instance.
-class FileHolder {
-public:
-    explicit FileHolder(const std::string& path, const std::string& share = "none");
-    ~FileHolder();
-    FileHolder(const FileHolder&) = delete;
-    FileHolder& operator=(const FileHolder&) = delete;
-    bool Holding() const { return holding_; }
-    void Release();
-
-private:
-    HANDLE process_ = nullptr;
-    HANDLE ready_ = nullptr;
-    HANDLE release_ = nullptr;
-    bool holding_ = false;
-};
-
 // A status that records, in order, every text a procedure gives the window's two lines and every
 // position of its bar, as "status: <text>", "detail: <text>" and "bar: <n>", each text as the
 // window shows it (from the string table). Silent runs are recorded too: what a procedure

@@ -1,5 +1,4 @@
-// Start-menu links written through the shell's ShellLink object in the prefix's real special
-// folders, and read back through IShellLinkA.
+// The agent's Start-menu link in the prefix's real special folders, read back through the shell.
 #include <gtest/gtest.h>
 
 #include <objbase.h>
@@ -7,6 +6,7 @@
 
 #include <thread>
 
+#include "harness/ShellLinkReader.h"
 #include "harness/TestSupport.h"
 #include "procedures/Installer.h"
 #include "procedures/Shortcuts.h"
@@ -14,54 +14,6 @@
 using namespace xatest;
 
 namespace {
-
-std::string SpecialFolder(int id)
-{
-    char path[MAX_PATH] = {};
-    SHGetSpecialFolderPathA(nullptr, path, id, FALSE);
-    return path;
-}
-
-// What a link file holds, as the shell reads it.
-struct LinkFields {
-    HRESULT Loaded = E_FAIL;
-    std::string Target, WorkingFolder, Description, Arguments, Icon;
-};
-
-LinkFields ReadLink(const std::string& path)
-{
-    LinkFields fields;
-    HRESULT initialised = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-    IShellLinkA* link = nullptr;
-    IPersistFile* file = nullptr;
-    if (SUCCEEDED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
-                                   reinterpret_cast<void**>(&link))) &&
-        SUCCEEDED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file)))) {
-        std::wstring wide(path.begin(), path.end());
-        fields.Loaded = file->Load(wide.c_str(), STGM_READ);
-        if (SUCCEEDED(fields.Loaded)) {
-            char text[MAX_PATH];
-            int icon = 0;
-            if (SUCCEEDED(link->GetPath(text, sizeof(text), nullptr, SLGP_RAWPATH)))
-                fields.Target = text;
-            if (SUCCEEDED(link->GetWorkingDirectory(text, sizeof(text))))
-                fields.WorkingFolder = text;
-            if (SUCCEEDED(link->GetDescription(text, sizeof(text))))
-                fields.Description = text;
-            if (SUCCEEDED(link->GetArguments(text, sizeof(text))))
-                fields.Arguments = text;
-            if (SUCCEEDED(link->GetIconLocation(text, sizeof(text), &icon)))
-                fields.Icon = text;
-        }
-    }
-    if (file)
-        file->Release();
-    if (link)
-        link->Release();
-    if (SUCCEEDED(initialised))
-        CoUninitialize();
-    return fields;
-}
 
 class AgentShortcutTest : public testing::Test {
 protected:
@@ -208,52 +160,4 @@ TEST_F(AgentShortcutTest, ComFailureIsReducedToItsLow16Bits)
     EXPECT_EQ(RPC_E_CHANGED_MODE & 0xFFFF, created);
     EXPECT_EQ(RPC_E_CHANGED_MODE & 0xFFFF, removed);
     EXPECT_FALSE(FileExistsAt(link_));
-}
-
-// The general operations, with the fields the agent's own link leaves out.
-TEST_F(AgentShortcutTest, GeneralOperations)
-{
-    const int id = data_.IsWin9x ? CSIDL_PROGRAMS : CSIDL_COMMON_PROGRAMS;
-    char path[MAX_PATH];
-    EXPECT_EQ(S_OK, GetSpecialFolderPath(id, nullptr, path));
-    EXPECT_EQ(root_, path);
-    EXPECT_EQ(S_OK, GetSpecialFolderPath(id, "Acme\\Tools", path));
-    EXPECT_EQ(group_ + "\\Tools", path);
-    EXPECT_EQ(S_OK, GetShortcutPath(id, "Acme", "X.lnk", path));
-    EXPECT_EQ(group_ + "\\X.lnk", path);
-    EXPECT_EQ(E_INVALIDARG, GetShortcutPath(id, "Acme", nullptr, path));
-    EXPECT_EQ(E_INVALIDARG, GetShortcutPath(id, "Acme", "X.lnk", nullptr));
-    const std::string tooLong(MAX_PATH, 'a');
-    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE), GetSpecialFolderPath(id, tooLong.c_str(), path));
-
-    EXPECT_EQ(S_OK, CreateShortcutFolder(id, nullptr));
-    EXPECT_EQ(S_OK, CreateShortcutFolder(id, ""));
-    EXPECT_EQ(S_OK, CreateShortcutFolder(id, "Acme\\Tools"));
-    EXPECT_TRUE(FileExistsAt(group_ + "\\Tools"));
-
-    EXPECT_EQ(E_INVALIDARG, CreateShortcut(id, "Acme", nullptr, "C:\\x.exe", nullptr, nullptr, nullptr, 0));
-    EXPECT_EQ(E_INVALIDARG, CreateShortcut(id, "Acme", "X.lnk", nullptr, nullptr, nullptr, nullptr, 0));
-    EXPECT_EQ(S_OK, CreateShortcut(id, "Acme\\Tools", "Tool.lnk", "C:\\Tools\\tool.exe", "A tool", "/fast",
-                                   "C:\\Tools\\tool.ico", 0));
-    LinkFields tool = ReadLink(group_ + "\\Tools\\Tool.lnk");
-    ASSERT_EQ(S_OK, tool.Loaded);
-    EXPECT_EQ("C:\\Tools\\tool.exe", tool.Target);
-    EXPECT_EQ("C:\\Tools", tool.WorkingFolder);
-    EXPECT_EQ("A tool", tool.Description);
-    EXPECT_EQ("/fast", tool.Arguments);
-    EXPECT_EQ("C:\\Tools\\tool.ico", tool.Icon);
-    // A target without a folder is its own working folder.
-    EXPECT_EQ(S_OK, CreateShortcut(id, "Acme\\Tools", "Bare.lnk", "tool.exe", nullptr, nullptr, nullptr, 0));
-    EXPECT_EQ("tool.exe", ReadLink(group_ + "\\Tools\\Bare.lnk").WorkingFolder);
-
-    EXPECT_EQ(S_OK, RemoveShortcutFolder(id, "Acme\\Tools"));
-    EXPECT_TRUE(FileExistsAt(group_ + "\\Tools")) << "a group with links stays";
-    EXPECT_EQ(S_OK, DeleteShortcut(id, "Acme\\Tools", "Tool.lnk"));
-    EXPECT_EQ(S_OK, DeleteShortcut(id, "Acme\\Tools", "Bare.lnk"));
-    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND), DeleteShortcut(id, "Acme\\Tools", "Tool.lnk"));
-    EXPECT_EQ(S_OK, RemoveShortcutFolder(id, "Acme\\Tools"));
-    EXPECT_FALSE(FileExistsAt(group_ + "\\Tools"));
-    EXPECT_EQ(S_OK, RemoveShortcutFolder(id, nullptr));
-    EXPECT_EQ(S_OK, RemoveShortcutFolder(id, ""));
-    EXPECT_TRUE(FileExistsAt(root_));
 }

@@ -16,7 +16,7 @@ TEST(ExpandTargetMacros, ReplacesTheAgentFolders)
 {
     InstallationData data;
     data.DestFolder = DuplicateText("C:\\A");
-    data.DestRegKey = DuplicateText("SOFTWARE\\Arvane\\Agent\\I1");
+    data.Instance = DuplicateText("I1");
 
     const std::vector<std::pair<std::string, std::string>> rows = {
         {"$TARGETDIR$\\AgentCore.exe", "C:\\A\\AgentCore.exe"},
@@ -33,18 +33,18 @@ TEST(ExpandTargetMacros, ReplacesTheAgentFolders)
         FreeText(expanded);
     }
 
-    // A missing value, an empty result and no text at all give null.
+    // A missing value (the key without an id, too), an empty result and no text at all give null.
     EXPECT_EQ(nullptr, ExpandTargetMacros(&data, "$AGENTTEMPDIR$\\Logs"));
     EXPECT_EQ(nullptr, ExpandTargetMacros(&data, ""));
     EXPECT_EQ(nullptr, ExpandTargetMacros(&data, nullptr));
+    FreeText(data.Instance);
+    EXPECT_EQ(nullptr, ExpandTargetMacros(&data, "$TARGETREGKEY$\\AddOn"));
     // An empty value is as good as none: "\\Logs" would be a folder in the drive's root.
     data.AgentWorkingFolder = DuplicateText("");
     EXPECT_EQ(nullptr, ExpandTargetMacros(&data, "$AGENTTEMPDIR$"));
     EXPECT_EQ(nullptr, ExpandTargetMacros(&data, "$AGENTTEMPDIR$\\Logs"));
     ReplaceText(data.DestFolder, DuplicateText(""));
     EXPECT_EQ(nullptr, ExpandTargetMacros(&data, "$TARGETDIR$\\Custom"));
-    ReplaceText(data.DestRegKey, DuplicateText(""));
-    EXPECT_EQ(nullptr, ExpandTargetMacros(&data, "$TARGETREGKEY$\\AddOn"));
 }
 
 TEST(ExpandTargetMacros, ResultsBeyond511CharactersAreRefused)

@@ -32,8 +32,7 @@ std::string Describe(const InstallationData& data)
          {&InstallationData::Instance, &InstallationData::Company, &InstallationData::DestFolder,
           &InstallationData::Comments, &InstallationData::Contact, &InstallationData::HelpLink,
           &InstallationData::Publisher, &InstallationData::AboutLink, &InstallationData::PartitionId,
-          &InstallationData::Title, &InstallationData::DestRegKey, &InstallationData::SrcFolder,
-          &InstallationData::AgentWorkingFolder})
+          &InstallationData::Title, &InstallationData::SrcFolder, &InstallationData::AgentWorkingFolder})
         text += "|" + Text(data.*field);
     return text;
 }

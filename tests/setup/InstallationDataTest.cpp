@@ -108,7 +108,6 @@ TEST_F(InstallationDataTest, DestinationFromBaseOrProgramFiles)
     EXPECT_EQ("Arvane", Text(standard.Company));
     EXPECT_EQ("Arvane", Text(standard.Publisher));
     EXPECT_EQ("Arvane Agent", Text(standard.Title));
-    EXPECT_EQ(std::string(kAgentKeyPath) + "\\I1", Text(standard.DestRegKey));
     char module[MAX_PATH];
     GetModuleFileNameA(nullptr, module, sizeof(module));
     std::string folder = module;
