@@ -45,6 +45,13 @@ struct Machine {
         Catalog.SetUpdateProviderAvailable(updateAvailable);
     }
 
+    // A vendor's layered provider stacked over the agent's: a chain over TCP and one over UDP.
+    std::vector<DWORD> AddVendorStack(DWORD* vendor)
+    {
+        *vendor = Catalog.AddLayered(TestGuid(10), kVendorPath);
+        return Catalog.AddChains(TestGuid(11), kVendorPath, {{*vendor, Agent, Tcp}, {*vendor, Agent, Udp}});
+    }
+
     // Puts the catalogue into the given order (as provider installers put their chains first)
     // and forgets the write.
     void Reorder(const std::vector<DWORD>& order)
@@ -106,9 +113,8 @@ TEST(RemoveAgentLsp, StackedProviderRepairedInPlace)
 {
     Machine machine(true);
     FakeCatalog& catalog = machine.Catalog;
-    DWORD vendor = catalog.AddLayered(TestGuid(10), kVendorPath);
-    std::vector<DWORD> vendorChains =
-        catalog.AddChains(TestGuid(11), kVendorPath, {{vendor, machine.Agent, machine.Tcp}, {vendor, machine.Agent, machine.Udp}});
+    DWORD vendor = 0;
+    std::vector<DWORD> vendorChains = machine.AddVendorStack(&vendor);
 
     EXPECT_EQ(0, RemoveAgentLsp());
 
@@ -126,9 +132,8 @@ TEST(RemoveAgentLsp, StackedProviderRebuiltWithoutUpdate)
 {
     Machine machine(false);
     FakeCatalog& catalog = machine.Catalog;
-    DWORD vendor = catalog.AddLayered(TestGuid(10), kVendorPath);
-    std::vector<DWORD> vendorChains =
-        catalog.AddChains(TestGuid(11), kVendorPath, {{vendor, machine.Agent, machine.Tcp}, {vendor, machine.Agent, machine.Udp}});
+    DWORD vendor = 0;
+    std::vector<DWORD> vendorChains = machine.AddVendorStack(&vendor);
     // Chains first, as provider installers leave the catalogue.
     machine.Reorder({vendorChains[0], vendorChains[1], machine.AgentChains[0], machine.AgentChains[1], machine.Tcp,
                      machine.Udp, machine.Agent, machine.Tcp6, vendor});

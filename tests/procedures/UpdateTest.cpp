@@ -88,6 +88,18 @@ protected:
         return IsProcessRunning((footprint.DestFolder + "\\AgentCore.exe").c_str(), &running) == 0 && running;
     }
 
+    // A new installation of instance from package, its agent and its user task (options as the
+    // stand-in takes them) started; the footprint.
+    AgentFootprint InstallRunning(const std::string& instance, const AgentPackage& package,
+                                  std::unique_ptr<StartedProcess>* task, const std::string& taskOptions = "")
+    {
+        AgentFootprint footprint = Install(instance, package);
+        StartAgent(footprint);
+        *task = StartUserTask(footprint, taskOptions);
+        EXPECT_TRUE((*task)->Started());
+        return footprint;
+    }
+
     // Starts the installed user task; options as the stand-in takes them.
     std::unique_ptr<StartedProcess> StartUserTask(const AgentFootprint& footprint, const std::string& options = "")
     {
@@ -111,10 +123,8 @@ TEST_F(UpdateTest, RepresentativeRunStopsTheAgentAndItsTaskThenReplacesTheFiles)
     if (IsWin9xKind())
         GTEST_SKIP() << "Windows 9x has no service to stop and leaves the user task running";
     AgentPackage first("pkg-e1a");
-    AgentFootprint footprint = Install("E1", first);
-    StartAgent(footprint);
-    std::unique_ptr<StartedProcess> task = StartUserTask(footprint);
-    ASSERT_TRUE(task->Started());
+    std::unique_ptr<StartedProcess> task;
+    AgentFootprint footprint = InstallRunning("E1", first, &task);
 
     AgentPackage second("pkg-e1b", {}, "second package");
     ASSERT_EQ(0, Prepare("/g E1 /s", second.Folder()));
@@ -195,10 +205,8 @@ TEST_F(UpdateTest, AUserTaskThatCannotBeStoppedEndsTheUpdateBeforeAnyCopy)
     if (IsWin9xKind())
         GTEST_SKIP() << "Windows 9x leaves the user task alone";
     AgentPackage first("pkg-e2a");
-    AgentFootprint footprint = Install("E2", first);
-    StartAgent(footprint);
-    std::unique_ptr<StartedProcess> task = StartUserTask(footprint, "--ignore all");
-    ASSERT_TRUE(task->Started());
+    std::unique_ptr<StartedProcess> task;
+    AgentFootprint footprint = InstallRunning("E2", first, &task, "--ignore all");
     std::string before = ReadWholeFile(footprint.DestFolder + "\\AgentCore.exe");
 
     AgentPackage second("pkg-e2b", {}, "second package");

@@ -2,6 +2,7 @@
 // and runs started together as a deployment tool pushes a package.
 #include <algorithm>
 #include <cstdio>
+#include <functional>
 #include <memory>
 
 #include "setup/SetupProgramFixture.h"
@@ -103,6 +104,25 @@ testing::AssertionResult ContiguousBlocks(const std::vector<LogLine>& lines, siz
     return testing::AssertionSuccess();
 }
 
+// Runs round the given number of times, each on a machine without agents and with an empty log;
+// the rounds in which a check failed, which are also printed.
+int FailedRounds(const char* what, int rounds, RunLog& log, const std::function<void()>& round)
+{
+    auto failures = [] { return testing::UnitTest::GetInstance()->current_test_info()->result()->total_part_count(); };
+    int failed = 0;
+    for (int i = 0; i < rounds; ++i) {
+        SCOPED_TRACE("round " + std::to_string(i + 1));
+        if (i > 0)
+            ForgetAgents();
+        log.Clear();
+        int before = failures();
+        round();
+        failed += failures() != before;
+    }
+    std::printf("%s: %d of %d rounds failed\n", what, failed, rounds);
+    return failed;
+}
+
 // Three new instances installed at once, drivers included: each ends with 0, exactly one run
 // installs the drivers and owns them. Then the removals: a non-owner leaves the drivers and
 // their owner alone, the owner takes them with it, an update of the one left takes them back,
@@ -112,12 +132,7 @@ TEST_F(SetupProgramConcurrency, ThreeInstancesInstalledTogether)
     Package package("together-package");
     RunLog log("together-log");
     const std::vector<std::string> instances = {"A", "B", "C"};
-    int failedRounds = 0;
-    for (int round = 0; round < kConcurrentRounds; ++round) {
-        SCOPED_TRACE("round " + std::to_string(round + 1));
-        if (round > 0)
-            ForgetAgents();
-        log.Clear();
+    ASSERT_EQ(0, FailedRounds("three instances installed together", kConcurrentRounds, log, [&] {
         std::vector<std::unique_ptr<SetupProcess>> runs;
         for (const std::string& instance : instances)
             runs.emplace_back(new SetupProcess(package.Setup(), "/g " + instance + " /s " + log.Option()));
@@ -126,7 +141,6 @@ TEST_F(SetupProgramConcurrency, ThreeInstancesInstalledTogether)
             EXPECT_TRUE(run->Started());
             codes.push_back(run->Wait());
         }
-        int failuresBefore = testing::UnitTest::GetInstance()->current_test_info()->result()->total_part_count();
         EXPECT_EQ((std::vector<long>{0, 0, 0}), codes);
         EXPECT_EQ(3, log.Count("End install process. (0)"));
         EXPECT_EQ(1, log.Count("Installing drivers..."));
@@ -143,11 +157,7 @@ TEST_F(SetupProgramConcurrency, ThreeInstancesInstalledTogether)
             ExpectInstalled(instance, ReadMachineString(AgentKey(instance), "Title"));
         std::sort(titles.begin(), titles.end());
         EXPECT_EQ((std::vector<std::string>{"Arvane Agent", "Arvane Agent #2", "Arvane Agent #3"}), titles);
-        failedRounds += testing::UnitTest::GetInstance()->current_test_info()->result()->total_part_count() !=
-                        failuresBefore;
-    }
-    std::printf("three instances installed together: %d of %d rounds failed\n", failedRounds, kConcurrentRounds);
-    ASSERT_EQ(0, failedRounds);
+    }));
 
     std::string owner = DriverOwner();
     std::vector<std::string> others;
@@ -246,19 +256,12 @@ TEST_F(SetupProgramConcurrency, SameInstanceTwiceTogether)
 {
     Package package("twice-package");
     RunLog log("twice-log");
-    const int rounds = 2;
-    int failedRounds = 0;
-    for (int round = 0; round < rounds; ++round) {
-        SCOPED_TRACE("round " + std::to_string(round + 1));
-        if (round > 0)
-            ForgetAgents();
-        log.Clear();
+    EXPECT_EQ(0, FailedRounds("one instance twice together", 2, log, [&] {
         SetupProcess first(package.Setup(), "/g S /s " + log.Option());
         SetupProcess second(package.Setup(), "/g S /s " + log.Option());
         ASSERT_TRUE(first.Started());
         ASSERT_TRUE(second.Started());
         std::vector<long> codes = {first.Wait(), second.Wait()};
-        int failuresBefore = testing::UnitTest::GetInstance()->current_test_info()->result()->total_part_count();
         std::sort(codes.begin(), codes.end());
         EXPECT_EQ(0L, codes[0]);
         EXPECT_TRUE(codes[1] == 0 || codes[1] == ERROR_INSTALL_ALREADY_RUNNING) << codes[1];
@@ -275,11 +278,7 @@ TEST_F(SetupProgramConcurrency, SameInstanceTwiceTogether)
         ExpectInstalled("S", "Arvane Agent");
         EXPECT_EQ("S", DriverOwner());
         EXPECT_TRUE(DriversInPlace());
-        failedRounds += testing::UnitTest::GetInstance()->current_test_info()->result()->total_part_count() !=
-                        failuresBefore;
-    }
-    std::printf("one instance twice together: %d of %d rounds failed\n", failedRounds, rounds);
-    EXPECT_EQ(0, failedRounds);
+    }));
 }
 
 }  // namespace
