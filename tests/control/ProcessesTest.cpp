@@ -14,8 +14,6 @@
 #include "control/ProcessTestSupport.h"
 #include "harness/OpenedResources.h"
 #include "harness/VirtualClock.h"
-#include "procedures/Installer.h"
-#include "procedures/UserTask.h"
 #include "support/Clock.h"
 #include "support/Files.h"
 #include "support/WindowsVersion.h"
@@ -30,13 +28,6 @@ enum : DWORD {
     kEndedByDestroy = 30,
     kTerminated = 0,
 };
-
-std::string ShortPath(const std::string& path)
-{
-    char buffer[MAX_PATH] = "";
-    DWORD length = GetShortPathNameA(path.c_str(), buffer, sizeof(buffer));
-    return length && length < sizeof(buffer) ? buffer : "";
-}
 
 std::string Upper(std::string text)
 {
@@ -115,58 +106,6 @@ protected:
 };
 
 }  // namespace
-
-TEST(IsSameFileTest, ComparesPathsAndFiles)
-{
-    ScratchFolder scratch("samefile");
-    std::string folder = scratch / "Some Long Folder";
-    CreateDirectoryA(folder.c_str(), nullptr);
-    std::string file = folder + "\\Some Long Name.txt";
-    std::string other = folder + "\\Other File.txt";
-    WriteWholeFile(file, "a");
-    WriteWholeFile(other, "b");
-    std::string missing = folder + "\\Missing.txt";
-    std::string folderShort = ShortPath(folder);
-    std::string fileShort = ShortPath(file);
-    ASSERT_FALSE(fileShort.empty());
-    ASSERT_NE(fileShort, file);
-
-    struct Row {
-        std::string A, B;
-        bool Directory;
-        bool Same;
-    } rows[] = {
-        // Equal but for letter case: the same without a look at the disk.
-        {"C:\\Nowhere\\AgentCore.exe", "c:\\NOWHERE\\agentcore.EXE", false, true},
-        {missing, missing, false, true},
-        // Other forms of the same existing file.
-        {file, fileShort, false, true},
-        {file, Upper(folder) + "\\Some Long Name.txt", false, true},
-        {fileShort, Upper(file), false, true},
-        // Different files, and a missing path against anything else.
-        {file, other, false, false},
-        {missing, file, false, false},
-        {file, missing, false, false},
-        {missing, ShortPath(folder) + "\\MISSING.TXT", false, false},
-        {"", file, false, false},
-        // Folders: other forms of the same folder.
-        {folder, folderShort, true, true},
-        {folder, scratch.Path(), true, false},
-    };
-    for (const Row& row : rows) {
-        EXPECT_EQ(row.Same, IsSameFile(row.A.c_str(), row.B.c_str(), row.Directory)) << row.A << " / " << row.B;
-        EXPECT_EQ(row.Same, IsSameFile(row.B.c_str(), row.A.c_str(), row.Directory)) << row.B << " / " << row.A;
-    }
-    EXPECT_FALSE(IsSameFile(nullptr, file.c_str(), false));
-
-    BY_HANDLE_FILE_INFORMATION info;
-    if (!IsWin9xKind()) {
-        EXPECT_EQ(ERROR_FILE_NOT_FOUND, GetFileIdentity(missing.c_str(), &info, false));
-        // A folder is opened only with the directory flag.
-        EXPECT_EQ(0, GetFileIdentity(folder.c_str(), &info, true));
-        EXPECT_FALSE(IsSameFile(folder.c_str(), folderShort.c_str(), false));
-    }
-}
 
 TEST(ProcessPlatformTest, WindowsNTAndPsapi)
 {
@@ -288,50 +227,46 @@ TEST_F(ProcessTest, CloseWithNothingRunningReturnsAtOnce)
     EXPECT_TRUE(elsewhere.Recorded().empty());
 }
 
-TEST_F(ProcessTest, CloseEndsATaskThroughItsWindow)
+// Each message a task ignores brings the next, stronger one; a task that ignores them all is
+// terminated once the wait is over. Whatever the close opened it closes again.
+TEST_F(ProcessTest, CloseSendsStrongerMessagesUntilTheTaskEnds)
 {
-    UserTaskCopy copy("closewindow");
-    std::unique_ptr<StartedProcess> task = copy.Start("--id I1 --ignore event");
-    ASSERT_TRUE(task->Started());
-    VirtualClock clock;
-    LetEndOnSleep(clock, *task, {{kWindowMessagePauseMs, 3000}});
-    EXPECT_EQ(0, CloseProcessesByPath(copy.Exe().c_str()));
-    ASSERT_TRUE(task->EndsWithin(5000));
-    EXPECT_EQ(kEndedByClose, task->ExitCode());
-    // SC_CLOSE closed the window; nothing more was sent, and the first check found it gone.
-    EXPECT_EQ((std::vector<std::string>{"syscommand-close", "close", "destroy"}), copy.Recorded());
-    EXPECT_EQ(0u, CountSleeps(clock, kWaitPollMs));
-}
-
-TEST_F(ProcessTest, CloseSendsStrongerMessagesToAWindowThatStays)
-{
-    UserTaskCopy copy("closedestroy");
-    std::unique_ptr<StartedProcess> task = copy.Start("--id I1 --ignore close");
-    ASSERT_TRUE(task->Started());
-    VirtualClock clock;
-    LetEndOnSleep(clock, *task, {{kWindowMessagePauseMs, 300}, {kWaitPollMs, 3000}});
-    EXPECT_EQ(0, CloseProcessesByPath(copy.Exe().c_str()));
-    ASSERT_TRUE(task->EndsWithin(5000));
-    EXPECT_EQ(kEndedByDestroy, task->ExitCode());
-    EXPECT_EQ((std::vector<std::string>{"syscommand-close", "close", "close", "destroy"}), copy.Recorded());
-}
-
-TEST_F(ProcessTest, CloseTerminatesATaskThatIgnoresEverything)
-{
-    UserTaskCopy copy("closeterminate");
-    std::unique_ptr<StartedProcess> task = copy.Start("--id I1 --ignore all");
-    ASSERT_TRUE(task->Started());
-    VirtualClock clock;
-    LetEndOnSleep(clock, *task, {{kWindowMessagePauseMs, 20}, {kWaitPollMs, 20}});
-    int closed = -5;
-    ExpectAllClosed([&] { closed = CloseProcessesByPath(copy.Exe().c_str()); });
-    EXPECT_EQ(0, closed);
-    ASSERT_TRUE(task->EndsWithin(5000));
-    EXPECT_EQ(kTerminated, task->ExitCode());
-    // All four messages reached the window, each followed by a pause; then checks until the limit.
-    EXPECT_EQ((std::vector<std::string>{"syscommand-close", "close", "close", "destroy", "quit"}), copy.Recorded());
-    EXPECT_GE(CountSleeps(clock, kWindowMessagePauseMs), 4u);
-    EXPECT_EQ(kWindowCloseWaitMs / kWaitPollMs, CountSleeps(clock, kWaitPollMs));
+    const size_t kAnyPolls = SIZE_MAX;
+    struct Row {
+        const char* Ignore;
+        std::map<DWORD, DWORD> Waits;  // the real time the task gets on each virtual sleep
+        DWORD ExitCode;
+        std::vector<std::string> Recorded;
+        size_t Polls;  // looks after the messages
+    } rows[] = {
+        // SC_CLOSE closed the window; nothing more was sent, and the first look found it gone.
+        {"event", {{kWindowMessagePauseMs, 3000}}, kEndedByClose, {"syscommand-close", "close", "destroy"}, 0},
+        {"close", {{kWindowMessagePauseMs, 300}, {kWaitPollMs, 3000}}, kEndedByDestroy,
+         {"syscommand-close", "close", "close", "destroy"}, kAnyPolls},
+        // All four messages reached the window, each followed by a pause; then looks until the limit.
+        {"all", {{kWindowMessagePauseMs, 20}, {kWaitPollMs, 20}}, kTerminated,
+         {"syscommand-close", "close", "close", "destroy", "quit"}, kWindowCloseWaitMs / kWaitPollMs},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.Ignore);
+        UserTaskCopy copy(std::string("close") + row.Ignore);
+        std::unique_ptr<StartedProcess> task = copy.Start(std::string("--id I1 --ignore ") + row.Ignore);
+        ASSERT_TRUE(task->Started());
+        VirtualClock clock;
+        LetEndOnSleep(clock, *task, row.Waits);
+        int closed = -5;
+        ExpectAllClosed([&] { closed = CloseProcessesByPath(copy.Exe().c_str()); });
+        EXPECT_EQ(0, closed);
+        ASSERT_TRUE(task->EndsWithin(5000));
+        EXPECT_EQ(row.ExitCode, task->ExitCode());
+        EXPECT_EQ(row.Recorded, copy.Recorded());
+        if (row.ExitCode == kTerminated) {
+            EXPECT_GE(CountSleeps(clock, kWindowMessagePauseMs), 4u);
+        }
+        if (row.Polls != kAnyPolls) {
+            EXPECT_EQ(row.Polls, CountSleeps(clock, kWaitPollMs));
+        }
+    }
 }
 
 TEST_F(ProcessTest, CloseReportsATerminationThatFails)
@@ -547,32 +482,36 @@ TEST_F(ProcessTest, StopEndsTheTaskThroughItsEvent)
     }
 }
 
-TEST_F(ProcessTest, StopClosesATaskThatIgnoresItsEvent)
+// A task that ignores its event is closed through its window once the wait for it is over, one
+// that ignores everything terminated after the window's wait too.
+TEST_F(ProcessTest, StopClosesOrTerminatesATaskThatIgnoresItsEvent)
 {
-    UserTaskCopy copy("stopclose");
-    std::unique_ptr<StartedProcess> task = copy.Start("--id I1 --ignore event");
-    ASSERT_TRUE(task->Started());
-    VirtualClock clock;
-    LetEndOnSleep(clock, *task, {{kWindowMessagePauseMs, 3000}});
-    EXPECT_EQ(0, StopUserTaskProcess(copy.Exe().c_str(), "I1"));
-    ASSERT_TRUE(task->EndsWithin(5000));
-    EXPECT_EQ(kEndedByClose, task->ExitCode());
-    EXPECT_EQ(kUserTaskWaitMs / kWaitPollMs, CountSleeps(clock, kWaitPollMs));
-    EXPECT_EQ((std::vector<std::string>{"exit-event", "syscommand-close", "close", "destroy"}), copy.Recorded());
-}
-
-TEST_F(ProcessTest, StopTerminatesATaskThatIgnoresEverything)
-{
-    UserTaskCopy copy("stopterminate");
-    std::unique_ptr<StartedProcess> task = copy.Start("--id I1 --ignore all");
-    ASSERT_TRUE(task->Started());
-    VirtualClock clock;
-    int stopped = -5;
-    ExpectAllClosed([&] { stopped = StopUserTaskProcess(copy.Exe().c_str(), "I1"); });
-    EXPECT_EQ(0, stopped);
-    ASSERT_TRUE(task->EndsWithin(5000));
-    EXPECT_EQ(kTerminated, task->ExitCode());
-    EXPECT_EQ((kUserTaskWaitMs + kWindowCloseWaitMs) / kWaitPollMs, CountSleeps(clock, kWaitPollMs));
+    struct Row {
+        const char* Ignore;
+        std::map<DWORD, DWORD> Waits;  // the real time the task gets on each virtual sleep
+        DWORD ExitCode;
+        size_t Polls;
+    } rows[] = {
+        {"event", {{kWindowMessagePauseMs, 3000}}, kEndedByClose, kUserTaskWaitMs / kWaitPollMs},
+        {"all", {}, kTerminated, (kUserTaskWaitMs + kWindowCloseWaitMs) / kWaitPollMs},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.Ignore);
+        UserTaskCopy copy(std::string("stop") + row.Ignore);
+        std::unique_ptr<StartedProcess> task = copy.Start(std::string("--id I1 --ignore ") + row.Ignore);
+        ASSERT_TRUE(task->Started());
+        VirtualClock clock;
+        LetEndOnSleep(clock, *task, row.Waits);
+        int stopped = -5;
+        ExpectAllClosed([&] { stopped = StopUserTaskProcess(copy.Exe().c_str(), "I1"); });
+        EXPECT_EQ(0, stopped);
+        ASSERT_TRUE(task->EndsWithin(5000));
+        EXPECT_EQ(row.ExitCode, task->ExitCode());
+        EXPECT_EQ(row.Polls, CountSleeps(clock, kWaitPollMs));
+        if (row.ExitCode == kEndedByClose) {
+            EXPECT_EQ((std::vector<std::string>{"exit-event", "syscommand-close", "close", "destroy"}), copy.Recorded());
+        }
+    }
 }
 
 TEST_F(ProcessTest, StopWithoutATaskReturnsAtOnce)
@@ -581,76 +520,4 @@ TEST_F(ProcessTest, StopWithoutATaskReturnsAtOnce)
     VirtualClock clock;
     EXPECT_EQ(0, StopUserTaskProcess(copy.Exe().c_str(), "I1"));
     EXPECT_TRUE(clock.Sleeps().empty());
-}
-
-class StopUserTaskTest : public ProcessTest {
-protected:
-    StopUserTaskTest() : scratch_("usertasklog"), log_(scratch_ / "setup.log"), installer_(&data_)
-    {
-        data_.IsWin9x = IsWin9xKind() ? 1 : 0;
-        data_.LogEnabled = 1;
-        data_.Log.Open(log_.c_str());
-        ReplaceText(data_.Instance, DuplicateText("I1"));
-    }
-
-    ScratchFolder scratch_;
-    std::string log_;
-    InstallationData data_;
-    Installer installer_;
-};
-
-TEST_F(StopUserTaskTest, StopsTheTaskOfTheInstallation)
-{
-    UserTaskCopy copy("installtask");
-    ReplaceText(data_.DestFolder, DuplicateText(copy.Folder().c_str()));
-    std::unique_ptr<StartedProcess> task = copy.Start("--id I1");
-    ASSERT_TRUE(task->Started());
-    VirtualClock clock;
-    LetEndOnSleep(clock, *task, {{kWaitPollMs, 5000}});
-
-    EXPECT_EQ(0, StopUserTask(installer_.Data));
-    if (IsWin9xKind()) {
-        // Nothing runs per user session on Windows 9x: nothing is done.
-        EXPECT_TRUE(clock.Sleeps().empty());
-        EXPECT_TRUE(task->Running());
-        EXPECT_TRUE(copy.Recorded().empty());
-    } else {
-        EXPECT_TRUE(task->EndsWithin(5000));
-        EXPECT_EQ(kEndedByEvent, task->ExitCode());
-    }
-    EXPECT_EQ("", ReadWholeFile(log_));
-}
-
-TEST_F(StopUserTaskTest, LegacyTaskHasTheLegacyEvent)
-{
-    if (IsWin9xKind())
-        GTEST_SKIP() << "no user task on Windows 9x";
-    UserTaskCopy copy("legacytask");
-    ReplaceText(data_.DestFolder, DuplicateText(copy.Folder().c_str()));
-    data_.UpdateLegacyAgent = 1;
-    std::unique_ptr<StartedProcess> task = copy.Start("");
-    ASSERT_TRUE(task->Started());
-    VirtualClock clock;
-    LetEndOnSleep(clock, *task, {{kWaitPollMs, 5000}});
-    EXPECT_EQ(0, StopUserTask(installer_.Data));
-    EXPECT_TRUE(task->EndsWithin(5000));
-    EXPECT_EQ(kEndedByEvent, task->ExitCode());
-}
-
-TEST_F(StopUserTaskTest, FailureIsLogged)
-{
-    if (IsWin9xKind())
-        GTEST_SKIP() << "no user task on Windows 9x";
-    UserTaskCopy copy("failingtask");
-    ReplaceText(data_.DestFolder, DuplicateText(copy.Folder().c_str()));
-    std::unique_ptr<StartedProcess> task = copy.Start("--id I1 --ignore all");
-    ASSERT_TRUE(task->Started());
-    Fake().DenyTerminate.insert(task->Id());
-    Fake().WtsTerminateWorks = false;
-    VirtualClock clock;
-    EXPECT_EQ(-1, StopUserTask(installer_.Data));
-    EXPECT_TRUE(task->Running());
-    std::vector<std::string> lines = SplitLines(ReadWholeFile(log_));
-    ASSERT_EQ(1u, lines.size());
-    EXPECT_NE(std::string::npos, lines[0].find("]: Failed to stop user task. Error Code: -1"));
 }

@@ -1,5 +1,5 @@
-// The registry side of the service control, on the prefix's real registry: the shared string
-// and tree operations, the Windows 9x RunServices values and starting their command.
+// The registry side of the service control, on the prefix's real registry: the Windows 9x
+// RunServices values and starting their command.
 #include <gtest/gtest.h>
 
 #include "control/ServiceTestSupport.h"
@@ -8,18 +8,6 @@
 using namespace xatest;
 
 namespace {
-
-const std::string kTestRoot = "SOFTWARE\\XATest";
-
-bool CreateMachineKey(const std::string& path)
-{
-    HKEY key = nullptr;
-    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr) != 0)
-        return false;
-    RegSetValueExA(key, "v", 0, REG_SZ, reinterpret_cast<const BYTE*>("x"), 2);
-    RegCloseKey(key);
-    return true;
-}
 
 bool WaitForEvent(const StandIn& standIn, const std::string& event, DWORD timeoutMs = 10000)
 {
@@ -35,58 +23,6 @@ bool WaitForEvent(const StandIn& standIn, const std::string& event, DWORD timeou
 }
 
 }  // namespace
-
-TEST(SetRegistryString, CreatesTheKeysOnTheWay)
-{
-    std::string path = kTestRoot + "\\Strings\\one\\two";
-    EXPECT_EQ(0, SetRegistryString(HKEY_LOCAL_MACHINE, path.c_str(), nullptr, "Service"));
-    EXPECT_EQ(0, SetRegistryString(HKEY_LOCAL_MACHINE, path.c_str(), "Named", ""));
-    EXPECT_EQ("Service", ReadMachineString(path, nullptr));
-    EXPECT_EQ("", ReadMachineString(path, "Named"));
-
-    struct Row {
-        HKEY Root;
-        const char* Path;
-        const char* Text;
-    };
-    const Row missing[] = {
-        {nullptr, path.c_str(), "x"},
-        {HKEY_LOCAL_MACHINE, nullptr, "x"},
-        {HKEY_LOCAL_MACHINE, path.c_str(), nullptr},
-    };
-    for (const Row& row : missing)
-        EXPECT_EQ(ERROR_INVALID_PARAMETER, SetRegistryString(row.Root, row.Path, "Missing", row.Text));
-    EXPECT_EQ("<missing>", ReadMachineString(path, "Missing"));
-}
-
-TEST(DeleteRegistryTree, RemovesNestedKeys)
-{
-    std::string tree = kTestRoot + "\\Tree";
-    for (const char* leaf : {"\\a\\b\\c", "\\a\\d", "\\a\\b\\e", "\\f"})
-        ASSERT_TRUE(CreateMachineKey(tree + leaf));
-    ASSERT_TRUE(CreateMachineKey(kTestRoot + "\\Sibling"));
-    ASSERT_EQ(0, SetRegistryString(HKEY_LOCAL_MACHINE, tree.c_str(), "V", "1"));
-
-    EXPECT_EQ(0, DeleteRegistryTree(HKEY_LOCAL_MACHINE, tree.c_str()));
-    EXPECT_FALSE(MachineKeyExists(tree));
-    EXPECT_TRUE(MachineKeyExists(kTestRoot + "\\Sibling"));
-    EXPECT_EQ(ERROR_FILE_NOT_FOUND, DeleteRegistryTree(HKEY_LOCAL_MACHINE, tree.c_str())) << "gone already";
-}
-
-TEST(DeleteRegistryTree, MissingKeyAndMissingArguments)
-{
-    ASSERT_TRUE(CreateMachineKey(kTestRoot + "\\Kept\\child"));
-    EXPECT_EQ(ERROR_FILE_NOT_FOUND, DeleteRegistryTree(HKEY_LOCAL_MACHINE, (kTestRoot + "\\Kept\\nosuch").c_str()));
-    EXPECT_EQ(ERROR_INVALID_PARAMETER, DeleteRegistryTree(nullptr, "SOFTWARE\\XATest\\Kept"));
-    EXPECT_EQ(ERROR_INVALID_PARAMETER, DeleteRegistryTree(HKEY_LOCAL_MACHINE, nullptr));
-
-    // An empty path would name the root key itself: everything below it would go.
-    HKEY root = nullptr;
-    ASSERT_EQ(0, RegOpenKeyExA(HKEY_LOCAL_MACHINE, (kTestRoot + "\\Kept").c_str(), 0, KEY_ALL_ACCESS, &root));
-    EXPECT_EQ(ERROR_INVALID_PARAMETER, DeleteRegistryTree(root, ""));
-    RegCloseKey(root);
-    EXPECT_TRUE(MachineKeyExists(kTestRoot + "\\Kept\\child"));
-}
 
 TEST(RunServices, ValueIsWrittenStartedAndDeleted)
 {
@@ -105,12 +41,8 @@ TEST(RunServices, ValueIsWrittenStartedAndDeleted)
 
 TEST(RunServices, ValueThatNamesNothingToStart)
 {
-    HKEY key = nullptr;
-    ASSERT_EQ(0, RegOpenKeyExA(HKEY_LOCAL_MACHINE, kRunServicesKey, 0, KEY_SET_VALUE, &key));
-    DWORD number = 1;
-    RegSetValueExA(key, "XArs_number", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&number), sizeof(number));
-    RegSetValueExA(key, "XArs_empty", 0, REG_SZ, reinterpret_cast<const BYTE*>(""), 1);
-    RegCloseKey(key);
+    ASSERT_TRUE(SetMachineNumber(kRunServicesKey, "XArs_number", 1));
+    ASSERT_TRUE(SetMachineText(kRunServicesKey, "XArs_empty", ""));
 
     // Nothing was started: never success, whatever the thread's last error says.
     for (const char* name : {"XArs_number", "XArs_empty"}) {
@@ -129,9 +61,7 @@ TEST(RunServices, MissingKeyIsAFailure)
     EXPECT_EQ(ERROR_FILE_NOT_FOUND, SetRunServicesValue("XArs_two", "C:\\x\\AgentCore.exe"));
     EXPECT_EQ(-1, DeleteRunServicesValue("XArs_two"));
     EXPECT_EQ(ERROR_FILE_NOT_FOUND, StartAgentFromRunServices("XArs_two"));
-    HKEY key = nullptr;
-    ASSERT_EQ(0, RegCreateKeyExA(HKEY_LOCAL_MACHINE, kRunServicesKey, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr));
-    RegCloseKey(key);
+    ASSERT_TRUE(CreateMachineKey(kRunServicesKey));
 }
 
 TEST(LaunchProcess, StartsWithoutWaiting)

@@ -1,5 +1,6 @@
 #include "control/ServiceTestSupport.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace xatest {
@@ -38,6 +39,62 @@ void StandIn::SetBehaviour(const std::string& behaviour)
 std::vector<std::string> StandIn::Events() const
 {
     return SplitLines(ReadWholeFile(record_));
+}
+
+bool WaitForPipe(const std::string& name, DWORD timeoutMs)
+{
+    DWORD start = GetTickCount();
+    while (GetTickCount() - start < timeoutMs) {
+        if (WaitNamedPipeA(name.c_str(), 1) || GetLastError() == ERROR_SEM_TIMEOUT)
+            return true;
+        Sleep(20);
+    }
+    return false;
+}
+
+RunningAgent::RunningAgent(const std::string& scratchName, const std::string& pipe, const std::string& behaviour)
+    : standIn(scratchName, "Pipe=" + pipe + "\nLifetimeMs=-1\n" + behaviour), process(standIn.QuotedExe())
+{
+    ready = process.Started() && WaitForPipe(pipe);
+    // A busy agent is ready once it holds its pipe itself.
+    bool busy = behaviour.find("PipeBusyMs") != std::string::npos;
+    for (int i = 0; ready && busy && i < 500 && !HasEvent("process pipe-busy"); ++i)
+        Sleep(10);
+    ready = ready && (!busy || HasEvent("process pipe-busy"));
+}
+
+bool RunningAgent::HasEvent(const std::string& event) const
+{
+    std::vector<std::string> events = standIn.Events();
+    return std::find(events.begin(), events.end(), event) != events.end();
+}
+
+namespace {
+
+DWORD WINAPI RunCall(void* call)
+{
+    (*static_cast<std::function<void()>*>(call))();
+    return 0;
+}
+
+}  // namespace
+
+bool ComesBackWithin(DWORD realMs, std::function<void()> call, DWORD agentId)
+{
+    HANDLE thread = CreateThread(nullptr, 0, RunCall, &call, 0, nullptr);
+    if (!thread)
+        return false;
+    bool back = WaitForSingleObject(thread, realMs) == WAIT_OBJECT_0;
+    if (!back) {
+        HANDLE process = OpenProcess(PROCESS_TERMINATE, FALSE, agentId);
+        if (process) {
+            TerminateProcess(process, 1);
+            CloseHandle(process);
+        }
+        WaitForSingleObject(thread, INFINITE);
+    }
+    CloseHandle(thread);
+    return back;
 }
 
 bool ForceRemoveService(const std::string& name)
@@ -142,14 +199,8 @@ ServiceConfig ReadServiceConfig(const std::string& name)
 SERVICE_STATUS ReadServiceStatus(const std::string& name)
 {
     SERVICE_STATUS status = {};
-    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
-    SC_HANDLE service = manager ? OpenServiceA(manager, name.c_str(), SERVICE_QUERY_STATUS) : nullptr;
-    if (!service || !QueryServiceStatus(service, &status))
+    if (!WithService(name, SERVICE_QUERY_STATUS, [&](SC_HANDLE service) { return QueryServiceStatus(service, &status); }))
         status.dwCurrentState = 0;
-    if (service)
-        CloseServiceHandle(service);
-    if (manager)
-        CloseServiceHandle(manager);
     return status;
 }
 
@@ -167,57 +218,17 @@ bool WaitForServiceState(const std::string& name, DWORD state, DWORD timeoutMs)
 
 bool StartForReal(const std::string& name)
 {
-    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-    SC_HANDLE service = manager ? OpenServiceA(manager, name.c_str(), SERVICE_START) : nullptr;
-    bool started = service && StartServiceA(service, 0, nullptr);
-    if (service)
-        CloseServiceHandle(service);
-    if (manager)
-        CloseServiceHandle(manager);
-    return started && WaitForServiceState(name, SERVICE_RUNNING);
+    return WithService(name, SERVICE_START, [](SC_HANDLE service) { return StartServiceA(service, 0, nullptr); }) &&
+           WaitForServiceState(name, SERVICE_RUNNING);
 }
 
 SERVICE_STATUS SendStop(const std::string& name)
 {
     SERVICE_STATUS status = {};
-    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-    SC_HANDLE service = manager ? OpenServiceA(manager, name.c_str(), SERVICE_STOP) : nullptr;
-    if (!service || !ControlService(service, SERVICE_CONTROL_STOP, &status))
+    if (!WithService(name, SERVICE_STOP,
+                     [&](SC_HANDLE service) { return ControlService(service, SERVICE_CONTROL_STOP, &status); }))
         status.dwCurrentState = 0;
-    if (service)
-        CloseServiceHandle(service);
-    if (manager)
-        CloseServiceHandle(manager);
     return status;
-}
-
-std::string ReadMachineString(const std::string& key, const char* valueName)
-{
-    HKEY handle = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_QUERY_VALUE, &handle) != ERROR_SUCCESS)
-        return "<missing>";
-    char data[1024] = "";
-    DWORD size = sizeof(data) - 1;
-    DWORD type = 0;
-    LONG result = RegQueryValueExA(handle, valueName, nullptr, &type, reinterpret_cast<BYTE*>(data), &size);
-    RegCloseKey(handle);
-    if (result != ERROR_SUCCESS)
-        return "<missing>";
-    if (type != REG_SZ)
-        return "<type " + std::to_string(type) + ">";
-    // The stored size counts the terminator.
-    if (size == 0 || data[size - 1] != '\0')
-        return "<unterminated>";
-    return std::string(data, size - 1);
-}
-
-bool MachineKeyExists(const std::string& key)
-{
-    HKEY handle = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_QUERY_VALUE, &handle) != ERROR_SUCCESS)
-        return false;
-    RegCloseKey(handle);
-    return true;
 }
 
 FakeServiceManager::FakeServiceManager()

@@ -6,10 +6,12 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "control/ProcessTestSupport.h"
 #include "control/ServiceManager.h"
 #include "harness/TestSupport.h"
 
@@ -36,6 +38,24 @@ private:
     std::string exe_;
     std::string record_;
 };
+
+// Waits until the pipe exists (busy or listening); false after timeoutMs.
+bool WaitForPipe(const std::string& name, DWORD timeoutMs = 10000);
+
+// The stand-in started as a plain process (as the Windows 9x RunServices entry starts it),
+// serving pipe until its shutdown request.
+struct RunningAgent {
+    RunningAgent(const std::string& scratchName, const std::string& pipe, const std::string& behaviour = "");
+    bool HasEvent(const std::string& event) const;
+    StandIn standIn;
+    StartedProcess process;
+    bool ready = false;
+};
+
+// Runs call on a thread of its own. When it has not come back within realMs (a read that blocks
+// for ever), ends the agent's process, which breaks the pipe and so frees the call, and returns
+// false.
+bool ComesBackWithin(DWORD realMs, std::function<void()> call, DWORD agentId);
 
 // Stops (or, when it cannot be stopped, ends the process of) and deletes the service, and waits
 // until the manager has forgotten it. True when it is gone.
@@ -83,6 +103,21 @@ struct ServiceConfig {
 
 ServiceConfig ReadServiceConfig(const std::string& name);
 
+// Opens the service with access and runs call (a callable taking the handle, true on success) on
+// it; false when the service cannot be opened or the call fails.
+template <typename Call>
+bool WithService(const std::string& name, DWORD access, Call call)
+{
+    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
+    SC_HANDLE service = manager ? OpenServiceA(manager, name.c_str(), access) : nullptr;
+    bool done = service && call(service);
+    if (service)
+        CloseServiceHandle(service);
+    if (manager)
+        CloseServiceHandle(manager);
+    return done;
+}
+
 // The service's current status (state 0 when it cannot be queried).
 SERVICE_STATUS ReadServiceStatus(const std::string& name);
 
@@ -94,10 +129,6 @@ bool StartForReal(const std::string& name);
 
 // Sends the stop control; the status the control returned, state 0 on failure.
 SERVICE_STATUS SendStop(const std::string& name);
-
-// A registry value under HKEY_LOCAL_MACHINE: its REG_SZ text, or "<missing>" / "<type N>".
-std::string ReadMachineString(const std::string& key, const char* valueName);
-bool MachineKeyExists(const std::string& key);
 
 // The service manager as a test plays it: dependents that Wine never reports, and a recorded
 // ChangeServiceConfig2A. Installed on construction, the system's calls come back on destruction.

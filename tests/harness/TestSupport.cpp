@@ -2,9 +2,11 @@
 
 #include <sddl.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <regex>
 
 namespace xatest {
 
@@ -110,6 +112,338 @@ std::vector<std::string> SplitLines(const std::string& text)
     if (start < text.size())
         lines.push_back(text.substr(start));
     return lines;
+}
+
+bool CopyFixture(const std::string& fixture, const std::string& destination)
+{
+    return CopyFileA(FixturePath(fixture).c_str(), destination.c_str(), FALSE) != 0;
+}
+
+bool AppendToFile(const std::string& path, const std::string& text)
+{
+    return WriteWholeFile(path, ReadWholeFile(path) + text);
+}
+
+bool SetWriteTime(const std::string& path, const FILETIME& time)
+{
+    HANDLE file = CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    BOOL ok = SetFileTime(file, nullptr, nullptr, &time);
+    CloseHandle(file);
+    return ok != 0;
+}
+
+FILETIME TimeFromNow(int hours)
+{
+    SYSTEMTIME now;
+    GetSystemTime(&now);
+    FILETIME time;
+    SystemTimeToFileTime(&now, &time);
+    ULARGE_INTEGER value;
+    value.LowPart = time.dwLowDateTime;
+    value.HighPart = time.dwHighDateTime;
+    value.QuadPart -= value.QuadPart % 10000000ULL;
+    value.QuadPart += (LONGLONG)hours * 3600LL * 10000000LL;
+    time.dwLowDateTime = value.LowPart;
+    time.dwHighDateTime = value.HighPart;
+    return time;
+}
+
+std::vector<std::string> WaitForRecordLines(const std::string& file, size_t count, DWORD timeoutMs)
+{
+    DWORD start = GetTickCount();
+    std::vector<std::string> lines = SplitLines(ReadWholeFile(file));
+    while (lines.size() < count && GetTickCount() - start < timeoutMs) {
+        Sleep(50);
+        lines = SplitLines(ReadWholeFile(file));
+    }
+    return lines;
+}
+
+std::vector<std::string> FolderEntries(const std::string& folder, const std::string& pattern)
+{
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA found;
+    HANDLE find = FindFirstFileA((folder + "\\" + pattern).c_str(), &found);
+    if (find == INVALID_HANDLE_VALUE)
+        return names;
+    do {
+        std::string name = found.cFileName;
+        if (name != "." && name != "..")
+            names.push_back(name);
+    } while (FindNextFileA(find, &found));
+    FindClose(find);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::string SystemFolder()
+{
+    char folder[MAX_PATH];
+    UINT length = GetSystemDirectoryA(folder, sizeof(folder));
+    return std::string(folder, length);
+}
+
+std::string WindowsFolder()
+{
+    char folder[MAX_PATH];
+    UINT length = GetWindowsDirectoryA(folder, sizeof(folder));
+    return std::string(folder, length);
+}
+
+std::string ShortPath(const std::string& path)
+{
+    char shortPath[MAX_PATH];
+    DWORD length = GetShortPathNameA(path.c_str(), shortPath, sizeof(shortPath));
+    return length && length < sizeof(shortPath) ? std::string(shortPath, length) : std::string();
+}
+
+bool LinkFolder(const std::string& target, const std::string& link)
+{
+    typedef char*(CDECL * UnixNameFunction)(LPCWSTR);
+    UnixNameFunction unixName =
+        (UnixNameFunction)(void*)GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name");
+    if (!unixName)
+        return false;
+    char* unixTarget = unixName(std::wstring(target.begin(), target.end()).c_str());
+    char* unixLink = unixName(std::wstring(link.begin(), link.end()).c_str());
+    if (!unixTarget || !unixLink)
+        return false;
+    std::string command = std::string("Z:\\bin\\ln -s \"") + unixTarget + "\" \"" + unixLink + "\"";
+    HeapFree(GetProcessHeap(), 0, unixTarget);
+    HeapFree(GetProcessHeap(), 0, unixLink);
+    RunProcess(command, 20000);
+    // Wine does not wait for a Unix program's end: the link appears a moment later.
+    for (int wait = 0; wait < 100; ++wait) {
+        DWORD attributes = GetFileAttributesA(link.c_str());
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+            return true;
+        Sleep(50);
+    }
+    return false;
+}
+
+std::string PlantLibrary(const std::string& name)
+{
+    std::string planted = FixturePath(name);
+    CopyFileA(FixturePath("planted.dll").c_str(), planted.c_str(), FALSE);
+    return planted;
+}
+
+std::vector<std::string> LogMessages(const std::string& logPath)
+{
+    // A message runs from its line head to the next line head, so that one holding a line
+    // break (a system error text) stays whole.
+    static const std::regex head(R"(\d{4}/\d{2}/\d{2} \d{2}:\d{2}:\d{2}\.\d{3} \[[0-9a-f]+\]: )");
+    std::string content = ReadWholeFile(logPath);
+    std::vector<std::pair<size_t, size_t>> spans;  // where each message's text begins and ends
+    for (std::sregex_iterator it(content.begin(), content.end(), head), end; it != end; ++it) {
+        size_t at = (size_t)it->position(0);
+        if (at != 0 && content[at - 1] != '\n')
+            continue;
+        if (!spans.empty())
+            spans.back().second = at;
+        spans.push_back({at + (size_t)it->length(0), content.size()});
+    }
+    std::vector<std::string> messages;
+    for (const auto& span : spans) {
+        std::string message = content.substr(span.first, span.second - span.first);
+        if (message.size() >= 2 && message.compare(message.size() - 2, 2, "\r\n") == 0)
+            message.resize(message.size() - 2);
+        messages.push_back(message);
+    }
+    return messages;
+}
+
+RegistryValue ReadMachineValue(const std::string& keyPath, const char* name)
+{
+    RegistryValue value;
+    HKEY key;
+    value.Result = RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, KEY_QUERY_VALUE, &key);
+    if (value.Result != ERROR_SUCCESS)
+        return value;
+    DWORD size = 0;
+    value.Result = RegQueryValueExA(key, name, nullptr, &value.Type, nullptr, &size);
+    if (value.Result == ERROR_SUCCESS) {
+        std::vector<BYTE> data(size + 1);
+        value.Result = RegQueryValueExA(key, name, nullptr, &value.Type, data.data(), &size);
+        value.Data.assign(reinterpret_cast<char*>(data.data()), size);
+    }
+    RegCloseKey(key);
+    if (value.Result != ERROR_SUCCESS)
+        value = RegistryValue{value.Result, REG_NONE, ""};
+    return value;
+}
+
+std::string ReadMachineString(const std::string& key, const char* name)
+{
+    RegistryValue value = ReadMachineValue(key, name);
+    if (value.Result != ERROR_SUCCESS)
+        return "<missing>";
+    if (value.Type != REG_SZ)
+        return "<type " + std::to_string(value.Type) + ">";
+    // The stored size counts the terminator.
+    if (value.Data.empty() || value.Data.back() != '\0')
+        return "<unterminated>";
+    return value.Data.substr(0, value.Data.size() - 1);
+}
+
+long long ReadMachineNumber(const std::string& key, const char* name)
+{
+    RegistryValue value = ReadMachineValue(key, name);
+    if (value.Result != ERROR_SUCCESS || value.Type != REG_DWORD || value.Data.size() != sizeof(DWORD))
+        return -1;
+    DWORD number;
+    std::memcpy(&number, value.Data.data(), sizeof(number));
+    return number;
+}
+
+std::string ReadMachineMultiString(const std::string& key, const char* name)
+{
+    RegistryValue value = ReadMachineValue(key, name);
+    std::string data = value.Type == REG_MULTI_SZ ? value.Data : "";
+    while (!data.empty() && data.back() == '\0')
+        data.pop_back();
+    std::replace(data.begin(), data.end(), '\0', '|');
+    return data;
+}
+
+bool MachineKeyExists(const std::string& key)
+{
+    HKEY handle = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_QUERY_VALUE, &handle) != ERROR_SUCCESS)
+        return false;
+    RegCloseKey(handle);
+    return true;
+}
+
+bool MachineValueExists(const std::string& key, const char* name)
+{
+    return ReadMachineValue(key, name).Result == ERROR_SUCCESS;
+}
+
+bool SetMachineValue(const std::string& key, const char* name, DWORD type, const std::string& bytes)
+{
+    HKEY handle = nullptr;
+    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &handle, nullptr) !=
+        ERROR_SUCCESS)
+        return false;
+    LONG result = RegSetValueExA(handle, name, 0, type, reinterpret_cast<const BYTE*>(bytes.data()),
+                                 (DWORD)bytes.size());
+    RegCloseKey(handle);
+    return result == ERROR_SUCCESS;
+}
+
+bool SetMachineText(const std::string& key, const char* name, const std::string& text, DWORD type)
+{
+    return SetMachineValue(key, name, type, StringBytes(text));
+}
+
+bool SetMachineNumber(const std::string& key, const char* name, DWORD number)
+{
+    return SetMachineValue(key, name, REG_DWORD, NumberBytes(number));
+}
+
+bool CreateMachineKey(const std::string& key)
+{
+    HKEY handle = nullptr;
+    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &handle, nullptr) !=
+        ERROR_SUCCESS)
+        return false;
+    RegCloseKey(handle);
+    return true;
+}
+
+void DeleteMachineTree(const std::string& keyPath)
+{
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return;
+    std::vector<std::string> children;
+    char name[MAX_PATH];
+    for (DWORD i = 0;; ++i) {
+        DWORD size = sizeof(name);
+        if (RegEnumKeyExA(key, i, name, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+            break;
+        children.push_back(name);
+    }
+    RegCloseKey(key);
+    for (const std::string& child : children)
+        DeleteMachineTree(keyPath + "\\" + child);
+    RegDeleteKeyA(HKEY_LOCAL_MACHINE, keyPath.c_str());
+}
+
+void DeleteMachineValue(const std::string& keyPath, const char* name)
+{
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS)
+        return;
+    RegDeleteValueA(key, name);
+    RegCloseKey(key);
+}
+
+std::string StringBytes(const std::string& text)
+{
+    return std::string(text.c_str(), text.size() + 1);
+}
+
+std::string NumberBytes(DWORD number)
+{
+    return std::string(reinterpret_cast<const char*>(&number), sizeof(number));
+}
+
+std::vector<std::string> PendingRenames()
+{
+    RegistryValue value =
+        ReadMachineValue("System\\CurrentControlSet\\Control\\Session Manager", "PendingFileRenameOperations");
+    // Every entry ends with a NUL, the list with one more.
+    std::vector<std::string> entries;
+    const std::string& data = value.Data;
+    size_t start = 0;
+    for (size_t end; (end = data.find('\0', start)) != std::string::npos && end + 1 < data.size(); start = end + 1)
+        entries.push_back(data.substr(start, end - start));
+    return entries;
+}
+
+FileHolder::FileHolder(const std::string& path, const std::string& share)
+{
+    static int count = 0;
+    std::string event = "xatest_holder_" + std::to_string(GetCurrentProcessId()) + "_" + std::to_string(++count);
+    ready_ = CreateEventA(nullptr, TRUE, FALSE, event.c_str());
+    release_ = CreateEventA(nullptr, TRUE, FALSE, (event + "_release").c_str());
+    std::string command = "\"" + FixturePath("fileholder.exe") + "\" \"" + path + "\" " + event + " --share " + share;
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process = {};
+    std::vector<char> line(command.begin(), command.end());
+    line.push_back('\0');
+    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+        return;
+    CloseHandle(process.hThread);
+    process_ = process.hProcess;
+    HANDLE waits[] = {ready_, process_};
+    holding_ = WaitForMultipleObjects(2, waits, FALSE, 20000) == WAIT_OBJECT_0;
+}
+
+void FileHolder::Release()
+{
+    if (process_) {
+        SetEvent(release_);
+        if (WaitForSingleObject(process_, 20000) != WAIT_OBJECT_0)
+            TerminateProcess(process_, 1);
+        CloseHandle(process_);
+        process_ = nullptr;
+    }
+    holding_ = false;
+}
+
+FileHolder::~FileHolder()
+{
+    Release();
+    CloseHandle(release_);
+    CloseHandle(ready_);
 }
 
 long RunProcess(const std::string& commandLine, DWORD timeoutMs, std::string* output)

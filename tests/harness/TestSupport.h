@@ -41,6 +41,80 @@ bool FileExistsAt(const std::string& path);
 std::string ReadWholeFile(const std::string& path);
 bool WriteWholeFile(const std::string& path, const std::string& content);
 std::vector<std::string> SplitLines(const std::string& text);  // on CR LF
+bool AppendToFile(const std::string& path, const std::string& text);
+// Copies a fixture built beside this program to destination.
+bool CopyFixture(const std::string& fixture, const std::string& destination);
+bool SetWriteTime(const std::string& path, const FILETIME& time);
+// The time whole hours from now, in whole seconds, so that every file system keeps it exactly.
+FILETIME TimeFromNow(int hours);
+// The lines a stand-in wrote into its record file, waiting up to timeoutMs for count of them.
+std::vector<std::string> WaitForRecordLines(const std::string& file, size_t count, DWORD timeoutMs = 10000);
+// The names in folder that match pattern, sorted, without "." and "..".
+std::vector<std::string> FolderEntries(const std::string& folder, const std::string& pattern = "*");
+std::string SystemFolder();
+std::string WindowsFolder();
+// The path's short form, "" when the system gives none.
+std::string ShortPath(const std::string& path);
+// Makes link a symbolic link to the folder target. Wine 8 makes no linked folder through a
+// Windows call (CreateSymbolicLinkA reports success and makes nothing; FSCTL_SET_REPARSE_POINT,
+// the junction's way, fails with 50), but it shows a Unix symbolic link as one (a folder with a
+// reparse point), and it runs Unix programs.
+bool LinkFolder(const std::string& target, const std::string& link);
+
+// Copies tests/fixtures/Planted.cpp (planted.dll) beside this program under name; its path.
+std::string PlantLibrary(const std::string& name);
+
+// The messages of a setup log file without their time stamps; a message holding line breaks (a
+// system error text) stays one entry.
+std::vector<std::string> LogMessages(const std::string& logPath);
+
+// The registry under HKEY_LOCAL_MACHINE as a test arranges and reads it back; writes create the
+// keys on the way. A null value name is the key's default value.
+struct RegistryValue {
+    LONG Result = ERROR_FILE_NOT_FOUND;  // of the query; the other fields are empty unless 0
+    DWORD Type = REG_NONE;
+    std::string Data;  // raw bytes, terminators included
+};
+RegistryValue ReadMachineValue(const std::string& key, const char* name);
+// A REG_SZ value's text, or "<missing>", "<type N>", "<unterminated>".
+std::string ReadMachineString(const std::string& key, const char* name);
+// A REG_DWORD value, or -1 when it is missing or of another type.
+long long ReadMachineNumber(const std::string& key, const char* name);
+// A REG_MULTI_SZ value with its strings joined by "|" ("" when missing).
+std::string ReadMachineMultiString(const std::string& key, const char* name);
+bool MachineKeyExists(const std::string& key);
+bool MachineValueExists(const std::string& key, const char* name);
+bool SetMachineValue(const std::string& key, const char* name, DWORD type, const std::string& bytes);
+bool SetMachineText(const std::string& key, const char* name, const std::string& text, DWORD type = REG_SZ);
+bool SetMachineNumber(const std::string& key, const char* name, DWORD number);
+bool CreateMachineKey(const std::string& key);
+// Deletes a key with everything below it, or one value (missing ones are fine).
+void DeleteMachineTree(const std::string& key);
+void DeleteMachineValue(const std::string& key, const char* name);
+// The bytes the registry keeps for a REG_SZ text (its terminator included) and a REG_DWORD.
+std::string StringBytes(const std::string& text);
+std::string NumberBytes(DWORD number);
+// The renames and deletions the system runs at the next restart, one entry per string (a
+// deletion's target is empty).
+std::vector<std::string> PendingRenames();
+
+// Runs tests/fixtures/FileHolder.cpp on path until the object goes away. share "mutex" holds the
+// mutex named path, as another setup run holds the lock of its instance.
+class FileHolder {
+public:
+    explicit FileHolder(const std::string& path, const std::string& share = "none");
+    ~FileHolder();
+    FileHolder(const FileHolder&) = delete;
+    FileHolder& operator=(const FileHolder&) = delete;
+    bool Holding() const { return holding_; }
+    void Release();
+
+private:
+    HANDLE process_ = nullptr;
+    HANDLE ready_ = nullptr;
+    HANDLE release_ = nullptr;
+    bool holding_ = false;
+};
 
 // Runs a command line and waits up to timeoutMs; returns the exit code, or -2 when it could not
 // start or did not end in time (then it is terminated). output, when given, receives what the

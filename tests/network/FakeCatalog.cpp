@@ -95,20 +95,19 @@ void FakeCatalog::SetWriteOrderAvailable(bool available)
 
 DWORD FakeCatalog::AddBase(const GUID& guid, const std::wstring& path, const Protocol& protocol)
 {
-    WSAPROTOCOL_INFOW entry = MakeEntry(protocol, 1, L"base");
-    int error = 0;
-    int saved = FailInstallCall;
-    FailInstallCall = 0;
-    InstallProvider(guid, path.c_str(), &entry, 1, &error);
-    FailInstallCall = saved;
-    InstallCalls = 0;
-    return entries_.back().dwCatalogEntryId;
+    return AddEntry(guid, path, MakeEntry(protocol, 1, L"base"));
 }
 
 DWORD FakeCatalog::AddLayered(const GUID& guid, const std::wstring& path)
 {
     WSAPROTOCOL_INFOW entry = MakeEntry(kTcp4, 0, L"layered");
     entry.dwProviderFlags = PFL_HIDDEN;
+    return AddEntry(guid, path, entry);
+}
+
+// Installs one entry as the machine had it before the test: no failure and no call counted.
+DWORD FakeCatalog::AddEntry(const GUID& guid, const std::wstring& path, WSAPROTOCOL_INFOW entry)
+{
     int error = 0;
     int saved = FailInstallCall;
     FailInstallCall = 0;

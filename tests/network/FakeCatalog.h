@@ -79,6 +79,8 @@ public:
     int WriteProviderOrder(const DWORD* ids, DWORD count);
 
 private:
+    DWORD AddEntry(const GUID& guid, const std::wstring& path, WSAPROTOCOL_INFOW entry);
+
     struct ProviderPath {
         GUID Guid;
         std::wstring Path;

@@ -28,23 +28,6 @@ std::vector<DWORD> Chain(const WSAPROTOCOL_INFOW& entry)
                               entry.ProtocolChain.ChainEntries + entry.ProtocolChain.ChainLen);
 }
 
-bool KeyExists(const char* path)
-{
-    HKEY key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_READ, &key) != ERROR_SUCCESS)
-        return false;
-    RegCloseKey(key);
-    return true;
-}
-
-void CreateKey(const std::string& path)
-{
-    HKEY key;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
-                                             nullptr, &key, nullptr));
-    RegCloseKey(key);
-}
-
 // A machine with three base providers and the agent's provider: its layered entry and two
 // chains, over TCP and over UDP.
 struct Machine {
@@ -60,6 +43,13 @@ struct Machine {
         Agent = Catalog.AddLayered(kAgentLspGuid, kAgentPath);
         AgentChains = Catalog.AddChains(TestGuid(20), kAgentPath, {{Agent, Tcp}, {Agent, Udp}});
         Catalog.SetUpdateProviderAvailable(updateAvailable);
+    }
+
+    // A vendor's layered provider stacked over the agent's: a chain over TCP and one over UDP.
+    std::vector<DWORD> AddVendorStack(DWORD* vendor)
+    {
+        *vendor = Catalog.AddLayered(TestGuid(10), kVendorPath);
+        return Catalog.AddChains(TestGuid(11), kVendorPath, {{*vendor, Agent, Tcp}, {*vendor, Agent, Udp}});
     }
 
     // Puts the catalogue into the given order (as provider installers put their chains first)
@@ -82,7 +72,7 @@ TEST(RemoveAgentLsp, NothingFoundChangesNothingButTheKey)
         catalog.AddChains(TestGuid(11), kVendorPath, {{vendor, tcp}});
         catalog.SetUpdateProviderAvailable(update);
         const std::vector<WSAPROTOCOL_INFOW> before = catalog.Entries();
-        CreateKey(std::string(kAgentLspKey) + "\\00000001");
+        ASSERT_TRUE(CreateMachineKey(std::string(kAgentLspKey) + "\\00000001"));
 
         EXPECT_EQ(0, RemoveAgentLsp());
 
@@ -92,7 +82,7 @@ TEST(RemoveAgentLsp, NothingFoundChangesNothingButTheKey)
         EXPECT_EQ(0, catalog.DeinstallCalls);
         EXPECT_EQ(0, catalog.UpdateCalls);
         EXPECT_TRUE(catalog.OrderWrites.empty());
-        EXPECT_FALSE(KeyExists(kAgentLspKey));
+        EXPECT_FALSE(MachineKeyExists(kAgentLspKey));
     }
 }
 
@@ -123,9 +113,8 @@ TEST(RemoveAgentLsp, StackedProviderRepairedInPlace)
 {
     Machine machine(true);
     FakeCatalog& catalog = machine.Catalog;
-    DWORD vendor = catalog.AddLayered(TestGuid(10), kVendorPath);
-    std::vector<DWORD> vendorChains =
-        catalog.AddChains(TestGuid(11), kVendorPath, {{vendor, machine.Agent, machine.Tcp}, {vendor, machine.Agent, machine.Udp}});
+    DWORD vendor = 0;
+    std::vector<DWORD> vendorChains = machine.AddVendorStack(&vendor);
 
     EXPECT_EQ(0, RemoveAgentLsp());
 
@@ -143,9 +132,8 @@ TEST(RemoveAgentLsp, StackedProviderRebuiltWithoutUpdate)
 {
     Machine machine(false);
     FakeCatalog& catalog = machine.Catalog;
-    DWORD vendor = catalog.AddLayered(TestGuid(10), kVendorPath);
-    std::vector<DWORD> vendorChains =
-        catalog.AddChains(TestGuid(11), kVendorPath, {{vendor, machine.Agent, machine.Tcp}, {vendor, machine.Agent, machine.Udp}});
+    DWORD vendor = 0;
+    std::vector<DWORD> vendorChains = machine.AddVendorStack(&vendor);
     // Chains first, as provider installers leave the catalogue.
     machine.Reorder({vendorChains[0], vendorChains[1], machine.AgentChains[0], machine.AgentChains[1], machine.Tcp,
                      machine.Udp, machine.Agent, machine.Tcp6, vendor});
@@ -543,19 +531,19 @@ TEST(DeleteLspRegistryKey, DeletesTheKeyAndEndsOnAStubbornSubkey)
     EXPECT_EQ(ERROR_FILE_NOT_FOUND, DeleteLspRegistryKey()) << "no key";
 
     const std::string key = kAgentLspKey;
-    CreateKey(key + "\\00000001");
-    CreateKey(key + "\\00000002");
+    ASSERT_TRUE(CreateMachineKey(key + "\\00000001"));
+    ASSERT_TRUE(CreateMachineKey(key + "\\00000002"));
     EXPECT_EQ(0, DeleteLspRegistryKey());
-    EXPECT_FALSE(KeyExists(kAgentLspKey));
-    EXPECT_TRUE(KeyExists("SOFTWARE\\WinSock2"));
+    EXPECT_FALSE(MachineKeyExists(kAgentLspKey));
+    EXPECT_TRUE(MachineKeyExists("SOFTWARE\\WinSock2"));
 
     // A subkey with a subkey of its own cannot be deleted by RegDeleteKeyA: the loop must end.
-    CreateKey(key + "\\00000001\\Nested");
+    ASSERT_TRUE(CreateMachineKey(key + "\\00000001\\Nested"));
     EXPECT_EQ(0, DeleteLspRegistryKey());
-    EXPECT_TRUE(KeyExists((key + "\\00000001\\Nested").c_str()));
+    EXPECT_TRUE(MachineKeyExists((key + "\\00000001\\Nested").c_str()));
     ASSERT_EQ(ERROR_SUCCESS, RegDeleteKeyA(HKEY_LOCAL_MACHINE, (key + "\\00000001\\Nested").c_str()));
     EXPECT_EQ(0, DeleteLspRegistryKey());
-    EXPECT_FALSE(KeyExists(kAgentLspKey));
+    EXPECT_FALSE(MachineKeyExists(kAgentLspKey));
 }
 
 // The system's own catalogue under Wine: base providers only, so nothing is removed (and
@@ -568,9 +556,9 @@ TEST(RemoveAgentLsp, SystemCatalogueWithoutTheProvider)
     ASSERT_NE(nullptr, snapshot);
     EXPECT_GT(count, 0);
     FreeCatalog(snapshot);
-    CreateKey(std::string(kAgentLspKey) + "\\00000001");
+    ASSERT_TRUE(CreateMachineKey(std::string(kAgentLspKey) + "\\00000001"));
 
     EXPECT_EQ(0, RemoveAgentLsp());
-    EXPECT_FALSE(KeyExists(kAgentLspKey));
+    EXPECT_FALSE(MachineKeyExists(kAgentLspKey));
     EXPECT_NE(nullptr, GetWinsockCatalog().WriteProviderOrder);
 }

@@ -1,14 +1,9 @@
-// Add-on removal, the count of agents on the machine and the deletion of one registry value, on
-// the prefix's real registry, with tests/fixtures/ExitWith.cpp as the add-ons' uninstaller.
+// Add-on removal on the prefix's real registry, with tests/fixtures/ExitWith.cpp as the add-ons'
+// uninstaller.
 #include <gtest/gtest.h>
 
-#include <functional>
-
-#include "harness/VirtualClock.h"
 #include "procedures/AddOns.h"
-#include "procedures/AgentRegistry.h"
-#include "procedures/LeftoversTestSupport.h"
-#include "support/Registry.h"
+#include "procedures/ProcedureFixture.h"
 
 using namespace xatest;
 
@@ -16,19 +11,11 @@ namespace {
 
 const std::string kAgentsKey = "SOFTWARE\\Arvane\\Agent";
 const std::string kAddOnKey = kAgentsKey + "\\I1\\AddOn";
-const std::string kLegacyKey = "System\\CurrentControlSet\\Services\\ArvaneAgent";
 
 // The uninstaller stand-in ending with code and recording its command line into record.
 std::string Uninstaller(int code, const std::string& record, const std::string& more = "")
 {
     return FixturePath("exitwith.exe") + " " + std::to_string(code) + more + " --record " + record;
-}
-
-std::string SystemFolder()
-{
-    char folder[MAX_PATH] = "";
-    GetSystemDirectoryA(folder, sizeof(folder));
-    return folder;
 }
 
 class AddOnsTest : public testing::Test {
@@ -42,17 +29,17 @@ protected:
 
     std::string Record(const std::string& name) { return setup_.Scratch() / name; }
 
-    LoggingInstaller setup_;
+    LoggedData setup_;
 };
 
 TEST_F(AddOnsTest, WithoutAnAddOnKeyNothingIsLogged)
 {
     ASSERT_TRUE(CreateMachineKey(kAgentsKey + "\\I1"));
-    EXPECT_EQ(ERROR_FILE_NOT_FOUND, RemoveAddOns(setup_.Run().Data));
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, RemoveAddOns(&setup_.Data()));
     EXPECT_TRUE(setup_.Messages().empty());
 
     ASSERT_TRUE(CreateMachineKey(kAddOnKey));
-    EXPECT_EQ(0, RemoveAddOns(setup_.Run().Data));
+    EXPECT_EQ(0, RemoveAddOns(&setup_.Data()));
     EXPECT_EQ(std::vector<std::string>{"0 add-on(s) found."}, setup_.Messages());
 }
 
@@ -64,10 +51,10 @@ TEST_F(AddOnsTest, RunsEveryCommandInTurnAndReportsOtherValueTypes)
     SetEnvironmentVariableA("XA_ADDON_HOME", FixturePath("").c_str());
     std::string gamma = "%XA_ADDON_HOME%exitwith.exe 0 --record " + Record("gamma.txt") + " %SystemDir%";
     ASSERT_TRUE(SetMachineText(kAddOnKey, "Alpha", alpha));
-    ASSERT_TRUE(SetMachineValue(kAddOnKey, "Beta", REG_DWORD, &number, sizeof(number)));
+    ASSERT_TRUE(SetMachineNumber(kAddOnKey, "Beta", number));
     ASSERT_TRUE(SetMachineText(kAddOnKey, "Gamma", gamma, REG_EXPAND_SZ));
 
-    EXPECT_EQ(0, RemoveAddOns(setup_.Run().Data));
+    EXPECT_EQ(0, RemoveAddOns(&setup_.Data()));
 
     std::string expanded = FixturePath("exitwith.exe") + " 0 --record " + Record("gamma.txt") + " " + SystemFolder();
     std::vector<std::string> expected = {
@@ -97,7 +84,7 @@ TEST_F(AddOnsTest, AnUninstallerRemovingItsOwnValueSkipsNoOther)
     ASSERT_TRUE(SetMachineText(kAddOnKey, "B2", Uninstaller(0, Record("b2.txt"))));
     ASSERT_TRUE(SetMachineText(kAddOnKey, "C3", Uninstaller(0, Record("c3.txt"))));
 
-    EXPECT_EQ(0, RemoveAddOns(setup_.Run().Data));
+    EXPECT_EQ(0, RemoveAddOns(&setup_.Data()));
 
     EXPECT_FALSE(MachineValueExists(kAddOnKey, "A1"));
     EXPECT_TRUE(FileExistsAt(Record("b2.txt")));
@@ -125,7 +112,7 @@ TEST_F(AddOnsTest, AFailedStartAndATimeOutAreLoggedAndTheNextAddOnFollows)
             if (clock.Sleeps().size() > slowSleeps)
                 Sleep(20);
         };
-        EXPECT_EQ(0, RemoveAddOns(setup_.Run().Data));
+        EXPECT_EQ(0, RemoveAddOns(&setup_.Data()));
         EXPECT_GE(clock.Elapsed(), kUninstallWaitMs);
         EXPECT_LT(clock.Elapsed(), 2 * kUninstallWaitMs);
     }
@@ -155,7 +142,7 @@ TEST_F(AddOnsTest, ACommandThatDoesNotExpandInFullIsNotStarted)
     std::string next = Uninstaller(4, Record("next.txt"));
     ASSERT_TRUE(SetMachineText(kAddOnKey, "Next", next));
 
-    EXPECT_EQ(0, RemoveAddOns(setup_.Run().Data));
+    EXPECT_EQ(0, RemoveAddOns(&setup_.Data()));
 
     std::vector<std::string> expected = {
         "2 add-on(s) found.",
@@ -185,7 +172,7 @@ TEST_F(AddOnsTest, AnUnquotedCommandRunsTheLongestExistingProgramItNames)
     ASSERT_TRUE(SetMachineText(kAddOnKey, "B", missing));
     ASSERT_TRUE(SetMachineText(kAddOnKey, "C", none, REG_EXPAND_SZ));
 
-    EXPECT_EQ(0, RemoveAddOns(setup_.Run().Data));
+    EXPECT_EQ(0, RemoveAddOns(&setup_.Data()));
     DeleteFileA(decoy.c_str());
     DeleteFileA((folder + "\\unins.exe").c_str());
     RemoveDirectoryA(folder.c_str());
@@ -206,69 +193,6 @@ TEST_F(AddOnsTest, AnUnquotedCommandRunsTheLongestExistingProgramItNames)
     // The program reads its own arguments, not the pieces of its folder's name.
     EXPECT_EQ(std::vector<std::string>{"\"" + folder + "\\unins.exe\" 5 --record " + Record("named.txt")},
               WaitForRecordLines(Record("named.txt"), 1));
-}
-
-TEST(CountInstalledAgents, CountsTheLegacyServiceAndEveryInstanceWithAPath)
-{
-    struct Row {
-        const char* Machine;
-        std::function<void()> Prepare;
-        int Expected;
-    };
-    const std::string longPath = "C:\\" + std::string(300, 'p');
-    const Row rows[] = {
-        {"nothing", [] {}, 0},
-        {"agents key without instances", [] { CreateMachineKey(kAgentsKey); }, 0},
-        {"legacy service key alone", [] { CreateMachineKey(kLegacyKey); }, 1},
-        {"one instance", [] { SetMachineText(kAgentsKey + "\\I2", "Path", "C:\\Agent"); }, 1},
-        {"instance without Path", [] { SetMachineText(kAgentsKey + "\\I2", "Title", "Agent"); }, 0},
-        {"Path of another type", [] { SetMachineText(kAgentsKey + "\\I2", "Path", "C:\\A", REG_EXPAND_SZ); }, 0},
-        {"Path longer than a buffer", [&] { SetMachineText(kAgentsKey + "\\I2", "Path", longPath); }, 1},
-        {"legacy and two of three instances",
-         [] {
-             CreateMachineKey(kLegacyKey);
-             SetMachineText(kAgentsKey + "\\I2", "Path", "C:\\Agent2");
-             CreateMachineKey(kAgentsKey + "\\I3");
-             SetMachineText(kAgentsKey + "\\I4", "Path", "C:\\Agent4");
-         },
-         3},
-    };
-    for (const Row& row : rows) {
-        DeleteMachineTree(kLegacyKey);
-        DeleteMachineTree("SOFTWARE\\Arvane");
-        row.Prepare();
-        EXPECT_EQ(row.Expected, CountInstalledAgents()) << row.Machine;
-    }
-    DeleteMachineTree(kLegacyKey);
-    DeleteMachineTree("SOFTWARE\\Arvane");
-}
-
-TEST(DeleteRegistryValue, DeletesOneValueAndReportsWhatIsMissing)
-{
-    const std::string key = "SOFTWARE\\XATest\\Values";
-    ASSERT_TRUE(SetMachineText(key, "Gone", "x"));
-    ASSERT_TRUE(SetMachineText(key, "Kept", "y"));
-    struct Row {
-        HKEY Root;
-        const char* Key;
-        const char* Value;
-        int Expected;
-    };
-    const Row rows[] = {
-        {nullptr, key.c_str(), "Gone", ERROR_INVALID_PARAMETER},
-        {HKEY_LOCAL_MACHINE, nullptr, "Gone", ERROR_INVALID_PARAMETER},
-        {HKEY_LOCAL_MACHINE, key.c_str(), nullptr, ERROR_INVALID_PARAMETER},
-        {HKEY_LOCAL_MACHINE, "SOFTWARE\\XATest\\Missing", "Gone", ERROR_FILE_NOT_FOUND},
-        {HKEY_LOCAL_MACHINE, key.c_str(), "Gone", 0},
-        {HKEY_LOCAL_MACHINE, key.c_str(), "Gone", ERROR_FILE_NOT_FOUND},
-    };
-    for (const Row& row : rows) {
-        EXPECT_EQ(row.Expected, DeleteRegistryValue(row.Root, row.Key, row.Value))
-            << (row.Key ? row.Key : "(null)") << " " << (row.Value ? row.Value : "(null)");
-    }
-    EXPECT_FALSE(MachineValueExists(key, "Gone"));
-    EXPECT_TRUE(MachineValueExists(key, "Kept"));
-    DeleteMachineTree("SOFTWARE\\XATest");
 }
 
 }  // namespace

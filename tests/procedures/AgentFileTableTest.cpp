@@ -9,7 +9,7 @@
 #include "procedures/FileInstall.h"
 #include "procedures/FileRemoval.h"
 #include "procedures/Installer.h"
-#include "procedures/ProcedureTestSupport.h"
+#include "procedures/ProcedureFixture.h"
 #include "support/Files.h"
 #include "support/Text.h"
 
@@ -36,9 +36,7 @@ std::vector<int> ExpectedPositions(int base, int rows)
 
 class AgentFilesTest : public testing::Test {
 protected:
-    AgentFilesTest()
-        : scratch_("agent"), source_(scratch_ / "Setup"), agent_(scratch_ / "Agent"), work_(scratch_ / "Work"),
-          installer_(&log_.Data())
+    AgentFilesTest() : scratch_("agent"), source_(scratch_ / "Setup"), agent_(scratch_ / "Agent"), work_(scratch_ / "Work")
     {
         CreateDirectoryA(source_.c_str(), nullptr);
         log_.Data().SrcFolder = DuplicateText(source_.c_str());
@@ -61,7 +59,6 @@ protected:
     std::string agent_;
     std::string work_;
     LoggedData log_;
-    Installer installer_;
 };
 
 }  // namespace
@@ -111,7 +108,7 @@ TEST_F(AgentFilesTest, FullCopyAndRemoval)
     StatusRecorder status;
     log_.Data().Status = &status;
 
-    EXPECT_EQ(0, CopyAgentFiles(&installer_, 0));
+    EXPECT_EQ(0, CopyAgentFiles(&log_.Run(), 0));
 
     std::vector<int> positions = status.Positions();
     EXPECT_EQ(ExpectedPositions(0, kAgentFileRows), positions);
@@ -152,7 +149,7 @@ TEST_F(AgentFilesTest, FullCopyAndRemoval)
     CreateDirectoryA((work_ + "\\Own").c_str(), nullptr);
 
     log_.ClearLog();
-    RemoveAgentFiles(&installer_, 20);
+    RemoveAgentFiles(&log_.Run(), 20);
 
     positions = status.Positions();
     positions.erase(positions.begin(), positions.begin() + kAgentFileRows);
@@ -188,7 +185,7 @@ TEST_F(AgentFilesTest, MissingProgramFileStopsTheWalk)
     StatusRecorder status;
     log_.Data().Status = &status;
 
-    EXPECT_EQ(kSourceFileMissing, CopyAgentFiles(&installer_, 0));
+    EXPECT_EQ(kSourceFileMissing, CopyAgentFiles(&log_.Run(), 0));
 
     EXPECT_TRUE(FileExistsAt(agent_ + "\\XASetup.exe"));
     EXPECT_FALSE(FileExistsAt(agent_ + "\\UserTray.exe")) << "the walk stopped";
@@ -200,7 +197,7 @@ TEST_F(AgentFilesTest, MissingProgramFileStopsTheWalk)
 TEST_F(AgentFilesTest, MissingSettingsFileIsSkipped)
 {
     FillSource({"AgtStats.log", "ArvaneFW.ini"});
-    EXPECT_EQ(0, CopyAgentFiles(&installer_, 20));
+    EXPECT_EQ(0, CopyAgentFiles(&log_.Run(), 20));
     EXPECT_FALSE(FileExistsAt(agent_ + "\\AgtStats.log"));
     EXPECT_TRUE(FileExistsAt(agent_ + "\\AgtError.log"));
     EXPECT_TRUE(FileExistsAt(agent_ + "\\libcmx.dll"));
@@ -215,7 +212,7 @@ TEST_F(AgentFilesTest, UpdateKeepsAnExistingConfiguration)
     // Even an older configuration stays: the agent keeps its settings there.
     ASSERT_TRUE(SetWriteTime(agent_ + "\\ArvaneD.ini", TimeFromNow(-100)));
 
-    EXPECT_EQ(0, CopyAgentFiles(&installer_, 20));
+    EXPECT_EQ(0, CopyAgentFiles(&log_.Run(), 20));
     EXPECT_EQ("Agent_Temp_Dir=C:\\Work", ReadWholeFile(agent_ + "\\ArvaneD.ini"));
     EXPECT_EQ("content of ArvaneFW.ini", ReadWholeFile(agent_ + "\\ArvaneFW.ini")) << "a missing one is copied";
     EXPECT_EQ("content of AgentCore.exe", ReadWholeFile(agent_ + "\\AgentCore.exe"));
@@ -230,8 +227,8 @@ TEST_F(AgentFilesTest, SilentRunReportsEveryStep)
     StatusRecorder status;
     log_.Data().Status = &status;
     log_.Data().IsSilent = 1;
-    EXPECT_EQ(0, CopyAgentFiles(&installer_, 0));
-    RemoveAgentFiles(&installer_, 20);
+    EXPECT_EQ(0, CopyAgentFiles(&log_.Run(), 0));
+    RemoveAgentFiles(&log_.Run(), 20);
     std::vector<int> expected = ExpectedPositions(0, kAgentFileRows);
     std::vector<int> removal = ExpectedPositions(20, kAgentFileRows);
     expected.insert(expected.end(), removal.begin(), removal.end());
@@ -242,14 +239,14 @@ TEST_F(AgentFilesTest, WorkingFolderRowsNeedTheWorkingFolder)
 {
     // A new installation knows no working folder: those rows are passed over without a line.
     FillSource();
-    ASSERT_EQ(0, CopyAgentFiles(&installer_, 0));
+    ASSERT_EQ(0, CopyAgentFiles(&log_.Run(), 0));
     log_.ClearLog();
-    RemoveAgentFiles(&installer_, 20);
+    RemoveAgentFiles(&log_.Run(), 20);
     EXPECT_EQ(0, GetPathKind(agent_.c_str()));
     EXPECT_EQ(41u, log_.Messages().size());
     for (const std::string& message : log_.Messages())
         EXPECT_EQ(std::string::npos, message.find("AGENTTEMPDIR")) << message;
-    EXPECT_EQ(ERROR_OUTOFMEMORY, RemoveFileItem(installer_.Data, "$AGENTTEMPDIR$", "NetProbe.exe"));
+    EXPECT_EQ(ERROR_OUTOFMEMORY, RemoveFileItem(&log_.Data(), "$AGENTTEMPDIR$", "NetProbe.exe"));
 }
 
 // A link in the working folder is taken away as a link; what it leads to stays whole.
@@ -263,7 +260,7 @@ TEST_F(AgentFilesTest, ALinkedWorkingSubFolderIsNotEmptied)
     ASSERT_TRUE(LinkFolder(elsewhere, work_ + "\\Logs"));
     log_.Data().AgentWorkingFolder = DuplicateText(work_.c_str());
 
-    RemoveAgentFiles(&installer_, 20);
+    RemoveAgentFiles(&log_.Run(), 20);
 
     EXPECT_EQ((std::vector<std::string>{"precious.log", "sub"}), FolderEntries(elsewhere));
     EXPECT_TRUE(FileExistsAt(elsewhere + "\\sub\\precious.log"));
@@ -282,7 +279,7 @@ TEST_F(AgentFilesTest, ALinkedWorkingSubFolderIsNotEmptied)
         SCOPED_TRACE(linked);
         log_.ClearLog();
         ReplaceText(log_.Data().AgentWorkingFolder, DuplicateText(linked.c_str()));
-        RemoveAgentFiles(&installer_, 20);
+        RemoveAgentFiles(&log_.Run(), 20);
         EXPECT_EQ((std::vector<std::string>{"NetProbe.exe", "precious.log", "sub"}), FolderEntries(elsewhere));
         EXPECT_EQ((std::vector<std::string>{"NetProbe.exe", "precious.log"}), FolderEntries(elsewhere + "\\sub"));
         EXPECT_TRUE(log_.HasMessage("Agent working folder \"" + linked + "\" is not usable; its files are left alone."));
@@ -308,7 +305,7 @@ TEST_F(AgentFilesTest, EmptyFoldersLeaveTheDriveRootAlone)
     ReplaceText(log_.Data().DestFolder, DuplicateText(""));
     log_.Data().AgentWorkingFolder = DuplicateText("");
 
-    RemoveAgentFiles(&installer_, 20);
+    RemoveAgentFiles(&log_.Run(), 20);
     SetCurrentDirectoryA(current);
 
     for (const char* name : names) {
@@ -329,12 +326,12 @@ TEST_F(AgentFilesTest, TheSystemsOwnPsapiStays)
     ASSERT_TRUE(FileExistsAt(psapi));
     std::string content = ReadWholeFile(psapi);
     std::vector<std::string> spellings = {system, CharUpperA(&std::string(system)[0])};
-    if (!IsWin9xSystem())  // only the file identity tells these apart
+    if (!IsWin9xKind())  // only the file identity tells these apart
         spellings.push_back(system + "\\..\\" + system.substr(system.rfind('\\') + 1));
     for (const std::string& spelling : spellings) {
         ReplaceText(log_.Data().DestFolder, DuplicateText(spelling.c_str()));
         // Nothing to copy: the walk stops at its first row, and the psapi.dll step still runs.
-        EXPECT_EQ(kSourceFileMissing, CopyAgentFiles(&installer_, 0)) << spelling;
+        EXPECT_EQ(kSourceFileMissing, CopyAgentFiles(&log_.Run(), 0)) << spelling;
         EXPECT_TRUE(FileExistsAt(psapi)) << spelling;
     }
     EXPECT_EQ(content, ReadWholeFile(psapi));

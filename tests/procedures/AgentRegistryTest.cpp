@@ -2,11 +2,10 @@
 // read back value by value (type and exact bytes); the setup log is read back from its file.
 #include <gtest/gtest.h>
 
-#include "harness/TestSupport.h"
+#include <functional>
+
 #include "procedures/AgentRegistry.h"
-#include "procedures/Installer.h"
-#include "procedures/RegistryProbe.h"
-#include "support/AgentNames.h"
+#include "procedures/ProcedureFixture.h"
 #include "support/Registry.h"
 
 using namespace xatest;
@@ -17,6 +16,7 @@ const std::string kMakerKey = "SOFTWARE\\Arvane";
 const std::string kAgentKeyPath = "SOFTWARE\\Arvane\\Agent";
 const std::string kInstanceKey = "SOFTWARE\\Arvane\\Agent\\I1";
 const std::string kLegacyKey = "System\\CurrentControlSet\\Services\\VxD\\Arvane";
+const std::string kLegacyServiceKey = "System\\CurrentControlSet\\Services\\ArvaneAgent";
 const std::string kRunKey = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 const std::string kLegacyRunValue = "Arvane Agent Service Helper";
 const std::string kDest = "C:\\Program Files\\Arvane\\I1";
@@ -48,34 +48,32 @@ LONG RefusedWrite::refusedCode_;
 
 class AgentRegistryTest : public testing::Test {
 protected:
-    AgentRegistryTest() : scratch_("registry"), logPath_(scratch_ / "Setup.log"), installer_(&data_)
+    AgentRegistryTest() : log_("registry"), data_(log_.Data())
     {
         Clean();
+        // The settings of Windows NT unless a test says otherwise.
+        data_.IsWin9x = 0;
         data_.Instance = DuplicateText("I1");
         data_.DestFolder = DuplicateText(kDest.c_str());
         data_.Title = DuplicateText("Arvane Agent");
         data_.Company = DuplicateText("Arvane");
-        data_.LogEnabled = 1;
-        data_.Log.Open(logPath_.c_str());
     }
     ~AgentRegistryTest() override { Clean(); }
 
     static void Clean()
     {
-        DeleteRegistryTreeForTest(kMakerKey);
-        DeleteRegistryTreeForTest(kLegacyKey);
+        DeleteMachineTree(kMakerKey);
+        DeleteMachineTree(kLegacyKey);
         for (const char* name : {"XASHI1", "XASHI2", "Arvane Agent Service Helper"})
-            DeleteRegistryValueForTest(kRunKey, name);
+            DeleteMachineValue(kRunKey, name);
     }
 
-    RegistryValue Instance(const std::string& name) const { return ReadRegistryValue(kInstanceKey, name); }
-    RegistryValue RunValue() const { return ReadRegistryValue(kRunKey, "XASHI1"); }
-    std::vector<std::string> Messages() const { return LogMessages(logPath_); }
+    RegistryValue Instance(const std::string& name) const { return ReadMachineValue(kInstanceKey, name.c_str()); }
+    RegistryValue RunValue() const { return ReadMachineValue(kRunKey, "XASHI1"); }
+    std::vector<std::string> Messages() const { return log_.Messages(); }
 
-    ScratchFolder scratch_;
-    std::string logPath_;
-    InstallationData data_;
-    Installer installer_;
+    LoggedData log_;
+    InstallationData& data_;
 };
 
 struct ExpectedValue {
@@ -87,7 +85,7 @@ struct ExpectedValue {
 void ExpectValues(const std::string& key, const std::vector<ExpectedValue>& rows)
 {
     for (const ExpectedValue& row : rows) {
-        RegistryValue value = ReadRegistryValue(key, row.Name);
+        RegistryValue value = ReadMachineValue(key, row.Name.c_str());
         EXPECT_EQ(ERROR_SUCCESS, value.Result) << row.Name;
         EXPECT_EQ(row.Type, value.Type) << row.Name;
         EXPECT_EQ(row.Data, value.Data) << row.Name;
@@ -97,7 +95,22 @@ void ExpectValues(const std::string& key, const std::vector<ExpectedValue>& rows
 void ExpectMissing(const std::string& key, const std::vector<std::string>& names)
 {
     for (const std::string& name : names)
-        EXPECT_EQ(ERROR_FILE_NOT_FOUND, ReadRegistryValue(key, name).Result) << name << " should not exist";
+        EXPECT_EQ(ERROR_FILE_NOT_FOUND, ReadMachineValue(key, name.c_str()).Result) << name << " should not exist";
+}
+
+// A value's bytes as the registry stores them, read through the UTF-16 function: the 8-bit one of
+// Windows 9x gives a string value back only up to its first zero.
+std::string WideValueBytes(const std::string& keyPath, const std::string& name)
+{
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
+        return "<no key>";
+    std::wstring wideName(name.begin(), name.end());
+    std::vector<BYTE> data(4096);
+    DWORD size = (DWORD)data.size();
+    LONG result = RegQueryValueExW(key, wideName.c_str(), nullptr, nullptr, data.data(), &size);
+    RegCloseKey(key);
+    return result == ERROR_SUCCESS ? std::string(reinterpret_cast<char*>(data.data()), size) : "<missing>";
 }
 
 // A REG_SZ value holding exactly the raw bytes given. The 8-bit read of Windows 9x stops at the
@@ -106,16 +119,16 @@ void ExpectMissing(const std::string& key, const std::vector<std::string>& names
 void ExpectRawStringValue(const std::string& key, const std::string& name, const std::string& bytes)
 {
     const std::string referenceKey = "SOFTWARE\\XATest\\Reference";
-    ASSERT_EQ(ERROR_SUCCESS, WriteRegistryValue(referenceKey, "Reference", REG_SZ, bytes));
-    RegistryValue value = ReadRegistryValue(key, name);
-    RegistryValue reference = ReadRegistryValue(referenceKey, "Reference");
+    ASSERT_TRUE(SetMachineValue(referenceKey, "Reference", REG_SZ, bytes));
+    RegistryValue value = ReadMachineValue(key, name.c_str());
+    RegistryValue reference = ReadMachineValue(referenceKey, "Reference");
     EXPECT_EQ(DWORD(REG_SZ), value.Type) << name;
     EXPECT_EQ(reference.Data, value.Data) << name;
-    EXPECT_EQ(ReadRegistryValueWide(referenceKey, "Reference").Data, ReadRegistryValueWide(key, name).Data) << name;
+    EXPECT_EQ(WideValueBytes(referenceKey, "Reference"), WideValueBytes(key, name)) << name;
     if (WineKind().find("win98") == std::string::npos) {
         EXPECT_EQ(bytes, value.Data) << name;
     }
-    DeleteRegistryTreeForTest("SOFTWARE\\XATest");
+    DeleteMachineTree("SOFTWARE\\XATest");
 }
 
 }  // namespace
@@ -124,7 +137,7 @@ TEST_F(AgentRegistryTest, NewInstallationWritesEveryValueWithItsTypeAndSize)
 {
     data_.PartitionId = DuplicateText("P-42");
     data_.bNoShortcut = 1;
-    EXPECT_EQ(0, WriteAgentRegistry(installer_.Data));
+    EXPECT_EQ(0, WriteAgentRegistry(&data_));
 
     ExpectValues(kInstanceKey, {
                                    {"Title", REG_SZ, StringBytes("Arvane Agent")},
@@ -154,7 +167,7 @@ TEST_F(AgentRegistryTest, UpdateMarksTheKeyAndNullOrEmptyPartitionIdWritesNoValu
         ReplaceText(data_.PartitionId, DuplicateText(partition));
         data_.IsModify = 1;
         data_.bNoAddRemove = 1;
-        EXPECT_EQ(0, WriteAgentRegistry(installer_.Data));
+        EXPECT_EQ(0, WriteAgentRegistry(&data_));
         ExpectMissing(kInstanceKey, {"PartitionId"});
         ExpectValues(kInstanceKey, {{"NewAgent", REG_DWORD, NumberBytes(2)},
                                     {"NoShortCut", REG_DWORD, NumberBytes(0)},
@@ -165,7 +178,7 @@ TEST_F(AgentRegistryTest, UpdateMarksTheKeyAndNullOrEmptyPartitionIdWritesNoValu
 TEST_F(AgentRegistryTest, Windows9xWritesTheInstanceKeyButNoRunValue)
 {
     data_.IsWin9x = 1;
-    EXPECT_EQ(0, WriteAgentRegistry(installer_.Data));
+    EXPECT_EQ(0, WriteAgentRegistry(&data_));
     ExpectValues(kInstanceKey, {{"Title", REG_SZ, StringBytes("Arvane Agent")}, {"NewAgent", REG_DWORD, NumberBytes(1)}});
     EXPECT_EQ(ERROR_FILE_NOT_FOUND, RunValue().Result);
     EXPECT_EQ(std::vector<std::string>{"Create registry function returns 0."}, Messages());
@@ -201,18 +214,18 @@ TEST_F(AgentRegistryTest, LegacySettingsAreTakenOver)
         SCOPED_TRACE(row.Case);
         Clean();
         if (row.AvLogFile)
-            WriteRegistryString(kLegacyKey, "AvLogFile", row.AvLogFile);
+            SetMachineText(kLegacyKey, "AvLogFile", row.AvLogFile);
         if (row.ConfigFile)
-            WriteRegistryString(kLegacyKey, "avServiceConfigFile", row.ConfigFile);
+            SetMachineText(kLegacyKey, "avServiceConfigFile", row.ConfigFile);
         if (row.Enabled)
-            WriteRegistryValue(kLegacyKey, "AVServiceEnabled", REG_BINARY, std::string(row.Enabled, 4));
+            SetMachineValue(kLegacyKey, "AVServiceEnabled", REG_BINARY, std::string(row.Enabled, 4));
         if (row.HasRemote)
-            WriteRegistryNumber(kLegacyKey, "EnableRemoteControl", 7);
-        WriteRegistryString(kLegacyKey, "Other", "x");  // keeps the key even when it has nothing to give
+            SetMachineNumber(kLegacyKey, "EnableRemoteControl", 7);
+        SetMachineText(kLegacyKey, "Other", "x");  // keeps the key even when it has nothing to give
         data_.IsModify = row.IsModify;
         data_.UpdateLegacyAgent = row.UpdateLegacy;
 
-        EXPECT_EQ(0, WriteAgentRegistry(installer_.Data));
+        EXPECT_EQ(0, WriteAgentRegistry(&data_));
         if (row.SecurityTakenOver) {
             ExpectValues(kAgentKeyPath, {{"XES_Owned_By", REG_SZ, StringBytes("I1")}});
             ExpectValues(kInstanceKey, {{"AvLogFile", REG_SZ, StringBytes(row.AvLogFile)},
@@ -254,13 +267,13 @@ TEST_F(AgentRegistryTest, RunCommandCarriesOverArgumentsOfThePreviousValue)
         SCOPED_TRACE(row.Case);
         Clean();
         if (row.OwnPrevious)
-            WriteRegistryString(kRunKey, "XASHI1", row.OwnPrevious);
+            SetMachineText(kRunKey, "XASHI1", row.OwnPrevious);
         if (row.LegacyPrevious)
-            WriteRegistryString(kRunKey, kLegacyRunValue, row.LegacyPrevious);
+            SetMachineText(kRunKey, kLegacyRunValue.c_str(), row.LegacyPrevious);
         data_.IsModify = row.IsModify;
         data_.UpdateLegacyAgent = row.UpdateLegacy;
 
-        EXPECT_EQ(0, WriteAgentRegistry(installer_.Data));
+        EXPECT_EQ(0, WriteAgentRegistry(&data_));
         ExpectValues(kRunKey, {{"XASHI1", REG_SZ, StringBytes(row.Expected)}});
         if (row.LegacyPrevious)  // the update procedure deletes it, not this step
             ExpectValues(kRunKey, {{kLegacyRunValue, REG_SZ, StringBytes(row.LegacyPrevious)}});
@@ -288,10 +301,10 @@ TEST_F(AgentRegistryTest, RefusedInstanceValueStopsTheSequence)
     for (const Row& row : rows) {
         SCOPED_TRACE(row.Refused);
         Clean();
-        DeleteFileA(logPath_.c_str());
+        log_.ClearLog();
         {
             RefusedWrite refused(row.Refused, row.Code);
-            EXPECT_EQ(row.Code, WriteAgentRegistry(installer_.Data));
+            EXPECT_EQ(row.Code, WriteAgentRegistry(&data_));
         }
         for (const std::string& name : row.Written)
             EXPECT_EQ(ERROR_SUCCESS, Instance(name).Result) << name;
@@ -308,7 +321,7 @@ TEST_F(AgentRegistryTest, RefusedInstanceValueStopsTheSequence)
 TEST_F(AgentRegistryTest, MissingCompanyStopsTheSequenceAtProvider)
 {
     FreeText(data_.Company);
-    EXPECT_EQ(ERROR_INVALID_PARAMETER, WriteAgentRegistry(installer_.Data));
+    EXPECT_EQ(ERROR_INVALID_PARAMETER, WriteAgentRegistry(&data_));
     EXPECT_EQ(ERROR_SUCCESS, Instance("Path").Result);
     ExpectMissing(kInstanceKey, {"Provider", "ConfigChangeLogFile", "NewAgent"});
     EXPECT_EQ((std::vector<std::string>{"Failed to set registry value \"Provider\" to \"\". Code: 87.",
@@ -320,17 +333,17 @@ TEST_F(AgentRegistryTest, LaterValueFailuresAreIgnoredButTheRunValueFailureIsRet
 {
     {
         RefusedWrite refused("NoShortCut", 5);
-        EXPECT_EQ(0, WriteAgentRegistry(installer_.Data));
+        EXPECT_EQ(0, WriteAgentRegistry(&data_));
     }
     ExpectMissing(kInstanceKey, {"NoShortCut"});
     ExpectValues(kInstanceKey, {{"NoAddRemove", REG_DWORD, NumberBytes(0)}});
     ExpectValues(kRunKey, {{"XASHI1", REG_SZ, StringBytes(kUserTask)}});
 
     Clean();
-    DeleteFileA(logPath_.c_str());
+    log_.ClearLog();
     {
         RefusedWrite refused("XASHI1", 5);
-        EXPECT_EQ(5, WriteAgentRegistry(installer_.Data));
+        EXPECT_EQ(5, WriteAgentRegistry(&data_));
     }
     ExpectValues(kInstanceKey, {{"NoAddRemove", REG_DWORD, NumberBytes(0)}});
     EXPECT_EQ((std::vector<std::string>{"Failed to create the link for Agent Service Helper. Code: 5.",
@@ -345,8 +358,8 @@ TEST_F(AgentRegistryTest, InstanceKeyThatCannotBeCreatedIsReported)
     ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, kAgentKeyPath.c_str(), 0, nullptr, REG_OPTION_VOLATILE,
                                              KEY_WRITE, nullptr, &key, nullptr));
     RegCloseKey(key);
-    EXPECT_EQ(ERROR_CHILD_MUST_BE_VOLATILE, WriteAgentRegistry(installer_.Data));
-    EXPECT_FALSE(RegistryKeyExists(kInstanceKey));
+    EXPECT_EQ(ERROR_CHILD_MUST_BE_VOLATILE, WriteAgentRegistry(&data_));
+    EXPECT_FALSE(MachineKeyExists(kInstanceKey));
     EXPECT_EQ(ERROR_FILE_NOT_FOUND, RunValue().Result);
     EXPECT_EQ(std::vector<std::string>{"Create registry function returns 1021."}, Messages());
 }
@@ -373,32 +386,67 @@ TEST_F(AgentRegistryTest, RemovalDeletesTheCommonKeysOnlyWithTheLastInstance)
     for (const Row& row : rows) {
         SCOPED_TRACE(row.Case);
         Clean();
-        WriteRegistryString(kAgentKeyPath, "DriverControl", "I1");
-        WriteRegistryString(kAgentKeyPath, "XES_Owned_By", "I1");
+        SetMachineText(kAgentKeyPath, "DriverControl", "I1");
+        SetMachineText(kAgentKeyPath, "XES_Owned_By", "I1");
         if (row.InstanceExists) {
-            WriteRegistryString(kInstanceKey, "Title", "Arvane Agent");
-            WriteRegistryString(kInstanceKey + "\\AddOn", "Scanner", "C:\\scan.exe");
+            SetMachineText(kInstanceKey, "Title", "Arvane Agent");
+            SetMachineText(kInstanceKey + "\\AddOn", "Scanner", "C:\\scan.exe");
         }
         if (row.OtherInstance)
-            WriteRegistryString(kAgentKeyPath + "\\I2", "Title", "Arvane Agent #2");
+            SetMachineText(kAgentKeyPath + "\\I2", "Title", "Arvane Agent #2");
         if (row.MakerHolds && std::string(row.MakerHolds) == "value")
-            WriteRegistryString(kMakerKey, "Keep", "1");
+            SetMachineText(kMakerKey, "Keep", "1");
         if (row.MakerHolds && std::string(row.MakerHolds) == "key")
-            WriteRegistryString(kMakerKey + "\\Viewer", "Keep", "1");
-        WriteRegistryString(kRunKey, "XASHI1", kUserTask);
-        WriteRegistryString(kRunKey, "XASHI2", "\"C:\\I2\\UserTray.exe\"");
+            SetMachineText(kMakerKey + "\\Viewer", "Keep", "1");
+        SetMachineText(kRunKey, "XASHI1", kUserTask);
+        SetMachineText(kRunKey, "XASHI2", "\"C:\\I2\\UserTray.exe\"");
 
-        EXPECT_EQ(row.ExpectedResult, RemoveAgentRegistry(installer_.Data));
-        EXPECT_FALSE(RegistryKeyExists(kInstanceKey));
-        EXPECT_EQ(row.AgentKeyStays, RegistryKeyExists(kAgentKeyPath));
-        EXPECT_EQ(row.MakerKeyStays, RegistryKeyExists(kMakerKey));
+        EXPECT_EQ(row.ExpectedResult, RemoveAgentRegistry(&data_));
+        EXPECT_FALSE(MachineKeyExists(kInstanceKey));
+        EXPECT_EQ(row.AgentKeyStays, MachineKeyExists(kAgentKeyPath));
+        EXPECT_EQ(row.MakerKeyStays, MachineKeyExists(kMakerKey));
         if (row.AgentKeyStays)
             ExpectValues(kAgentKeyPath, {{"DriverControl", REG_SZ, StringBytes("I1")}});
         if (row.OtherInstance) {
-            EXPECT_TRUE(RegistryKeyExists(kAgentKeyPath + "\\I2"));
+            EXPECT_TRUE(MachineKeyExists(kAgentKeyPath + "\\I2"));
         }
         EXPECT_EQ(ERROR_FILE_NOT_FOUND, RunValue().Result);
-        EXPECT_EQ(ERROR_SUCCESS, ReadRegistryValue(kRunKey, "XASHI2").Result);
+        EXPECT_TRUE(MachineValueExists(kRunKey, "XASHI2"));
     }
     EXPECT_TRUE(Messages().empty()) << "removal logs nothing";
+}
+
+TEST(CountInstalledAgents, CountsTheLegacyServiceAndEveryInstanceWithAPath)
+{
+    struct Row {
+        const char* Machine;
+        std::function<void()> Prepare;
+        int Expected;
+    };
+    const std::string longPath = "C:\\" + std::string(300, 'p');
+    const Row rows[] = {
+        {"nothing", [] {}, 0},
+        {"agents key without instances", [] { CreateMachineKey(kAgentKeyPath); }, 0},
+        {"legacy service key alone", [] { CreateMachineKey(kLegacyServiceKey); }, 1},
+        {"one instance", [] { SetMachineText(kAgentKeyPath + "\\I2", "Path", "C:\\Agent"); }, 1},
+        {"instance without Path", [] { SetMachineText(kAgentKeyPath + "\\I2", "Title", "Agent"); }, 0},
+        {"Path of another type", [] { SetMachineText(kAgentKeyPath + "\\I2", "Path", "C:\\A", REG_EXPAND_SZ); }, 0},
+        {"Path longer than a buffer", [&] { SetMachineText(kAgentKeyPath + "\\I2", "Path", longPath); }, 1},
+        {"legacy and two of three instances",
+         [] {
+             CreateMachineKey(kLegacyServiceKey);
+             SetMachineText(kAgentKeyPath + "\\I2", "Path", "C:\\Agent2");
+             CreateMachineKey(kAgentKeyPath + "\\I3");
+             SetMachineText(kAgentKeyPath + "\\I4", "Path", "C:\\Agent4");
+         },
+         3},
+    };
+    for (const Row& row : rows) {
+        DeleteMachineTree(kLegacyServiceKey);
+        DeleteMachineTree("SOFTWARE\\Arvane");
+        row.Prepare();
+        EXPECT_EQ(row.Expected, CountInstalledAgents()) << row.Machine;
+    }
+    DeleteMachineTree(kLegacyServiceKey);
+    DeleteMachineTree("SOFTWARE\\Arvane");
 }

@@ -3,11 +3,10 @@
 // program carries string 127, the agent's service description, as the setup program does.
 #include <gtest/gtest.h>
 
-#include "control/ServiceTestSupport.h"
-#include "harness/VirtualClock.h"
+#include <algorithm>
+
 #include "procedures/AgentService.h"
-#include "procedures/Installer.h"
-#include "support/Registry.h"
+#include "procedures/ProcedureFixture.h"
 
 using namespace xatest;
 
@@ -24,19 +23,14 @@ const char kNetwork[] = "SYSTEM\\CurrentControlSet\\Control\\SafeBoot\\Network\\
 void CreateSafeBootKeys(const std::string& name)
 {
     for (const char* folder : {kMinimal, kNetwork}) {
-        SetRegistryString(HKEY_LOCAL_MACHINE, (folder + name).c_str(), nullptr, "Service");
-        SetRegistryString(HKEY_LOCAL_MACHINE, (folder + name + "\\Nested").c_str(), "x", "y");
+        SetMachineText(folder + name, nullptr, "Service");
+        SetMachineText(folder + name + "\\Nested", "x", "y");
     }
 }
 
 class AgentServiceTest : public testing::Test {
 protected:
-    AgentServiceTest() : scratch_("agentlog"), log_(scratch_ / "setup.log"), installer_(&data_)
-    {
-        data_.IsWin9x = IsWin9xKind() ? 1 : 0;
-        data_.LogEnabled = 1;
-        data_.Log.Open(log_.c_str());
-    }
+    AgentServiceTest() : log_("agentlog"), data_(log_.Data()) {}
 
     void Use(const std::string& instance, const std::string& title, const std::string& folder)
     {
@@ -45,12 +39,10 @@ protected:
         ReplaceText(data_.DestFolder, DuplicateText(folder.c_str()));
     }
 
-    std::string Log() const { return ReadWholeFile(log_); }
+    std::vector<std::string> Log() const { return log_.Messages(); }
 
-    ScratchFolder scratch_;
-    std::string log_;
-    InstallationData data_;
-    Installer installer_;
+    LoggedData log_;
+    InstallationData& data_;
 };
 
 // What the agent's configuration on this system must be: description and failure actions only
@@ -102,7 +94,7 @@ TEST_F(AgentServiceTest, InstallStartStopAndRemove)
     ServiceCleanup cleanup("XAI1");
     FakeServiceManager manager;
 
-    ASSERT_EQ(0, InstallAgentService(installer_.Data));
+    ASSERT_EQ(0, InstallAgentService(&data_));
     ServiceConfig config = ReadServiceConfig("XAI1");
     ASSERT_TRUE(config.Exists);
     EXPECT_EQ(agent.QuotedExe(), config.ImagePath);
@@ -122,10 +114,10 @@ TEST_F(AgentServiceTest, InstallStartStopAndRemove)
     }
     EXPECT_EQ((std::vector<std::string>{"XAI1 started", "XAI1 stop-request", "XAI1 stopped"}), agent.Events());
 
-    EXPECT_EQ(0, RemoveAgentService(installer_.Data));
+    EXPECT_EQ(0, RemoveAgentService(&data_));
     EXPECT_EQ((DWORD)ERROR_SERVICE_DOES_NOT_EXIST, ReadServiceConfig("XAI1").Error);
     ExpectSafeBootKeys("XAI1", false);
-    EXPECT_EQ("", Log());
+    EXPECT_EQ(std::vector<std::string>{}, Log());
 }
 
 TEST_F(AgentServiceTest, InstallOverAnExistingServiceChangesNothing)
@@ -136,7 +128,7 @@ TEST_F(AgentServiceTest, InstallOverAnExistingServiceChangesNothing)
     Use("I2", "New Title 2", "C:\\New");
     FakeServiceManager manager;
 
-    EXPECT_EQ(ERROR_SERVICE_EXISTS, InstallAgentService(installer_.Data));
+    EXPECT_EQ(ERROR_SERVICE_EXISTS, InstallAgentService(&data_));
     ServiceConfig config = ReadServiceConfig("XAI2");
     EXPECT_EQ("\"C:\\Old\\AgentCore.exe\"", config.ImagePath);
     EXPECT_EQ("Old Title 2", config.DisplayName);
@@ -157,7 +149,7 @@ TEST_F(AgentServiceTest, ConfigureRepointsOnlyTheImagePath)
     Use("I3", "New Title 3", "C:\\New Place");
     FakeServiceManager manager;
 
-    EXPECT_EQ(0, ConfigureAgentService(installer_.Data));
+    EXPECT_EQ(0, ConfigureAgentService(&data_));
     ServiceConfig config = ReadServiceConfig("XAI3");
     EXPECT_EQ("\"C:\\New Place\\AgentCore.exe\"", config.ImagePath);
     EXPECT_EQ("Old Title 3", config.DisplayName);
@@ -173,7 +165,7 @@ TEST_F(AgentServiceTest, ConfigureRepointsOnlyTheImagePath)
 
     // A path that differs only in letter case is left as it is.
     Use("I3", "New Title 3", "c:\\NEW PLACE");
-    EXPECT_EQ(0, ConfigureAgentService(installer_.Data));
+    EXPECT_EQ(0, ConfigureAgentService(&data_));
     EXPECT_EQ("\"C:\\New Place\\AgentCore.exe\"", ReadServiceConfig("XAI3").ImagePath);
 }
 
@@ -184,7 +176,7 @@ TEST_F(AgentServiceTest, ConfigureCreatesAMissingService)
     ServiceCleanup cleanup("XAI4");
     FakeServiceManager manager;
 
-    EXPECT_EQ(0, ConfigureAgentService(installer_.Data));
+    EXPECT_EQ(0, ConfigureAgentService(&data_));
     ServiceConfig config = ReadServiceConfig("XAI4");
     ASSERT_TRUE(config.Exists);
     EXPECT_EQ("\"C:\\Agent Four\\AgentCore.exe\"", config.ImagePath);
@@ -199,9 +191,9 @@ TEST_F(AgentServiceTest, RemoveOfAMissingServiceStillRemovesTheSafeModeKeys)
     Use("I5", "Agent Remove Test", "C:\\Agent Five");
     CreateSafeBootKeys("XAI5");
 
-    EXPECT_EQ(0, RemoveAgentService(installer_.Data));
+    EXPECT_EQ(0, RemoveAgentService(&data_));
     ExpectSafeBootKeys("XAI5", false);
-    EXPECT_EQ("", Log());
+    EXPECT_EQ(std::vector<std::string>{}, Log());
 }
 
 TEST_F(AgentServiceTest, RemoveFailureIsLoggedAndReturned)
@@ -215,16 +207,15 @@ TEST_F(AgentServiceTest, RemoveFailureIsLoggedAndReturned)
     SC_HANDLE held = OpenServiceA(manager, "XAI6", SERVICE_QUERY_STATUS);
     ASSERT_NE(nullptr, held);
 
-    EXPECT_EQ(0, RemoveAgentService(installer_.Data));
+    EXPECT_EQ(0, RemoveAgentService(&data_));
     CreateSafeBootKeys("XAI6");
-    EXPECT_EQ(ERROR_SERVICE_MARKED_FOR_DELETE, RemoveAgentService(installer_.Data));
+    EXPECT_EQ(ERROR_SERVICE_MARKED_FOR_DELETE, RemoveAgentService(&data_));
     ExpectSafeBootKeys("XAI6", false);
     std::string text = SystemMessage(ERROR_SERVICE_MARKED_FOR_DELETE);
     std::string expected = text.empty() ? "Failed to remove agent service: XAI6. [Code: 1072]"
                                         : "Failed to remove agent service: XAI6. " + text;
-    std::vector<std::string> lines = SplitLines(Log());
-    ASSERT_FALSE(lines.empty());
-    EXPECT_NE(std::string::npos, Log().find("]: " + expected + "\r\n")) << Log();
+    std::vector<std::string> lines = Log();
+    EXPECT_NE(lines.end(), std::find(lines.begin(), lines.end(), expected)) << Joined(lines);
 
     CloseServiceHandle(held);
     CloseServiceHandle(manager);
@@ -240,7 +231,7 @@ TEST_F(AgentServiceTest, RemoveOfTheLegacyService)
     data_.UpdateLegacyAgent = 1;
     CreateSafeBootKeys("ArvaneAgent");
 
-    EXPECT_EQ(0, RemoveAgentService(installer_.Data));
+    EXPECT_EQ(0, RemoveAgentService(&data_));
     EXPECT_EQ((DWORD)ERROR_SERVICE_DOES_NOT_EXIST, ReadServiceConfig("ArvaneAgent").Error);
     EXPECT_TRUE(ReadServiceConfig("XAI7").Exists);
     ExpectSafeBootKeys("ArvaneAgent", true);
@@ -254,12 +245,12 @@ TEST_F(AgentServiceTest, Windows9xUsesOnlyTheRunServicesValue)
     Use("N1", "Agent Nine", "C:\\Somewhere Else");
     CreateSafeBootKeys("XAN1");
 
-    EXPECT_EQ(0, InstallAgentService(installer_.Data));
+    EXPECT_EQ(0, InstallAgentService(&data_));
     EXPECT_EQ("C:\\Somewhere Else\\AgentCore.exe", ReadMachineString(kRunServicesKey, "XAN1"));
     EXPECT_FALSE(ReadServiceConfig("XAN1").Exists);
 
     Use("N1", "Agent Nine", agent.Folder());
-    EXPECT_EQ(0, ConfigureAgentService(installer_.Data));
+    EXPECT_EQ(0, ConfigureAgentService(&data_));
     EXPECT_EQ(agent.Exe(), ReadMachineString(kRunServicesKey, "XAN1"));  // no quotes
     EXPECT_FALSE(ReadServiceConfig("XAN1").Exists);
 
@@ -272,9 +263,9 @@ TEST_F(AgentServiceTest, Windows9xUsesOnlyTheRunServicesValue)
     }
     EXPECT_TRUE(launched);
 
-    EXPECT_EQ(0, RemoveAgentService(installer_.Data));
+    EXPECT_EQ(0, RemoveAgentService(&data_));
     EXPECT_EQ("<missing>", ReadMachineString(kRunServicesKey, "XAN1"));
     ExpectSafeBootKeys("XAN1", false);
-    EXPECT_EQ(0, RemoveAgentService(installer_.Data));
-    EXPECT_EQ("", Log());
+    EXPECT_EQ(0, RemoveAgentService(&data_));
+    EXPECT_EQ(std::vector<std::string>{}, Log());
 }

@@ -1,85 +1,24 @@
-// The agent's shutdown against real stand-ins (tests/fixtures/AgentServiceStandIn.cpp): the pipe
-// client's framing and waits, and StopAgentService's outcomes with the real service manager in
-// a Windows 7 prefix and without one in a Windows 98 prefix (where the fake gives ToolHelp the
-// full paths of Windows 9x). The two-minute wait runs on a virtual clock.
+// The agent's shutdown against real stand-ins (tests/fixtures/AgentServiceStandIn.cpp and
+// UserTrayStandIn.cpp): StopAgentService's outcomes with the real service manager in a Windows 7
+// prefix and without one in a Windows 98 prefix (where the fake gives ToolHelp the full paths of
+// Windows 9x), and the stop of the user task. The two-minute wait runs on a virtual clock.
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <functional>
 #include <numeric>
 
 #include "control/AgentPipe.h"
-#include "control/ProcessTestSupport.h"
-#include "control/ServiceTestSupport.h"
-#include "harness/VirtualClock.h"
 #include "procedures/AgentShutdown.h"
-#include "procedures/Installer.h"
+#include "procedures/ProcedureFixture.h"
+#include "procedures/UserTask.h"
 #include "support/Clock.h"
 
 using namespace xatest;
 
 namespace {
 
-// A connection and an exchange that start now.
-HANDLE AgentPipeConnect(const char* name, DWORD serviceProcessId = kAgentPipeAnyServer)
-{
-    return ::AgentPipeConnect(name, serviceProcessId, ClockTicks());
-}
-
-int AgentPipeTransact(HANDLE pipe, const AgentPipeRequest* request, DWORD* status, unsigned char** payload,
-                      DWORD* length)
-{
-    return ::AgentPipeTransact(pipe, request, status, payload, length, ClockTicks());
-}
-
 const std::string kPipe = "\\\\.\\pipe\\arvaneAgent";
-
-// Waits until the pipe exists (busy or listening); false after timeoutMs.
-bool WaitForPipe(const std::string& name, DWORD timeoutMs = 10000)
-{
-    DWORD start = GetTickCount();
-    while (GetTickCount() - start < timeoutMs) {
-        if (WaitNamedPipeA(name.c_str(), 1) || GetLastError() == ERROR_SEM_TIMEOUT)
-            return true;
-        Sleep(20);
-    }
-    return false;
-}
-
-// The stand-in started as a plain process (as the Windows 9x RunServices entry starts it),
-// serving pipe until its shutdown request.
-struct RunningAgent {
-    RunningAgent(const std::string& scratchName, const std::string& pipe, const std::string& behaviour = "")
-        : standIn(scratchName, "Pipe=" + pipe + "\nLifetimeMs=-1\n" + behaviour), process(standIn.QuotedExe())
-    {
-        ready = process.Started() && WaitForPipe(pipe);
-        // A busy agent is ready once it holds its pipe itself.
-        bool busy = behaviour.find("PipeBusyMs") != std::string::npos;
-        for (int i = 0; ready && busy && i < 500 && !HasEvent("process pipe-busy"); ++i)
-            Sleep(10);
-        ready = ready && (!busy || HasEvent("process pipe-busy"));
-    }
-    bool HasEvent(const std::string& event) const
-    {
-        std::vector<std::string> events = standIn.Events();
-        return std::find(events.begin(), events.end(), event) != events.end();
-    }
-    StandIn standIn;
-    StartedProcess process;
-    bool ready = false;
-};
-
-std::string Hex(const std::string& bytes)
-{
-    std::string text;
-    char pair[4];
-    for (unsigned char c : bytes) {
-        std::snprintf(pair, sizeof(pair), "%02x", c);
-        text += pair;
-    }
-    return text;
-}
 
 // The waits of the process check, without the polls for a pipe reply.
 std::vector<DWORD> WithoutReplyPolls(const std::vector<DWORD>& sleeps)
@@ -107,32 +46,6 @@ DWORD ReplyPollTime(const std::vector<DWORD>& sleeps)
         if (sleep <= kAgentPipePollMs)
             total += sleep;
     return total;
-}
-
-DWORD WINAPI RunCall(void* call)
-{
-    (*static_cast<std::function<void()>*>(call))();
-    return 0;
-}
-
-// Runs call on a thread of its own. When it has not come back within realMs (a read that blocks
-// for ever), ends the agent, which breaks the pipe and so frees the call, and returns false.
-bool ComesBackWithin(DWORD realMs, std::function<void()> call, DWORD agentId)
-{
-    HANDLE thread = CreateThread(nullptr, 0, RunCall, &call, 0, nullptr);
-    if (!thread)
-        return false;
-    bool back = WaitForSingleObject(thread, realMs) == WAIT_OBJECT_0;
-    if (!back) {
-        HANDLE process = OpenProcess(PROCESS_TERMINATE, FALSE, agentId);
-        if (process) {
-            TerminateProcess(process, 1);
-            CloseHandle(process);
-        }
-        WaitForSingleObject(thread, INFINITE);
-    }
-    CloseHandle(thread);
-    return back;
 }
 
 // The agent as each system runs it: on Windows NT the process of its running service, which
@@ -182,213 +95,28 @@ private:
     DWORD state_ = 0;
 };
 
-// The message part of each line of a setup log.
-std::vector<std::string> Messages(const std::string& log)
-{
-    std::vector<std::string> messages;
-    for (const std::string& line : SplitLines(ReadWholeFile(log))) {
-        size_t start = line.find("]: ");
-        messages.push_back(start == std::string::npos ? line : line.substr(start + 3));
-    }
-    return messages;
-}
-
-}  // namespace
-
-TEST(AgentPipeTest, RequestAndReplyFraming)
-{
-    const std::string pipe = kPipe + "T1";
-    const std::string payload = "abc";
-    const AgentPipeRequest request = {7, 3, payload.data()};
-    struct Row {
-        const char* Reply;    // what the agent answers, in hex; "none": nothing
-        int Result;
-        bool Outs;            // the out values were set
-        DWORD Status;
-        std::string Payload;  // what the caller gets
-    } rows[] = {
-        {"0500000003000000414243", 1, true, 5, "ABC"},
-        {"0000000000000000", 1, true, 0, ""},
-        {"07000000020000004142434445", 1, true, 7, "AB"},  // more bytes than the length says
-        {"0500000064000000414243", 1, true, 5, "ABC"},      // a length beyond what arrived
-        {"05000000ffffffff", 1, true, 5, ""},
-        {"0600000003", 1, true, 6, ""},                     // no complete length field
-        {"0900", 1, false, 0, ""},                          // shorter than the status
-        {"none", 0, false, 0, ""},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.Reply);
-        RunningAgent agent("framing", pipe, std::string("PipeReply=") + row.Reply);
-        ASSERT_TRUE(agent.ready);
-        HANDLE handle = AgentPipeConnect(pipe.c_str(), agent.process.Id());
-        ASSERT_NE(INVALID_HANDLE_VALUE, handle);
-
-        DWORD status = 0xAAAAAAAA;
-        DWORD length = 0xBBBBBBBB;
-        unsigned char* data = reinterpret_cast<unsigned char*>(&status);  // a sentinel never freed
-        EXPECT_EQ(row.Result, AgentPipeTransact(handle, &request, &status, &data, &length) == 0 ? 1 : 0);
-        CloseHandle(handle);
-        if (row.Outs) {
-            EXPECT_EQ(row.Status, status);
-            EXPECT_EQ(row.Payload.size(), length);
-            if (row.Payload.empty()) {
-                EXPECT_EQ(nullptr, data);
-            } else {
-                ASSERT_NE(nullptr, data);
-                EXPECT_EQ(row.Payload, std::string(reinterpret_cast<char*>(data), length));
-            }
-            std::free(data);
-        } else {
-            EXPECT_EQ(0xAAAAAAAAu, status);
-            EXPECT_EQ(0xBBBBBBBBu, length);
-            EXPECT_EQ(reinterpret_cast<unsigned char*>(&status), data);
-        }
-        // The request went out as the code and the payload, without its length.
-        std::vector<std::string> events = agent.standIn.Events();
-        EXPECT_EQ((std::vector<std::string>{"process launched", "process pipe-request 07000000" + Hex(payload)}),
-                  events);
-    }
-}
-
-TEST(AgentPipeTest, OutValuesAreOptionalAndArgumentsChecked)
-{
-    const std::string pipe = kPipe + "T2";
-    RunningAgent agent("optional", pipe, "PipeReply=0500000003000000414243\nPipeShutdown=ignore");
-    ASSERT_TRUE(agent.ready);
-    AgentPipeRequest shutdown = {kAgentShutdownCode, 0, nullptr};
-    HANDLE handle = AgentPipeConnect(pipe.c_str());
-    ASSERT_NE(INVALID_HANDLE_VALUE, handle);
-    EXPECT_EQ(0, AgentPipeTransact(handle, &shutdown, nullptr, nullptr, nullptr));
-    CloseHandle(handle);
-    handle = AgentPipeConnect(pipe.c_str(), agent.process.Id());
-    DWORD status = 0;
-    EXPECT_EQ(0, AgentPipeTransact(handle, &shutdown, &status, nullptr, nullptr));
-    EXPECT_EQ(5u, status);
-
-    SetLastError(0);
-    EXPECT_EQ(ERROR_INVALID_PARAMETER, AgentPipeTransact(handle, nullptr, nullptr, nullptr, nullptr));
-    EXPECT_EQ((DWORD)ERROR_INVALID_PARAMETER, GetLastError());
-    AgentPipeRequest noData = {7, 3, nullptr};
-    EXPECT_EQ(ERROR_INVALID_PARAMETER, AgentPipeTransact(handle, &noData, nullptr, nullptr, nullptr));
-    EXPECT_EQ((DWORD)ERROR_INVALID_PARAMETER, GetLastError());
-    CloseHandle(handle);
-    EXPECT_EQ(ERROR_INVALID_HANDLE, AgentPipeTransact(INVALID_HANDLE_VALUE, &shutdown, nullptr, nullptr, nullptr));
-    EXPECT_EQ((DWORD)ERROR_INVALID_HANDLE, GetLastError());
-    EXPECT_EQ(ERROR_INVALID_HANDLE, AgentPipeTransact(nullptr, &shutdown, nullptr, nullptr, nullptr));
-    EXPECT_EQ((DWORD)ERROR_INVALID_HANDLE, GetLastError());
-
-    // Both requests arrived as the four bytes 09 00 00 00, and the agent ignored them.
-    std::vector<std::string> events = agent.standIn.Events();
-    EXPECT_EQ(2, std::count(events.begin(), events.end(), "process pipe-request 09000000"));
-    EXPECT_TRUE(agent.process.Running());
-}
-
-TEST(AgentPipeTest, ConnectWaitsOnlyForABusyPipe)
-{
-    // No pipe: no waiting.
-    DWORD start = GetTickCount();
-    EXPECT_EQ(INVALID_HANDLE_VALUE, AgentPipeConnect((kPipe + "Missing").c_str()));
-    EXPECT_EQ((DWORD)ERROR_FILE_NOT_FOUND, GetLastError());
-    EXPECT_LT(GetTickCount() - start, 500u);
-
-    // Busy for less than a round: the wait sees the instance free up.
-    {
-        const std::string pipe = kPipe + "B1";
-        RunningAgent agent("busyshort", pipe, "PipeBusyMs=800");
-        ASSERT_TRUE(agent.ready);
-        start = GetTickCount();
-        HANDLE handle = AgentPipeConnect(pipe.c_str(), agent.process.Id());
-        ASSERT_NE(INVALID_HANDLE_VALUE, handle);
-        EXPECT_GE(GetTickCount() - start, 300u);
-        DWORD mode = 0;
-        EXPECT_TRUE(GetNamedPipeHandleStateA(handle, &mode, nullptr, nullptr, nullptr, nullptr, 0));
-        EXPECT_EQ((DWORD)PIPE_READMODE_MESSAGE, mode & PIPE_READMODE_MESSAGE);
-        CloseHandle(handle);
-    }
-    // Busy for longer than a round: given up after it.
-    const std::string pipe = kPipe + "B2";
-    RunningAgent agent("busylong", pipe, "PipeBusyMs=-1");
-    ASSERT_TRUE(agent.ready);
-    start = GetTickCount();
-    EXPECT_EQ(INVALID_HANDLE_VALUE, AgentPipeConnect(pipe.c_str()));
-    DWORD took = GetTickCount() - start;
-    EXPECT_GE(took, 900u);
-    EXPECT_LT(took, 3000u);
-}
-
-// An agent that takes the request and never answers, one that takes the connection and never
-// reads the request (not given up on Windows 9x, which has no overlapped I/O on pipes), or a pipe
-// that is busy when the exchange's time is up: given up with 1460 once kAgentPipeLimitMs have
-// passed on the clock.
-TEST(AgentPipeTest, TheExchangeEndsAtItsLimit)
-{
-    for (const char* reply : {"never", "unread"}) {
-        SCOPED_TRACE(reply);
-        bool unread = std::string(reply) == "unread";
-        if (unread && IsWin9xKind())
-            continue;
-        const std::string pipe = kPipe + "T3" + reply;
-        RunningAgent agent("silent", pipe, std::string("PipeReply=") + reply);
-        ASSERT_TRUE(agent.ready);
-        HANDLE handle = AgentPipeConnect(pipe.c_str());
-        ASSERT_NE(INVALID_HANDLE_VALUE, handle);
-        const AgentPipeRequest shutdown = {kAgentShutdownCode, 0, nullptr};
-        int result = -1;
-        DWORD error = 0;
-        std::vector<DWORD> sleeps;
-        DWORD elapsed = 0;
-        EXPECT_TRUE(ComesBackWithin(
-            20000,
-            [&] {
-                VirtualClock clock;
-                result = AgentPipeTransact(handle, &shutdown, nullptr, nullptr, nullptr, clock.Now());
-                error = GetLastError();
-                sleeps = clock.Sleeps();
-                elapsed = clock.Elapsed();
-            },
-            agent.process.Id()));
-        CloseHandle(handle);
-        EXPECT_EQ(ERROR_TIMEOUT, result);
-        EXPECT_EQ((DWORD)ERROR_TIMEOUT, error);
-        EXPECT_EQ(kAgentPipeLimitMs, elapsed);
-        EXPECT_EQ(std::vector<DWORD>(kAgentPipeLimitMs / kAgentPipePollMs, kAgentPipePollMs), sleeps);
-        std::vector<std::string> events = agent.standIn.Events();
-        EXPECT_EQ(unread ? 1u : 2u, events.size());
-        EXPECT_EQ(unread ? "process launched" : "process pipe-request 09000000", events.back());
-    }
-
-    // A busy pipe is not waited for once the time is up.
-    const std::string busyPipe = kPipe + "B3";
-    RunningAgent busy("busylimit", busyPipe, "PipeBusyMs=-1");
-    ASSERT_TRUE(busy.ready);
-    DWORD start = GetTickCount();
-    EXPECT_EQ(INVALID_HANDLE_VALUE, ::AgentPipeConnect(busyPipe.c_str(), kAgentPipeAnyServer, ClockTicks() - kAgentPipeLimitMs));
-    EXPECT_EQ((DWORD)ERROR_TIMEOUT, GetLastError());
-    EXPECT_LT(GetTickCount() - start, 500u);
-}
-
-class StopAgentServiceTest : public testing::Test {
+// A record of instance I1 logging into a file of its own; on Windows 9x the fake gives ToolHelp
+// the full paths that Windows 9x gives.
+class AgentShutdownTest : public testing::Test {
 protected:
-    StopAgentServiceTest() : scratch_("agentstop"), log_(scratch_ / "setup.log"), installer_(&data_)
+    AgentShutdownTest() : log_("agentstop")
     {
         if (IsWin9xKind())
             fake_.reset(new FakeProcessControl);
-        data_.IsWin9x = IsWin9xKind() ? 1 : 0;
-        data_.LogEnabled = 1;
-        data_.Log.Open(log_.c_str());
-        ReplaceText(data_.Instance, DuplicateText("I1"));
+        log_.SetInstance("I1");
     }
 
-    void UseFolder(const std::string& folder) { ReplaceText(data_.DestFolder, DuplicateText(folder.c_str())); }
-
-    std::vector<std::string> Log() const { return Messages(log_); }
+    void UseFolder(const std::string& folder) { ReplaceText(log_.Data().DestFolder, DuplicateText(folder.c_str())); }
+    std::vector<std::string> Log() const { return log_.Messages(); }
 
     std::unique_ptr<FakeProcessControl> fake_;
-    ScratchFolder scratch_;
-    std::string log_;
-    InstallationData data_;
-    Installer installer_;
+    LoggedData log_;
 };
+
+class StopAgentServiceTest : public AgentShutdownTest {};
+class StopUserTaskTest : public AgentShutdownTest {};
+
+}  // namespace
 
 TEST_F(StopAgentServiceTest, MissingServiceEndsAtOnceWithoutThePipe)
 {
@@ -399,7 +127,7 @@ TEST_F(StopAgentServiceTest, MissingServiceEndsAtOnceWithoutThePipe)
     UseFolder(agent.standIn.Folder());
     VirtualClock clock;
 
-    EXPECT_EQ(0, StopAgentService(installer_.Data));
+    EXPECT_EQ(0, StopAgentService(&log_.Data()));
     EXPECT_EQ((std::vector<std::string>{"Stopping service XAI1...", "Agent service XAI1 doesn't exist.",
                                         "Stopping service returns 0."}),
               Log());
@@ -417,7 +145,7 @@ TEST_F(StopAgentServiceTest, StoppedServiceAndNoAgentNeedsOneCheck)
     UseFolder(standIn.Folder());
     VirtualClock clock;
 
-    EXPECT_EQ(0, StopAgentService(installer_.Data));
+    EXPECT_EQ(0, StopAgentService(&log_.Data()));
     EXPECT_TRUE(clock.Sleeps().empty());
     std::vector<std::string> expected = {"Trying to connect to agent via \"\\\\.\\pipe\\arvaneAgentI1\"...",
                                          "StopAgentService() returns 0"};
@@ -436,7 +164,7 @@ TEST_F(StopAgentServiceTest, RunningServiceIsStopped)
     UseFolder(standIn.Folder());
     VirtualClock clock(0xFFFF0000u, 100);
 
-    EXPECT_EQ(0, StopAgentService(installer_.Data));
+    EXPECT_EQ(0, StopAgentService(&log_.Data()));
     EXPECT_EQ((DWORD)SERVICE_STOPPED, ReadServiceStatus("XAI1").dwCurrentState);
     bool running = true;
     EXPECT_EQ(0, IsProcessRunning(standIn.Exe().c_str(), &running));
@@ -459,10 +187,10 @@ TEST_F(StopAgentServiceTest, AgentEndsOnTheShutdownRequest)
     } rows[] = {{false, ""}, {false, "0900"}, {true, ""}};
     for (const Row& row : rows) {
         SCOPED_TRACE(std::string(row.Legacy ? "legacy" : "current") + " reply " + row.Reply);
-        data_.UpdateLegacyAgent = row.Legacy ? 1 : 0;
+        log_.Data().UpdateLegacyAgent = row.Legacy ? 1 : 0;
         std::string service = row.Legacy ? "ArvaneAgent" : "XAI1";
         std::string pipe = row.Legacy ? kPipe : kPipe + "I1";
-        WriteWholeFile(log_, "");
+        log_.ClearLog();
         AgentOfService agent(row.Legacy ? "legacyagent" : "currentagent", service, pipe,
                              std::string(*row.Reply ? "PipeReply=" : "") + row.Reply);
         ASSERT_TRUE(agent.ready);
@@ -473,7 +201,7 @@ TEST_F(StopAgentServiceTest, AgentEndsOnTheShutdownRequest)
                 agent.EndsWithin(5000);
         };
 
-        EXPECT_EQ(0, StopAgentService(installer_.Data));
+        EXPECT_EQ(0, StopAgentService(&log_.Data()));
         EXPECT_TRUE(agent.EndsWithin(5000));
         std::vector<std::string> events = agent.standIn().Events();
         ASSERT_GE(events.size(), 2u);
@@ -496,7 +224,7 @@ TEST_F(StopAgentServiceTest, APipeServedByAnotherProgramGetsNoRequest)
         GTEST_SKIP() << "this system cannot tell a pipe's server";
     for (bool ownProgram : {false, true}) {
         SCOPED_TRACE(ownProgram ? "the agent's program" : "another program");
-        WriteWholeFile(log_, "");
+        log_.ClearLog();
         RunningAgent impostor(ownProgram ? "userstarted" : "impostor", kPipe + "I1");
         ASSERT_TRUE(impostor.ready);
         StandIn agent("notrunning");
@@ -504,7 +232,7 @@ TEST_F(StopAgentServiceTest, APipeServedByAnotherProgramGetsNoRequest)
         UseFolder((ownProgram ? impostor.standIn : agent).Folder());
         VirtualClock clock;
 
-        EXPECT_EQ(0, StopAgentService(installer_.Data));
+        EXPECT_EQ(0, StopAgentService(&log_.Data()));
         EXPECT_EQ((std::vector<std::string>{
                       "Stopping service XAI1...", "Stopping service returns 0.",
                       "Trying to connect to agent via \"\\\\.\\pipe\\arvaneAgentI1\"...",
@@ -515,7 +243,7 @@ TEST_F(StopAgentServiceTest, APipeServedByAnotherProgramGetsNoRequest)
         EXPECT_TRUE(impostor.process.Running());
 
         // The same pipe is the agent's own when it is the service's process.
-        HANDLE handle = AgentPipeConnect((kPipe + "I1").c_str(), impostor.process.Id());
+        HANDLE handle = AgentPipeConnect((kPipe + "I1").c_str(), impostor.process.Id(), ClockTicks());
         EXPECT_NE(INVALID_HANDLE_VALUE, handle);
         if (handle != INVALID_HANDLE_VALUE)
             CloseHandle(handle);
@@ -535,7 +263,7 @@ TEST_F(StopAgentServiceTest, AgentThatIgnoresTheRequestIsWaitedForTwoMinutes)
 
     // On NT the stopped service is the outcome whatever the wait finds; 9x has only the wait.
     int expected = IsWin9xKind() ? -1 : 0;
-    EXPECT_EQ(expected, StopAgentService(installer_.Data));
+    EXPECT_EQ(expected, StopAgentService(&log_.Data()));
     ExpectTwoMinutesOfAgentPolls(clock.Sleeps());
     EXPECT_FALSE(agent.EndsWithin(0));
     std::vector<std::string> events = agent.standIn().Events();
@@ -558,7 +286,7 @@ TEST_F(StopAgentServiceTest, AgentThatNeverAnswersIsGivenUpAfterTheLimit)
         90000,
         [&] {
             VirtualClock clock(0xFFFF0000u, IsWin9xKind() ? 0 : 1);  // the stop takes real time
-            result = StopAgentService(installer_.Data);
+            result = StopAgentService(&log_.Data());
             sleeps = clock.Sleeps();
         },
         GetProcessId(agent.process)));
@@ -581,14 +309,14 @@ TEST_F(StopAgentServiceTest, FailedStopLeavesItsErrorWhenTheAgentStays)
     UseFolder(standIn.Folder());
     VirtualClock clock;
 
-    EXPECT_EQ(ERROR_SERVICE_REQUEST_TIMEOUT, StopAgentService(installer_.Data));
+    EXPECT_EQ(ERROR_SERVICE_REQUEST_TIMEOUT, StopAgentService(&log_.Data()));
     // The stop gave up after its minute; the agent, stuck in stopping, outlived the whole wait.
     const std::vector<DWORD>& sleeps = clock.Sleeps();
     const size_t exitPolls = 120000 / kWaitPollMs;
     ASSERT_GE(sleeps.size(), exitPolls);
     EXPECT_EQ(std::vector<DWORD>(exitPolls, kWaitPollMs), std::vector<DWORD>(sleeps.end() - exitPolls, sleeps.end()));
     EXPECT_GE(std::accumulate(sleeps.begin(), sleeps.end() - exitPolls, 0u), kServiceStopLimitMs);
-    std::string log = ReadWholeFile(log_);
+    std::string log = ReadWholeFile(log_.LogPath());
     EXPECT_NE(std::string::npos,
               log.find("]: Failed to stop agent service: XAI1. " + SystemMessage(ERROR_SERVICE_REQUEST_TIMEOUT)));
     std::vector<std::string> lines = Log();
@@ -608,6 +336,55 @@ TEST_F(StopAgentServiceTest, FailedSearchEndsTheWait)
     fake_->HasToolhelp = false;
     VirtualClock clock(0xFFFF0000u, 5);  // the reply takes real time
 
-    EXPECT_EQ(-1, StopAgentService(installer_.Data));
+    EXPECT_EQ(-1, StopAgentService(&log_.Data()));
     EXPECT_TRUE(WithoutReplyPolls(clock.Sleeps()).empty());
+}
+
+// The task of the installation ends through its event (its legacy event for a legacy agent);
+// Windows 9x runs no task per user session, so nothing is done there.
+TEST_F(StopUserTaskTest, StopsTheTaskOfTheInstallation)
+{
+    for (bool legacy : {false, true}) {
+        SCOPED_TRACE(legacy ? "legacy" : "current");
+        if (legacy && IsWin9xKind())
+            continue;
+        UserTaskCopy copy(legacy ? "legacytask" : "installtask");
+        UseFolder(copy.Folder());
+        log_.Data().UpdateLegacyAgent = legacy ? 1 : 0;
+        std::unique_ptr<StartedProcess> task = copy.Start(legacy ? "" : "--id I1");
+        ASSERT_TRUE(task->Started());
+        VirtualClock clock;
+        clock.OnSleep = [&task](DWORD ms) {
+            if (ms == kWaitPollMs)
+                task->EndsWithin(5000);
+        };
+
+        EXPECT_EQ(0, StopUserTask(&log_.Data()));
+        if (IsWin9xKind()) {
+            EXPECT_TRUE(clock.Sleeps().empty());
+            EXPECT_TRUE(task->Running());
+            EXPECT_TRUE(copy.Recorded().empty());
+        } else {
+            EXPECT_TRUE(task->EndsWithin(5000));
+            EXPECT_EQ(10u, task->ExitCode()) << "ended through its exit event";
+        }
+        EXPECT_EQ(std::vector<std::string>{}, Log());
+    }
+}
+
+TEST_F(StopUserTaskTest, FailureIsLogged)
+{
+    if (IsWin9xKind())
+        GTEST_SKIP() << "no user task on Windows 9x";
+    UserTaskCopy copy("failingtask");
+    UseFolder(copy.Folder());
+    std::unique_ptr<StartedProcess> task = copy.Start("--id I1 --ignore all");
+    ASSERT_TRUE(task->Started());
+    FakeProcessControl refusals;
+    refusals.DenyTerminate.insert(task->Id());
+    refusals.WtsTerminateWorks = false;
+    VirtualClock clock;
+    EXPECT_EQ(-1, StopUserTask(&log_.Data()));
+    EXPECT_TRUE(task->Running());
+    EXPECT_EQ(std::vector<std::string>{"Failed to stop user task. Error Code: -1"}, Log());
 }

@@ -1,15 +1,10 @@
-// Installer::InstallFile and the file helpers, for real on the prefix's file system: version
-// resources of the versioned stand-ins, write times, attributes, and a destination held open by
-// another process.
+// InstallFile for real on the prefix's file system: version resources of the versioned
+// stand-ins, write times, attributes, and a destination held open by another process.
 #include <gtest/gtest.h>
 
-#include "harness/OpenedResources.h"
 #include "procedures/FileInstall.h"
-#include "procedures/Installer.h"
-#include "procedures/ProcedureTestSupport.h"
-#include "support/AccessControl.h"
+#include "procedures/ProcedureFixture.h"
 #include "support/Files.h"
-#include "support/Text.h"
 
 using namespace xatest;
 
@@ -17,46 +12,6 @@ namespace {
 
 const char kDestinationTrailer[] = "<destination copy>";
 const char kSource[] = "InstallFile: Source=";
-
-// Counts this program's calls of GetFileAttributesA on one path, by pointing the program's
-// import of it at a counter. An uninitialised read shows no other way under Wine.
-class AttributeQueries {
-public:
-    explicit AttributeQueries(const char* path) : slots_(FindImports("kernel32.dll", "GetFileAttributesA"))
-    {
-        if (slots_.empty())
-            return;
-        path_ = path;
-        count_ = 0;
-        real_ = (Function)ReplaceImports(slots_, (void*)&CountingQuery);
-    }
-    ~AttributeQueries()
-    {
-        if (!slots_.empty())
-            ReplaceImports(slots_, (void*)real_);
-    }
-    bool Counting() const { return !slots_.empty(); }
-    int Count() const { return count_; }
-
-private:
-    typedef DWORD(WINAPI* Function)(LPCSTR);
-
-    static DWORD WINAPI CountingQuery(LPCSTR path)
-    {
-        if (path && strcmp(path, path_) == 0)
-            ++count_;
-        return real_(path);
-    }
-
-    std::vector<void**> slots_;
-    static Function real_;
-    static const char* path_;
-    static int count_;
-};
-
-AttributeQueries::Function AttributeQueries::real_ = nullptr;
-const char* AttributeQueries::path_ = nullptr;
-int AttributeQueries::count_ = 0;
 
 // What a file of a test row starts as.
 struct FileSpec {
@@ -86,19 +41,30 @@ bool PlaceFile(const FileSpec& spec, const std::string& path, const std::string&
 
 class InstallFileTest : public testing::Test {
 protected:
-    InstallFileTest()
-        : scratch_("install"), source_(scratch_ / "Source"), destination_(scratch_ / "Dest"), installer_(&log_.Data())
+    InstallFileTest() : scratch_("install"), source_(scratch_ / "Source"), destination_(scratch_ / "Dest")
     {
         CreateDirectoryA(source_.c_str(), nullptr);
         log_.Data().DestFolder = DuplicateText(destination_.c_str());
         log_.Data().SrcFolder = DuplicateText(source_.c_str());
     }
 
+    // name in the source folder with content and, unless old is null, in the destination folder
+    // with old; the destination's path.
+    std::string Place(const std::string& name, const std::string& content, const char* old)
+    {
+        EXPECT_TRUE(WriteWholeFile(source_ + "\\" + name, content));
+        CreateDirectoryA(destination_.c_str(), nullptr);
+        std::string target = destination_ + "\\" + name;
+        if (old) {
+            EXPECT_TRUE(WriteWholeFile(target, old));
+        }
+        return target;
+    }
+
     ScratchFolder scratch_;
     std::string source_;
     std::string destination_;
     LoggedData log_;
-    Installer installer_;
 };
 
 }  // namespace
@@ -173,7 +139,7 @@ TEST_F(InstallFileTest, DecidesByFlagsThenVersionsThenTimes)
         std::string before = ReadWholeFile(destinationPath);
         log_.ClearLog();
 
-        EXPECT_EQ(row.Result, InstallFile(installer_.Data, source_.c_str(), name.c_str(), "$TARGETDIR$", nullptr,
+        EXPECT_EQ(row.Result, InstallFile(&log_.Data(), source_.c_str(), name.c_str(), "$TARGETDIR$", nullptr,
                                                      row.Flags));
 
         std::string after = ReadWholeFile(destinationPath);
@@ -191,37 +157,6 @@ TEST_F(InstallFileTest, DecidesByFlagsThenVersionsThenTimes)
 
 namespace {
 
-const char kSessionManagerKey[] = "System\\CurrentControlSet\\Control\\Session Manager";
-
-// The system's list of renames at the next restart, one entry per string.
-std::vector<std::string> PendingRenames()
-{
-    std::vector<std::string> entries;
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSessionManagerKey, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
-        return entries;
-    DWORD size = 0;
-    if (RegQueryValueExA(key, "PendingFileRenameOperations", nullptr, nullptr, nullptr, &size) == ERROR_SUCCESS) {
-        std::string data(size, '\0');
-        if (RegQueryValueExA(key, "PendingFileRenameOperations", nullptr, nullptr,
-                             reinterpret_cast<BYTE*>(&data[0]), &size) == ERROR_SUCCESS) {
-            data.resize(size);
-            // Every entry ends with a NUL, the list with one more; a delete's target is empty.
-            size_t start = 0;
-            for (size_t end; (end = data.find('\0', start)) != std::string::npos && end + 1 < data.size();
-                 start = end + 1)
-                entries.push_back(data.substr(start, end - start));
-        }
-    }
-    RegCloseKey(key);
-    return entries;
-}
-
-std::string WinInitPath()
-{
-    return WindowsFolder() + "\\WinInit.ini";
-}
-
 // Runs what the system does at a restart: the pending renames and WinInit.ini.
 bool Restart()
 {
@@ -236,19 +171,17 @@ bool Restart()
 // written, another one beside it is taken.
 TEST_F(InstallFileTest, KeptFileAppearsWhole)
 {
-    ASSERT_TRUE(WriteWholeFile(source_ + "\\Agent.ini", "whole configuration"));
-    CreateDirectoryA(destination_.c_str(), nullptr);
-    std::string target = destination_ + "\\Agent.ini";
+    std::string target = Place("Agent.ini", "whole configuration", nullptr);
     ASSERT_TRUE(WriteWholeFile(target + ".partial", "half"));
 
-    EXPECT_EQ(0, InstallFile(installer_.Data, source_.c_str(), "Agent.ini", "$TARGETDIR$", nullptr, FileKeepExisting));
+    EXPECT_EQ(0, InstallFile(&log_.Data(), source_.c_str(), "Agent.ini", "$TARGETDIR$", nullptr, FileKeepExisting));
     EXPECT_EQ("whole configuration", ReadWholeFile(target));
     EXPECT_EQ(std::vector<std::string>{"Agent.ini"}, FolderEntries(destination_));
     EXPECT_TRUE(log_.HasMessage("InstallFile: > File is copied."));
 
     ASSERT_TRUE(DeleteFileA(target.c_str()));
     ASSERT_TRUE(CreateDirectoryA((target + ".partial").c_str(), nullptr));
-    EXPECT_EQ(0, InstallFile(installer_.Data, source_.c_str(), "Agent.ini", "$TARGETDIR$", nullptr, FileKeepExisting));
+    EXPECT_EQ(0, InstallFile(&log_.Data(), source_.c_str(), "Agent.ini", "$TARGETDIR$", nullptr, FileKeepExisting));
     EXPECT_EQ("whole configuration", ReadWholeFile(target));
     RemoveDirectoryA((target + ".partial").c_str());
     EXPECT_EQ(std::vector<std::string>{"Agent.ini"}, FolderEntries(destination_)) << "through a \"~\" name";
@@ -259,47 +192,38 @@ TEST_F(InstallFileTest, KeptFileAppearsWhole)
     ASSERT_TRUE(CreateDirectoryA(tight.c_str(), nullptr));
     ASSERT_TRUE(WriteWholeFile(source_ + "\\A.ini", "whole configuration"));
     log_.ClearLog();
-    EXPECT_NE(0, InstallFile(installer_.Data, source_.c_str(), "A.ini", tight.c_str(), nullptr, FileKeepExisting));
+    EXPECT_NE(0, InstallFile(&log_.Data(), source_.c_str(), "A.ini", tight.c_str(), nullptr, FileKeepExisting));
     EXPECT_EQ(std::vector<std::string>{}, FolderEntries(tight));
     EXPECT_EQ(0u, log_.Messages().back().rfind("InstallFile: > Couldn't copy file.", 0)) << log_.Messages().back();
 }
 
-TEST_F(InstallFileTest, ReadOnlyDestinationIsOverwrittenOnTheSecondAttempt)
+// A read-only destination is overwritten on the second attempt, a hidden one too. (Windows
+// refuses the first copy over a hidden file and Wine does not, so only the outcome is the same on
+// both.)
+TEST_F(InstallFileTest, ReadOnlyAndHiddenDestinationsAreOverwritten)
 {
-    ASSERT_TRUE(WriteWholeFile(source_ + "\\Agent.ini", "new"));
-    CreateDirectoryA(destination_.c_str(), nullptr);
-    std::string target = destination_ + "\\Agent.ini";
-    ASSERT_TRUE(WriteWholeFile(target, "old"));
-    ASSERT_TRUE(SetFileAttributesA(target.c_str(), FILE_ATTRIBUTE_READONLY));
+    for (DWORD attribute : {FILE_ATTRIBUTE_READONLY, FILE_ATTRIBUTE_HIDDEN}) {
+        SCOPED_TRACE(attribute);
+        std::string target = Place("Agent.ini", "new", "old");
+        ASSERT_TRUE(SetFileAttributesA(target.c_str(), attribute));
+        log_.ClearLog();
 
-    EXPECT_EQ(0, InstallFile(installer_.Data, source_.c_str(), "Agent.ini", "$TARGETDIR$", nullptr, FileForceCopy));
+        EXPECT_EQ(0, InstallFile(&log_.Data(), source_.c_str(), "Agent.ini", "$TARGETDIR$", nullptr, FileForceCopy));
 
-    EXPECT_EQ("new", ReadWholeFile(target));
-    EXPECT_EQ(0u, Attributes(target) & FILE_ATTRIBUTE_READONLY);
-    EXPECT_EQ(0, log_.Data().RebootRequired);
-    EXPECT_EQ((std::vector<std::string>{
-                  "InstallFile: > Force copying...",
-                  "InstallFile: > Couldn't copy file. " + SystemMessage(ERROR_ACCESS_DENIED),
-                  "InstallFile: > Try to reset file attribute.",
-                  "InstallFile: > File is copied.",
-              }),
-              log_.MessagesFrom("InstallFile: > Force"));
-}
-
-TEST_F(InstallFileTest, HiddenDestinationIsOverwritten)
-{
-    ASSERT_TRUE(WriteWholeFile(source_ + "\\Agent.ini", "new"));
-    CreateDirectoryA(destination_.c_str(), nullptr);
-    std::string target = destination_ + "\\Agent.ini";
-    ASSERT_TRUE(WriteWholeFile(target, "old"));
-    ASSERT_TRUE(SetFileAttributesA(target.c_str(), FILE_ATTRIBUTE_HIDDEN));
-
-    // Windows refuses the first copy over a hidden file and Wine does not, so only the outcome
-    // is the same on both.
-    EXPECT_EQ(0, InstallFile(installer_.Data, source_.c_str(), "Agent.ini", "$TARGETDIR$", nullptr, FileForceCopy));
-    EXPECT_EQ("new", ReadWholeFile(target));
-    EXPECT_TRUE(log_.HasMessage("InstallFile: > File is copied."));
-    EXPECT_EQ(0, log_.Data().RebootRequired);
+        EXPECT_EQ("new", ReadWholeFile(target));
+        EXPECT_EQ(0u, GetFileAttributesA(target.c_str()) & FILE_ATTRIBUTE_READONLY);
+        EXPECT_EQ(0, log_.Data().RebootRequired);
+        EXPECT_TRUE(log_.HasMessage("InstallFile: > File is copied."));
+        if (attribute == FILE_ATTRIBUTE_READONLY) {
+            EXPECT_EQ((std::vector<std::string>{
+                          "InstallFile: > Force copying...",
+                          "InstallFile: > Couldn't copy file. " + SystemMessage(ERROR_ACCESS_DENIED),
+                          "InstallFile: > Try to reset file attribute.",
+                          "InstallFile: > File is copied.",
+                      }),
+                      log_.MessagesFrom("InstallFile: > Force"));
+        }
+    }
 }
 
 TEST_F(InstallFileTest, LockedDestinationIsReplacedAtTheNextRestart)
@@ -314,7 +238,7 @@ TEST_F(InstallFileTest, LockedDestinationIsReplacedAtTheNextRestart)
 
     FileHolder holder(target);
     ASSERT_TRUE(holder.Holding());
-    EXPECT_EQ(0, InstallFile(installer_.Data, source_.c_str(), "AgentCore.exe", "$TARGETDIR$", nullptr, 0));
+    EXPECT_EQ(0, InstallFile(&log_.Data(), source_.c_str(), "AgentCore.exe", "$TARGETDIR$", nullptr, 0));
 
     EXPECT_EQ(1, log_.Data().RebootRequired);
     std::vector<std::string> temporary = FolderEntries(destination_, "~*.tmp");
@@ -363,10 +287,7 @@ TEST_F(InstallFileTest, LockedDestinationIsReplacedAtTheNextRestart)
 
 TEST_F(InstallFileTest, ReplacementThatCannotBeScheduledFailsTheFile)
 {
-    ASSERT_TRUE(WriteWholeFile(source_ + "\\AgentCore.exe", "new"));
-    CreateDirectoryA(destination_.c_str(), nullptr);
-    std::string target = destination_ + "\\AgentCore.exe";
-    ASSERT_TRUE(WriteWholeFile(target, "old"));
+    std::string target = Place("AgentCore.exe", "new", "old");
     // The restart list of Windows 9x, held by another program, cannot take the request.
     log_.Data().IsWin9x = 1;
     ASSERT_TRUE(WriteWholeFile(WinInitPath(), "[boot]\r\n"));
@@ -375,7 +296,7 @@ TEST_F(InstallFileTest, ReplacementThatCannotBeScheduledFailsTheFile)
     ASSERT_TRUE(iniHolder.Holding() && holder.Holding());
 
     EXPECT_EQ(ERROR_SHARING_VIOLATION,
-              InstallFile(installer_.Data, source_.c_str(), "AgentCore.exe", "$TARGETDIR$", nullptr, FileForceCopy));
+              InstallFile(&log_.Data(), source_.c_str(), "AgentCore.exe", "$TARGETDIR$", nullptr, FileForceCopy));
     EXPECT_EQ(0, log_.Data().RebootRequired);
     EXPECT_TRUE(FolderEntries(destination_, "~*.tmp").empty()) << "the temporary file is deleted again";
     std::vector<std::string> messages = log_.Messages();
@@ -388,33 +309,30 @@ TEST_F(InstallFileTest, ReplacementThatCannotBeScheduledFailsTheFile)
 
 TEST_F(InstallFileTest, AttributeResetClearsOnlyReadOnlyAndHidden)
 {
-    ASSERT_TRUE(WriteWholeFile(source_ + "\\AgtError.log", "new"));
-    CreateDirectoryA(destination_.c_str(), nullptr);
-    std::string target = destination_ + "\\AgtError.log";
-    ASSERT_TRUE(WriteWholeFile(target, "old"));
+    std::string target = Place("AgtError.log", "new", "old");
     const DWORD kept = FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE;
     ASSERT_TRUE(SetFileAttributesA(target.c_str(), kept | FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN));
-    DWORD before = Attributes(target);
+    DWORD before = GetFileAttributesA(target.c_str());
     ASSERT_EQ(FILE_ATTRIBUTE_READONLY, before & FILE_ATTRIBUTE_READONLY);
 
     // Held open, the file stays after the reset, so its attributes can be seen.
     FileHolder holder(target, "read");
     ASSERT_TRUE(holder.Holding());
-    EXPECT_EQ(0, InstallFile(installer_.Data, source_.c_str(), "AgtError.log", "$TARGETDIR$", nullptr, FileForceCopy));
-    EXPECT_EQ(before & ~(FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN), Attributes(target));
+    EXPECT_EQ(0, InstallFile(&log_.Data(), source_.c_str(), "AgtError.log", "$TARGETDIR$", nullptr, FileForceCopy));
+    EXPECT_EQ(before & ~(FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN), GetFileAttributesA(target.c_str()));
     EXPECT_EQ(1, log_.Data().RebootRequired);
 }
 
 TEST_F(InstallFileTest, UnusableArgumentsAndFolders)
 {
     ASSERT_TRUE(WriteWholeFile(source_ + "\\A.exe", "a"));
-    EXPECT_EQ(-1, InstallFile(installer_.Data, source_.c_str(), nullptr, "$TARGETDIR$", nullptr, 0));
-    EXPECT_EQ(-1, InstallFile(installer_.Data, source_.c_str(), "A.exe", nullptr, nullptr, 0));
+    EXPECT_EQ(-1, InstallFile(&log_.Data(), source_.c_str(), nullptr, "$TARGETDIR$", nullptr, 0));
+    EXPECT_EQ(-1, InstallFile(&log_.Data(), source_.c_str(), "A.exe", nullptr, nullptr, 0));
     EXPECT_TRUE(log_.Messages().empty());
 
     // The working folder is unknown on a new installation.
-    EXPECT_EQ(-1, InstallFile(installer_.Data, source_.c_str(), "A.exe", "$AGENTTEMPDIR$", nullptr, 0));
-    EXPECT_EQ(-1, InstallFile(installer_.Data, nullptr, "A.exe", "$TARGETDIR$", nullptr, 0));
+    EXPECT_EQ(-1, InstallFile(&log_.Data(), source_.c_str(), "A.exe", "$AGENTTEMPDIR$", nullptr, 0));
+    EXPECT_EQ(-1, InstallFile(&log_.Data(), nullptr, "A.exe", "$TARGETDIR$", nullptr, 0));
     EXPECT_EQ((std::vector<std::string>{"InstallFile: > Failed to resolve the path.",
                                         "InstallFile: > Failed to resolve the path."}),
               log_.Messages());
@@ -422,7 +340,7 @@ TEST_F(InstallFileTest, UnusableArgumentsAndFolders)
     log_.ClearLog();
     ASSERT_TRUE(WriteWholeFile(scratch_ / "Blocker", "a file where a folder should be"));
     std::string blocked = scratch_ / "Blocker\\Sub";
-    EXPECT_EQ(-1, InstallFile(installer_.Data, source_.c_str(), "A.exe", blocked.c_str(), nullptr, 0));
+    EXPECT_EQ(-1, InstallFile(&log_.Data(), source_.c_str(), "A.exe", blocked.c_str(), nullptr, 0));
     EXPECT_EQ((std::vector<std::string>{"Could not access or create folder \"" + blocked + "\"."}), log_.Messages());
 }
 
@@ -433,26 +351,26 @@ TEST_F(InstallFileTest, PathsBeyondMaxPathAreRefusedWithoutCreatingAnything)
     std::string deep = scratch_.Path() + "\\" + std::string(MAX_PATH - 3 - scratch_.Path().size(), 'd');
     ASSERT_EQ(MAX_PATH - 2, deep.size());
     log_.ClearLog();
-    EXPECT_EQ(ERROR_FILENAME_EXCED_RANGE, InstallFile(installer_.Data, source_.c_str(), "A.exe", deep.c_str(), nullptr, 0));
+    EXPECT_EQ(ERROR_FILENAME_EXCED_RANGE, InstallFile(&log_.Data(), source_.c_str(), "A.exe", deep.c_str(), nullptr, 0));
     EXPECT_EQ((std::vector<std::string>{"InstallFile: > Path is too long: \"" + deep + "\\A.exe\"."}), log_.Messages());
     EXPECT_EQ(0, GetPathKind(deep.c_str()));
 
     log_.ClearLog();
     EXPECT_EQ(ERROR_FILENAME_EXCED_RANGE,
-              InstallFile(installer_.Data, deep.c_str(), "A.exe", destination_.c_str(), nullptr, 0));
+              InstallFile(&log_.Data(), deep.c_str(), "A.exe", destination_.c_str(), nullptr, 0));
     EXPECT_EQ((std::vector<std::string>{"InstallFile: > Path is too long: \"" + deep + "\\A.exe\"."}), log_.Messages());
     EXPECT_EQ(0, GetPathKind(destination_.c_str()));
 
     // A destination name makes the path too long just the same.
     std::string name(MAX_PATH, 'n');
     EXPECT_EQ(ERROR_FILENAME_EXCED_RANGE,
-              InstallFile(installer_.Data, source_.c_str(), "A.exe", destination_.c_str(), name.c_str(), 0));
+              InstallFile(&log_.Data(), source_.c_str(), "A.exe", destination_.c_str(), name.c_str(), 0));
 }
 
 TEST_F(InstallFileTest, DestinationNameRenamesTheCopy)
 {
     ASSERT_TRUE(WriteWholeFile(source_ + "\\ArvaneSP.dll", "provider"));
-    EXPECT_EQ(0, InstallFile(installer_.Data, source_.c_str(), "ArvaneSP.dll", "$TARGETDIR$\\sub", "XASP.dll", 0));
+    EXPECT_EQ(0, InstallFile(&log_.Data(), source_.c_str(), "ArvaneSP.dll", "$TARGETDIR$\\sub", "XASP.dll", 0));
     EXPECT_EQ("provider", ReadWholeFile(destination_ + "\\sub\\XASP.dll"));
     EXPECT_FALSE(FileExistsAt(destination_ + "\\sub\\ArvaneSP.dll"));
 }
@@ -464,154 +382,10 @@ TEST_F(InstallFileTest, ShowsTheFileItCopies)
     StatusRecorder status;
     log_.Data().Status = &status;
     ASSERT_TRUE(WriteWholeFile(source_ + "\\A.exe", "a"));
-    EXPECT_EQ(0, InstallFile(installer_.Data, source_.c_str(), "A.exe", "$TARGETDIR$", nullptr, 0));
+    EXPECT_EQ(0, InstallFile(&log_.Data(), source_.c_str(), "A.exe", "$TARGETDIR$", nullptr, 0));
     EXPECT_EQ("Copying " + destination_ + "\\A.exe", status.LastDetail());
 
     log_.Data().IsSilent = 1;
-    EXPECT_EQ(0, InstallFile(installer_.Data, source_.c_str(), "A.exe", "$TARGETDIR$", "B.exe", 0));
+    EXPECT_EQ(0, InstallFile(&log_.Data(), source_.c_str(), "A.exe", "$TARGETDIR$", "B.exe", 0));
     EXPECT_EQ("Copying " + destination_ + "\\B.exe", status.LastDetail());
-}
-
-TEST(FileHelpers, CreateFolderPathCreatesEveryMissingFolder)
-{
-    ScratchFolder scratch("folders");
-    std::string deep = scratch / "a\\b\\c";
-    EXPECT_TRUE(CreateFolderPath(deep.c_str()));
-    EXPECT_EQ(1, GetPathKind((scratch / "a").c_str()));
-    EXPECT_EQ(1, GetPathKind(deep.c_str()));
-    EXPECT_TRUE(CreateFolderPath(deep.c_str())) << "existing folders are passed over";
-    EXPECT_TRUE(CreateFolderPath((scratch / "a\\b\\d\\").c_str())) << "trailing backslash";
-    EXPECT_EQ(1, GetPathKind((scratch / "a\\b\\d").c_str()));
-
-    // A file in the way, as a parent or as the last part.
-    ASSERT_TRUE(WriteWholeFile(scratch / "file", "x"));
-    EXPECT_FALSE(CreateFolderPath((scratch / "file\\b").c_str()));
-    EXPECT_EQ(-1, GetPathKind((scratch / "file").c_str()));
-    EXPECT_FALSE(CreateFolderPath((scratch / "file").c_str()));
-
-    // The drive root is taken as given.
-    std::string root = SystemFolder().substr(0, 3);
-    EXPECT_TRUE(CreateFolderPath(root.c_str()));
-    EXPECT_FALSE(CreateFolderPath(nullptr));
-    EXPECT_FALSE(CreateFolderPath((scratch.Path() + "\\" + std::string(MAX_PATH, 'x')).c_str()));
-}
-
-// A path shorter than a drive root is looked at as itself only. What a longer path left in the
-// stack before it is no part of it: walked as folders, it would ask about "Z" once per stale
-// backslash.
-TEST(FileHelpers, CreateFolderPathOnAShortPath)
-{
-    ScratchFolder scratch("short");
-    char current[MAX_PATH];
-    ASSERT_NE(0u, GetCurrentDirectoryA(sizeof(current), current));
-    ASSERT_TRUE(SetCurrentDirectoryA(scratch.Path().c_str()));
-    std::string deep = scratch / "a\\b\\c\\d\\e\\f\\g\\h";
-    AttributeQueries queries("Z");
-    ASSERT_TRUE(queries.Counting());
-    // Back to back from the same frame, so that the second call's buffer holds the first path.
-    bool deepResult = CreateFolderPath(deep.c_str());
-    bool shortResult = CreateFolderPath("Z");
-    int count = queries.Count();
-    EXPECT_TRUE(deepResult);
-    EXPECT_TRUE(shortResult);
-    EXPECT_EQ(2, count) << "once for the whole path, once before creating it";
-    EXPECT_EQ(1, GetPathKind((scratch / "Z").c_str()));
-    EXPECT_FALSE(CreateFolderPath(""));
-    SetCurrentDirectoryA(current);
-}
-
-// The access list of what setup makes for the agent: the one a folder under Program Files has,
-// taking nothing from its parent and handed down to what the folder holds. (Wine keeps no
-// access lists on files, so the list is read back from the descriptor itself.)
-TEST(FileHelpers, AgentFoldersAreOnlyForAdministratorsToChange)
-{
-    ProtectedSecurity security;
-    SECURITY_ATTRIBUTES* attributes = MakeProtectedSecurity(&security, kFolderFullAccess, kFolderReadExecute, true);
-    if (IsWin9xKind()) {
-        EXPECT_EQ(nullptr, attributes) << "Windows 9x has no access lists";
-        return;
-    }
-    ASSERT_NE(nullptr, attributes);
-    EXPECT_FALSE(attributes->bInheritHandle);
-    std::string system = AllowEntry(kSystemSid, FILE_ALL_ACCESS, OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE);
-    std::string administrators =
-        AllowEntry(kAdministratorsSid, FILE_ALL_ACCESS, OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE);
-    EXPECT_EQ((std::vector<std::string>{"protected", system, administrators,
-                                        AllowEntry(kUsersSid, FILE_GENERIC_READ | FILE_GENERIC_EXECUTE,
-                                                   OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE)}),
-              AccessEntries(attributes->lpSecurityDescriptor));
-    // The removal's own copy: nobody but SYSTEM and Administrators.
-    attributes = MakeProtectedSecurity(&security, kFolderFullAccess, 0, true);
-    ASSERT_NE(nullptr, attributes);
-    EXPECT_EQ((std::vector<std::string>{"protected", system, administrators}),
-              AccessEntries(attributes->lpSecurityDescriptor));
-
-    ScratchFolder scratch("protected");
-    EXPECT_TRUE(CreateFolderPath((scratch / "a\\b").c_str(), attributes));
-    EXPECT_EQ(1, GetPathKind((scratch / "a\\b").c_str()));
-}
-
-TEST(FileHelpers, PathKindAndExistence)
-{
-    ScratchFolder scratch("kinds");
-    ASSERT_TRUE(WriteWholeFile(scratch / "file.txt", "x"));
-    EXPECT_EQ(-1, GetPathKind((scratch / "file.txt").c_str()));
-    EXPECT_EQ(1, GetPathKind(scratch.Path().c_str()));
-    EXPECT_EQ(0, GetPathKind((scratch / "missing").c_str()));
-    EXPECT_EQ(0, GetPathKind(nullptr));
-    EXPECT_TRUE(FileExists((scratch / "file.txt").c_str()));
-    EXPECT_FALSE(FileExists(scratch.Path().c_str()));
-    EXPECT_FALSE(FileExists((scratch / "missing").c_str()));
-    EXPECT_FALSE(FileExists(nullptr));
-}
-
-TEST(FileHelpers, GetFileVersionReadsTheFixedVersionInformation)
-{
-    DWORD ms = 0, ls = 0;
-    EXPECT_EQ(0, GetFileVersion(FixturePath("versioned-1.2.40000.0.exe").c_str(), &ms, &ls));
-    EXPECT_EQ(0x00010002u, ms);
-    EXPECT_EQ(0x9C400000u, ls);
-    EXPECT_EQ(0, GetFileVersion(FixturePath("versioned-40000.0.0.0.exe").c_str(), &ms, nullptr));
-    EXPECT_EQ(0x9C400000u, ms);
-    EXPECT_EQ(0, GetFileVersion(FixturePath("versioned-2.0.0.0.exe").c_str(), nullptr, nullptr));
-
-    ms = ls = 7;
-    EXPECT_NE(0, GetFileVersion(FixturePath("exitwith.exe").c_str(), &ms, &ls)) << "no version resource";
-    EXPECT_EQ(7u, ms);
-    EXPECT_EQ(ERROR_FILE_NOT_FOUND, GetFileVersion(FixturePath("missing.exe").c_str(), &ms, &ls));
-    EXPECT_EQ(ERROR_INVALID_PARAMETER, GetFileVersion(nullptr, &ms, &ls));
-}
-
-TEST(FileHelpers, GetFileWriteTime)
-{
-    ScratchFolder scratch("times");
-    std::string path = scratch / "file.txt";
-    ASSERT_TRUE(WriteWholeFile(path, "x"));
-    FILETIME expected = TimeFromNow(-30);
-    ASSERT_TRUE(SetWriteTime(path, expected));
-    FILETIME time = {};
-    EXPECT_EQ(0, GetFileWriteTime(path.c_str(), &time));
-    EXPECT_EQ(0, CompareFileTime(&expected, &time));
-    EXPECT_EQ(ERROR_FILE_NOT_FOUND, GetFileWriteTime((scratch / "missing").c_str(), &time));
-    EXPECT_EQ(ERROR_INVALID_PARAMETER, GetFileWriteTime(nullptr, &time));
-    EXPECT_EQ(ERROR_INVALID_PARAMETER, GetFileWriteTime(path.c_str(), nullptr));
-}
-
-// The short form is what WinInit.ini and the Windows 9x same-file test compare; a path that
-// cannot be shortened must never leave a usable-looking buffer behind a result of 0.
-TEST(FileHelpers, GetShortPath)
-{
-    ScratchFolder scratch("shortpath");
-    std::string path = scratch / "A Rather Long File Name.text";
-    ASSERT_TRUE(WriteWholeFile(path, "x"));
-    char shortPath[MAX_PATH];
-    ASSERT_EQ(0, GetShortPath(path.c_str(), shortPath));
-    std::string name = std::string(shortPath).substr(std::string(shortPath).rfind('\\') + 1);
-    EXPECT_NE(std::string::npos, name.find('~')) << shortPath;
-    EXPECT_LE(name.size(), 12u) << shortPath;
-    EXPECT_TRUE(FileExists(shortPath));
-
-    int missing = GetShortPath((scratch / "missing\\file.txt").c_str(), shortPath);
-    EXPECT_TRUE(missing == ERROR_PATH_NOT_FOUND || missing == ERROR_FILE_NOT_FOUND) << missing;
-    EXPECT_EQ(ERROR_FILE_NOT_FOUND, GetShortPath((scratch / "missing.txt").c_str(), shortPath));
 }

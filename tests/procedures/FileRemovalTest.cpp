@@ -6,7 +6,7 @@
 
 #include "procedures/FileRemoval.h"
 #include "procedures/Installer.h"
-#include "procedures/ProcedureTestSupport.h"
+#include "procedures/ProcedureFixture.h"
 #include "support/Files.h"
 #include "support/Text.h"
 

@@ -8,9 +8,8 @@
 #include "harness/TestSupport.h"
 #include "network/DriverOwner.h"
 #include "network/FakeCatalog.h"
-#include "procedures/InstallationData.h"
-#include "procedures/Installer.h"
 #include "procedures/NetworkDrivers.h"
+#include "procedures/ProcedureFixture.h"
 #include "support/AgentNames.h"
 #include "support/FolderRedirection.h"
 #include "support/WindowsVersion.h"
@@ -24,35 +23,9 @@ bool Is64BitKind()
     return WineKind().rfind("win64-", 0) == 0;
 }
 
-bool IsWin98Kind()
-{
-    return WineKind().find("win98") != std::string::npos;
-}
-
-void CreateKey(const std::string& path)
-{
-    HKEY key;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
-                                             nullptr, &key, nullptr));
-    RegCloseKey(key);
-}
-
-// A string value under HKEY_LOCAL_MACHINE, or "<none>".
-std::string ReadValue(const std::string& keyPath, const char* name)
-{
-    HKEY key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
-        return "<none>";
-    char value[MAX_PATH] = {};
-    DWORD size = sizeof(value) - 1;
-    LONG result = RegQueryValueExA(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(value), &size);
-    RegCloseKey(key);
-    return result == ERROR_SUCCESS ? value : "<none>";
-}
-
 std::string DriverOwner()
 {
-    return ReadValue(kAgentKey, kDriverControlValue);
+    return ReadMachineString(kAgentKey, kDriverControlValue);
 }
 
 void SetDriverOwner(const std::string& owner)
@@ -61,13 +34,6 @@ void SetDriverOwner(const std::string& owner)
         SetDriverControl(nullptr);
     else
         ASSERT_EQ(0, SetDriverControl(owner.c_str()));
-}
-
-std::string SystemFolder()
-{
-    char folder[MAX_PATH];
-    GetSystemDirectoryA(folder, sizeof(folder));
-    return folder;
 }
 
 // A path inside the prefix, reached through its Unix location (drive Z:), past any redirection:
@@ -92,7 +58,7 @@ struct Targets {
 Targets ExpectedTargets()
 {
     std::string system = SystemFolder();
-    if (IsWin98Kind())
+    if (IsWin9xKind())
         return {"", system + "\\ArvaneD.VXD", system + "\\ArvaneSP.dll"};
     if (Is64BitKind())
         return {OnDisk("windows\\system32\\drivers\\XAPFA.sys"), "", OnDisk("windows\\syswow64\\ArvaneSP.dll")};
@@ -114,16 +80,11 @@ std::vector<std::string> AllTargets()
 
 class DriversTest : public testing::Test {
 protected:
-    DriversTest() : scratch_("drivers"), installer_(&data_)
+    DriversTest() : log_("drivers"), data_(log_.Data())
     {
-        data_.Instance = DuplicateText("I1");
-        data_.DestFolder = DuplicateText(scratch_.Path().c_str());
-        data_.IsWin9x = IsWin98Kind() ? 1 : 0;
-        data_.LogEnabled = 1;
-        log_ = scratch_ / "setup.log";
-        data_.Log.Open(log_.c_str());
-
-        std::string drivers = scratch_ / "Drivers";
+        log_.SetInstance("I1");
+        data_.DestFolder = DuplicateText(log_.Scratch().Path().c_str());
+        std::string drivers = log_.Scratch() / "Drivers";
         CreateDirectoryA(drivers.c_str(), nullptr);
         WriteWholeFile(drivers + "\\XAPFA.sys", "filter driver, 32-bit");
         WriteWholeFile(drivers + "\\XAPFA64.sys", "filter driver, x64");
@@ -133,8 +94,8 @@ protected:
 
     void SetUp() override
     {
-        CreateKey(std::string(kAgentKey) + "\\I1");
-        CreateKey(std::string(kAgentKey) + "\\I2");
+        ASSERT_TRUE(CreateMachineKey(std::string(kAgentKey) + "\\I1"));
+        ASSERT_TRUE(CreateMachineKey(std::string(kAgentKey) + "\\I2"));
     }
 
     void TearDown() override
@@ -142,21 +103,14 @@ protected:
         SetFolderRedirectionFunctions(nullptr);
         for (const std::string& target : AllTargets())
             DeleteFileA(target.c_str());
-        RegDeleteKeyA(HKEY_LOCAL_MACHINE, (std::string(kAgentKey) + "\\I1").c_str());
-        RegDeleteKeyA(HKEY_LOCAL_MACHINE, (std::string(kAgentKey) + "\\I2").c_str());
-        RegDeleteKeyA(HKEY_LOCAL_MACHINE, kAgentKey);
+        DeleteMachineTree(kAgentKey);
     }
 
-    // The messages of the log lines so far (the text after "]: "), then the log is emptied.
+    // The messages of the log so far, then the log is emptied.
     std::vector<std::string> TakeMessages()
     {
-        std::vector<std::string> messages;
-        lastLog_ = ReadWholeFile(log_);
-        for (const std::string& line : SplitLines(lastLog_)) {
-            size_t start = line.find("]: ");
-            messages.push_back(start == std::string::npos ? line : line.substr(start + 3));
-        }
-        DeleteFileA(log_.c_str());
+        std::vector<std::string> messages = log_.Messages();
+        log_.ClearLog();
         return messages;
     }
 
@@ -205,11 +159,8 @@ protected:
         return false;
     }
 
-    ScratchFolder scratch_;
-    InstallationData data_;
-    Installer installer_;
-    std::string log_;
-    std::string lastLog_;  // the whole text TakeMessages read last
+    LoggedData log_;
+    InstallationData& data_;
 };
 
 }  // namespace
@@ -217,14 +168,14 @@ protected:
 TEST_F(DriversTest, CleanMachineInstallsAndTheOwnerRemovesAgain)
 {
     ASSERT_NE(nullptr, std::getenv("WINEPREFIX")) << "the prefix is known";
-    InstallDrivers(installer_.Data);
+    InstallDrivers(&data_);
 
     std::vector<std::string> messages = TakeMessages();
     ASSERT_GE(messages.size(), 2u);
     EXPECT_EQ("Agent installs drivers: Unknown.", messages[0]);
     EXPECT_EQ("Installing drivers...", messages[1]);
     EXPECT_EQ("I1", DriverOwner());
-    EXPECT_EQ(SystemFolder() + "\\ArvaneSP.dll", ReadValue(std::string(kAgentKey) + "\\I1", kLspLibraryValue));
+    EXPECT_EQ(SystemFolder() + "\\ArvaneSP.dll", ReadMachineString(std::string(kAgentKey) + "\\I1", kLspLibraryValue));
 
     Targets targets = ExpectedTargets();
     EXPECT_EQ("layered provider", ReadWholeFile(targets.Provider));
@@ -240,17 +191,17 @@ TEST_F(DriversTest, CleanMachineInstallsAndTheOwnerRemovesAgain)
         EXPECT_FALSE(FileExistsAt(OnDisk("windows\\system32\\ArvaneSP.dll")));
         EXPECT_FALSE(FileExistsAt(OnDisk("windows\\system32\\drivers\\XAPFA64.sys")));
     }
-    if (IsWin98Kind()) {
+    if (IsWin9xKind()) {
         EXPECT_FALSE(FileExistsAt(SystemFolder() + "\\drivers\\XAPFA.sys"));
     }
 
     data_.IsRemove = 1;
-    RemoveDrivers(installer_.Data);
+    RemoveDrivers(&data_);
     messages = TakeMessages();
     ASSERT_GE(messages.size(), 2u);
     EXPECT_EQ("Agent owns drivers: I1", messages[0]);
     EXPECT_EQ("Removing drivers...", messages[1]);
-    EXPECT_EQ("<none>", DriverOwner());
+    EXPECT_EQ("<missing>", DriverOwner());
     EXPECT_FALSE(AnyDriverFilePresent());
     EXPECT_FALSE(Contains(messages, "Failed to uninstall network layer driver."));
 }
@@ -283,13 +234,13 @@ TEST_F(DriversTest, OwnershipDecidesTheInstallation)
         SCOPED_TRACE(std::string("IsModify ") + std::to_string(row.IsModify) + ", legacy " +
                      std::to_string(row.LegacyAgentExists) + ", update legacy " +
                      std::to_string(row.UpdateLegacyAgent) + ", owner \"" + row.Owner + "\"");
-        CreateKey(kAgentKey);
+        ASSERT_TRUE(CreateMachineKey(kAgentKey));
         SetDriverOwner(row.Owner);
         data_.IsModify = row.IsModify;
         data_.LegacyAgentExists = row.LegacyAgentExists;
         data_.UpdateLegacyAgent = row.UpdateLegacyAgent;
 
-        InstallDrivers(installer_.Data);
+        InstallDrivers(&data_);
 
         std::vector<std::string> messages = TakeMessages();
         ASSERT_FALSE(messages.empty());
@@ -300,8 +251,8 @@ TEST_F(DriversTest, OwnershipDecidesTheInstallation)
         EXPECT_EQ(row.Installs, AllDriverFilesPresent());
         EXPECT_EQ(row.Installs, AnyDriverFilePresent());
         EXPECT_EQ(row.OwnerAfter, DriverOwner());
-        std::string recorded = ReadValue(std::string(kAgentKey) + "\\I1", kLspLibraryValue);
-        EXPECT_EQ(row.Installs ? SystemFolder() + "\\ArvaneSP.dll" : "<none>", recorded);
+        std::string recorded = ReadMachineString(std::string(kAgentKey) + "\\I1", kLspLibraryValue);
+        EXPECT_EQ(row.Installs ? SystemFolder() + "\\ArvaneSP.dll" : "<missing>", recorded);
         TearDown();
         SetUp();
     }
@@ -324,12 +275,12 @@ TEST_F(DriversTest, OnlyTheOwnersRemovalRemoves)
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(std::string("IsRemove ") + std::to_string(row.IsRemove) + ", owner \"" + row.Owner + "\"");
-        CreateKey(kAgentKey);
+        ASSERT_TRUE(CreateMachineKey(kAgentKey));
         SetDriverOwner(row.Owner);
         PlaceDriverFiles();
         data_.IsRemove = row.IsRemove;
 
-        RemoveDrivers(installer_.Data);
+        RemoveDrivers(&data_);
 
         std::vector<std::string> messages = TakeMessages();
         ASSERT_FALSE(messages.empty());
@@ -340,7 +291,7 @@ TEST_F(DriversTest, OnlyTheOwnersRemovalRemoves)
         }
         EXPECT_EQ(row.Removes, !AnyDriverFilePresent());
         EXPECT_EQ(!row.Removes, AllDriverFilesPresent());
-        EXPECT_EQ(row.Removes ? "<none>" : (*row.Owner ? row.Owner : "<none>"), DriverOwner());
+        EXPECT_EQ(row.Removes ? "<missing>" : (*row.Owner ? row.Owner : "<missing>"), DriverOwner());
         TearDown();
         SetUp();
     }
@@ -348,19 +299,19 @@ TEST_F(DriversTest, OnlyTheOwnersRemovalRemoves)
 
 TEST_F(DriversTest, ProviderThatCannotBeRemovedKeepsItsLibrary)
 {
-    CreateKey(kAgentKey);
+    ASSERT_TRUE(CreateMachineKey(kAgentKey));
     SetDriverOwner("I1");
     PlaceDriverFiles();
     data_.IsRemove = 1;
     {
         FakeCatalog catalog;
         catalog.FailEnumeration = true;
-        RemoveDrivers(installer_.Data);
+        RemoveDrivers(&data_);
     }
     std::vector<std::string> messages = TakeMessages();
     EXPECT_TRUE(Contains(messages, "Failed to uninstall network layer driver."));
     EXPECT_TRUE(FileExistsAt(ExpectedTargets().Provider));
-    EXPECT_EQ("<none>", DriverOwner()) << "the ownership is already given up";
+    EXPECT_EQ("<missing>", DriverOwner()) << "the ownership is already given up";
     if (!ExpectedTargets().Filter.empty()) {
         EXPECT_FALSE(FileExistsAt(ExpectedTargets().Filter));
     }
@@ -369,7 +320,7 @@ TEST_F(DriversTest, ProviderThatCannotBeRemovedKeepsItsLibrary)
 TEST_F(DriversTest, MissingInstanceKeyIsLogged)
 {
     RegDeleteKeyA(HKEY_LOCAL_MACHINE, (std::string(kAgentKey) + "\\I1").c_str());
-    InstallDrivers(installer_.Data);
+    InstallDrivers(&data_);
     std::vector<std::string> messages = TakeMessages();
     EXPECT_TRUE(Contains(messages, std::string("Could not open key: ") + kAgentKey + "\\I1."));
     EXPECT_TRUE(AllDriverFilesPresent()) << "the files are copied all the same";
@@ -399,7 +350,7 @@ TEST_F(DriversTest, RedirectionThatCannotBeDisabled)
     SetFolderRedirectionFunctions(&refusing);
 
     // Installation: the filter driver is left out without a line of its own; the rest goes on.
-    InstallDrivers(installer_.Data);
+    InstallDrivers(&data_);
     std::vector<std::string> messages = TakeMessages();
     EXPECT_FALSE(FileExistsAt(ExpectedTargets().Filter));
     EXPECT_TRUE(FileExistsAt(ExpectedTargets().Provider));
@@ -409,62 +360,19 @@ TEST_F(DriversTest, RedirectionThatCannotBeDisabled)
     // Removal: the refusal is logged with the text of code 0, and nothing is removed.
     PlaceDriverFiles();
     data_.IsRemove = 1;
-    RemoveDrivers(installer_.Data);
+    RemoveDrivers(&data_);
     messages = TakeMessages();
-    // The system's text keeps its own line break.
     std::string codeText = SystemMessage(0).empty() ? "[Code: 0]" : SystemMessage(0);
-    EXPECT_NE(std::string::npos, lastLog_.find("]: Failed to disable folder redirection. " + codeText + "\r\n"))
-        << lastLog_;
-    EXPECT_EQ("<none>", DriverOwner());
+    EXPECT_TRUE(Contains(messages, "Failed to disable folder redirection. " + codeText)) << Joined(messages);
+    EXPECT_EQ("<missing>", DriverOwner());
     EXPECT_TRUE(AllDriverFilesPresent());
 
     // Without the functions at all: nothing removed, nothing logged.
     const FolderRedirectionFunctions missing = {nullptr, nullptr};
     SetFolderRedirectionFunctions(&missing);
     SetDriverOwner("I1");
-    RemoveDrivers(installer_.Data);
+    RemoveDrivers(&data_);
     messages = TakeMessages();
     EXPECT_EQ((std::vector<std::string>{"Agent owns drivers: I1", "Removing drivers..."}), messages);
     EXPECT_TRUE(AllDriverFilesPresent());
-}
-
-TEST(DriverControl, ReadsWritesAndDeletesTheValue)
-{
-    char buffer[MAX_PATH];
-    strcpy(buffer, "untouched");
-    EXPECT_EQ(ERROR_FILE_NOT_FOUND, GetDriverControl(buffer, sizeof(buffer))) << "no key yet";
-    EXPECT_NE(0, SetDriverControl("I1")) << "the shared key is not created here";
-    EXPECT_STREQ("untouched", buffer);
-
-    CreateKey(kAgentKey);
-    EXPECT_EQ(ERROR_FILE_NOT_FOUND, GetDriverControl(buffer, sizeof(buffer))) << "no value yet";
-    EXPECT_STREQ("untouched", buffer);
-
-    EXPECT_EQ(0, SetDriverControl("Instance-1"));
-    EXPECT_EQ(0, GetDriverControl(buffer, sizeof(buffer)));
-    EXPECT_STREQ("Instance-1", buffer);
-    DWORD size = 0;
-    HKEY key;
-    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, kAgentKey, 0, KEY_READ, &key));
-    DWORD type = 0;
-    EXPECT_EQ(ERROR_SUCCESS, RegQueryValueExA(key, kDriverControlValue, nullptr, &type, nullptr, &size));
-    RegCloseKey(key);
-    EXPECT_EQ(static_cast<DWORD>(REG_SZ), type);
-    EXPECT_EQ(11u, size) << "the terminating zero is stored";
-
-    strcpy(buffer, "untouched");
-    EXPECT_EQ(ERROR_MORE_DATA, GetDriverControl(buffer, 5));
-    EXPECT_STREQ("untouched", buffer);
-
-    EXPECT_EQ(0, SetDriverControl(nullptr));
-    EXPECT_EQ(ERROR_FILE_NOT_FOUND, GetDriverControl(buffer, sizeof(buffer)));
-    EXPECT_NE(0, SetDriverControl(nullptr)) << "nothing left to delete";
-    RegDeleteKeyA(HKEY_LOCAL_MACHINE, kAgentKey);
-}
-
-TEST(Is64BitWindows, FollowsTheNativeProcessor)
-{
-    EXPECT_EQ(Is64BitKind() ? 1 : 0, Is64BitWindows()) << WineKind();
-    FolderRedirectionFunctions functions;
-    EXPECT_TRUE(FindFolderRedirection(&functions)) << "present, if refusing, on 32-bit Windows too";
 }

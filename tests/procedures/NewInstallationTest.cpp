@@ -7,7 +7,7 @@
 
 #include "control/ServiceTestSupport.h"
 #include "network/DriverOwner.h"
-#include "procedures/ProcedureRunFixture.h"
+#include "procedures/ProcedureFixture.h"
 #include "support/Files.h"
 #include "support/ShellLinks.h"
 
@@ -23,7 +23,7 @@ class NewInstallationTest : public ProcedureRunTest {};
 std::string ProgramsFolder()
 {
     char path[MAX_PATH] = "";
-    GetSpecialFolderPath(IsWin9xSystem() ? CSIDL_PROGRAMS : CSIDL_COMMON_PROGRAMS, nullptr, path);
+    GetSpecialFolderPath(IsWin9xKind() ? CSIDL_PROGRAMS : CSIDL_COMMON_PROGRAMS, nullptr, path);
     return path;
 }
 
@@ -119,7 +119,7 @@ TEST_F(NewInstallationTest, SwitchesLeaveOutDriversUninstallEntryAndShortcut)
 // uninstall entry and Run value that were there before.
 TEST_F(NewInstallationTest, AnExistingServiceFailsTheInstallationAndTheRollBackLeavesIt)
 {
-    if (IsWin9xSystem())
+    if (IsWin9xKind())
         GTEST_SKIP() << "no service manager: the RunServices value is simply written";
     AgentPackage package("pkg-n3");
     StandIn agent("running-n3");
@@ -209,7 +209,7 @@ TEST_F(NewInstallationTest, ARollBackBesideAnEarlierFolderTakesOnlyWhatItsCopyBr
     // A later failure (the agent's service name is taken): the Package.xml that this run wrote
     // and the drivers folder that its copy made go with the roll-back too; what was there before
     // still stays.
-    if (IsWin9xSystem())
+    if (IsWin9xKind())
         return;  // no service manager
     AgentPackage complete("pkg-n7b");
     TestService existing("XAN7", "Someone else", "C:\\elsewhere\\other.exe");

@@ -7,8 +7,7 @@
 
 #include "harness/VirtualClock.h"
 #include "procedures/AddOns.h"
-#include "procedures/LeftoversTestSupport.h"
-#include "procedures/ProcedureTestSupport.h"
+#include "procedures/ProcedureFixture.h"
 #include "procedures/RemoteControlViewer.h"
 #include "support/Registry.h"
 
@@ -31,7 +30,7 @@ void ForgetViewer()
     DeleteMachineTree(kViewerUninstallKey);
     DeleteMachineTree(kViewerVendorKey);
     DeleteMachineTree(kViewerServiceKey);
-    DeleteRegistryValue(HKEY_LOCAL_MACHINE, kRunServices, kViewerServiceName);
+    DeleteMachineValue(kRunServices, kViewerServiceName);
 }
 
 class ViewerTest : public testing::Test {
@@ -100,7 +99,7 @@ protected:
         return clock.Sleeps();
     }
 
-    LoggingInstaller setup_;
+    LoggedData setup_;
     std::string folder_;
 };
 
@@ -125,10 +124,9 @@ TEST_F(ViewerTest, NoAppPathMeansNoViewer)
 
 TEST_F(ViewerTest, AViewerWithoutMarkerIsLeftAlone)
 {
-    DWORD number = 1;
     InstallViewer("", QuietUninstaller(0));
     // Only a string counts as a marker.
-    ASSERT_TRUE(SetMachineValue(kViewerUninstallKey, "VersionM451", REG_DWORD, &number, sizeof(number)));
+    ASSERT_TRUE(SetMachineNumber(kViewerUninstallKey, "VersionM451", 1));
     RemoveRemoteControlViewer(setup_.Run().Data);
 
     std::vector<std::string> expected = {kFound, "WinVNC was not installed by agent."};
@@ -142,7 +140,7 @@ TEST_F(ViewerTest, AViewerWithoutMarkerIsLeftAlone)
 TEST_F(ViewerTest, EarlyMarkersGoStraightToTheRemovalByHand)
 {
     for (const char* marker : {"VersionL401", "VersionL412"}) {
-        LoggingInstaller setup("viewer-early");
+        LoggedData setup("viewer-early");
         ForgetViewer();
         InstallViewer(marker, QuietUninstaller(0));
         // Later markers would call for the quiet uninstaller; the first one present decides.
@@ -169,7 +167,7 @@ TEST_F(ViewerTest, AQuietUninstallerThatEndsIsTheWholeRemoval)
     };
     const Row rows[] = {{"VersionM430", 0}, {"VersionM451", 1}};
     for (const Row& row : rows) {
-        LoggingInstaller setup("viewer-quiet");
+        LoggedData setup("viewer-quiet");
         ForgetViewer();
         DeleteFileA(Record("quiet.txt").c_str());
         std::string command = QuietUninstaller(row.Code);
@@ -205,7 +203,7 @@ TEST_F(ViewerTest, WithoutAWorkingQuietUninstallerTheViewerIsRemovedByHand)
           "Faile to run WinVNC uninstall command. Error code: 2"}},
     };
     for (const Row& row : rows) {
-        LoggingInstaller setup("viewer-noquiet");
+        LoggedData setup("viewer-noquiet");
         ForgetViewer();
         InstallViewer("VersionM451", row.Command);
         VirtualClock clock;

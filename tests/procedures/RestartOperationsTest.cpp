@@ -6,18 +6,13 @@
 #include <algorithm>
 
 #include "procedures/Installer.h"
-#include "procedures/ProcedureTestSupport.h"
+#include "procedures/ProcedureFixture.h"
 #include "procedures/RestartOperations.h"
 #include "support/Files.h"
 
 using namespace xatest;
 
 namespace {
-
-std::string WinInitPath()
-{
-    return WindowsFolder() + "\\WinInit.ini";
-}
 
 // Keeps any WinInit.ini of the prefix out of the way and puts it back afterwards.
 class WinInitTest : public testing::Test {

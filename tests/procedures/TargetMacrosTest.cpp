@@ -6,19 +6,11 @@
 #include <utility>
 #include <vector>
 
+#include "harness/TestSupport.h"
 #include "procedures/TargetMacros.h"
 #include "support/Text.h"
 
-namespace {
-
-std::string SystemFolder()
-{
-    char folder[MAX_PATH];
-    GetSystemDirectoryA(folder, sizeof(folder));
-    return folder;
-}
-
-}  // namespace
+using xatest::SystemFolder;
 
 TEST(ExpandTargetMacros, ReplacesTheAgentFolders)
 {

@@ -4,7 +4,6 @@
 
 #include "harness/TestSupport.h"
 #include "procedures/Installer.h"
-#include "procedures/RegistryProbe.h"
 #include "procedures/UninstallEntry.h"
 
 using namespace xatest;
@@ -18,20 +17,20 @@ class UninstallEntryTest : public testing::Test {
 protected:
     UninstallEntryTest() : dest_("agent"), installer_(&data_)
     {
-        DeleteRegistryTreeForTest(kEntry);
+        DeleteMachineTree(kEntry);
         data_.Instance = DuplicateText("I1");
         data_.DestFolder = DuplicateText(dest_.Path().c_str());
         data_.Title = DuplicateText("Arvane Agent");
         data_.Company = DuplicateText("Arvane");
         data_.Publisher = DuplicateText("Arvane Inc.");
     }
-    ~UninstallEntryTest() override { DeleteRegistryTreeForTest(kEntry); }
+    ~UninstallEntryTest() override { DeleteMachineTree(kEntry); }
 
     void PlaceAgent(const std::string& fixture)
     {
         ASSERT_TRUE(CopyFileA(FixturePath(fixture).c_str(), (dest_ / "AgentCore.exe").c_str(), FALSE)) << fixture;
     }
-    RegistryValue Value(const std::string& name) const { return ReadRegistryValue(kEntry, name); }
+    RegistryValue Value(const std::string& name) const { return ReadMachineValue(kEntry, name.c_str()); }
     void ExpectString(const std::string& name, const std::string& text) const
     {
         RegistryValue value = Value(name);
@@ -119,7 +118,7 @@ TEST_F(UninstallEntryTest, VersionValuesOnlyWhenTheAgentVersionCanBeRead)
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.Case);
-        DeleteRegistryTreeForTest(kEntry);
+        DeleteMachineTree(kEntry);
         DeleteFileA((dest_ / "AgentCore.exe").c_str());
         if (row.Fixture && *row.Fixture)
             PlaceAgent(row.Fixture);
@@ -183,10 +182,10 @@ TEST_F(UninstallEntryTest, UpdateKeepsOnlyANonEmptyStringDisplayName)
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.Case);
-        DeleteRegistryTreeForTest(kEntry);
-        WriteRegistryString(kEntry, "UninstallString", "C:\\old\\XASetup.exe /r");
+        DeleteMachineTree(kEntry);
+        SetMachineText(kEntry, "UninstallString", "C:\\old\\XASetup.exe /r");
         if (row.Type != REG_NONE)
-            WriteRegistryValue(kEntry, "DisplayName", row.Type, row.Before);
+            SetMachineValue(kEntry, "DisplayName", row.Type, row.Before);
         WriteUninstallEntry(installer_.Data, row.IsUpdate);
         RegistryValue name = Value("DisplayName");
         if (row.Kept) {
@@ -247,12 +246,12 @@ TEST_F(UninstallEntryTest, EstimatedSizeIsTheFolderSizeInKiB)
 TEST_F(UninstallEntryTest, AnIdWithABlankIsQuoted)
 {
     const std::string entry = kUninstallRoot + "\\XAA B";
-    DeleteRegistryTreeForTest(entry);
+    DeleteMachineTree(entry);
     ReplaceText(data_.Instance, DuplicateText("A B"));
     WriteUninstallEntry(installer_.Data, 0);
-    RegistryValue command = ReadRegistryValue(entry, "UninstallString");
-    RegistryValue quiet = ReadRegistryValue(entry, "QuietUninstallString");
-    DeleteRegistryTreeForTest(entry);
+    RegistryValue command = ReadMachineValue(entry, "UninstallString");
+    RegistryValue quiet = ReadMachineValue(entry, "QuietUninstallString");
+    DeleteMachineTree(entry);
     ASSERT_EQ(DWORD(REG_SZ), command.Type);
     std::string text(command.Data.begin(), command.Data.end() - 1);
     std::string program = "\"" + dest_.Path() + "\\XASetup.exe\" ";
@@ -267,12 +266,12 @@ TEST_F(UninstallEntryTest, RemovalDeletesOnlyThisInstancesEntry)
     WriteUninstallEntry(installer_.Data, 0);
     ASSERT_EQ(DWORD(REG_SZ), Value("QuietUninstallString").Type);
     ASSERT_EQ(DWORD(REG_DWORD), Value("EstimatedSize").Type);
-    WriteRegistryString(kEntry + "\\Extra", "V", "1");
-    WriteRegistryString(kUninstallRoot + "\\XAI2", "DisplayName", "Arvane Agent #2");
+    SetMachineText(kEntry + "\\Extra", "V", "1");
+    SetMachineText(kUninstallRoot + "\\XAI2", "DisplayName", "Arvane Agent #2");
 
     EXPECT_EQ(0, RemoveUninstallEntry(installer_.Data));
-    EXPECT_FALSE(RegistryKeyExists(kEntry));
-    EXPECT_TRUE(RegistryKeyExists(kUninstallRoot + "\\XAI2"));
+    EXPECT_FALSE(MachineKeyExists(kEntry));
+    EXPECT_TRUE(MachineKeyExists(kUninstallRoot + "\\XAI2"));
     EXPECT_EQ(ERROR_FILE_NOT_FOUND, RemoveUninstallEntry(installer_.Data));
-    DeleteRegistryTreeForTest(kUninstallRoot + "\\XAI2");
+    DeleteMachineTree(kUninstallRoot + "\\XAI2");
 }

@@ -6,7 +6,7 @@
 
 #include "control/ServiceTestSupport.h"
 #include "procedures/AgentShutdown.h"
-#include "procedures/ProcedureRunFixture.h"
+#include "procedures/ProcedureFixture.h"
 #include "support/AgentNames.h"
 
 using namespace xatest;
@@ -67,7 +67,7 @@ TEST_F(UninstallationTest, RepresentativeRunLogsAndShowsEveryStepAndLeavesNothin
     EXPECT_EQ(started, clock_.Now());
 
     std::vector<std::string> expected = {kStart, "Stopping Agent Service..."};
-    if (!IsWin9xSystem()) {
+    if (!IsWin9xKind()) {
         // Windows 9x has no service to stop: only the agent itself is asked.
         expected.insert(expected.end(), {"Stopping service XAU1...", "Stopping service returns 0."});
     }
@@ -330,13 +330,13 @@ TEST_F(UninstallationTest, WhatIsInUseIsLeftForTheRestart)
     {
         FileHolder holder(held);
         ASSERT_TRUE(holder.Holding());
-        EXPECT_EQ(IsWin9xSystem() ? ERROR_DIR_NOT_EMPTY : 0, Remove("U8", package.Folder()));
+        EXPECT_EQ(IsWin9xKind() ? ERROR_DIR_NOT_EMPTY : 0, Remove("U8", package.Folder()));
     }
-    EXPECT_TRUE(Logged(IsWin9xSystem() ? "The removal left 2 items."
+    EXPECT_TRUE(Logged(IsWin9xKind() ? "The removal left 2 items."
                                        : "The removal left 2 items; they are deleted at the next restart."));
     EXPECT_EQ(1, Data().RebootRequired);
     EXPECT_EQ(kFinished, Messages().back());
-    if (IsWin9xSystem()) {
+    if (IsWin9xKind()) {
         EXPECT_EQ("[rename]\r\nNUL=" + ShortPath(held) + "\r\n", ReadWholeFile(winInit));
     } else {
         std::string pending = ReadMachineMultiString("System\\CurrentControlSet\\Control\\Session Manager",
@@ -345,14 +345,14 @@ TEST_F(UninstallationTest, WhatIsInUseIsLeftForTheRestart)
             << pending;
     }
     ASSERT_EQ(0, RunProcess("wineboot.exe -r", 120000));
-    if (IsWin9xSystem()) {
+    if (IsWin9xKind()) {
         EXPECT_EQ(std::vector<std::string>{}, FolderEntries(footprint.DestFolder));
         RemoveDirectoryA(footprint.DestFolder.c_str());
     }
     EXPECT_EQ(std::vector<std::string>{}, Leftovers(footprint));
     DeleteFileA(winInit.c_str());
 
-    if (!IsWin9xSystem())
+    if (!IsWin9xKind())
         return;
     footprint = Install("U8", package);
     ASSERT_TRUE(CreateDirectoryA(winInit.c_str(), nullptr));

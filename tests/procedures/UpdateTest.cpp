@@ -6,16 +6,14 @@
 
 #include <map>
 
-#include "control/ProcessTestSupport.h"
-#include "control/ServiceManager.h"
-#include "control/ServiceTestSupport.h"
 #include <shlobj.h>
+
+#include "control/ServiceManager.h"
 #include "network/DriverOwner.h"
 #include "procedures/AgentShutdown.h"
-#include "procedures/ProcedureRunFixture.h"
+#include "procedures/ProcedureFixture.h"
 #include "procedures/RunProcedure.h"
 #include "support/Files.h"
-#include "support/Registry.h"
 
 using namespace xatest;
 
@@ -33,36 +31,30 @@ const char kRunServicesKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Ru
 // The command the agent's service (its RunServices value on Windows 9x) runs.
 std::string ServiceCommand(const std::string& name)
 {
-    return IsWin9xSystem() ? ReadMachineString(kRunServicesKey, name.c_str()) : ReadServiceConfig(name).ImagePath;
+    return IsWin9xKind() ? ReadMachineString(kRunServicesKey, name.c_str()) : ReadServiceConfig(name).ImagePath;
 }
 
 // The command as an installation in folder registers it: unquoted on Windows 9x.
 std::string CommandFor(const std::string& folder)
 {
     std::string program = folder + "\\AgentCore.exe";
-    return IsWin9xSystem() ? program : "\"" + program + "\"";
+    return IsWin9xKind() ? program : "\"" + program + "\"";
 }
 
 bool ServiceKnown(const std::string& name)
 {
-    return IsWin9xSystem() ? MachineValueExists(kRunServicesKey, name.c_str()) : ReadServiceConfig(name).Exists;
+    return IsWin9xKind() ? MachineValueExists(kRunServicesKey, name.c_str()) : ReadServiceConfig(name).Exists;
 }
 
 // Points the registered service at command.
 bool SetServiceCommand(const std::string& name, const std::string& command)
 {
-    if (IsWin9xSystem())
+    if (IsWin9xKind())
         return SetMachineText(kRunServicesKey, name.c_str(), command);
-    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-    SC_HANDLE service = manager ? OpenServiceA(manager, name.c_str(), SERVICE_ALL_ACCESS) : nullptr;
-    bool changed = service && ChangeServiceConfigA(service, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE,
-                                                   command.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr,
-                                                   nullptr);
-    if (service)
-        CloseServiceHandle(service);
-    if (manager)
-        CloseServiceHandle(manager);
-    return changed;
+    return WithService(name, SERVICE_CHANGE_CONFIG, [&](SC_HANDLE service) {
+        return ChangeServiceConfigA(service, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, command.c_str(),
+                                    nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
+    });
 }
 
 class UpdateTest : public ProcedureRunTest {
@@ -74,7 +66,7 @@ protected:
         ASSERT_TRUE(WriteWholeFile(footprint.DestFolder + "\\AgentCore.ini",
                                    "[Agent]\r\nRecord=" + agentRecord_ + "\r\nPipe=\\\\.\\pipe\\arvaneAgent" +
                                        footprint.Instance + "\r\nLifetimeMs=-1\r\n"));
-        if (IsWin9xSystem())
+        if (IsWin9xKind())
             ASSERT_EQ(0, StartAgentFromRunServices(("XA" + footprint.Instance).c_str()));
         else
             ASSERT_TRUE(StartForReal("XA" + footprint.Instance));
@@ -94,6 +86,18 @@ protected:
     {
         bool running = false;
         return IsProcessRunning((footprint.DestFolder + "\\AgentCore.exe").c_str(), &running) == 0 && running;
+    }
+
+    // A new installation of instance from package, its agent and its user task (options as the
+    // stand-in takes them) started; the footprint.
+    AgentFootprint InstallRunning(const std::string& instance, const AgentPackage& package,
+                                  std::unique_ptr<StartedProcess>* task, const std::string& taskOptions = "")
+    {
+        AgentFootprint footprint = Install(instance, package);
+        StartAgent(footprint);
+        *task = StartUserTask(footprint, taskOptions);
+        EXPECT_TRUE((*task)->Started());
+        return footprint;
     }
 
     // Starts the installed user task; options as the stand-in takes them.
@@ -116,13 +120,11 @@ protected:
 
 TEST_F(UpdateTest, RepresentativeRunStopsTheAgentAndItsTaskThenReplacesTheFiles)
 {
-    if (IsWin9xSystem())
+    if (IsWin9xKind())
         GTEST_SKIP() << "Windows 9x has no service to stop and leaves the user task running";
     AgentPackage first("pkg-e1a");
-    AgentFootprint footprint = Install("E1", first);
-    StartAgent(footprint);
-    std::unique_ptr<StartedProcess> task = StartUserTask(footprint);
-    ASSERT_TRUE(task->Started());
+    std::unique_ptr<StartedProcess> task;
+    AgentFootprint footprint = InstallRunning("E1", first, &task);
 
     AgentPackage second("pkg-e1b", {}, "second package");
     ASSERT_EQ(0, Prepare("/g E1 /s", second.Folder()));
@@ -200,13 +202,11 @@ TEST_F(UpdateTest, RepresentativeRunStopsTheAgentAndItsTaskThenReplacesTheFiles)
 // file is touched.
 TEST_F(UpdateTest, AUserTaskThatCannotBeStoppedEndsTheUpdateBeforeAnyCopy)
 {
-    if (IsWin9xSystem())
+    if (IsWin9xKind())
         GTEST_SKIP() << "Windows 9x leaves the user task alone";
     AgentPackage first("pkg-e2a");
-    AgentFootprint footprint = Install("E2", first);
-    StartAgent(footprint);
-    std::unique_ptr<StartedProcess> task = StartUserTask(footprint, "--ignore all");
-    ASSERT_TRUE(task->Started());
+    std::unique_ptr<StartedProcess> task;
+    AgentFootprint footprint = InstallRunning("E2", first, &task, "--ignore all");
     std::string before = ReadWholeFile(footprint.DestFolder + "\\AgentCore.exe");
 
     AgentPackage second("pkg-e2b", {}, "second package");
@@ -237,7 +237,7 @@ TEST_F(UpdateTest, AUserTaskThatCannotBeStoppedEndsTheUpdateBeforeAnyCopy)
 TEST_F(UpdateTest, AFailedUpdateStartsTheAgentItStoppedAgain)
 {
     std::unique_ptr<FakeProcessControl> fullPaths;
-    if (IsWin9xSystem())
+    if (IsWin9xKind())
         fullPaths.reset(new FakeProcessControl);  // ToolHelp with the paths of Windows 9x
     AgentPackage first("pkg-e5a");
     AgentFootprint footprint = Install("E5", first);
@@ -260,14 +260,20 @@ TEST_F(UpdateTest, AFailedUpdateStartsTheAgentItStoppedAgain)
 
         EXPECT_EQ(ERROR_FILE_NOT_FOUND, Counted([&] { return RunProcedure(&installer); }));
 
-        EXPECT_EQ(row.StartedAgain, AgentRuns(footprint));
+        // Started from its RunServices value on Windows 9x, the agent's process shows a moment later.
+        bool runs = AgentRuns(footprint);
+        for (int tries = 0; row.StartedAgain && !runs && tries < 100; ++tries) {
+            Sleep(50);
+            runs = AgentRuns(footprint);
+        }
+        EXPECT_EQ(row.StartedAgain, runs);
         int again = IndexOf(kAgain);
         EXPECT_EQ(row.StartedAgain, again >= 0);
         EXPECT_FALSE(Logged("Start agent service."));
         if (row.StartedAgain) {
             EXPECT_GT(again, IndexOf("StopAgentService() returns 0"));
             EXPECT_EQ(again + 1, IndexOf("Agent service started."));
-            if (!IsWin9xSystem()) {
+            if (!IsWin9xKind()) {
                 EXPECT_EQ((DWORD)SERVICE_RUNNING, ReadServiceStatus("XAE5").dwCurrentState);
             }
         }
@@ -276,7 +282,7 @@ TEST_F(UpdateTest, AFailedUpdateStartsTheAgentItStoppedAgain)
     }
     // Started by the test, then once again by the first run.
     std::vector<std::string> events = AgentEvents();
-    EXPECT_EQ(2, std::count(events.begin(), events.end(), IsWin9xSystem() ? "process launched" : "XAE5 started"));
+    EXPECT_EQ(2, std::count(events.begin(), events.end(), IsWin9xKind() ? "process launched" : "XAE5 started"));
 }
 
 // Every file of the agent folder and its drivers folder with its content.
@@ -295,18 +301,10 @@ std::map<std::string, std::string> AgentFiles(const std::string& folder)
 // What waits for the next restart: the system's pending renames and WinInit.ini, as raw text.
 std::string RestartWork()
 {
-    std::string pending(65536, '\0');
-    HKEY key = nullptr;
-    DWORD size = (DWORD)pending.size();
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\Control\\Session Manager", 0, KEY_QUERY_VALUE,
-                      &key) != ERROR_SUCCESS ||
-        RegQueryValueExA(key, "PendingFileRenameOperations", nullptr, nullptr, (BYTE*)&pending[0], &size) !=
-            ERROR_SUCCESS)
-        size = 0;
-    if (key)
-        RegCloseKey(key);
-    pending.resize(size);
-    return pending + ReadWholeFile(WindowsFolder() + "\\WinInit.ini");
+    std::string work;
+    for (const std::string& entry : PendingRenames())
+        work += entry + "|";
+    return work + ReadWholeFile(WindowsFolder() + "\\WinInit.ini");
 }
 
 // An update that fails after its copy began (here: its Package.xml cannot be written) puts the
@@ -413,9 +411,9 @@ protected:
     void ForgetLegacyAgent()
     {
         ForceRemoveService(kLegacyService);
-        DeleteRegistryValue(HKEY_LOCAL_MACHINE, kRunServicesKey, kLegacyService);
+        DeleteMachineValue(kRunServicesKey, kLegacyService);
         DeleteMachineTree(kLegacySettingsKey);
-        DeleteRegistryValue(HKEY_LOCAL_MACHINE, kRunKey, "Arvane Agent Service Helper");
+        DeleteMachineValue(kRunKey, "Arvane Agent Service Helper");
         DeleteMachineTree(std::string(kUninstallKey) + "\\" + kLegacyCode);
         DeleteMachineTree(kAppPathKey);
         RemoveTree(InstallerFolder());
@@ -427,14 +425,13 @@ protected:
     {
         CreateDirectoryA(legacy_.c_str(), nullptr);
         ASSERT_TRUE(WriteWholeFile(legacy_ + "\\AgentCore.exe", "legacy agent"));
-        if (IsWin9xSystem()) {
+        if (IsWin9xKind()) {
             ASSERT_TRUE(SetMachineText(kRunServicesKey, kLegacyService, legacy_ + "\\AgentCore.exe"));
         } else {
             service_.reset(new TestService(kLegacyService, "Arvane Agent", CommandFor(legacy_)));
             ASSERT_TRUE(service_->Created());
         }
-        DWORD remoteControl = 1;
-        ASSERT_TRUE(SetMachineValue(kLegacySettingsKey, "EnableRemoteControl", REG_DWORD, &remoteControl, 4));
+        ASSERT_TRUE(SetMachineNumber(kLegacySettingsKey, "EnableRemoteControl", 1));
         ASSERT_TRUE(SetMachineText(kLegacySettingsKey, "AvLogFile", "av.log"));
         ASSERT_TRUE(SetMachineText(kRunKey, "Arvane Agent Service Helper", "\"" + legacy_ + "\\UserTray.exe\" -q"));
         ASSERT_TRUE(SetMachineText(std::string(kUninstallKey) + "\\" + kLegacyCode, "DisplayName", "Arvane Agent"));
@@ -442,6 +439,16 @@ protected:
         ASSERT_EQ(0, SHCreateDirectoryExA(nullptr, InstallerFolder().c_str(), nullptr));
         ASSERT_TRUE(WriteWholeFile(InstallerFolder() + "\\setup.ini", "legacy installer"));
         ASSERT_TRUE(SetMachineText("SOFTWARE\\Arvane\\Agent", "DriverControl", "Legacy"));
+    }
+
+    // The legacy agent running as its service: the stand-in serving the legacy pipe.
+    void StartLegacyAgent()
+    {
+        InstallLegacyAgent();
+        ASSERT_TRUE(CopyFixture("agentstandin.exe", legacy_ + "\\AgentCore.exe"));
+        ASSERT_TRUE(WriteWholeFile(legacy_ + "\\AgentCore.ini", "[Agent]\r\nRecord=" + agentRecord_ +
+                                                                     "\r\nPipe=\\\\.\\pipe\\arvaneAgent\r\n"));
+        ASSERT_TRUE(StartForReal(kLegacyService));
     }
 
     void ExpectLegacyAgentGone()
@@ -475,7 +482,7 @@ TEST_F(LegacyConversionTest, TheLegacyAgentBecomesAnInstanceInItsFolder)
     int removing = IndexOf("Removing legacy agent service...");
     ASSERT_GT(removing, IndexOf("Updating package infomation file..."));
     // Windows 9x registers no service to rename: only its RunServices value goes.
-    EXPECT_EQ(IsWin9xSystem(), Logged("Could not rename the service display name before deletion."));
+    EXPECT_EQ(IsWin9xKind(), Logged("Could not rename the service display name before deletion."));
     EXPECT_LT(removing, IndexOf("Installing new agent service..."));
     EXPECT_FALSE(Logged("Agent service exists. Updating agent service..."));
     EXPECT_LT(IndexOf("Shortcut creation returns 0x0"), IndexOf("Remove legacy agent registry settings..."));
@@ -489,13 +496,7 @@ TEST_F(LegacyConversionTest, TheLegacyAgentBecomesAnInstanceInItsFolder)
     EXPECT_EQ(ReadWholeFile(package / "AgentCore.exe"), ReadWholeFile(legacy_ + "\\AgentCore.exe"));
     // The legacy settings carried over into the instance's key.
     std::string instanceKey = "SOFTWARE\\Arvane\\Agent\\L1";
-    HKEY key = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, instanceKey.c_str(), 0, KEY_READ, &key));
-    DWORD remoteControl = 0;
-    DWORD size = sizeof(remoteControl);
-    EXPECT_EQ(ERROR_SUCCESS, RegQueryValueExA(key, "EnableRemoteControl", nullptr, nullptr, (BYTE*)&remoteControl, &size));
-    RegCloseKey(key);
-    EXPECT_EQ(1u, remoteControl);
+    EXPECT_EQ(1, ReadMachineNumber(instanceKey, "EnableRemoteControl"));
     EXPECT_EQ("av.log", ReadMachineString(instanceKey, "AvLogFile"));
     EXPECT_EQ("L1", ReadMachineString("SOFTWARE\\Arvane\\Agent", "XES_Owned_By"));
 }
@@ -504,13 +505,9 @@ TEST_F(LegacyConversionTest, TheLegacyAgentBecomesAnInstanceInItsFolder)
 // under its own name: the new service does not exist yet.
 TEST_F(LegacyConversionTest, AFailedConversionStartsTheLegacyAgentAgain)
 {
-    if (IsWin9xSystem())
+    if (IsWin9xKind())
         GTEST_SKIP() << "the restart by name is the same RunServices start as for any agent";
-    InstallLegacyAgent();
-    ASSERT_TRUE(CopyFileA(FixturePath("agentstandin.exe").c_str(), (legacy_ + "\\AgentCore.exe").c_str(), FALSE));
-    ASSERT_TRUE(WriteWholeFile(legacy_ + "\\AgentCore.ini", "[Agent]\r\nRecord=" + agentRecord_ +
-                                                                 "\r\nPipe=\\\\.\\pipe\\arvaneAgent\r\n"));
-    ASSERT_TRUE(StartForReal(kLegacyService));
+    ASSERT_NO_FATAL_FAILURE(StartLegacyAgent());
     AgentPackage broken("pkg-l3", {"AgentCore.exe"});
     ASSERT_EQ(0, Prepare("/g L3 /u /s", broken.Folder()));
     ASSERT_EQ(1, Data().UpdateLegacyAgent);
@@ -530,13 +527,9 @@ TEST_F(LegacyConversionTest, AFailedConversionStartsTheLegacyAgentAgain)
 // display name is taken) has no service left to start, and says so.
 TEST_F(LegacyConversionTest, AFailedConversionWithoutAServiceLeftSaysSo)
 {
-    if (IsWin9xSystem())
+    if (IsWin9xKind())
         GTEST_SKIP() << "a RunServices value is simply written";
-    InstallLegacyAgent();
-    ASSERT_TRUE(CopyFileA(FixturePath("agentstandin.exe").c_str(), (legacy_ + "\\AgentCore.exe").c_str(), FALSE));
-    ASSERT_TRUE(WriteWholeFile(legacy_ + "\\AgentCore.ini", "[Agent]\r\nRecord=" + agentRecord_ +
-                                                                 "\r\nPipe=\\\\.\\pipe\\arvaneAgent\r\n"));
-    ASSERT_TRUE(StartForReal(kLegacyService));
+    ASSERT_NO_FATAL_FAILURE(StartLegacyAgent());
     TestService blocker("XABLOCK", "Other Agent", "\"C:\\Elsewhere\\Other.exe\"");
     ASSERT_TRUE(blocker.Created());
     std::string program = ReadWholeFile(legacy_ + "\\AgentCore.exe");
@@ -557,7 +550,7 @@ TEST_F(LegacyConversionTest, AFailedConversionWithoutAServiceLeftSaysSo)
 // A service of the new name exists already: it is configured for this installation instead.
 TEST_F(LegacyConversionTest, AnExistingNewServiceIsConfigured)
 {
-    if (IsWin9xSystem())
+    if (IsWin9xKind())
         GTEST_SKIP() << "a RunServices value is simply written";
     InstallLegacyAgent();
     TestService existing("XAL2", "Arvane Agent L2", "\"C:\\Elsewhere\\AgentCore.exe\"");

@@ -20,30 +20,19 @@
 
 #include <gtest/gtest.h>
 
-#include "control/ServiceTestSupport.h"
-#include "harness/TestSupport.h"
-#include "procedures/InstallationTestSupport.h"
-#include "procedures/LeftoversTestSupport.h"
-#include "procedures/ProcedureTestSupport.h"
+#include "setup/SetupProgramFixture.h"
 
 using namespace xatest;
 
 namespace {
 
 const char kInstance[] = "F1";
-const DWORD kRunLimitMs = 120000;
 const char* const kConfigFiles[] = {"ArvaneD.ini", "ArvaneFW.ini", "AgtAgent.log", "AgtError.log"};
 
 std::string Setting(const char* name, const char* fallback)
 {
     const char* value = std::getenv(name);
     return value && *value ? value : fallback;
-}
-
-std::string DefaultAgentFolder()
-{
-    return ReadMachineString("SOFTWARE\\Microsoft\\Windows\\CurrentVersion", "ProgramFilesDir") + "\\Arvane\\" +
-           kInstance;
 }
 
 // A package of the agent with the real setup program; marker tells its files from another's. Its
@@ -72,21 +61,7 @@ AgentFootprint Footprint(const std::string& folder)
     AgentFootprint footprint;
     footprint.Instance = kInstance;
     footprint.DestFolder = folder;
-    footprint.Company = "Arvane";
-    footprint.Title = "Arvane Agent";
     return footprint;
-}
-
-// The log's lines (those that begin with a time stamp), without their stamps.
-std::vector<std::string> LogLines(const std::string& path)
-{
-    std::vector<std::string> lines;
-    for (const std::string& line : SplitLines(ReadWholeFile(path))) {
-        size_t text = line.find("]: ");
-        if (line.size() > 24 && line[4] == '/' && line[24] == '[' && text != std::string::npos)
-            lines.push_back(line.substr(text + 3));
-    }
-    return lines;
 }
 
 bool HasContent(const std::string& path)
@@ -118,7 +93,7 @@ std::string RunAndKill(const std::string& command, const std::string& logPath, s
         if (!reached && GetFileAttributesExA(logPath.c_str(), GetFileExInfoStandard, &attributes) &&
             attributes.nFileSizeLow != lastSize) {
             lastSize = attributes.nFileSizeLow;
-            reached = LogLines(logPath).size() >= after;
+            reached = LogMessages(logPath).size() >= after;
         }
         if (reached && (inside.empty() || std::any_of(inside.begin(), inside.end(), HasContent))) {
             killed = TerminateProcess(process.hProcess, 1) != 0;
@@ -128,7 +103,7 @@ std::string RunAndKill(const std::string& command, const std::string& logPath, s
     }
     WaitForSingleObject(process.hProcess, 10000);
     CloseHandle(process.hProcess);
-    std::vector<std::string> lines = LogLines(logPath);
+    std::vector<std::string> lines = LogMessages(logPath);
     if (!killed)
         return "(ended by itself)";
     // Quoted paths shortened to their file names, for the table.
@@ -257,7 +232,7 @@ protected:
     void TearDown() override { Forget(); }
     void Forget()
     {
-        ForgetInstance(Footprint(DefaultAgentFolder()));
+        ForgetInstance(Footprint(AgentFolder(kInstance)));
         if (!drive_.empty())
             ForgetInstance(Footprint(drive_ + "\\Agents\\" + kInstance));
     }
@@ -280,7 +255,7 @@ TEST_F(Faults, KilledNewInstallation)
     ScratchFolder logs("kill-new-logs");
     std::string log = logs / "setup.log";
     std::string options = std::string("/g ") + kInstance + " /s /e /l \"" + log + "\"";
-    std::string folder = DefaultAgentFolder();
+    std::string folder = AgentFolder(kInstance);
 
     // A configuration file big enough for a kill to land inside its copy.
     std::string settings = ReadWholeFile(package / "ArvaneD.ini") + "\r\n";
@@ -290,7 +265,7 @@ TEST_F(Faults, KilledNewInstallation)
 
     // The whole run, for the number of its lines and the line of that copy.
     ASSERT_EQ(0, package.Run(options));
-    std::vector<std::string> whole = LogLines(log);
+    std::vector<std::string> whole = LogMessages(log);
     size_t lines = whole.size();
     ASSERT_GT(lines, 20u);
     std::vector<size_t> points = Points(lines);
@@ -341,7 +316,7 @@ TEST_F(Faults, KilledUpdate)
     std::string log = logs / "setup.log";
     std::string install = std::string("/g ") + kInstance + " /s /e";
     std::string update = std::string("/g ") + kInstance + " /s /l \"" + log + "\"";
-    std::string folder = DefaultAgentFolder();
+    std::string folder = AgentFolder(kInstance);
 
     auto installOlder = [&]() {
         ForgetInstance(Footprint(folder));
@@ -351,7 +326,7 @@ TEST_F(Faults, KilledUpdate)
     };
     installOlder();
     ASSERT_EQ(0, newer.Run(update));
-    size_t lines = LogLines(log).size();
+    size_t lines = LogMessages(log).size();
     ASSERT_GT(lines, 20u);
 
     for (size_t after : Points(lines)) {
@@ -438,7 +413,7 @@ TEST_F(Faults, DiskFullNewInstallation)
     for (const std::string& item : Leftovers(Footprint(folder)))
         lost.push_back("left " + item);
     EXPECT_EQ(ERROR_DISK_FULL, code);
-    std::vector<std::string> lines = LogLines(log);
+    std::vector<std::string> lines = LogMessages(log);
     std::string failedCopy = "InstallFile: Source=\"" + package / "AgentExt.dll" + "\" Destination=\"" + folder +
                              "\\AgentExt.dll\"";
     size_t at = std::find(lines.begin(), lines.end(), failedCopy) - lines.begin();
@@ -495,7 +470,7 @@ TEST_F(Faults, DiskFullUpdate)
     for (const std::string& item : MissingParts(Footprint(folder)))
         lost.push_back("missing " + item);
     EXPECT_EQ(ERROR_DISK_FULL, code);
-    std::vector<std::string> lines = LogLines(log);
+    std::vector<std::string> lines = LogMessages(log);
     EXPECT_EQ(1, std::count(lines.begin(), lines.end(), "Starting the agent service again after the failed update."))
         << ReadWholeFile(log);
     // Every program file the old one, byte for byte, and nothing of the attempt beside them.

@@ -4,7 +4,7 @@
 
 #include <thread>
 
-#include "procedures/ProcedureRunFixture.h"
+#include "procedures/ProcedureFixture.h"
 #include "setup/InstallThread.h"
 #include "support/AccessControl.h"
 

@@ -10,7 +10,6 @@
 
 #include "harness/TestSupport.h"
 #include "harness/VirtualClock.h"
-#include "procedures/ProcedureTestSupport.h"
 #include "setup/BuildInstallationData.h"
 #include "setup/InstanceLock.h"
 #include "support/AccessControl.h"
@@ -28,40 +27,6 @@ std::string Text(const char* value)
     return value ? value : "<null>";
 }
 
-void SetString(const std::string& key, const char* name, const std::string& value, DWORD type = REG_SZ)
-{
-    HKEY handle;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                                             &handle, nullptr));
-    RegSetValueExA(handle, name, 0, type, reinterpret_cast<const BYTE*>(value.c_str()), (DWORD)value.size() + 1);
-    RegCloseKey(handle);
-}
-
-void SetDword(const std::string& key, const char* name, DWORD value)
-{
-    HKEY handle;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                                             &handle, nullptr));
-    RegSetValueExA(handle, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof(value));
-    RegCloseKey(handle);
-}
-
-void DeleteTree(HKEY root, const std::string& path)
-{
-    HKEY key;
-    if (RegOpenKeyExA(root, path.c_str(), 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
-        return;
-    char name[MAX_PATH];
-    for (;;) {
-        DWORD length = sizeof(name);
-        if (RegEnumKeyExA(key, 0, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-            break;
-        DeleteTree(key, name);
-    }
-    RegCloseKey(key);
-    RegDeleteKeyA(root, path.c_str());
-}
-
 std::string InstanceKey(const std::string& instance)
 {
     return std::string(kAgentKeyPath) + "\\" + instance;
@@ -77,13 +42,9 @@ protected:
 
     static void Clean()
     {
-        DeleteTree(HKEY_LOCAL_MACHINE, "SOFTWARE\\Arvane");
-        DeleteTree(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Services\\ArvaneAgent");
-        HKEY key;
-        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kRunServices, 0, KEY_ALL_ACCESS, &key) == ERROR_SUCCESS) {
-            RegDeleteValueA(key, "ArvaneAgent");
-            RegCloseKey(key);
-        }
+        DeleteMachineTree("SOFTWARE\\Arvane");
+        DeleteMachineTree("SYSTEM\\CurrentControlSet\\Services\\ArvaneAgent");
+        DeleteMachineValue(kRunServices, "ArvaneAgent");
         SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
         SC_HANDLE service = manager ? OpenServiceA(manager, "ArvaneAgent", DELETE) : nullptr;
         if (service) {
@@ -264,11 +225,11 @@ TEST_F(InstallationDataTest, MistakesInTheCommandLineAreToldNotGuessed)
 
 TEST_F(InstallationDataTest, RegisteredInstanceOverridesTheCommandLine)
 {
-    SetString(InstanceKey("I1"), "Title", "Registered Agent");
-    SetString(InstanceKey("I1"), "Path", "C:\\Registered\\I1");
-    SetString(InstanceKey("I1"), "Provider", "RegCorp");
-    SetDword(InstanceKey("I1"), "NoShortCut", 0);
-    SetDword(InstanceKey("I1"), "NoAddRemove", 1);
+    ASSERT_TRUE(SetMachineText(InstanceKey("I1"), "Title", "Registered Agent"));
+    ASSERT_TRUE(SetMachineText(InstanceKey("I1"), "Path", "C:\\Registered\\I1"));
+    ASSERT_TRUE(SetMachineText(InstanceKey("I1"), "Provider", "RegCorp"));
+    ASSERT_TRUE(SetMachineNumber(InstanceKey("I1"), "NoShortCut", 0));
+    ASSERT_TRUE(SetMachineNumber(InstanceKey("I1"), "NoAddRemove", 1));
 
     InstallationData update;
     ASSERT_EQ(0, Init(update, "/g I1 /d C:\\Other /o CmdCorp /j"));
@@ -286,8 +247,8 @@ TEST_F(InstallationDataTest, RegisteredInstanceOverridesTheCommandLine)
     EXPECT_EQ(1, removal.IsRemove);
 
     // Values of the wrong type or size do not count.
-    SetString(InstanceKey("I1"), "NoAddRemove", "1");
-    SetString(InstanceKey("I1"), "Path", "C:\\NotUsed", REG_BINARY);
+    ASSERT_TRUE(SetMachineText(InstanceKey("I1"), "NoAddRemove", "1"));
+    ASSERT_TRUE(SetMachineText(InstanceKey("I1"), "Path", "C:\\NotUsed", REG_BINARY));
     InstallationData wrongTypes;
     ASSERT_EQ(0, Init(wrongTypes, "/g I1 /d C:\\Other"));
     EXPECT_EQ(0, wrongTypes.bNoAddRemove);
@@ -296,22 +257,22 @@ TEST_F(InstallationDataTest, RegisteredInstanceOverridesTheCommandLine)
 
 TEST_F(InstallationDataTest, NewTitlesAreNumberedAfterTheHighestInUse)
 {
-    SetString(InstanceKey("A"), "Title", "Acme Agent");
-    SetString(InstanceKey("B"), "Title", "Acme Agent #3");
-    SetString(InstanceKey("C"), "Title", "Other Agent #9");
+    ASSERT_TRUE(SetMachineText(InstanceKey("A"), "Title", "Acme Agent"));
+    ASSERT_TRUE(SetMachineText(InstanceKey("B"), "Title", "Acme Agent #3"));
+    ASSERT_TRUE(SetMachineText(InstanceKey("C"), "Title", "Other Agent #9"));
     InstallationData fourth;
     ASSERT_EQ(0, Init(fourth, "/g NEW /o Acme"));
     EXPECT_EQ("Acme Agent #4", Text(fourth.Title));
 
     Clean();
-    SetString(InstanceKey("A"), "Title", "acme agent");
-    SetString(InstanceKey("B"), "Title", "Acme Agent Pro", REG_EXPAND_SZ);  // only REG_SZ counts
+    ASSERT_TRUE(SetMachineText(InstanceKey("A"), "Title", "acme agent"));
+    ASSERT_TRUE(SetMachineText(InstanceKey("B"), "Title", "Acme Agent Pro", REG_EXPAND_SZ));  // only REG_SZ counts
     InstallationData second;
     ASSERT_EQ(0, Init(second, "/g NEW /o Acme"));
     EXPECT_EQ("Acme Agent #2", Text(second.Title));
 
     Clean();
-    SetString("SYSTEM\\CurrentControlSet\\Services\\ArvaneAgent", "DisplayName", "ACME AGENT (legacy)");
+    ASSERT_TRUE(SetMachineText("SYSTEM\\CurrentControlSet\\Services\\ArvaneAgent", "DisplayName", "ACME AGENT (legacy)"));
     InstallationData afterLegacy;
     ASSERT_EQ(0, Init(afterLegacy, "/g NEW /o Acme"));
     EXPECT_EQ("Acme Agent #2", Text(afterLegacy.Title));
@@ -330,7 +291,7 @@ TEST_F(InstallationDataTest, NewTitlesAreNumberedAfterTheHighestInUse)
     };
     for (const auto& row : largest) {
         Clean();
-        SetString(InstanceKey("A"), "Title", row.first);
+        ASSERT_TRUE(SetMachineText(InstanceKey("A"), "Title", row.first));
         InstallationData numbered;
         ASSERT_EQ(0, Init(numbered, "/g NEW /o Acme"));
         EXPECT_EQ(row.second, Text(numbered.Title)) << row.first;
@@ -382,7 +343,7 @@ TEST_F(InstallationDataTest, WorkingFolderFromTheAgentsConfigurationFile)
     };
     std::string folder = scratch_ / "I1";
     CreateDirectoryA(folder.c_str(), nullptr);
-    SetString(InstanceKey("I1"), "Path", folder);
+    ASSERT_TRUE(SetMachineText(InstanceKey("I1"), "Path", folder));
     for (const Row& row : rows) {
         WriteWholeFile(folder + "\\ArvaneD.ini", row.Content);
         InstallationData data;
@@ -448,7 +409,7 @@ TEST_F(InstallationDataTest, LegacyServiceIsTakenOverOrUpdatedInPlace)
     EXPECT_EQ("Arvane Agent #2", Text(notAsked.Title)) << "the legacy service's display name is in use";
 
     // An instance key whose folder is the legacy agent's (any case): updated in place.
-    SetString(InstanceKey("I1"), "Path", "c:\\legacy agent\\BIN");
+    ASSERT_TRUE(SetMachineText(InstanceKey("I1"), "Path", "c:\\legacy agent\\BIN"));
     InstallationData inPlace;
     ASSERT_EQ(0, Init(inPlace, "/g I1 /u"));
     EXPECT_EQ(1, inPlace.UpdateLegacyAgent);
@@ -456,7 +417,7 @@ TEST_F(InstallationDataTest, LegacyServiceIsTakenOverOrUpdatedInPlace)
     EXPECT_EQ("c:\\legacy agent\\BIN", Text(inPlace.DestFolder));
 
     // Elsewhere: a plain update; and a removal never takes over.
-    SetString(InstanceKey("I1"), "Path", "C:\\Elsewhere");
+    ASSERT_TRUE(SetMachineText(InstanceKey("I1"), "Path", "C:\\Elsewhere"));
     InstallationData elsewhere, removal;
     ASSERT_EQ(0, Init(elsewhere, "/g I1 /u"));
     EXPECT_EQ(0, elsewhere.UpdateLegacyAgent);
@@ -470,7 +431,7 @@ TEST_F(InstallationDataTest, LegacyRunServicesValueOnWindows9x)
 {
     if (!IsWin9xKind())
         GTEST_SKIP() << "the RunServices registration is the Windows 9x form";
-    SetString(kRunServices, "ArvaneAgent", "C:\\LEGACY98\\AGENTCORE.EXE");
+    ASSERT_TRUE(SetMachineText(kRunServices, "ArvaneAgent", "C:\\LEGACY98\\AGENTCORE.EXE"));
     InstallationData data;
     ASSERT_EQ(0, Init(data, "/g I1 /u"));
     EXPECT_EQ(1, data.IsWin9x);

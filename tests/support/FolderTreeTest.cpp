@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include "procedures/ProcedureTestSupport.h"
+#include "harness/TestSupport.h"
 #include "support/Files.h"
 #include "support/FolderTree.h"
 #include "support/Registry.h"

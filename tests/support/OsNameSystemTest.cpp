@@ -1,13 +1,15 @@
-// Operating-system naming with the real system calls, in each Windows version mode of the
-// harness: the texts must be what the naming tables give for what that mode reports (Wine
-// answers GetProductInfo with 28 for workstations and 7 for servers, all metrics with 0, and
-// has no EditionID until a test writes one).
+// Operating-system naming and the 64-bit question with the real system calls, in each Windows
+// version mode of the harness: the texts must be what the naming tables give for what that mode
+// reports (Wine answers GetProductInfo with 28 for workstations and 7 for servers, all metrics
+// with 0, and has no EditionID until a test writes one).
 #include <gtest/gtest.h>
 
 #include <map>
 
 #include "harness/TestSupport.h"
+#include "support/FolderRedirection.h"
 #include "support/OsName.h"
+#include "support/WindowsVersion.h"
 
 using namespace xatest;
 
@@ -72,36 +74,23 @@ bool IsKind(std::initializer_list<const char*> kinds)
 // was there.
 class ScopedMachineString {
 public:
-    ScopedMachineString(const char* keyPath, const char* name, const char* value) : name_(name)
+    ScopedMachineString(const char* keyPath, const char* name, const char* value)
+        : key_(keyPath), name_(name), old_(ReadMachineValue(keyPath, name))
     {
-        EXPECT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, keyPath, 0, nullptr, 0,
-                                                 KEY_QUERY_VALUE | KEY_SET_VALUE, nullptr, &key_, nullptr));
-        char old[1024];
-        DWORD size = sizeof(old);
-        DWORD type = 0;
-        hadValue_ = RegQueryValueExA(key_, name, nullptr, &type, reinterpret_cast<BYTE*>(old), &size) ==
-                        ERROR_SUCCESS &&
-                    type == REG_SZ;
-        if (hadValue_)
-            old_.assign(old, size);
-        EXPECT_EQ(ERROR_SUCCESS, RegSetValueExA(key_, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value),
-                                                static_cast<DWORD>(strlen(value) + 1)));
+        EXPECT_TRUE(SetMachineText(key_, name, value));
     }
     ~ScopedMachineString()
     {
-        if (hadValue_)
-            RegSetValueExA(key_, name_.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(old_.data()),
-                           static_cast<DWORD>(old_.size()));
+        if (old_.Result == ERROR_SUCCESS)
+            SetMachineValue(key_, name_.c_str(), old_.Type, old_.Data);
         else
-            RegDeleteValueA(key_, name_.c_str());
-        RegCloseKey(key_);
+            DeleteMachineValue(key_, name_.c_str());
     }
 
 private:
-    HKEY key_ = nullptr;
+    std::string key_;
     std::string name_;
-    bool hadValue_ = false;
-    std::string old_;
+    RegistryValue old_;
 };
 
 }  // namespace
@@ -147,11 +136,7 @@ TEST(OsNameSystem, ProductNameMarksServer2003R2)
 TEST(OsNameSystem, ReadRegistryValueReadsTheMachineKey)
 {
     const char keyPath[] = "Software\\XATest\\OsName";
-    HKEY key = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, keyPath, 0, nullptr, 0, KEY_SET_VALUE,
-                                             nullptr, &key, nullptr));
-    ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(key, "Text", 0, REG_SZ, reinterpret_cast<const BYTE*>("abc"), 4));
-    RegCloseKey(key);
+    ASSERT_TRUE(SetMachineText(keyPath, "Text", "abc"));
 
     char buffer[16];
     DWORD size = sizeof(buffer);
@@ -166,4 +151,11 @@ TEST(OsNameSystem, ReadRegistryValueReadsTheMachineKey)
     size = sizeof(buffer);
     EXPECT_EQ(ERROR_FILE_NOT_FOUND, ReadRegistryValue("Software\\XATest\\Missing", "Text", buffer, &size, &type));
     EXPECT_EQ(ERROR_SUCCESS, RegDeleteKeyA(HKEY_LOCAL_MACHINE, keyPath));
+}
+
+TEST(Is64BitWindows, FollowsTheNativeProcessor)
+{
+    EXPECT_EQ(WineKind().rfind("win64-", 0) == 0 ? 1 : 0, Is64BitWindows()) << WineKind();
+    FolderRedirectionFunctions functions;
+    EXPECT_TRUE(FindFolderRedirection(&functions)) << "present, if refusing, on 32-bit Windows too";
 }

@@ -9,8 +9,6 @@
 #include <thread>
 
 #include "harness/TestSupport.h"
-#include "procedures/InstallationData.h"
-#include "procedures/ProcedureTestSupport.h"
 #include "support/SetupLog.h"
 
 using namespace xatest;
@@ -53,11 +51,7 @@ bool MutexExists(const std::string& name)
 
 class SetupLogTest : public testing::Test {
 protected:
-    SetupLogTest() : scratch_("log"), path_(scratch_ / "Setup.log")
-    {
-        data_.LogEnabled = 1;
-        data_.Log.Open(path_.c_str());
-    }
+    SetupLogTest() : scratch_("log"), path_(scratch_ / "Setup.log") { log_.Open(path_.c_str()); }
 
     std::vector<std::string> Lines() const { return SplitLines(ReadWholeFile(path_)); }
 
@@ -73,7 +67,7 @@ protected:
 
     ScratchFolder scratch_;
     std::string path_;
-    InstallationData data_;
+    SetupLog log_;
 };
 
 }  // namespace
@@ -82,7 +76,7 @@ TEST_F(SetupLogTest, LineHasTimestampThreadIdAndMessage)
 {
     SYSTEMTIME before;
     GetLocalTime(&before);
-    LogMessage(&data_, "Hello %d %s", 42, "world");
+    log_.WriteLine("Hello 42 world");
 
     std::string content = ReadWholeFile(path_);
     ASSERT_GE(content.size(), 2u);
@@ -100,7 +94,7 @@ TEST_F(SetupLogTest, LineHasTimestampThreadIdAndMessage)
     DWORD otherId = 0;
     std::thread other([&] {
         otherId = GetCurrentThreadId();
-        LogMessage(&data_, "from another thread");
+        log_.WriteLine("from another thread");
     });
     other.join();
     lines = Lines();
@@ -113,46 +107,8 @@ TEST_F(SetupLogTest, MessagesAreCutToTheirFirst4096Characters)
 {
     std::string longText(5000, 'x');
     longText.replace(4095, 2, "yz");
-    LogMessage(&data_, "%s", longText.c_str());
+    log_.WriteLine(longText.c_str());
     EXPECT_EQ(longText.substr(0, 4096), OnlyMessage());
-
-    // Beyond the 16 KiB format buffer too: cut, never overflowed.
-    WriteWholeFile(path_, "");
-    std::string huge(40000, 'h');
-    LogMessage(&data_, "%s%s", huge.c_str(), huge.c_str());
-    EXPECT_EQ(std::string(4096, 'h'), OnlyMessage());
-}
-
-TEST_F(SetupLogTest, LogErrorAddsTheSystemText)
-{
-    LogError(&data_, ERROR_ACCESS_DENIED, "Failed to open.");
-    LogError(&data_, -1, "Failed without code.");
-    LogError(&data_, 0x3FFFFFF0, "Failed strangely.");
-    LogError(&data_, -5, "Failed negatively.");
-
-    // The system text ends the line: no empty line after it.
-    std::string expected5 = "Failed to open. " + SystemMessage(ERROR_ACCESS_DENIED);
-    ASSERT_FALSE(SystemMessage(ERROR_ACCESS_DENIED).empty());
-    std::string content = ReadWholeFile(path_);
-    EXPECT_NE(std::string::npos, content.find("]: " + expected5 + "\r\n")) << content;
-    EXPECT_EQ(4u, Lines().size()) << content;
-    EXPECT_NE(std::string::npos, content.find("]: Failed without code. Error is not specified.\r\n"));
-    EXPECT_NE(std::string::npos, content.find("]: Failed strangely. [Code: 1073741808]\r\n"));
-    EXPECT_NE(std::string::npos, content.find("]: Failed negatively. [Code: -5]\r\n"));
-}
-
-TEST(GetErrorText, CodesAndTheirTexts)
-{
-    char* text = GetErrorText(ERROR_FILE_NOT_FOUND);
-    ASSERT_NE(nullptr, text);
-    EXPECT_EQ(SystemMessage(ERROR_FILE_NOT_FOUND), text);
-    FreeText(text);
-    text = GetErrorText(-1);
-    EXPECT_STREQ("Error is not specified.", text);
-    FreeText(text);
-    text = GetErrorText(-2);
-    EXPECT_STREQ("[Code: -2]", text);
-    FreeText(text);
 }
 
 TEST(SetupLogMutex, NamedAfterTheFileInTheNamespaceTheSystemHas)
@@ -160,23 +116,22 @@ TEST(SetupLogMutex, NamedAfterTheFileInTheNamespaceTheSystemHas)
     ScratchFolder scratch("mutex");
     std::string global = KindHasGlobalNamespace() ? "Global\\" : "";
     {
-        InstallationData data;
-        data.Log.Open((scratch / "My.Setup.log").c_str());
-        ASSERT_NE(nullptr, data.Log.Mutex);
+        SetupLog log;
+        log.Open((scratch / "My.Setup.log").c_str());
+        ASSERT_NE(nullptr, log.Mutex);
         EXPECT_TRUE(MutexExists(global + "ArvaneTL_my"));
         // Not in the other namespace: a setup of another session would not see it.
         EXPECT_FALSE(MutexExists(global.empty() ? "Global\\ArvaneTL_my" : "ArvaneTL_my"));
     }
-    EXPECT_FALSE(MutexExists(global + "ArvaneTL_my")) << "closing the record closes the mutex";
+    EXPECT_FALSE(MutexExists(global + "ArvaneTL_my")) << "closing the log closes the mutex";
 
     // No path: XASetup.log in the temporary folder.
     char temp[MAX_PATH];
     GetTempPathA(sizeof(temp), temp);
     for (const char* none : {"", static_cast<const char*>(nullptr)}) {
-        InstallationData data;
-        data.LogEnabled = 1;
-        data.Log.Open(none);
-        EXPECT_EQ(std::string(temp) + "XASetup.log", data.Log.Path);
+        SetupLog log;
+        log.Open(none);
+        EXPECT_EQ(std::string(temp) + "XASetup.log", log.Path);
         EXPECT_TRUE(MutexExists(global + "ArvaneTL_xasetup"));
     }
 
@@ -188,28 +143,15 @@ TEST(SetupLogMutex, NamedAfterTheFileInTheNamespaceTheSystemHas)
     EXPECT_FALSE(BuildLogMutexName("C:\\a\\waytoolongforthebuffer.log", false, name, 16));
 }
 
-TEST(SetupLogOff, NothingIsWrittenAndNoMutexWithoutTheOption)
+// A path too long for the log leaves it closed rather than cut.
+TEST(SetupLogFile, PathTooLongLeavesTheLogClosed)
 {
-    ScratchFolder scratch("off");
-    InstallationData data;  // the log was never opened
-    LogMessage(&data, "not written");
-    LogError(&data, 5, "not written either");
-    char temp[MAX_PATH];
-    GetTempPathA(sizeof(temp), temp);
-    EXPECT_FALSE(FileExistsAt(std::string(temp) + "XASetup.log"));
-    EXPECT_FALSE(MutexExists("Global\\ArvaneTL_xasetup"));
-    EXPECT_FALSE(MutexExists("ArvaneTL_xasetup"));
-
-    // An open log with the switch off stays silent too.
-    std::string path = scratch / "quiet.log";
-    data.Log.Open(path.c_str());
-    LogMessage(&data, "still not written");
-    EXPECT_FALSE(FileExistsAt(path));
-
-    // A path too long for the record leaves the log closed rather than cut.
-    data.Log.Open((scratch.Path() + "\\" + std::string(300, 'p') + ".log").c_str());
-    EXPECT_EQ(nullptr, data.Log.Mutex);
-    EXPECT_STREQ("", data.Log.Path);
+    ScratchFolder scratch("long");
+    SetupLog log;
+    log.Open((scratch.Path() + "\\" + std::string(300, 'p') + ".log").c_str());
+    EXPECT_EQ(nullptr, log.Mutex);
+    EXPECT_STREQ("", log.Path);
+    EXPECT_FALSE(log.WriteLine("not written"));
 }
 
 TEST_F(SetupLogTest, RollsOverPastFiveMillionBytes)
@@ -217,18 +159,18 @@ TEST_F(SetupLogTest, RollsOverPastFiveMillionBytes)
     std::string backup = path_ + "1";
     std::string exactly(5000000, 'a');
     ASSERT_TRUE(WriteWholeFile(path_, exactly));
-    LogMessage(&data_, "appended at the limit");
+    log_.WriteLine("appended at the limit");
     EXPECT_FALSE(FileExistsAt(backup)) << "exactly 5,000,000 bytes is not past the limit";
 
     std::string first = exactly + "b";
     ASSERT_TRUE(WriteWholeFile(path_, first));
-    LogMessage(&data_, "first after roll-over");
+    log_.WriteLine("first after roll-over");
     EXPECT_EQ("first after roll-over", OnlyMessage());
     EXPECT_TRUE(ReadWholeFile(backup) == first) << "the backup holds the old log";
 
     std::string second(5000100, 'c');
     ASSERT_TRUE(WriteWholeFile(path_, second));
-    LogMessage(&data_, "second after roll-over");
+    log_.WriteLine("second after roll-over");
     EXPECT_EQ("second after roll-over", OnlyMessage());
     EXPECT_TRUE(ReadWholeFile(backup) == second) << "a second roll-over replaces the backup";
 }
@@ -239,7 +181,7 @@ TEST_F(SetupLogTest, FailedRollOverKeepsTheLog)
     ASSERT_TRUE(CreateDirectoryA((path_ + "1").c_str(), nullptr));
     std::string full(5000001, 'k');
     ASSERT_TRUE(WriteWholeFile(path_, full));
-    LogMessage(&data_, "kept");
+    log_.WriteLine("kept");
     std::string content = ReadWholeFile(path_);
     ASSERT_GT(content.size(), full.size());
     EXPECT_TRUE(content.compare(0, full.size(), full) == 0) << "the old log is still there";
@@ -261,7 +203,7 @@ TEST_F(SetupLogTest, BusyMutexDropsTheLineAfterASecond)
     });
     ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(held, 5000));
     DWORD started = GetTickCount();
-    EXPECT_FALSE(data_.Log.WriteLine("dropped"));
+    EXPECT_FALSE(log_.WriteLine("dropped"));
     DWORD waited = GetTickCount() - started;
     EXPECT_GE(waited, 900u);
     EXPECT_LT(waited, 3000u);
@@ -270,7 +212,7 @@ TEST_F(SetupLogTest, BusyMutexDropsTheLineAfterASecond)
     CloseHandle(held);
     CloseHandle(release);
 
-    EXPECT_TRUE(data_.Log.WriteLine("written"));
+    EXPECT_TRUE(log_.WriteLine("written"));
     EXPECT_EQ("written", OnlyMessage());
 }
 
@@ -278,14 +220,13 @@ TEST(SetupLogFile, UnopenableFileDropsOnlyThatLine)
 {
     ScratchFolder scratch("missing");
     std::string folder = scratch / "later";
-    InstallationData data;
-    data.LogEnabled = 1;
-    data.Log.Open((folder + "\\x.log").c_str());
-    EXPECT_FALSE(data.Log.WriteLine("folder missing"));
+    SetupLog log;
+    log.Open((folder + "\\x.log").c_str());
+    EXPECT_FALSE(log.WriteLine("folder missing"));
     ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr));
-    EXPECT_TRUE(data.Log.WriteLine("folder there"));
+    EXPECT_TRUE(log.WriteLine("folder there"));
     EXPECT_EQ(1u, SplitLines(ReadWholeFile(folder + "\\x.log")).size());
-    EXPECT_FALSE(data.Log.WriteLine(nullptr));
+    EXPECT_FALSE(log.WriteLine(nullptr));
 }
 
 TEST_F(SetupLogTest, ProcessesAndThreadsWriteWholeLinesWithoutLoss)
@@ -350,7 +291,7 @@ TEST_F(SetupLogTest, MutexAdmitsOnlySystemAndAdministrators)
     std::string name = std::string(KindHasGlobalNamespace() ? "Global\\" : "") + "ArvaneTL_setup";
     HANDLE mutex = OpenMutexA(READ_CONTROL | SYNCHRONIZE, FALSE, name.c_str());
     ASSERT_NE(nullptr, mutex);
-    LogMessage(&data_, "a line while the log is open");
+    log_.WriteLine("a line while the log is open");
     EXPECT_EQ("a line while the log is open", OnlyMessage());
     if (!IsWin9xKind()) {
         std::vector<std::string> entries = ObjectAccessEntries(mutex);
@@ -399,12 +340,11 @@ TEST(SetupLogMutex, OneThatSomeoneElseMadeIsNotUsed)
     for (const char* name : {"held", "shut", "event"}) {
         SCOPED_TRACE(name);
         std::string path = scratch / (std::string(name) + ".log");
-        InstallationData data;
-        data.LogEnabled = 1;
-        data.Log.Open(path.c_str());
+        SetupLog log;
+        log.Open(path.c_str());
         DWORD started = GetTickCount();
-        EXPECT_TRUE(data.Log.WriteLine("written"));
-        std::thread other([&] { EXPECT_TRUE(data.Log.WriteLine("from another thread")); });
+        EXPECT_TRUE(log.WriteLine("written"));
+        std::thread other([&] { EXPECT_TRUE(log.WriteLine("from another thread")); });
         other.join();
         EXPECT_LT(GetTickCount() - started, 900u) << "no wait for a mutex that others hold";
         EXPECT_EQ(2u, SplitLines(ReadWholeFile(path)).size());
@@ -428,28 +368,27 @@ TEST(SetupLogFile, LinkedLogIsNotWritten)
     std::string linked = scratch / "linked.log";
     ASSERT_TRUE(WriteWholeFile(target, "chosen content"));
     ASSERT_TRUE(CreateHardLinkA(linked.c_str(), target.c_str(), nullptr));
-    InstallationData data;
-    data.LogEnabled = 1;
-    data.Log.Open(linked.c_str());
-    EXPECT_STREQ("", data.Log.Path) << "the log stays closed";
-    LogMessage(&data, "not written");
+    SetupLog log;
+    log.Open(linked.c_str());
+    EXPECT_STREQ("", log.Path) << "the log stays closed";
+    EXPECT_FALSE(log.WriteLine("not written"));
     EXPECT_EQ("chosen content", ReadWholeFile(target));
 
     // A link put in the log's place after it was opened: its lines are dropped.
     std::string later = scratch / "later.log";
-    data.Log.Open(later.c_str());
-    EXPECT_TRUE(data.Log.WriteLine("written"));
+    log.Open(later.c_str());
+    EXPECT_TRUE(log.WriteLine("written"));
     ASSERT_TRUE(DeleteFileA(later.c_str()));
     ASSERT_TRUE(CreateHardLinkA(later.c_str(), target.c_str(), nullptr));
-    EXPECT_FALSE(data.Log.WriteLine("dropped"));
+    EXPECT_FALSE(log.WriteLine("dropped"));
     EXPECT_EQ("chosen content", ReadWholeFile(target));
 
     // A folder on the way that is a link: the log would be written wherever it leads.
     std::string elsewhere = scratch / "Elsewhere";
     ASSERT_TRUE(CreateDirectoryA(elsewhere.c_str(), nullptr));
     ASSERT_TRUE(LinkFolder(elsewhere, scratch / "Logs"));
-    data.Log.Open((scratch / "Logs\\setup.log").c_str());
-    EXPECT_STREQ("", data.Log.Path) << "the log stays closed";
-    LogMessage(&data, "not written");
+    log.Open((scratch / "Logs\\setup.log").c_str());
+    EXPECT_STREQ("", log.Path) << "the log stays closed";
+    EXPECT_FALSE(log.WriteLine("not written"));
     EXPECT_EQ(std::vector<std::string>{}, FolderEntries(elsewhere));
 }

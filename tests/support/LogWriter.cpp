@@ -8,11 +8,11 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "procedures/InstallationData.h"
+#include "support/SetupLog.h"
 
 namespace {
 
-InstallationData g_data;
+SetupLog g_log;
 const char* g_tag;
 int g_lines;
 HANDLE g_start;
@@ -21,9 +21,12 @@ DWORD WINAPI WriteLines(void* parameter)
 {
     int index = (int)(INT_PTR)parameter;
     WaitForSingleObject(g_start, INFINITE);
-    for (int n = 0; n < g_lines; ++n)
-        LogMessage(&g_data, "%s T%d N%d tid=%lx %s", g_tag, index, n, GetCurrentThreadId(),
-                   "....................................................");
+    for (int n = 0; n < g_lines; ++n) {
+        char line[256];
+        std::snprintf(line, sizeof(line), "%s T%d N%d tid=%lx %s", g_tag, index, n, GetCurrentThreadId(),
+                      "....................................................");
+        g_log.WriteLine(line);
+    }
     return 0;
 }
 
@@ -39,8 +42,7 @@ int main(int argc, char** argv)
     g_start = OpenEventA(SYNCHRONIZE, FALSE, argv[5]);
     if (!g_start || threads < 1 || threads > 16)
         return 3;
-    g_data.LogEnabled = 1;
-    g_data.Log.Open(argv[1]);
+    g_log.Open(argv[1]);
 
     HANDLE handles[16];
     for (int i = 0; i < threads; ++i)

@@ -1,0 +1,216 @@
+// The removal handed over from the agent folder to a copy of the program in the temporary folder.
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <regex>
+
+#include "setup/SetupProgramFixture.h"
+
+using namespace xatest;
+
+namespace {
+
+// What a local user can make beforehand in the shared temporary folder where a removal's copy
+// goes: under the first names that the process with the given id tries for the copy's folder,
+// files in the way and folders holding a program of the copy's name. None may be used or written.
+class PlantedNames {
+public:
+    explicit PlantedNames(DWORD process)
+    {
+        char temp[MAX_PATH] = "";
+        GetTempPathA(sizeof(temp), temp);
+        for (DWORD i = 0; i < 8; ++i) {
+            char name[16];
+            std::snprintf(name, sizeof(name), "agt%04X", (unsigned)((process + i) & 0xFFFF));
+            std::string path = std::string(temp) + name;
+            if (GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES)
+                continue;  // not ours
+            if (i % 2 == 0) {
+                if (WriteWholeFile(path, kContent))
+                    files_.push_back(path);
+            } else if (CreateDirectoryA(path.c_str(), nullptr)) {
+                folders_.push_back(path);
+                if (WriteWholeFile(path + "\\" + name + ".exe", kContent))
+                    files_.push_back(path + "\\" + name + ".exe");
+            }
+        }
+    }
+    ~PlantedNames()
+    {
+        for (const std::string& path : files_)
+            DeleteFileA(path.c_str());
+        for (const std::string& path : folders_)
+            RemoveDirectoryA(path.c_str());
+    }
+    size_t Count() const { return files_.size(); }
+    // The planted files that are no longer as they were, and the folders that hold more.
+    std::vector<std::string> Changed() const
+    {
+        std::vector<std::string> changed;
+        for (const std::string& path : files_)
+            if (ReadWholeFile(path) != kContent)
+                changed.push_back(path);
+        for (const std::string& path : folders_) {
+            WIN32_FIND_DATAA found;
+            HANDLE find = FindFirstFileA((path + "\\*").c_str(), &found);
+            int entries = 0;
+            for (BOOL more = find != INVALID_HANDLE_VALUE; more; more = FindNextFileA(find, &found))
+                ++entries;
+            if (find != INVALID_HANDLE_VALUE)
+                FindClose(find);
+            if (entries != 3)  // ".", ".." and the planted program
+                changed.push_back(path);
+        }
+        return changed;
+    }
+
+private:
+    static constexpr const char* kContent = "planted by a user";
+    std::vector<std::string> files_;
+    std::vector<std::string> folders_;
+};
+
+}  // namespace
+
+// The uninstall entry starts the copy inside the agent folder: after the question it hands the
+// removal over to a copy of itself in the temporary folder, which removes the folder without
+// asking again and goes at the next restart.
+TEST_F(SetupProgramHandOver, RemovalFromTheAgentFolder)
+{
+    Package package("handover-package");
+    RunLog log("handover-log");
+    ASSERT_EQ(0, RunSetup(package.Setup(), "/g I1 /s " + log.Option()));
+    std::string installed = AgentFolder("I1") + "\\XASetup.exe";
+    ASSERT_TRUE(FileExistsAt(installed));
+
+    // As the uninstall entry starts it: interactive, so the first process asks. It runs in the
+    // agent folder, which the copy must not hold on to.
+    log.Clear();
+    std::string options = "/g I1 /r " + log.Option();
+    SetupProcess first(installed, options, AgentFolder("I1"));
+    HWND box = WaitForProcessWindow(first, "#32770", kQuestionCaption);
+    ASSERT_TRUE(box);
+    bool win9x = IsWin9xKind();
+    std::unique_ptr<PlantedNames> planted;
+    if (!win9x) {
+        planted.reset(new PlantedNames(first.Id()));
+        ASSERT_EQ(8u, planted->Count());
+    }
+    PressButton(box, IDOK);
+    EXPECT_EQ(0L, first.Wait());
+    EXPECT_TRUE(log.Has("Process is started."));
+
+    // The copy does not ask again; its window waits for Close.
+    bool askedAgain = false;
+    HWND close = nullptr;
+    for (int tries = 0; tries < 1200 && !close; ++tries) {
+        HWND again = FindWindowA("#32770", kQuestionCaption);
+        if (again) {
+            askedAgain = true;
+            PressButton(again, IDCANCEL);
+        }
+        HWND window = FindWindowA("XASETUP", nullptr);
+        HWND dialog = window ? FindWindowExA(window, nullptr, "#32770", nullptr) : nullptr;
+        HWND button = dialog ? GetDlgItem(dialog, 1003) : nullptr;
+        if (button && IsWindowEnabled(button))
+            close = button;
+        else
+            Sleep(50);
+    }
+    EXPECT_FALSE(askedAgain);
+    ASSERT_TRUE(close);
+    EXPECT_EQ("The application and its components have been removed successfully.",
+              DialogText(GetParent(close), 1000));
+    PressButton(GetParent(close), 1003);
+    for (int tries = 0; tries < 600 && !log.Has("Agent setup finished!"); ++tries)
+        Sleep(100);
+    ASSERT_TRUE(log.Has("Agent setup finished!"));
+
+    std::vector<LogLine> lines = log.Lines();
+    static const std::regex run(R"re(Run ""(.*\\agt[0-9A-Fa-f]+\.exe)" /t (.*)" to perform uninstallation\.)re");
+    std::smatch match;
+    std::string copy;
+    for (const LogLine& line : lines)
+        if (std::regex_match(line.Text, match, run)) {
+            copy = match[1];
+            EXPECT_EQ(options, match[2].str());
+        }
+    ASSERT_FALSE(copy.empty()) << "no hand-over line";
+    // Two processes: the first ends after the hand-over, the copy runs the removal.
+    EXPECT_NE(lines.front().Thread, lines.back().Thread);
+    EXPECT_EQ(2, log.Count("> RunAsTemp = No") + log.Count("> RunAsTemp = Yes"));
+    EXPECT_EQ(1, log.Count("> RunAsTemp = Yes"));
+    EXPECT_EQ(1, log.Count("Agent setup finished!"));
+    // The copy may start logging before the first process has logged that it started.
+    EXPECT_TRUE(InOrder(log.Messages(), {"> RunAsTemp = Yes", "End install process. (0)",
+                                         "Agent setup finished!"}));
+    ExpectRemoved("I1");
+
+    // The copy is left for the next restart, which deletes it.
+    std::string upper = copy;
+    CharUpperA(&upper[0]);
+    char temp[MAX_PATH] = "";
+    GetTempPathA(sizeof(temp), temp);
+    std::string copyFolder = copy.substr(0, copy.rfind('\\'));
+    if (win9x) {
+        EXPECT_EQ(std::string(temp), copyFolder + "\\");
+        char windows[MAX_PATH] = "";
+        GetWindowsDirectoryA(windows, sizeof(windows));
+        std::string wininit = ReadWholeFile(std::string(windows) + "\\WinInit.ini");
+        CharUpperA(&wininit[0]);
+        EXPECT_NE(std::string::npos, wininit.find("NUL=" + upper)) << wininit;
+    } else {
+        // On NT the copy lives alone in a new folder of its own in the temporary folder (where
+        // no name that a user made beforehand was taken or written), and the folder goes at the
+        // restart right after the copy. (Wine keeps no access lists on files: that the folder
+        // admits only SYSTEM and Administrators cannot be read back here.)
+        EXPECT_EQ(std::string(temp), copyFolder.substr(0, copyFolder.rfind('\\') + 1));
+        EXPECT_EQ(std::vector<std::string>{}, planted->Changed());
+        WIN32_FIND_DATAA found;
+        std::vector<std::string> inside;
+        HANDLE find = FindFirstFileA((copyFolder + "\\*").c_str(), &found);
+        for (BOOL more = find != INVALID_HANDLE_VALUE; more; more = FindNextFileA(find, &found))
+            if (std::strcmp(found.cFileName, ".") && std::strcmp(found.cFileName, ".."))
+                inside.push_back(found.cFileName);
+        if (find != INVALID_HANDLE_VALUE)
+            FindClose(find);
+        EXPECT_EQ(std::vector<std::string>{copy.substr(copyFolder.size() + 1)}, inside);
+        std::string pending = ReadMachineMultiString("SYSTEM\\CurrentControlSet\\Control\\Session Manager",
+                                                     "PendingFileRenameOperations") + "|";
+        CharUpperA(&pending[0]);
+        std::string upperFolder = copyFolder;
+        CharUpperA(&upperFolder[0]);
+        EXPECT_NE(std::string::npos, pending.find("\\??\\" + upper + "||\\??\\" + upperFolder + "|")) << pending;
+    }
+    EXPECT_TRUE(SameBytes(package.Setup(), copy));
+    DeleteFileA(copy.c_str());
+    RemoveDirectoryA(copyFolder.c_str());
+    planted.reset();
+
+    // A copy never hands over again, even when it runs from the folder it removes: its own file,
+    // in use, and so the folder go at the next restart.
+    ASSERT_EQ(0, RunSetup(package.Setup(), "/g I1 /s " + log.Option()));
+    log.Clear();
+    EXPECT_EQ(win9x ? ERROR_DIR_NOT_EMPTY : ERROR_SUCCESS_REBOOT_REQUIRED,
+              RunSetup(installed, "/t /g I1 /r /s " + log.Option()));
+    EXPECT_TRUE(log.Has("> RunAsTemp = Yes"));
+    EXPECT_FALSE(log.Has("Process is started."));
+    EXPECT_TRUE(InOrder(log.Messages(), {"Begin install process.... (Version 5.2.0.1)", "The removal left 2 items" +
+                                         std::string(win9x ? "." : "; they are deleted at the next restart."),
+                                         "Agent setup finished!"}));
+    if (!win9x) {
+        std::string pending = ReadMachineMultiString("SYSTEM\\CurrentControlSet\\Control\\Session Manager",
+                                                     "PendingFileRenameOperations") + "|";
+        std::string agentFolder = AgentFolder("I1");
+        CharUpperA(&pending[0]);
+        CharUpperA(&agentFolder[0]);
+        size_t program = pending.find(agentFolder + "\\XASETUP.EXE|");
+        EXPECT_NE(std::string::npos, program) << pending;
+        // Once, after its program, by the removal: the copy's own clean-up takes only a folder
+        // made for a copy. (Earlier tests of the prefix may have left entries before these.)
+        size_t folder = pending.find("\\??\\" + agentFolder + "|", program);
+        EXPECT_TRUE(folder != std::string::npos && folder > program) << pending;
+        EXPECT_EQ(std::string::npos, pending.find("\\??\\" + agentFolder + "|", folder + 1)) << pending;
+    }
+    RemoveTree(AgentFolder("I1"));
+}

@@ -1,0 +1,114 @@
+// The run's window: hidden, shown, kept until Close, sized and centred.
+#include <utility>
+
+#include "setup/SetupProgramFixture.h"
+
+#include <commctrl.h>
+
+using namespace xatest;
+
+namespace {
+
+// Records whether the process ever had its main window visible, or a removal question, while it ran.
+struct WindowWatch {
+    bool Visible = false;
+    bool ConfirmationBox = false;  // answered Cancel, so that the run ends
+};
+
+WindowWatch WatchMainWindow(SetupProcess& setup, DWORD limitMs = kRunLimitMs)
+{
+    WindowWatch watch;
+    for (DWORD waited = 0; waited < limitMs && setup.Running(); waited += 10) {
+        HWND window = FindProcessWindow(setup.Id(), "XASETUP");
+        if (window)
+            watch.Visible = watch.Visible || IsWindowVisible(window);
+        HWND box = FindProcessWindow(setup.Id(), "#32770", kQuestionCaption);
+        if (box) {
+            watch.ConfirmationBox = true;
+            PressButton(box, IDCANCEL);
+        }
+        Sleep(10);
+    }
+    return watch;
+}
+
+}  // namespace
+
+// The window: hidden in a silent run, shown with /b and closed by itself, and in an interactive
+// run kept until Close (a close request while the update works is ignored), sized to the dialog
+// and centred.
+TEST_F(SetupProgram, Window)
+{
+    Package package("window-package");
+    RunLog log("window-log");
+    for (const auto& row : {std::make_pair("/g I1 /s ", false), std::make_pair("/g I1 /s /b /k ", true)}) {
+        SCOPED_TRACE(row.first);
+        SetupProcess setup(package.Setup(), row.first + log.Option());
+        WindowWatch watch = WatchMainWindow(setup);
+        EXPECT_EQ(0L, setup.Wait());
+        EXPECT_EQ(row.second, watch.Visible);
+    }
+    log.Clear();
+    // An agent that takes two seconds to stop keeps the update working meanwhile.
+    ASSERT_TRUE(WriteWholeFile(AgentFolder("I1") + "\\AgentCore.ini", "[Agent]\r\nStopPendingMs=2000\r\n"));
+    ASSERT_TRUE(StartForReal("XAI1"));
+    SetupProcess setup(package.Setup(), "/g I1 /k " + log.Option());
+    HWND window = WaitForProcessWindow(setup, "XASETUP");
+    ASSERT_TRUE(window);
+    // Alt+F4 while the update works (its Close still disabled): nothing ends the run before the
+    // update has ended, and then only Close does.
+    HWND working = nullptr;
+    for (int tries = 0; tries < 200 && !working; ++tries) {
+        HWND dialog = FindWindowExA(window, nullptr, "#32770", nullptr);
+        working = dialog ? GetDlgItem(dialog, 1003) : nullptr;
+        if (!working)
+            Sleep(10);
+    }
+    ASSERT_TRUE(working);
+    ASSERT_FALSE(IsWindowEnabled(working));
+    for (int i = 0; i < 3; ++i) {
+        PostMessageA(window, WM_SYSCOMMAND, SC_CLOSE, 0);
+        PostMessageA(window, WM_CLOSE, 0, 0);
+        Sleep(300);
+    }
+    EXPECT_TRUE(setup.Running()) << "closed while the update worked";
+    EXPECT_TRUE(IsWindow(window));
+    HWND close = WaitForCloseButton(setup, window);
+    ASSERT_TRUE(close);
+    EXPECT_TRUE(log.Has("End install process. (0)"));
+    HWND dialog = GetParent(close);
+    EXPECT_EQ("Setup has completed.", DialogText(dialog, 1000));
+    // The progress bar of the common controls, which the program loads at run time.
+    HWND bar = GetDlgItem(dialog, 1002);
+    char barClass[64] = "";
+    GetClassNameA(bar, barClass, sizeof(barClass));
+    EXPECT_STREQ("msctls_progress32", barClass);
+    EXPECT_EQ(100, (int)SendMessageA(bar, PBM_GETPOS, 0, 0));
+    Sleep(1000);
+    EXPECT_TRUE(setup.Running()) << "an interactive run waits for Close";
+    EXPECT_TRUE(IsWindowVisible(window));
+
+    RECT client, dialogRect, frame, desktop;
+    GetClientRect(window, &client);
+    GetWindowRect(dialog, &dialogRect);
+    GetWindowRect(window, &frame);
+    GetWindowRect(GetDesktopWindow(), &desktop);
+    EXPECT_EQ(dialogRect.right - dialogRect.left, client.right - client.left);
+    EXPECT_EQ(dialogRect.bottom - dialogRect.top, client.bottom - client.top);
+    EXPECT_NEAR((desktop.right - desktop.left - (frame.right - frame.left)) / 2, frame.left - desktop.left, 1);
+    EXPECT_NEAR((desktop.bottom - desktop.top - (frame.bottom - frame.top)) / 2, frame.top - desktop.top, 1);
+
+    PressButton(dialog, 1003);
+    EXPECT_EQ(0L, setup.Wait());
+    EXPECT_FALSE(IsWindow(window));
+    EXPECT_TRUE(InOrder(log.Messages(), {"Update existing installation...", "AgentUpdated.txt is created.",
+                                         "End install process. (0)", "Agent setup finished!"}));
+
+    // /x: a removal without the question, whose window closes by itself.
+    SetupProcess removal(package.Setup(), "/g I1 /r /x " + log.Option());
+    WindowWatch watch = WatchMainWindow(removal);
+    EXPECT_EQ(0L, removal.Wait());
+    EXPECT_FALSE(watch.ConfirmationBox);
+    EXPECT_TRUE(watch.Visible);
+    ExpectRemoved("I1");
+}
