@@ -680,12 +680,8 @@ int DeleteLspRegistryKey()
     LONG opened = RegOpenKeyExA(HKEY_LOCAL_MACHINE, kAgentLspKey, 0, KEY_ALL_ACCESS, &key);
     if (opened != ERROR_SUCCESS)
         return (int)opened;
-    // A subkey that stays (it has subkeys of its own, or access is denied) would be found at
-    // index 0 again and again.
-    char name[kKeyNameChars];
-    bool deleted = true;
-    while (deleted && ReadSubKeyName(key, 0, name))
-        deleted = RegDeleteKeyA(key, name) == ERROR_SUCCESS;
+    // Each sub-key once: one that stays (it has sub-keys of its own, or access is denied) is passed.
+    ForEachSubKey(key, [key](const char* name) { RegDeleteKeyA(key, name); });
     CloseKey(key);
     RegDeleteKeyA(HKEY_LOCAL_MACHINE, kAgentLspKey);
     return 0;

@@ -31,7 +31,8 @@ void WriteAgentVersion(const InstallationData* data, HKEY key)
     char version[64];
     DWORD versionMS = 0;
     DWORD versionLS = 0;
-    if (!FormatAgentProgramPath(data->DestFolder, path, sizeof(path)) || GetFileVersion(path, &versionMS, &versionLS) != 0)
+    if (!FormatAgentProgramPath(data->DestFolder, path, sizeof(path)) ||
+        GetFileVersion(path, &versionMS, &versionLS) != 0)
         return;
     FormatText(version, sizeof(version), "%d.%d.%d.%d", HIWORD(versionMS), LOWORD(versionMS), HIWORD(versionLS),
                LOWORD(versionLS));

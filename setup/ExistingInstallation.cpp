@@ -1,6 +1,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "control/ServiceManager.h"
 #include "procedures/SharedAgentValues.h"
 #include "setup/BuildInstallationData.h"
 #include "support/AgentNames.h"
@@ -12,7 +13,6 @@
 
 namespace {
 
-const char kRunServicesKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\RunServices";
 const char kWorkingFolderKey[] = "Agent_Temp_Dir";
 const DWORD kLegacyValueBytes = 1024;
 
