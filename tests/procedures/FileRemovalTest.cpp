@@ -30,23 +30,6 @@ protected:
 
 }  // namespace
 
-TEST_F(RemovalTest, ForceDeleteFile)
-{
-    std::string path = scratch_ / "readonly.txt";
-    ASSERT_TRUE(WriteWholeFile(path, "x"));
-    ASSERT_TRUE(SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN));
-    EXPECT_EQ(0, ForceDeleteFile(path.c_str()));
-    EXPECT_FALSE(FileExistsAt(path));
-    EXPECT_EQ(ERROR_FILE_NOT_FOUND, ForceDeleteFile(path.c_str()));
-    EXPECT_EQ(ERROR_INVALID_PARAMETER, ForceDeleteFile(nullptr));
-
-    ASSERT_TRUE(WriteWholeFile(path, "x"));
-    FileHolder holder(path);
-    ASSERT_TRUE(holder.Holding());
-    EXPECT_EQ(ERROR_SHARING_VIOLATION, ForceDeleteFile(path.c_str()));
-    EXPECT_TRUE(FileExistsAt(path));
-}
-
 TEST_F(RemovalTest, EntriesBeyondMaxPathAreLeftAndLogged)
 {
     // Only the wide functions with the "\\?\" form reach such a path.

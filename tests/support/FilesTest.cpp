@@ -153,6 +153,25 @@ TEST(FileHelpers, PathKindAndExistence)
     EXPECT_FALSE(FileExists(nullptr));
 }
 
+// Read-only and hidden files go; one held open stays with the sharing error.
+TEST(FileHelpers, ForceDeleteFile)
+{
+    ScratchFolder scratch("forcedelete");
+    std::string path = scratch / "readonly.txt";
+    ASSERT_TRUE(WriteWholeFile(path, "x"));
+    ASSERT_TRUE(SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN));
+    EXPECT_EQ(0, ForceDeleteFile(path.c_str()));
+    EXPECT_FALSE(FileExistsAt(path));
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, ForceDeleteFile(path.c_str()));
+    EXPECT_EQ(ERROR_INVALID_PARAMETER, ForceDeleteFile(nullptr));
+
+    ASSERT_TRUE(WriteWholeFile(path, "x"));
+    FileHolder holder(path);
+    ASSERT_TRUE(holder.Holding());
+    EXPECT_EQ(ERROR_SHARING_VIOLATION, ForceDeleteFile(path.c_str()));
+    EXPECT_TRUE(FileExistsAt(path));
+}
+
 TEST(FileHelpers, GetFileVersionReadsTheFixedVersionInformation)
 {
     DWORD ms = 0, ls = 0;
