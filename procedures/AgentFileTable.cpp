@@ -199,12 +199,10 @@ void RemoveAgentFiles(Installer* installer, int progressBase, RemovalLeftovers* 
     for (int i = 0; AgentFileTable[i].Folder; ++i) {
         const AgentFileRow& row = AgentFileTable[i];
         if ((row.Flags & FileRemove) && MayRemoveRow(data, row.Folder, row.Name, &holds)) {
-            RemoveFileItem(data, row.Folder, row.Name);
-            if (leftovers) {
-                char* path = BuildItemPath(data, row.Folder, row.Name);
-                LeaveForRestart(data, path, leftovers);
-                FreeText(path);
-            }
+            // Users may change the working folder (its sub-folders, say, for links to elsewhere)
+            // once the run has ended: the restart is never told to delete anything there.
+            bool work = TextStartsWithNoCase(row.Folder, kWork);
+            RemoveFileItem(data, row.Folder, row.Name, leftovers, work ? kLeftAsIs : kLeftForRestart);
         }
         data->Status->SetDetailText(0, AgentFileProgress(progressBase, i));
     }

@@ -35,7 +35,8 @@ int CopyAgentFiles(Installer* installer, int progressBase);
 
 // Removes every removable row of the table (the agent folder's row takes whatever else it holds,
 // an update's kept files too), moving the bar from progressBase. With leftovers, what stays is
-// left for the next restart (procedures/RemovalLeftovers.h).
+// counted, and what stays of the agent folder is left for the next restart
+// (procedures/RemovalLeftovers.h).
 void RemoveAgentFiles(Installer* installer, int progressBase, RemovalLeftovers* leftovers = nullptr);
 
 // Notes in CopiedRows the row of the file name (in the agent folder) that this run created

@@ -21,20 +21,62 @@ void LogPathTooLong(const InstallationData* data, const char* folder, const char
     LogMessage(data, "Path is too long: \"%s\\%s\".", folder, name);
 }
 
-// Logs what the tree removal passes over.
-void LogTreeReport(const void* context, int code, const char* folder, const char* name)
+// One tree removal: whom it logs to, and where what stays of it goes (nowhere without leftovers).
+struct TreeRemoval {
+    const InstallationData* Data;
+    RemovalLeftovers* Leftovers;
+    LeftoverPlace Place;
+    const char* Top;  // the tree's own path: its outcome is logged from the result
+};
+
+// Logs what the tree removal passes over, and counts what stays as the walk meets it.
+void OnTreeEvent(const void* context, FolderTreeEvent event, int code, const char* folder, const char* name)
 {
-    const InstallationData* data = static_cast<const InstallationData*>(context);
-    if (code == kFolderRefused)
+    const TreeRemoval* removal = static_cast<const TreeRemoval*>(context);
+    const InstallationData* data = removal->Data;
+    char path[MAX_PATH];
+    switch (event) {
+    case kTreeRefused:
+        // Not the agent's: it stays as it is, and is no leftover.
         LogMessage(data, "Refusing to remove \"%s\".", folder);
-    else if (name)
-        LogPathTooLong(data, folder, name);
-    else
-        LogMessage(data, "Path is too long: \"%s\".", folder);
+        return;
+    case kTreePathTooLong:
+        if (name)
+            LogPathTooLong(data, folder, name);
+        else
+            LogMessage(data, "Path is too long: \"%s\".", folder);
+        // A path beyond MAX_PATH cannot be named to the restart either ("*.*": the folder stays unlisted).
+        if (removal->Leftovers && name && strcmp(name, "*.*") != 0) {
+            char* tooLong = FormatHeapText(2 * MAX_PATH, "%s\\%s", folder, name);
+            LeaveItem(data, removal->Leftovers, kLeftAsIs, tooLong, kPathTooLong, kLeftFile);
+            FreeText(tooLong);
+        } else if (removal->Leftovers) {
+            LeaveItem(data, removal->Leftovers, kLeftAsIs, folder, kPathTooLong, kLeftFolder);
+        }
+        return;
+    case kTreeFileLeft:
+    case kTreeLinkLeft:
+    case kTreeFolderLeft:
+        break;
+    }
+    if (!removal->Leftovers || !(name ? JoinPath(path, folder, name) : CopyText(path, sizeof(path), folder)) ||
+        IsLeftItem(removal->Leftovers, path))
+        return;
+    if (lstrcmpiA(path, removal->Top) != 0)
+        LogErrorFormatted(data, code, "Failed to remove \"%s\".", path);
+    LeftoverKind kind = event == kTreeFileLeft ? kLeftFile : event == kTreeLinkLeft ? kLeftLink : kLeftFolder;
+    LeaveItem(data, removal->Leftovers, removal->Place, path, code, kind);
+}
+
+int RemoveTreeAt(const InstallationData* data, const char* path, RemovalLeftovers* leftovers, LeftoverPlace place)
+{
+    TreeRemoval removal = {data, leftovers, place, path};
+    return DeleteFolderTree(path, OnTreeEvent, &removal);
 }
 
 // Deletes every file that matches pattern (a full path whose last part holds wildcards).
-void RemoveMatchingFiles(const InstallationData* data, const char* pattern, const char* lastSlash)
+void RemoveMatchingFiles(const InstallationData* data, const char* pattern, const char* lastSlash,
+                         RemovalLeftovers* leftovers, LeftoverPlace place)
 {
     char folder[MAX_PATH];
     char entry[MAX_PATH];
@@ -47,10 +89,16 @@ void RemoveMatchingFiles(const InstallationData* data, const char* pattern, cons
     do {
         if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
             continue;
-        if (JoinPath(entry, folder, found.cFileName))
-            ForceDeleteFile(entry);
-        else
+        if (!JoinPath(entry, folder, found.cFileName)) {
             LogPathTooLong(data, folder, found.cFileName);
+            continue;
+        }
+        int code = ForceDeleteFile(entry);
+        // Single deletions are reported only where a removal counts what stays.
+        if (leftovers && code != 0 && code != ERROR_FILE_NOT_FOUND && !IsLeftItem(leftovers, entry)) {
+            LogErrorFormatted(data, code, "Failed to remove \"%s\".", entry);
+            LeaveItem(data, leftovers, place, entry, code, kLeftFile);
+        }
     } while (FindNextFileA(find, &found));
     CloseFind(find);
 }
@@ -59,7 +107,7 @@ void RemoveMatchingFiles(const InstallationData* data, const char* pattern, cons
 
 int RemoveFolderTree(const InstallationData* data, const char* path)
 {
-    return DeleteFolderTree(path, LogTreeReport, data);
+    return RemoveTreeAt(data, path, nullptr, kLeftAsIs);
 }
 
 char* BuildItemPath(const InstallationData* data, const char* folder, const char* name)
@@ -126,7 +174,8 @@ void ReleaseRowFolders(RowFolderHolds* holds)
     CloseFile(holds->Folder[1]);
 }
 
-int RemoveFileItem(const InstallationData* data, const char* folder, const char* name)
+int RemoveFileItem(const InstallationData* data, const char* folder, const char* name, RemovalLeftovers* leftovers,
+                   LeftoverPlace place)
 {
     char* path = BuildItemPath(data, folder, name);
     if (!path)
@@ -135,13 +184,13 @@ int RemoveFileItem(const InstallationData* data, const char* folder, const char*
 
     int code = 0;
     if (!name) {
-        code = RemoveFolderTree(data, path);
+        code = RemoveTreeAt(data, path, leftovers, place);
     } else if (!strpbrk(name, "?*")) {
         code = ForceDeleteFile(path);
     } else {
         const char* lastSlash = strrchr(path, '\\');
         if (lastSlash)
-            RemoveMatchingFiles(data, path, lastSlash);
+            RemoveMatchingFiles(data, path, lastSlash, leftovers, place);
         else
             LogMessage(data, "\"%s\" is invalid.", path);
         // Single deletions are not reported: a pattern counts as removed.
@@ -156,6 +205,9 @@ int RemoveFileItem(const InstallationData* data, const char* folder, const char*
         LogMessage(data, "\"%s\" is not found.", path);
     } else {
         LogErrorFormatted(data, code, "Failed to remove \"%s\".", path);
+        // A folder's tree told what stays of it, itself included.
+        if (name)
+            LeaveItem(data, leftovers, place, path, code, kLeftFile);
     }
     FreeText(path);
     return 0;

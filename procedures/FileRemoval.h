@@ -3,10 +3,14 @@
 // tree) with the log line of its outcome, and the folders the removal of those items holds.
 
 #include "procedures/InstallationData.h"
+#include "procedures/RemovalLeftovers.h"
 
 // Removes folder\name, every file matching a wildcard name, or the folder tree itself when
-// name is null, and logs the outcome. Returns 0, or 14 when the path cannot be built.
-int RemoveFileItem(const InstallationData* data, const char* folder, const char* name);
+// name is null, and logs the outcome. With leftovers, each item that stays is counted as the
+// removal meets it and goes where place says (procedures/RemovalLeftovers.h). Returns 0, or 14
+// when the path cannot be built.
+int RemoveFileItem(const InstallationData* data, const char* folder, const char* name,
+                   RemovalLeftovers* leftovers = nullptr, LeftoverPlace place = kLeftAsIs);
 
 // The expanded folder joined with a backslash and name (the folder alone for a null name)
 // as a new heap text that the caller frees with FreeText; null when the folder is null, a
@@ -14,7 +18,7 @@ int RemoveFileItem(const InstallationData* data, const char* folder, const char*
 char* BuildItemPath(const InstallationData* data, const char* folder, const char* name);
 
 // DeleteFolderTree (support/FolderTree.h), logging the refusal ("Refusing to remove ...") and
-// each path that does not fit ("Path is too long: ..."); its result.
+// each path that does not fit ("Path is too long: ..."); its result. What stays is not counted.
 int RemoveFolderTree(const InstallationData* data, const char* path);
 
 // The two folders whose rows the removal of the agent's files takes: each is held open while its

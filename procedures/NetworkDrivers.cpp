@@ -71,10 +71,7 @@ bool NativeDriversFolder(char (&folder)[MAX_PATH])
 // the next restart, named as the folder redirection of the moment sees it.
 void RemoveDriverFileAt(const InstallationData* data, const char* folder, const char* name, RemovalLeftovers* leftovers)
 {
-    char path[MAX_PATH];
-    RemoveFileItem(data, folder, name);
-    if (leftovers && JoinPath(path, folder, name))
-        LeaveForRestart(data, path, leftovers);
+    RemoveFileItem(data, folder, name, leftovers, kLeftForRestart);
 }
 
 // Copies one driver file by force into folder (under destName when given); true when the copy

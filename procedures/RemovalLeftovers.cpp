@@ -5,81 +5,15 @@
 #include "procedures/InstallationData.h"
 #include "procedures/RestartOperations.h"
 #include "support/Files.h"
-#include "support/FolderTree.h"
-#include "support/Handles.h"
-#include "support/Results.h"
 #include "support/Text.h"
 
 namespace {
 
-bool IsCounted(const RemovalLeftovers* leftovers, const char* path)
-{
-    for (int i = 0; i < leftovers->Paths.Count; ++i) {
-        if (lstrcmpiA(static_cast<const char*>(leftovers->Paths.Items[i]), path) == 0)
-            return true;
-    }
-    return false;
-}
-
-// One item that stayed (its deletion failed with code): the restart deletes it, or it stays.
-void Leave(const InstallationData* data, const char* path, int code, bool schedulable, RemovalLeftovers* leftovers)
+void Remember(RemovalLeftovers* leftovers, const char* path)
 {
     char* copy = DuplicateText(path);
     if (copy && AppendPointer(&leftovers->Paths, copy) < 0)
         FreeText(copy);
-    ++leftovers->Count;
-    int scheduled = schedulable ? DeleteFileAtRestart(data, path) : code;
-    if (scheduled == 0) {
-        ++leftovers->Scheduled;
-        return;
-    }
-    LogErrorFormatted(data, scheduled, "\"%s\" cannot be deleted at the next restart either.", path);
-    if (leftovers->FirstError == 0)
-        leftovers->FirstError = code;
-}
-
-void LeaveEntry(const InstallationData* data, const char* path, DWORD attributes, RemovalLeftovers* leftovers);
-
-// Each entry of folder that pattern matches (sub-folders only withFolders), tried once more.
-void LeaveMatches(const InstallationData* data, const char* folder, const char* pattern, bool withFolders,
-                  RemovalLeftovers* leftovers)
-{
-    char entry[MAX_PATH];
-    WIN32_FIND_DATAA found;
-    HANDLE find = FindFirstFileA(pattern, &found);
-    if (find == INVALID_HANDLE_VALUE)
-        return;
-    do {
-        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
-            (!withFolders || !strcmp(found.cFileName, ".") || !strcmp(found.cFileName, "..")))
-            continue;
-        if (JoinPath(entry, folder, found.cFileName)) {
-            LeaveEntry(data, entry, found.dwFileAttributes, leftovers);
-            continue;
-        }
-        // A name beyond MAX_PATH cannot be named to the restart either.
-        char* tooLong = FormatHeapText(2 * MAX_PATH, "%s\\%s", folder, found.cFileName);
-        if (tooLong && !IsCounted(leftovers, tooLong))
-            Leave(data, tooLong, kPathTooLong, false, leftovers);
-        FreeText(tooLong);
-    } while (FindNextFileA(find, &found));
-    CloseFind(find);
-}
-
-void LeaveEntry(const InstallationData* data, const char* path, DWORD attributes, RemovalLeftovers* leftovers)
-{
-    if (IsCounted(leftovers, path))
-        return;
-    bool folder = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    bool link = folder && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
-    char pattern[MAX_PATH];
-    if (folder && !link && JoinPath(pattern, path, "*.*"))
-        LeaveMatches(data, path, pattern, true, leftovers);
-    int code = !folder ? ForceDeleteFile(path) : RemoveDirectoryA(path) ? 0 : LastErrorResult();
-    // Only a link itself could go, never what it leads to; and the restart of Windows 9x
-    // (WinInit.ini) deletes files, not folders.
-    if (code != 0 && code != ERROR_FILE_NOT_FOUND && code != ERROR_PATH_NOT_FOUND)
-        Leave(data, path, code, !link && !(folder && data->IsWin9x), leftovers);
 }
 
 }  // namespace
@@ -101,27 +35,51 @@ void FreeRemovalLeftovers(RemovalLeftovers* leftovers)
     FreePointerList(&leftovers->Paths);
 }
 
-void LeaveForRestart(const InstallationData* data, const char* path, RemovalLeftovers* leftovers)
+bool IsLeftItem(const RemovalLeftovers* leftovers, const char* path)
 {
-    if (!leftovers || !path)
+    for (int i = 0; i < leftovers->Paths.Count; ++i) {
+        if (lstrcmpiA(static_cast<const char*>(leftovers->Paths.Items[i]), path) == 0)
+            return true;
+    }
+    return false;
+}
+
+void LeaveItem(const InstallationData* data, RemovalLeftovers* leftovers, LeftoverPlace place, const char* path,
+               int code, LeftoverKind kind)
+{
+    if (!leftovers || !path || IsLeftItem(leftovers, path))
         return;
-    const char* slash = strrchr(path, '\\');
-    if (slash && strpbrk(slash, "?*")) {
-        char folder[MAX_PATH];
-        if (CopyText(folder, sizeof(folder), path)) {
-            folder[slash - path] = '\0';
-            LeaveMatches(data, folder, path, false, leftovers);
-        }
+    Remember(leftovers, path);
+    ++leftovers->Count;
+    if (place == kLeftAsIs) {
+        if (leftovers->FirstError == 0)
+            leftovers->FirstError = code;
         return;
     }
-    DWORD attributes = GetFileAttributesA(path);
-    if (attributes == INVALID_FILE_ATTRIBUTES)
-        return;  // gone
-    // A folder that removal refuses is not the agent's: it stays as it is, and is no leftover.
-    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
-        IsProtectedFolder(path))
+    // Only a link itself could go, never what it leads to; and the restart of Windows 9x
+    // (WinInit.ini) deletes files, not folders.
+    int scheduled = code;
+    if (kind == kLeftFile) {
+        // Under a name of its own the restart deletes it, and never what a later run puts here.
+        char renamed[MAX_PATH];
+        bool aside = RenameToTemporaryName(path, renamed) == 0;
+        scheduled = DeleteFileAtRestart(data, aside ? renamed : path);
+        if (aside && scheduled == 0) {
+            Remember(leftovers, renamed);
+            LogMessage(data, "\"%s\" goes at the next restart as \"%s\".", path, renamed);
+        } else if (aside) {
+            MoveFileA(renamed, path);  // it stays, then under the name the log gives
+        }
+    } else if (kind == kLeftFolder && !data->IsWin9x) {
+        scheduled = DeleteFileAtRestart(data, path);
+    }
+    if (scheduled == 0) {
+        ++leftovers->Scheduled;
         return;
-    LeaveEntry(data, path, attributes, leftovers);
+    }
+    LogErrorFormatted(data, scheduled, "\"%s\" cannot be deleted at the next restart either.", path);
+    if (leftovers->FirstError == 0)
+        leftovers->FirstError = code;
 }
 
 int ReportRemovalLeftovers(InstallationData* data, const RemovalLeftovers* leftovers)

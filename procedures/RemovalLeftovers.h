@@ -1,7 +1,10 @@
 #pragma once
-// What a removal could not delete (a file in use, a folder that still holds one): left for the
-// next restart of Windows to delete, and counted, so that the run can say what it left and end
-// with 3010, or with the error of an item that can go neither now nor then.
+// What a removal could not delete (a file in use, a folder that still holds one), counted as the
+// removal meets it, so that the run can say what it left and end with 3010, or with the error of
+// an item that can go neither now nor then. Only where no user can change the folder (the agent
+// folder, which passed the folder check, and the drivers' system folders) is an item left for the
+// next restart: a path that the restart deletes as SYSTEM must not be steerable by a link put on
+// the way after the run.
 
 #include "procedures/InstallationData.h"
 #include "support/PointerList.h"
@@ -10,18 +13,33 @@ struct RemovalLeftovers {
     int Count;          // items that stayed
     int Scheduled;      // of them, those that the next restart deletes
     int FirstError;     // why the first item that stays for good could not be deleted; 0: none
-    PointerList Paths;  // every item counted (heap texts), so that none counts twice
+    PointerList Paths;  // every item counted, and the "~" name it went to (heap texts): none counts twice
 };
 
 void InitRemovalLeftovers(RemovalLeftovers* leftovers);
 void FreeRemovalLeftovers(RemovalLeftovers* leftovers);
 
-// After a removal step: whatever is still at path (a file, the files that a wildcard name
-// matches, or a folder with what it holds) is tried once more and, when it stays, scheduled for
-// deletion at the next restart, a folder after what it holds (on Windows 9x, whose restart
-// deletes only files, a folder stays). A linked folder is never entered (nor scheduled: only the
-// link could go), nor a folder that removal refuses. Null leftovers does nothing.
-void LeaveForRestart(const InstallationData* data, const char* path, RemovalLeftovers* leftovers);
+// Where the items of a folder go when they cannot be deleted now.
+enum LeftoverPlace {
+    kLeftForRestart,  // the next restart deletes them
+    kLeftAsIs,        // they stay, logged and counted; nothing is scheduled
+};
+
+// What an item that stayed is: a file, a folder (after what stays in it), or a link (only the link
+// could ever go, and a restart might follow it: never scheduled).
+enum LeftoverKind { kLeftFile, kLeftFolder, kLeftLink };
+
+// One item that could not be deleted now (code says why; the caller has logged that), unless it is
+// counted already. Left for the restart (place): a file is first renamed to a new "~" name beside
+// it where it can be, so that the restart never names a path a later run may write; a folder goes
+// under its own name after what it holds (the restart deletes only an empty one, and never one on
+// Windows 9x). An item that can go neither now nor then is logged and its code becomes the
+// removal's result unless an earlier one has. Null leftovers does nothing.
+void LeaveItem(const InstallationData* data, RemovalLeftovers* leftovers, LeftoverPlace place, const char* path,
+               int code, LeftoverKind kind);
+
+// True when path (or the "~" name it was given) is counted already.
+bool IsLeftItem(const RemovalLeftovers* leftovers, const char* path);
 
 // Logs what the removal left, and sets RebootRequired when the restart takes any of it. Returns
 // the removal's result: 0, or FirstError.

@@ -30,6 +30,55 @@ bool EnsureFolder(const char* prefix, SECURITY_ATTRIBUTES* security)
     return CreateDirectoryA(prefix, security) || GetPathKind(prefix) == 1;
 }
 
+typedef BOOL(WINAPI* SetFileInformationByHandleFunction)(HANDLE, int, LPVOID, DWORD);
+
+// The basic information of a file as SetFileInformationByHandle takes it (its class 0); times of 0
+// are left as they are.
+struct FileBasicInformation {
+    LARGE_INTEGER CreationTime;
+    LARGE_INTEGER LastAccessTime;
+    LARGE_INTEGER LastWriteTime;
+    LARGE_INTEGER ChangeTime;
+    DWORD FileAttributes;
+};
+
+// Clears the read-only bit of the file at path when the bit is the file's own: looked at through a
+// handle of what is at path itself (a link there is not followed) and cleared through that same
+// handle where the system can (Vista and later), else by name right after the look.
+void ClearOwnReadOnly(const char* path, DWORD attributes)
+{
+    if (!IsWindowsNTPlatform()) {
+        SetFileAttributesA(path, attributes & ~FILE_ATTRIBUTE_READONLY);  // no links of either kind
+        return;
+    }
+    OSVERSIONINFOEXA version;
+    DWORD flags = !QueryWindowsVersion(&version) || version.dwMajorVersion >= 5 ? FILE_FLAG_OPEN_REPARSE_POINT : 0;
+    const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    bool writable = true;
+    HANDLE file = CreateFileA(path, FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, share, nullptr, OPEN_EXISTING, flags,
+                              nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        // Some file systems refuse to change a read-only file's attributes through a handle.
+        writable = false;
+        file = CreateFileA(path, FILE_READ_ATTRIBUTES, share, nullptr, OPEN_EXISTING, flags, nullptr);
+    }
+    BY_HANDLE_FILE_INFORMATION info;
+    if (file == INVALID_HANDLE_VALUE || !GetFileInformationByHandle(file, &info) ||
+        (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) || info.nNumberOfLinks > 1) {
+        CloseFile(file);
+        return;
+    }
+    SetFileInformationByHandleFunction setByHandle = GetSystemFunction<SetFileInformationByHandleFunction>(
+        GetModuleHandleA("kernel32.dll"), "SetFileInformationByHandle");
+    FileBasicInformation basic = {};
+    basic.FileAttributes = info.dwFileAttributes & ~FILE_ATTRIBUTE_READONLY;
+    if (!basic.FileAttributes)
+        basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+    if (!writable || !setByHandle || !setByHandle(file, 0, &basic, sizeof(basic)))
+        SetFileAttributesA(path, basic.FileAttributes);
+    CloseFile(file);
+}
+
 }  // namespace
 
 bool JoinPath(char (&path)[MAX_PATH], const char* folder, const char* name)
@@ -244,8 +293,62 @@ int ForceDeleteFile(const char* path)
         return ERROR_INVALID_PARAMETER;
     DWORD attributes = GetFileAttributesA(path);
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
-        SetFileAttributesA(path, attributes & ~FILE_ATTRIBUTE_READONLY);
+        ClearOwnReadOnly(path, attributes);
     return DeleteFileA(path) ? 0 : LastErrorResult();
+}
+
+int RenameToTemporaryName(const char* path, char (&renamed)[MAX_PATH])
+{
+    char folder[MAX_PATH];
+    if (!path)
+        return ERROR_INVALID_PARAMETER;
+    // The system's limit for the folder of a temporary name, checked here as not every system does.
+    if (!GetFolderPart(path, folder) || strlen(folder) > MAX_PATH - 14)
+        return kPathTooLong;
+    if (!GetTempFileNameA(folder[0] ? folder : ".", "~", 0, renamed))
+        return LastErrorResult();
+    // The new name is the empty file just made for it: replaced in one rename where the system can.
+    if (MoveFileExA(path, renamed, MOVEFILE_REPLACE_EXISTING))
+        return 0;
+    int result = LastErrorResult();
+    DeleteFileA(renamed);
+    if (result == ERROR_CALL_NOT_IMPLEMENTED)
+        result = MoveFileA(path, renamed) ? 0 : LastErrorResult();
+    return result;
+}
+
+bool NormalizePath(const char* path, char (&normal)[MAX_PATH])
+{
+    char single[MAX_PATH];
+    if (!path || !CopyText(single, sizeof(single), path))
+        return false;
+    // One separator wherever there are more, but for the pair that opens a share or device path.
+    // Multibyte-aware: a trail byte of a double-byte character may be a backslash.
+    size_t out = 0;
+    bool separator = false;
+    for (size_t in = 0; single[in]; ++in) {
+        char c = single[in] == '/' ? '\\' : single[in];
+        if (IsDBCSLeadByte((BYTE)c) && single[in + 1]) {
+            single[out++] = c;
+            single[out++] = single[++in];
+            separator = false;
+            continue;
+        }
+        if (c == '\\' && separator && out >= 2)
+            continue;
+        separator = c == '\\';
+        single[out++] = c;
+    }
+    single[out] = '\0';
+    char* filePart = nullptr;
+    DWORD length = out ? GetFullPathNameA(single, sizeof(normal), normal, &filePart) : 0;
+    if (length == 0 || length >= sizeof(normal))
+        return false;
+    // A root keeps the separator that makes it the root ("C:\", "\\?\C:\").
+    unsigned char* last = _mbsrchr(reinterpret_cast<unsigned char*>(normal), '\\');
+    if (last && last == reinterpret_cast<unsigned char*>(normal) + length - 1 && length > 1 && normal[length - 2] != ':')
+        normal[length - 1] = '\0';
+    return true;
 }
 
 bool GetFolderPart(const char* path, char (&folder)[MAX_PATH])

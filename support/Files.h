@@ -53,9 +53,20 @@ bool IsSameFile(const char* a, const char* b, bool directory);
 // does not exist), or kPathTooLong; shortPath holds nothing usable unless the result is 0.
 int GetShortPath(const char* path, char (&shortPath)[MAX_PATH]);
 
-// Deletes one file, clearing its read-only attribute first. Returns 0 or the error of the
-// deletion (87 for a null path).
+// Deletes one file, clearing its read-only attribute first where that attribute is the file's
+// own: never through a link, nor of a file with more names than this one (a hard link to a system
+// file would hand the change on to it). Returns 0 or the error of the deletion (87 for a null
+// path).
 int ForceDeleteFile(const char* path);
+
+// Renames the file at path to a new "~" name in its folder (GetTempFileNameA), into renamed. 0,
+// or the error; the file then keeps its name.
+int RenameToTemporaryName(const char* path, char (&renamed)[MAX_PATH]);
+
+// path as one spelling: the full path (relative parts and "." and ".." resolved), without doubled
+// separators or a trailing one (a drive root keeps its "X:\"). False when it cannot be resolved
+// or does not fit.
+bool NormalizePath(const char* path, char (&normal)[MAX_PATH]);
 
 // The folder part of path, up to and with its last backslash (so that a file in a drive root
 // gets "C:\"), into folder; empty when path has none. False when it does not fit.

@@ -86,6 +86,18 @@ bool IsDriveRoot(const char* full)
     return rest[0] == '\0' || (rest[1] == ':' && rest[2] == '\0');
 }
 
+// A path in the system's device namespace ("\\.\PhysicalDrive0", "\\?\Volume{...}\",
+// "\\?\GLOBALROOT\...", "\\?\UNC\..."), other than the plain "\\?\X:\..." form: a root of
+// such a path cannot be told by its spelling, so none of them is taken.
+bool IsDevicePath(const char* full)
+{
+    if (strncmp(full, "\\\\?\\", 4) != 0 && strncmp(full, "\\\\.\\", 4) != 0)
+        return false;
+    const char* rest = full + 4;
+    bool letter = (rest[0] >= 'A' && rest[0] <= 'Z') || (rest[0] >= 'a' && rest[0] <= 'z');
+    return full[2] == '.' || !letter || rest[1] != ':' || (rest[2] != '\\' && rest[2] != '\0');
+}
+
 // The file system's identity of a folder (not available on Windows 9x, which cannot open one).
 struct FolderIdentity {
     bool Known;
@@ -176,11 +188,12 @@ bool IsProfileFolder(const RemovalTarget& target)
     return SUCCEEDED(GetSpecialFolderPath(kCommonAppDataFolder, nullptr, common)) && IsTargetFolder(target, common);
 }
 
-// Tells the caller what is passed over, when it asked to be told.
-void Report(FolderTreeReport report, const void* context, int code, const char* folder, const char* name)
+// Tells the caller what is passed over or stays, when it asked to be told.
+void Report(FolderTreeReport report, const void* context, FolderTreeEvent event, int code, const char* folder,
+            const char* name)
 {
     if (report)
-        report(context, code, folder, name);
+        report(context, event, code, folder, name);
 }
 
 }  // namespace
@@ -189,7 +202,7 @@ bool IsProtectedFolder(const char* path)
 {
     RemovalTarget target;
     // A path that cannot even be resolved is not removed either.
-    if (!GetComparablePath(path, target.Full) || IsDriveRoot(target.Full))
+    if (!GetComparablePath(path, target.Full) || IsDriveRoot(target.Full) || IsDevicePath(target.Full))
         return true;
     CompleteTarget(target);
     if (IsProfileFolder(target))
@@ -248,38 +261,56 @@ int OpeningError()
 
 enum FolderKind { kNoFolder, kPlainFolder, kLinkedFolder };
 
+// The flags that open a folder itself: a link there (Windows 2000 and later) is opened as the
+// link, never as what it leads to. NT 4 knows no links, nor the flag that opens one.
+DWORD FolderItselfFlags()
+{
+    OSVERSIONINFOEXA version;
+    DWORD flags = FILE_FLAG_BACKUP_SEMANTICS;
+    if (!QueryWindowsVersion(&version) || version.dwMajorVersion >= 5)
+        flags |= FILE_FLAG_OPEN_REPARSE_POINT;
+    return flags;
+}
+
+// Opens what is at path itself without delete sharing, so that it can be neither renamed nor
+// swapped for a link while it stays open, and tells by the handle what it is. A plain folder
+// stays open in *hold; anything else is closed again. The error of opening it in *code.
+FolderKind OpenFolderItself(const char* path, HANDLE* hold, int* code)
+{
+    *hold = INVALID_HANDLE_VALUE;
+    *code = 0;
+    HANDLE folder = CreateFileA(path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                OPEN_EXISTING, FolderItselfFlags(), nullptr);
+    BY_HANDLE_FILE_INFORMATION info;
+    if (folder == INVALID_HANDLE_VALUE || !GetFileInformationByHandle(folder, &info)) {
+        *code = OpeningError();
+        CloseFile(folder);
+        return kNoFolder;
+    }
+    DWORD opened = info.dwFileAttributes;
+    if (!(opened & FILE_ATTRIBUTE_DIRECTORY) || (opened & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        CloseFile(folder);
+        return (opened & FILE_ATTRIBUTE_DIRECTORY) ? kLinkedFolder : kNoFolder;
+    }
+    *hold = folder;
+    return kPlainFolder;
+}
+
 // What path is right now, a link (junction or symbolic link) not followed. A plain folder on
-// Windows NT stays open in hold without delete sharing, so that it can be neither renamed nor
-// swapped for a link while its entries are removed; a folder that cannot be held so is not
-// entered (its error in *code).
+// Windows NT stays open in hold (OpenFolderItself) while its entries are removed; a folder that
+// cannot be held so is not entered (its error in *code; 3 when nothing, or no folder, is there).
 FolderKind CheckFolder(const char* path, HANDLE* hold, int* code)
 {
     *hold = INVALID_HANDLE_VALUE;
     *code = ERROR_PATH_NOT_FOUND;
     if (IsWindowsNTPlatform()) {
-        // Links came with Windows 2000; NT 4 does not know the flag that opens one itself.
-        OSVERSIONINFOEXA version;
-        DWORD flags = FILE_FLAG_BACKUP_SEMANTICS;
-        if (!QueryWindowsVersion(&version) || version.dwMajorVersion >= 5)
-            flags |= FILE_FLAG_OPEN_REPARSE_POINT;
-        HANDLE folder = CreateFileA(path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                    OPEN_EXISTING, flags, nullptr);
-        if (folder == INVALID_HANDLE_VALUE) {
-            *code = OpeningError();
-            return kNoFolder;
+        FolderKind kind = OpenFolderItself(path, hold, code);
+        if (kind != kPlainFolder) {
+            if (kind == kNoFolder && *code == 0)
+                *code = ERROR_PATH_NOT_FOUND;  // a file
+            return kind;
         }
-        BY_HANDLE_FILE_INFORMATION info;
-        if (!GetFileInformationByHandle(folder, &info)) {
-            *code = OpeningError();
-            CloseFile(folder);
-            return kNoFolder;
-        }
-        DWORD opened = info.dwFileAttributes;
-        if (!(opened & FILE_ATTRIBUTE_DIRECTORY) || (opened & FILE_ATTRIBUTE_REPARSE_POINT)) {
-            CloseFile(folder);
-            return (opened & FILE_ATTRIBUTE_DIRECTORY) ? kLinkedFolder : kNoFolder;
-        }
-        *hold = folder;
+        *code = ERROR_PATH_NOT_FOUND;
     }
     // The name as well: not every file system reports a link through the open handle.
     DWORD attributes = GetFileAttributesA(path);
@@ -293,6 +324,17 @@ FolderKind CheckFolder(const char* path, HANDLE* hold, int* code)
     return kind;
 }
 
+// Removes the link at folder\name (name null: folder itself) and tells when it stays.
+int RemoveLink(const char* path, const char* folder, const char* name, FolderTreeReport report,
+               const void* context)
+{
+    if (RemoveDirectoryA(path))
+        return 0;
+    int code = FolderRemovalError(GetLastError());
+    Report(report, context, kTreeLinkLeft, code, folder, name);
+    return code;
+}
+
 int RemoveTree(const char* path, FolderTreeReport report, const void* context)
 {
     char pattern[MAX_PATH];
@@ -300,7 +342,7 @@ int RemoveTree(const char* path, FolderTreeReport report, const void* context)
     WIN32_FIND_DATAA found;
     int pending = 0;
     if (!FormatText(pattern, sizeof(pattern), "%s\\*.*", path)) {
-        Report(report, context, kPathTooLong, path, "*.*");
+        Report(report, context, kTreePathTooLong, 0, path, "*.*");
         return kPathTooLong;
     }
     // Checked right before it is entered: a folder that became a link after its parent was
@@ -309,9 +351,12 @@ int RemoveTree(const char* path, FolderTreeReport report, const void* context)
     int code = 0;
     switch (CheckFolder(path, &hold, &code)) {
     case kNoFolder:
+        // Gone is gone; one that is there but cannot be opened stays.
+        if (code != ERROR_PATH_NOT_FOUND)
+            Report(report, context, kTreeFolderLeft, code, path, nullptr);
         return code;
     case kLinkedFolder:
-        return RemoveDirectoryA(path) ? 0 : FolderRemovalError(GetLastError());
+        return RemoveLink(path, path, nullptr, report, context);
     case kPlainFolder:
         break;
     }
@@ -319,25 +364,29 @@ int RemoveTree(const char* path, FolderTreeReport report, const void* context)
     if (find == INVALID_HANDLE_VALUE) {
         code = OpeningError();
         CloseFile(hold);
+        if (code != ERROR_PATH_NOT_FOUND)
+            Report(report, context, kTreeFolderLeft, code, path, nullptr);
         return code;
     }
     do {
         if (!strcmp(found.cFileName, ".") || !strcmp(found.cFileName, ".."))
             continue;
         if (!JoinPath(entry, path, found.cFileName)) {
-            Report(report, context, kPathTooLong, path, found.cFileName);
+            Report(report, context, kTreePathTooLong, 0, path, found.cFileName);
             pending = kPathTooLong;
             continue;
         }
         DWORD attributes = found.dwFileAttributes;
-        if (attributes & FILE_ATTRIBUTE_READONLY)
-            SetFileAttributesA(entry, attributes & ~FILE_ATTRIBUTE_READONLY);
-        code = 0;
         if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-            code = DeleteFileA(entry) ? 0 : LastErrorResult();
+            // Told while this folder is still held: the caller may rename it within.
+            code = ForceDeleteFile(entry);
+            if (code == ERROR_FILE_NOT_FOUND)
+                code = 0;
+            else if (code != 0)
+                Report(report, context, kTreeFileLeft, code, path, found.cFileName);
         } else if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
             // A linked folder belongs elsewhere: only the link is removed, never what it leads to.
-            code = RemoveDirectoryA(entry) ? 0 : FolderRemovalError(GetLastError());
+            code = RemoveLink(entry, path, found.cFileName, report, context);
         } else {
             code = RemoveTree(entry, report, context);
         }
@@ -345,14 +394,18 @@ int RemoveTree(const char* path, FolderTreeReport report, const void* context)
             pending = code;
     } while (FindNextFileA(find, &found));
     CloseFind(find);
-    CloseFile(hold);
 
+    // Its own read-only bit goes while it is still held: by name, a link put in its place would
+    // hand the change on to what it leads to.
     DWORD attributes = GetFileAttributesA(path);
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
         SetFileAttributesA(path, attributes & ~FILE_ATTRIBUTE_READONLY);
+    CloseFile(hold);
     if (RemoveDirectoryA(path))
         return pending;
-    return FolderRemovalError(GetLastError());
+    code = FolderRemovalError(GetLastError());
+    Report(report, context, kTreeFolderLeft, code, path, nullptr);
+    return code;
 }
 
 }  // namespace
@@ -362,32 +415,33 @@ int DeleteFolderTree(const char* path, FolderTreeReport report, const void* cont
     if (!path)
         return ERROR_INVALID_PARAMETER;
     if (TextLengthAtMost(path, MAX_PATH) >= MAX_PATH) {
-        Report(report, context, kPathTooLong, path, nullptr);
+        Report(report, context, kTreePathTooLong, 0, path, nullptr);
         return kPathTooLong;
     }
     if (IsProtectedFolder(path)) {
-        Report(report, context, kFolderRefused, path, nullptr);
+        Report(report, context, kTreeRefused, kFolderRefused, path, nullptr);
         return kFolderRefused;
     }
     return RemoveTree(path, report, context);
 }
 
-// Opens the folder at path without delete sharing (Windows does not rename a folder while
-// something in it is open this way). INVALID_HANDLE_VALUE with the error in *code when it cannot.
 HANDLE HoldFolder(const char* path, int* code)
 {
     HANDLE folder = CreateFileA(path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    *code = folder == INVALID_HANDLE_VALUE ? LastErrorResult() : 0;
+                                FolderItselfFlags(), nullptr);
+    *code = folder == INVALID_HANDLE_VALUE ? OpeningError() : 0;
     return folder;
 }
 
-// True when the held folder was reached through a link: the path the system took to it is not
-// the one given (Vista and later), or a part of the path is a link.
 bool IsReachedThroughLink(HANDLE folder, const char* path)
 {
     char reached[MAX_PATH];
     char full[MAX_PATH];
+    // By the handle first: it holds the link itself, where there is one, not what it leads to.
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!GetFileInformationByHandle(folder, &info) || (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
+        !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+        return true;
     if (PathHoldsLink(path))
         return true;
     if (!GetFinalPath(folder, reached))

@@ -41,16 +41,18 @@ class FolderTreeTest : public testing::Test {
 protected:
     FolderTreeTest() : scratch_("tree") {}
 
-    // DeleteFolderTree, keeping what it reports as "<code> <folder>[\<name>]".
+    // DeleteFolderTree, keeping what it reports as "<event> <code> <folder>[\<name>]".
     int Delete(const char* path)
     {
         return DeleteFolderTree(path, Record, &reports_);
     }
 
-    static void Record(const void* context, int code, const char* folder, const char* name)
+    static void Record(const void* context, FolderTreeEvent event, int code, const char* folder, const char* name)
     {
+        static const char* const kEvents[] = {"too long", "refused", "file left", "link left", "folder left"};
         auto* reports = static_cast<std::vector<std::string>*>(const_cast<void*>(context));
-        reports->push_back(std::to_string(code) + " " + folder + (name ? std::string("\\") + name : ""));
+        reports->push_back(std::string(kEvents[event]) + " " + std::to_string(code) + " " + folder +
+                           (name ? std::string("\\") + name : ""));
     }
 
     ScratchFolder scratch_;
@@ -74,6 +76,22 @@ TEST_F(FolderTreeTest, ReadOnlyEntriesAreRemoved)
     EXPECT_EQ(0, Delete(tree.c_str()));
     EXPECT_EQ(0, GetPathKind(tree.c_str()));
     EXPECT_TRUE(reports_.empty());
+
+    // A read-only bit that another name of the file shares is not the tree's to clear: a hard link
+    // to a system file keeps the file as it was, and so stays itself.
+    if (IsWin9xKind())
+        return;  // no links there
+    std::string outside = scratch_ / "system.dll";
+    ASSERT_TRUE(WriteWholeFile(outside, "x"));
+    ASSERT_TRUE(SetFileAttributesA(outside.c_str(), FILE_ATTRIBUTE_READONLY));
+    ASSERT_TRUE(CreateDirectoryA(tree.c_str(), nullptr));
+    ASSERT_TRUE(CreateHardLinkA((tree + "\\linked.dll").c_str(), outside.c_str(), nullptr));
+    EXPECT_EQ(ERROR_DIR_NOT_EMPTY, Delete(tree.c_str()));
+    EXPECT_EQ((DWORD)FILE_ATTRIBUTE_READONLY, GetFileAttributesA(outside.c_str()) & FILE_ATTRIBUTE_READONLY);
+    EXPECT_EQ((std::vector<std::string>{"file left 5 " + tree + "\\linked.dll", "folder left 145 " + tree}),
+              reports_);
+    SetFileAttributesA(outside.c_str(), FILE_ATTRIBUTE_NORMAL);
+    DeleteFileA((tree + "\\linked.dll").c_str());
 }
 
 TEST_F(FolderTreeTest, Results)
@@ -94,6 +112,11 @@ TEST_F(FolderTreeTest, Results)
     EXPECT_EQ(ERROR_DIR_NOT_EMPTY, Delete(tree.c_str()));
     EXPECT_EQ((std::vector<std::string>{"sub"}), FolderEntries(tree));
     EXPECT_EQ((std::vector<std::string>{"held.log"}), FolderEntries(tree + "\\sub"));
+    // Told as the walk meets them, the folders after what stays in them.
+    EXPECT_EQ((std::vector<std::string>{"file left " + std::to_string(ERROR_SHARING_VIOLATION) + " " + tree +
+                                            "\\sub\\held.log",
+                                        "folder left 145 " + tree + "\\sub", "folder left 145 " + tree}),
+              reports_);
     holder.Release();
     EXPECT_EQ(0, Delete(tree.c_str()));
 }
@@ -112,6 +135,9 @@ TEST_F(FolderTreeTest, LinkedFoldersAreRemovedAsLinksNeverEntered)
     // Windows removes the link itself; Wine cannot, so there the tree stays with the link in it.
     int result = Delete(tree.c_str());
     EXPECT_TRUE(result == 0 || result == ERROR_DIR_NOT_EMPTY) << result;
+    std::vector<std::string> leftOnWine = {"link left 145 " + tree + "\\Link", "folder left 145 " + tree};
+    EXPECT_EQ(result == 0 ? std::vector<std::string>{} : leftOnWine, reports_);
+    reports_.clear();
     EXPECT_FALSE(FileExistsAt(tree + "\\own.txt"));
     EXPECT_EQ((std::vector<std::string>{"precious.txt", "sub"}), FolderEntries(elsewhere));
     EXPECT_TRUE(FileExistsAt(elsewhere + "\\sub\\precious.txt"));
@@ -123,7 +149,8 @@ TEST_F(FolderTreeTest, LinkedFoldersAreRemovedAsLinksNeverEntered)
     EXPECT_TRUE(result == 0 || GetPathKind(top.c_str()) == 1) << result;
     EXPECT_EQ((std::vector<std::string>{"precious.txt", "sub"}), FolderEntries(elsewhere));
     EXPECT_TRUE(FileExistsAt(elsewhere + "\\sub\\precious.txt"));
-    EXPECT_TRUE(reports_.empty());
+    leftOnWine = {"link left 145 " + top};
+    EXPECT_EQ(result == 0 ? std::vector<std::string>{} : leftOnWine, reports_);
 }
 
 TEST_F(FolderTreeTest, SystemFoldersAndDriveRootsAreRefused)
@@ -172,7 +199,7 @@ TEST_F(FolderTreeTest, SystemFoldersAndDriveRootsAreRefused)
         ASSERT_TRUE(!path.empty() || &path == &refused[5]);
         reports_.clear();
         EXPECT_EQ(kFolderRefused, Delete(path.c_str()));
-        EXPECT_EQ((std::vector<std::string>{std::to_string(kFolderRefused) + " " + path}), reports_);
+        EXPECT_EQ((std::vector<std::string>{"refused " + std::to_string(kFolderRefused) + " " + path}), reports_);
     }
     EXPECT_EQ(1, GetPathKind(system.c_str()));
     EXPECT_EQ(1, GetPathKind(ProgramFolderValue("ProgramFilesDir").c_str()));
