@@ -175,6 +175,14 @@ int InstallFile(InstallationData* data, const char* srcFolder, const char* fileN
         result = kSourceFileMissing;
         goto Exit;
     }
+    // A removal before this run may have left the file here for the next restart to delete (it was
+    // in use then): the file this run puts or keeps here must outlive that restart. A restart list
+    // that cannot be read (held by another program) does not stop the copy; the log says so.
+    result = CancelDeletionAtRestart(data, destinationPath);
+    if (result != 0) {
+        LogError(data, result, "InstallFile: > A deletion of the file at the next restart cannot be taken back.");
+        result = 0;
+    }
 
     if (flags & FileForceCopy) {
         LogMessage(data, "%s: > Force copying...", kInstallFile);

@@ -19,6 +19,25 @@ int DeleteFileAtRestart(const InstallationData* data, const char* path);
 int AddWinInitRename(const char* newFile, const char* target);
 
 // Takes back every replacement of target that waits for the next restart, and deletes its new
-// file when that lies beside target (as ReplaceFileAtRestart puts it). Returns 0 (also when
-// there is none) or a Windows error code.
+// file when that lies beside target (as ReplaceFileAtRestart puts it). Paths are compared as one
+// spelling each (support/Files.h NormalizePath). Returns 0 (also when there is none) or a Windows
+// error code.
 int CancelReplacementAtRestart(const InstallationData* data, const char* target);
+
+// Takes back a deletion of path that waits for the next restart (one that an earlier removal
+// left for a file in use), so that a file copied into its place afterwards stays. Returns 0 (also
+// when there is none) or a Windows error code.
+int CancelDeletionAtRestart(const InstallationData* data, const char* path);
+
+// On Windows NT every change to the pending list by a setup run is made under the machine-wide
+// lock of procedures/SharedAgentValues.h, and an edit reads the list once more right before it
+// writes it, starting again when another program changed it meanwhile. The registry functions
+// through which it reads and writes the list, for a test that plays that other program; null
+// restores the system's.
+typedef LONG(WINAPI* RegQueryValueExWFunction)(HKEY, LPCWSTR, LPDWORD, LPDWORD, LPBYTE, LPDWORD);
+typedef LONG(WINAPI* RegSetValueExWFunction)(HKEY, LPCWSTR, DWORD, DWORD, const BYTE*, DWORD);
+struct PendingListCalls {
+    RegQueryValueExWFunction Query;
+    RegSetValueExWFunction Set;
+};
+void SetPendingListCalls(const PendingListCalls* calls);

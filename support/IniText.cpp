@@ -102,3 +102,27 @@ size_t RemoveWinInitReplacement(char* content, size_t length, const char* target
     }
     return length;
 }
+
+size_t RemoveWinInitDeletion(char* content, size_t length, const char* target)
+{
+    size_t targetLength = strlen(target);
+    size_t line = 4 + targetLength;  // "NUL=T"
+    for (size_t at = 0; at + line <= length; ++at) {
+        const char* start = content + at;
+        if ((at > 0 && start[-1] != '\n') || _strnicmp(start, "NUL=", 4) != 0 ||
+            _strnicmp(start + 4, target, targetLength) != 0)
+            continue;
+        size_t end = at + line;
+        if (end < length && content[end] != '\r' && content[end] != '\n')
+            continue;  // another file whose name begins alike
+        while (end < length && (content[end] == '\r' || content[end] == '\n') && content[end - 1] != '\n')
+            ++end;
+        // The first line of a replacement, whose second names the target again.
+        if (length - end > targetLength && _strnicmp(content + end, target, targetLength) == 0 &&
+            content[end + targetLength] == '=')
+            continue;
+        memmove(content + at, content + end, length - end);
+        return length - (end - at);
+    }
+    return length;
+}

@@ -23,3 +23,9 @@ char* ComposeWinInitRename(const char* content, size_t length, const char* entri
 // regard to case); the rest moves up. The new file's name goes into newFile (size bytes, cut to
 // fit). Returns the new length, which is length when there is no such pair.
 size_t RemoveWinInitReplacement(char* content, size_t length, const char* target, char* newFile, size_t size);
+
+// Takes the deletion of target out of a WinInit.ini text of length bytes (NULs allowed): the line
+// "NUL=<target>" as setup writes it (target compared without regard to case) that is not the
+// first line of a replacement (no "<target>=" line follows it); the rest moves up. Returns the
+// new length, which is length when there is no such line.
+size_t RemoveWinInitDeletion(char* content, size_t length, const char* target);

@@ -1,8 +1,8 @@
 // libFuzzer target: any bytes as an existing WinInit.ini (NULs included, no terminator), and
 // the lines that AddWinInitRename adds. Writing what ComposeWinInitRename gives where it says
 // must keep every original byte, add the entries once, whole, inside a [rename] section, and a
-// header or a line break only where the file lacks one; RemoveWinInitReplacement then takes the
-// replacement out again.
+// header or a line break only where the file lacks one; RemoveWinInitReplacement and
+// RemoveWinInitDeletion then take the replacement or the deletion out again.
 #include <stdint.h>
 #include <string.h>
 #include <strings.h>
@@ -105,6 +105,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     InRenameSection(original, original.size(), &hadRename);
     Check(header == !hadRename);
     Check(lineBreak == (offset < 0 && !original.empty() && original.back() != '\n'));
+
+    // Taking a deletion back likewise; a replacement's first line is no deletion.
+    std::vector<char> copy(after);
+    size_t kept = RemoveWinInitDeletion(copy.data(), copy.size(), "c:\\progra~1\\agent\\core.exe");
+    const char kDeletion[] = "NUL=C:\\PROGRA~1\\AGENT\\CORE.EXE";
+    bool deletedBefore = false;
+    for (size_t i = 0; !deletedBefore && i + sizeof(kDeletion) - 1 <= original.size(); ++i)
+        deletedBefore = strncasecmp(&original[i], kDeletion, sizeof(kDeletion) - 1) == 0;
+    if (!deletedBefore && (data[0] & 1)) {
+        Check(kept == copy.size());
+    } else if (!deletedBefore) {
+        Check(kept == copy.size() - entriesLength);
+        Check(std::equal(original.begin(), original.begin() + from, copy.begin()));
+        Check(std::equal(original.begin() + from, original.end(), copy.begin() + from + prefix));
+    }
 
     // Taking the replacement back leaves the file as it was but for that line break and header,
     // unless the file held the same pair already (then that one goes).
