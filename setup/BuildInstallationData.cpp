@@ -5,6 +5,7 @@
 #include "setup/InstanceLock.h"
 #include "support/AgentNames.h"
 #include "support/Files.h"
+#include "support/FolderTree.h"
 #include "support/OsName.h"
 #include "support/PathMacros.h"
 #include "support/SystemLibrary.h"
@@ -87,8 +88,21 @@ void FormDestinationFolder(InstallationData* data)
     if (!unexpanded || ExpandPath(unexpanded, expanded, sizeof(expanded)) == 0)
         expanded[0] = '\0';
     FreeText(unexpanded);
-    ReplaceText(data->DestFolder, DuplicateText(expanded));
+    SetDestinationFolder(data, expanded);
 }
+
+}  // namespace
+
+void SetDestinationFolder(InstallationData* data, const char* folder)
+{
+    // "C:\\" and "I1" make "C:\\\\I1": the restart list, the registry and every later run must
+    // see one spelling of it.
+    char normal[MAX_PATH];
+    bool usable = folder && folder[0] && NormalizePath(folder, normal) && !IsDevicePath(normal);
+    ReplaceText(data->DestFolder, usable ? DuplicateText(normal) : nullptr);
+}
+
+namespace {
 
 typedef BOOL(WINAPI* GetTokenInformationFunction)(HANDLE, TOKEN_INFORMATION_CLASS, LPVOID, DWORD, PDWORD);
 typedef BOOL(WINAPI* LookupAccountSidAFunction)(LPCSTR, PSID, LPSTR, LPDWORD, LPSTR, LPDWORD, PSID_NAME_USE);

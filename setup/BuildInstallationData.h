@@ -38,6 +38,12 @@ char* FormatOptionTable();
 // (a file whose root is not a Package element fills nothing), else the error of loading it.
 int ReadPackageFile(InstallationData* data, const char* path);
 
+// Sets DestFolder to folder as one spelling (support/Files.h NormalizePath), wherever it comes
+// from (the command line, a registry value an earlier version wrote, the legacy agent's service),
+// so that it is stored, compared and joined one way. A folder that cannot be resolved, or a device
+// path (support/FolderTree.h), leaves it null. folder may be DestFolder's own text.
+void SetDestinationFolder(InstallationData* data, const char* folder);
+
 // Looks up an installed agent of this instance and a legacy agent to take over (IsModify tells
 // whether one was found), reads the agent's working folder and numbers the title of a new
 // installation. 0, or -1 on failure.

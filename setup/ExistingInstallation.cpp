@@ -41,7 +41,7 @@ void ReadInstanceKey(InstallationData* data, HKEY key)
     if (ReadStringValue(key, "Title", value, MAX_PATH + 1))
         ReplaceText(data->Title, DuplicateText(value));
     if (ReadStringValue(key, "Path", value, MAX_PATH + 1))
-        ReplaceText(data->DestFolder, DuplicateText(value));
+        SetDestinationFolder(data, value);
     if (ReadStringValue(key, "Provider", value, MAX_PATH + 1))
         ReplaceText(data->Company, DuplicateText(value));
     DWORD flag = 0;
@@ -62,7 +62,8 @@ void TakeOverLegacyAgent(InstallationData* data)
     if (ReadStringValue(key, valueName, value, MAX_PATH + 1)) {
         char* folder = FolderOfCommand(value);
         if (folder)
-            ReplaceText(data->DestFolder, folder);
+            SetDestinationFolder(data, folder);
+        FreeText(folder);
     }
     CloseKey(key);
     data->UpdateLegacyAgent = 1;
@@ -123,10 +124,14 @@ int ReadWorkingFolder(InstallationData* data)
         const char* found = FindIniValue(text, kWorkingFolderKey, &length);
         if (found) {
             char* folder = DuplicateTextPrefix(found, length < MAX_PATH ? length : MAX_PATH - 1);
-            if (folder && !IsUsableWorkingFolder(folder)) {
+            char normal[MAX_PATH];
+            // Checked as written (a relative value is no working folder), kept as one spelling.
+            if (folder && (!IsUsableWorkingFolder(folder) || !NormalizePath(folder, normal))) {
                 LogMessage(data, "Agent working folder \"%s\" is not usable; its files are left alone.", folder);
                 FreeText(folder);
                 folder = nullptr;
+            } else if (folder) {
+                ReplaceText(folder, DuplicateText(normal));
             }
             ReplaceText(data->AgentWorkingFolder, folder);
         }
@@ -216,7 +221,9 @@ int ReadExistingInstallation(InstallationData* data)
         if (data->IsModify && data->UpdateLegacyAgent && data->LegacyAgentExists) {
             data->UpdateLegacyAgent = 0;
             char* folder = nullptr;
-            if (GetLegacyAgentFolder(data, &folder) && data->DestFolder && _stricmp(folder, data->DestFolder) == 0) {
+            char normal[MAX_PATH];
+            if (GetLegacyAgentFolder(data, &folder) && data->DestFolder && NormalizePath(folder, normal) &&
+                _stricmp(normal, data->DestFolder) == 0) {
                 data->UpdateLegacyAgent = 1;
                 legacyInAgentFolder = true;
             }

@@ -320,15 +320,17 @@ int SetupApp::RunLocked(HINSTANCE instance, const char* commandLine, int showCom
     FreeLibraryIfLoaded(commonControls);
 
     if (Data.RunAsTemp) {
-        // This temporary copy goes at the next restart, and after it the folder made for it.
+        // This temporary copy goes at the next restart, and after it the folder made for it. On NT
+        // only from that folder, which admits no one else: elsewhere a link put on the way after
+        // the run would steer the restart's deletion (a copy run from the agent folder was left
+        // for the restart by the removal itself, under a name of its own).
         char program[MAX_PATH];
         if (GetProgramPath(program, sizeof(program))) {
             if (Data.IsWin9x) {
                 (void)AddWinInitRename(nullptr, program);
-            } else {
+            } else if (IsRemovalCopyFolder(Data.SrcFolder)) {
                 (void)MoveFileExA(program, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
-                if (IsRemovalCopyFolder(Data.SrcFolder))
-                    (void)MoveFileExA(Data.SrcFolder, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+                (void)MoveFileExA(Data.SrcFolder, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
             }
         }
     }

@@ -86,18 +86,6 @@ bool IsDriveRoot(const char* full)
     return rest[0] == '\0' || (rest[1] == ':' && rest[2] == '\0');
 }
 
-// A path in the system's device namespace ("\\.\PhysicalDrive0", "\\?\Volume{...}\",
-// "\\?\GLOBALROOT\...", "\\?\UNC\..."), other than the plain "\\?\X:\..." form: a root of
-// such a path cannot be told by its spelling, so none of them is taken.
-bool IsDevicePath(const char* full)
-{
-    if (strncmp(full, "\\\\?\\", 4) != 0 && strncmp(full, "\\\\.\\", 4) != 0)
-        return false;
-    const char* rest = full + 4;
-    bool letter = (rest[0] >= 'A' && rest[0] <= 'Z') || (rest[0] >= 'a' && rest[0] <= 'z');
-    return full[2] == '.' || !letter || rest[1] != ':' || (rest[2] != '\\' && rest[2] != '\0');
-}
-
 // The file system's identity of a folder (not available on Windows 9x, which cannot open one).
 struct FolderIdentity {
     bool Known;
@@ -229,6 +217,15 @@ bool IsProtectedFolder(const char* path)
             return true;
     }
     return false;
+}
+
+bool IsDevicePath(const char* full)
+{
+    if (strncmp(full, "\\\\?\\", 4) != 0 && strncmp(full, "\\\\.\\", 4) != 0)
+        return false;
+    const char* rest = full + 4;
+    bool letter = (rest[0] >= 'A' && rest[0] <= 'Z') || (rest[0] >= 'a' && rest[0] <= 'z');
+    return full[2] == '.' || !letter || rest[1] != ':' || (rest[2] != '\\' && rest[2] != '\0');
 }
 
 namespace {

@@ -33,11 +33,16 @@ typedef void (*FolderTreeReport)(const void* context, FolderTreeEvent event, int
 int DeleteFolderTree(const char* path, FolderTreeReport report, const void* context);
 
 // True for the folders that DeleteFolderTree refuses: drive and share roots, device paths
-// ("\\.\..." and "\\?\..." other than "\\?\X:\..."), the Windows,
+// (IsDevicePath), the Windows,
 // system and SysWOW64 folders, the Program Files and common files folders, the profiles folder
 // and each folder right inside it, the common application data and public folders (in any
 // spelling), and paths that cannot be resolved.
 bool IsProtectedFolder(const char* path);
+
+// True for a path in the system's device namespace ("\\.\...", "\\?\Volume{...}\...",
+// "\\?\GLOBALROOT\...", "\\?\UNC\..."), other than the plain "\\?\X:\..." form: the root of
+// such a path cannot be told by its spelling, so no agent or working folder may be one.
+bool IsDevicePath(const char* path);
 
 // Opens what is at path itself (a link there as the link, never what it leads to) without delete
 // sharing: Windows does not rename a folder, nor a folder above it, while it is open this way.

@@ -103,6 +103,24 @@ TEST_F(InstallationDataTest, DestinationFromBaseOrProgramFiles)
     InstallationData base, standard;
     ASSERT_EQ(0, Init(base, "/d C:\\Base /g I1"));
     EXPECT_EQ("C:\\Base\\I1", Text(base.DestFolder));
+    // One spelling of the folder, whatever the base looked like: the restart list, the registry
+    // and later runs compare it as text. Device paths name no folder that a root can be told of.
+    const std::pair<const char*, const char*> kBases[] = {
+        {"C:\\", "C:\\I1"},
+        {"C:\\\\Base\\\\", "C:\\Base\\I1"},
+        {"C:\\Base\\.\\Sub\\..", "C:\\Base\\I1"},
+        {"C:/Base/", "C:\\Base\\I1"},
+        {"\\\\?\\C:\\Base", "\\\\?\\C:\\Base\\I1"},
+        {"\\\\?\\Volume{01234567-89ab-cdef-0123-456789abcdef}", nullptr},
+        {"\\\\.\\C:", nullptr},
+        {"\\\\?\\GLOBALROOT\\Device\\HarddiskVolume1", nullptr},
+    };
+    for (const auto& row : kBases) {
+        SCOPED_TRACE(row.first);
+        InstallationData spelled;
+        EXPECT_EQ(row.second ? 0 : -1, Init(spelled, std::string("/g I1 /d ") + row.first));
+        EXPECT_EQ(row.second ? row.second : "<null>", Text(spelled.DestFolder));
+    }
     ASSERT_EQ(0, Init(standard, "/g I1"));
     EXPECT_EQ(Expanded("%ProgramFiles%\\Arvane\\I1"), Text(standard.DestFolder));
     EXPECT_EQ("Arvane", Text(standard.Company));
@@ -140,7 +158,7 @@ TEST_F(InstallationDataTest, MissingInvalidAndUnexpandableIdsAndFolders)
     DeleteFileA(log_.c_str());
     InstallationData tooLong;
     EXPECT_EQ(-1, Init(tooLong, "/g I1 /d C:\\" + std::string(260, 'd')));
-    EXPECT_EQ("", Text(tooLong.DestFolder));
+    EXPECT_EQ(nullptr, tooLong.DestFolder);
     std::vector<std::string> messages = Messages();
     ASSERT_GE(messages.size(), 2u);
     EXPECT_EQ("Invalid destination folder!", messages[messages.size() - 2]);
@@ -245,6 +263,13 @@ TEST_F(InstallationDataTest, RegisteredInstanceOverridesTheCommandLine)
     ASSERT_EQ(0, Init(removal, "/g I1 /r"));
     EXPECT_EQ(0, removal.IsModify);
     EXPECT_EQ(1, removal.IsRemove);
+
+    // A folder an earlier version wrote with a doubled or trailing separator is taken as one
+    // spelling.
+    ASSERT_TRUE(SetMachineText(InstanceKey("I1"), "Path", "C:\\\\Registered\\I1\\"));
+    InstallationData spelled;
+    ASSERT_EQ(0, Init(spelled, "/g I1"));
+    EXPECT_EQ("C:\\Registered\\I1", Text(spelled.DestFolder));
 
     // Values of the wrong type or size do not count.
     ASSERT_TRUE(SetMachineText(InstanceKey("I1"), "NoAddRemove", "1"));

@@ -1,4 +1,5 @@
 // The removal handed over from the agent folder to a copy of the program in the temporary folder.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -188,7 +189,8 @@ TEST_F(SetupProgramHandOver, RemovalFromTheAgentFolder)
     planted.reset();
 
     // A copy never hands over again, even when it runs from the folder it removes: its own file,
-    // in use, and so the folder go at the next restart.
+    // in use, and so the folder go at the next restart, the file under a name of its own, so that
+    // a reinstallation before the restart keeps its new XASetup.exe.
     ASSERT_EQ(0, RunSetup(package.Setup(), "/g I1 /s " + log.Option()));
     log.Clear();
     EXPECT_EQ(win9x ? ERROR_DIR_NOT_EMPTY : ERROR_SUCCESS_REBOOT_REQUIRED,
@@ -204,8 +206,17 @@ TEST_F(SetupProgramHandOver, RemovalFromTheAgentFolder)
         std::string agentFolder = AgentFolder("I1");
         CharUpperA(&pending[0]);
         CharUpperA(&agentFolder[0]);
-        size_t program = pending.find(agentFolder + "\\XASETUP.EXE|");
+        const std::string moved = "\"" + AgentFolder("I1") + "\\XASetup.exe\" goes at the next restart as \"";
+        std::vector<std::string> lines = log.Messages();
+        auto line = std::find_if(lines.begin(), lines.end(),
+                                 [&](const std::string& text) { return text.rfind(moved, 0) == 0; });
+        ASSERT_NE(lines.end(), line) << "no line names the program's new name";
+        std::string renamed = line->substr(moved.size(), line->size() - moved.size() - 2);
+        CharUpperA(&renamed[0]);
+        EXPECT_EQ(0u, renamed.rfind(agentFolder + "\\~", 0)) << renamed;
+        size_t program = pending.find("\\??\\" + renamed + "||");
         EXPECT_NE(std::string::npos, program) << pending;
+        EXPECT_EQ(std::string::npos, pending.find("XASETUP.EXE")) << pending;
         // Once, after its program, by the removal: the copy's own clean-up takes only a folder
         // made for a copy. (Earlier tests of the prefix may have left entries before these.)
         size_t folder = pending.find("\\??\\" + agentFolder + "|", program);
