@@ -37,9 +37,10 @@ bool GetEntryPath(const wchar_t* entry, char (&path)[MAX_PATH])
 // Deletes file when it lies directly in folder (a "~" file that a replacement brought).
 void DeleteFileBeside(const char* file, const char* folder)
 {
+    char normal[MAX_PATH];
     size_t length = strlen(folder);
-    if (TextStartsWithNoCase(file, folder) && !strchr(file + length, '\\'))
-        ForceDeleteFile(file);
+    if (NormalizePath(file, normal) && TextStartsWithNoCase(normal, folder) && !strchr(normal + length, '\\'))
+        ForceDeleteFile(normal);
 }
 
 const PendingListCalls* SystemPendingListCalls()
@@ -318,15 +319,16 @@ int ReplaceFileAtRestart(const InstallationData* data, const char* source, const
         return ERROR_INVALID_PARAMETER;
 
     int result = 0;
+    char normal[MAX_PATH];
     char folder[MAX_PATH];
     char temporary[MAX_PATH];
-    const char* slash = strrchr(target, '\\');
-    if (!CopyText(folder, sizeof(folder), target)) {
+    // One spelling, so that the entries can be found again (CancelReplacementAtRestart). The
+    // backslash stays, so that a target in a drive root gets its file in that root too.
+    if (!NormalizePath(target, normal) || !GetFolderPart(normal, folder)) {
         result = kPathTooLong;
         goto Log;
     }
-    // The backslash stays, so that a target in a drive root gets its file in that root too.
-    folder[slash ? slash - target + 1 : 0] = '\0';
+    target = normal;
 
     // The "~" file must lie beside the target: a rename at restart cannot cross volumes.
     if (!GetTempFileNameA(folder, "~", 0, temporary)) {

@@ -214,8 +214,9 @@ std::wstring PendingRenamesW()
 
 // A replacement taken back goes with its temporary file; what other programs left for the
 // restart stays as it was, a name beyond the ANSI code page included, and the restart leaves the
-// target alone.
-TEST_F(WinInitTest, CancelReplacementAtRestartTakesBackOnlyThatReplacement)
+// target alone. The target is found in the list whatever spelling of it the run holds (a doubled
+// separator, a "."), and so is a deletion that a copy into its place takes back.
+TEST_F(WinInitTest, CancelAtRestartTakesBackOnlyThatTargetsEntriesInAnySpelling)
 {
     LoggedData log;
     Installer installer(&log.Data());
@@ -228,14 +229,66 @@ TEST_F(WinInitTest, CancelReplacementAtRestartTakesBackOnlyThatReplacement)
     std::string winInit = ReadWholeFile(WinInitPath());
     std::string source = scratch_ / "Source.exe";
     ASSERT_TRUE(WriteWholeFile(source, "replacement"));
-    ASSERT_EQ(0, ReplaceFileAtRestart(installer.Data, source.c_str(), target_.c_str()));
-    ASSERT_EQ(2u, FolderEntries(scratch_.Path(), "~*.tmp").size());
+    const std::string folder = target_.substr(0, target_.rfind('\\'));
+    for (const std::string& spelled : {target_, folder + "\\\\Target.exe", folder + "\\.\\Target.exe"}) {
+        SCOPED_TRACE(spelled);
+        ASSERT_EQ(0, ReplaceFileAtRestart(installer.Data, source.c_str(), spelled.c_str()));
+        ASSERT_EQ(2u, FolderEntries(scratch_.Path(), "~*.tmp").size());
+        EXPECT_EQ(0, CancelReplacementAtRestart(installer.Data, spelled.c_str()));
+        EXPECT_EQ((std::vector<std::string>{"~new.tmp"}), FolderEntries(scratch_.Path(), "~*.tmp"));
+        EXPECT_TRUE(pending == PendingRenamesW());
+        EXPECT_EQ(winInit, ReadWholeFile(WinInitPath()));
+        EXPECT_EQ(0, CancelReplacementAtRestart(installer.Data, spelled.c_str())) << "nothing left to take back";
 
+        ASSERT_EQ(0, DeleteFileAtRestart(installer.Data, spelled.c_str()));
+        EXPECT_FALSE(pending == PendingRenamesW() && winInit == ReadWholeFile(WinInitPath()));
+        EXPECT_EQ(0, CancelDeletionAtRestart(installer.Data, spelled.c_str()));
+        EXPECT_TRUE(pending == PendingRenamesW());
+        EXPECT_EQ(winInit, ReadWholeFile(WinInitPath()));
+    }
+    // A deletion is no replacement, nor the other way round.
+    ASSERT_EQ(0, DeleteFileAtRestart(installer.Data, target_.c_str()));
+    std::wstring withDeletion = PendingRenamesW();
+    std::string winInitWithDeletion = ReadWholeFile(WinInitPath());
     EXPECT_EQ(0, CancelReplacementAtRestart(installer.Data, target_.c_str()));
-    EXPECT_EQ((std::vector<std::string>{"~new.tmp"}), FolderEntries(scratch_.Path(), "~*.tmp"));
-    EXPECT_TRUE(pending == PendingRenamesW());
-    EXPECT_EQ(winInit, ReadWholeFile(WinInitPath()));
-    EXPECT_EQ(0, CancelReplacementAtRestart(installer.Data, target_.c_str())) << "nothing left to take back";
+    EXPECT_TRUE(withDeletion == PendingRenamesW());
+    EXPECT_EQ(winInitWithDeletion, ReadWholeFile(WinInitPath()));
+    EXPECT_EQ(0, CancelDeletionAtRestart(installer.Data, target_.c_str()));
     ASSERT_EQ(0, RunProcess("wineboot.exe -r", 120000));
     EXPECT_EQ("target", ReadWholeFile(target_));
+}
+
+namespace {
+
+// Another program that adds its own entry to the pending list right when a setup run has read
+// it and is about to write it back: the run must start again and keep that entry.
+struct CompetingProgram {
+    static int queries;
+    static LONG WINAPI Query(HKEY key, LPCWSTR name, LPDWORD reserved, LPDWORD type, LPBYTE data, LPDWORD size)
+    {
+        // The run's second full read is its look right before it writes.
+        if (data && ++queries == 2)
+            MoveFileExW(L"C:\\xatest\\competing.tmp", nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+        return RegQueryValueExW(key, name, reserved, type, data, size);
+    }
+};
+int CompetingProgram::queries = 0;
+
+}  // namespace
+
+TEST_F(WinInitTest, AnEntryAddedWhileTheListIsEditedIsKept)
+{
+    LoggedData log;
+    if (log.Data().IsWin9x)
+        GTEST_SKIP() << "WinInit.ini is edited through one handle that shuts out other writers";
+    Installer installer(&log.Data());
+    ASSERT_EQ(0, DeleteFileAtRestart(installer.Data, target_.c_str()));
+    const PendingListCalls competing = {CompetingProgram::Query, RegSetValueExW};
+    SetPendingListCalls(&competing);
+    EXPECT_EQ(0, CancelDeletionAtRestart(installer.Data, target_.c_str()));
+    SetPendingListCalls(nullptr);
+    std::wstring pending = PendingRenamesW();
+    EXPECT_NE(std::wstring::npos, pending.find(L"\\??\\C:\\xatest\\competing.tmp"));
+    EXPECT_EQ(std::wstring::npos, pending.find(L"Target.exe"));
+    EXPECT_GE(CompetingProgram::queries, 3) << "the list was read again after the other program's change";
 }
