@@ -8,6 +8,8 @@
 #include "procedures/AgentShutdown.h"
 #include "procedures/ProcedureFixture.h"
 #include "support/AgentNames.h"
+#include "support/Registry.h"
+#include "support/Text.h"
 
 using namespace xatest;
 
@@ -318,37 +320,54 @@ TEST_F(UninstallationTest, ANotInstalledInstanceLeavesAFolderThatIsNotItsOwn)
 }
 
 // A file in use stays, and so does its folder: both go at the next restart, the removal says so
-// and asks for the restart. Windows 9x deletes only files at its restart: the folder stays, and
-// its error is the removal's result; when not even the file can be left for the restart
-// (WinInit.ini is not writable), the file's own error is.
-TEST_F(UninstallationTest, WhatIsInUseIsLeftForTheRestart)
+// and asks for the restart. A file that can be renamed goes under a new "~" name; one that cannot
+// keeps its own, and a reinstallation before the restart takes that deletion back: remove, then
+// install, then restart leaves a whole agent. Windows 9x deletes only files at its restart: the
+// folder stays, and its error is the removal's result; when not even the file can be left for the
+// restart (WinInit.ini is not writable), the file's own error is.
+TEST_F(UninstallationTest, WhatIsInUseIsLeftForTheRestartAndAReinstallationKeepsItsFiles)
 {
     AgentPackage package("pkg-u8");
     AgentFootprint footprint = Install("U8", package);
     std::string held = footprint.DestFolder + "\\LogScan.dll";
+    std::string program = footprint.DestFolder + "\\AgentCore.exe";
     std::string winInit = WindowsFolder() + "\\WinInit.ini";
+    const std::string sessionManager = "System\\CurrentControlSet\\Control\\Session Manager";
     {
-        FileHolder holder(held);
-        ASSERT_TRUE(holder.Holding());
+        FileHolder holder(held);  // no sharing: it cannot be renamed either
+        FileHolder running(program, "image");  // as a running program: it can
+        ASSERT_TRUE(holder.Holding() && running.Holding());
         EXPECT_EQ(IsWin9xKind() ? ERROR_DIR_NOT_EMPTY : 0, Remove("U8", package.Folder()));
     }
-    EXPECT_TRUE(Logged(IsWin9xKind() ? "The removal left 2 items."
-                                       : "The removal left 2 items; they are deleted at the next restart."));
+    EXPECT_TRUE(Logged(IsWin9xKind() ? "The removal left 3 items."
+                                       : "The removal left 3 items; they are deleted at the next restart."));
     EXPECT_EQ(1, Data().RebootRequired);
     EXPECT_EQ(kFinished, Messages().back());
+    std::vector<std::string> aside = FolderEntries(footprint.DestFolder, "~*.tmp");
+    ASSERT_EQ(1u, aside.size());
+    std::string renamed = footprint.DestFolder + "\\" + aside[0];
+    EXPECT_TRUE(Logged("\"" + program + "\" goes at the next restart as \"" + renamed + "\"."));
+    EXPECT_FALSE(FileExistsAt(program));
     if (IsWin9xKind()) {
-        EXPECT_EQ("[rename]\r\nNUL=" + ShortPath(held) + "\r\n", ReadWholeFile(winInit));
+        EXPECT_EQ("[rename]\r\nNUL=" + ShortPath(renamed) + "\r\nNUL=" + ShortPath(held) + "\r\n",
+                  ReadWholeFile(winInit));
     } else {
-        std::string pending = ReadMachineMultiString("System\\CurrentControlSet\\Control\\Session Manager",
-                                                     "PendingFileRenameOperations") + "|";
-        EXPECT_NE(std::string::npos, pending.find("\\??\\" + held + "||\\??\\" + footprint.DestFolder + "|"))
+        std::string pending = ReadMachineMultiString(sessionManager, "PendingFileRenameOperations") + "|";
+        EXPECT_NE(std::string::npos, pending.find("\\??\\" + renamed + "||\\??\\" + held + "||\\??\\" +
+                                                  footprint.DestFolder + "|"))
             << pending;
     }
+
+    // Installed again before the restart: the restart takes the renamed file and nothing of the
+    // new installation.
+    footprint = Install("U8", package);
+    ASSERT_EQ(std::vector<std::string>{}, MissingParts(footprint));
     ASSERT_EQ(0, RunProcess("wineboot.exe -r", 120000));
-    if (IsWin9xKind()) {
-        EXPECT_EQ(std::vector<std::string>{}, FolderEntries(footprint.DestFolder));
-        RemoveDirectoryA(footprint.DestFolder.c_str());
-    }
+    EXPECT_EQ(std::vector<std::string>{}, MissingParts(footprint));
+    EXPECT_TRUE(FileExistsAt(held));
+    EXPECT_TRUE(FileExistsAt(program));
+    EXPECT_FALSE(FileExistsAt(renamed));
+    EXPECT_EQ(0, Remove("U8", package.Folder()));
     EXPECT_EQ(std::vector<std::string>{}, Leftovers(footprint));
     DeleteFileA(winInit.c_str());
 
@@ -365,6 +384,70 @@ TEST_F(UninstallationTest, WhatIsInUseIsLeftForTheRestart)
     EXPECT_TRUE(Logged("The removal left 2 items."));
     EXPECT_EQ(0, Data().RebootRequired);
     EXPECT_TRUE(FileExistsAt(held));
+    RemoveTree(footprint.DestFolder);
+}
+
+// Users may change the agent's working folder: what stays of it is counted and logged and ends
+// the removal with its error, but nothing there is left for the restart, which would follow a
+// link put in place of a sub-folder after the run and delete what it leads to as SYSTEM.
+TEST_F(UninstallationTest, NothingOfTheWorkingFolderIsLeftForTheRestart)
+{
+    AgentPackage package("pkg-u9");
+    std::string work = logs_ / "Work";
+    std::string protectedFolder = logs_ / "System32";
+    ASSERT_TRUE(CreateDirectoryA(work.c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryA((work + "\\Logs").c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryA(protectedFolder.c_str(), nullptr));
+    ASSERT_TRUE(WriteWholeFile(work + "\\Logs\\x.log", "log"));
+    ASSERT_TRUE(WriteWholeFile(protectedFolder + "\\x.log", "protected"));
+    AgentFootprint footprint = Install("U9", package);
+    ASSERT_TRUE(WriteWholeFile(footprint.DestFolder + "\\ArvaneD.ini", "Agent_Temp_Dir " + work));
+    const std::vector<std::string> before = PendingRenames();
+    {
+        FileHolder holder(work + "\\Logs\\x.log");
+        ASSERT_TRUE(holder.Holding());
+        EXPECT_EQ(ERROR_SHARING_VIOLATION, Remove("U9", package.Folder()));
+    }
+    EXPECT_TRUE(Logged("The removal left 2 items."));
+    EXPECT_TRUE(Logged("Failed to remove \"" + work + "\\Logs\\x.log\". " + SystemMessage(ERROR_SHARING_VIOLATION)));
+    EXPECT_EQ(0, Data().RebootRequired);
+    EXPECT_TRUE(before == PendingRenames());
+    EXPECT_FALSE(FileExistsAt(WindowsFolder() + "\\WinInit.ini"));
+    EXPECT_EQ(std::vector<std::string>{}, Leftovers(footprint));
+
+    // The user's link in place of Logs after the run: the restart deletes nothing through it.
+    RemoveTree(work + "\\Logs");
+    ASSERT_TRUE(LinkFolder(protectedFolder, work + "\\Logs"));
+    ASSERT_EQ(0, RunProcess("wineboot.exe -r", 120000));
+    EXPECT_EQ("protected", ReadWholeFile(protectedFolder + "\\x.log"));
+    RemoveDirectoryA((work + "\\Logs").c_str());
+}
+
+// A folder that removal refuses (a profile folder named as the agent's) is not the agent's: its
+// own files stay, and it is neither counted nor left for the restart.
+TEST_F(UninstallationTest, AFolderThatIsNeverRemovedKeepsWhatIsNotTheAgents)
+{
+    AgentPackage package("pkg-u10");
+    char* value = nullptr;
+    RegReadString(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList", "Public", &value);
+    char publicFolder[MAX_PATH] = "";
+    if (value)
+        ExpandEnvironmentStringsA(value, publicFolder, sizeof(publicFolder));
+    FreeText(value);
+    if (!publicFolder[0])
+        GTEST_SKIP() << "no public folder on this system";
+    std::string own = std::string(publicFolder) + "\\notes.txt";
+    ASSERT_TRUE(WriteWholeFile(own, "the user's"));
+    AgentFootprint footprint = Install("U10", package);
+    ASSERT_TRUE(SetMachineText(std::string(kAgentKeyPath) + "\\U10", "Path", publicFolder));
+    const std::vector<std::string> before = PendingRenames();
+
+    EXPECT_EQ(0, Remove("U10", package.Folder()));
+    EXPECT_TRUE(Logged(std::string("Refusing to remove \"") + publicFolder + "\"."));
+    EXPECT_EQ("the user's", ReadWholeFile(own));
+    EXPECT_EQ(0, Data().RebootRequired);
+    EXPECT_TRUE(before == PendingRenames());
+    DeleteFileA(own.c_str());
     RemoveTree(footprint.DestFolder);
 }
 
