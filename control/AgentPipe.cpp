@@ -16,6 +16,9 @@ enum : DWORD {
     kReplyHeaderBytes = 8,
 };
 
+const AgentPipeCalls kSystemCalls = {IsLocalSystemProcess};
+AgentPipeCalls g_calls = kSystemCalls;
+
 DWORD ReadLittleEndian32(const unsigned char* bytes)
 {
     return (DWORD)bytes[0] | ((DWORD)bytes[1] << 8) | ((DWORD)bytes[2] << 16) | ((DWORD)bytes[3] << 24);
@@ -120,10 +123,15 @@ bool IsServedBy(HANDLE pipe, DWORD serviceProcessId)
     if (!serverProcessId)
         return IsOwnedByAdministrators(pipe);
     return serverProcessId(pipe, &server) &&
-           ((serviceProcessId != 0 && server == serviceProcessId) || IsLocalSystemProcess(server));
+           ((serviceProcessId != 0 && server == serviceProcessId) || g_calls.IsLocalSystemProcess(server));
 }
 
 }  // namespace
+
+void SetAgentPipeCalls(const AgentPipeCalls* calls)
+{
+    g_calls = calls && calls->IsLocalSystemProcess ? *calls : kSystemCalls;
+}
 
 HANDLE AgentPipeConnect(const char* name, DWORD serviceProcessId, DWORD started)
 {

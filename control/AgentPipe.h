@@ -51,3 +51,12 @@ HANDLE AgentPipeConnect(const char* name, DWORD serviceProcessId, DWORD started)
 // out value may be null.
 int AgentPipeTransact(HANDLE pipe, const AgentPipeRequest* request, DWORD* status, unsigned char** payload,
                       DWORD* length, DWORD started);
+
+// The call through which the pipe's server check asks whether a process runs as LocalSystem,
+// which a test has to play: Wine runs no process as LocalSystem.
+struct AgentPipeCalls {
+    bool (*IsLocalSystemProcess)(DWORD processId);
+};
+
+// Makes calls (its member set) the current ones, or restores the system's for null.
+void SetAgentPipeCalls(const AgentPipeCalls* calls);

@@ -1,11 +1,12 @@
 // The agent's pipe client against the stand-in agent (tests/fixtures/AgentServiceStandIn.cpp)
-// serving its pipe as a plain process: the framing of request and reply, the waits for a busy
-// pipe, and the limit of one exchange on a virtual clock.
+// serving its pipe as a plain process: the framing of request and reply, the server the pipe is
+// kept for, the waits for a busy pipe, and the limit of one exchange on a virtual clock.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <vector>
 
 #include "control/AgentPipe.h"
 #include "control/ServiceTestSupport.h"
@@ -129,6 +130,51 @@ TEST(AgentPipeTest, OutValuesAreOptionalAndArgumentsChecked)
     std::vector<std::string> events = agent.standIn.Events();
     EXPECT_EQ(2, std::count(events.begin(), events.end(), "process pipe-request 09000000"));
     EXPECT_TRUE(agent.process.Running());
+}
+
+// On Windows NT the pipe is kept only when its server is the service's process or runs as
+// LocalSystem, and it is the server that is asked about. Wine runs nothing as LocalSystem: the
+// test plays which process does.
+TEST(AgentPipeTest, KeptOnlyWhenServedByTheServicesProcessOrALocalSystemOne)
+{
+    if (IsWin9xKind() || !GetProcAddress(GetModuleHandleA("kernel32.dll"), "GetNamedPipeServerProcessId"))
+        GTEST_SKIP() << "this system cannot tell a pipe's server";
+    const std::string pipe = kPipe + "S1";
+    RunningAgent agent("served", pipe);
+    ASSERT_TRUE(agent.ready);
+    const DWORD server = agent.process.Id();
+    const DWORD other = GetCurrentProcessId();
+    struct Row {
+        const char* What;
+        DWORD Service;  // the service's process, 0: not known
+        DWORD System;   // the one process that runs as LocalSystem
+        bool Kept;
+    } rows[] = {
+        {"the service's process serves it", server, 0, true},
+        {"another serves it while the service's process runs as LocalSystem", other, other, false},
+        {"a LocalSystem process serves it", 0, server, true},
+    };
+    static DWORD system;
+    static std::vector<DWORD> asked;
+    const AgentPipeCalls calls = {[](DWORD id) {
+        asked.push_back(id);
+        return id == system;
+    }};
+    SetAgentPipeCalls(&calls);
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.What);
+        system = row.System;
+        asked.clear();
+        HANDLE handle = AgentPipeConnect(pipe.c_str(), row.Service);
+        DWORD error = GetLastError();
+        EXPECT_EQ(row.Kept, handle != INVALID_HANDLE_VALUE);
+        if (handle != INVALID_HANDLE_VALUE)
+            CloseHandle(handle);
+        else
+            EXPECT_EQ((DWORD)kAgentPipeForeignServer, error);
+        EXPECT_EQ(row.Service == server ? std::vector<DWORD>{} : std::vector<DWORD>{server}, asked);
+    }
+    SetAgentPipeCalls(nullptr);
 }
 
 TEST(AgentPipeTest, ConnectWaitsOnlyForABusyPipe)

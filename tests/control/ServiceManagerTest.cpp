@@ -323,26 +323,29 @@ TEST(StopDependentServices, GivesUpAfterAMinute)
 }
 
 // A deleted service stays known while a handle to it is open. The wait ends at the first look
-// that finds it gone, and gives up at its limit (with a last look there) when none does.
+// that finds it gone, and gives up at its limit (with a last look there) when none does; a look
+// that fails otherwise (here 123, a name the manager refuses) finds nothing gone.
 TEST(WaitUntilServiceGone, EndsAtTheFirstLookThatFindsTheServiceGone)
 {
     struct Row {
         const char* Name;
-        bool Deleted;             // marked for deletion, a handle kept open
+        bool Exists;
+        bool Deleted;              // marked for deletion, a handle kept open
         size_t ClosedAfterSleeps;  // the handle, SIZE_MAX: never
         bool Gone;
     } rows[] = {
-        {"XAsm_nosuch", false, 0, true},
-        {"XAsm_closed", true, 3, true},
-        {"XAsm_held", true, SIZE_MAX, false},
-        {"XAsm_kept", false, SIZE_MAX, false},
+        {"XAsm_nosuch", false, false, 0, true},
+        {"XAsm_closed", true, true, 3, true},
+        {"XAsm_held", true, true, SIZE_MAX, false},
+        {"XAsm_kept", true, false, SIZE_MAX, false},
+        {"XAsm\\refused", false, false, SIZE_MAX, false},
     };
     const DWORD limit = 400;
     for (const Row& row : rows) {
         SCOPED_TRACE(row.Name);
         std::unique_ptr<TestService> service;
         std::unique_ptr<OpenedService> opened;
-        if (std::string(row.Name) != "XAsm_nosuch") {
+        if (row.Exists) {
             service.reset(
                 new TestService(row.Name, std::string(row.Name) + " display", "\"C:\\nowhere\\AgentCore.exe\""));
             ASSERT_TRUE(service->Created());

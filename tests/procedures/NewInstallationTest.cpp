@@ -3,11 +3,14 @@
 // parts out, and the failures that roll it back or end it.
 #include <gtest/gtest.h>
 
+#include <iterator>
+
 #include <shlobj.h>
 
 #include "control/ServiceTestSupport.h"
 #include "network/DriverOwner.h"
 #include "procedures/ProcedureFixture.h"
+#include "procedures/Shortcuts.h"
 #include "support/Files.h"
 #include "support/ShellLinks.h"
 
@@ -154,6 +157,25 @@ TEST_F(NewInstallationTest, AnExistingServiceFailsTheInstallationAndTheRollBackL
     EXPECT_EQ(ERROR_FILE_NOT_FOUND, GetDriverControl(owner, sizeof(owner))) << owner;
 }
 
+// The roll-back takes only what the run brought into being, whichever step it follows. No step
+// after the link's can fail today, so it is asked for after the last one: a link of the instance
+// that was there before the run stays, although the run wrote it anew.
+TEST_F(NewInstallationTest, ARollBackAfterTheLastStepLeavesALinkThatWasThereBefore)
+{
+    AgentPackage package("pkg-n8");
+    ASSERT_EQ(0, Prepare("/g N8 /s", package.Folder()));
+    Remember();
+    ASSERT_EQ(0, CreateAgentShortcut(&Data(), 0));
+
+    EXPECT_EQ(0, Counted([&] {
+        int result = Run().InstallNewAgent();
+        Run().RollBackNewAgent();
+        return result;
+    }));
+    EXPECT_FALSE(Logged("Removing shortcut and folder..."));
+    EXPECT_TRUE(AgentShortcutExists(&Data()));
+}
+
 // Without AgentCore.exe in the package the copy stops with 2; the roll-back takes the files
 // already copied and leaves the drivers of the instance that owns them.
 TEST_F(NewInstallationTest, AMissingAgentProgramRollsBackAndLeavesAnotherOwnersDrivers)
@@ -223,9 +245,10 @@ TEST_F(NewInstallationTest, ARollBackBesideAnEarlierFolderTakesOnlyWhatItsCopyBr
         EXPECT_EQ("earlier " + name, ReadWholeFile(dest + "\\" + name)) << name;
 }
 
-// An agent folder that users who are not administrators may change (owner, write, delete) is
-// refused with 5 before anything is written. Wine keeps no access lists on files: the test sets
-// those of the agent folder and the folder above it.
+// An agent folder that users who are not administrators may change (owner, write, delete, or
+// full access to what is put into it), or whose list cannot be read, is refused with 5 before
+// anything is written. Wine keeps no access lists on files: the test sets those of the agent
+// folder and the folder above it.
 TEST_F(NewInstallationTest, AnAgentFolderThatUsersMayChangeIsRefusedBeforeAnythingIsWritten)
 {
     if (IsWin9xKind())
@@ -237,11 +260,17 @@ TEST_F(NewInstallationTest, AnAgentFolderThatUsersMayChangeIsRefusedBeforeAnythi
         bool FolderExists;
         std::string Folder;
         std::string Parent;
+        int FolderReadError;  // 0: its list reads as Folder
     } rows[] = {
-        {"a user owns it", true, "O:S-1-5-21-1-2-3-1001D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)", good},
-        {"Users may write", true, "O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1201bf;;;BU)", good},
-        {"Users may delete the entries above", false, "", "O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;;0x1200e9;;;BU)"},
-        {"only administrators", true, good, good},
+        {"a user owns it", true, "O:S-1-5-21-1-2-3-1001D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)", good, 0},
+        {"Users may write", true, "O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1201bf;;;BU)", good, 0},
+        {"Users may delete the entries above", false, "", "O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;;0x1200e9;;;BU)",
+         0},
+        {"Users get full access to what is put into it", true,
+         "O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICIIO;FA;;;BU)", good, 0},
+        {"its list cannot be read", true, good, good, ERROR_ACCESS_DENIED},
+        // What a folder above passes on reaches only what setup creates, which it protects.
+        {"only administrators", true, good, good + "(A;OICIIO;FA;;;BU)", 0},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.What);
@@ -256,9 +285,11 @@ TEST_F(NewInstallationTest, AnAgentFolderThatUsersMayChangeIsRefusedBeforeAnythi
         lists.Set(dest.substr(0, dest.rfind('\\')), row.Parent);
         if (row.FolderExists)
             lists.Set(dest, row.Folder);
+        if (row.FolderReadError)
+            lists.Fail(dest, row.FolderReadError);
 
         int result = Counted([&] { return Run().InstallNewAgent(); });
-        if (&row == &rows[3]) {
+        if (&row == std::end(rows) - 1) {
             EXPECT_EQ(0, result);
             EXPECT_EQ(std::vector<std::string>{}, MissingParts(footprint));
             break;

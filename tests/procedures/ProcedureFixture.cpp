@@ -409,6 +409,7 @@ void ForgetInstance(const AgentFootprint& footprint)
 
 namespace {
 std::map<std::string, std::vector<BYTE>> g_folderLists;
+std::map<std::string, int> g_folderErrors;
 
 std::string Lower(std::string text)
 {
@@ -426,6 +427,7 @@ FolderAccessLists::~FolderAccessLists()
 {
     SetFolderSecurityReader(nullptr);
     g_folderLists.clear();
+    g_folderErrors.clear();
 }
 
 void FolderAccessLists::Set(const std::string& folder, const std::string& sddl)
@@ -439,8 +441,16 @@ void FolderAccessLists::Set(const std::string& folder, const std::string& sddl)
     LocalFree(descriptor);
 }
 
+void FolderAccessLists::Fail(const std::string& folder, int error)
+{
+    g_folderErrors[Lower(folder)] = error;
+}
+
 int FolderAccessLists::Read(const char* path, DWORD (&buffer)[1024])
 {
+    auto failed = g_folderErrors.find(Lower(path));
+    if (failed != g_folderErrors.end())
+        return failed->second;
     auto found = g_folderLists.find(Lower(path));
     if (found == g_folderLists.end())
         return ReadFolderSecurity(path, buffer);

@@ -148,7 +148,8 @@ std::vector<std::string> MissingParts(const AgentFootprint& footprint);
 void ForgetInstance(const AgentFootprint& footprint);
 
 // Access lists on folders as a test sets them (Wine keeps none on files): while the object lives,
-// the folders set read as the descriptor given in SDDL, every other as it is.
+// the folders set read as the descriptor given in SDDL, or fail with the error given, every other
+// as it is.
 class FolderAccessLists {
 public:
     FolderAccessLists();
@@ -156,6 +157,7 @@ public:
     FolderAccessLists(const FolderAccessLists&) = delete;
     FolderAccessLists& operator=(const FolderAccessLists&) = delete;
     void Set(const std::string& folder, const std::string& sddl);
+    void Fail(const std::string& folder, int error);
 
 private:
     static int Read(const char* path, DWORD (&buffer)[1024]);

@@ -345,7 +345,9 @@ TEST_F(UpdateTest, AFailedUpdatePutsTheAgentsFilesBack)
 
 // A run killed during its update leaves the old files beside the new ones (here: AgentCore.exe
 // replaced, ArvaneFW.ini created, a part of AgentExt.dll): the next update puts them back first,
-// so that the configuration it created is no longer taken for the instance's own.
+// so that the configuration it created is no longer taken for the instance's own. One killed
+// after its commit mark, while it let the old files go, had gone through: the next update
+// finishes it instead, and the configuration it created is the instance's.
 TEST_F(UpdateTest, TheNextUpdatePutsBackWhatAKilledOneLeft)
 {
     AgentPackage first("pkg-e8a", {}, " first");
@@ -366,8 +368,22 @@ TEST_F(UpdateTest, TheNextUpdatePutsBackWhatAKilledOneLeft)
     EXPECT_TRUE(Logged("2 agent files restored."));
     EXPECT_EQ("third firewall", ReadWholeFile(dest + "\\ArvaneFW.ini"));
     EXPECT_EQ(ReadWholeFile(third / "AgentCore.exe"), ReadWholeFile(dest + "\\AgentCore.exe"));
-    for (const char* pattern : {"*.setaside", "*.created", "*.deferred", "*.partial", "*.committed", "~*"})
-        EXPECT_EQ(std::vector<std::string>{}, FolderEntries(dest, pattern)) << pattern;
+    auto expectNoTraces = [&] {
+        for (const char* pattern : {"*.setaside", "*.created", "*.deferred", "*.partial", "*.committed", "~*"})
+            EXPECT_EQ(std::vector<std::string>{}, FolderEntries(dest, pattern)) << pattern;
+    };
+    expectNoTraces();
+
+    ASSERT_TRUE(MoveFileA((dest + "\\AgentCore.exe").c_str(), (dest + "\\AgentCore.exe.setaside").c_str()));
+    ASSERT_TRUE(CopyFileA((killed / "AgentCore.exe").c_str(), (dest + "\\AgentCore.exe").c_str(), FALSE));
+    ASSERT_TRUE(WriteWholeFile(dest + "\\ArvaneFW.ini.created", ""));
+    ASSERT_TRUE(WriteWholeFile(dest + "\\ArvaneFW.ini", "committed run's firewall"));
+    ASSERT_TRUE(WriteWholeFile(dest + "\\XASetup.exe.committed", ""));
+    ASSERT_EQ(0, Prepare("/g E8 /s", third.Folder()));
+    EXPECT_EQ(0, Counted([&] { return Run().UpdateExistingAgent(); }));
+    EXPECT_FALSE(Logged("Restoring the agent's files after the failed update..."));
+    EXPECT_EQ("committed run's firewall", ReadWholeFile(dest + "\\ArvaneFW.ini"));
+    expectNoTraces();
 }
 
 // The update keeps the agent's Package.xml byte for byte and its configuration, and points the
