@@ -1,5 +1,6 @@
 #include "procedures/AgentFileTable.h"
 
+#include "procedures/AgentFolderAccess.h"
 #include "procedures/FileInstall.h"
 #include "procedures/FileRemoval.h"
 #include "procedures/InstallationData.h"
@@ -8,7 +9,6 @@
 #include "procedures/PreviousFiles.h"
 #include "procedures/TargetMacros.h"
 #include "resources/resource.h"
-#include "support/AccessControl.h"
 #include "support/AgentNames.h"
 #include "support/Files.h"
 #include "support/Text.h"
@@ -132,11 +132,8 @@ static_assert(sizeof(AgentFileTable) / sizeof(AgentFileTable[0]) == kAgentFileRo
 int CopyAgentFiles(Installer* installer, int progressBase)
 {
     InstallationData* data = installer->Data;
-    // The agent's programs run as LocalSystem: a folder made for them gets the access of one
-    // under Program Files, whatever its parent (a drive root, say) lets users do. An existing
-    // folder keeps its own; a failure is reported by the first file's copy.
-    ProtectedSecurity security;
-    CreateFolderPath(data->DestFolder, MakeProtectedSecurity(&security, kFolderFullAccess, kFolderReadExecute, true));
+    // A failure is reported by the first file's copy.
+    (void)CreateAgentFolder(data);
 
     // An update keeps what it replaces until it ends, so that a failure can put it back.
     DWORD keepPrevious = data->IsModify ? (DWORD)FileKeepPrevious : 0;

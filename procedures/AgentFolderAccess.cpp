@@ -85,6 +85,13 @@ bool IsAgentFolderSafe(const InstallationData* data)
     return safe;
 }
 
+bool CreateAgentFolder(const InstallationData* data)
+{
+    ProtectedSecurity security;
+    return CreateFolderPath(data->DestFolder,
+                            MakeProtectedSecurity(&security, kFolderFullAccess, kFolderReadExecute, true));
+}
+
 void SetFolderSecurityReader(ReadFolderSecurityFunction read)
 {
     g_readSecurity = read ? read : ReadFolderSecurity;

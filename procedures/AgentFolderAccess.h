@@ -13,6 +13,11 @@
 // false. Always true on Windows 9x, which has no access lists.
 bool IsAgentFolderSafe(const InstallationData* data);
 
+// Creates the agent folder and the missing folders above it, each for administrators only, as
+// under Program Files, whatever its parent (a drive root, say) lets users do: the agent's programs
+// run as LocalSystem. A folder that exists keeps its own. True when the folder exists afterwards.
+bool CreateAgentFolder(const InstallationData* data);
+
 // Reads a folder's owner and access list (ReadFolderSecurity of support/AccessControl.h).
 typedef int (*ReadFolderSecurityFunction)(const char* path, DWORD (&buffer)[1024]);
 

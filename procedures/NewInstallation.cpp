@@ -29,7 +29,14 @@ int Installer::InstallNewAgent()
                             JoinPath(drivers, Data->DestFolder, "drivers") && GetPathKind(drivers) == 0;
     Created.RunValue = !Data->IsWin9x && !RunValueExists(Data);
     HANDLE shared = nullptr;
-    int result = CopyAgentFiles(this, 0);
+    int result = 0;
+    // A folder on the way that appeared between the check and the creation (a user may add one
+    // to a drive's root) was taken as it was: the chain is checked again before the first file.
+    if (Created.AgentFolder && CreateAgentFolder(Data) && !IsAgentFolderSafe(Data)) {
+        result = ERROR_ACCESS_DENIED;
+        goto Failed;
+    }
+    result = CopyAgentFiles(this, 0);
     if (result != 0) {
         LogMessage(Data, "Failed copying files. Setup aborted.");
         goto Failed;

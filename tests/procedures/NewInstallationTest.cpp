@@ -307,6 +307,32 @@ TEST_F(NewInstallationTest, AnAgentFolderThatUsersMayChangeIsRefusedBeforeAnythi
     }
 }
 
+// A folder on the way that a user makes between the check and the run's own creation of the
+// folders (a drive's root lets users add folders) would be the user's: the folders are checked
+// again once they exist, before the first file, and the installation is refused and rolled back.
+TEST_F(NewInstallationTest, AFolderThatAUserMakesWhileTheRunCreatesItsOwnIsRefused)
+{
+    if (IsWin9xKind())
+        GTEST_SKIP() << "no access lists on Windows 9x";
+    AgentPackage package("pkg-n10");
+    const std::string base = logs_ / "Agents";
+    ASSERT_EQ(0, Prepare("/g N10 /s /d " + base, package.Folder()));
+    AgentFootprint footprint = Remember();
+    FolderAccessLists lists;
+    lists.AppearAfterFirstRead(base, "O:S-1-5-21-1-2-3-1001D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)");
+
+    EXPECT_EQ(ERROR_ACCESS_DENIED, Counted([&] { return Run().InstallNewAgent(); }));
+    std::vector<std::string> steps = MessagesFrom("Start new installation...");
+    ASSERT_GE(steps.size(), 3u);
+    EXPECT_EQ("Agent folder \"" + footprint.DestFolder +
+                  "\" can be changed by users who are not administrators; the installation is refused.",
+              steps[1]);
+    EXPECT_EQ(ErrorLine("Installation failed.", ERROR_ACCESS_DENIED), steps[2]);
+    EXPECT_TRUE(Logged("Start uninstallation..."));
+    EXPECT_EQ(0, GetPathKind(footprint.DestFolder.c_str())) << "no file was written; the run's folder went";
+    EXPECT_EQ(1, GetPathKind(base.c_str())) << "the user's folder stays";
+}
+
 // A Package.xml that cannot be written ends the installation with its error, without the
 // roll-back: the copied files stay. (Written beside its place, it takes that place by a rename,
 // which the system refuses over a file held open.)

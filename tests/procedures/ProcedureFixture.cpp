@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <map>
+#include <set>
 
 #include "network/DriverOwner.h"
 #include "network/WinsockCatalog.h"
@@ -410,6 +411,7 @@ void ForgetInstance(const AgentFootprint& footprint)
 namespace {
 std::map<std::string, std::vector<BYTE>> g_folderLists;
 std::map<std::string, int> g_folderErrors;
+std::set<std::string> g_folderAppearing;
 
 std::string Lower(std::string text)
 {
@@ -428,6 +430,7 @@ FolderAccessLists::~FolderAccessLists()
     SetFolderSecurityReader(nullptr);
     g_folderLists.clear();
     g_folderErrors.clear();
+    g_folderAppearing.clear();
 }
 
 void FolderAccessLists::Set(const std::string& folder, const std::string& sddl)
@@ -446,8 +449,18 @@ void FolderAccessLists::Fail(const std::string& folder, int error)
     g_folderErrors[Lower(folder)] = error;
 }
 
+void FolderAccessLists::AppearAfterFirstRead(const std::string& folder, const std::string& sddl)
+{
+    Set(folder, sddl);
+    g_folderAppearing.insert(Lower(folder));
+}
+
 int FolderAccessLists::Read(const char* path, DWORD (&buffer)[1024])
 {
+    if (g_folderAppearing.erase(Lower(path))) {
+        CreateDirectoryA(path, nullptr);
+        return ERROR_FILE_NOT_FOUND;
+    }
     auto failed = g_folderErrors.find(Lower(path));
     if (failed != g_folderErrors.end())
         return failed->second;

@@ -158,6 +158,9 @@ public:
     FolderAccessLists& operator=(const FolderAccessLists&) = delete;
     void Set(const std::string& folder, const std::string& sddl);
     void Fail(const std::string& folder, int error);
+    // The folder is not there when its list is first read; right after that a user makes it,
+    // and from then on it reads as sddl.
+    void AppearAfterFirstRead(const std::string& folder, const std::string& sddl);
 
 private:
     static int Read(const char* path, DWORD (&buffer)[1024]);
