@@ -55,34 +55,40 @@ bool IsChainSafe(const char* path, bool itself, char (&existing)[MAX_PATH])
 
 }  // namespace
 
-bool IsAgentFolderSafe(const InstallationData* data)
+bool CanOnlyAdministratorsChange(const char* folder)
 {
-    if (data->IsWin9x || !data->DestFolder)
-        return true;
     char full[MAX_PATH];
     char existing[MAX_PATH];
     char reached[MAX_PATH];
     char* name = nullptr;
-    DWORD length = GetFullPathNameA(data->DestFolder, sizeof(full), full, &name);
+    DWORD length = folder ? GetFullPathNameA(folder, sizeof(full), full, &name) : 0;
     bool safe = length > 0 && length < sizeof(full);
     if (safe && length > 3 && full[length - 1] == '\\')
         full[length - 1] = '\0';
     safe = safe && IsChainSafe(full, true, existing);
     // A link on the way (a Program Files moved to another drive) leads to folders of its own.
     if (safe && existing[0]) {
-        HANDLE folder = CreateFileA(existing, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+        HANDLE opened = CreateFileA(existing, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                     OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
         char ignored[MAX_PATH];
-        if (folder != INVALID_HANDLE_VALUE && GetFinalPath(folder, reached) && lstrcmpiA(reached, existing) != 0)
+        if (opened != INVALID_HANDLE_VALUE && GetFinalPath(opened, reached) && lstrcmpiA(reached, existing) != 0)
             safe = IsChainSafe(reached, lstrcmpiA(existing, full) == 0, ignored);
-        CloseFile(folder);
+        CloseFile(opened);
     }
-    if (!safe)
-        LogMessage(data,
-                   "Agent folder \"%s\" can be changed by users who are not administrators; the installation is "
-                   "refused.",
-                   data->DestFolder);
     return safe;
+}
+
+bool IsAgentFolderSafe(const InstallationData* data)
+{
+    if (data->IsWin9x || !data->DestFolder)
+        return true;
+    if (CanOnlyAdministratorsChange(data->DestFolder))
+        return true;
+    LogMessage(data,
+               "Agent folder \"%s\" can be changed by users who are not administrators; the installation is "
+               "refused.",
+               data->DestFolder);
+    return false;
 }
 
 bool CreateAgentFolder(const InstallationData* data)

@@ -13,6 +13,11 @@
 // false. Always true on Windows 9x, which has no access lists.
 bool IsAgentFolderSafe(const InstallationData* data);
 
+// The check of IsAgentFolderSafe for any folder (Windows NT only), without a log line: true when
+// neither it (when it exists) nor a folder above it can be changed by users who are not
+// administrators.
+bool CanOnlyAdministratorsChange(const char* folder);
+
 // Creates the agent folder and the missing folders above it, each for administrators only, as
 // under Program Files, whatever its parent (a drive root, say) lets users do: the agent's programs
 // run as LocalSystem. A folder that exists keeps its own. True when the folder exists afterwards.

@@ -7,6 +7,7 @@
 #include "control/Processes.h"
 #include "control/ServiceManager.h"
 #include "procedures/AddOns.h"
+#include "procedures/AgentFolderAccess.h"
 #include "procedures/FileRemoval.h"
 #include "procedures/RestartOperations.h"
 #include "support/Clock.h"
@@ -74,10 +75,18 @@ void RemoveViewerByHand(const InstallationData* data, const char* appPath)
     (void)DeleteRegistryTree(HKEY_LOCAL_MACHINE, kViewerUninstallKey);
     (void)DeleteRegistryTree(HKEY_LOCAL_MACHINE, kViewerVendorKey);
     (void)RemoveFolderTree(data, appPath);
+    // The restart deletes as SYSTEM whatever a link put on the way after the run leads to: only a
+    // folder that users cannot change leaves its files for it, each under a name of its own.
+    bool forRestart = data->IsWin9x || CanOnlyAdministratorsChange(appPath);
     for (const char* name : kViewerFiles) {
         // A path that does not fit is left alone rather than cut into another file's name.
-        if (JoinPath(path, appPath, name) && FileExists(path))
-            (void)DeleteFileAtRestart(data, path);
+        char renamed[MAX_PATH];
+        if (!JoinPath(path, appPath, name) || !FileExists(path))
+            continue;
+        if (!forRestart)
+            LogMessage(data, "\"%s\" stays: users may change its folder.", path);
+        else
+            (void)DeleteFileAtRestart(data, RenameToTemporaryName(path, renamed) == 0 ? renamed : path);
     }
 }
 

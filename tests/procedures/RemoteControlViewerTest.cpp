@@ -300,6 +300,23 @@ TEST_F(ViewerTest, AFileInUseIsDeletedAtTheNextRestart)
     EXPECT_TRUE(FileExistsAt(held)) << "nothing happens before the restart";
     ASSERT_EQ(0, RunProcess("wineboot.exe -r", 120000));
     EXPECT_FALSE(FileExistsAt(held));
+    if (IsWin9xKind())
+        return;
+
+    // From a folder that users may change nothing is left for the restart.
+    ForgetViewer();
+    InstallViewer("VersionL412");
+    FolderAccessLists lists;
+    lists.Set(folder_, "O:S-1-5-21-1-2-3-1001D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)");
+    const std::vector<std::string> before = PendingRenames();
+    {
+        FileHolder again(held);
+        ASSERT_TRUE(again.Holding());
+        setup_.ClearLog();
+        RemoveOnQuickClock();
+    }
+    EXPECT_TRUE(setup_.HasMessage("\"" + held + "\" stays: users may change its folder."));
+    EXPECT_TRUE(before == PendingRenames());
 }
 
 }  // namespace
