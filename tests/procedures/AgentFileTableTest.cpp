@@ -10,6 +10,7 @@
 #include "procedures/FileRemoval.h"
 #include "procedures/Installer.h"
 #include "procedures/ProcedureFixture.h"
+#include "procedures/RemovalLeftovers.h"
 #include "support/Files.h"
 #include "support/Text.h"
 
@@ -284,6 +285,37 @@ TEST_F(AgentFilesTest, ALinkedWorkingSubFolderIsNotEmptied)
         EXPECT_EQ((std::vector<std::string>{"NetProbe.exe", "precious.log"}), FolderEntries(elsewhere + "\\sub"));
         EXPECT_TRUE(log_.HasMessage("Agent working folder \"" + linked + "\" is not usable; its files are left alone."));
     }
+}
+
+// A link in the agent folder that stays (Wine cannot remove a Unix link) is counted but never
+// left for the restart, which might follow it; the folder that holds it is.
+TEST_F(AgentFilesTest, ALinkInTheAgentFolderIsNeverLeftForTheRestart)
+{
+    if (IsWin9xKind())
+        GTEST_SKIP() << "no links";
+    std::string elsewhere = scratch_ / "Elsewhere";
+    ASSERT_TRUE(CreateFolderPath(elsewhere.c_str()));
+    ASSERT_TRUE(WriteWholeFile(elsewhere + "\\precious.log", "x"));
+    ASSERT_TRUE(CreateFolderPath(agent_.c_str()));
+    ASSERT_TRUE(LinkFolder(elsewhere, agent_ + "\\Custom"));
+    const std::vector<std::string> before = PendingRenames();
+    RemovalLeftovers leftovers;
+    InitRemovalLeftovers(&leftovers);
+
+    RemoveAgentFiles(&log_.Run(), 20, &leftovers);
+
+    EXPECT_TRUE(FileExistsAt(elsewhere + "\\precious.log"));
+    std::vector<std::string> added = PendingRenames();
+    added.erase(added.begin(), added.begin() + std::min(before.size(), added.size()));
+    if (GetPathKind((agent_ + "\\Custom").c_str()) == 0) {
+        EXPECT_EQ(0, leftovers.Count);  // Windows removes the link itself
+    } else {
+        EXPECT_EQ(2, leftovers.Count);
+        EXPECT_EQ(1, leftovers.Scheduled);
+        EXPECT_EQ((std::vector<std::string>{"\\??\\" + agent_, ""}), added);
+    }
+    FreeRemovalLeftovers(&leftovers);
+    RemoveDirectoryA((agent_ + "\\Custom").c_str());
 }
 
 // Empty folder values name no folder: "\\Logs" would be the current drive's root folder. (The

@@ -9,6 +9,7 @@
 #include "procedures/ProcedureFixture.h"
 #include "procedures/RestartOperations.h"
 #include "support/Files.h"
+#include "support/WindowsVersion.h"
 
 using namespace xatest;
 
@@ -254,6 +255,13 @@ TEST_F(WinInitTest, CancelAtRestartTakesBackOnlyThatTargetsEntriesInAnySpelling)
     EXPECT_TRUE(withDeletion == PendingRenamesW());
     EXPECT_EQ(winInitWithDeletion, ReadWholeFile(WinInitPath()));
     EXPECT_EQ(0, CancelDeletionAtRestart(installer.Data, target_.c_str()));
+    ASSERT_EQ(0, ReplaceFileAtRestart(installer.Data, source.c_str(), target_.c_str()));
+    std::wstring withReplacement = PendingRenamesW();
+    std::string winInitWithReplacement = ReadWholeFile(WinInitPath());
+    EXPECT_EQ(0, CancelDeletionAtRestart(installer.Data, target_.c_str()));
+    EXPECT_TRUE(withReplacement == PendingRenamesW());
+    EXPECT_EQ(winInitWithReplacement, ReadWholeFile(WinInitPath()));
+    EXPECT_EQ(0, CancelReplacementAtRestart(installer.Data, target_.c_str()));
     ASSERT_EQ(0, RunProcess("wineboot.exe -r", 120000));
     EXPECT_EQ("target", ReadWholeFile(target_));
 }
@@ -276,12 +284,38 @@ int CompetingProgram::queries = 0;
 
 }  // namespace
 
-TEST_F(WinInitTest, AnEntryAddedWhileTheListIsEditedIsKept)
+static DWORD WINAPI CancelDeletion(void* context)
+{
+    const std::string* path = static_cast<const std::string*>(static_cast<void**>(context)[1]);
+    return (DWORD)CancelDeletionAtRestart(static_cast<Installer*>(static_cast<void**>(context)[0])->Data,
+                                          path->c_str());
+}
+
+// Setup runs change the list under their machine-wide lock, one after the other; another program
+// that changes it meanwhile loses nothing either.
+TEST_F(WinInitTest, TheListIsEditedUnderTheSetupLockAndAnEntryAddedMeanwhileIsKept)
 {
     LoggedData log;
     if (log.Data().IsWin9x)
         GTEST_SKIP() << "WinInit.ini is edited through one handle that shuts out other writers";
     Installer installer(&log.Data());
+    ASSERT_EQ(0, DeleteFileAtRestart(installer.Data, target_.c_str()));
+    {
+        FileHolder otherRun(HasGlobalNamespace() ? "Global\\ArvaneAgents" : "ArvaneAgents", "mutex");
+        ASSERT_TRUE(otherRun.Holding());
+        void* context[] = {&installer, &target_};
+        HANDLE thread = CreateThread(nullptr, 0, CancelDeletion, context, 0, nullptr);
+        ASSERT_NE(nullptr, thread);
+        EXPECT_EQ((DWORD)WAIT_TIMEOUT, WaitForSingleObject(thread, 1500)) << "it waits for the other run";
+        EXPECT_NE(std::wstring::npos, PendingRenamesW().find(L"Target.exe"));
+        otherRun.Release();
+        EXPECT_EQ((DWORD)WAIT_OBJECT_0, WaitForSingleObject(thread, 30000));
+        DWORD result = 1;
+        EXPECT_TRUE(GetExitCodeThread(thread, &result) && result == 0);
+        CloseHandle(thread);
+    }
+    EXPECT_EQ(std::wstring::npos, PendingRenamesW().find(L"Target.exe"));
+
     ASSERT_EQ(0, DeleteFileAtRestart(installer.Data, target_.c_str()));
     const PendingListCalls competing = {CompetingProgram::Query, RegSetValueExW};
     SetPendingListCalls(&competing);

@@ -174,6 +174,9 @@ TEST_F(FolderTreeTest, SystemFoldersAndDriveRootsAreRefused)
         ProgramFolderValue("ProgramFilesDir"),
         ShortPath(ProgramFolderValue("ProgramFilesDir")),
         ProgramFolderValue("CommonFilesDir"),
+        // Device paths, whose roots cannot be told by their spelling.
+        "\\\\?\\Volume{01234567-89ab-cdef-0123-456789abcdef}\\Agents",
+        "\\\\?\\GLOBALROOT\\Device\\HarddiskVolume1\\Agents",
     };
     // The users' folders: the profiles folder, every profile in it (another user's too), the
     // common application data and the public folder.
