@@ -322,13 +322,11 @@ int ReplaceFileAtRestart(const InstallationData* data, const char* source, const
     char normal[MAX_PATH];
     char folder[MAX_PATH];
     char temporary[MAX_PATH];
-    // One spelling, so that the entries can be found again (CancelReplacementAtRestart). The
-    // backslash stays, so that a target in a drive root gets its file in that root too.
+    // The backslash stays, so that a target in a drive root gets its file in that root too.
     if (!NormalizePath(target, normal) || !GetFolderPart(normal, folder)) {
         result = kPathTooLong;
         goto Log;
     }
-    target = normal;
 
     // The "~" file must lie beside the target: a rename at restart cannot cross volumes.
     if (!GetTempFileNameA(folder, "~", 0, temporary)) {

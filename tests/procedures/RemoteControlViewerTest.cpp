@@ -275,9 +275,8 @@ TEST_F(ViewerTest, RemovalByHandStopsTheServiceAndClosesTheViewer)
 TEST_F(ViewerTest, AFileInUseIsDeletedAtTheNextRestart)
 {
     InstallViewer("VersionL412");
-    std::string held = folder_ + "\\wm_hooks.dll";
-    std::string shortName = ShortPath(held);
-    FileHolder holder(held);
+    std::string held = folder_ + "\\WinVNC4.exe";
+    FileHolder holder(held, "image");  // a program in use: renamed out of the way, not deleted
     ASSERT_TRUE(holder.Holding());
     std::string winInit = WindowsFolder() + "\\WinInit.ini";
     DeleteFileA(winInit.c_str());
@@ -287,19 +286,23 @@ TEST_F(ViewerTest, AFileInUseIsDeletedAtTheNextRestart)
     std::vector<std::string> expected = {kFound, kInstalled, kByHand};
     EXPECT_EQ(expected, setup_.Messages());
     EXPECT_TRUE(RegistryGone());
-    EXPECT_EQ(std::vector<std::string>{"wm_hooks.dll"}, FolderEntries(folder_));
+    std::vector<std::string> left = FolderEntries(folder_);
+    ASSERT_EQ(1u, left.size());
+    std::string renamed = folder_ + "\\" + left[0];
+    EXPECT_EQ(0u, left[0].rfind("~", 0)) << left[0];
     if (IsWin9xKind()) {
-        EXPECT_EQ("[rename]\r\nNUL=" + shortName + "\r\n", ReadWholeFile(winInit));
+        EXPECT_EQ("[rename]\r\nNUL=" + ShortPath(renamed) + "\r\n", ReadWholeFile(winInit));
     } else {
         EXPECT_FALSE(FileExistsAt(winInit));
         std::string pending = ReadMachineMultiString(
             "System\\CurrentControlSet\\Control\\Session Manager", "PendingFileRenameOperations");
-        EXPECT_NE(std::string::npos, pending.find("\\??\\" + held)) << pending;
+        EXPECT_NE(std::string::npos, pending.find("\\??\\" + renamed)) << pending;
+        EXPECT_EQ(std::string::npos, pending.find("\\??\\" + held)) << pending;
     }
     holder.Release();
-    EXPECT_TRUE(FileExistsAt(held)) << "nothing happens before the restart";
+    EXPECT_TRUE(FileExistsAt(renamed)) << "nothing happens before the restart";
     ASSERT_EQ(0, RunProcess("wineboot.exe -r", 120000));
-    EXPECT_FALSE(FileExistsAt(held));
+    EXPECT_FALSE(FileExistsAt(renamed));
     if (IsWin9xKind())
         return;
 

@@ -262,6 +262,20 @@ TEST_F(WinInitTest, CancelAtRestartTakesBackOnlyThatTargetsEntriesInAnySpelling)
     EXPECT_TRUE(withReplacement == PendingRenamesW());
     EXPECT_EQ(winInitWithReplacement, ReadWholeFile(WinInitPath()));
     EXPECT_EQ(0, CancelReplacementAtRestart(installer.Data, target_.c_str()));
+    // Nor is another program's move of the target elsewhere.
+    if (!log.Data().IsWin9x) {
+        std::wstring withoutMove = PendingRenamesW();
+        ASSERT_TRUE(MoveFileExA(target_.c_str(), (scratch_ / "Moved.exe").c_str(), MOVEFILE_DELAY_UNTIL_REBOOT));
+        std::wstring withMove = PendingRenamesW();
+        EXPECT_EQ(0, CancelDeletionAtRestart(installer.Data, target_.c_str()));
+        EXPECT_TRUE(withMove == PendingRenamesW());
+        HKEY key = nullptr;
+        ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\Control\\Session Manager",
+                                               0, KEY_SET_VALUE, &key));
+        RegSetValueExW(key, L"PendingFileRenameOperations", 0, REG_MULTI_SZ, (const BYTE*)withoutMove.data(),
+                       (DWORD)(withoutMove.size() * sizeof(wchar_t)));
+        RegCloseKey(key);
+    }
     ASSERT_EQ(0, RunProcess("wineboot.exe -r", 120000));
     EXPECT_EQ("target", ReadWholeFile(target_));
 }
