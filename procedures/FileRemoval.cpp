@@ -206,7 +206,7 @@ int RemoveFileItem(const InstallationData* data, const char* folder, const char*
     } else {
         LogErrorFormatted(data, code, "Failed to remove \"%s\".", path);
         // A folder's tree told what stays of it, itself included.
-        if (name)
+        if (name && leftovers && !IsLeftItem(leftovers, path))
             LeaveItem(data, leftovers, place, path, code, kLeftFile);
     }
     FreeText(path);

@@ -47,7 +47,7 @@ bool IsLeftItem(const RemovalLeftovers* leftovers, const char* path)
 void LeaveItem(const InstallationData* data, RemovalLeftovers* leftovers, LeftoverPlace place, const char* path,
                int code, LeftoverKind kind)
 {
-    if (!leftovers || !path || IsLeftItem(leftovers, path))
+    if (!leftovers || !path)
         return;
     Remember(leftovers, path);
     ++leftovers->Count;

@@ -29,8 +29,8 @@ enum LeftoverPlace {
 // could ever go, and a restart might follow it: never scheduled).
 enum LeftoverKind { kLeftFile, kLeftFolder, kLeftLink };
 
-// One item that could not be deleted now (code says why; the caller has logged that), unless it is
-// counted already. Left for the restart (place): a file is first renamed to a new "~" name beside
+// One item that could not be deleted now (code says why; the caller has logged that, and has
+// passed over one that IsLeftItem knows already). Left for the restart (place): a file is first renamed to a new "~" name beside
 // it where it can be, so that the restart never names a path a later run may write; a folder goes
 // under its own name after what it holds (the restart deletes only an empty one, and never one on
 // Windows 9x). An item that can go neither now nor then is logged and its code becomes the
