@@ -211,6 +211,19 @@ std::wstring PendingRenamesW()
     return list;
 }
 
+// Writes the list as another program (or an earlier version) would.
+bool SetPendingRenamesW(const std::wstring& list)
+{
+    HKEY key = nullptr;
+    bool written = RegOpenKeyExA(HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\Control\\Session Manager", 0,
+                                 KEY_SET_VALUE, &key) == ERROR_SUCCESS &&
+                   RegSetValueExW(key, L"PendingFileRenameOperations", 0, REG_MULTI_SZ, (const BYTE*)list.data(),
+                                  (DWORD)(list.size() * sizeof(wchar_t))) == ERROR_SUCCESS;
+    if (key)
+        RegCloseKey(key);
+    return written;
+}
+
 }  // namespace
 
 // A replacement taken back goes with its temporary file; what other programs left for the
@@ -252,30 +265,23 @@ TEST_F(WinInitTest, CancelAtRestartTakesBackOnlyThatTargetsEntriesInAnySpelling)
         std::wstring odd = L"\\??\\" + std::wstring(folder.begin(), folder.end()) + L"\\\\.\\Target.exe";
         // A deletion is the path and an empty target; the list ends with one more terminator.
         std::wstring list = pending.substr(0, pending.empty() ? 0 : pending.size() - 1) + odd + std::wstring(3, L'\0');
-        HKEY key = nullptr;
-        ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\Control\\Session Manager",
-                                               0, KEY_SET_VALUE, &key));
-        RegSetValueExW(key, L"PendingFileRenameOperations", 0, REG_MULTI_SZ, (const BYTE*)list.data(),
-                       (DWORD)(list.size() * sizeof(wchar_t)));
-        RegCloseKey(key);
+        ASSERT_TRUE(SetPendingRenamesW(list));
         EXPECT_EQ(0, CancelDeletionAtRestart(installer.Data, target_.c_str()));
         EXPECT_TRUE(pending == PendingRenamesW());
     }
     // A deletion is no replacement, nor the other way round.
-    ASSERT_EQ(0, DeleteFileAtRestart(installer.Data, target_.c_str()));
-    std::wstring withDeletion = PendingRenamesW();
-    std::string winInitWithDeletion = ReadWholeFile(WinInitPath());
-    EXPECT_EQ(0, CancelReplacementAtRestart(installer.Data, target_.c_str()));
-    EXPECT_TRUE(withDeletion == PendingRenamesW());
-    EXPECT_EQ(winInitWithDeletion, ReadWholeFile(WinInitPath()));
-    EXPECT_EQ(0, CancelDeletionAtRestart(installer.Data, target_.c_str()));
-    ASSERT_EQ(0, ReplaceFileAtRestart(installer.Data, source.c_str(), target_.c_str()));
-    std::wstring withReplacement = PendingRenamesW();
-    std::string winInitWithReplacement = ReadWholeFile(WinInitPath());
-    EXPECT_EQ(0, CancelDeletionAtRestart(installer.Data, target_.c_str()));
-    EXPECT_TRUE(withReplacement == PendingRenamesW());
-    EXPECT_EQ(winInitWithReplacement, ReadWholeFile(WinInitPath()));
-    EXPECT_EQ(0, CancelReplacementAtRestart(installer.Data, target_.c_str()));
+    for (bool deletion : {true, false}) {
+        ASSERT_EQ(0, deletion ? DeleteFileAtRestart(installer.Data, target_.c_str())
+                              : ReplaceFileAtRestart(installer.Data, source.c_str(), target_.c_str()));
+        std::wstring scheduled = PendingRenamesW();
+        std::string winInitScheduled = ReadWholeFile(WinInitPath());
+        EXPECT_EQ(0, deletion ? CancelReplacementAtRestart(installer.Data, target_.c_str())
+                              : CancelDeletionAtRestart(installer.Data, target_.c_str()));
+        EXPECT_TRUE(scheduled == PendingRenamesW()) << deletion;
+        EXPECT_EQ(winInitScheduled, ReadWholeFile(WinInitPath())) << deletion;
+        EXPECT_EQ(0, deletion ? CancelDeletionAtRestart(installer.Data, target_.c_str())
+                              : CancelReplacementAtRestart(installer.Data, target_.c_str()));
+    }
     // Nor is another program's move of the target elsewhere.
     if (!log.Data().IsWin9x) {
         std::wstring withoutMove = PendingRenamesW();
@@ -283,12 +289,7 @@ TEST_F(WinInitTest, CancelAtRestartTakesBackOnlyThatTargetsEntriesInAnySpelling)
         std::wstring withMove = PendingRenamesW();
         EXPECT_EQ(0, CancelDeletionAtRestart(installer.Data, target_.c_str()));
         EXPECT_TRUE(withMove == PendingRenamesW());
-        HKEY key = nullptr;
-        ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\Control\\Session Manager",
-                                               0, KEY_SET_VALUE, &key));
-        RegSetValueExW(key, L"PendingFileRenameOperations", 0, REG_MULTI_SZ, (const BYTE*)withoutMove.data(),
-                       (DWORD)(withoutMove.size() * sizeof(wchar_t)));
-        RegCloseKey(key);
+        ASSERT_TRUE(SetPendingRenamesW(withoutMove));
     }
     ASSERT_EQ(0, RunProcess("wineboot.exe -r", 120000));
     EXPECT_EQ("target", ReadWholeFile(target_));
