@@ -195,7 +195,7 @@ void RemoveAgentFiles(Installer* installer, int progressBase, RemovalLeftovers* 
     RowFolderHolds holds;
     for (int i = 0; AgentFileTable[i].Folder; ++i) {
         const AgentFileRow& row = AgentFileTable[i];
-        if ((row.Flags & FileRemove) && MayRemoveRow(data, row.Folder, row.Name, &holds)) {
+        if ((row.Flags & FileRemove) && MayRemoveRow(data, row.Folder, row.Name, &holds, leftovers)) {
             // Users may change the working folder (its sub-folders, say, for links to elsewhere)
             // once the run has ended: the restart is never told to delete anything there.
             bool work = TextStartsWithNoCase(row.Folder, kWork);

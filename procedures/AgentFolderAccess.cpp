@@ -84,10 +84,13 @@ bool IsAgentFolderSafe(const InstallationData* data)
         return true;
     if (CanOnlyAdministratorsChange(data->DestFolder))
         return true;
-    LogMessage(data,
-               "Agent folder \"%s\" can be changed by users who are not administrators; the installation is "
-               "refused.",
-               data->DestFolder);
+    // What follows differs: an installation stops, an update goes on (refusing would leave the agent
+    // stopped or out of date), a removal leaves the folder's files.
+    const char* outcome = data->IsRemove   ? "its files are left."
+                          : data->IsModify ? "the update goes on."
+                                           : "the installation is refused.";
+    LogMessage(data, "Agent folder \"%s\" can be changed by users who are not administrators; %s", data->DestFolder,
+               outcome);
     return false;
 }
 

@@ -9,7 +9,8 @@
 // True when neither DestFolder (when it exists) nor an existing folder above it, up to its drive
 // root, can be changed by users who are not administrators (support/AccessControl.h says what
 // counts), nor any folder a link on the way leads to. Otherwise logs `Agent folder "<folder>" can
-// be changed by users who are not administrators; the installation is refused.` and returns
+// be changed by users who are not administrators; ...` with what follows for the run's procedure
+// ("the installation is refused.", "the update goes on.", "its files are left.") and returns
 // false. Always true on Windows 9x, which has no access lists.
 bool IsAgentFolderSafe(const InstallationData* data);
 

@@ -57,6 +57,7 @@ void OnTreeEvent(const void* context, FolderTreeEvent event, int code, const cha
     case kTreeFileLeft:
     case kTreeLinkLeft:
     case kTreeFolderLeft:
+    case kTreeFolderUnlisted:
         break;
     }
     if (!removal->Leftovers || !(name ? JoinPath(path, folder, name) : CopyText(path, sizeof(path), folder)) ||
@@ -65,7 +66,8 @@ void OnTreeEvent(const void* context, FolderTreeEvent event, int code, const cha
     if (lstrcmpiA(path, removal->Top) != 0)
         LogErrorFormatted(data, code, "Failed to remove \"%s\".", path);
     LeftoverKind kind = event == kTreeFileLeft ? kLeftFile : event == kTreeLinkLeft ? kLeftLink : kLeftFolder;
-    LeaveItem(data, removal->Leftovers, removal->Place, path, code, kind);
+    // The restart deletes a folder only when it is empty: one whose content is unknown stays.
+    LeaveItem(data, removal->Leftovers, event == kTreeFolderUnlisted ? kLeftAsIs : removal->Place, path, code, kind);
 }
 
 int RemoveTreeAt(const InstallationData* data, const char* path, RemovalLeftovers* leftovers, LeftoverPlace place)
@@ -129,7 +131,8 @@ char* BuildItemPath(const InstallationData* data, const char* folder, const char
     return fits && path[0] ? DuplicateText(path) : nullptr;
 }
 
-bool MayRemoveRow(const InstallationData* data, const char* folder, const char* name, RowFolderHolds* holds)
+bool MayRemoveRow(const InstallationData* data, const char* folder, const char* name, RowFolderHolds* holds,
+                  RemovalLeftovers* leftovers)
 {
     bool work = TextStartsWithNoCase(folder, "$AGENTTEMPDIR$");
     int& state = holds->State[work];
@@ -161,6 +164,13 @@ bool MayRemoveRow(const InstallationData* data, const char* folder, const char* 
         char* path = BuildItemPath(data, folder, name);
         if (path)
             LogMessage(data, "\"%s\" is not found.", path);
+        FreeText(path);
+    } else if (state == -1 && !work && leftovers) {
+        // The agent's files in a folder that users may change stay, and are the removal's to tell.
+        char* path = BuildItemPath(data, folder, name);
+        int kind = GetPathKind(path);
+        if (kind != 0 && !IsLeftItem(leftovers, path))
+            LeaveItem(data, leftovers, kLeftAsIs, path, ERROR_ACCESS_DENIED, kind > 0 ? kLeftFolder : kLeftFile);
         FreeText(path);
     }
     if (!work && !name && !strcmp(folder, "$TARGETDIR$"))

@@ -33,8 +33,10 @@ struct RowFolderHolds {
 // that folder is held (Windows NT) and checked: the agent folder must pass IsAgentFolderSafe, and
 // no link may lead to the working folder (it is then "not usable", logged). The rows of a folder
 // that is absent are logged as not found, and those of one left alone are passed over; both give
-// false. The agent folder's own row lets go of it first, since it is removed itself.
-bool MayRemoveRow(const InstallationData* data, const char* folder, const char* name, RowFolderHolds* holds);
+// false; with leftovers, each item of a refused agent folder is counted as left (error 5). The
+// agent folder's own row lets go of it first, since it is removed itself.
+bool MayRemoveRow(const InstallationData* data, const char* folder, const char* name, RowFolderHolds* holds,
+                  RemovalLeftovers* leftovers = nullptr);
 
 // Lets go of the folders that MayRemoveRow holds.
 void ReleaseRowFolders(RowFolderHolds* holds);

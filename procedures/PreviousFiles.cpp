@@ -46,16 +46,13 @@ int CreateMark(const char* path)
 }
 
 // A set-aside file still in use (a program that another process runs) cannot go now. Renamed to
-// a "~" name, so that no later run takes it for an update's, it goes at the next restart.
+// a "~" name, so that no later run takes it for an update's, it goes at the next restart. That is
+// clean-up: the agent is complete without the restart, which is not asked for.
 void DeleteAtRestartUnderOtherName(InstallationData* data, const char* path)
 {
-    char folder[MAX_PATH];
     char other[MAX_PATH];
-    if (!GetFolderPart(path, folder) || !GetTempFileNameA(folder, "~", 0, other))
-        return;
-    DeleteFileA(other);
-    if (MoveFileA(path, other) && DeleteFileAtRestart(data, other) == 0)
-        data->RebootRequired = 1;
+    if (RenameToTemporaryName(path, other) == 0 && DeleteFileAtRestart(data, other) == 0)
+        LogMessage(data, "\"%s\" goes at the next restart as \"%s\".", path, other);
 }
 
 // Puts one file back from what lies beside it (paths in the order of kSuffixes). 0 or the error.
@@ -208,4 +205,9 @@ void DropPreviousFiles(InstallationData* data)
     (void)VisitPreviousFiles(data, kDrop, nullptr, failed);
     if (marked)
         DeleteFileA(committed);
+}
+
+bool KeepsPreviousUntilStarted(const InstallationData* data)
+{
+    return data->IsModify && !data->IsRemove && !data->bDontStartAgent && !data->UpdateLegacyAgent;
 }

@@ -30,6 +30,13 @@ int MarkDeferred(const char* destination, bool mark);
 int RestorePreviousFiles(InstallationData* data, bool always);
 
 // The update went through: deletes the set-aside files and the marks. A set-aside file still in
-// use is renamed out of the way and deleted at the next restart (RebootRequired is then set).
+// use is renamed out of the way and deleted at the next restart: clean-up, which leaves
+// RebootRequired as it is.
 // A run killed meanwhile is finished by the next one's RestorePreviousFiles.
 void DropPreviousFiles(InstallationData* data);
+
+// Whether an update keeps the previous files until the updated agent has started (the run's
+// ending, procedures/RunProcedure.h), so that an agent that does not start is put back: an update
+// in place that starts the agent (no /k). A conversion's previous agent is the legacy one, whose
+// service is gone by then: it lets them go when its files are in place.
+bool KeepsPreviousUntilStarted(const InstallationData* data);

@@ -14,6 +14,7 @@ struct RemovalLeftovers {
     int Scheduled;      // of them, those that the next restart deletes
     int FirstError;     // why the first item that stays for good could not be deleted; 0: none
     PointerList Paths;  // every item counted, and the "~" name it went to (heap texts): none counts twice
+    PointerList Kept;   // of them, those that stay for good (heap texts): their folders stay too
 };
 
 void InitRemovalLeftovers(RemovalLeftovers* leftovers);
@@ -32,8 +33,8 @@ enum LeftoverKind { kLeftFile, kLeftFolder, kLeftLink };
 // One item that could not be deleted now (code says why; the caller has logged that, and has
 // passed over one that IsLeftItem knows already). Left for the restart (place): a file is first renamed to a new "~" name beside
 // it where it can be, so that the restart never names a path a later run may write; a folder goes
-// under its own name after what it holds (the restart deletes only an empty one, and never one on
-// Windows 9x). An item that can go neither now nor then is logged and its code becomes the
+// under its own name after what it holds, and only when all that goes too (the restart deletes
+// only an empty one, and never one on Windows 9x). An item that can go neither now nor then is logged and its code becomes the
 // removal's result unless an earlier one has. Null leftovers does nothing.
 void LeaveItem(const InstallationData* data, RemovalLeftovers* leftovers, LeftoverPlace place, const char* path,
                int code, LeftoverKind kind);

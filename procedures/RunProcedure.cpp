@@ -5,6 +5,9 @@
 
 #include "control/ServiceManager.h"
 #include "procedures/AgentService.h"
+#include "procedures/AgentShutdown.h"
+#include "procedures/PreviousFiles.h"
+#include "procedures/UninstallEntry.h"
 #include "resources/resource.h"
 #include "support/AgentNames.h"
 #include "support/Files.h"
@@ -14,6 +17,8 @@
 namespace {
 
 const int kRebootTextBytes = 448;
+// The longest wait for an agent that did not start to end before its files are put back.
+const DWORD kAgentEndLimitMs = 3000;
 const double kFileTimeUnitsPerMinute = 600000000.0;
 
 HANDLE OpenAgentFile(const InstallationData* data, const char* name, DWORD disposition)
@@ -44,8 +49,9 @@ void WriteRebootLine(const InstallationData* data)
     CloseFile(file);
 }
 
-// Starts the agent's service (on Windows 9x: its RunServices command) after announcing it.
-void StartAgent(const InstallationData* data, const char* announcement, const char* name)
+// Starts the agent's service (on Windows 9x: its RunServices command) after announcing it. 0 or
+// the error of the start.
+int StartAgent(const InstallationData* data, const char* announcement, const char* name)
 {
     LogMessage(data, "%s", announcement);
     int result = data->IsWin9x ? StartAgentFromRunServices(name) : StartServiceAndWait(name);
@@ -53,6 +59,21 @@ void StartAgent(const InstallationData* data, const char* announcement, const ch
         LogMessage(data, "Agent service started.");
     else
         LogError(data, result, "Failed to start agent service.");
+    return result;
+}
+
+// The updated agent did not start: the agent it replaced comes back, files, Package.xml and the
+// uninstall entry's version, and is started again. A machine without a running agent is beyond
+// the reach of whoever manages it.
+void PutBackPreviousVersion(InstallationData* data, const char* service)
+{
+    LogMessage(data, "The updated agent did not start; the previous version is put back.");
+    // An agent that hangs in its start holds its files: it ends before they go.
+    (void)StopAgentService(data);
+    WaitForAgentEnd(data, kAgentEndLimitMs);
+    if (RestorePreviousFiles(data, true) == 0 && !data->bNoAddRemove)
+        WriteUninstallEntry(data, 1);
+    (void)StartAgent(data, "Starting the agent service again after the failed update.", service);
 }
 
 void WriteUpdatedMarker(const InstallationData* data)
@@ -121,10 +142,16 @@ int RunProcedure(Installer* installer)
         // The agent reads it; after a removal there is no agent, and its folder is gone or going.
         if (data->RebootRequired && !data->IsRemove)
             WriteRebootLine(data);
+        // An agent that does not start is a failure a deployment tool must hear of: a new one stays
+        // installed (it may start at the next boot), an updated one gives way to the previous.
         if (!data->IsRemove && !data->bDontStartAgent && (data->RunProgram || data->IsModify) &&
             FormatInstanceServiceName(data->Instance, service, sizeof(service)))
-            StartAgent(data, "Start agent service.", service);
-        if (data->IsModify)
+            result = StartAgent(data, "Start agent service.", service);
+        if (result != 0 && KeepsPreviousUntilStarted(data))
+            PutBackPreviousVersion(data, service);
+        else if (KeepsPreviousUntilStarted(data))
+            DropPreviousFiles(data);
+        if (data->IsModify && result == 0)
             WriteUpdatedMarker(data);
     } else if (installer->StoppedRunningAgent && !data->bDontStartAgent) {
         // The agent that the failed update stopped: a legacy agent under its own name while its

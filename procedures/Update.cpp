@@ -87,15 +87,18 @@ int UpdateAgentService(const InstallationData* data)
     return result;
 }
 
-// The version of the agent's program in folder ("a.b.c.d"), or "unknown".
-void FormatAgentVersion(const char* folder, char (&text)[32])
+// The version of the agent's program in folder ("a.b.c.d", or "unknown") and as one number (0
+// when unknown).
+ULONGLONG FormatAgentVersion(const char* folder, char (&text)[32])
 {
     char path[MAX_PATH];
     DWORD high = 0, low = 0;
-    if (!FormatAgentProgramPath(folder, path, sizeof(path)) || GetFileVersion(path, &high, &low) != 0)
+    if (!FormatAgentProgramPath(folder, path, sizeof(path)) || GetFileVersion(path, &high, &low) != 0) {
         CopyText(text, sizeof(text), "unknown");
-    else
-        FormatText(text, sizeof(text), "%u.%u.%u.%u", HIWORD(high), LOWORD(high), HIWORD(low), LOWORD(low));
+        return 0;
+    }
+    FormatText(text, sizeof(text), "%u.%u.%u.%u", HIWORD(high), LOWORD(high), HIWORD(low), LOWORD(low));
+    return ((ULONGLONG)high << 32) | low;
 }
 
 }  // namespace
@@ -104,9 +107,10 @@ int Installer::UpdateExistingAgent()
 {
     LogMessage(Data, "Update existing installation...");
     char installed[32], package[32];
-    FormatAgentVersion(Data->DestFolder, installed);
-    FormatAgentVersion(Data->SrcFolder, package);
-    LogMessage(Data, "Updating version %s to %s.", installed, package);
+    ULONGLONG from = FormatAgentVersion(Data->DestFolder, installed);
+    ULONGLONG to = FormatAgentVersion(Data->SrcFolder, package);
+    // Going back is allowed (a fleet may withdraw a release), and said so.
+    LogMessage(Data, to < from ? "Downgrading version %s to %s." : "Updating version %s to %s.", installed, package);
     Data->Status->SetStatusText(IDS_UPDATING);
     // Only a warning: refusing would leave the installed agent stopped or out of date.
     (void)IsAgentFolderSafe(Data);
@@ -152,7 +156,9 @@ int Installer::UpdateExistingAgent()
             Data->RebootRequired = rebootRequired;
         return result;
     }
-    DropPreviousFiles(Data);
+    // Kept until the updated agent has started, when it is to start (the run's ending).
+    if (!KeepsPreviousUntilStarted(Data))
+        DropPreviousFiles(Data);
 
     LogMessage(Data, "Writting program registries...");
     Data->Status->SetDetailText(IDS_UPDATING_SETTINGS, 86);

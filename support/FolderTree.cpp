@@ -350,7 +350,7 @@ int RemoveTree(const char* path, FolderTreeReport report, const void* context)
     case kNoFolder:
         // Gone is gone; one that is there but cannot be opened stays.
         if (code != ERROR_PATH_NOT_FOUND)
-            Report(report, context, kTreeFolderLeft, code, path, nullptr);
+            Report(report, context, kTreeFolderUnlisted, code, path, nullptr);
         return code;
     case kLinkedFolder:
         return RemoveLink(path, path, nullptr, report, context);
@@ -362,7 +362,7 @@ int RemoveTree(const char* path, FolderTreeReport report, const void* context)
         code = OpeningError();
         CloseFile(hold);
         if (code != ERROR_PATH_NOT_FOUND)
-            Report(report, context, kTreeFolderLeft, code, path, nullptr);
+            Report(report, context, kTreeFolderUnlisted, code, path, nullptr);
         return code;
     }
     do {

@@ -14,6 +14,7 @@ enum FolderTreeEvent {
     kTreeFileLeft,     // the file folder\name could not be deleted (code); its folder is held meanwhile
     kTreeLinkLeft,     // the link folder\name could not be removed (code); it was never entered
     kTreeFolderLeft,   // the folder itself stays (code), after what stays in it was told
+    kTreeFolderUnlisted,  // the folder could not be opened or listed (code): what it holds is unknown
 };
 typedef void (*FolderTreeReport)(const void* context, FolderTreeEvent event, int code, const char* folder,
                                  const char* name);

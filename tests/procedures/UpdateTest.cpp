@@ -307,6 +307,52 @@ std::string RestartWork()
     return work + ReadWholeFile(WindowsFolder() + "\\WinInit.ini");
 }
 
+// An updated agent that does not start is no update: the previous version's files come back,
+// the uninstall entry shows its version again, it runs again, and the run ends with the start's
+// error. Going back to a lower version is allowed, and said so.
+TEST_F(UpdateTest, AnUpdatedAgentThatDoesNotStartGivesWayToThePreviousOne)
+{
+    std::unique_ptr<FakeProcessControl> fullPaths;
+    if (IsWin9xKind())
+        fullPaths.reset(new FakeProcessControl);
+    AgentPackage first("pkg-e6a", {}, " first");
+    AgentFootprint footprint = Install("E6", first);
+    const std::string dest = footprint.DestFolder;
+    const std::string entry = std::string(kUninstallKey) + "\\XAE6";
+    const std::string version = ReadMachineString(entry, "DisplayVersion");
+    StartAgent(footprint);
+    WaitForAgentPipe(footprint);
+    std::map<std::string, std::string> before = AgentFiles(dest);
+    AgentPackage second("pkg-e6b", {}, " second");
+    ASSERT_TRUE(WriteWholeFile(second / "AgentCore.exe", "not a program"));
+    ASSERT_EQ(0, Prepare("/g E6 /s", second.Folder()));
+    Installer installer(&Data());
+
+    int result = Counted([&] { return RunProcedure(&installer); });
+    EXPECT_NE(0, result);
+    std::vector<std::string> steps = MessagesFrom("Start agent service.");
+    ASSERT_GE(steps.size(), 7u);
+    EXPECT_EQ(0u, steps[1].rfind("Failed to start agent service.", 0)) << steps[1];
+    EXPECT_EQ("The updated agent did not start; the previous version is put back.", steps[2]);
+    EXPECT_TRUE(Logged("Restoring the agent's files after the failed update..."));
+    EXPECT_EQ("Agent service started.", steps[steps.size() - 2]);
+    EXPECT_EQ("End install process. (" + std::to_string(result) + ")", steps.back());
+    bool runs = AgentRuns(footprint);
+    for (int tries = 0; !runs && tries < 100; ++tries) {
+        Sleep(50);
+        runs = AgentRuns(footprint);
+    }
+    EXPECT_TRUE(runs) << "the previous agent runs again";
+    EXPECT_EQ(before, AgentFiles(dest));
+    EXPECT_EQ(version, ReadMachineString(entry, "DisplayVersion"));
+    EXPECT_FALSE(FileExistsAt(dest + "\\AgentUpdated.txt"));
+
+    ASSERT_TRUE(CopyFileA(FixturePath("versioned-2.0.0.0.exe").c_str(), (second / "AgentCore.exe").c_str(), FALSE));
+    ASSERT_EQ(0, Prepare("/g E6 /s /k", second.Folder()));
+    EXPECT_EQ(0, Counted([&] { return RunProcedure(&Run()); }));
+    EXPECT_TRUE(Logged("Downgrading version " + version + " to 2.0.0.0.")) << Joined(Messages());
+}
+
 // An update that fails after its copy began (here: its Package.xml cannot be written) puts the
 // agent's files back as they were, byte for byte: those it replaced from beside them, those it
 // created deleted, a replacement it left for the restart (a file held open) taken back with its
@@ -347,7 +393,8 @@ TEST_F(UpdateTest, AFailedUpdatePutsTheAgentsFilesBack)
 // replaced, ArvaneFW.ini created, a part of AgentExt.dll): the next update puts them back first,
 // so that the configuration it created is no longer taken for the instance's own. One killed
 // after its commit mark, while it let the old files go, had gone through: the next update
-// finishes it instead, and the configuration it created is the instance's.
+// finishes it instead, and the configuration it created is the instance's. (With /k the update
+// lets its kept files go itself: no agent start is waited for.)
 TEST_F(UpdateTest, TheNextUpdatePutsBackWhatAKilledOneLeft)
 {
     AgentPackage first("pkg-e8a", {}, " first");
@@ -362,7 +409,7 @@ TEST_F(UpdateTest, TheNextUpdatePutsBackWhatAKilledOneLeft)
 
     AgentPackage third("pkg-e8c", {}, " third");
     ASSERT_TRUE(WriteWholeFile(third / "ArvaneFW.ini", "third firewall"));
-    ASSERT_EQ(0, Prepare("/g E8 /s", third.Folder()));
+    ASSERT_EQ(0, Prepare("/g E8 /s /k", third.Folder()));
     EXPECT_EQ(0, Counted([&] { return Run().UpdateExistingAgent(); }));
     EXPECT_EQ(IndexOf("Restoring the agent's files after the failed update...") + 2, IndexOf("Copying files..."));
     EXPECT_TRUE(Logged("2 agent files restored."));
@@ -379,7 +426,7 @@ TEST_F(UpdateTest, TheNextUpdatePutsBackWhatAKilledOneLeft)
     ASSERT_TRUE(WriteWholeFile(dest + "\\ArvaneFW.ini.created", ""));
     ASSERT_TRUE(WriteWholeFile(dest + "\\ArvaneFW.ini", "committed run's firewall"));
     ASSERT_TRUE(WriteWholeFile(dest + "\\XASetup.exe.committed", ""));
-    ASSERT_EQ(0, Prepare("/g E8 /s", third.Folder()));
+    ASSERT_EQ(0, Prepare("/g E8 /s /k", third.Folder()));
     EXPECT_EQ(0, Counted([&] { return Run().UpdateExistingAgent(); }));
     EXPECT_FALSE(Logged("Restoring the agent's files after the failed update..."));
     EXPECT_EQ("committed run's firewall", ReadWholeFile(dest + "\\ArvaneFW.ini"));
@@ -631,7 +678,7 @@ TEST_F(UpdateTest, AnAgentFolderThatUsersMayChangeIsOnlyAWarning)
     // Told before anything is stopped or copied.
     EXPECT_EQ(IndexOf("Stop user interface modules...") - 1,
               IndexOf("Agent folder \"" + footprint.DestFolder +
-                      "\" can be changed by users who are not administrators; the installation is refused."));
+                      "\" can be changed by users who are not administrators; the update goes on."));
     EXPECT_TRUE(Logged("Copying files..."));
     EXPECT_EQ(std::vector<std::string>{}, MissingParts(footprint));
 }
