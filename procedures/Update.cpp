@@ -110,7 +110,8 @@ int Installer::UpdateExistingAgent()
     ULONGLONG from = FormatAgentVersion(Data->DestFolder, installed);
     ULONGLONG to = FormatAgentVersion(Data->SrcFolder, package);
     // Going back is allowed (a fleet may withdraw a release), and said so.
-    LogMessage(Data, to < from ? "Downgrading version %s to %s." : "Updating version %s to %s.", installed, package);
+    LogMessage(Data, to && to < from ? "Downgrading version %s to %s." : "Updating version %s to %s.", installed,
+               package);
     Data->Status->SetStatusText(IDS_UPDATING);
     // Only a warning: refusing would leave the installed agent stopped or out of date.
     (void)IsAgentFolderSafe(Data);

@@ -200,21 +200,49 @@ std::string ShortPath(const std::string& path)
     return length && length < sizeof(shortPath) ? std::string(shortPath, length) : std::string();
 }
 
-bool LinkFolder(const std::string& target, const std::string& link)
+namespace {
+
+// The Unix path of a Windows path ("" when Wine cannot name it).
+std::string UnixPath(const std::string& path)
 {
     typedef char*(CDECL * UnixNameFunction)(LPCWSTR);
     UnixNameFunction unixName =
         (UnixNameFunction)(void*)GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name");
-    if (!unixName)
+    char* name = unixName ? unixName(std::wstring(path.begin(), path.end()).c_str()) : nullptr;
+    std::string text = name ? name : "";
+    if (name)
+        HeapFree(GetProcessHeap(), 0, name);
+    return text;
+}
+
+}  // namespace
+
+bool DenyListing(const std::string& folder, bool deny)
+{
+    std::string unix = UnixPath(folder);
+    if (unix.empty())
         return false;
-    char* unixTarget = unixName(std::wstring(target.begin(), target.end()).c_str());
-    char* unixLink = unixName(std::wstring(link.begin(), link.end()).c_str());
-    if (!unixTarget || !unixLink)
+    RunProcess("Z:\\bin\\chmod " + std::string(deny ? "000" : "755") + " \"" + unix + "\"", 20000);
+    // Wine does not wait for a Unix program's end: the change shows a moment later.
+    for (int wait = 0; wait < 100; ++wait) {
+        WIN32_FIND_DATAA found;
+        HANDLE find = FindFirstFileA((folder + "\\*").c_str(), &found);
+        if (find != INVALID_HANDLE_VALUE)
+            FindClose(find);
+        if ((find == INVALID_HANDLE_VALUE) == deny)
+            return true;
+        Sleep(50);
+    }
+    return false;
+}
+
+bool LinkFolder(const std::string& target, const std::string& link)
+{
+    std::string unixTarget = UnixPath(target);
+    std::string unixLink = UnixPath(link);
+    if (unixTarget.empty() || unixLink.empty())
         return false;
-    std::string command = std::string("Z:\\bin\\ln -s \"") + unixTarget + "\" \"" + unixLink + "\"";
-    HeapFree(GetProcessHeap(), 0, unixTarget);
-    HeapFree(GetProcessHeap(), 0, unixLink);
-    RunProcess(command, 20000);
+    RunProcess("Z:\\bin\\ln -s \"" + unixTarget + "\" \"" + unixLink + "\"", 20000);
     // Wine does not wait for a Unix program's end: the link appears a moment later.
     for (int wait = 0; wait < 100; ++wait) {
         DWORD attributes = GetFileAttributesA(link.c_str());

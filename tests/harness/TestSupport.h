@@ -61,6 +61,10 @@ std::string ShortPath(const std::string& path);
 // reparse point), and it runs Unix programs.
 bool LinkFolder(const std::string& target, const std::string& link);
 
+// Takes every permission of the folder from its Unix owner (the test's user), or gives them back:
+// a folder that can be neither opened nor listed, which Wine cannot make through a Windows call.
+bool DenyListing(const std::string& folder, bool deny = true);
+
 // Copies tests/fixtures/Planted.cpp (planted.dll) beside this program under name; its path.
 std::string PlantLibrary(const std::string& name);
 

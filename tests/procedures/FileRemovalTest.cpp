@@ -7,6 +7,7 @@
 #include "procedures/FileRemoval.h"
 #include "procedures/Installer.h"
 #include "procedures/ProcedureFixture.h"
+#include "procedures/RemovalLeftovers.h"
 #include "support/Files.h"
 #include "support/Text.h"
 
@@ -155,4 +156,24 @@ TEST_F(RemovalTest, BuildItemPath)
     EXPECT_EQ(nullptr, BuildItemPath(installer_.Data, folder.c_str(), "xy"));
     EXPECT_EQ((std::vector<std::string>{"Path is too long: \"" + folder + "\\xy\"."}), log_.Messages());
     EXPECT_EQ(ERROR_OUTOFMEMORY, RemoveFileItem(installer_.Data, folder.c_str(), "xy"));
+}
+
+// What the removal says it left: one item is one item, and one the restart takes is said so.
+TEST_F(RemovalTest, TheRemovalsAccountOfWhatItLeft)
+{
+    std::string held = scratch_ / "held.log";
+    ASSERT_TRUE(WriteWholeFile(held, "x"));
+    FileHolder holder(held);
+    ASSERT_TRUE(holder.Holding());
+    for (LeftoverPlace place : {kLeftAsIs, kLeftForRestart}) {
+        log_.ClearLog();
+        RemovalLeftovers leftovers;
+        InitRemovalLeftovers(&leftovers);
+        LeaveItem(&log_.Data(), &leftovers, place, held.c_str(), ERROR_SHARING_VIOLATION, kLeftFile);
+        EXPECT_EQ(place == kLeftAsIs ? ERROR_SHARING_VIOLATION : 0, ReportRemovalLeftovers(&log_.Data(), &leftovers));
+        EXPECT_EQ(place == kLeftAsIs ? "The removal left 1 item." : "The removal left 1 item; it is deleted at the next restart.",
+                  log_.Messages().back());
+        FreeRemovalLeftovers(&leftovers);
+    }
+    log_.Data().RebootRequired = 0;
 }

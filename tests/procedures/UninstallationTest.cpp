@@ -4,10 +4,14 @@
 // installed, and a run that is no removal.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <regex>
+
 #include "control/ServiceTestSupport.h"
 #include "procedures/AgentShutdown.h"
 #include "procedures/ProcedureFixture.h"
 #include "support/AgentNames.h"
+#include "support/Files.h"
 #include "support/Registry.h"
 #include "support/Text.h"
 
@@ -242,12 +246,39 @@ TEST_F(UninstallationTest, AnAgentFolderThatUsersMayChangeKeepsItsFiles)
     FolderAccessLists lists;
     lists.Set(footprint.DestFolder, "O:S-1-5-21-1-2-3-1001D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)");
 
-    EXPECT_EQ(0, Remove("U7", package.Folder()));
+    // The files it leaves are counted, and the run ends with 5: the agent is not gone.
+    EXPECT_EQ(ERROR_ACCESS_DENIED, Remove("U7", package.Folder()));
     EXPECT_EQ(IndexOf("Removing files...") + 1,
               IndexOf("Agent folder \"" + footprint.DestFolder +
-                      "\" can be changed by users who are not administrators; the installation is refused."));
+                      "\" can be changed by users who are not administrators; its files are left."));
+    std::vector<std::string> messages = Messages();
+    EXPECT_TRUE(std::any_of(messages.begin(), messages.end(), [](const std::string& line) {
+        return std::regex_match(line, std::regex("The removal left [1-9][0-9]+ items\\."));
+    }));
+    EXPECT_EQ(0, Data().RebootRequired);
     EXPECT_TRUE(FileExistsAt(footprint.DestFolder + "\\AgentCore.exe"));
     EXPECT_EQ(std::vector<std::string>{"folder " + footprint.DestFolder}, Leftovers(footprint));
+}
+
+// A folder whose content cannot be listed is not known to be empty at the restart, nor is any
+// folder above it: they stay, counted with its error, and nothing of them is left for the restart.
+TEST_F(UninstallationTest, AFolderThatCannotBeListedIsNotLeftForTheRestart)
+{
+    AgentPackage package("pkg-u11");
+    AgentFootprint footprint = Install("U11", package);
+    const std::string locked = footprint.DestFolder + "\\Custom\\locked";
+    ASSERT_TRUE(CreateFolderPath(locked.c_str()));
+    ASSERT_TRUE(DenyListing(locked));
+    const std::vector<std::string> before = PendingRenames();
+
+    EXPECT_EQ(ERROR_ACCESS_DENIED, Remove("U11", package.Folder()));
+    DenyListing(locked, false);
+    EXPECT_TRUE(Logged("The removal left 3 items."));
+    EXPECT_TRUE(Logged("Failed to remove \"" + locked + "\". " + SystemMessage(ERROR_ACCESS_DENIED)));
+    EXPECT_EQ(0, Data().RebootRequired);
+    EXPECT_TRUE(before == PendingRenames());
+    EXPECT_FALSE(FileExistsAt(WindowsFolder() + "\\WinInit.ini"));
+    RemoveTree(footprint.DestFolder);
 }
 
 // A blank or relative working folder in ArvaneD.ini is no working folder: the folders of the same

@@ -309,7 +309,7 @@ std::string RestartWork()
 
 // An updated agent that does not start is no update: the previous version's files come back,
 // the uninstall entry shows its version again, it runs again, and the run ends with the start's
-// error. Going back to a lower version is allowed, and said so.
+// error. Going back to a lower version is allowed, and said so (the test after it).
 TEST_F(UpdateTest, AnUpdatedAgentThatDoesNotStartGivesWayToThePreviousOne)
 {
     std::unique_ptr<FakeProcessControl> fullPaths;
@@ -343,14 +343,46 @@ TEST_F(UpdateTest, AnUpdatedAgentThatDoesNotStartGivesWayToThePreviousOne)
         runs = AgentRuns(footprint);
     }
     EXPECT_TRUE(runs) << "the previous agent runs again";
+    EXPECT_TRUE(Logged("Updating version " + version + " to unknown.")) << "no version is no downgrade";
     EXPECT_EQ(before, AgentFiles(dest));
     EXPECT_EQ(version, ReadMachineString(entry, "DisplayVersion"));
     EXPECT_FALSE(FileExistsAt(dest + "\\AgentUpdated.txt"));
+}
 
+TEST_F(UpdateTest, ALowerVersionIsADowngrade)
+{
+    AgentPackage first("pkg-e10a");
+    AgentFootprint footprint = Install("E10", first);
+    const std::string version = ReadMachineString(std::string(kUninstallKey) + "\\XAE10", "DisplayVersion");
+    AgentPackage second("pkg-e10b");
     ASSERT_TRUE(CopyFileA(FixturePath("versioned-2.0.0.0.exe").c_str(), (second / "AgentCore.exe").c_str(), FALSE));
-    ASSERT_EQ(0, Prepare("/g E6 /s /k", second.Folder()));
-    EXPECT_EQ(0, Counted([&] { return RunProcedure(&Run()); }));
-    EXPECT_TRUE(Logged("Downgrading version " + version + " to 2.0.0.0.")) << Joined(Messages());
+    ASSERT_EQ(0, Prepare("/g E10 /s /k", second.Folder()));
+    EXPECT_EQ(0, Counted([&] { return Run().UpdateExistingAgent(); }));
+    EXPECT_EQ(IndexOf("Update existing installation...") + 1, IndexOf("Downgrading version " + version + " to 2.0.0.0."));
+}
+
+// A program of the agent that another process runs is replaced at once (renamed aside, the new
+// one in its place); only its old copy waits for the restart. That is clean-up: the agent is
+// complete, and the run does not ask for a restart it does not need.
+TEST_F(UpdateTest, AnOldProgramStillInUseGoesAtTheRestartWithoutAskingForIt)
+{
+    AgentPackage first("pkg-e9a", {}, " first");
+    AgentFootprint footprint = Install("E9", first);
+    AgentPackage second("pkg-e9b", {}, " second");
+    const std::string program = footprint.DestFolder + "\\UserTray.exe";
+    ASSERT_EQ(0, Prepare("/g E9 /s", second.Folder()));
+    {
+        FileHolder running(program, "image");
+        ASSERT_TRUE(running.Holding());
+        EXPECT_EQ(0, Counted([&] { return RunProcedure(&Run()); }));
+    }
+    EXPECT_EQ(0, Data().RebootRequired);
+    EXPECT_EQ(ReadWholeFile(second / "UserTray.exe"), ReadWholeFile(program));
+    std::vector<std::string> left = FolderEntries(footprint.DestFolder, "~*");
+    ASSERT_EQ(1u, left.size());
+    EXPECT_TRUE(Logged("\"" + program + ".setaside\" goes at the next restart as \"" + footprint.DestFolder + "\\" +
+                       left[0] + "\"."));
+    EXPECT_FALSE(Logged("A restart of Windows completes this setup (exit code 3010)."));
 }
 
 // An update that fails after its copy began (here: its Package.xml cannot be written) puts the
