@@ -10,6 +10,7 @@
 #include "control/ServiceTestSupport.h"
 #include "network/DriverOwner.h"
 #include "procedures/ProcedureFixture.h"
+#include "procedures/RunProcedure.h"
 #include "procedures/Shortcuts.h"
 #include "support/Files.h"
 #include "support/ShellLinks.h"
@@ -331,6 +332,22 @@ TEST_F(NewInstallationTest, AFolderThatAUserMakesWhileTheRunCreatesItsOwnIsRefus
     EXPECT_TRUE(Logged("Start uninstallation..."));
     EXPECT_EQ(0, GetPathKind(footprint.DestFolder.c_str())) << "no file was written; the run's folder went";
     EXPECT_EQ(1, GetPathKind(base.c_str())) << "the user's folder stays";
+}
+
+// A new agent that does not start is a failure the deployment tool hears of, with the start's
+// error; the installation stays (the agent may start at the next boot).
+TEST_F(NewInstallationTest, AnAgentThatDoesNotStartEndsTheRunWithTheStartsError)
+{
+    AgentPackage package("pkg-n11");
+    ASSERT_TRUE(WriteWholeFile(package / "AgentCore.exe", "not a program"));
+    ASSERT_EQ(0, Prepare("/g N11 /s /e", package.Folder()));
+    AgentFootprint footprint = Remember();
+
+    int result = Counted([&] { return RunProcedure(&Run()); });
+    EXPECT_NE(0, result);
+    EXPECT_EQ("End install process. (" + std::to_string(result) + ")", Messages().back());
+    EXPECT_EQ(std::vector<std::string>{}, MissingParts(footprint));
+    EXPECT_FALSE(Logged("Start uninstallation..."));
 }
 
 // A Package.xml that cannot be written ends the installation with its error, without the
