@@ -211,3 +211,14 @@ bool KeepsPreviousUntilStarted(const InstallationData* data)
 {
     return data->IsModify && !data->IsRemove && !data->bDontStartAgent && !data->UpdateLegacyAgent;
 }
+
+bool IsKeptByUpdate(const char* name)
+{
+    size_t length = strlen(name);
+    for (const char* suffix : kSuffixes) {
+        size_t suffixLength = strlen(suffix);
+        if (length > suffixLength && lstrcmpiA(name + length - suffixLength, suffix) == 0)
+            return true;
+    }
+    return false;
+}

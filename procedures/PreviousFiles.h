@@ -40,3 +40,7 @@ void DropPreviousFiles(InstallationData* data);
 // in place that starts the agent (no /k). A conversion's previous agent is the legacy one, whose
 // service is gone by then: it lets them go when its files are in place.
 bool KeepsPreviousUntilStarted(const InstallationData* data);
+
+// True for the name of a file that an update keeps beside an agent file until it ends (the old
+// file, a mark, a part file).
+bool IsKeptByUpdate(const char* name);

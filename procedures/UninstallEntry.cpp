@@ -4,6 +4,8 @@
 
 #include <string.h>
 
+#include "procedures/PreviousFiles.h"
+
 #include "support/AgentNames.h"
 #include "support/Files.h"
 #include "support/Handles.h"
@@ -53,7 +55,8 @@ void AddFolderBytes(const char* folder, ULONGLONG* bytes, int depth)
     if (search == INVALID_HANDLE_VALUE)
         return;
     do {
-        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+        // What an update keeps until the agent has started is not the agent's size.
+        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !IsKeptByUpdate(found.cFileName))
             *bytes += ((ULONGLONG)found.nFileSizeHigh << 32) | found.nFileSizeLow;
         else if (!(found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) && strcmp(found.cFileName, ".") != 0 &&
                  strcmp(found.cFileName, "..") != 0 && JoinPath(path, folder, found.cFileName))
