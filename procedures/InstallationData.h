@@ -72,5 +72,5 @@ void LogErrorFormatted(const InstallationData* data, int code, const char* forma
 
 // New heap text describing a Windows error code (caller frees with FreeText); null only when
 // memory is short. -1 is "Error is not specified."; codes without a system text give
-// "[Code: %d]". The system's text comes without its closing line break.
+// "[Code: %d]". The system's text comes as the system gives it, with its closing line break.
 char* GetErrorText(int code);

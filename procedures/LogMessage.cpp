@@ -56,9 +56,8 @@ char* GetErrorText(int code)
             nullptr, (DWORD)code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
             reinterpret_cast<char*>(&system), 0, nullptr);
         if (length != 0 && system) {
-            // The system ends its texts with a line break; the log line ends with its own.
-            while (length > 0 && strchr("\r\n ", system[length - 1]))
-                system[--length] = '\0';
+            // As the system gives it, its closing line break included: the log shows the text
+            // the way every other tool of the system does (an empty line after it).
             char* copy = DuplicateText(system);
             LocalFree(system);
             return copy;

@@ -530,9 +530,7 @@ std::string SystemMessage(DWORD code)
     std::string message = length && text ? std::string(text, length) : std::string();
     if (text)
         LocalFree(text);
-    // As the log shows it: without the line break the system ends its texts with.
-    while (!message.empty() && std::strchr("\r\n ", message.back()))
-        message.pop_back();
+    // As the log shows it: with the line break the system ends its texts with.
     return message;
 }
 

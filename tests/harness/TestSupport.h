@@ -125,8 +125,8 @@ private:
 // program wrote to its standard output and error.
 long RunProcess(const std::string& commandLine, DWORD timeoutMs = 60000, std::string* output = nullptr);
 
-// The running system's text for an error code as FormatMessageA gives it, without its closing
-// line break.
+// The running system's text for an error code as FormatMessageA gives it, with its closing line
+// break (as the log shows it).
 std::string SystemMessage(DWORD code);
 
 // An access list as the system keeps it: each entry as "<kind> <SID> <mask in hex> <flags in

@@ -23,13 +23,13 @@ TEST(LogMessage, LogErrorAddsTheSystemText)
     LogError(&log.Data(), 0x3FFFFFF0, "Failed strangely.");
     LogErrorFormatted(&log.Data(), -5, "Failed %s.", "negatively");
 
-    // The system text ends the line: no empty line after it.
+    // The system text comes as the system gives it, line break and all: an empty line follows it.
     ASSERT_FALSE(SystemMessage(ERROR_ACCESS_DENIED).empty());
     EXPECT_EQ((std::vector<std::string>{"Failed to open. " + SystemMessage(ERROR_ACCESS_DENIED),
                                         "Failed without code. Error is not specified.",
                                         "Failed strangely. [Code: 1073741808]", "Failed negatively. [Code: -5]"}),
               log.Messages());
-    EXPECT_EQ(4u, SplitLines(ReadWholeFile(log.LogPath())).size());
+    EXPECT_EQ(5u, SplitLines(ReadWholeFile(log.LogPath())).size());
 
     const std::pair<int, std::string> texts[] = {
         {ERROR_FILE_NOT_FOUND, SystemMessage(ERROR_FILE_NOT_FOUND)},

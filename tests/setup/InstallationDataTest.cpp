@@ -62,15 +62,8 @@ protected:
     }
 
     // The messages of the log, without time stamps.
-    std::vector<std::string> Messages() const
-    {
-        std::vector<std::string> messages;
-        for (const std::string& line : SplitLines(ReadWholeFile(log_))) {
-            size_t at = line.find("]: ");
-            messages.push_back(at == std::string::npos ? line : line.substr(at + 3));
-        }
-        return messages;
-    }
+    // Each message whole, a system text with its line break included.
+    std::vector<std::string> Messages() const { return LogMessages(log_); }
 
     bool Logged(const std::string& message) const
     {
