@@ -145,7 +145,7 @@ TEST_F(SetupProgramRoad, InstallUpdateRemove)
                                    "> DestFolder = " + folder, "> IsSilent = Yes", "> RunProgram = Yes",
                                    "> IsModify = No", "> Title = Arvane Agent", "> DestRegKey = SOFTWARE\\Arvane\\Agent\\I1",
                                    "Begin install process.... (Version 5.2.0.1)", "Start new installation...",
-                                   "Creating package infomation file...", "Creating agent registry...",
+                                   "Installing version 5.1.2.3.", "Creating package infomation file...", "Creating agent registry...",
                                    "Setup drivers...", "Installing agent service...", "Adding uninstall key...",
                                    "Creating shortcut...", "Installation finished.", "Start agent service.",
                                    "Agent service started.", "End install process. (0)", "Agent setup finished!"}));
