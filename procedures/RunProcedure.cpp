@@ -14,6 +14,8 @@
 namespace {
 
 const int kRebootTextBytes = 448;
+// Where the agent would be started, had /k not been given.
+const char kLeftStopped[] = "The agent is left stopped (/k).";
 const double kFileTimeUnitsPerMinute = 600000000.0;
 
 HANDLE OpenAgentFile(const InstallationData* data, const char* name, DWORD disposition)
@@ -121,15 +123,20 @@ int RunProcedure(Installer* installer)
         // The agent reads it; after a removal there is no agent, and its folder is gone or going.
         if (data->RebootRequired && !data->IsRemove)
             WriteRebootLine(data);
-        if (!data->IsRemove && !data->bDontStartAgent && (data->RunProgram || data->IsModify) &&
-            FormatInstanceServiceName(data->Instance, service, sizeof(service)))
-            StartAgent(data, "Start agent service.", service);
+        if (!data->IsRemove && (data->RunProgram || data->IsModify)) {
+            if (data->bDontStartAgent)
+                LogMessage(data, "%s", kLeftStopped);
+            else if (FormatInstanceServiceName(data->Instance, service, sizeof(service)))
+                StartAgent(data, "Start agent service.", service);
+        }
         if (data->IsModify)
             WriteUpdatedMarker(data);
-    } else if (installer->StoppedRunningAgent && !data->bDontStartAgent) {
+    } else if (installer->StoppedRunningAgent) {
         // The agent that the failed update stopped: a legacy agent under its own name while its
         // service is there, else under the new name once the conversion has made that.
-        if (FindServiceToRestart(data, service, sizeof(service)))
+        if (data->bDontStartAgent)
+            LogMessage(data, "%s", kLeftStopped);
+        else if (FindServiceToRestart(data, service, sizeof(service)))
             StartAgent(data, "Starting the agent service again after the failed update.", service);
         else
             LogMessage(data, "No agent service is left to start again after the failed update.");
