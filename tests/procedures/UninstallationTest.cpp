@@ -361,8 +361,14 @@ TEST_F(UninstallationTest, ARemovalTakesOnlyItsOwnLink)
     DeleteShortcut(programs, "Contoso", "Contoso Agent.lnk");
     RemoveShortcutFolder(programs, "Contoso");
 
+    // Its own link goes, also when it names the program in another spelling (compared as files,
+    // so before the program goes).
+    std::string program = first.DestFolder + "\\AgentCore.exe";
+    ASSERT_NE(program, ShortPath(program));
+    ASSERT_EQ(S_OK, CreateShortcut(programs, "Arvane", "Arvane Agent.lnk", ShortPath(program).c_str(), nullptr,
+                                   nullptr, nullptr, 0));
     EXPECT_EQ(0, Remove("U11A", package.Folder()));
-    EXPECT_EQ(std::vector<std::string>{}, Leftovers(first)) << "its own link goes";
+    EXPECT_EQ(std::vector<std::string>{}, Leftovers(first));
 }
 
 // A file in use stays, and so does its folder: both go at the next restart, the removal says so
