@@ -90,8 +90,8 @@ int CopyIntoPlace(const char* source, const char* destination, DWORD flags)
         result = SetAsidePrevious(destination, replace, &made);
     if (result == 0)
         result = MoveIntoPlace(part, destination, replace);
-    // The rename is refused over a file another program holds as "access denied"; a copy over it
-    // would say why: sharing violation. A file that is read-only keeps its own reason.
+    // Over a file another program holds, the rename is refused as "access denied"; the log gives
+    // the reason a copy over it gives, the sharing violation. A read-only file keeps its own.
     if (result == ERROR_ACCESS_DENIED && IsFileHeldOpen(destination))
         result = ERROR_SHARING_VIOLATION;
     if (result != 0) {

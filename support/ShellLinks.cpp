@@ -200,7 +200,7 @@ HRESULT GetShortcutTarget(const char* linkPath, char (&target)[MAX_PATH])
         result = link->QueryInterface(kPersistFileInterface, reinterpret_cast<void**>(&file));
     if (SUCCEEDED(result))
         result = file->Load(wideLinkPath, STGM_READ);
-    // The path as kept, not looked for: a removal reads it after the target may have gone.
+    // The path as kept, not looked for: the target may be gone.
     if (SUCCEEDED(result))
         result = link->GetPath(target, MAX_PATH, nullptr, SLGP_RAWPATH);
     if (file)
