@@ -181,6 +181,18 @@ int CopyAgentFiles(Installer* installer, int progressBase)
     return result;
 }
 
+ULONGLONG FormatAgentVersion(const char* folder, char (&text)[32])
+{
+    char path[MAX_PATH];
+    DWORD high = 0, low = 0;
+    if (!FormatAgentProgramPath(folder, path, sizeof(path)) || GetFileVersion(path, &high, &low) != 0) {
+        CopyText(text, sizeof(text), "unknown");
+        return 0;
+    }
+    FormatText(text, sizeof(text), "%u.%u.%u.%u", HIWORD(high), LOWORD(high), HIWORD(low), LOWORD(low));
+    return ((ULONGLONG)high << 32) | low;
+}
+
 void NoteFileCreated(Installer* installer, const char* name)
 {
     for (int i = 0; AgentFileTable[i].Folder; ++i) {

@@ -42,3 +42,7 @@ void RemoveAgentFiles(Installer* installer, int progressBase, RemovalLeftovers* 
 // Notes in CopiedRows the row of the file name (in the agent folder) that this run created
 // outside the copy.
 void NoteFileCreated(Installer* installer, const char* name);
+
+// The version of the agent's program (AgentCore.exe) in folder as "a.b.c.d", or "unknown" when
+// it cannot be read; returned as one number (0 when unknown), for comparing.
+ULONGLONG FormatAgentVersion(const char* folder, char (&text)[32]);

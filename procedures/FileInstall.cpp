@@ -90,6 +90,10 @@ int CopyIntoPlace(const char* source, const char* destination, DWORD flags)
         result = SetAsidePrevious(destination, replace, &made);
     if (result == 0)
         result = MoveIntoPlace(part, destination, replace);
+    // Over a file another program holds, the rename is refused as "access denied"; the log gives
+    // the reason a copy over it gives, the sharing violation. A read-only file keeps its own.
+    if (result == ERROR_ACCESS_DENIED && IsFileHeldOpen(destination))
+        result = ERROR_SHARING_VIOLATION;
     if (result != 0) {
         DeleteFileA(part);
         if (keep)

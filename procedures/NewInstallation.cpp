@@ -16,6 +16,9 @@
 int Installer::InstallNewAgent()
 {
     LogMessage(Data, "Start new installation...");
+    char version[32];
+    FormatAgentVersion(Data->SrcFolder, version);
+    LogMessage(Data, "Installing version %s.", version);
     Data->Status->SetStatusText(IDS_INSTALLING);
     if (!IsAgentFolderSafe(Data))
         return ERROR_ACCESS_DENIED;  // before anything is written

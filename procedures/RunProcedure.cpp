@@ -19,6 +19,8 @@ namespace {
 const int kRebootTextBytes = 448;
 // The longest wait for an agent that did not start to end before its files are put back.
 const DWORD kAgentEndLimitMs = 3000;
+// Where the agent would be started, had /k not been given.
+const char kLeftStopped[] = "The agent is left stopped (/k).";
 const double kFileTimeUnitsPerMinute = 600000000.0;
 
 HANDLE OpenAgentFile(const InstallationData* data, const char* name, DWORD disposition)
@@ -144,19 +146,24 @@ int RunProcedure(Installer* installer)
             WriteRebootLine(data);
         // An agent that does not start is a failure a deployment tool must hear of: a new one stays
         // installed (it may start at the next boot), an updated one gives way to the previous.
-        if (!data->IsRemove && !data->bDontStartAgent && (data->RunProgram || data->IsModify) &&
-            FormatInstanceServiceName(data->Instance, service, sizeof(service)))
-            result = StartAgent(data, "Start agent service.", service);
+        if (!data->IsRemove && (data->RunProgram || data->IsModify)) {
+            if (data->bDontStartAgent)
+                LogMessage(data, "%s", kLeftStopped);
+            else if (FormatInstanceServiceName(data->Instance, service, sizeof(service)))
+                result = StartAgent(data, "Start agent service.", service);
+        }
         if (result != 0 && KeepsPreviousUntilStarted(data))
             PutBackPreviousVersion(data, service);
         else if (KeepsPreviousUntilStarted(data))
             DropPreviousFiles(data);
         if (data->IsModify && result == 0)
             WriteUpdatedMarker(data);
-    } else if (installer->StoppedRunningAgent && !data->bDontStartAgent) {
+    } else if (installer->StoppedRunningAgent) {
         // The agent that the failed update stopped: a legacy agent under its own name while its
         // service is there, else under the new name once the conversion has made that.
-        if (FindServiceToRestart(data, service, sizeof(service)))
+        if (data->bDontStartAgent)
+            LogMessage(data, "%s", kLeftStopped);
+        else if (FindServiceToRestart(data, service, sizeof(service)))
             StartAgent(data, "Starting the agent service again after the failed update.", service);
         else
             LogMessage(data, "No agent service is left to start again after the failed update.");

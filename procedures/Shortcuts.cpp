@@ -67,3 +67,16 @@ bool AgentShortcutExists(const InstallationData* data)
     return data->Title && data->Company && FormatText(linkName, sizeof(linkName), "%s.lnk", data->Title) &&
            SUCCEEDED(GetShortcutPath(AgentProgramsFolder(data), data->Company, linkName, path)) && FileExists(path);
 }
+
+bool AgentShortcutIsOwn(const InstallationData* data)
+{
+    char linkName[MAX_PATH];
+    char path[MAX_PATH];
+    char target[MAX_PATH];
+    char program[MAX_PATH];
+    return data->Title && data->Company && data->DestFolder &&
+           FormatText(linkName, sizeof(linkName), "%s.lnk", data->Title) &&
+           SUCCEEDED(GetShortcutPath(AgentProgramsFolder(data), data->Company, linkName, path)) &&
+           SUCCEEDED(GetShortcutTarget(path, target)) &&
+           FormatAgentProgramPath(data->DestFolder, program, sizeof(program)) && IsSameFile(target, program, false);
+}

@@ -15,3 +15,8 @@ int RemoveAgentShortcut(const InstallationData* data);
 
 // Whether the agent's link is there.
 bool AgentShortcutExists(const InstallationData* data);
+
+// Whether the agent's link is there and leads to this instance's program: another instance's
+// link may have the title (an instance that is not installed goes by the first one's). Compared
+// as files where both are there, so asked before the program goes.
+bool AgentShortcutIsOwn(const InstallationData* data);

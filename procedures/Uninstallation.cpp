@@ -24,6 +24,9 @@ int Installer::UninstallAgent()
     // must not take the folder of that name with everything in it. A folder whose Package.xml
     // names the instance is its own, though its key was lost.
     bool ownFolder = IsInstanceRegistered(Data) || PackageFileNamesInstance(Data);
+    // The link goes by the title, which need not be this instance's: it is taken only when it
+    // leads to this instance's program, told now while that program is still there.
+    bool ownLink = ownFolder && AgentShortcutIsOwn(Data);
     RemovalLeftovers leftovers;
     InitRemovalLeftovers(&leftovers);
 
@@ -65,7 +68,8 @@ int Installer::UninstallAgent()
     (void)RemoveAgentRegistry(Data);
 
     LogMessage(Data, "Removing shortcut and folder...");
-    (void)RemoveAgentShortcut(Data);
+    if (ownLink)
+        (void)RemoveAgentShortcut(Data);
 
     LogMessage(Data, "Remove uninstallation key...");
     Data->Status->SetDetailText(IDS_REMOVE_UNINSTALL_ENTRY, 95);

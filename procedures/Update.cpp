@@ -87,20 +87,6 @@ int UpdateAgentService(const InstallationData* data)
     return result;
 }
 
-// The version of the agent's program in folder ("a.b.c.d", or "unknown") and as one number (0
-// when unknown).
-ULONGLONG FormatAgentVersion(const char* folder, char (&text)[32])
-{
-    char path[MAX_PATH];
-    DWORD high = 0, low = 0;
-    if (!FormatAgentProgramPath(folder, path, sizeof(path)) || GetFileVersion(path, &high, &low) != 0) {
-        CopyText(text, sizeof(text), "unknown");
-        return 0;
-    }
-    FormatText(text, sizeof(text), "%u.%u.%u.%u", HIWORD(high), LOWORD(high), HIWORD(low), LOWORD(low));
-    return ((ULONGLONG)high << 32) | low;
-}
-
 }  // namespace
 
 int Installer::UpdateExistingAgent()

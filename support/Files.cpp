@@ -287,6 +287,16 @@ int GetShortPath(const char* path, char (&shortPath)[MAX_PATH])
     return 0;
 }
 
+bool IsFileHeldOpen(const char* path)
+{
+    HANDLE file = CreateFileA(path, GENERIC_WRITE | DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                              0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return GetLastError() == ERROR_SHARING_VIOLATION;
+    CloseFile(file);
+    return false;
+}
+
 int ForceDeleteFile(const char* path)
 {
     if (!path)

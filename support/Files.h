@@ -59,6 +59,10 @@ int GetShortPath(const char* path, char (&shortPath)[MAX_PATH]);
 // path).
 int ForceDeleteFile(const char* path);
 
+// True when another program holds the file at path open so that it can be neither written nor
+// deleted (opening it so gives a sharing violation).
+bool IsFileHeldOpen(const char* path);
+
 // Renames the file at path to a new "~" name in its folder (GetTempFileNameA), into renamed. 0,
 // or the error; the file then keeps its name.
 int RenameToTemporaryName(const char* path, char (&renamed)[MAX_PATH]);

@@ -183,6 +183,34 @@ Exit:
     return result;
 }
 
+HRESULT GetShortcutTarget(const char* linkPath, char (&target)[MAX_PATH])
+{
+    IShellLinkA* link = nullptr;
+    IPersistFile* file = nullptr;
+    WCHAR wideLinkPath[MAX_PATH];
+    target[0] = '\0';
+    if (!MultiByteToWideChar(CP_ACP, 0, linkPath, -1, wideLinkPath, MAX_PATH))
+        return HRESULT_FROM_WIN32(GetLastError());
+    HRESULT result = InitializeCom();
+    if (FAILED(result))
+        return result;
+    result = CoCreateInstance(kShellLinkClass, nullptr, CLSCTX_INPROC_SERVER, kShellLinkInterface,
+                              reinterpret_cast<void**>(&link));
+    if (SUCCEEDED(result))
+        result = link->QueryInterface(kPersistFileInterface, reinterpret_cast<void**>(&file));
+    if (SUCCEEDED(result))
+        result = file->Load(wideLinkPath, STGM_READ);
+    // The path as kept, not looked for: the target may be gone.
+    if (SUCCEEDED(result))
+        result = link->GetPath(target, MAX_PATH, nullptr, SLGP_RAWPATH);
+    if (file)
+        file->Release();
+    if (link)
+        link->Release();
+    CoUninitialize();
+    return result;
+}
+
 HRESULT DeleteShortcut(int folderId, const char* subFolder, const char* linkName)
 {
     char linkPath[MAX_PATH];

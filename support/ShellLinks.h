@@ -25,6 +25,10 @@ HRESULT CreateShortcutFolder(int folderId, const char* subFolder);
 HRESULT CreateShortcut(int folderId, const char* subFolder, const char* linkName, const char* target,
                        const char* description, const char* arguments, const char* iconLocation, int onlyIfMissing);
 
+// The target path that the link file at linkPath holds, as the link keeps it (the target need not
+// exist any more); empty when the link has none.
+HRESULT GetShortcutTarget(const char* linkPath, char (&target)[MAX_PATH]);
+
 // Deletes the link file; the error of the deletion as an HRESULT.
 HRESULT DeleteShortcut(int folderId, const char* subFolder, const char* linkName);
 

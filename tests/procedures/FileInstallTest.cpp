@@ -245,8 +245,9 @@ TEST_F(InstallFileTest, LockedDestinationIsReplacedAtTheNextRestart)
     ASSERT_EQ(1u, temporary.size());
     std::string temporaryPath = destination_ + "\\" + temporary[0];
     EXPECT_TRUE(ReadWholeFile(source_ + "\\AgentCore.exe") == ReadWholeFile(temporaryPath));
-    // The copy takes its place by a rename, which the system refuses over a file held open.
-    std::string busy = SystemMessage(ERROR_ACCESS_DENIED);
+    // The copy takes its place by a rename, which the system refuses over a file held open with
+    // "access denied"; the log gives the reason that a copy over it gives.
+    std::string busy = SystemMessage(ERROR_SHARING_VIOLATION);
     EXPECT_EQ((std::vector<std::string>{
                   "InstallFile: > Source is newer.",
                   "InstallFile: > Couldn't copy file. " + busy,
@@ -283,6 +284,35 @@ TEST_F(InstallFileTest, LockedDestinationIsReplacedAtTheNextRestart)
     } else {
         EXPECT_TRUE(ReadWholeFile(source_ + "\\AgentCore.exe") == ReadWholeFile(target));
     }
+}
+
+// However another program holds the destination (open for reading, or mapped as a running
+// program), both failed attempts log the sharing violation; a read-only file that nobody holds
+// keeps its "access denied" (ReadOnlyAndHiddenDestinationsAreOverwritten).
+TEST_F(InstallFileTest, HeldDestinationLogsTheSharingViolation)
+{
+    ASSERT_TRUE(CopyFixture("versioned-2.0.0.0.exe", source_ + "\\Agent.exe"));
+    CreateDirectoryA(destination_.c_str(), nullptr);
+    for (const char* share : {"read", "image"}) {
+        SCOPED_TRACE(share);
+        std::string name = std::string("Held-") + share + ".exe";
+        std::string target = destination_ + "\\" + name;
+        ASSERT_TRUE(CopyFixture("versioned-1.0.0.0.exe", target));
+        ASSERT_TRUE(CopyFileA((source_ + "\\Agent.exe").c_str(), (source_ + "\\" + name).c_str(), FALSE));
+        FileHolder holder(target, share);
+        ASSERT_TRUE(holder.Holding());
+        log_.ClearLog();
+
+        EXPECT_EQ(0, InstallFile(&log_.Data(), source_.c_str(), name.c_str(), "$TARGETDIR$", nullptr, FileForceCopy));
+
+        std::string busy = "InstallFile: > Couldn't copy file. " + SystemMessage(ERROR_SHARING_VIOLATION);
+        EXPECT_EQ((std::vector<std::string>{"InstallFile: > Force copying...", busy,
+                                            "InstallFile: > Try to reset file attribute.", busy,
+                                            "InstallFile: > Setup move file. (0)", "InstallFile: > File is copied."}),
+                  log_.MessagesFrom("InstallFile: > Force"));
+        EXPECT_EQ(1, log_.Data().RebootRequired);
+    }
+    DeleteFileA(WinInitPath().c_str());
 }
 
 TEST_F(InstallFileTest, ReplacementThatCannotBeScheduledFailsTheFile)

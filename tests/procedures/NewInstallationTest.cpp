@@ -51,7 +51,7 @@ TEST_F(NewInstallationTest, RepresentativeRunLogsAndShowsEveryStepInOrder)
 
     EXPECT_EQ(0, Counted([&] { return Run().InstallNewAgent(); }));
 
-    std::vector<std::string> expected = {kStart};
+    std::vector<std::string> expected = {kStart, "Installing version 5.1.2.3."};  // the package's AgentCore.exe
     AddPackageCopy(expected);
     expected.insert(expected.end(), {"Creating package infomation file...", "Creating agent registry...",
                                      "Create registry function returns 0.", "Setup drivers...",
@@ -190,6 +190,7 @@ TEST_F(NewInstallationTest, AMissingAgentProgramRollsBackAndLeavesAnotherOwnersD
     AgentFootprint footprint = Remember();
 
     EXPECT_EQ(ERROR_FILE_NOT_FOUND, Counted([&] { return Run().InstallNewAgent(); }));
+    EXPECT_EQ(IndexOf(kStart) + 1, IndexOf("Installing version unknown."));
     int aborted = IndexOf("Failed copying files. Setup aborted.");
     ASSERT_GE(aborted, 0);
     EXPECT_EQ(aborted + 1, IndexOf(ErrorLine("Installation failed.", ERROR_FILE_NOT_FOUND)));
@@ -296,7 +297,7 @@ TEST_F(NewInstallationTest, AnAgentFolderThatUsersMayChangeIsRefusedBeforeAnythi
             break;
         }
         EXPECT_EQ(ERROR_ACCESS_DENIED, result);
-        EXPECT_EQ((std::vector<std::string>{"Start new installation...",
+        EXPECT_EQ((std::vector<std::string>{"Start new installation...", "Installing version 5.1.2.3.",
                                             "Agent folder \"" + dest +
                                                 "\" can be changed by users who are not administrators; the "
                                                 "installation is refused."}),
@@ -324,11 +325,11 @@ TEST_F(NewInstallationTest, AFolderThatAUserMakesWhileTheRunCreatesItsOwnIsRefus
 
     EXPECT_EQ(ERROR_ACCESS_DENIED, Counted([&] { return Run().InstallNewAgent(); }));
     std::vector<std::string> steps = MessagesFrom("Start new installation...");
-    ASSERT_GE(steps.size(), 3u);
+    ASSERT_GE(steps.size(), 4u);
     EXPECT_EQ("Agent folder \"" + footprint.DestFolder +
                   "\" can be changed by users who are not administrators; the installation is refused.",
-              steps[1]);
-    EXPECT_EQ(ErrorLine("Installation failed.", ERROR_ACCESS_DENIED), steps[2]);
+              steps[2]);
+    EXPECT_EQ(ErrorLine("Installation failed.", ERROR_ACCESS_DENIED), steps[3]);
     EXPECT_TRUE(Logged("Start uninstallation..."));
     EXPECT_EQ(0, GetPathKind(footprint.DestFolder.c_str())) << "no file was written; the run's folder went";
     EXPECT_EQ(1, GetPathKind(base.c_str())) << "the user's folder stays";

@@ -7,12 +7,16 @@
 #include <algorithm>
 #include <regex>
 
+#include <shlobj.h>
+
 #include "control/ServiceTestSupport.h"
+#include "harness/ShellLinkReader.h"
 #include "procedures/AgentShutdown.h"
 #include "procedures/ProcedureFixture.h"
 #include "support/AgentNames.h"
 #include "support/Files.h"
 #include "support/Registry.h"
+#include "support/ShellLinks.h"
 #include "support/Text.h"
 
 using namespace xatest;
@@ -348,6 +352,54 @@ TEST_F(UninstallationTest, ANotInstalledInstanceLeavesAFolderThatIsNotItsOwn)
     EXPECT_FALSE(Logged("Agent instance U7 is not installed; its folder \"" + footprint.DestFolder +
                         "\" is left alone."));
     EXPECT_EQ(std::vector<std::string>{}, Leftovers(footprint));
+}
+
+// The Start-menu link is found by the title, and an instance that is not installed goes by the
+// first instance's: a removal takes the link only when it leads to this instance's program. Not
+// by the removal of an instance never installed, nor by that of one whose key was lost (the
+// remedy for a service that is there already), nor, wherever the link leads, by that of one
+// whose folder is not proven the agent's; the instance's own removal takes its own.
+TEST_F(UninstallationTest, ARemovalTakesOnlyItsOwnLink)
+{
+    AgentPackage package("pkg-u11");
+    AgentFootprint first = Install("U11A", package);
+    ASSERT_EQ("Arvane Agent", first.Title);
+
+    EXPECT_EQ(0, Remove("U11B", package.Folder()));
+    EXPECT_EQ(std::vector<std::string>{}, MissingParts(first)) << "never installed";
+
+    AgentFootprint lost = Install("U11C", package);
+    ASSERT_EQ("Arvane Agent #2", lost.Title);
+    DeleteMachineTree(std::string(kAgentKeyPath) + "\\U11C");
+    EXPECT_EQ(0, Remove("U11C", package.Folder()));
+    EXPECT_EQ("Arvane Agent", std::string(Data().Title));
+    EXPECT_FALSE(FileExistsAt(lost.DestFolder)) << "its Package.xml names the instance";
+    EXPECT_EQ(std::vector<std::string>{}, MissingParts(first)) << "key lost";
+
+    // A folder of the instance's name that is not the agent's, with a program and a link of the
+    // instance's title leading to it.
+    std::string base = logs_ / "Base";
+    std::string folder = base + "\\U11D";
+    const int programs = IsWin9xKind() ? CSIDL_PROGRAMS : CSIDL_COMMON_PROGRAMS;
+    ASSERT_TRUE(CreateDirectoryA(base.c_str(), nullptr) && CreateDirectoryA(folder.c_str(), nullptr));
+    ASSERT_TRUE(WriteWholeFile(folder + "\\AgentCore.exe", "the user's own"));
+    ASSERT_EQ(S_OK, CreateShortcutFolder(programs, "Contoso"));
+    ASSERT_EQ(S_OK, CreateShortcut(programs, "Contoso", "Contoso Agent.lnk", (folder + "\\AgentCore.exe").c_str(),
+                                   nullptr, nullptr, nullptr, 0));
+    std::string link = SpecialFolder(programs) + "\\Contoso\\Contoso Agent.lnk";
+    EXPECT_EQ(0, Remove("U11D", package.Folder(), "/o Contoso /d " + base));
+    EXPECT_TRUE(FileExistsAt(link)) << "folder not proven";
+    DeleteShortcut(programs, "Contoso", "Contoso Agent.lnk");
+    RemoveShortcutFolder(programs, "Contoso");
+
+    // Its own link goes, also when it names the program in another spelling (compared as files,
+    // so before the program goes).
+    std::string program = first.DestFolder + "\\AgentCore.exe";
+    ASSERT_NE(program, ShortPath(program));
+    ASSERT_EQ(S_OK, CreateShortcut(programs, "Arvane", "Arvane Agent.lnk", ShortPath(program).c_str(), nullptr,
+                                   nullptr, nullptr, 0));
+    EXPECT_EQ(0, Remove("U11A", package.Folder()));
+    EXPECT_EQ(std::vector<std::string>{}, Leftovers(first));
 }
 
 // A file in use stays, and so does its folder: both go at the next restart, the removal says so

@@ -232,8 +232,8 @@ TEST_F(UpdateTest, AUserTaskThatCannotBeStoppedEndsTheUpdateBeforeAnyCopy)
 }
 
 // An update that fails after it stopped the running agent starts the agent again, as a
-// successful one would, unless /k says not to; an agent that was not running stays stopped. The
-// run's result stays the failure's.
+// successful one would, unless /k says not to (and the log says so); an agent that was not
+// running stays stopped. The run's result stays the failure's.
 TEST_F(UpdateTest, AFailedUpdateStartsTheAgentItStoppedAgain)
 {
     std::unique_ptr<FakeProcessControl> fullPaths;
@@ -269,6 +269,7 @@ TEST_F(UpdateTest, AFailedUpdateStartsTheAgentItStoppedAgain)
         EXPECT_EQ(row.StartedAgain, runs);
         int again = IndexOf(kAgain);
         EXPECT_EQ(row.StartedAgain, again >= 0);
+        EXPECT_EQ(*row.Options != '\0', Logged("The agent is left stopped (/k)."));
         EXPECT_FALSE(Logged("Start agent service."));
         if (row.StartedAgain) {
             EXPECT_GT(again, IndexOf("StopAgentService() returns 0"));

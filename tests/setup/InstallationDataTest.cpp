@@ -196,6 +196,7 @@ TEST_F(InstallationDataTest, PackageFileFillsOnlyWhatTheCommandLineLeftEmpty)
 TEST_F(InstallationDataTest, MistakesInTheCommandLineAreToldNotGuessed)
 {
     const std::string missing = scratch_ / "missing.xml";
+    const std::string missingFolder = scratch_ / "missing\\Package.xml";
     struct Row {
         std::string CommandLine;
         int Result;
@@ -211,6 +212,9 @@ TEST_F(InstallationDataTest, MistakesInTheCommandLineAreToldNotGuessed)
         {"/g I1 /v abcdefghijklmnopqrstuvwxyz0", -1, "Partition ID is longer than 26 characters. Setup aborted."},
         {"/g I1 /f " + missing, ERROR_FILE_NOT_FOUND,
          "Package file \"" + missing + "\" cannot be read. " + SystemMessage(ERROR_FILE_NOT_FOUND)},
+        // A folder that is not there either: the manual's exit-code table names both codes.
+        {"/g I1 /f " + missingFolder, ERROR_PATH_NOT_FOUND,
+         "Package file \"" + missingFolder + "\" cannot be read. " + SystemMessage(ERROR_PATH_NOT_FOUND)},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.CommandLine);

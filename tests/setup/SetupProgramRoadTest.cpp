@@ -145,7 +145,7 @@ TEST_F(SetupProgramRoad, InstallUpdateRemove)
                                    "> DestFolder = " + folder, "> IsSilent = Yes", "> RunProgram = Yes",
                                    "> IsModify = No", "> Title = Arvane Agent", "> DestRegKey = SOFTWARE\\Arvane\\Agent\\I1",
                                    "Begin install process.... (Version 5.2.0.1)", "Start new installation...",
-                                   "Creating package infomation file...", "Creating agent registry...",
+                                   "Installing version 5.1.2.3.", "Creating package infomation file...", "Creating agent registry...",
                                    "Setup drivers...", "Installing agent service...", "Adding uninstall key...",
                                    "Creating shortcut...", "Installation finished.", "Start agent service.",
                                    "Agent service started.", "End install process. (0)", "Agent setup finished!"}));
@@ -206,15 +206,15 @@ TEST_F(SetupProgramRoad, InstallUpdateRemove)
     ExpectInstalled("I1", "Arvane Agent");
     ExpectFleetValues("I1");
 
-    // /k: the marker file is still written, the agent stays stopped.
+    // /k: the marker file is still written, the agent stays stopped, and the log says why.
     log.Clear();
     task = StartUserTask("I1");
     ASSERT_TRUE(!task || task->Started());
     ASSERT_EQ(0, RunSetup(package.Setup(), "/g I1 /s /k " + log.Option()));
     ExpectWaitedOnlyWhileNeeded(log, "update");
     EXPECT_FALSE(log.Has("Start agent service."));
-    EXPECT_TRUE(InOrder(log.Messages(), {"Update existing installation...", "AgentUpdated.txt is created.",
-                                         "End install process. (0)"}));
+    EXPECT_TRUE(InOrder(log.Messages(), {"Update existing installation...", "The agent is left stopped (/k).",
+                                         "AgentUpdated.txt is created.", "End install process. (0)"}));
     EXPECT_TRUE(std::regex_match(ReadWholeFile(folder + "\\AgentUpdated.txt"), UpdatedText()));
     if (!win9x) {
         EXPECT_EQ((DWORD)SERVICE_STOPPED, ReadServiceStatus("XAI1").dwCurrentState);
