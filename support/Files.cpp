@@ -30,53 +30,24 @@ bool EnsureFolder(const char* prefix, SECURITY_ATTRIBUTES* security)
     return CreateDirectoryA(prefix, security) || GetPathKind(prefix) == 1;
 }
 
-typedef BOOL(WINAPI* SetFileInformationByHandleFunction)(HANDLE, int, LPVOID, DWORD);
-
-// The basic information of a file as SetFileInformationByHandle takes it (its class 0); times of 0
-// are left as they are.
-struct FileBasicInformation {
-    LARGE_INTEGER CreationTime;
-    LARGE_INTEGER LastAccessTime;
-    LARGE_INTEGER LastWriteTime;
-    LARGE_INTEGER ChangeTime;
-    DWORD FileAttributes;
-};
-
-// Clears the read-only bit of the file at path when the bit is the file's own: looked at through a
-// handle of what is at path itself (a link there is not followed) and cleared through that same
-// handle where the system can (Vista and later), else by name right after the look.
+// Clears the read-only bit of the file at path when the bit is the file's own: looked at through
+// a handle of what is at path itself (a link there is not followed), then cleared by name.
 void ClearOwnReadOnly(const char* path, DWORD attributes)
 {
-    if (!IsWindowsNTPlatform()) {
-        SetFileAttributesA(path, attributes & ~FILE_ATTRIBUTE_READONLY);  // no links of either kind
-        return;
-    }
-    OSVERSIONINFOEXA version;
-    DWORD flags = !QueryWindowsVersion(&version) || version.dwMajorVersion >= 5 ? FILE_FLAG_OPEN_REPARSE_POINT : 0;
-    const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-    bool writable = true;
-    HANDLE file = CreateFileA(path, FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, share, nullptr, OPEN_EXISTING, flags,
-                              nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        // Some file systems refuse to change a read-only file's attributes through a handle.
-        writable = false;
-        file = CreateFileA(path, FILE_READ_ATTRIBUTES, share, nullptr, OPEN_EXISTING, flags, nullptr);
-    }
-    BY_HANDLE_FILE_INFORMATION info;
-    if (file == INVALID_HANDLE_VALUE || !GetFileInformationByHandle(file, &info) ||
-        (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) || info.nNumberOfLinks > 1) {
+    if (IsWindowsNTPlatform()) {
+        OSVERSIONINFOEXA version;
+        DWORD flags = !QueryWindowsVersion(&version) || version.dwMajorVersion >= 5 ? FILE_FLAG_OPEN_REPARSE_POINT : 0;
+        HANDLE file = CreateFileA(path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                  nullptr, OPEN_EXISTING, flags, nullptr);
+        BY_HANDLE_FILE_INFORMATION info;
+        bool own = file != INVALID_HANDLE_VALUE && GetFileInformationByHandle(file, &info) &&
+                   !(info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) && info.nNumberOfLinks <= 1;
         CloseFile(file);
-        return;
+        if (!own)
+            return;
     }
-    SetFileInformationByHandleFunction setByHandle = GetSystemFunction<SetFileInformationByHandleFunction>(
-        GetModuleHandleA("kernel32.dll"), "SetFileInformationByHandle");
-    FileBasicInformation basic = {};
-    basic.FileAttributes = info.dwFileAttributes & ~FILE_ATTRIBUTE_READONLY;
-    if (!basic.FileAttributes)
-        basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
-    if (!writable || !setByHandle || !setByHandle(file, 0, &basic, sizeof(basic)))
-        SetFileAttributesA(path, basic.FileAttributes);
-    CloseFile(file);
+    // Windows 9x knows no links of either kind.
+    SetFileAttributesA(path, attributes & ~FILE_ATTRIBUTE_READONLY);
 }
 
 }  // namespace
