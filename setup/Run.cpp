@@ -255,30 +255,12 @@ int SetupApp::Run(HINSTANCE instance, HINSTANCE, const char* commandLine, int sh
     return result;
 }
 
-// A run that cannot start tells why, to a person only: a silent or unattended run (/s, /x) may
-// run where nobody could close a box, and would then never end. reason null: the failure's code.
-void SetupApp::ShowStartFailure(const char* reason, int code)
-{
-    if (Data.IsSilent || Data.NoInteract)
-        return;
-    char caption[kCaptionBytes], format[kMessageBytes], text[kMessageBytes];
-    LoadProgramText(IDS_WINDOW_TITLE, caption, sizeof(caption));
-    if (reason) {
-        FormatText(text, sizeof(text), "%s\n\nXASetup.exe /? shows the options.", reason);
-    } else {
-        LoadProgramText(IDS_SETUP_FAILED, format, sizeof(format));
-        FormatText(text, sizeof(text), format, code);
-    }
-    MessageBoxA(nullptr, text, caption, MB_OK);
-}
-
 int SetupApp::RunLocked(HINSTANCE instance, const char* commandLine, int showCommand)
 {
-    char* failure = nullptr;
-    int initialized = InitInstallationData(&Data, commandLine, &InstanceLock, &failure);
+    // A run that cannot start shows no box, interactive or not: a deployment tool that leaves out
+    // /s, or a service's desktop, has nobody to close it. The log says why.
+    int initialized = InitInstallationData(&Data, commandLine, &InstanceLock);
     if (initialized != 0) {
-        ShowStartFailure(initialized == ERROR_INSTALL_ALREADY_RUNNING ? nullptr : failure, initialized);
-        FreeText(failure);
         if (initialized == ERROR_INSTALL_ALREADY_RUNNING)
             LogMessage(&Data, "Agent setup finished!");
         return initialized;

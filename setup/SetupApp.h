@@ -28,7 +28,6 @@ struct SetupApp {
 
 private:
     int RunLocked(HINSTANCE instance, const char* commandLine, int showCommand);
-    void ShowStartFailure(const char* reason, int code);
     bool ConfirmRemoval();
     bool HandOverRemoval(const char* commandLine);
     void RunMessageLoop();

@@ -1,6 +1,6 @@
 // libFuzzer target: any text as the command line. ParseCommandLine must succeed and leave a
 // record that keeps its promises (flags 0 or 1, every text a terminated piece of one word, ids
-// kept whole), FindOptionTableRequest must see the same words, LogUnknownOptions must log only
+// kept whole), FindOptionTableRequest must see the same words, LogOptionMistakes must log only
 // words that look like options, and the record's destructor must free everything
 // (LeakSanitizer).
 #include <stdint.h>
@@ -61,7 +61,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         // Both walk the same words: /s counts for the table exactly when it counts for the run.
         Check(request != 2 || record.IsSilent);
         Check(request != 1 || !record.IsSilent);
-        LogUnknownOptions(&record, commandLine);
+        LogOptionMistakes(&record, commandLine);
         Check(Seam().LogLines == 0 || strchr(commandLine, '/') || strchr(commandLine, '-'));
 
         // Parsing again over a filled record replaces its texts without leaking the old ones
