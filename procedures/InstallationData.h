@@ -51,7 +51,7 @@ struct InstallationData {
     int bNoShortcut;          // /j or the installed instance: create no shortcuts
     int bNoAddRemove;         // /i or the installed instance: create no uninstall entry
     int bDontStartAgent;      // /k: never start the agent service at the end
-    int LogEnabled;           // /l: the setup log is written
+    int LogEnabled;           // /l: the setup log is asked for (a run ends when it cannot be written)
     SetupLog Log;
     InstallationStatus* Status;  // never null: a sink that shows nothing until the run sets its window
 

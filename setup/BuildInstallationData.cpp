@@ -164,6 +164,12 @@ int InitInstallationData(InstallationData* data, const char* commandLine, HANDLE
     bool parsed = ParseCommandLine(data, commandLine, &packageFile) == 0;
     int packageError = packageFile ? ReadPackageFile(data, packageFile) : 0;
     CreateLogFolder(data);
+    // A silent run whose log cannot be written would leave no trace of what it did: it ends
+    // before it does anything, as other installers do.
+    if (parsed && data->LogEnabled && !data->Log.IsWritable()) {
+        FreeText(packageFile);
+        return ERROR_INSTALL_LOG_FAILURE;
+    }
     // The lock comes before the first line and before anything is read from the machine: a run
     // that waited for another one of its instance sees what that one left, and the lines of the
     // two runs do not mix in a shared log.

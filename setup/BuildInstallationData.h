@@ -10,7 +10,8 @@
 // Builds the whole record from the command line text (after the program name): options, the
 // package file, defaults, the platform, an installed or legacy agent, the title, and the dump
 // to the log. 0 on success; on failure (logged) the error of a package file that cannot be read,
-// or -1. With instanceLock, first takes the lock of the instance (setup/InstanceLock.h) into
+// or -1; ERROR_INSTALL_LOG_FAILURE (1622) before anything else when /l names a log that cannot be
+// written. With instanceLock, first takes the lock of the instance (setup/InstanceLock.h) into
 // *instanceLock, before the first line is logged; ERROR_INSTALL_ALREADY_RUNNING (logged) when
 // another run kept it.
 int InitInstallationData(InstallationData* data, const char* commandLine, HANDLE* instanceLock = nullptr);

@@ -116,14 +116,19 @@ bool SplitWords(char* text, PointerList* words)
     return AddWord(words, start);
 }
 
+// A log that was asked for stays asked for when its path cannot be expanded: the run then ends
+// for want of it (its Path stays empty) rather than running without a trace.
 void OpenLog(InstallationData* data, const char* value)
 {
     char path[MAX_PATH];
     path[0] = '\0';
-    if (ExpandPath(value, path, sizeof(path)) == 0)
-        return;
     data->LogEnabled = 1;
-    data->Log.Open(path);
+    if (ExpandPath(value, path, sizeof(path)) != 0) {
+        data->Log.Open(path);
+        return;
+    }
+    data->Log.Close();
+    data->Log.Path[0] = '\0';
 }
 
 // Applies the options in order; returns the package file's path (a new heap text) or null.

@@ -35,7 +35,10 @@ void CheckRecord(const InstallationData& data, const char* commandLine)
                      data.ShowProgress, data.bNoDriver, data.RunAsTemp, data.bNoShortcut, data.bNoAddRemove,
                      data.bDontStartAgent, data.LogEnabled})
         Check(flag == 0 || flag == 1);
-    Check(data.LogEnabled == (Seam().LogOpens > 0));
+    // /l asks for a log even when its path cannot be expanded (the run then ends without one).
+    Check(!data.LogEnabled || strstr(commandLine, "/l") || strstr(commandLine, "-l") || strstr(commandLine, "/L") ||
+          strstr(commandLine, "-L"));
+    Check(Seam().LogOpens == 0 || data.LogEnabled);
 }
 
 }  // namespace

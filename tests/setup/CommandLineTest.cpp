@@ -134,7 +134,9 @@ TEST(CommandLine, WordsOfThousandsOfCharactersAndALoneQuoteAtTheEnd)
     EXPECT_EQ(word, Text(data.Instance)) << "kept whole, to be refused rather than cut";
     EXPECT_EQ(word, Text(data.PartitionId));
     EXPECT_EQ(word, Text(data.Company));
-    EXPECT_EQ(0, data.LogEnabled) << "a log path longer than a path can be opens no log";
+    EXPECT_EQ(1, data.LogEnabled) << "a log was asked for";
+    EXPECT_EQ(nullptr, data.Log.Mutex) << "a log path longer than a path can be opens no log";
+    EXPECT_STREQ("", data.Log.Path);
     EXPECT_EQ(nullptr, data.Contact) << "the lone quote makes an empty word: /c has no value";
 }
 

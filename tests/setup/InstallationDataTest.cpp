@@ -244,6 +244,22 @@ TEST_F(InstallationDataTest, MistakesInTheCommandLineAreToldNotGuessed)
     EXPECT_NE(std::string::npos, lines[1].find("]: Agent setup started!"));
 }
 
+// A log that was asked for must be written: when it cannot be (a folder in its place, a path
+// that does not fit), the run ends with 1622 before it reads or locks anything.
+TEST_F(InstallationDataTest, ALogThatCannotBeWrittenEndsTheRun)
+{
+    const std::string tooLong = "C:\\" + std::string(300, 'l') + ".log";
+    for (const std::string& path : {scratch_.Path(), tooLong, std::string("\"%XATEST_UNSET%") + tooLong + "\""}) {
+        SCOPED_TRACE(path);
+        InstallationData data;
+        EXPECT_EQ(ERROR_INSTALL_LOG_FAILURE, InitInstallationData(&data, ("/g I1 /l " + path).c_str()));
+        EXPECT_EQ(nullptr, data.SrcFolder) << "nothing read after the refusal";
+    }
+    InstallationData written;
+    EXPECT_EQ(0, Init(written, "/g I1"));
+    EXPECT_TRUE(Logged("Agent setup started!"));
+}
+
 TEST_F(InstallationDataTest, RegisteredInstanceOverridesTheCommandLine)
 {
     ASSERT_TRUE(SetMachineText(InstanceKey("I1"), "Title", "Registered Agent"));
@@ -604,7 +620,8 @@ TEST_F(InstallationDataTest, InstanceLockComesBeforeTheFirstLine)
         MutexHolder otherRun(name);
         ASSERT_TRUE(otherRun.Holding());
         bool loggedWhileWaiting = false;
-        clock.OnSleep = [&](DWORD) { loggedWhileWaiting = loggedWhileWaiting || FileExistsAt(log_); };
+        // The log may be there (its file is opened once to see that it can be written), but empty.
+        clock.OnSleep = [&](DWORD) { loggedWhileWaiting = loggedWhileWaiting || !ReadWholeFile(log_).empty(); };
         InstallationData data;
         HANDLE lock = nullptr;
         EXPECT_EQ(ERROR_INSTALL_ALREADY_RUNNING, InitInstallationData(&data, commandLine.c_str(), &lock));

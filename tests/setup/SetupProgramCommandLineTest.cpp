@@ -77,6 +77,30 @@ TEST_F(SetupProgram, ExitCodes)
         EXPECT_TRUE(log.Has(row.Line));
     }
 
+    // A log that was asked for but cannot be written ends the run before it does anything, as
+    // msiexec does: a folder the run may not write to (Z:\ is the Unix root, which the prefix's
+    // user cannot write), a folder in the log's place, a read-only log, a file in the way of its
+    // folder. Interactive or not, no box.
+    ScratchFolder logs("codes-logs");
+    const std::string readOnly = logs / "read-only.log";
+    WriteWholeFile(readOnly, "kept\r\n");
+    SetFileAttributesA(readOnly.c_str(), FILE_ATTRIBUTE_READONLY);
+    WriteWholeFile(logs / "file", "");
+    for (const std::string& path : {std::string("Z:\\xasetup-denied\\setup.log"), logs.Path(), readOnly,
+                                    logs / "file\\setup.log"}) {
+        for (const char* mode : {"", "/s "}) {
+            SCOPED_TRACE(mode + path);
+            bool boxShown = true;
+            EXPECT_EQ(ERROR_INSTALL_LOG_FAILURE,
+                      RunWatchingForBoxes(package.Setup(), std::string(mode) + "/g I1 /l \"" + path + "\"", &boxShown));
+            EXPECT_FALSE(boxShown);
+        }
+    }
+    EXPECT_EQ("kept\r\n", ReadWholeFile(readOnly));
+    SetFileAttributesA(readOnly.c_str(), FILE_ATTRIBUTE_NORMAL);
+    EXPECT_FALSE(MachineKeyExists(AgentKey("I1")));
+    EXPECT_FALSE(FileExistsAt(AgentFolder("I1")));
+
     // A procedure that fails: the agent's service program is missing from the package.
     DeleteFileA(package.Path("AgentCore.exe").c_str());
     log.Clear();
