@@ -9,6 +9,7 @@
 #include "support/OsName.h"
 #include "support/PathMacros.h"
 #include "support/SystemLibrary.h"
+#include "support/WindowStation.h"
 #include "support/WindowsVersion.h"
 
 namespace {
@@ -219,6 +220,13 @@ int InitInstallationData(InstallationData* data, const char* commandLine, HANDLE
     if (locked != 0) {
         LogMessage(data, "Another setup of this agent instance is running.");
         return locked;
+    }
+    // On a service's desktop (session 0) nobody answers a question or presses Close: the run
+    // would wait for ever.
+    if (!data->IsSilent && !IsWindowStationVisible()) {
+        LogMessage(data, "No one can answer on this desktop; the run is silent.");
+        data->IsSilent = 1;
+        data->NoInteract = 1;
     }
 
     OSVERSIONINFOEXA version;

@@ -17,6 +17,7 @@
 #include "support/Handles.h"
 #include "support/StringTable.h"
 #include "support/SystemLibrary.h"
+#include "support/WindowStation.h"
 
 namespace {
 
@@ -246,7 +247,8 @@ int SetupApp::Run(HINSTANCE instance, HINSTANCE, const char* commandLine, int sh
 {
     int optionTable = FindOptionTableRequest(commandLine);
     if (optionTable) {
-        if (optionTable == 1)
+        // Silent, or where nobody could close the box, only the exit code answers.
+        if (optionTable == 1 && IsWindowStationVisible())
             ShowOptionTable(instance);
         return 0;
     }

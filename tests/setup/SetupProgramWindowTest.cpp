@@ -112,3 +112,34 @@ TEST_F(SetupProgram, Window)
     EXPECT_TRUE(watch.Visible);
     ExpectRemoved("I1");
 }
+
+// A run on a desktop nobody sees (a service's window station, as when a deployment tool's service
+// starts it on session 0) has nobody to answer a question or press Close: it runs as with /s and
+// /x, and says so. The launcher starts it in a window station of its own.
+TEST_F(SetupProgram, NobodyToAnswerOnAServiceDesktop)
+{
+    Package package("station-package");
+    RunLog log("station-log");
+    const std::string station = "\"" + FixturePath("xalaunch.exe") + "\" --station \"" + package.Setup() + "\" ";
+    const DWORD limitMs = 60000;
+    const std::string silent = "No one can answer on this desktop; the run is silent.";
+
+    // Interactive, the installation would wait for Close, and the removal would ask first.
+    EXPECT_EQ(0L, RunProcess(station + "/g I1 " + log.Option(), limitMs));
+    EXPECT_TRUE(InOrder(log.Messages(), {silent, "> IsSilent = Yes", "> NoInteract = Yes", "End install process. (0)",
+                                         "Agent setup finished!"}));
+    ExpectInstalled("I1", "Arvane Agent");
+    log.Clear();
+    EXPECT_EQ(0L, RunProcess(station + "/x /g I1 /r " + log.Option(), limitMs));
+    EXPECT_TRUE(InOrder(log.Messages(), {silent, "> IsSilent = Yes", "End install process. (0)"}));
+    ExpectRemoved("I1");
+    // The option table is then what a silent run makes of /?: nothing but the exit code.
+    EXPECT_EQ(0L, RunProcess(station + "/?", limitMs));
+
+    // A silent run shows nothing anyway, and has nothing to say about it.
+    log.Clear();
+    EXPECT_EQ(0L, RunProcess(station + "/g I1 /s " + log.Option(), limitMs));
+    EXPECT_TRUE(log.Has("> IsSilent = Yes"));
+    EXPECT_FALSE(log.Has(silent));
+    EXPECT_TRUE(log.Has("> NoInteract = No"));
+}
