@@ -16,39 +16,35 @@ void Remember(RemovalLeftovers* leftovers, const char* path)
         FreeText(copy);
 }
 
-}  // namespace
-
-void InitRemovalLeftovers(RemovalLeftovers* leftovers)
+// Whether the item waits for the first process of a hand-over: its program, or the agent folder
+// when no other item stays in it.
+bool WaitsForFirstProcess(const InstallationData* data, RemovalLeftovers* leftovers, const char* path,
+                          LeftoverKind kind)
 {
-    leftovers->Count = 0;
-    leftovers->Scheduled = 0;
-    leftovers->FirstError = 0;
-    InitPointerList(&leftovers->Paths);
-}
-
-void FreeRemovalLeftovers(RemovalLeftovers* leftovers)
-{
-    for (int i = 0; i < leftovers->Paths.Count; ++i) {
-        char* path = static_cast<char*>(leftovers->Paths.Items[i]);
-        FreeText(path);
+    const char* program = data->FirstProcessProgram;
+    if (!program)
+        return false;
+    if (kind == kLeftFile && lstrcmpiA(path, program) == 0) {
+        leftovers->ForFirstProcess |= kFirstProcessProgram;
+        return true;
     }
-    FreePointerList(&leftovers->Paths);
-}
-
-bool IsLeftItem(const RemovalLeftovers* leftovers, const char* path)
-{
+    if (kind != kLeftFolder || !(leftovers->ForFirstProcess & kFirstProcessProgram) ||
+        lstrcmpiA(path, data->DestFolder) != 0)
+        return false;
+    size_t length = strlen(path);
     for (int i = 0; i < leftovers->Paths.Count; ++i) {
-        if (lstrcmpiA(static_cast<const char*>(leftovers->Paths.Items[i]), path) == 0)
-            return true;
+        const char* left = static_cast<const char*>(leftovers->Paths.Items[i]);
+        if (_strnicmp(left, path, length) == 0 && left[length] == '\\' && lstrcmpiA(left, program) != 0)
+            return false;  // it stays for that item anyway
     }
-    return false;
+    leftovers->ForFirstProcess |= kFirstProcessFolder;
+    return true;
 }
 
-void LeaveItem(const InstallationData* data, RemovalLeftovers* leftovers, LeftoverPlace place, const char* path,
-               int code, LeftoverKind kind)
+// An item that stays, counted, and left for the restart where place says.
+void KeepItem(const InstallationData* data, RemovalLeftovers* leftovers, LeftoverPlace place, const char* path,
+              int code, LeftoverKind kind)
 {
-    if (!leftovers || !path)
-        return;
     Remember(leftovers, path);
     ++leftovers->Count;
     if (place == kLeftAsIs) {
@@ -82,8 +78,51 @@ void LeaveItem(const InstallationData* data, RemovalLeftovers* leftovers, Leftov
         leftovers->FirstError = code;
 }
 
+}  // namespace
+
+void InitRemovalLeftovers(RemovalLeftovers* leftovers)
+{
+    leftovers->Count = 0;
+    leftovers->Scheduled = 0;
+    leftovers->FirstError = 0;
+    leftovers->ForFirstProcess = 0;
+    InitPointerList(&leftovers->Paths);
+}
+
+void FreeRemovalLeftovers(RemovalLeftovers* leftovers)
+{
+    for (int i = 0; i < leftovers->Paths.Count; ++i) {
+        char* path = static_cast<char*>(leftovers->Paths.Items[i]);
+        FreeText(path);
+    }
+    FreePointerList(&leftovers->Paths);
+}
+
+bool IsLeftItem(const RemovalLeftovers* leftovers, const char* path)
+{
+    for (int i = 0; i < leftovers->Paths.Count; ++i) {
+        if (lstrcmpiA(static_cast<const char*>(leftovers->Paths.Items[i]), path) == 0)
+            return true;
+    }
+    return false;
+}
+
+void LeaveItem(const InstallationData* data, RemovalLeftovers* leftovers, LeftoverPlace place, const char* path,
+               int code, LeftoverKind kind)
+{
+    if (!leftovers || !path)
+        return;
+    if (WaitsForFirstProcess(data, leftovers, path, kind)) {
+        Remember(leftovers, path);
+        LogMessage(data, "\"%s\" goes once the first process has ended.", path);
+        return;
+    }
+    KeepItem(data, leftovers, place, path, code, kind);
+}
+
 int ReportRemovalLeftovers(InstallationData* data, const RemovalLeftovers* leftovers)
 {
+    data->LeftForFirstProcess = leftovers->ForFirstProcess;
     if (leftovers->Count == 0)
         return 0;
     if (leftovers->Scheduled == leftovers->Count)
@@ -93,4 +132,36 @@ int ReportRemovalLeftovers(InstallationData* data, const RemovalLeftovers* lefto
     if (leftovers->Scheduled > 0)
         data->RebootRequired = 1;
     return leftovers->FirstError;
+}
+
+void RemoveFirstProcessItems(const InstallationData* data)
+{
+    RemovalLeftovers left;
+    InitRemovalLeftovers(&left);
+    const char* program = data->FirstProcessProgram;
+    if (data->LeftForFirstProcess & kFirstProcessProgram) {
+        int code = ForceDeleteFile(program);
+        if (code == 0 || code == ERROR_FILE_NOT_FOUND) {
+            LogMessage(data, "\"%s\" is removed.", program);
+        } else {
+            LogErrorFormatted(data, code, "Failed to remove \"%s\".", program);
+            KeepItem(data, &left, kLeftForRestart, program, code, kLeftFile);
+        }
+    }
+    const char* folder = data->DestFolder;
+    if (data->LeftForFirstProcess & kFirstProcessFolder) {
+        BOOL removed = RemoveDirectoryA(folder);
+        int code = removed ? 0 : (int)GetLastError();
+        if (removed || GetPathKind(folder) == 0) {
+            LogMessage(data, "\"%s\" is removed.", folder);
+        } else {
+            LogErrorFormatted(data, code, "Failed to remove \"%s\".", folder);
+            KeepItem(data, &left, kLeftForRestart, folder, code, kLeftFolder);
+        }
+    } else if (left.Scheduled > 0 && !data->IsWin9x && GetPathKind(folder) == 1) {
+        // The removal left the folder for the restart before the program: it goes after it now.
+        (void)CancelDeletionAtRestart(data, folder);
+        (void)DeleteFileAtRestart(data, folder);
+    }
+    FreeRemovalLeftovers(&left);
 }

@@ -42,6 +42,7 @@ const Option kOptions[] = {
     {'u', kFlag, &InstallationData::UpdateLegacyAgent, nullptr, "", "take over the older agent"},
     {'n', kFlag, &InstallationData::bNoDriver, nullptr, "", "no network drivers"},
     {'t', kFlag, &InstallationData::RunAsTemp, nullptr, "", "be the removal's temporary copy"},
+    {'w', kText, nullptr, &InstallationData::HandOver, "handles", "the removal's first process, to report to"},
     {'i', kFlag, &InstallationData::bNoAddRemove, nullptr, "", "no uninstall entry"},
     {'j', kFlag, &InstallationData::bNoShortcut, nullptr, "", "no Start menu shortcut"},
     {'k', kFlag, &InstallationData::bDontStartAgent, nullptr, "", "never start the agent"},

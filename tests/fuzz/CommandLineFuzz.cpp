@@ -25,10 +25,10 @@ void CheckRecord(const InstallationData& data, const char* commandLine)
 {
     const size_t all = strlen(commandLine);
     for (const char* text : {data.Instance, data.PartitionId, data.Company, data.DestFolder, data.Comments, data.Contact, data.HelpLink,
-                             data.Publisher, data.AboutLink})
+                             data.Publisher, data.AboutLink, data.HandOver})
         CheckText(text, commandLine, all);
     // The command line has no say in these.
-    for (const char* text : {data.Title, data.SrcFolder, data.AgentWorkingFolder})
+    for (const char* text : {data.Title, data.SrcFolder, data.AgentWorkingFolder, data.FirstProcessProgram})
         Check(text == nullptr);
     Check(!data.IsModify && !data.IsWin9x && !data.LegacyAgentExists && !data.RebootRequired);
     for (int flag : {data.IsSilent, data.IsRemove, data.UpdateLegacyAgent, data.RunProgram, data.NoInteract,

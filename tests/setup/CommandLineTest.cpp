@@ -32,7 +32,8 @@ std::string Describe(const InstallationData& data)
          {&InstallationData::Instance, &InstallationData::Company, &InstallationData::DestFolder,
           &InstallationData::Comments, &InstallationData::Contact, &InstallationData::HelpLink,
           &InstallationData::Publisher, &InstallationData::AboutLink, &InstallationData::PartitionId,
-          &InstallationData::Title, &InstallationData::SrcFolder, &InstallationData::AgentWorkingFolder})
+          &InstallationData::Title, &InstallationData::SrcFolder, &InstallationData::AgentWorkingFolder,
+          &InstallationData::HandOver, &InstallationData::FirstProcessProgram})
         text += "|" + Text(data.*field);
     return text;
 }

@@ -142,4 +142,13 @@ TEST_F(SetupProgram, NobodyToAnswerOnAServiceDesktop)
     EXPECT_TRUE(log.Has("> IsSilent = Yes"));
     EXPECT_FALSE(log.Has(silent));
     EXPECT_TRUE(log.Has("> NoInteract = No"));
+
+    // The uninstall entry's interactive command there: neither the first process nor the copy it
+    // hands over to asks, and the first ends with the copy's result.
+    const std::string entry = ReadMachineString(kUninstallKey + std::string("I1"), "UninstallString");
+    ASSERT_EQ(std::string::npos, entry.find("/s"));
+    EXPECT_EQ(0L, RunProcess("\"" + FixturePath("xalaunch.exe") + "\" --station " + entry, limitMs));
+    for (int tries = 0; tries < 300 && FileExistsAt(AgentFolder("I1")); ++tries)
+        Sleep(100);  // the copy deletes the folder once the first process has ended
+    ExpectRemoved("I1");
 }
