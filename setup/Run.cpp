@@ -203,7 +203,8 @@ bool SetupApp::HandOverRemoval(const char* commandLine, int* exitCode)
                                  (unsigned long)(ULONG_PTR)inheritedPipe, strrchr(program, '\\') + 1,
                                  commandLine ? commandLine : "");
         started = command != nullptr;
-        code = ERROR_FILENAME_EXCED_RANGE;  // longer than a command line may be
+        if (!started)
+            code = ERROR_FILENAME_EXCED_RANGE;  // longer than a command line may be
     }
     if (started) {
         LogMessage(&Data, "Run \"%s\" to perform uninstallation.", command);
