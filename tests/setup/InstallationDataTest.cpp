@@ -249,8 +249,12 @@ TEST_F(InstallationDataTest, MistakesInTheCommandLineAreToldNotGuessed)
 TEST_F(InstallationDataTest, ALogThatCannotBeWrittenEndsTheRun)
 {
     const std::string tooLong = "C:\\" + std::string(300, 'l') + ".log";
-    // The last /l counts, also when an earlier one named a log that could be written.
-    for (const std::string& path : {scratch_.Path(), tooLong, log_ + " /l " + tooLong}) {
+    // The last /l counts, also when an earlier one named a log that could be written. A path that
+    // only its folder macros make too long is no log either, though its text would name a file.
+    std::string macros;
+    for (int i = 0; i < 14; ++i)
+        macros += "%SystemDir%";
+    for (const std::string& path : {scratch_.Path(), tooLong, log_ + " /l " + tooLong, scratch_ / (macros + ".log")}) {
         SCOPED_TRACE(path);
         InstallationData data;
         EXPECT_EQ(ERROR_INSTALL_LOG_FAILURE, InitInstallationData(&data, ("/g I1 /l " + path).c_str()));
