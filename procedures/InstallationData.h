@@ -1,7 +1,7 @@
 #pragma once
 // The one context record of a run: what this setup run is to do. Built once on the main thread
 // (command line, package file, defaults, the machine), then read by every operation; only
-// RebootRequired changes afterwards. Flags are 0 or 1. String fields are heap copies owned by
+// RebootRequired and LeftForFirstProcess change afterwards. Flags are 0 or 1. String fields are heap copies owned by
 // the record (null when absent) and freed with it; destroying the record closes the setup log.
 
 #include "support/SetupLog.h"
@@ -51,7 +51,12 @@ struct InstallationData {
     int bNoShortcut;          // /j or the installed instance: create no shortcuts
     int bNoAddRemove;         // /i or the installed instance: create no uninstall entry
     int bDontStartAgent;      // /k: never start the agent service at the end
-    int LogEnabled;           // /l: the setup log is written
+    int LogEnabled;           // /l: the setup log is asked for (a run ends when it cannot be written)
+    char* HandOver;           // /w: the first process of a removal's hand-over, which waits for this copy's
+                              // result: "<its process handle>:<result pipe handle>:<its program's name>"
+    char* FirstProcessProgram;  // that process's program in the agent folder; null without a hand-over
+    int LeftForFirstProcess;  // set by the removal: what goes once the first process has ended
+                              // (procedures/RemovalLeftovers.h)
     SetupLog Log;
     InstallationStatus* Status;  // never null: a sink that shows nothing until the run sets its window
 

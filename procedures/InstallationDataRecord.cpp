@@ -13,14 +13,16 @@ InstallationData::InstallationData()
       Contact(nullptr), HelpLink(nullptr), Publisher(nullptr), AboutLink(nullptr), PartitionId(nullptr),
       IsModify(0), Title(nullptr), SrcFolder(nullptr), AgentWorkingFolder(nullptr),
       IsWin9x(0), LegacyAgentExists(0), RebootRequired(0), RunAsTemp(0), bNoShortcut(0), bNoAddRemove(0),
-      bDontStartAgent(0), LogEnabled(0), Status(&gSilentStatus)
+      bDontStartAgent(0), LogEnabled(0), HandOver(nullptr), FirstProcessProgram(nullptr), LeftForFirstProcess(0),
+      Status(&gSilentStatus)
 {
 }
 
 InstallationData::~InstallationData()
 {
     char** strings[] = {&Instance,  &Company,   &DestFolder,  &Comments, &Contact,   &HelpLink,
-                        &Publisher, &AboutLink, &PartitionId, &Title,    &SrcFolder, &AgentWorkingFolder};
+                        &Publisher, &AboutLink, &PartitionId, &Title,    &SrcFolder, &AgentWorkingFolder,
+                        &HandOver,  &FirstProcessProgram};
     for (char** field : strings)
         FreeText(*field);
     Log.Close();

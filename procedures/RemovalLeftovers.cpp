@@ -37,37 +37,35 @@ bool HoldsKeptItem(const RemovalLeftovers* leftovers, const char* folder)
     return false;
 }
 
-}  // namespace
-
-void InitRemovalLeftovers(RemovalLeftovers* leftovers)
+// Whether the item waits for the first process of a hand-over: its program, or the agent folder
+// when no other item stays in it.
+bool WaitsForFirstProcess(const InstallationData* data, RemovalLeftovers* leftovers, const char* path,
+                          LeftoverKind kind)
 {
-    leftovers->Count = 0;
-    leftovers->Scheduled = 0;
-    leftovers->FirstError = 0;
-    InitPointerList(&leftovers->Paths);
-    InitPointerList(&leftovers->Kept);
-}
-
-void FreeRemovalLeftovers(RemovalLeftovers* leftovers)
-{
-    FreePaths(&leftovers->Paths);
-    FreePaths(&leftovers->Kept);
-}
-
-bool IsLeftItem(const RemovalLeftovers* leftovers, const char* path)
-{
-    for (int i = 0; i < leftovers->Paths.Count; ++i) {
-        if (lstrcmpiA(static_cast<const char*>(leftovers->Paths.Items[i]), path) == 0)
-            return true;
+    const char* program = data->FirstProcessProgram;
+    if (!program)
+        return false;
+    if (kind == kLeftFile && lstrcmpiA(path, program) == 0) {
+        leftovers->ForFirstProcess |= kFirstProcessProgram;
+        return true;
     }
-    return false;
+    if (kind != kLeftFolder || !(leftovers->ForFirstProcess & kFirstProcessProgram) ||
+        lstrcmpiA(path, data->DestFolder) != 0)
+        return false;
+    size_t length = strlen(path);
+    for (int i = 0; i < leftovers->Paths.Count; ++i) {
+        const char* left = static_cast<const char*>(leftovers->Paths.Items[i]);
+        if (_strnicmp(left, path, length) == 0 && left[length] == '\\' && lstrcmpiA(left, program) != 0)
+            return false;  // it stays for that item anyway
+    }
+    leftovers->ForFirstProcess |= kFirstProcessFolder;
+    return true;
 }
 
-void LeaveItem(const InstallationData* data, RemovalLeftovers* leftovers, LeftoverPlace place, const char* path,
-               int code, LeftoverKind kind)
+// An item that stays, counted, and left for the restart where place says.
+void KeepItem(const InstallationData* data, RemovalLeftovers* leftovers, LeftoverPlace place, const char* path,
+              int code, LeftoverKind kind)
 {
-    if (!leftovers || !path)
-        return;
     Remember(&leftovers->Paths, path);
     ++leftovers->Count;
     // Only a link itself could go, never what it leads to; the restart of Windows 9x (WinInit.ini)
@@ -100,8 +98,49 @@ void LeaveItem(const InstallationData* data, RemovalLeftovers* leftovers, Leftov
         leftovers->FirstError = code;
 }
 
+}  // namespace
+
+void InitRemovalLeftovers(RemovalLeftovers* leftovers)
+{
+    leftovers->Count = 0;
+    leftovers->Scheduled = 0;
+    leftovers->FirstError = 0;
+    leftovers->ForFirstProcess = 0;
+    InitPointerList(&leftovers->Paths);
+    InitPointerList(&leftovers->Kept);
+}
+
+void FreeRemovalLeftovers(RemovalLeftovers* leftovers)
+{
+    FreePaths(&leftovers->Paths);
+    FreePaths(&leftovers->Kept);
+}
+
+bool IsLeftItem(const RemovalLeftovers* leftovers, const char* path)
+{
+    for (int i = 0; i < leftovers->Paths.Count; ++i) {
+        if (lstrcmpiA(static_cast<const char*>(leftovers->Paths.Items[i]), path) == 0)
+            return true;
+    }
+    return false;
+}
+
+void LeaveItem(const InstallationData* data, RemovalLeftovers* leftovers, LeftoverPlace place, const char* path,
+               int code, LeftoverKind kind)
+{
+    if (!leftovers || !path)
+        return;
+    if (WaitsForFirstProcess(data, leftovers, path, kind)) {
+        Remember(&leftovers->Paths, path);
+        LogMessage(data, "\"%s\" goes once the first process has ended.", path);
+        return;
+    }
+    KeepItem(data, leftovers, place, path, code, kind);
+}
+
 int ReportRemovalLeftovers(InstallationData* data, const RemovalLeftovers* leftovers)
 {
+    data->LeftForFirstProcess = leftovers->ForFirstProcess;
     if (leftovers->Count == 0)
         return 0;
     if (leftovers->Count == 1 && leftovers->Scheduled == 1)
@@ -115,4 +154,36 @@ int ReportRemovalLeftovers(InstallationData* data, const RemovalLeftovers* lefto
     if (leftovers->Scheduled > 0)
         data->RebootRequired = 1;
     return leftovers->FirstError;
+}
+
+void RemoveFirstProcessItems(const InstallationData* data)
+{
+    RemovalLeftovers left;
+    InitRemovalLeftovers(&left);
+    const char* program = data->FirstProcessProgram;
+    if (data->LeftForFirstProcess & kFirstProcessProgram) {
+        int code = ForceDeleteFile(program);
+        if (code == 0 || code == ERROR_FILE_NOT_FOUND) {
+            LogMessage(data, "\"%s\" is removed.", program);
+        } else {
+            LogErrorFormatted(data, code, "Failed to remove \"%s\".", program);
+            KeepItem(data, &left, kLeftForRestart, program, code, kLeftFile);
+        }
+    }
+    const char* folder = data->DestFolder;
+    if (data->LeftForFirstProcess & kFirstProcessFolder) {
+        BOOL removed = RemoveDirectoryA(folder);
+        int code = removed ? 0 : (int)GetLastError();
+        if (removed || GetPathKind(folder) == 0) {
+            LogMessage(data, "\"%s\" is removed.", folder);
+        } else {
+            LogErrorFormatted(data, code, "Failed to remove \"%s\".", folder);
+            KeepItem(data, &left, kLeftForRestart, folder, code, kLeftFolder);
+        }
+    } else if (left.Scheduled > 0 && !data->IsWin9x && GetPathKind(folder) == 1) {
+        // The removal left the folder for the restart before the program: it goes after it now.
+        (void)CancelDeletionAtRestart(data, folder);
+        (void)DeleteFileAtRestart(data, folder);
+    }
+    FreeRemovalLeftovers(&left);
 }

@@ -9,6 +9,7 @@
 #include "support/OsName.h"
 #include "support/PathMacros.h"
 #include "support/SystemLibrary.h"
+#include "support/WindowStation.h"
 #include "support/WindowsVersion.h"
 
 namespace {
@@ -143,22 +144,6 @@ void LogAccount(const InstallationData* data)
     LogMessage(data, "Account: %s\\%s", domain, user);
 }
 
-// Logs why the run cannot start and keeps the line for the message box of an interactive run.
-int RefuseStart(const InstallationData* data, char** failure, int result, const char* format, ...)
-    XA_PRINTF_FORMAT(4, 5);
-int RefuseStart(const InstallationData* data, char** failure, int result, const char* format, ...)
-{
-    char line[1024];
-    va_list args;
-    va_start(args, format);
-    FormatTextV(line, sizeof(line), format, args);
-    va_end(args);
-    LogMessage(data, "%s", line);
-    if (failure)
-        ReplaceText(*failure, DuplicateText(line));
-    return result;
-}
-
 // The folders of the log the command line asks for: a log that was asked for must come into being.
 void CreateLogFolder(const InstallationData* data)
 {
@@ -174,12 +159,18 @@ void CreateLogFolder(const InstallationData* data)
 
 }  // namespace
 
-int InitInstallationData(InstallationData* data, const char* commandLine, HANDLE* instanceLock, char** failure)
+int InitInstallationData(InstallationData* data, const char* commandLine, HANDLE* instanceLock)
 {
     char* packageFile = nullptr;
     bool parsed = ParseCommandLine(data, commandLine, &packageFile) == 0;
     int packageError = packageFile ? ReadPackageFile(data, packageFile) : 0;
     CreateLogFolder(data);
+    // A silent run whose log cannot be written would leave no trace of what it did: it ends
+    // before it does anything, as other installers do.
+    if (parsed && data->LogEnabled && !data->Log.IsWritable()) {
+        FreeText(packageFile);
+        return ERROR_INSTALL_LOG_FAILURE;
+    }
     // The lock comes before the first line and before anything is read from the machine: a run
     // that waited for another one of its instance sees what that one left, and the lines of the
     // two runs do not mix in a shared log.
@@ -193,35 +184,49 @@ int InitInstallationData(InstallationData* data, const char* commandLine, HANDLE
     LogAccount(data);
     if (!parsed) {
         FreeText(packageFile);
-        return RefuseStart(data, failure, -1, "The command line cannot be read. Setup aborted.");
+        LogMessage(data, "The command line cannot be read. Setup aborted.");
+        return -1;
     }
-    LogUnknownOptions(data, commandLine);
+    if (LogOptionMistakes(data, commandLine)) {
+        FreeText(packageFile);
+        return -1;
+    }
     if (packageError != 0) {
         char* reason = GetErrorText(packageError);
-        RefuseStart(data, failure, packageError, "Package file \"%s\" cannot be read. %s", packageFile,
-                    reason ? reason : "");
+        LogMessage(data, "Package file \"%s\" cannot be read. %s", packageFile, reason ? reason : "");
         FreeText(reason);
         FreeText(packageFile);
         return packageError;
     }
     FreeText(packageFile);
+    static_assert(kInstanceChars == 20 && kPartitionIdChars == 26, "the refusals name the limits");
+    const char* refusal = nullptr;
     if (!data->Instance)
-        return RefuseStart(data, failure, -1, "Product instance GUID is missing. Setup aborted.");
+        refusal = "Product instance GUID is missing. Setup aborted.";
     // Cut, a long id would name another instance: the second of two ids alike in their first
     // characters would update the first.
-    if (strlen(data->Instance) > kInstanceChars)
-        return RefuseStart(data, failure, -1, "Product instance GUID is longer than %d characters. Setup aborted.",
-                           (int)kInstanceChars);
+    else if (strlen(data->Instance) > kInstanceChars)
+        refusal = "Product instance GUID is longer than 20 characters. Setup aborted.";
     // The id becomes a folder, a key and a service name: one that could point elsewhere
     // ("..\..", "", "C:") would make a later removal delete a folder that is not the agent's.
-    if (!IsValidInstanceId(data->Instance))
-        return RefuseStart(data, failure, -1, "Product instance GUID is invalid. Setup aborted.");
-    if (data->PartitionId && strlen(data->PartitionId) > kPartitionIdChars)
-        return RefuseStart(data, failure, -1, "Partition ID is longer than %d characters. Setup aborted.",
-                           (int)kPartitionIdChars);
+    else if (!IsValidInstanceId(data->Instance))
+        refusal = "Product instance GUID is invalid. Setup aborted.";
+    else if (data->PartitionId && strlen(data->PartitionId) > kPartitionIdChars)
+        refusal = "Partition ID is longer than 26 characters. Setup aborted.";
+    if (refusal) {
+        LogMessage(data, "%s", refusal);
+        return -1;
+    }
     if (locked != 0) {
         LogMessage(data, "Another setup of this agent instance is running.");
         return locked;
+    }
+    // On a service's desktop (session 0) nobody answers a question or presses Close: the run
+    // would wait for ever.
+    if (!data->IsSilent && !IsWindowStationVisible()) {
+        LogMessage(data, "No one can answer on this desktop; the run is silent.");
+        data->IsSilent = 1;
+        data->NoInteract = 1;
     }
 
     OSVERSIONINFOEXA version;
@@ -236,8 +241,10 @@ int InitInstallationData(InstallationData* data, const char* commandLine, HANDLE
     else
         LogMessage(data, "Failed to retrieve OS name.");
 
-    if (!ReadSourceFolder(data))
-        return RefuseStart(data, failure, -1, "Failed initializing installation data");
+    if (!ReadSourceFolder(data)) {
+        LogMessage(data, "Failed initializing installation data");
+        return -1;
+    }
     if (!data->Company)
         data->Company = DuplicateText("Arvane");
     FormDestinationFolder(data);
@@ -246,12 +253,14 @@ int InitInstallationData(InstallationData* data, const char* commandLine, HANDLE
 
     int existing = ReadExistingInstallation(data);
     if (!data->DestFolder || !data->DestFolder[0]) {
-        RefuseStart(data, failure, -1, "Invalid destination folder!");
+        LogMessage(data, "Invalid destination folder!");
         LogMessage(data, "Failed initializing installation data");
         return -1;
     }
-    if (existing < 0)
-        return RefuseStart(data, failure, -1, "Failed initializing installation data");
+    if (existing < 0) {
+        LogMessage(data, "Failed initializing installation data");
+        return -1;
+    }
     if (!data->Publisher)
         data->Publisher = DuplicateText("Arvane");
 

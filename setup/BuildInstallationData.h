@@ -10,21 +10,22 @@
 // Builds the whole record from the command line text (after the program name): options, the
 // package file, defaults, the platform, an installed or legacy agent, the title, and the dump
 // to the log. 0 on success; on failure (logged) the error of a package file that cannot be read,
-// or -1. With instanceLock, first takes the lock of the instance (setup/InstanceLock.h) into
+// or -1; ERROR_INSTALL_LOG_FAILURE (1622) before anything else when /l names a log that cannot be
+// written. With instanceLock, first takes the lock of the instance (setup/InstanceLock.h) into
 // *instanceLock, before the first line is logged; ERROR_INSTALL_ALREADY_RUNNING (logged) when
-// another run kept it. With failure, a run that cannot start leaves there why, as a new heap text
-// (FreeText) or null.
-int InitInstallationData(InstallationData* data, const char* commandLine, HANDLE* instanceLock = nullptr,
-                         char** failure = nullptr);
+// another run kept it.
+int InitInstallationData(InstallationData* data, const char* commandLine, HANDLE* instanceLock = nullptr);
 
-// Splits the command line into words and applies the options; reads the package file named by
+// Splits the command line into words and applies the options (a value option followed by an
+// option takes no value: LogOptionMistakes); reads the package file named by
 // /f, or with packageFile hands its path over there instead (a new heap text, null without /f).
 // 0 on success, -1 when the command line cannot be copied or split. Logs nothing.
 int ParseCommandLine(InstallationData* data, const char* commandLine, char** packageFile = nullptr);
 
-// Logs each word that looks like an option ("/" or "-" first) but names none; older command
-// lines keep working.
-void LogUnknownOptions(const InstallationData* data, const char* commandLine);
+// Logs each word that looks like an option ("/" or "-" first) but names none, so that older
+// command lines keep working; and the first value option whose next word is itself an option
+// ("/" or "-" and a letter), which the run must refuse: true then.
+bool LogOptionMistakes(const InstallationData* data, const char* commandLine);
 
 // Whether the command line asks for the option table (/? or -?): 0 no, 1 yes, 2 yes and silent
 // (/s). Nothing is opened or logged.

@@ -42,6 +42,7 @@ const Option kOptions[] = {
     {'u', kFlag, &InstallationData::UpdateLegacyAgent, nullptr, "", "take over the older agent"},
     {'n', kFlag, &InstallationData::bNoDriver, nullptr, "", "no network drivers"},
     {'t', kFlag, &InstallationData::RunAsTemp, nullptr, "", "be the removal's temporary copy"},
+    {'w', kText, nullptr, &InstallationData::HandOver, "handles", "the removal's first process, to report to"},
     {'i', kFlag, &InstallationData::bNoAddRemove, nullptr, "", "no uninstall entry"},
     {'j', kFlag, &InstallationData::bNoShortcut, nullptr, "", "no Start menu shortcut"},
     {'k', kFlag, &InstallationData::bDontStartAgent, nullptr, "", "never start the agent"},
@@ -51,6 +52,21 @@ const Option kOptions[] = {
 bool IsOptionWord(const char* word)
 {
     return word[0] == '/' || word[0] == '-';
+}
+
+// Whether the word after a value option is its value: any word but an option, "/" or "-" and a
+// letter. "/v /VERYSILENT" is a switch typed where a value was missing, not a partition id.
+bool IsOptionValue(const char* word)
+{
+    char letter = (char)(word[1] | 0x20);
+    return !IsOptionWord(word) || letter < 'a' || letter > 'z';
+}
+
+// Whether the option at words[i] takes words[i + 1] as its value.
+bool TakesNextWord(const Option* option, const PointerList* words, int i)
+{
+    return option->Kind != kFlag && option->Kind != kHelp && i + 1 < words->Count &&
+           IsOptionValue((const char*)words->Items[i + 1]);
 }
 
 // The option of a word by its second character, in either case (/S is /s, as other installers
@@ -101,14 +117,19 @@ bool SplitWords(char* text, PointerList* words)
     return AddWord(words, start);
 }
 
+// A log that was asked for stays asked for when its path cannot be expanded: the run then ends
+// for want of it (its Path stays empty) rather than running without a trace.
 void OpenLog(InstallationData* data, const char* value)
 {
     char path[MAX_PATH];
     path[0] = '\0';
-    if (ExpandPath(value, path, sizeof(path)) == 0)
-        return;
     data->LogEnabled = 1;
-    data->Log.Open(path);
+    if (ExpandPath(value, path, sizeof(path)) != 0) {
+        data->Log.Open(path);
+        return;
+    }
+    data->Log.Close();
+    data->Log.Path[0] = '\0';
 }
 
 // Applies the options in order; returns the package file's path (a new heap text) or null.
@@ -123,8 +144,8 @@ char* ApplyOptions(InstallationData* data, const PointerList* words)
             data->*(option->Flag) = 1;
             continue;
         }
-        if (i + 1 >= words->Count)
-            continue;  // a value option at the end is ignored
+        if (!TakesNextWord(option, words, i))
+            continue;  // without its value the option is ignored (the run refuses it when an option follows)
         const char* value = (const char*)words->Items[++i];
         switch (option->Kind) {
         case kText:
@@ -162,8 +183,8 @@ int FindOptionTableRequest(const char* commandLine)
                 request = 1;
             else if (option->Flag == &InstallationData::IsSilent)
                 silent = true;
-            else if (option->Kind != kFlag)
-                ++i;  // its value, whatever it looks like
+            else if (TakesNextWord(option, &words, i))
+                ++i;  // its value
         }
     }
     FreePointerList(&words);
@@ -215,8 +236,9 @@ int ParseCommandLine(InstallationData* data, const char* commandLine, char** pac
     return result;
 }
 
-void LogUnknownOptions(const InstallationData* data, const char* commandLine)
+bool LogOptionMistakes(const InstallationData* data, const char* commandLine)
 {
+    bool refused = false;
     PointerList words;
     InitPointerList(&words);
     char* copy = DuplicateText(commandLine);
@@ -224,12 +246,19 @@ void LogUnknownOptions(const InstallationData* data, const char* commandLine)
         for (int i = 0; i < words.Count; ++i) {
             const char* word = (const char*)words.Items[i];
             const Option* option = FindOption(word);
-            if (option && option->Kind != kFlag && option->Kind != kHelp)
-                ++i;  // its value, whatever it looks like
-            else if (!option && IsOptionWord(word))
+            if (option && TakesNextWord(option, &words, i)) {
+                ++i;  // its value
+            } else if (option && option->Kind != kFlag && option->Kind != kHelp && i + 1 < words.Count && !refused) {
+                // A guess either way would act on the wrong instance or partition, or drop a switch.
+                LogMessage(data, "Option /%c needs a value; \"%s\" is an option. Setup aborted.", word[1],
+                           (const char*)words.Items[i + 1]);
+                refused = true;
+            } else if (!option && IsOptionWord(word)) {
                 LogMessage(data, "Unknown option \"%s\" is ignored.", word);
+            }
         }
     }
     FreePointerList(&words);
     FreeText(copy);
+    return refused;
 }

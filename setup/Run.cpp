@@ -3,8 +3,10 @@
 #include <windows.h>
 
 #include <commctrl.h>
+#include <stdlib.h>
 #include <string.h>
 
+#include "procedures/RemovalLeftovers.h"
 #include "procedures/RestartOperations.h"
 #include "resources/resource.h"
 #include "setup/BuildInstallationData.h"
@@ -17,12 +19,13 @@
 #include "support/Handles.h"
 #include "support/StringTable.h"
 #include "support/SystemLibrary.h"
+#include "support/WindowStation.h"
 
 namespace {
 
 const int kCaptionBytes = 260;
 const int kMessageBytes = 512;
-const DWORD kCopyIdleWaitMs = 10000;
+const DWORD kFirstProcessEndLimitMs = 60000;  // the first process ends as soon as it has the result
 const size_t kCommandLineChars = 32767;
 const DWORD kPrivateFolderNames = 0x10000;
 
@@ -169,8 +172,12 @@ bool SetupApp::ConfirmRemoval()
 }
 
 // A removal started from inside the agent folder (as the uninstall entry does) runs from a
-// copy in the temporary folder, which can delete the folder. True when the copy took over.
-bool SetupApp::HandOverRemoval(const char* commandLine)
+// copy in the temporary folder, which can delete the folder. This process waits for the copy's
+// result and ends with it, so that whoever started it (a deployment tool, the list of installed
+// programs) learns how the removal went; then the copy deletes this program and the folder. True
+// when this process is to end with exitCode: the copy's result, or the error that kept the copy
+// from starting; false when the removal runs here.
+bool SetupApp::HandOverRemoval(const char* commandLine, int* exitCode)
 {
     char program[MAX_PATH], copy[MAX_PATH];
     if (!IsSameFile(Data.SrcFolder, Data.DestFolder, true) || !GetProgramPath(program, sizeof(program)))
@@ -182,36 +189,102 @@ bool SetupApp::HandOverRemoval(const char* commandLine)
         LogError(&Data, code ? (int)code : -1, "Couldn't copy file. Continue to uninstallation in same process.");
         return false;
     }
-    char* command = FormatHeapText(kCommandLineChars, "\"%s\" /t %s", copy, commandLine ? commandLine : "");
-    if (!command) {
-        LogError(&Data, ERROR_NOT_ENOUGH_MEMORY, "New process is not started. Continue to uninstallation in same process.");
-        return false;
-    }
-    LogMessage(&Data, "Run \"%s\" to perform uninstallation.", command);
-    // The copy runs this instance's removal: it takes the lock.
-    ReleaseInstanceLock(&InstanceLock);
-    STARTUPINFOA startup;
-    memset(&startup, 0, sizeof(startup));
-    startup.cb = sizeof(startup);
+    // The copy inherits a pipe for its result and a handle of this process to wait on.
+    HANDLE current = GetCurrentProcess();
+    HANDLE results = nullptr, pipe = nullptr, inheritedPipe = nullptr, self = nullptr;
+    char* command = nullptr;
     PROCESS_INFORMATION process;
-    // The copy runs in its own folder, so that it does not hold the agent folder it removes.
-    BOOL started = CreateProcessA(nullptr, command, nullptr, nullptr, FALSE, NORMAL_PRIORITY_CLASS, nullptr,
-                                  copyFolder, &startup, &process);
+    BOOL started = CreatePipe(&results, &pipe, nullptr, 0) &&
+                   DuplicateHandle(current, pipe, current, &inheritedPipe, 0, TRUE, DUPLICATE_SAME_ACCESS) &&
+                   DuplicateHandle(current, current, current, &self, SYNCHRONIZE, TRUE, 0);
     DWORD code = GetLastError();
+    if (started) {
+        command = FormatHeapText(kCommandLineChars, "\"%s\" /t /w \"%lx:%lx:%s\" %s", copy, (unsigned long)(ULONG_PTR)self,
+                                 (unsigned long)(ULONG_PTR)inheritedPipe, strrchr(program, '\\') + 1,
+                                 commandLine ? commandLine : "");
+        started = command != nullptr;
+        if (!started)
+            code = ERROR_FILENAME_EXCED_RANGE;  // longer than a command line may be
+    }
+    if (started) {
+        LogMessage(&Data, "Run \"%s\" to perform uninstallation.", command);
+        // The copy runs this instance's removal: it takes the lock.
+        ReleaseInstanceLock(&InstanceLock);
+        STARTUPINFOA startup;
+        memset(&startup, 0, sizeof(startup));
+        startup.cb = sizeof(startup);
+        // The copy runs in its own folder, so that it does not hold the agent folder it removes.
+        started = CreateProcessA(nullptr, command, nullptr, nullptr, TRUE, NORMAL_PRIORITY_CLASS, nullptr, copyFolder,
+                                 &startup, &process);
+        code = GetLastError();
+    }
+    // Only the copy holds the pipe's writing end now: the read below ends when it is gone.
+    CloseHandleIfOpen(pipe);
+    CloseHandleIfOpen(inheritedPipe);
+    CloseHandleIfOpen(self);
     FreeText(command);
     if (!started) {
-        LogError(&Data, (int)code, "New process is not started. Continue to uninstallation in same process.");
+        LogError(&Data, code ? (int)code : -1, "New process is not started.");
         if (!Data.IsWin9x) {
             DeleteFileA(copy);
             RemoveDirectoryA(copyFolder);
         }
-        return false;
+        CloseHandleIfOpen(results);
+        *exitCode = code ? (int)code : -1;
+        return true;
     }
-    WaitForInputIdle(process.hProcess, kCopyIdleWaitMs);
     CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
     LogMessage(&Data, "Process is started.");
+    // A copy that ended without a result (it could not start) tells it by its exit code.
+    int result = -1;
+    DWORD read = 0;
+    if (!ReadFile(results, &result, sizeof(result), &read, nullptr) || read != sizeof(result)) {
+        DWORD ended = (DWORD)-1;
+        WaitForSingleObject(process.hProcess, INFINITE);
+        GetExitCodeProcess(process.hProcess, &ended);
+        result = (int)ended;
+    }
+    CloseHandle(results);
+    CloseHandle(process.hProcess);
+    LogMessage(&Data, "The removal's copy reports %d.", result);
+    *exitCode = result;
     return true;
+}
+
+// The copy of a hand-over: the first process's handle and the pipe for the result, inherited, and
+// its program's name in the agent folder, all given by /w.
+void SetupApp::TakeHandOver()
+{
+    const char* text = Data.HandOver;
+    if (!Data.RunAsTemp || !text)
+        return;
+    char* end = nullptr;
+    unsigned long process = strtoul(text, &end, 16);
+    if (*end != ':')
+        return;
+    unsigned long pipe = strtoul(end + 1, &end, 16);
+    char program[MAX_PATH];
+    // A name that leads elsewhere names no file the removal meets: nothing then waits for it.
+    if (*end != ':' || !end[1] || !JoinPath(program, Data.DestFolder, end + 1))
+        return;
+    FirstProcess = (HANDLE)(ULONG_PTR)process;
+    ResultPipe = (HANDLE)(ULONG_PTR)pipe;
+    ReplaceText(Data.FirstProcessProgram, DuplicateText(program));
+}
+
+// The copy of a hand-over gives the first process its result, waits for it to end, and then
+// deletes what the removal left for that: its program and the agent folder.
+void SetupApp::FinishHandOver(int result)
+{
+    if (!ResultPipe)
+        return;
+    DWORD written = 0;
+    WriteFile(ResultPipe, &result, sizeof(result), &written, nullptr);
+    CloseHandleIfOpen(ResultPipe);
+    // What is still in use after the wait is left for the restart.
+    WaitForSingleObject(FirstProcess, kFirstProcessEndLimitMs);
+    CloseHandleIfOpen(FirstProcess);
+    RemoveFirstProcessItems(&Data);
 }
 
 // The loop ends with the main window, which a close request cannot destroy while the install
@@ -246,39 +319,25 @@ int SetupApp::Run(HINSTANCE instance, HINSTANCE, const char* commandLine, int sh
 {
     int optionTable = FindOptionTableRequest(commandLine);
     if (optionTable) {
-        if (optionTable == 1)
+        // Silent, or where nobody could close the box, only the exit code answers.
+        if (optionTable == 1 && IsWindowStationVisible())
             ShowOptionTable(instance);
         return 0;
     }
     int result = RunLocked(instance, commandLine, showCommand);
     ReleaseInstanceLock(&InstanceLock);
+    // A copy that ends before its report: the first process takes the exit code.
+    CloseHandleIfOpen(ResultPipe);
+    CloseHandleIfOpen(FirstProcess);
     return result;
-}
-
-// A run that cannot start tells why, to a person only: a silent or unattended run (/s, /x) may
-// run where nobody could close a box, and would then never end. reason null: the failure's code.
-void SetupApp::ShowStartFailure(const char* reason, int code)
-{
-    if (Data.IsSilent || Data.NoInteract)
-        return;
-    char caption[kCaptionBytes], format[kMessageBytes], text[kMessageBytes];
-    LoadProgramText(IDS_WINDOW_TITLE, caption, sizeof(caption));
-    if (reason) {
-        FormatText(text, sizeof(text), "%s\n\nXASetup.exe /? shows the options.", reason);
-    } else {
-        LoadProgramText(IDS_SETUP_FAILED, format, sizeof(format));
-        FormatText(text, sizeof(text), format, code);
-    }
-    MessageBoxA(nullptr, text, caption, MB_OK);
 }
 
 int SetupApp::RunLocked(HINSTANCE instance, const char* commandLine, int showCommand)
 {
-    char* failure = nullptr;
-    int initialized = InitInstallationData(&Data, commandLine, &InstanceLock, &failure);
+    // A run that cannot start shows no box, interactive or not: a deployment tool that leaves out
+    // /s, or a service's desktop, has nobody to close it. The log says why.
+    int initialized = InitInstallationData(&Data, commandLine, &InstanceLock);
     if (initialized != 0) {
-        ShowStartFailure(initialized == ERROR_INSTALL_ALREADY_RUNNING ? nullptr : failure, initialized);
-        FreeText(failure);
         if (initialized == ERROR_INSTALL_ALREADY_RUNNING)
             LogMessage(&Data, "Agent setup finished!");
         return initialized;
@@ -288,8 +347,10 @@ int SetupApp::RunLocked(HINSTANCE instance, const char* commandLine, int showCom
         if (!Data.IsSilent && !Data.RunAsTemp && !ConfirmRemoval())
             return ERROR_INSTALL_USEREXIT;
         // The copy itself never hands over again, wherever it runs.
-        if (!Data.RunAsTemp && HandOverRemoval(commandLine))
-            return 0;
+        int exitCode = 0;
+        if (!Data.RunAsTemp && HandOverRemoval(commandLine, &exitCode))
+            return exitCode;
+        TakeHandOver();
     }
 
     LoadProgramText(IDS_WINDOW_TITLE, WindowTitle, sizeof(WindowTitle));
@@ -319,21 +380,6 @@ int SetupApp::RunLocked(HINSTANCE instance, const char* commandLine, int showCom
     CloseHandleIfOpen(thread);
     FreeLibraryIfLoaded(commonControls);
 
-    if (Data.RunAsTemp) {
-        // This temporary copy goes at the next restart, and after it the folder made for it. On NT
-        // only from that folder, which admits no one else: elsewhere a link put on the way after
-        // the run would steer the restart's deletion (a copy run from the agent folder was left
-        // for the restart by the removal itself, under a name of its own).
-        char program[MAX_PATH];
-        if (GetProgramPath(program, sizeof(program))) {
-            if (Data.IsWin9x) {
-                (void)AddWinInitRename(nullptr, program);
-            } else if (IsRemovalCopyFolder(Data.SrcFolder)) {
-                (void)MoveFileExA(program, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
-                (void)MoveFileExA(Data.SrcFolder, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
-            }
-        }
-    }
     if (!Data.IsSilent && !Data.NoInteract && Data.RebootRequired) {
         char caption[kCaptionBytes], text[kMessageBytes];
         LoadProgramText(IDS_WINDOW_TITLE, caption, sizeof(caption));
@@ -346,6 +392,23 @@ int SetupApp::RunLocked(HINSTANCE instance, const char* commandLine, int showCom
     if (exitCode == 0 && Data.RebootRequired) {
         LogMessage(&Data, "A restart of Windows completes this setup (exit code 3010).");
         exitCode = ERROR_SUCCESS_REBOOT_REQUIRED;
+    }
+    FinishHandOver(exitCode);
+    if (Data.RunAsTemp) {
+        // This temporary copy goes at the next restart, and after it the folder made for it. On NT
+        // only from that folder, which admits no one else: elsewhere a link put on the way after
+        // the run would steer the restart's deletion (a copy run from the agent folder was left
+        // for the restart by the removal itself, under a name of its own). Clean-up only: the
+        // result stays.
+        char program[MAX_PATH];
+        if (GetProgramPath(program, sizeof(program))) {
+            if (Data.IsWin9x) {
+                (void)AddWinInitRename(nullptr, program);
+            } else if (IsRemovalCopyFolder(Data.SrcFolder)) {
+                (void)MoveFileExA(program, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+                (void)MoveFileExA(Data.SrcFolder, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+            }
+        }
     }
     LogMessage(&Data, "Agent setup finished!");
     return exitCode;

@@ -2,7 +2,9 @@
 
 SetupApp g_SetupApp;
 
-SetupApp::SetupApp() : MainWindow(nullptr), InstallResult(0), InstallRunning(0), InstanceLock(nullptr)
+SetupApp::SetupApp()
+    : MainWindow(nullptr), InstallResult(0), InstallRunning(0), InstanceLock(nullptr), FirstProcess(nullptr),
+      ResultPipe(nullptr)
 {
     WindowTitle[0] = '\0';
     WindowClass[0] = '\0';

@@ -18,6 +18,8 @@ struct SetupApp {
     volatile LONG InstallResult;          // the procedure's result, set by the install thread
     volatile LONG InstallRunning;         // 1 from the install thread's start until its work is done
     HANDLE InstanceLock;                  // the instance's lock, held from before the first log line to the last
+    HANDLE FirstProcess;                  // the hand-over's copy: the first process, which waits for its result
+    HANDLE ResultPipe;                    // the hand-over's copy: where the result goes to the first process
 
     SetupApp();
 
@@ -28,9 +30,10 @@ struct SetupApp {
 
 private:
     int RunLocked(HINSTANCE instance, const char* commandLine, int showCommand);
-    void ShowStartFailure(const char* reason, int code);
     bool ConfirmRemoval();
-    bool HandOverRemoval(const char* commandLine);
+    bool HandOverRemoval(const char* commandLine, int* exitCode);
+    void TakeHandOver();
+    void FinishHandOver(int result);
     void RunMessageLoop();
     void WaitForInstallThread(HANDLE thread);
 };

@@ -154,6 +154,14 @@ void SetupLog::Open(const char* path)
         Mutex = CreateMutexA(nullptr, FALSE, nullptr);
 }
 
+bool SetupLog::IsWritable() const
+{
+    HANDLE file = Mutex && Path[0] ? OpenLogFile(Path, RefuseLinks) : INVALID_HANDLE_VALUE;
+    bool writable = file != INVALID_HANDLE_VALUE;
+    CloseFile(file);
+    return writable;
+}
+
 bool SetupLog::WriteLine(const char* text) const
 {
     if (!Mutex || !Path[0] || !text)

@@ -31,6 +31,10 @@ struct SetupLog {
     // Reopens on a later call.
     void Open(const char* path);
 
+    // True when a line can be appended now: the log is open and its file opens for appending (it
+    // is created when missing).
+    bool IsWritable() const;
+
     // Appends one line; true when it was written, false when it was dropped.
     bool WriteLine(const char* text) const;
 

@@ -1,6 +1,6 @@
 // libFuzzer target: any text as the command line. ParseCommandLine must succeed and leave a
 // record that keeps its promises (flags 0 or 1, every text a terminated piece of one word, ids
-// kept whole), FindOptionTableRequest must see the same words, LogUnknownOptions must log only
+// kept whole), FindOptionTableRequest must see the same words, LogOptionMistakes must log only
 // words that look like options, and the record's destructor must free everything
 // (LeakSanitizer).
 #include <stdint.h>
@@ -25,17 +25,20 @@ void CheckRecord(const InstallationData& data, const char* commandLine)
 {
     const size_t all = strlen(commandLine);
     for (const char* text : {data.Instance, data.PartitionId, data.Company, data.DestFolder, data.Comments, data.Contact, data.HelpLink,
-                             data.Publisher, data.AboutLink})
+                             data.Publisher, data.AboutLink, data.HandOver})
         CheckText(text, commandLine, all);
     // The command line has no say in these.
-    for (const char* text : {data.Title, data.SrcFolder, data.AgentWorkingFolder})
+    for (const char* text : {data.Title, data.SrcFolder, data.AgentWorkingFolder, data.FirstProcessProgram})
         Check(text == nullptr);
     Check(!data.IsModify && !data.IsWin9x && !data.LegacyAgentExists && !data.RebootRequired);
     for (int flag : {data.IsSilent, data.IsRemove, data.UpdateLegacyAgent, data.RunProgram, data.NoInteract,
                      data.ShowProgress, data.bNoDriver, data.RunAsTemp, data.bNoShortcut, data.bNoAddRemove,
                      data.bDontStartAgent, data.LogEnabled})
         Check(flag == 0 || flag == 1);
-    Check(data.LogEnabled == (Seam().LogOpens > 0));
+    // /l asks for a log even when its path cannot be expanded (the run then ends without one).
+    Check(!data.LogEnabled || strstr(commandLine, "/l") || strstr(commandLine, "-l") || strstr(commandLine, "/L") ||
+          strstr(commandLine, "-L"));
+    Check(Seam().LogOpens == 0 || data.LogEnabled);
 }
 
 }  // namespace
@@ -61,7 +64,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         // Both walk the same words: /s counts for the table exactly when it counts for the run.
         Check(request != 2 || record.IsSilent);
         Check(request != 1 || !record.IsSilent);
-        LogUnknownOptions(&record, commandLine);
+        LogOptionMistakes(&record, commandLine);
         Check(Seam().LogLines == 0 || strchr(commandLine, '/') || strchr(commandLine, '-'));
 
         // Parsing again over a filled record replaces its texts without leaking the old ones

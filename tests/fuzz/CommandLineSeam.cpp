@@ -46,8 +46,9 @@ void SetupLog::Open(const char* path)
 
 bool SetupLog::WriteLine(const char* text) const
 {
-    Check(Path[0] != '\0' && strlen(text) < 16384);
-    return true;
+    // A log whose path could not be expanded is asked for but has no file (its Path is empty).
+    Check(strlen(text) < 16384);
+    return Path[0] != '\0';
 }
 
 void SetupLog::Close()

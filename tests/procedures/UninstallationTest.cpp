@@ -13,6 +13,7 @@
 #include "harness/ShellLinkReader.h"
 #include "procedures/AgentShutdown.h"
 #include "procedures/ProcedureFixture.h"
+#include "procedures/RemovalLeftovers.h"
 #include "support/AgentNames.h"
 #include "support/Files.h"
 #include "support/Registry.h"
@@ -468,6 +469,83 @@ TEST_F(UninstallationTest, WhatIsInUseIsLeftForTheRestartAndAReinstallationKeeps
     EXPECT_EQ(0, Data().RebootRequired);
     EXPECT_TRUE(FileExistsAt(held));
     RemoveTree(footprint.DestFolder);
+}
+
+// A removal handed over from the agent folder runs while the first process, which waits for its
+// result, still runs its program there. That program, and the folder when nothing else stays in
+// it, are no leftovers: nothing waits for the restart for them, and they go once the first process
+// has ended. When something else keeps the folder, the folder goes at the restart after it, and
+// after the program too, when that is still in use at the end.
+TEST_F(UninstallationTest, TheFirstProcessOfAHandOverKeepsItsProgramAndFolderUntilItEnds)
+{
+    AgentPackage package("pkg-u12");
+    AgentFootprint footprint = Install("U12", package);
+    const std::string program = footprint.DestFolder + "\\XASetup.exe";
+    const std::vector<std::string> before = PendingRenames();
+    // The first process maps its program as a running program does; the package's is a sample.
+    ASSERT_TRUE(CopyFileA((footprint.DestFolder + "\\AgentCore.exe").c_str(), program.c_str(), FALSE));
+    auto removeWhileFirstProcessRuns = [&] {
+        EXPECT_EQ(0, Prepare("/g U12 /r /s /t", package.Folder()));
+        Data().FirstProcessProgram = DuplicateText(program.c_str());
+        return Counted([&] { return Run().UninstallAgent(); });
+    };
+    {
+        FileHolder firstProcess(program, "image");
+        ASSERT_TRUE(firstProcess.Holding());
+        EXPECT_EQ(0, removeWhileFirstProcessRuns());
+    }
+    EXPECT_EQ(0, Data().RebootRequired);
+    EXPECT_EQ(kFirstProcessProgram | kFirstProcessFolder, Data().LeftForFirstProcess);
+    EXPECT_TRUE(Logged("\"" + program + "\" goes once the first process has ended."));
+    EXPECT_TRUE(Logged("\"" + footprint.DestFolder + "\" goes once the first process has ended."));
+    for (const std::string& message : Messages())
+        EXPECT_NE(0u, message.rfind("The removal left", 0)) << message;
+    EXPECT_EQ(std::vector<std::string>{"XASetup.exe"}, FolderEntries(footprint.DestFolder));
+    EXPECT_TRUE(before == PendingRenames());
+    Counted([&] {
+        RemoveFirstProcessItems(&Data());
+        return 0;
+    });
+    int removed = IndexOf("\"" + program + "\" is removed.");
+    EXPECT_LT(IndexOf("Setup finished."), removed);
+    EXPECT_LT(removed, IndexOf("\"" + footprint.DestFolder + "\" is removed."));
+    EXPECT_FALSE(FileExistsAt(footprint.DestFolder));
+    EXPECT_EQ(std::vector<std::string>{}, Leftovers(footprint));
+    EXPECT_TRUE(before == PendingRenames());
+
+    // Windows 9x deletes no folder at its restart: the order of the list is NT's.
+    if (IsWin9xKind())
+        return;
+    footprint = Install("U12", package);
+    ASSERT_TRUE(CopyFileA((footprint.DestFolder + "\\AgentCore.exe").c_str(), program.c_str(), FALSE));
+    const std::string held = footprint.DestFolder + "\\LogScan.dll";
+    {
+        FileHolder holder(held);  // no sharing: it stays under its own name
+        FileHolder firstProcess(program, "image");
+        ASSERT_TRUE(holder.Holding() && firstProcess.Holding());
+        EXPECT_EQ(0, removeWhileFirstProcessRuns());
+        EXPECT_EQ(1, Data().RebootRequired);
+        EXPECT_EQ(kFirstProcessProgram, Data().LeftForFirstProcess);
+        EXPECT_TRUE(Logged("The removal left 2 items; they are deleted at the next restart."));
+        // The first process did not end in time: its program goes at the restart too.
+        Counted([&] {
+            RemoveFirstProcessItems(&Data());
+            return 0;
+        });
+    }
+    std::vector<std::string> aside = FolderEntries(footprint.DestFolder, "~*.tmp");
+    ASSERT_EQ(1u, aside.size());
+    const std::string renamed = footprint.DestFolder + "\\" + aside[0];
+    EXPECT_TRUE(Logged("\"" + program + "\" goes at the next restart as \"" + renamed + "\"."));
+    std::string pending;
+    for (const std::string& entry : PendingRenames())
+        pending += entry + "|";
+    const std::string folderEntry = "\\??\\" + footprint.DestFolder + "|";
+    size_t order = pending.find("\\??\\" + held + "||\\??\\" + renamed + "||" + folderEntry);
+    EXPECT_NE(std::string::npos, order) << pending;
+    EXPECT_EQ(pending.find(folderEntry), order + pending.substr(order).find(folderEntry)) << "once only: " << pending;
+    ASSERT_EQ(0, RunProcess("wineboot.exe -r", 120000));
+    EXPECT_FALSE(FileExistsAt(footprint.DestFolder));
 }
 
 // Users may change the agent's working folder: what stays of it is counted and logged and ends

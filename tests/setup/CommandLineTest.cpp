@@ -32,7 +32,8 @@ std::string Describe(const InstallationData& data)
          {&InstallationData::Instance, &InstallationData::Company, &InstallationData::DestFolder,
           &InstallationData::Comments, &InstallationData::Contact, &InstallationData::HelpLink,
           &InstallationData::Publisher, &InstallationData::AboutLink, &InstallationData::PartitionId,
-          &InstallationData::Title, &InstallationData::SrcFolder, &InstallationData::AgentWorkingFolder})
+          &InstallationData::Title, &InstallationData::SrcFolder, &InstallationData::AgentWorkingFolder,
+          &InstallationData::HandOver, &InstallationData::FirstProcessProgram})
         text += "|" + Text(data.*field);
     return text;
 }
@@ -98,12 +99,12 @@ TEST(CommandLine, EveryFlagSetsItsField)
     }
 }
 
-TEST(CommandLine, ValueOptionsTakeTheNextWordWhateverItIs)
+TEST(CommandLine, ValueOptionsTakeTheNextWordUnlessItIsAnOption)
 {
     InstallationData data;
     ParseCommandLine(&data, "/g /s /o Acme /m Note /c Me /h Help /p Pub /a About /d C:\\Base /o Later /g");
-    EXPECT_EQ("/s", Text(data.Instance)) << "/g takes /s; the last /g has no value and is ignored";
-    EXPECT_EQ(0, data.IsSilent);
+    EXPECT_EQ(nullptr, data.Instance) << "/s is no value of /g; the last /g has no value either";
+    EXPECT_EQ(1, data.IsSilent);
     EXPECT_EQ("Later", Text(data.Company)) << "a repeated option takes the last value";
     EXPECT_EQ("Note", Text(data.Comments));
     EXPECT_EQ("Me", Text(data.Contact));
@@ -111,6 +112,17 @@ TEST(CommandLine, ValueOptionsTakeTheNextWordWhateverItIs)
     EXPECT_EQ("Pub", Text(data.Publisher));
     EXPECT_EQ("About", Text(data.AboutLink));
     EXPECT_EQ("C:\\Base", Text(data.DestFolder));
+
+    // Only "/" or "-" and a letter make an option of the next word; other words are values.
+    InstallationData values;
+    ParseCommandLine(&values, "/g -1 /v /? /o - /m / /c \"/ spaced\" /h -9x /p /Later");
+    EXPECT_EQ("-1", Text(values.Instance));
+    EXPECT_EQ("/?", Text(values.PartitionId));
+    EXPECT_EQ("-", Text(values.Company));
+    EXPECT_EQ("/", Text(values.Comments));
+    EXPECT_EQ("/ spaced", Text(values.Contact));
+    EXPECT_EQ("-9x", Text(values.HelpLink));
+    EXPECT_EQ(nullptr, values.Publisher) << "/Later is an option (/l)";
 }
 
 
@@ -123,7 +135,9 @@ TEST(CommandLine, WordsOfThousandsOfCharactersAndALoneQuoteAtTheEnd)
     EXPECT_EQ(word, Text(data.Instance)) << "kept whole, to be refused rather than cut";
     EXPECT_EQ(word, Text(data.PartitionId));
     EXPECT_EQ(word, Text(data.Company));
-    EXPECT_EQ(0, data.LogEnabled) << "a log path longer than a path can be opens no log";
+    EXPECT_EQ(1, data.LogEnabled) << "a log was asked for";
+    EXPECT_EQ(nullptr, data.Log.Mutex) << "a log path longer than a path can be opens no log";
+    EXPECT_STREQ("", data.Log.Path);
     EXPECT_EQ(nullptr, data.Contact) << "the lone quote makes an empty word: /c has no value";
 }
 
@@ -202,7 +216,7 @@ TEST(OptionTable, AskedWithQuestionMarkAndSilentWithS)
     EXPECT_EQ(1, FindOptionTableRequest("-? /g I1 /l C:\\x.log"));
     EXPECT_EQ(2, FindOptionTableRequest("/s /?"));
     EXPECT_EQ(2, FindOptionTableRequest("-?\t-silent"));
-    EXPECT_EQ(1, FindOptionTableRequest("/? /g /s")) << "/s is the value of /g";
+    EXPECT_EQ(2, FindOptionTableRequest("/? /g /s")) << "/s is no value of /g";
     EXPECT_EQ(2, FindOptionTableRequest("/S /?"));
     EXPECT_EQ(0, FindOptionTableRequest("/g /?")) << "/? is the value of /g";
     EXPECT_EQ(0, FindOptionTableRequest("/h http://help/? ? x?"));

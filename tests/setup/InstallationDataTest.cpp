@@ -192,7 +192,7 @@ TEST_F(InstallationDataTest, PackageFileFillsOnlyWhatTheCommandLineLeftEmpty)
 }
 
 // A command line with a mistake in it: what the run does (its result), and the line that tells
-// the administrator why; a run that cannot start keeps that line for its message box.
+// the administrator why.
 TEST_F(InstallationDataTest, MistakesInTheCommandLineAreToldNotGuessed)
 {
     const std::string missing = scratch_ / "missing.xml";
@@ -215,17 +215,20 @@ TEST_F(InstallationDataTest, MistakesInTheCommandLineAreToldNotGuessed)
         // A folder that is not there either: the manual's exit-code table names both codes.
         {"/g I1 /f " + missingFolder, ERROR_PATH_NOT_FOUND,
          "Package file \"" + missingFolder + "\" cannot be read. " + SystemMessage(ERROR_PATH_NOT_FOUND)},
+        // A value option followed by an option: neither guess (the word as the value, or the
+        // option without one) is what was meant.
+        {"/g I1 /v /VERYSILENT", -1, "Option /v needs a value; \"/VERYSILENT\" is an option. Setup aborted."},
+        {"-G -s /d -x", -1, "Option /G needs a value; \"-s\" is an option. Setup aborted."},
+        {"/g I1 /o /z", -1, "Option /o needs a value; \"/z\" is an option. Setup aborted."},
+        {"/g I1 /m -5% /c /", 0, "> Comments = -5%"},
+        {"/g I1 /m -5% /c /", 0, "> Contact = /"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.CommandLine);
         DeleteFileA(log_.c_str());
         InstallationData data;
-        char* failure = nullptr;
-        EXPECT_EQ(row.Result, InitInstallationData(&data, (row.CommandLine + " /l " + log_).c_str(), nullptr,
-                                                   &failure));
+        EXPECT_EQ(row.Result, InitInstallationData(&data, (row.CommandLine + " /l " + log_).c_str()));
         EXPECT_TRUE(Logged(row.Line));
-        EXPECT_EQ(row.Result ? row.Line : "<null>", Text(failure));
-        FreeText(failure);
         EXPECT_FALSE(Logged("Unknown option \"/silently\" is ignored.")) << "it is /s";
     }
 
@@ -236,6 +239,27 @@ TEST_F(InstallationDataTest, MistakesInTheCommandLineAreToldNotGuessed)
     std::vector<std::string> lines = SplitLines(ReadWholeFile(deep));
     ASSERT_GE(lines.size(), 2u);
     EXPECT_NE(std::string::npos, lines[1].find("]: Agent setup started!"));
+}
+
+// A log that was asked for must be written: when it cannot be (a folder in its place, a path
+// that does not fit), the run ends with 1622 before it reads or locks anything.
+TEST_F(InstallationDataTest, ALogThatCannotBeWrittenEndsTheRun)
+{
+    const std::string tooLong = "C:\\" + std::string(300, 'l') + ".log";
+    // The last /l counts, also when an earlier one named a log that could be written. A path that
+    // only its folder macros make too long is no log either, though its text would name a file.
+    std::string macros;
+    for (int i = 0; i < 14; ++i)
+        macros += "%SystemDir%";
+    for (const std::string& path : {scratch_.Path(), tooLong, log_ + " /l " + tooLong, scratch_ / (macros + ".log")}) {
+        SCOPED_TRACE(path);
+        InstallationData data;
+        EXPECT_EQ(ERROR_INSTALL_LOG_FAILURE, InitInstallationData(&data, ("/g I1 /l " + path).c_str()));
+        EXPECT_EQ(nullptr, data.SrcFolder) << "nothing read after the refusal";
+    }
+    InstallationData written;
+    EXPECT_EQ(0, Init(written, "/g I1"));
+    EXPECT_TRUE(Logged("Agent setup started!"));
 }
 
 TEST_F(InstallationDataTest, RegisteredInstanceOverridesTheCommandLine)
@@ -598,7 +622,8 @@ TEST_F(InstallationDataTest, InstanceLockComesBeforeTheFirstLine)
         MutexHolder otherRun(name);
         ASSERT_TRUE(otherRun.Holding());
         bool loggedWhileWaiting = false;
-        clock.OnSleep = [&](DWORD) { loggedWhileWaiting = loggedWhileWaiting || FileExistsAt(log_); };
+        // The log may be there (its file is opened once to see that it can be written), but empty.
+        clock.OnSleep = [&](DWORD) { loggedWhileWaiting = loggedWhileWaiting || !ReadWholeFile(log_).empty(); };
         InstallationData data;
         HANDLE lock = nullptr;
         EXPECT_EQ(ERROR_INSTALL_ALREADY_RUNNING, InitInstallationData(&data, commandLine.c_str(), &lock));

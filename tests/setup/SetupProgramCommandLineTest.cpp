@@ -53,18 +53,53 @@ TEST_F(SetupProgram, ExitCodes)
     Package package("codes-package");
     RunLog log("codes-log");
 
-    // No instance, or one too long: the run cannot start. Interactively a box says why; silent
-    // or unattended, nothing is shown.
-    EXPECT_EQ(-1L, RunSetup(package.Setup(), "/s " + log.Option()));
-    bool boxShown = true;
-    EXPECT_EQ(-1L, RunWatchingForBoxes(package.Setup(), "/x /g BRANCH-OFFICE-NORTH-EAST-1 " + log.Option(), &boxShown));
-    EXPECT_FALSE(boxShown);
-    {
-        SetupProcess setup(package.Setup(), log.Option());
-        EXPECT_EQ("Product instance GUID is missing. Setup aborted.\n\nXASetup.exe /? shows the options.",
-                  AnswerBox(setup, kSetupCaption, IDOK));
-        EXPECT_EQ(-1L, setup.Wait());
+    // A run that cannot start ends at once with its code and shows nothing, interactive or not: a
+    // deployment tool that leaves out /s must never be kept waiting by a box. The log says why.
+    const std::string missing = package.Path("missing.xml");
+    const struct {
+        std::string Options;
+        long Code;
+        std::string Line;
+    } cannotStart[] = {
+        {"/s", -1, "Product instance GUID is missing. Setup aborted."},
+        {"/x /g BRANCH-OFFICE-NORTH-EAST-1", -1, "Product instance GUID is longer than 20 characters. Setup aborted."},
+        {"", -1, "Product instance GUID is missing. Setup aborted."},
+        {"/g I1 /v /VERYSILENT", -1, "Option /v needs a value; \"/VERYSILENT\" is an option. Setup aborted."},
+        {"/g I1 /f \"" + missing + "\"", ERROR_FILE_NOT_FOUND,
+         "Package file \"" + missing + "\" cannot be read. " + SystemMessage(ERROR_FILE_NOT_FOUND)},
+    };
+    for (const auto& row : cannotStart) {
+        SCOPED_TRACE(row.Options);
+        log.Clear();
+        bool boxShown = true;
+        EXPECT_EQ(row.Code, RunWatchingForBoxes(package.Setup(), row.Options + " " + log.Option(), &boxShown));
+        EXPECT_FALSE(boxShown);
+        EXPECT_TRUE(log.Has(row.Line));
     }
+
+    // A log that was asked for but cannot be written ends the run before it does anything, as
+    // msiexec does: a folder the run may not write to (Z:\ is the Unix root, which the prefix's
+    // user cannot write), a folder in the log's place, a read-only log, a file in the way of its
+    // folder. Interactive or not, no box.
+    ScratchFolder logs("codes-logs");
+    const std::string readOnly = logs / "read-only.log";
+    WriteWholeFile(readOnly, "kept\r\n");
+    SetFileAttributesA(readOnly.c_str(), FILE_ATTRIBUTE_READONLY);
+    WriteWholeFile(logs / "file", "");
+    for (const std::string& path : {std::string("Z:\\xasetup-denied\\setup.log"), logs.Path(), readOnly,
+                                    logs / "file\\setup.log"}) {
+        for (const char* mode : {"", "/s "}) {
+            SCOPED_TRACE(mode + path);
+            bool boxShown = true;
+            EXPECT_EQ(ERROR_INSTALL_LOG_FAILURE,
+                      RunWatchingForBoxes(package.Setup(), std::string(mode) + "/g I1 /l \"" + path + "\"", &boxShown));
+            EXPECT_FALSE(boxShown);
+        }
+    }
+    EXPECT_EQ("kept\r\n", ReadWholeFile(readOnly));
+    SetFileAttributesA(readOnly.c_str(), FILE_ATTRIBUTE_NORMAL);
+    EXPECT_FALSE(MachineKeyExists(AgentKey("I1")));
+    EXPECT_FALSE(FileExistsAt(AgentFolder("I1")));
 
     // A procedure that fails: the agent's service program is missing from the package.
     DeleteFileA(package.Path("AgentCore.exe").c_str());

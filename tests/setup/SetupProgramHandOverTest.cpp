@@ -75,11 +75,14 @@ private:
 
 // The uninstall entry starts the copy inside the agent folder: after the question it hands the
 // removal over to a copy of itself in the temporary folder, which removes the folder without
-// asking again and goes at the next restart.
+// asking again and goes at the next restart. The first process shows nothing while it waits for
+// the copy's result, and ends with it; then the copy deletes its program and the folder.
 TEST_F(SetupProgramHandOver, RemovalFromTheAgentFolder)
 {
     Package package("handover-package");
     RunLog log("handover-log");
+    // Earlier runs in this prefix left their own entries for the restart.
+    DeleteMachineValue("SYSTEM\\CurrentControlSet\\Control\\Session Manager", "PendingFileRenameOperations");
     ASSERT_EQ(0, RunSetup(package.Setup(), "/g I1 /s " + log.Option()));
     std::string installed = AgentFolder("I1") + "\\XASetup.exe";
     ASSERT_TRUE(FileExistsAt(installed));
@@ -98,15 +101,17 @@ TEST_F(SetupProgramHandOver, RemovalFromTheAgentFolder)
         ASSERT_EQ(8u, planted->Count());
     }
     PressButton(box, IDOK);
-    EXPECT_EQ(0L, first.Wait());
-    EXPECT_TRUE(log.Has("Process is started."));
 
     // The copy does not ask again; its window waits for Close.
     bool askedAgain = false;
     HWND close = nullptr;
     for (int tries = 0; tries < 1200 && !close; ++tries) {
+        // The first process's own box may still be going away.
         HWND again = FindWindowA("#32770", kQuestionCaption);
-        if (again) {
+        DWORD asker = 0;
+        if (again)
+            GetWindowThreadProcessId(again, &asker);
+        if (again && asker != first.Id()) {
             askedAgain = true;
             PressButton(again, IDCANCEL);
         }
@@ -122,13 +127,20 @@ TEST_F(SetupProgramHandOver, RemovalFromTheAgentFolder)
     ASSERT_TRUE(close);
     EXPECT_EQ("The application and its components have been removed successfully.",
               DialogText(GetParent(close), 1000));
+    EXPECT_TRUE(first.Running()) << "the first process waits for the copy's result";
+    EXPECT_EQ(nullptr, FindProcessWindow(first.Id(), "XASETUP"));
+    EXPECT_TRUE(log.Has("Process is started."));
     PressButton(GetParent(close), 1003);
+    EXPECT_EQ(0L, first.Wait());
     for (int tries = 0; tries < 600 && !log.Has("Agent setup finished!"); ++tries)
         Sleep(100);
     ASSERT_TRUE(log.Has("Agent setup finished!"));
+    EXPECT_TRUE(InOrder(log.Messages(), {"Process is started.", "End install process. (0)",
+                                         "The removal's copy reports 0.", "Agent setup finished!"}));
 
     std::vector<LogLine> lines = log.Lines();
-    static const std::regex run(R"re(Run ""(.*\\agt[0-9A-Fa-f]+\.exe)" /t (.*)" to perform uninstallation\.)re");
+    static const std::regex run(
+        R"re(Run ""(.*\\agt[0-9A-Fa-f]+\.exe)" /t /w "[0-9a-f]+:[0-9a-f]+:XASetup\.exe" (.*)" to perform uninstallation\.)re");
     std::smatch match;
     std::string copy;
     for (const LogLine& line : lines)
@@ -182,6 +194,10 @@ TEST_F(SetupProgramHandOver, RemovalFromTheAgentFolder)
         std::string upperFolder = copyFolder;
         CharUpperA(&upperFolder[0]);
         EXPECT_NE(std::string::npos, pending.find("\\??\\" + upper + "||\\??\\" + upperFolder + "|")) << pending;
+        // The copy deleted the original program and the agent folder itself: nothing of them waits.
+        std::string agentFolder = AgentFolder("I1");
+        CharUpperA(&agentFolder[0]);
+        EXPECT_EQ(std::string::npos, pending.find("\\??\\" + agentFolder)) << pending;
     }
     EXPECT_TRUE(SameBytes(package.Setup(), copy));
     DeleteFileA(copy.c_str());
@@ -224,4 +240,136 @@ TEST_F(SetupProgramHandOver, RemovalFromTheAgentFolder)
         EXPECT_EQ(std::string::npos, pending.find("\\??\\" + agentFolder + "|", folder + 1)) << pending;
     }
     RemoveTree(AgentFolder("I1"));
+}
+
+namespace {
+
+// The log of the uninstall entry's commands, in the temporary folder of the user who runs them.
+std::string EntryLog()
+{
+    char path[MAX_PATH] = "";
+    ExpandEnvironmentStringsA("%TEMP%\\xasetup.log", path, sizeof(path));
+    return path;
+}
+
+// Runs the entry's quiet command as a deployment tool does; its exit code. Then waits for the
+// copy's end (its last line), which comes after the first process has ended.
+long RemoveByEntry(const std::string& instance)
+{
+    DeleteFileA(EntryLog().c_str());
+    std::string command = ReadMachineString(kUninstallKey + instance, "QuietUninstallString");
+    long code = RunProcess(command, kRunLimitMs);
+    for (int tries = 0; tries < 600; ++tries) {
+        std::vector<std::string> messages = LogMessages(EntryLog());
+        if (!messages.empty() && messages.back() == "Agent setup finished!")
+            break;
+        Sleep(100);
+    }
+    return code;
+}
+
+}  // namespace
+
+// The entry's commands are a truthful way to remove: whoever runs one gets the removal's result.
+// A file in use gives 3010 (Windows 9x, which deletes no folder at its restart: the folder's
+// error), a removal that fails its error, a copy that cannot be started the error of that; and
+// once the first process has ended, the copy deletes the original XASetup.exe, and the folder
+// when nothing else keeps it.
+TEST_F(SetupProgramHandOver, TheEntrysCommandsTellTheRemovalsResult)
+{
+    Package package("entry-package");
+    RunLog log("entry-install-log");
+    const bool win9x = IsWin9xKind();
+    // Earlier runs in this prefix left their own entries for the restart.
+    DeleteMachineValue("SYSTEM\\CurrentControlSet\\Control\\Session Manager", "PendingFileRenameOperations");
+    const std::string folder = AgentFolder("I1");
+    const std::string original = folder + "\\XASetup.exe";
+
+    ASSERT_EQ(0, RunSetup(package.Setup(), "/g I1 /s " + log.Option()));
+    {
+        FileHolder holder(folder + "\\LogScan.dll");  // no sharing: it stays under its own name
+        ASSERT_TRUE(holder.Holding());
+        EXPECT_EQ(win9x ? ERROR_DIR_NOT_EMPTY : ERROR_SUCCESS_REBOOT_REQUIRED, RemoveByEntry("I1"));
+    }
+    std::vector<std::string> messages = LogMessages(EntryLog());
+    EXPECT_TRUE(InOrder(messages, {"Process is started.", "\"" + original + "\" goes once the first process has ended.",
+                                   win9x ? "The removal left 2 items." : "The removal left 2 items; they are deleted at the next restart.",
+                                   "The removal's copy reports " + std::to_string(win9x ? ERROR_DIR_NOT_EMPTY : ERROR_SUCCESS_REBOOT_REQUIRED) + ".",
+                                   "\"" + original + "\" is removed.", "Agent setup finished!"}));
+    EXPECT_FALSE(FileExistsAt(original));
+    EXPECT_EQ(std::vector<std::string>{"LogScan.dll"}, FolderEntries(folder));
+    if (!win9x) {
+        std::string pending = ReadMachineMultiString("SYSTEM\\CurrentControlSet\\Control\\Session Manager",
+                                                     "PendingFileRenameOperations") + "|";
+        std::string upper = folder;
+        CharUpperA(&pending[0]);
+        CharUpperA(&upper[0]);
+        EXPECT_NE(std::string::npos, pending.find("\\??\\" + upper + "\\LOGSCAN.DLL||\\??\\" + upper + "|")) << pending;
+        EXPECT_EQ(std::string::npos, pending.find("\\??\\" + upper + "\\XASETUP.EXE")) << pending;
+        EXPECT_EQ(std::string::npos, pending.find("\\??\\" + upper + "\\~")) << pending;
+    }
+    RemoveTree(folder);
+
+    // A removal that fails: a file in use in the agent's working folder, which is never left for
+    // the restart. The agent folder itself goes whole once the first process has ended.
+    ScratchFolder work("entry-work");
+    ASSERT_TRUE(WriteWholeFile(work / "NetProbe.exe", "a tool of the agent"));
+    ASSERT_EQ(0, RunSetup(package.Setup(), "/g I1 /s " + log.Option()));
+    ASSERT_TRUE(WriteWholeFile(folder + "\\ArvaneD.ini", "Agent_Temp_Dir " + work.Path() + "\r\n"));
+    {
+        FileHolder holder(work / "NetProbe.exe");
+        ASSERT_TRUE(holder.Holding());
+        EXPECT_EQ(ERROR_SHARING_VIOLATION, RemoveByEntry("I1"));
+    }
+    messages = LogMessages(EntryLog());
+    EXPECT_TRUE(InOrder(messages, {"The removal's copy reports 32.", "\"" + original + "\" is removed.",
+                                   "\"" + folder + "\" is removed.", "Agent setup finished!"}));
+    EXPECT_FALSE(FileExistsAt(folder));
+    ExpectRemoved("I1");
+
+    // A copy that cannot be started (its command line would be longer than a command line may
+    // be): the first process ends with that error, and nothing is removed.
+    ASSERT_EQ(0, RunSetup(package.Setup(), "/g I1 /s " + log.Option()));
+    log.Clear();
+    std::string command = "\"" + original + "\" /g I1 /r /s " + log.Option() + " /m ";
+    command += std::string(32760 - command.size(), 'm');
+    EXPECT_EQ(ERROR_FILENAME_EXCED_RANGE, RunProcess(command, kRunLimitMs));
+    EXPECT_TRUE(log.Has("New process is not started. " + SystemMessage(ERROR_FILENAME_EXCED_RANGE)));
+    EXPECT_FALSE(log.Has("Begin install process.... (Version 5.2.0.1)"));
+    ExpectInstalled("I1", "Arvane Agent");
+}
+
+// A copy that ends without telling its result (killed, here, while its window waits for Close):
+// the first process does not wait for nobody, and ends with the copy's exit code.
+TEST_F(SetupProgramHandOver, ACopyThatEndsWithoutAResultGivesItsExitCode)
+{
+    Package package("killed-package");
+    RunLog log("killed-log");
+    ASSERT_EQ(0, RunSetup(package.Setup(), "/g I1 /s " + log.Option()));
+    log.Clear();
+    SetupProcess first(AgentFolder("I1") + "\\XASetup.exe", "/g I1 /r " + log.Option());
+    HWND box = WaitForProcessWindow(first, "#32770", kQuestionCaption);
+    ASSERT_TRUE(box);
+    PressButton(box, IDOK);
+    HWND close = nullptr;
+    for (int tries = 0; tries < 1200 && !close; ++tries) {
+        HWND window = FindWindowA("XASETUP", nullptr);
+        HWND dialog = window ? FindWindowExA(window, nullptr, "#32770", nullptr) : nullptr;
+        HWND button = dialog ? GetDlgItem(dialog, 1003) : nullptr;
+        if (button && IsWindowEnabled(button))
+            close = button;
+        else
+            Sleep(50);
+    }
+    ASSERT_TRUE(close);
+    DWORD copyId = 0;
+    GetWindowThreadProcessId(close, &copyId);
+    ASSERT_NE(first.Id(), copyId);
+    HANDLE copy = OpenProcess(PROCESS_TERMINATE, FALSE, copyId);
+    ASSERT_TRUE(copy);
+    EXPECT_TRUE(TerminateProcess(copy, 1234));
+    CloseHandle(copy);
+    EXPECT_EQ(1234L, first.Wait());
+    EXPECT_TRUE(InOrder(log.Messages(), {"Process is started.", "End install process. (0)",
+                                         "The removal's copy reports 1234."}));
 }

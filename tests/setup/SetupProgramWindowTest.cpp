@@ -4,6 +4,7 @@
 #include "setup/SetupProgramFixture.h"
 
 #include <commctrl.h>
+#include <tlhelp32.h>
 
 using namespace xatest;
 
@@ -110,5 +111,77 @@ TEST_F(SetupProgram, Window)
     EXPECT_EQ(0L, removal.Wait());
     EXPECT_FALSE(watch.ConfirmationBox);
     EXPECT_TRUE(watch.Visible);
+    ExpectRemoved("I1");
+}
+
+namespace {
+
+// A run that a fault left waiting on a desktop nobody sees would hold its instance's lock against
+// every later test of the prefix: the setup processes there (the program and a removal's copy) end.
+void EndStrandedRuns()
+{
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    PROCESSENTRY32 entry;
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry)) {
+        if (_stricmp(entry.szExeFile, "XASetup.exe") != 0 && _strnicmp(entry.szExeFile, "agt", 3) != 0)
+            continue;
+        HANDLE process = OpenProcess(PROCESS_TERMINATE, FALSE, entry.th32ProcessID);
+        if (process) {
+            TerminateProcess(process, 1);
+            CloseHandle(process);
+        }
+    }
+    CloseHandle(snapshot);
+}
+
+// Runs command on the desktop of a window station of its own, which nobody sees, as a service's
+// programs run on session 0; its exit code, or -2 when it did not end within a minute.
+long RunOnServiceDesktop(const std::string& command)
+{
+    long code = RunProcess("\"" + FixturePath("xalaunch.exe") + "\" --station " + command, 60000);
+    if (code == -2)
+        EndStrandedRuns();
+    return code;
+}
+
+}  // namespace
+
+// A run on a desktop nobody sees (a service's window station, as when a deployment tool's service
+// starts it on session 0) has nobody to answer a question or press Close: it runs as with /s and
+// /x, and says so. The launcher starts it in a window station of its own.
+TEST_F(SetupProgram, NobodyToAnswerOnAServiceDesktop)
+{
+    Package package("station-package");
+    RunLog log("station-log");
+    const std::string program = "\"" + package.Setup() + "\" ";
+    const std::string silent = "No one can answer on this desktop; the run is silent.";
+
+    // Interactive, the installation would wait for Close, and the removal would ask first.
+    ASSERT_EQ(0L, RunOnServiceDesktop(program + "/g I1 " + log.Option()));
+    EXPECT_TRUE(InOrder(log.Messages(), {silent, "> IsSilent = Yes", "> NoInteract = Yes", "End install process. (0)",
+                                         "Agent setup finished!"}));
+    ExpectInstalled("I1", "Arvane Agent");
+    log.Clear();
+    EXPECT_EQ(0L, RunOnServiceDesktop(program + "/x /g I1 /r " + log.Option()));
+    EXPECT_TRUE(InOrder(log.Messages(), {silent, "> IsSilent = Yes", "End install process. (0)"}));
+    ExpectRemoved("I1");
+    // The option table is then what a silent run makes of /?: nothing but the exit code.
+    EXPECT_EQ(0L, RunOnServiceDesktop(program + "/?"));
+
+    // A silent run shows nothing anyway, and has nothing to say about it.
+    log.Clear();
+    EXPECT_EQ(0L, RunOnServiceDesktop(program + "/g I1 /s " + log.Option()));
+    EXPECT_TRUE(log.Has("> IsSilent = Yes"));
+    EXPECT_FALSE(log.Has(silent));
+    EXPECT_TRUE(log.Has("> NoInteract = No"));
+
+    // The uninstall entry's interactive command there: neither the first process nor the copy it
+    // hands over to asks, and the first ends with the copy's result.
+    const std::string entry = ReadMachineString(kUninstallKey + std::string("I1"), "UninstallString");
+    ASSERT_EQ(std::string::npos, entry.find("/s"));
+    EXPECT_EQ(0L, RunOnServiceDesktop(entry));
+    for (int tries = 0; tries < 300 && FileExistsAt(AgentFolder("I1")); ++tries)
+        Sleep(100);  // the copy deletes the folder once the first process has ended
     ExpectRemoved("I1");
 }
