@@ -54,8 +54,9 @@ int RegisterAgentService(const InstallationData* data, bool update)
     // Failure actions and Safe Mode keys are best effort: the service works without them.
     (void)SetAgentFailureActions(name);
     for (const char* folder : kSafeBootKeys) {
-        if (FormatSafeBootKey(folder, name, key, sizeof(key)))
-            (void)SetRegistryString(HKEY_LOCAL_MACHINE, key, nullptr, "Service");
+        if (FormatSafeBootKey(folder, name, key, sizeof(key)) &&
+            (result = SetRegistryString(HKEY_LOCAL_MACHINE, key, nullptr, "Service")) != 0)
+            NotePartFailure(data, result, kCouldNotWrite, key);
     }
     return 0;
 }
@@ -91,13 +92,17 @@ int RemoveAgentService(const InstallationData* data)
         result = 0;
     } else if (result != 0) {
         LogErrorFormatted(data, result, "Failed to remove agent service: %s.", name);
+        NotePartFailure(data, result, nullptr);
     }
 
     // Only the current agent's service is registered for Safe Mode.
     if (!data->UpdateLegacyAgent) {
         for (const char* folder : kSafeBootKeys) {
+            int removed = ERROR_FILE_NOT_FOUND;
             if (FormatSafeBootKey(folder, name, key, sizeof(key)))
-                (void)DeleteRegistryTree(HKEY_LOCAL_MACHINE, key);
+                removed = DeleteRegistryTree(HKEY_LOCAL_MACHINE, key);
+            if (removed != 0 && removed != ERROR_FILE_NOT_FOUND)
+                NotePartFailure(data, removed, kCouldNotRemove, key);
         }
     }
     return result;

@@ -19,7 +19,10 @@ void AddUninstallEntryAndShortcut(const InstallationData* data, int isUpdate)
     }
     if (!data->bNoShortcut) {
         LogMessage(data, "Creating shortcut...");
-        LogMessage(data, "Shortcut creation returns 0x%x", (unsigned)CreateAgentShortcut(data, isUpdate));
+        int result = CreateAgentShortcut(data, isUpdate);
+        LogMessage(data, "Shortcut creation returns 0x%x", (unsigned)result);
+        if (result != 0)
+            NotePartFailure(data, result, nullptr);  // the line above tells
     } else {
         LogMessage(data, "Skip Shortcut creation.");
     }

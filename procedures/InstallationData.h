@@ -57,6 +57,7 @@ struct InstallationData {
     char* FirstProcessProgram;  // that process's program in the agent folder; null without a hand-over
     int LeftForFirstProcess;  // set by the removal: what goes once the first process has ended
                               // (procedures/RemovalLeftovers.h)
+    mutable int PartFailure;  // the first error of a part the run went on without (NotePartFailure)
     SetupLog Log;
     InstallationStatus* Status;  // never null: a sink that shows nothing until the run sets its window
 
@@ -71,6 +72,16 @@ void LogMessage(const InstallationData* data, const char* format, ...) XA_PRINTF
 
 // message, a blank and the system's text for code ("[Code: %d]" when it has none).
 void LogError(const InstallationData* data, int code, const char* message);
+
+// A part that the run goes on without could not be written or removed (a driver file or their
+// owner, a Safe Mode key, the uninstall entry, the shortcut, the service of a removal): logs
+// format with what and the system's text (unless format is null: the caller's own line tells)
+// and keeps the first error. The run ends with it once it has otherwise completed, so that a
+// deployment tool hears of the part; the next run takes care of it.
+void NotePartFailure(const InstallationData* data, int code, const char* format, const char* what = nullptr);
+extern const char kCouldNotWrite[];   // "Could not write %s."
+extern const char kCouldNotRemove[];  // "Could not remove %s."
+
 
 // As LogError, with the message formatted printf-style first.
 void LogErrorFormatted(const InstallationData* data, int code, const char* format, ...) XA_PRINTF_FORMAT(3, 4);

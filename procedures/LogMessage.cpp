@@ -33,6 +33,17 @@ void LogError(const InstallationData* data, int code, const char* message)
     FreeText(text);
 }
 
+const char kCouldNotWrite[] = "Could not write %s.";
+const char kCouldNotRemove[] = "Could not remove %s.";
+
+void NotePartFailure(const InstallationData* data, int code, const char* format, const char* what)
+{
+    if (format)
+        LogErrorFormatted(data, code, format, what);
+    if (data->PartFailure == 0)
+        data->PartFailure = code;
+}
+
 void LogErrorFormatted(const InstallationData* data, int code, const char* format, ...)
 {
     if (!data || !data->LogEnabled || !format)

@@ -80,7 +80,10 @@ bool InstallDriverFile(InstallationData* data, const char* name, const char* fol
 {
     char path[MAX_PATH];
     bool existed = !JoinPath(path, folder, destName ? destName : name) || GetPathKind(path) != 0;
-    return InstallFile(data, kDriverSourceFolder, name, folder, destName, FileForceCopy) == 0 && !existed;
+    int result = InstallFile(data, kDriverSourceFolder, name, folder, destName, FileForceCopy);
+    if (result != 0)
+        NotePartFailure(data, result, kCouldNotWrite, path);
+    return result == 0 && !existed;
 }
 
 // Removes the driver of this platform: ArvaneD.VXD in the system folder on Windows 9x, XAPFA.sys
@@ -153,7 +156,9 @@ void InstallOwnedDrivers(InstallationData* data, CreatedDrivers* created)
 
     LogMessage(data, "Installing drivers...");
     // Owned before any file is copied: an instance whose copy fails still answers for them.
-    SetDriverControl(data->Instance);
+    int result = SetDriverControl(data->Instance);
+    if (result != 0)
+        NotePartFailure(data, result, kCouldNotWrite, kDriverControlValue);
     if (!ReadSystemFolder(systemFolder)) {
         LogError(data, static_cast<int>(GetLastError()), "Could not read the system folder.");
         return;

@@ -69,33 +69,6 @@ LONG ReadPendingList(HKEY key, const PendingListCalls* calls, wchar_t** list, DW
     return *list ? calls->Query(key, kPendingRenames, nullptr, nullptr, (BYTE*)*list, size) : ERROR_NOT_ENOUGH_MEMORY;
 }
 
-bool IsTakenOut(const wchar_t* source, const wchar_t* target, const char* normalTarget, bool deletion);
-
-// Whether the pending list holds a deletion of path (read without the lock: a list that does
-// not is left alone).
-bool PendingListNames(const char* path)
-{
-    const PendingListCalls* calls = g_pendingList ? g_pendingList : SystemPendingListCalls();
-    char normal[MAX_PATH];
-    HKEY key = nullptr;
-    wchar_t* list = nullptr;
-    DWORD size = 0;
-    bool named = false;
-    if (calls->Query && NormalizePath(path, normal) &&
-        RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSessionManagerKey, 0, KEY_QUERY_VALUE, &key) == ERROR_SUCCESS &&
-        ReadPendingList(key, calls, &list, &size) == ERROR_SUCCESS) {
-        for (wchar_t* at = list; !named && *at;) {
-            wchar_t* source = at;
-            at += wcslen(at) + 1;
-            named = IsTakenOut(source, at, normal, true);
-            at += wcslen(at) + 1;
-        }
-    }
-    CloseKey(key);
-    free(list);
-    return named;
-}
-
 // The pairs of the list that an edit takes out: target's replacements, or (deletion) its deletion.
 bool IsTakenOut(const wchar_t* source, const wchar_t* target, const char* normalTarget, bool deletion)
 {
@@ -375,7 +348,7 @@ int CancelDeletionAtRestart(const InstallationData* data, const char* path)
     if (data->IsWin9x)
         return EditWinInit(nullptr, path, kCancelDeletion);
     // Most runs find no list at all: only one that names the path is edited, under the lock.
-    return PendingListNames(path) ? TakeOutPendingPairs(path, true, nullptr) : 0;
+    return TakeOutPendingPairs(path, true, nullptr);
 }
 
 void SetPendingListCalls(const PendingListCalls* calls)

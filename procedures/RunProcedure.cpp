@@ -158,6 +158,8 @@ int RunProcedure(Installer* installer)
             DropPreviousFiles(data);
         if (data->IsModify && result == 0)
             WriteUpdatedMarker(data);
+        if (result == 0)
+            result = data->PartFailure;
     } else if (installer->StoppedRunningAgent) {
         // The agent that the failed update stopped: a legacy agent under its own name while its
         // service is there, else under the new name once the conversion has made that.

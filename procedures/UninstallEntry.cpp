@@ -4,6 +4,7 @@
 
 #include <string.h>
 
+#include "procedures/AgentFileTable.h"
 #include "procedures/PreviousFiles.h"
 
 #include "support/AgentNames.h"
@@ -29,18 +30,13 @@ bool HasDisplayName(HKEY key)
 
 void WriteAgentVersion(const InstallationData* data, HKEY key)
 {
-    char path[MAX_PATH];
-    char version[64];
-    DWORD versionMS = 0;
-    DWORD versionLS = 0;
-    if (!FormatAgentProgramPath(data->DestFolder, path, sizeof(path)) ||
-        GetFileVersion(path, &versionMS, &versionLS) != 0)
-        return;
-    FormatText(version, sizeof(version), "%d.%d.%d.%d", HIWORD(versionMS), LOWORD(versionMS), HIWORD(versionLS),
-               LOWORD(versionLS));
+    char version[32];
+    ULONGLONG number = FormatAgentVersion(data->DestFolder, version);
+    if (number == 0 && version[0] == 'u')
+        return;  // "unknown": no version to show
     WriteStringValue(key, "DisplayVersion", version);
-    WriteNumberValue(key, "VersionMajor", HIWORD(versionMS));
-    WriteNumberValue(key, "VersionMinor", LOWORD(versionMS));
+    WriteNumberValue(key, "VersionMajor", (DWORD)(number >> 48));
+    WriteNumberValue(key, "VersionMinor", (DWORD)(number >> 32) & 0xFFFF);
 }
 
 // Adds the sizes of the files under folder, its subfolders included; linked folders are not
@@ -74,9 +70,12 @@ void WriteUninstallEntry(const InstallationData* data, int isUpdate)
     HKEY key = nullptr;
     if (!data->DestFolder || !FormatUninstallKey(data->Instance, keyPath, sizeof(keyPath)))
         return;
-    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, keyPath, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_READ | KEY_WRITE,
-                        nullptr, &key, nullptr) != ERROR_SUCCESS)
+    LONG created = RegCreateKeyExA(HKEY_LOCAL_MACHINE, keyPath, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                   KEY_READ | KEY_WRITE, nullptr, &key, nullptr);
+    if (created != ERROR_SUCCESS) {
+        NotePartFailure(data, (int)created, kCouldNotWrite, keyPath);
         return;
+    }
 
     // The program path is quoted: unquoted, Windows would first try C:\Program.exe and the like
     // with the rights of the administrator who removes the agent. An id with a blank is quoted

@@ -663,6 +663,15 @@ std::string OpenedResources::Summary() const
     return text;
 }
 
+bool IsNotCounted()
+{
+    DWORD error = GetLastError();
+    InstallStandIns();
+    bool inside = TlsGetValue(g_notCountedSlot) != nullptr;
+    SetLastError(error);
+    return inside;
+}
+
 NotCounted::NotCounted() : active_(g_notCountedSlot != TLS_OUT_OF_INDEXES)
 {
     if (active_) {

@@ -71,4 +71,8 @@ private:
     bool active_;
 };
 
+// True on a thread inside a NotCounted scope: the test's own code, which other stand-ins leave
+// alone too. Makes the stand-ins' thread marks on first use.
+bool IsNotCounted();
+
 }  // namespace xatest

@@ -609,6 +609,91 @@ std::vector<std::string> ProcedureRunTest::StepsFrom(
     return messages;
 }
 
+namespace {
+
+const char kLegacyCode[] = "{3D7A0F52-9C41-4B8E-A5D2-61F0C8B47E19}";
+const char kLegacySettingsKey[] = "System\\CurrentControlSet\\Services\\VxD\\Arvane";
+const char kLegacyHelper[] = "Arvane Agent Service Helper";
+const char kAppPathKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\AgentCore.exe";
+
+}  // namespace
+
+LegacyAgent::LegacyAgent(const std::string& folder) : folder_(folder)
+{
+    Forget();
+}
+
+LegacyAgent::~LegacyAgent()
+{
+    Forget();
+}
+
+std::string LegacyAgent::InstallerFolder()
+{
+    char folder[MAX_PATH] = "";
+    ExpandEnvironmentStringsA("%ProgramFiles%\\InstallShield Installation Information", folder, sizeof(folder));
+    return std::string(folder) + "\\" + kLegacyCode;
+}
+
+void LegacyAgent::Forget()
+{
+    service_.reset();
+    ForceRemoveService(Service());
+    DeleteMachineValue(kRunServicesKey, Service());
+    DeleteMachineTree(kLegacySettingsKey);
+    DeleteMachineValue(kRunKey, kLegacyHelper);
+    DeleteMachineTree(std::string(kUninstallKey) + "\\" + kLegacyCode);
+    DeleteMachineTree(kAppPathKey);
+    RemoveTree(InstallerFolder());
+}
+
+void LegacyAgent::Install()
+{
+    CreateDirectoryA(folder_.c_str(), nullptr);
+    std::string program = folder_ + "\\AgentCore.exe";
+    ASSERT_TRUE(WriteWholeFile(program, "legacy agent"));
+    if (IsWin9xKind()) {
+        ASSERT_TRUE(SetMachineText(kRunServicesKey, Service(), program));
+    } else {
+        service_.reset(new TestService(Service(), "Arvane Agent", "\"" + program + "\""));
+        ASSERT_TRUE(service_->Created());
+    }
+    ASSERT_TRUE(SetMachineNumber(kLegacySettingsKey, "EnableRemoteControl", 1));
+    ASSERT_TRUE(SetMachineText(kLegacySettingsKey, "AvLogFile", "av.log"));
+    ASSERT_TRUE(SetMachineText(kRunKey, kLegacyHelper, "\"" + folder_ + "\\UserTray.exe\" -q"));
+    ASSERT_TRUE(SetMachineText(std::string(kUninstallKey) + "\\" + kLegacyCode, "DisplayName", "Arvane Agent"));
+    ASSERT_TRUE(SetMachineText(kAppPathKey, nullptr, program));
+    ASSERT_EQ(0, SHCreateDirectoryExA(nullptr, InstallerFolder().c_str(), nullptr));
+    ASSERT_TRUE(WriteWholeFile(InstallerFolder() + "\\setup.ini", "legacy installer"));
+    ASSERT_TRUE(SetMachineText(kAgentKeyPath, "DriverControl", "Legacy"));
+}
+
+void LegacyAgent::Start(const std::string& record)
+{
+    ASSERT_NO_FATAL_FAILURE(Install());
+    ASSERT_TRUE(CopyFixture("agentstandin.exe", folder_ + "\\AgentCore.exe"));
+    ASSERT_TRUE(WriteWholeFile(folder_ + "\\AgentCore.ini",
+                               "[Agent]\r\nRecord=" + record + "\r\nPipe=\\\\.\\pipe\\arvaneAgent\r\n"));
+    ASSERT_TRUE(StartForReal(Service()));
+}
+
+std::vector<std::string> LegacyAgent::Leftovers() const
+{
+    std::vector<std::string> left;
+    bool service = IsWin9xKind() ? MachineValueExists(kRunServicesKey, Service()) : ServiceExists(Service());
+    if (service)
+        left.push_back(std::string("service ") + Service());
+    if (MachineValueExists(kRunKey, kLegacyHelper))
+        left.push_back(std::string("Run value ") + kLegacyHelper);
+    for (const std::string& key : {std::string(kUninstallKey) + "\\" + kLegacyCode, std::string(kAppPathKey),
+                                   std::string(kLegacySettingsKey)})
+        if (MachineKeyExists(key))
+            left.push_back("key " + key);
+    if (GetFileAttributesA(InstallerFolder().c_str()) != INVALID_FILE_ATTRIBUTES)
+        left.push_back("folder " + InstallerFolder());
+    return left;
+}
+
 std::string Joined(const std::vector<std::string>& lines)
 {
     std::string text = "\n";

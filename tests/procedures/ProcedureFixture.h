@@ -166,6 +166,33 @@ private:
     static int Read(const char* path, DWORD (&buffer)[1024]);
 };
 
+// The older-generation agent in a folder of its own: its service (its RunServices value on
+// Windows 9x), its settings, its installer's registration and folder, and the driver ownership it
+// holds. Taken off the machine when made and when it goes.
+class LegacyAgent {
+public:
+    explicit LegacyAgent(const std::string& folder);
+    ~LegacyAgent();
+    LegacyAgent(const LegacyAgent&) = delete;
+    LegacyAgent& operator=(const LegacyAgent&) = delete;
+
+    static const char* Service() { return "ArvaneAgent"; }
+    const std::string& Folder() const { return folder_; }
+    static std::string InstallerFolder();
+    // Its program is a text, so nothing of it runs.
+    void Install();
+    // Installed, with the service stand-in as its program, running as its service and serving
+    // the legacy pipe, recording into record.
+    void Start(const std::string& record);
+    // What of it is still on the machine, each "<what> <where>".
+    std::vector<std::string> Leftovers() const;
+    void Forget();
+
+private:
+    std::string folder_;
+    std::unique_ptr<TestService> service_;
+};
+
 // One message a line, for a failure report that can be read (and copied).
 std::string Joined(const std::vector<std::string>& lines);
 

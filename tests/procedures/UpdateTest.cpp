@@ -20,12 +20,9 @@ using namespace xatest;
 namespace {
 
 const char kStart[] = "Update existing installation...";
-const char kLegacyCode[] = "{3D7A0F52-9C41-4B8E-A5D2-61F0C8B47E19}";
-const char kLegacyService[] = "ArvaneAgent";
-const char kLegacySettingsKey[] = "System\\CurrentControlSet\\Services\\VxD\\Arvane";
+const char* const kLegacyService = LegacyAgent::Service();
 const char kRunKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 const char kUninstallKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
-const char kAppPathKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\AgentCore.exe";
 const char kRunServicesKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\RunServices";
 
 // The command the agent's service (its RunServices value on Windows 9x) runs.
@@ -494,71 +491,12 @@ TEST_F(UpdateTest, KeepsPackageFileAndConfigurationAndRepointsTheService)
 
 class LegacyConversionTest : public UpdateTest {
 protected:
-    LegacyConversionTest() { ForgetLegacyAgent(); }
-    ~LegacyConversionTest() override { ForgetLegacyAgent(); }
+    void InstallLegacyAgent() { ASSERT_NO_FATAL_FAILURE(legacyAgent_.Install()); }
+    void StartLegacyAgent() { ASSERT_NO_FATAL_FAILURE(legacyAgent_.Start(agentRecord_)); }
+    void ExpectLegacyAgentGone() { EXPECT_EQ(std::vector<std::string>{}, legacyAgent_.Leftovers()); }
 
-    static std::string InstallerFolder()
-    {
-        char folder[MAX_PATH] = "";
-        ExpandEnvironmentStringsA("%ProgramFiles%\\InstallShield Installation Information", folder, sizeof(folder));
-        return std::string(folder) + "\\" + kLegacyCode;
-    }
-
-    void ForgetLegacyAgent()
-    {
-        ForceRemoveService(kLegacyService);
-        DeleteMachineValue(kRunServicesKey, kLegacyService);
-        DeleteMachineTree(kLegacySettingsKey);
-        DeleteMachineValue(kRunKey, "Arvane Agent Service Helper");
-        DeleteMachineTree(std::string(kUninstallKey) + "\\" + kLegacyCode);
-        DeleteMachineTree(kAppPathKey);
-        RemoveTree(InstallerFolder());
-    }
-
-    // The older-generation agent in its folder: its service, its settings, its installer's
-    // registration and folder, and the driver ownership it holds.
-    void InstallLegacyAgent()
-    {
-        CreateDirectoryA(legacy_.c_str(), nullptr);
-        ASSERT_TRUE(WriteWholeFile(legacy_ + "\\AgentCore.exe", "legacy agent"));
-        if (IsWin9xKind()) {
-            ASSERT_TRUE(SetMachineText(kRunServicesKey, kLegacyService, legacy_ + "\\AgentCore.exe"));
-        } else {
-            service_.reset(new TestService(kLegacyService, "Arvane Agent", CommandFor(legacy_)));
-            ASSERT_TRUE(service_->Created());
-        }
-        ASSERT_TRUE(SetMachineNumber(kLegacySettingsKey, "EnableRemoteControl", 1));
-        ASSERT_TRUE(SetMachineText(kLegacySettingsKey, "AvLogFile", "av.log"));
-        ASSERT_TRUE(SetMachineText(kRunKey, "Arvane Agent Service Helper", "\"" + legacy_ + "\\UserTray.exe\" -q"));
-        ASSERT_TRUE(SetMachineText(std::string(kUninstallKey) + "\\" + kLegacyCode, "DisplayName", "Arvane Agent"));
-        ASSERT_TRUE(SetMachineText(kAppPathKey, nullptr, legacy_ + "\\AgentCore.exe"));
-        ASSERT_EQ(0, SHCreateDirectoryExA(nullptr, InstallerFolder().c_str(), nullptr));
-        ASSERT_TRUE(WriteWholeFile(InstallerFolder() + "\\setup.ini", "legacy installer"));
-        ASSERT_TRUE(SetMachineText("SOFTWARE\\Arvane\\Agent", "DriverControl", "Legacy"));
-    }
-
-    // The legacy agent running as its service: the stand-in serving the legacy pipe.
-    void StartLegacyAgent()
-    {
-        InstallLegacyAgent();
-        ASSERT_TRUE(CopyFixture("agentstandin.exe", legacy_ + "\\AgentCore.exe"));
-        ASSERT_TRUE(WriteWholeFile(legacy_ + "\\AgentCore.ini", "[Agent]\r\nRecord=" + agentRecord_ +
-                                                                     "\r\nPipe=\\\\.\\pipe\\arvaneAgent\r\n"));
-        ASSERT_TRUE(StartForReal(kLegacyService));
-    }
-
-    void ExpectLegacyAgentGone()
-    {
-        EXPECT_FALSE(ServiceKnown(kLegacyService));
-        EXPECT_FALSE(MachineValueExists(kRunKey, "Arvane Agent Service Helper"));
-        EXPECT_FALSE(MachineKeyExists(std::string(kUninstallKey) + "\\" + kLegacyCode));
-        EXPECT_FALSE(MachineKeyExists(kAppPathKey));
-        EXPECT_FALSE(MachineKeyExists(kLegacySettingsKey));
-        EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(InstallerFolder().c_str()));
-    }
-
-    std::string legacy_ = logs_ / "Legacy Agent";
-    std::unique_ptr<TestService> service_;
+    LegacyAgent legacyAgent_{logs_ / "Legacy Agent"};
+    const std::string& legacy_ = legacyAgent_.Folder();
 };
 
 TEST_F(LegacyConversionTest, TheLegacyAgentBecomesAnInstanceInItsFolder)
