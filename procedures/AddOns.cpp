@@ -19,14 +19,7 @@ enum : DWORD {
     kCommandLineChars = 32767,   // the longest command line CreateProcessA takes
 };
 
-const UninstallMessages kAddOnMessages = {
-    "-Faile to run uninstall command. Error code: %d",
-    "\t-Uninstall process completed and returned %d.",
-    "\t-Uninstall process completed. Couldn't retrieve exit code. Error code: %d",
-    "\t-Uninstall process has been running for more than 15 minutes. Stop waiting for completion.",
-    "\t-Uninstall process has been abandoned.",
-    "\t-Uninstall process has returned with unknown state %d.",
-};
+const UninstallMessages kAddOnMessages = {"-", "", "\t-Uninstall"};
 
 // One registered add-on, copied out of the key before any command runs: an uninstaller that
 // deletes its own value would otherwise shift the values behind it, and one would be missed.
@@ -92,7 +85,7 @@ void RunAddOnUninstall(const InstallationData* log, const AddOnValue& addOn, cha
         if (!ExpandPath(addOn.Data, expansion, expansionSize)) {
             // A cut or unexpanded command would start something else than what was registered.
             DWORD error = GetLastError();
-            LogMessage(log, kAddOnMessages.StartFailed, (int)error);
+            LogUninstallStartFailure(log, kAddOnMessages, (int)error);
             return;
         }
         command = expansion;
@@ -138,6 +131,11 @@ bool FindCommandProgram(const char* command, char* program, size_t size, size_t*
 
 }  // namespace
 
+void LogUninstallStartFailure(const InstallationData* data, const UninstallMessages& messages, int error)
+{
+    LogMessage(data, "%sFaile to run %suninstall command. Error code: %d", messages.Failed, messages.Command, error);
+}
+
 bool RunUninstallCommand(const InstallationData* data, char* commandLine, const UninstallMessages& messages)
 {
     STARTUPINFOA startup;
@@ -153,7 +151,7 @@ bool RunUninstallCommand(const InstallationData* data, char* commandLine, const 
     if (*text != '"') {
         size_t length = 0;
         if (!FindCommandProgram(text, program, sizeof(program), &length)) {
-            LogMessage(data, messages.StartFailed, ERROR_FILE_NOT_FOUND);
+            LogUninstallStartFailure(data, messages, ERROR_FILE_NOT_FOUND);
             return false;
         }
         application = program;
@@ -161,7 +159,7 @@ bool RunUninstallCommand(const InstallationData* data, char* commandLine, const 
         bool blank = strcspn(text, " \t") < length;
         line = blank ? FormatHeapText(kCommandLineChars, "\"%.*s\"%s", (int)length, text, text + length) : nullptr;
         if (blank && !line) {
-            LogMessage(data, messages.StartFailed, ERROR_NOT_ENOUGH_MEMORY);
+            LogUninstallStartFailure(data, messages, ERROR_NOT_ENOUGH_MEMORY);
             return false;
         }
     }
@@ -170,7 +168,7 @@ bool RunUninstallCommand(const InstallationData* data, char* commandLine, const 
     DWORD error = GetLastError();
     FreeText(line);
     if (!started) {
-        LogMessage(data, messages.StartFailed, (int)error);
+        LogUninstallStartFailure(data, messages, (int)error);
         return false;
     }
     CloseHandle(info.hThread);
@@ -190,18 +188,20 @@ bool RunUninstallCommand(const InstallationData* data, char* commandLine, const 
     if (state == WAIT_OBJECT_0) {
         DWORD code = 0;
         if (GetExitCodeProcess(info.hProcess, &code)) {
-            LogMessage(data, messages.Completed, (int)code);
+            LogMessage(data, "%s process completed and returned %d.", messages.Process, (int)code);
             exitCodeRead = true;
         } else {
             DWORD error = GetLastError();
-            LogMessage(data, messages.NoExitCode, (int)error);
+            LogMessage(data, "%s process completed. Couldn't retrieve exit code. Error code: %d", messages.Process,
+                       (int)error);
         }
     } else if (state == WAIT_TIMEOUT) {
-        LogMessage(data, "%s", messages.TimedOut);
+        LogMessage(data, "%s process has been running for more than 15 minutes. Stop waiting for completion.",
+                   messages.Process);
     } else if (state == WAIT_ABANDONED) {
-        LogMessage(data, "%s", messages.Abandoned);
+        LogMessage(data, "%s process has been abandoned.", messages.Process);
     } else {
-        LogMessage(data, messages.UnknownState, (int)state);
+        LogMessage(data, "%s process has returned with unknown state %d.", messages.Process, (int)state);
     }
     CloseHandle(info.hProcess);
     return exitCodeRead;

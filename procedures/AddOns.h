@@ -12,14 +12,17 @@ enum : DWORD {
 
 // The log lines of one uninstall command's run, each with one %d: the error of starting it, its
 // exit code, the error of reading that code, (none), (none), the unexpected result of the wait.
+// The log lines of an uninstall command differ only in how they name it: "<Process> process
+// completed and returned %d." and the like, and "<Failed>Faile to run <Command>uninstall command.
+// Error code: %d".
 struct UninstallMessages {
-    const char* StartFailed;
-    const char* Completed;
-    const char* NoExitCode;
-    const char* TimedOut;
-    const char* Abandoned;
-    const char* UnknownState;
+    const char* Failed;   // before "Faile to run"
+    const char* Command;  // before "uninstall command"
+    const char* Process;  // before " process ..."
 };
+
+// The line of a command that could not be started.
+void LogUninstallStartFailure(const InstallationData* data, const UninstallMessages& messages, int error);
 
 // Starts commandLine (CreateProcessA may write into it) as a process of its own and waits for it
 // up to kUninstallWaitMs on the clock of support/Clock.h; a command still running then is left

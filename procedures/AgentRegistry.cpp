@@ -256,7 +256,7 @@ int RemoveAgentRegistry(const InstallationData* data)
         return -1;
 
     if (!FormatInstanceKey(data->Instance, path, sizeof(path)) ||
-        DeleteRegistryTree(HKEY_LOCAL_MACHINE, path) != ERROR_SUCCESS)
+        NoteRemoval(data, DeleteRegistryTree(HKEY_LOCAL_MACHINE, path), path) != ERROR_SUCCESS)
         result = -1;
 
     // The common keys go with the last instance, whatever common values they still hold.
@@ -272,7 +272,7 @@ int RemoveAgentRegistry(const InstallationData* data)
     }
 
     if (FormatRunValueName(data->Instance, path, sizeof(path)))
-        (void)DeleteRegistryValue(HKEY_LOCAL_MACHINE, kRunKey, path);
+        NoteRemoval(data, DeleteRegistryValue(HKEY_LOCAL_MACHINE, kRunKey, path), path);
     return result;
 }
 

@@ -98,11 +98,8 @@ int RemoveAgentService(const InstallationData* data)
     // Only the current agent's service is registered for Safe Mode.
     if (!data->UpdateLegacyAgent) {
         for (const char* folder : kSafeBootKeys) {
-            int removed = ERROR_FILE_NOT_FOUND;
             if (FormatSafeBootKey(folder, name, key, sizeof(key)))
-                removed = DeleteRegistryTree(HKEY_LOCAL_MACHINE, key);
-            if (removed != 0 && removed != ERROR_FILE_NOT_FOUND)
-                NotePartFailure(data, removed, kCouldNotRemove, key);
+                NoteRemoval(data, DeleteRegistryTree(HKEY_LOCAL_MACHINE, key), key);
         }
     }
     return result;

@@ -1,5 +1,6 @@
 #include "procedures/FileRemoval.h"
 
+#include <errno.h>
 #include <string.h>
 
 #include <windows.h>
@@ -187,9 +188,11 @@ void ReleaseRowFolders(RowFolderHolds* holds)
 int RemoveFileItem(const InstallationData* data, const char* folder, const char* name, RemovalLeftovers* leftovers,
                    LeftoverPlace place)
 {
+    errno = 0;
     char* path = BuildItemPath(data, folder, name);
+    // A row whose folder does not resolve names nothing to remove; one without memory stays.
     if (!path)
-        return ERROR_OUTOFMEMORY;
+        return errno == ENOMEM ? NoteRemoval(data, ERROR_OUTOFMEMORY, name ? name : folder) : ERROR_OUTOFMEMORY;
     data->Status->ShowFileText(IDS_DELETING_FILE, path);
 
     int code = 0;

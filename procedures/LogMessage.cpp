@@ -33,13 +33,21 @@ void LogError(const InstallationData* data, int code, const char* message)
     FreeText(text);
 }
 
-const char kCouldNotWrite[] = "Could not write %s.";
-const char kCouldNotRemove[] = "Could not remove %s.";
+const char kCouldNotWrite[] = "write";
+const char kCouldNotRemove[] = "remove";
+const char kCouldNotRead[] = "read";
 
-void NotePartFailure(const InstallationData* data, int code, const char* format, const char* what)
+int NoteRemoval(const InstallationData* data, int code, const char* what)
 {
-    if (format)
-        LogErrorFormatted(data, code, format, what);
+    if (code != 0 && code != ERROR_FILE_NOT_FOUND && code != ERROR_PATH_NOT_FOUND)
+        NotePartFailure(data, code, kCouldNotRemove, what);
+    return code;
+}
+
+void NotePartFailure(const InstallationData* data, int code, const char* verb, const char* what)
+{
+    if (verb)
+        LogErrorFormatted(data, code, "Could not %s %s.", verb, what);
     if (data->PartFailure == 0)
         data->PartFailure = code;
 }

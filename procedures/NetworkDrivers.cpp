@@ -74,6 +74,19 @@ void RemoveDriverFileAt(const InstallationData* data, const char* folder, const 
     RemoveFileItem(data, folder, name, leftovers, kLeftForRestart);
 }
 
+// Reads the drivers' owner ("" for nobody, or a value that names nobody readable). False, noted
+// as a part failure, when the value cannot be read at all: whoever owns them, their drivers are
+// left alone then.
+bool ReadDriverOwner(const InstallationData* data, char (&owner)[MAX_PATH])
+{
+    owner[0] = '\0';
+    int result = GetDriverControl(owner, sizeof(owner));
+    if (result == 0 || result == ERROR_FILE_NOT_FOUND || result == ERROR_INVALID_DATA || result == ERROR_MORE_DATA)
+        return true;
+    NotePartFailure(data, result, kCouldNotRead, kDriverControlValue);
+    return false;
+}
+
 // Copies one driver file by force into folder (under destName when given); true when the copy
 // brought the file into being.
 bool InstallDriverFile(InstallationData* data, const char* name, const char* folder, const char* destName)
@@ -141,8 +154,8 @@ void InstallOwnedDrivers(InstallationData* data, CreatedDrivers* created)
     if (!created)
         created = &ignored;
     *created = CreatedDrivers();
-    owner[0] = 0;
-    GetDriverControl(owner, sizeof(owner));
+    if (!ReadDriverOwner(data, owner))
+        return;
     LogMessage(data, "Agent installs drivers: %s.", *owner ? owner : "Unknown");
 
     DriverDecision decision = DecideDriverInstallation(data, owner);
@@ -208,8 +221,8 @@ void RemoveOwnedDrivers(const InstallationData* data, RemovalLeftovers* leftover
 {
     char owner[MAX_PATH];
     char systemFolder[MAX_PATH];
-    owner[0] = 0;
-    GetDriverControl(owner, sizeof(owner));
+    if (!ReadDriverOwner(data, owner))
+        return;
     LogMessage(data, "Agent owns drivers: %s", *owner ? owner : "Unknown");
     // Only the owner's own removal removes them: never another instance's or the legacy
     // agent's (a failed new installation takes back its own with RemoveCreatedDrivers).
@@ -217,7 +230,7 @@ void RemoveOwnedDrivers(const InstallationData* data, RemovalLeftovers* leftover
         return;
 
     LogMessage(data, "Removing drivers...");
-    SetDriverControl(nullptr);
+    NoteRemoval(data, SetDriverControl(nullptr), kDriverControlValue);
     if (!ReadSystemFolder(systemFolder)) {
         LogError(data, static_cast<int>(GetLastError()), "Could not read the system folder.");
         return;

@@ -32,14 +32,7 @@ const int kFirstMarkerWithQuietUninstall = 3;
 // scheduled for deletion.
 const char* const kViewerFiles[] = {"logmessages.dll", "wm_hooks.dll", "vncconfig.exe", "WinVNC4.exe"};
 
-const UninstallMessages kViewerMessages = {
-    "Faile to run WinVNC uninstall command. Error code: %d",
-    "WinVNC uninstall process completed and returned %d.",
-    "WinVNC uninstall process completed. Couldn't retrieve exit code. Error code: %d",
-    "WinVNC uninstall process has been running for more than 15 minutes. Stop waiting for completion.",
-    "WinVNC uninstall process has been abandoned.",
-    "WinVNC uninstall process has returned with unknown state %d.",
-};
+const UninstallMessages kViewerMessages = {"", "WinVNC ", "WinVNC uninstall"};
 
 // The position (1 to 4) of the first marker the uninstall entry holds as a string, or 0.
 int FindViewerMarker()

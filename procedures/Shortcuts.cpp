@@ -57,7 +57,7 @@ int RemoveAgentShortcut(const InstallationData* data)
     int folderId = AgentProgramsFolder(data);
     HRESULT result = DeleteShortcut(folderId, data->Company, linkName);
     RemoveShortcutFolder(folderId, data->Company);
-    return ShortcutResult(result);
+    return NoteRemoval(data, ShortcutResult(result), linkName);
 }
 
 bool AgentShortcutExists(const InstallationData* data)

@@ -123,7 +123,7 @@ int RemoveUninstallEntry(const InstallationData* data)
     char keyPath[MAX_PATH];
     if (!FormatUninstallKey(data->Instance, keyPath, sizeof(keyPath)))
         return ERROR_INVALID_PARAMETER;
-    return DeleteRegistryTree(HKEY_LOCAL_MACHINE, keyPath);
+    return NoteRemoval(data, DeleteRegistryTree(HKEY_LOCAL_MACHINE, keyPath), keyPath);
 }
 
 bool UninstallEntryExists(const InstallationData* data)

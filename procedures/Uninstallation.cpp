@@ -52,6 +52,8 @@ int Installer::UninstallAgent()
     LogMessage(Data, "Removing files...");
     if (ownFolder)
         RemoveAgentFiles(this, 20, &leftovers);
+    else if (Data->DestFolder && RemoveDirectoryA(Data->DestFolder))  // empty: nobody's to keep
+        LogMessage(Data, "\"%s\" is removed.", Data->DestFolder);
     else
         LogMessage(Data, "Agent instance %s is not installed; its folder \"%s\" is left alone.", Data->Instance,
                    Data->DestFolder ? Data->DestFolder : "");

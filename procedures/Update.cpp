@@ -40,7 +40,7 @@ void RemoveLegacyAgentLeftovers(const InstallationData* data)
     LogMessage(data, "Remove legacy agent registry settings...");
     (void)DeleteRegistryValue(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion\\Run",
                               "Arvane Agent Service Helper");
-    DeleteLegacyKey("Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall", kLegacyProductCode);
+    DeleteLegacyKey("SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall", kLegacyProductCode);
     DeleteLegacyKey("Software\\Microsoft\\Windows\\CurrentVersion\\App Paths", kAgentExecutable);
     DeleteLegacyKey("SYSTEM\\CurrentControlSet\\Services\\VxD", "Arvane");
 

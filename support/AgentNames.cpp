@@ -39,7 +39,7 @@ bool FormatRunValueName(const char* instance, char* name, size_t size)
 
 bool FormatUninstallKey(const char* instance, char* name, size_t size)
 {
-    return FormatName(name, size, "%s%s", "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\XA", instance);
+    return FormatName(name, size, "%s\\XA%s", "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall", instance);
 }
 
 bool FormatAgentProgramPath(const char* folder, char* path, size_t size)

@@ -13,6 +13,7 @@
 // suite's default takes a sample that keeps it short.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
@@ -52,21 +53,31 @@ struct Campaign {
     std::vector<std::string> Rows;
 };
 
-// True when a line of the log names the item (its last word: a path, a key or a name; the
-// drivers' owner by its value's name; the shortcut by the line that gives its creation's result).
+bool StartsWith(const std::string& text, const std::string& start)
+{
+    return text.compare(0, start.size(), start) == 0;
+}
+
+// True when a line of the log names the item ("<what> <where>"): its path, key or name whole, or
+// its last part in a line that says what could not be done ("Could not remove Arvane Agent.lnk.");
+// the drivers' parts also by a line about their owner that could not be read or written, and the
+// shortcut by the line that gives its creation's result.
 bool Named(const std::vector<std::string>& log, const std::string& item)
 {
-    if (item.compare(0, 9, "shortcut ") == 0) {
-        const std::string kResult = "Shortcut creation returns 0x";
-        for (const std::string& line : log)
-            if (line.compare(0, kResult.size(), kResult) == 0 && line != kResult + "0")
-                return true;
-        return false;
-    }
-    std::string name = item.compare(0, 13, "DriverControl") == 0 ? "DriverControl" : item.substr(item.rfind(' ') + 1);
-    for (const std::string& line : log)
-        if (line.find(name) != std::string::npos)
+    size_t at = std::string::npos;
+    for (const char* root : {":\\", "SOFTWARE\\", "SYSTEM\\"})
+        at = std::min(at, item.find(root) == std::string::npos ? at : item.find(root) - (root[0] == ':'));
+    std::string where = at == std::string::npos ? item.substr(item.rfind(' ') + 1) : item.substr(at);
+    std::string last = where.substr(where.rfind('\\') + 1);
+    bool drivers = StartsWith(item, "DriverControl") || StartsWith(item, "driver ") || StartsWith(item, "provider ");
+    for (const std::string& line : log) {
+        bool couldNot = StartsWith(line, "Could not ");
+        if (line.find(where) != std::string::npos || (couldNot && line.find(last) != std::string::npos) ||
+            (drivers && couldNot && line.find("DriverControl") != std::string::npos) ||
+            (StartsWith(item, "shortcut ") && StartsWith(line, "Shortcut creation returns 0x") &&
+             line != "Shortcut creation returns 0x0"))
             return true;
+    }
     return false;
 }
 
@@ -114,7 +125,7 @@ protected:
     static bool Logged(const std::vector<std::string>& log, const std::string& start)
     {
         for (const std::string& line : log)
-            if (line.compare(0, start.size(), start) == 0)
+            if (StartsWith(line, start))
                 return true;
         return false;
     }
@@ -179,14 +190,22 @@ protected:
                 result = RunProcedure(&Run());
                 failed = failing.Failed();
             }
+            // The program ends so when the restart completes the run.
+            if (result == 0 && Data().RebootRequired)
+                result = ERROR_SUCCESS_REBOOT_REQUIRED;
             std::vector<std::string> log = Messages();
-            std::vector<std::string> wrong = result == 0 ? campaign.NotCompleted() : campaign.NotFailedCleanly(log);
+            std::vector<std::string> wrong = result == 0 ? campaign.NotCompleted()
+                                             : result == ERROR_SUCCESS_REBOOT_REQUIRED
+                                                 ? Unnamed(log, campaign.NotCompleted())
+                                                 : campaign.NotFailedCleanly(log);
             outside += !wrong.empty();
             int second = 0;
-            if (result != 0) {
+            if (result != 0 && result != ERROR_SUCCESS_REBOOT_REQUIRED) {
                 Prepare(campaign.Command, campaign.Package->Folder());
                 second = RunProcedure(&Run());
                 std::vector<std::string> after = campaign.NotCompleted();
+                if (second == 0 && Data().RebootRequired)
+                    after = Unnamed(Messages(), after);
                 if ((second != 0 && second != ERROR_SUCCESS_REBOOT_REQUIRED) || !after.empty()) {
                     ++secondFailed;
                     wrong.push_back("second run " + std::to_string(second));
