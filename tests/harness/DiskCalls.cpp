@@ -30,6 +30,7 @@ struct Recording {
     std::vector<Event> Events;
     std::map<HANDLE, std::string> Opened;  // the path each handle was opened with
     DWORD FlushError = 0;
+    DWORD OpenError = 0;
     DWORD MoveExError = 0;
     CreateFileFunction RealCreate = nullptr;
     WriteFileFunction RealWrite = nullptr;
@@ -60,6 +61,10 @@ std::string HandlePath(HANDLE handle)
 HANDLE WINAPI RecordCreate(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security, DWORD how,
                            DWORD flags, HANDLE model)
 {
+    if (g_recording->OpenError && how == OPEN_EXISTING && (access & (GENERIC_WRITE | FILE_WRITE_DATA))) {
+        SetLastError(g_recording->OpenError);
+        return INVALID_HANDLE_VALUE;
+    }
     HANDLE handle = g_recording->RealCreate(path, access, share, security, how, flags, model);
     if (handle != INVALID_HANDLE_VALUE && path) {
         DWORD error = GetLastError();
@@ -173,6 +178,11 @@ DiskCalls::~DiskCalls()
 void DiskCalls::FailFlushes(DWORD error)
 {
     g_recording->FlushError = error;
+}
+
+void DiskCalls::FailOpensForWriting(DWORD error)
+{
+    g_recording->OpenError = error;
 }
 
 void DiskCalls::FailMoveFileEx(DWORD error)

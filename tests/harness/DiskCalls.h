@@ -2,7 +2,7 @@
 // What this program asks of the disk, in order: the files it writes (CopyFileA's copies, WriteFile
 // on a handle), the flushes (FlushFileBuffers, named by the path its handle was opened with) and
 // the renames (MoveFileExA, MoveFileA). Recorded through this program's imports for as long as a
-// DiskCalls lives, one at a time; a flush or a MoveFileExA can be made to fail instead.
+// DiskCalls lives, one at a time; a flush, an opening or a MoveFileExA can be made to fail instead.
 
 #include <windows.h>
 
@@ -18,8 +18,10 @@ public:
     DiskCalls(const DiskCalls&) = delete;
     DiskCalls& operator=(const DiskCalls&) = delete;
 
-    // From now on every flush, or every MoveFileExA, fails with error (0: none fails).
+    // From now on every flush, every opening of an existing file for writing, or every MoveFileExA
+    // fails with error (0: none fails).
     void FailFlushes(DWORD error);
+    void FailOpensForWriting(DWORD error);
     void FailMoveFileEx(DWORD error);
 
     // "write <path>", "flush <path>", "move <from> -> <to> <MoveFileExA flags, or "MoveFileA">".

@@ -233,6 +233,7 @@ struct DiskRow {
     const char* Case;
     DWORD SourceAttributes;
     DWORD FlushError;   // every flush fails with it
+    DWORD OpenError;    // every opening of an existing file for writing fails with it
     DWORD MoveExError;  // every MoveFileExA fails with it
     bool OldFile;       // the destination is there before the copy
     int Result;
@@ -244,17 +245,18 @@ struct DiskRow {
 // The copy reaches the disk before its name does (EveryFileReachesTheDiskBeforeItsName), and what
 // the system answers on the way decides: a copy of a read-only file is flushed as well and stays
 // read-only; a drive that flushes nothing takes the copy as it is; a flush that fails (a full
-// disk) fails the copy with its error and leaves the old file and nothing beside it; a system
-// without MoveFileExA (Windows 9x) renames as before.
+// disk), or a copy that cannot be opened for it, fails the copy with its error and leaves the old
+// file and nothing beside it; a system without MoveFileExA (Windows 9x) renames as before.
 TEST_F(InstallFileTest, WhatTheDiskAnswersDecidesTheCopy)
 {
     const std::vector<DiskRow> rows = {
-        {"plain", 0, 0, 0, true, 0, nullptr},
-        {"read-only source, as on a CD", FILE_ATTRIBUTE_READONLY, 0, 0, true, 0, nullptr},
-        {"a drive that flushes nothing", 0, ERROR_INVALID_FUNCTION, 0, true, 0, "renamed before its flush"},
-        {"a full disk at the flush", 0, ERROR_DISK_FULL, 0, true, ERROR_DISK_FULL, nullptr},
-        {"no MoveFileExA, a new file", 0, 0, ERROR_CALL_NOT_IMPLEMENTED, false, 0, "renamed without write-through"},
-        {"no MoveFileExA, over the old file", 0, 0, ERROR_CALL_NOT_IMPLEMENTED, true, 0,
+        {"plain", 0, 0, 0, 0, true, 0, nullptr},
+        {"read-only source, as on a CD", FILE_ATTRIBUTE_READONLY, 0, 0, 0, true, 0, nullptr},
+        {"a drive that flushes nothing", 0, ERROR_INVALID_FUNCTION, 0, 0, true, 0, "renamed before its flush"},
+        {"a full disk at the flush", 0, ERROR_DISK_FULL, 0, 0, true, ERROR_DISK_FULL, nullptr},
+        {"the copy held by a scanner", 0, 0, ERROR_SHARING_VIOLATION, 0, true, ERROR_SHARING_VIOLATION, nullptr},
+        {"no MoveFileExA, a new file", 0, 0, 0, ERROR_CALL_NOT_IMPLEMENTED, false, 0, "renamed without write-through"},
+        {"no MoveFileExA, over the old file", 0, 0, 0, ERROR_CALL_NOT_IMPLEMENTED, true, 0,
          "renamed without write-through"},
     };
     int index = 0;
@@ -268,6 +270,7 @@ TEST_F(InstallFileTest, WhatTheDiskAnswersDecidesTheCopy)
 
         DiskCalls calls;
         calls.FailFlushes(row.FlushError);
+        calls.FailOpensForWriting(row.OpenError);
         calls.FailMoveFileEx(row.MoveExError);
         EXPECT_EQ(row.Result, InstallFile(&log_.Data(), source_.c_str(), name.c_str(), "$TARGETDIR$", nullptr,
                                           FileForceCopy));
