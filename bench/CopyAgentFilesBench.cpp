@@ -1,8 +1,10 @@
-// Copies a large agent payload with Installer::CopyAgentFiles and, in the same run, with a bare
-// loop of CopyFileA calls over the same files, and prints both times and their ratio:
+// Copies a large agent payload with Installer::CopyAgentFiles and, in the same run, with two bare
+// loops over the same files: CopyFileA alone, and CopyFileA followed by a flush of each copy (the
+// floor of a copy that reaches the disk before it counts). Prints the times and the ratios of the
+// table's copy to each floor:
 //   copy_agent_files_bench.exe [--core-mib N] [--other-mib N] [--rounds N] [--folder PATH]
 //                              [--log on|off]
-// The two copies alternate in order from round to round so that neither always meets a warm
+// The three copies take turns in order from round to round so that none always meets a warm
 // cache; the ratios reported are those of the median and of the fastest times.
 #include <windows.h>
 
@@ -76,6 +78,23 @@ double Median(std::vector<double> values)
     return values[values.size() / 2];
 }
 
+// Writes what the system holds of the file at path to the disk.
+bool Flush(const std::string& path)
+{
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    bool flushed = FlushFileBuffers(file) != 0;
+    CloseHandle(file);
+    return flushed;
+}
+
+void PrintTimes(const char* what, double table, double loop, double flushed)
+{
+    printf("%s: CopyAgentFiles %.3f s, CopyFileA loop %.3f s (ratio %.3f), with flushes %.3f s (ratio %.3f)\n",
+           what, table, loop, table / loop, flushed, table / flushed);
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -98,6 +117,7 @@ int main(int argc, char** argv)
     std::string source = root + "\\Setup";
     std::string viaTable = root + "\\AgentTable";
     std::string viaLoop = root + "\\AgentLoop";
+    std::string viaFlushed = root + "\\AgentFlushed";
     RemoveTree(root);
     CreateDirectoryA(root.c_str(), nullptr);
     CreateDirectoryA(source.c_str(), nullptr);
@@ -128,14 +148,16 @@ int main(int argc, char** argv)
 
     LARGE_INTEGER frequency, start, end;
     QueryPerformanceFrequency(&frequency);
-    std::vector<double> tableTimes, loopTimes;
+    std::vector<double> tableTimes, loopTimes, flushedTimes;
     for (unsigned round = 0; round < rounds; ++round) {
-        for (int turn = 0; turn < 2; ++turn) {
-            bool table = (turn == 0) == (round % 2 == 0);
+        for (int turn = 0; turn < 3; ++turn) {
+            // 0 the table, 1 the bare loop, 2 the loop with flushes; the first shifts each round.
+            int copy = (turn + round) % 3;
+            const std::string& folder = copy == 0 ? viaTable : copy == 1 ? viaLoop : viaFlushed;
             // Each copy starts alike: its previous copy just deleted, the file system settled.
-            RemoveTree(table ? viaTable : viaLoop);
+            RemoveTree(folder);
             Sleep(500);
-            if (table) {
+            if (copy == 0) {
                 QueryPerformanceCounter(&start);
                 int result = CopyAgentFiles(&installer, 0);
                 QueryPerformanceCounter(&end);
@@ -144,29 +166,33 @@ int main(int argc, char** argv)
                     return 1;
                 }
                 tableTimes.push_back(Seconds(start, end, frequency));
-            } else {
-                // The bare loop gets its folders for free.
-                CreateDirectoryA(viaLoop.c_str(), nullptr);
-                CreateDirectoryA((viaLoop + "\\drivers").c_str(), nullptr);
-                QueryPerformanceCounter(&start);
-                for (const AgentFileRow* row : rows) {
-                    if (!CopyFileA((source + "\\" + row->Name).c_str(), Destination(*row, viaLoop).c_str(), FALSE)) {
-                        fprintf(stderr, "CopyFileA failed with %lu\n", GetLastError());
-                        return 1;
-                    }
-                }
-                QueryPerformanceCounter(&end);
-                loopTimes.push_back(Seconds(start, end, frequency));
+                continue;
             }
+            // The bare loops get their folders for free.
+            CreateDirectoryA(folder.c_str(), nullptr);
+            CreateDirectoryA((folder + "\\drivers").c_str(), nullptr);
+            QueryPerformanceCounter(&start);
+            for (const AgentFileRow* row : rows) {
+                std::string target = Destination(*row, folder);
+                if (!CopyFileA((source + "\\" + row->Name).c_str(), target.c_str(), FALSE)) {
+                    fprintf(stderr, "CopyFileA failed with %lu\n", GetLastError());
+                    return 1;
+                }
+                if (copy == 2 && !Flush(target)) {
+                    fprintf(stderr, "the flush failed with %lu\n", GetLastError());
+                    return 1;
+                }
+            }
+            QueryPerformanceCounter(&end);
+            (copy == 1 ? loopTimes : flushedTimes).push_back(Seconds(start, end, frequency));
         }
-        printf("round %u: CopyAgentFiles %.3f s, CopyFileA loop %.3f s\n", round + 1, tableTimes.back(),
-               loopTimes.back());
+        printf("round %u: CopyAgentFiles %.3f s, CopyFileA loop %.3f s, with flushes %.3f s\n", round + 1,
+               tableTimes.back(), loopTimes.back(), flushedTimes.back());
     }
-    double table = Median(tableTimes), loop = Median(loopTimes);
-    printf("median: CopyAgentFiles %.3f s, CopyFileA loop %.3f s, ratio %.3f\n", table, loop, table / loop);
-    table = *std::min_element(tableTimes.begin(), tableTimes.end());
-    loop = *std::min_element(loopTimes.begin(), loopTimes.end());
-    printf("fastest: CopyAgentFiles %.3f s, CopyFileA loop %.3f s, ratio %.3f\n", table, loop, table / loop);
+    PrintTimes("median", Median(tableTimes), Median(loopTimes), Median(flushedTimes));
+    PrintTimes("fastest", *std::min_element(tableTimes.begin(), tableTimes.end()),
+               *std::min_element(loopTimes.begin(), loopTimes.end()),
+               *std::min_element(flushedTimes.begin(), flushedTimes.end()));
     RemoveTree(root);
     return 0;
 }

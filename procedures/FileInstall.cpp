@@ -19,18 +19,23 @@ const DWORD kResetAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN;
 
 enum CopyDecision { kCopy, kUpToDate, kKeep };
 
+// The file version of path, logged as the version of whose ("Destination", "Source"); false when
+// it has none.
+bool ReadLoggedVersion(const InstallationData* data, const char* path, const char* whose, DWORD* ms, DWORD* ls)
+{
+    if (GetFileVersion(path, ms, ls) != 0)
+        return false;
+    LogMessage(data, "%s: > %s version %d.%d.%d.%d.", kInstallFile, whose, (int)HIWORD(*ms), (int)LOWORD(*ms),
+               (int)HIWORD(*ls), (int)LOWORD(*ls));
+    return true;
+}
+
 // Whether the existing destination is replaced by the source: versions first, then times.
 CopyDecision CompareWithDestination(const InstallationData* data, const char* source, const char* destination)
 {
     DWORD destMS = 0, destLS = 0, sourceMS = 0, sourceLS = 0;
-    bool haveDest = GetFileVersion(destination, &destMS, &destLS) == 0;
-    if (haveDest)
-        LogMessage(data, "%s: > Destination version %d.%d.%d.%d.", kInstallFile, (int)HIWORD(destMS),
-                   (int)LOWORD(destMS), (int)HIWORD(destLS), (int)LOWORD(destLS));
-    bool haveSource = GetFileVersion(source, &sourceMS, &sourceLS) == 0;
-    if (haveSource)
-        LogMessage(data, "%s: > Source version %d.%d.%d.%d.", kInstallFile, (int)HIWORD(sourceMS),
-                   (int)LOWORD(sourceMS), (int)HIWORD(sourceLS), (int)LOWORD(sourceLS));
+    bool haveDest = ReadLoggedVersion(data, destination, "Destination", &destMS, &destLS);
+    bool haveSource = ReadLoggedVersion(data, source, "Source", &sourceMS, &sourceLS);
 
     if (haveDest && haveSource) {
         if (sourceMS > destMS || (sourceMS == destMS && sourceLS > destLS))
@@ -54,29 +59,25 @@ CopyDecision CompareWithDestination(const InstallationData* data, const char* so
 // last try; a failed try leaves nothing.
 int CopyToPart(const char* source, const char* destination, char (&part)[MAX_PATH])
 {
-    char folder[MAX_PATH];
     if (FormatText(part, sizeof(part), "%s%s", destination, kPartSuffix)) {
         if (CopyFileA(source, part, FALSE))
             return 0;
         DeleteFileA(part);
     }
-    // The system's limit for the folder of a temporary name, checked here as not every system does.
-    if (!GetFolderPart(destination, folder) || strlen(folder) > MAX_PATH - 14)
-        return kPathTooLong;
-    if (!GetTempFileNameA(folder, "~", 0, part))
-        return LastErrorResult();
-    if (CopyFileA(source, part, FALSE))
-        return 0;
-    int result = LastErrorResult();
+    int result = MakeTemporaryBeside(destination, part);
+    if (result != 0 || CopyFileA(source, part, FALSE))
+        return result;
+    result = LastErrorResult();
     DeleteFileA(part);
     return result;
 }
 
-// One attempt at the copy: the part file, then its rename into the destination's place, so that
-// the destination is the old file or the new one whole, never one cut short. A kept file
-// (keep-existing, not forced) never replaces one that appeared meanwhile. With FileKeepPrevious
-// the old file is set aside first. 0 or the error; a failed attempt leaves the destination as it
-// was and nothing beside it.
+// One attempt at the copy: the part file, flushed to the disk, then its rename into the
+// destination's place, so that the destination is the old file or the new one whole, never one
+// cut short, even after a power cut (which may keep a rename and lose data not yet written). A
+// kept file (keep-existing, not forced) never replaces one that appeared meanwhile. With
+// FileKeepPrevious the old file is set aside first. 0 or the error; a failed attempt leaves the
+// destination as it was and nothing beside it.
 int CopyIntoPlace(const char* source, const char* destination, DWORD flags)
 {
     char part[MAX_PATH];
@@ -86,7 +87,8 @@ int CopyIntoPlace(const char* source, const char* destination, DWORD flags)
         return result;
     bool keep = (flags & FileKeepPrevious) != 0;
     bool made = false;
-    if (keep)
+    result = FlushFile(part);
+    if (result == 0 && keep)
         result = SetAsidePrevious(destination, replace, &made);
     if (result == 0)
         result = MoveIntoPlace(part, destination, replace);

@@ -20,23 +20,22 @@ const char kPackageFormat[] =
 // text (FreeText), or null when memory is short. An instance id may hold any of them.
 char* EscapeXmlText(const char* text)
 {
+    static const char kSpecial[] = "&<>\"'";
+    static const char* const kEntities[] = {"&amp;", "&lt;", "&gt;", "&quot;", "&apos;"};
     size_t length = 0;
     for (const char* at = text; *at; ++at)
-        length += strchr("&<>\"'", *at) ? 6 : 1;
+        length += strchr(kSpecial, *at) ? 6 : 1;
     char* escaped = (char*)malloc(length + 1);
     if (!escaped)
         return nullptr;
     char* out = escaped;
     for (const char* at = text; *at; ++at) {
-        const char* entity = nullptr;
-        switch (*at) {
-        case '&': entity = "&amp;"; break;
-        case '<': entity = "&lt;"; break;
-        case '>': entity = "&gt;"; break;
-        case '"': entity = "&quot;"; break;
-        case '\'': entity = "&apos;"; break;
-        default: *out++ = *at; continue;
+        const char* special = strchr(kSpecial, *at);
+        if (!special) {
+            *out++ = *at;
+            continue;
         }
+        const char* entity = kEntities[special - kSpecial];
         size_t entityLength = strlen(entity);
         memcpy(out, entity, entityLength);
         out += entityLength;
@@ -91,6 +90,9 @@ int WritePackageFile(const InstallationData* data, int keepExisting)
     if (!WriteFile(file, content, length, &written, nullptr) || written != length)
         result = LastErrorResult();
     CloseFile(file);
+    // On the disk before its name is: a power cut may keep a rename and lose what was not written.
+    if (result == 0)
+        result = FlushFile(part);
     if (result == 0)
         result = MoveIntoPlace(part, path, !keepExisting);
     if (result != 0)

@@ -291,31 +291,19 @@ int ReplaceFileAtRestart(const InstallationData* data, const char* source, const
     if (!source || !target)
         return ERROR_INVALID_PARAMETER;
 
-    int result = 0;
     char normal[MAX_PATH];
-    char folder[MAX_PATH];
     char temporary[MAX_PATH];
-    // The backslash stays, so that a target in a drive root gets its file in that root too.
-    if (!NormalizePath(target, normal) || !GetFolderPart(normal, folder)) {
-        result = kPathTooLong;
+    // The "~" file must lie beside the target: a rename at restart cannot cross volumes. A target in
+    // a drive root gets its file in that root too.
+    int result = NormalizePath(target, normal) ? MakeTemporaryBeside(normal, temporary) : kPathTooLong;
+    if (result != 0)
         goto Log;
-    }
-
-    // The "~" file must lie beside the target: a rename at restart cannot cross volumes.
-    if (!GetTempFileNameA(folder, "~", 0, temporary)) {
-        result = LastErrorResult();
-        goto Log;
-    }
-    if (!CopyFileA(source, temporary, FALSE)) {
-        // Even without an error code the copy is not there: an empty file must never be
-        // scheduled to replace the target.
-        result = LastErrorResult();
-        DeleteFileA(temporary);
-        goto Log;
-    }
-    if (data->IsWin9x) {
+    // Even without an error code the copy is not there: an empty file must never be scheduled to
+    // replace the target. Nor one whose content a power cut before the restart could lose.
+    result = CopyFileA(source, temporary, FALSE) ? FlushFile(temporary) : LastErrorResult();
+    if (result == 0 && data->IsWin9x) {
         result = AddWinInitRename(temporary, target);
-    } else {
+    } else if (result == 0) {
         // Under the lock that every edit of the pending list by a setup run takes.
         HANDLE lock = LockSharedAgentValues();
         if (!MoveFileExA(temporary, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_DELAY_UNTIL_REBOOT))

@@ -278,23 +278,23 @@ int ForceDeleteFile(const char* path)
     return DeleteFileA(path) ? 0 : LastErrorResult();
 }
 
-int RenameToTemporaryName(const char* path, char (&renamed)[MAX_PATH])
+int MakeTemporaryBeside(const char* path, char (&name)[MAX_PATH])
 {
     char folder[MAX_PATH];
-    if (!path)
-        return ERROR_INVALID_PARAMETER;
     // The system's limit for the folder of a temporary name, checked here as not every system does.
     if (!GetFolderPart(path, folder) || strlen(folder) > MAX_PATH - 14)
         return kPathTooLong;
-    if (!GetTempFileNameA(folder[0] ? folder : ".", "~", 0, renamed))
-        return LastErrorResult();
+    return GetTempFileNameA(folder[0] ? folder : ".", "~", 0, name) ? 0 : LastErrorResult();
+}
+
+int RenameToTemporaryName(const char* path, char (&renamed)[MAX_PATH])
+{
+    if (!path)
+        return ERROR_INVALID_PARAMETER;
+    int result = MakeTemporaryBeside(path, renamed);
     // The new name is the empty file just made for it: replaced in one rename where the system can.
-    if (MoveFileExA(path, renamed, MOVEFILE_REPLACE_EXISTING))
-        return 0;
-    int result = LastErrorResult();
-    DeleteFileA(renamed);
-    if (result == ERROR_CALL_NOT_IMPLEMENTED)
-        result = MoveFileA(path, renamed) ? 0 : LastErrorResult();
+    if (result == 0 && (result = MoveIntoPlace(path, renamed, true)) != 0)
+        DeleteFileA(renamed);
     return result;
 }
 
@@ -342,17 +342,36 @@ bool GetFolderPart(const char* path, char (&folder)[MAX_PATH])
     return true;
 }
 
+int FlushFile(const char* path)
+{
+    // A copy keeps its source's attributes: a read-only one (as on a CD) is writable for the
+    // moment of its flush.
+    DWORD attributes = GetFileAttributesA(path);
+    bool readOnly = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY);
+    if (readOnly)
+        SetFileAttributesA(path, attributes & ~FILE_ATTRIBUTE_READONLY);
+    HANDLE file = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    int result = file == INVALID_HANDLE_VALUE ? LastErrorResult() : FlushFileBuffers(file) ? 0 : LastErrorResult();
+    CloseFile(file);
+    if (readOnly)
+        SetFileAttributesA(path, attributes);
+    // Some file systems and network drives (Windows 9x's above all) flush no handle: there the
+    // file is as safe as the system lets it be.
+    return result == ERROR_INVALID_FUNCTION || result == ERROR_NOT_SUPPORTED ? 0 : result;
+}
+
 int MoveIntoPlace(const char* part, const char* destination, bool replace)
 {
     DWORD attributes = GetFileAttributesA(destination);
-    if (attributes == INVALID_FILE_ATTRIBUTES || (!replace && !(attributes & FILE_ATTRIBUTE_DIRECTORY)))
-        return MoveFileA(part, destination) ? 0 : LastErrorResult();
-    if (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY))
+    bool over = attributes != INVALID_FILE_ATTRIBUTES && (replace || (attributes & FILE_ATTRIBUTE_DIRECTORY));
+    if (over && (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)))
         return ERROR_ACCESS_DENIED;
-    if (MoveFileExA(part, destination, MOVEFILE_REPLACE_EXISTING))
+    // Written through: the new name is on the disk when the call returns, as the content already is.
+    if (MoveFileExA(part, destination, MOVEFILE_WRITE_THROUGH | (over ? MOVEFILE_REPLACE_EXISTING : 0)))
         return 0;
     int result = LastErrorResult();
     if (result != ERROR_CALL_NOT_IMPLEMENTED)
         return result;
-    return DeleteFileA(destination) && MoveFileA(part, destination) ? 0 : LastErrorResult();
+    // Windows 9x renames only onto a free name.
+    return (!over || DeleteFileA(destination)) && MoveFileA(part, destination) ? 0 : LastErrorResult();
 }

@@ -63,6 +63,11 @@ int ForceDeleteFile(const char* path);
 // deleted (opening it so gives a sharing violation).
 bool IsFileHeldOpen(const char* path);
 
+// Makes a new empty file with a "~" name in the folder of path (GetTempFileNameA), its path into
+// name. 0, kPathTooLong (also for a folder too long for the system's temporary names), or the
+// error.
+int MakeTemporaryBeside(const char* path, char (&name)[MAX_PATH]);
+
 // Renames the file at path to a new "~" name in its folder (GetTempFileNameA), into renamed. 0,
 // or the error; the file then keeps its name.
 int RenameToTemporaryName(const char* path, char (&renamed)[MAX_PATH]);
@@ -76,8 +81,14 @@ bool NormalizePath(const char* path, char (&normal)[MAX_PATH]);
 // gets "C:\"), into folder; empty when path has none. False when it does not fit.
 bool GetFolderPart(const char* path, char (&folder)[MAX_PATH]);
 
-// Renames part to destination. An existing destination is replaced only with replace set, and
-// never when it is read-only or a folder (5, as a copy over it is refused); the replacement is
-// one rename where the system has MoveFileExA, else (Windows 9x) the old file is deleted first.
-// 0 or the error; part stays where it is on failure.
+// Opens the file at path for writing (a read-only one with its bit cleared for the moment) and
+// flushes what the system still holds of it to the disk, so that its content is there before a
+// rename gives it its place. 0, also where the system cannot flush the file (some file systems of
+// Windows 9x and network drives), or the error of opening or flushing it (112 for a full disk).
+int FlushFile(const char* path);
+
+// Renames part to destination, the new name written through to the disk. An existing destination
+// is replaced only with replace set, and never when it is read-only or a folder (5, as a copy over
+// it is refused); the replacement is one rename where the system has MoveFileExA, else (Windows
+// 9x) the old file is deleted first. 0 or the error; part stays where it is on failure.
 int MoveIntoPlace(const char* part, const char* destination, bool replace);

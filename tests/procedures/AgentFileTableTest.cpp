@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <set>
 
+#include "harness/DiskCalls.h"
 #include "procedures/AgentFileTable.h"
 #include "procedures/FileInstall.h"
 #include "procedures/FileRemoval.h"
@@ -216,6 +217,25 @@ TEST_F(AgentFilesTest, UpdateKeepsAnExistingConfiguration)
     EXPECT_EQ(0, CopyAgentFiles(&log_.Run(), 20));
     EXPECT_EQ("Agent_Temp_Dir=C:\\Work", ReadWholeFile(agent_ + "\\ArvaneD.ini"));
     EXPECT_EQ("content of ArvaneFW.ini", ReadWholeFile(agent_ + "\\ArvaneFW.ini")) << "a missing one is copied";
+    EXPECT_EQ("content of AgentCore.exe", ReadWholeFile(agent_ + "\\AgentCore.exe"));
+}
+
+// A power cut may keep a rename and lose data not yet written: every file copied into the agent
+// folder is flushed after it is written and before the rename that puts it in place, and that
+// rename is written through; on a new installation and over the files of an older one alike.
+TEST_F(AgentFilesTest, EveryFileReachesTheDiskBeforeItsName)
+{
+    FillSource();
+    for (int run = 0; run < 2; ++run) {
+        SCOPED_TRACE(run == 0 ? "new installation" : "over the installed files");
+        DiskCalls calls;
+        EXPECT_EQ(0, CopyAgentFiles(&log_.Run(), 0));
+        EXPECT_EQ(std::vector<std::string>{}, calls.Faults());
+        if (run == 0)
+            EXPECT_EQ(21, calls.WrittenFilesRenamed());
+        else
+            EXPECT_LT(0, calls.WrittenFilesRenamed());
+    }
     EXPECT_EQ("content of AgentCore.exe", ReadWholeFile(agent_ + "\\AgentCore.exe"));
 }
 

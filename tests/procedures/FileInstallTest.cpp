@@ -2,6 +2,7 @@
 // stand-ins, write times, attributes, and a destination held open by another process.
 #include <gtest/gtest.h>
 
+#include "harness/DiskCalls.h"
 #include "procedures/FileInstall.h"
 #include "procedures/ProcedureFixture.h"
 #include "support/Files.h"
@@ -226,6 +227,74 @@ TEST_F(InstallFileTest, ReadOnlyAndHiddenDestinationsAreOverwritten)
     }
 }
 
+namespace {
+
+struct DiskRow {
+    const char* Case;
+    DWORD SourceAttributes;
+    DWORD FlushError;   // every flush fails with it
+    DWORD OpenError;    // every opening of an existing file for writing fails with it
+    DWORD MoveExError;  // every MoveFileExA fails with it
+    bool OldFile;       // the destination is there before the copy
+    int Result;
+    const char* Fault;  // what DiskCalls finds in the rename of the part, if anything
+};
+
+}  // namespace
+
+// The copy reaches the disk before its name does (EveryFileReachesTheDiskBeforeItsName), and what
+// the system answers on the way decides: a copy of a read-only file is flushed as well and stays
+// read-only; a drive that flushes nothing takes the copy as it is; a flush that fails (a full
+// disk), or a copy that cannot be opened for it, fails the copy with its error and leaves the old
+// file and nothing beside it; a system without MoveFileExA (Windows 9x) renames as before.
+TEST_F(InstallFileTest, WhatTheDiskAnswersDecidesTheCopy)
+{
+    const std::vector<DiskRow> rows = {
+        {"plain", 0, 0, 0, 0, true, 0, nullptr},
+        {"read-only source, as on a CD", FILE_ATTRIBUTE_READONLY, 0, 0, 0, true, 0, nullptr},
+        {"a drive that flushes nothing", 0, ERROR_INVALID_FUNCTION, 0, 0, true, 0, "renamed before its flush"},
+        {"a full disk at the flush", 0, ERROR_DISK_FULL, 0, 0, true, ERROR_DISK_FULL, nullptr},
+        {"the copy held by a scanner", 0, 0, ERROR_SHARING_VIOLATION, 0, true, ERROR_SHARING_VIOLATION, nullptr},
+        {"no MoveFileExA, a new file", 0, 0, 0, ERROR_CALL_NOT_IMPLEMENTED, false, 0, "renamed without write-through"},
+        {"no MoveFileExA, over the old file", 0, 0, 0, ERROR_CALL_NOT_IMPLEMENTED, true, 0,
+         "renamed without write-through"},
+    };
+    int index = 0;
+    for (const DiskRow& row : rows) {
+        SCOPED_TRACE(row.Case);
+        std::string name = "Disk" + std::to_string(++index) + ".exe";
+        std::string target = Place(name, "new", row.OldFile ? "old" : nullptr);
+        ASSERT_TRUE(SetFileAttributesA((source_ + "\\" + name).c_str(), row.SourceAttributes | FILE_ATTRIBUTE_ARCHIVE));
+        std::vector<std::string> renamesBefore = PendingRenames();
+        DeleteFileA(WinInitPath().c_str());
+
+        DiskCalls calls;
+        calls.FailFlushes(row.FlushError);
+        calls.FailOpensForWriting(row.OpenError);
+        calls.FailMoveFileEx(row.MoveExError);
+        EXPECT_EQ(row.Result, InstallFile(&log_.Data(), source_.c_str(), name.c_str(), "$TARGETDIR$", nullptr,
+                                          FileForceCopy));
+
+        bool copied = row.Result == 0;
+        EXPECT_EQ(copied ? "new" : "old", ReadWholeFile(target));
+        std::vector<std::string> entries = FolderEntries(destination_, "Disk" + std::to_string(index) + ".*");
+        std::vector<std::string> temporary = FolderEntries(destination_, "~*");
+        entries.insert(entries.end(), temporary.begin(), temporary.end());
+        EXPECT_EQ(std::vector<std::string>{name}, entries) << "nothing beside it";
+        EXPECT_EQ(renamesBefore, PendingRenames());
+        EXPECT_FALSE(FileExistsAt(WinInitPath()));
+        EXPECT_EQ(0, log_.Data().RebootRequired);
+        DWORD attributes = GetFileAttributesA(target.c_str());
+        EXPECT_EQ(copied ? row.SourceAttributes : 0u, attributes & FILE_ATTRIBUTE_READONLY);
+        std::vector<std::string> fault;
+        if (row.Fault)
+            fault.push_back(row.Fault + (": " + target + ".partial"));
+        EXPECT_EQ(fault, calls.Faults());
+        SetFileAttributesA(target.c_str(), FILE_ATTRIBUTE_NORMAL);
+        SetFileAttributesA((source_ + "\\" + name).c_str(), FILE_ATTRIBUTE_NORMAL);
+    }
+}
+
 TEST_F(InstallFileTest, LockedDestinationIsReplacedAtTheNextRestart)
 {
     ASSERT_TRUE(CopyFixture("versioned-2.0.0.0.exe", source_ + "\\AgentCore.exe"));
@@ -238,6 +307,7 @@ TEST_F(InstallFileTest, LockedDestinationIsReplacedAtTheNextRestart)
 
     FileHolder holder(target);
     ASSERT_TRUE(holder.Holding());
+    DiskCalls calls;
     EXPECT_EQ(0, InstallFile(&log_.Data(), source_.c_str(), "AgentCore.exe", "$TARGETDIR$", nullptr, 0));
 
     EXPECT_EQ(1, log_.Data().RebootRequired);
@@ -245,6 +315,9 @@ TEST_F(InstallFileTest, LockedDestinationIsReplacedAtTheNextRestart)
     ASSERT_EQ(1u, temporary.size());
     std::string temporaryPath = destination_ + "\\" + temporary[0];
     EXPECT_TRUE(ReadWholeFile(source_ + "\\AgentCore.exe") == ReadWholeFile(temporaryPath));
+    // On the disk before the restart renames it into place, whatever happens meanwhile.
+    EXPECT_TRUE(calls.FlushedSinceWritten(temporaryPath));
+    EXPECT_EQ(std::vector<std::string>{}, calls.Faults());
     // The copy takes its place by a rename, which the system refuses over a file held open with
     // "access denied"; the log gives the reason that a copy over it gives.
     std::string busy = SystemMessage(ERROR_SHARING_VIOLATION);

@@ -1,6 +1,7 @@
 // Package.xml written into a scratch agent folder and read back byte for byte.
 #include <gtest/gtest.h>
 
+#include "harness/DiskCalls.h"
 #include "harness/TestSupport.h"
 #include "procedures/Installer.h"
 #include "procedures/PackageInfoFile.h"
@@ -40,12 +41,17 @@ TEST_F(PackageFileTest, WritesTheFiveLinesWithTheEscapedInstanceId)
         {"<x>\"y\"'z'", "&lt;x&gt;&quot;y&quot;&apos;z&apos;"},
         {"&&", "&amp;&amp;"},
     };
+    DiskCalls calls;
     for (const auto& row : rows) {
         SCOPED_TRACE(row.first);
         ReplaceText(data_.Instance, DuplicateText(row.first));
         EXPECT_EQ(0, WritePackageFile(installer_.Data, 0));
         EXPECT_EQ(PackageBytes(row.second), ReadWholeFile(path_));
     }
+    // Flushed before the rename that puts it in place, which is written through: a power cut
+    // leaves the old file or the new one.
+    EXPECT_EQ(std::vector<std::string>{}, calls.Faults());
+    EXPECT_EQ(5, calls.WrittenFilesRenamed());
 }
 
 TEST_F(PackageFileTest, KeepExistingLeavesAnExistingFileUntouched)
