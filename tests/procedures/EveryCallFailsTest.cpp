@@ -257,9 +257,11 @@ TEST_F(EveryCallFails, NewInstallation)
         return Unnamed(log, Leftovers(footprint));
     };
     campaign.Clear = [&] { ForgetInstance(footprint); };
-    // The drivers' owner, a driver file's path, a Safe Mode key, the uninstall entry, the
-    // shortcut's program group: parts the run goes on without, which once ended it with 0.
-    campaign.Rows = {"RegSetValueExA:14", "malloc:82", "RegCreateKeyExA:3", "RegCreateKeyExA:5", "CreateDirectoryA:4"};
+    // The drivers' owner read and written, a driver file's path, a Safe Mode key, the uninstall
+    // entry, the shortcut's program group: parts the run goes on without, which once ended it
+    // with 0 (or, the owner unread, let it take the drivers as nobody's).
+    campaign.Rows = {"RegOpenKeyExA:19",  "RegSetValueExA:14", "malloc:82",
+                     "RegCreateKeyExA:3", "RegCreateKeyExA:5", "CreateDirectoryA:4"};
     RunCampaign(campaign);
 }
 
@@ -369,6 +371,13 @@ TEST_F(EveryCallFails, RemovalOfARunningAgent)
         neighbour->Clear();
         ForgetInstance(footprint);
     };
+    // The service and a Safe Mode key; the agent folder's hold (the rerun then finds the instance
+    // gone and its folder empty); the drivers' owner deleted, a driver file's path, the owner
+    // read; the instance key, the Run value, the shortcut, the uninstall entry: each once left
+    // while the removal ended with 0.
+    campaign.Rows = {"DeleteService:1",    "RegDeleteKeyA:1",   "CreateFileA:105",  "RegDeleteValueA:1",
+                     "malloc:93",          "RegOpenKeyExA:51",  "RegDeleteKeyA:3",  "RegDeleteValueA:2",
+                     "DeleteFileA:40",     "RegDeleteKeyA:4"};
     RunCampaign(campaign);
 }
 
