@@ -15,6 +15,7 @@ namespace {
 volatile LONG g_armed = 0;
 volatile LONG g_calls = 0;
 LONG g_failAt = 0;
+const char* g_only = nullptr;
 const char* g_failedName = nullptr;
 // The functions of the calls in their order; a fixed array, as the stand-ins may not allocate.
 const long kNamedCalls = 1 << 16;
@@ -24,7 +25,7 @@ DWORD g_failedError = 0;
 // True when this call is the one to fail; the code under test then gets error.
 bool FailsNow(const char* name, DWORD error)
 {
-    if (!g_armed || IsNotCounted())
+    if (!g_armed || IsNotCounted() || (g_only && std::strcmp(g_only, name) != 0))
         return false;
     LONG call = InterlockedIncrement(&g_calls);
     if (call <= kNamedCalls)
@@ -353,9 +354,10 @@ void InstallStandIns()
 
 }  // namespace
 
-FailingCalls::FailingCalls(long failAt)
+FailingCalls::FailingCalls(long failAt, const char* only)
 {
     InstallStandIns();
+    g_only = only;
     g_failedName = nullptr;
     g_failedError = 0;
     g_failAt = failAt;

@@ -15,8 +15,9 @@ namespace xatest {
 
 class FailingCalls {
 public:
-    // failAt: the number of the call that fails (1 for the first); 0 counts only.
-    explicit FailingCalls(long failAt);
+    // failAt: the number of the call that fails (1 for the first); 0 counts only. With only, just
+    // the calls of that function are counted.
+    explicit FailingCalls(long failAt, const char* only = nullptr);
     ~FailingCalls();
     FailingCalls(const FailingCalls&) = delete;
     FailingCalls& operator=(const FailingCalls&) = delete;

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "harness/FailingCalls.h"
 #include "harness/TestSupport.h"
 #include "network/DriverOwner.h"
 #include "network/FakeCatalog.h"
@@ -253,6 +254,37 @@ TEST_F(DriversTest, OwnershipDecidesTheInstallation)
         EXPECT_EQ(row.OwnerAfter, DriverOwner());
         std::string recorded = ReadMachineString(std::string(kAgentKey) + "\\I1", kLspLibraryValue);
         EXPECT_EQ(row.Installs ? SystemFolder() + "\\ArvaneSP.dll" : "<missing>", recorded);
+        TearDown();
+        SetUp();
+    }
+}
+
+// An owner that cannot be read (the first registry open fails) may be anybody: no run takes the
+// drivers or removes them then, and the run's result is the error.
+TEST_F(DriversTest, AnOwnerThatCannotBeReadKeepsEveryonesDrivers)
+{
+    for (const char* owner : {"I2", "I1"}) {
+        bool removal = std::string(owner) == "I1";
+        SCOPED_TRACE(removal ? "the owner's removal" : "another's drivers, a new installation");
+        ASSERT_TRUE(CreateMachineKey(kAgentKey));
+        SetDriverOwner(owner);
+        ASSERT_NO_FATAL_FAILURE(PlaceDriverFiles());
+        data_.IsRemove = removal;
+        data_.PartFailure = 0;
+        {
+            FailingCalls failing(1, "RegOpenKeyExA");
+            if (removal)
+                RemoveDrivers(&data_);
+            else
+                InstallDrivers(&data_);
+            EXPECT_EQ("RegOpenKeyExA -> 5", failing.Failed());
+        }
+        std::vector<std::string> messages = TakeMessages();
+        EXPECT_EQ(std::vector<std::string>{"Could not read DriverControl. " + SystemMessage(ERROR_ACCESS_DENIED)},
+                  messages);
+        EXPECT_EQ(ERROR_ACCESS_DENIED, data_.PartFailure);
+        EXPECT_EQ(owner, DriverOwner());
+        EXPECT_EQ("installed", ReadWholeFile(ExpectedTargets().Provider));
         TearDown();
         SetUp();
     }
