@@ -58,6 +58,7 @@ struct InstallationData {
     int LeftForFirstProcess;  // set by the removal: what goes once the first process has ended
                               // (procedures/RemovalLeftovers.h)
     mutable int PartFailure;  // the first error of a part the run went on without (NotePartFailure)
+    mutable int PartFailures; // how many such parts failed
     SetupLog Log;
     InstallationStatus* Status;  // never null: a sink that shows nothing until the run sets its window
 

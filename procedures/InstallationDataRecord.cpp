@@ -14,7 +14,7 @@ InstallationData::InstallationData()
       IsModify(0), Title(nullptr), SrcFolder(nullptr), AgentWorkingFolder(nullptr),
       IsWin9x(0), LegacyAgentExists(0), RebootRequired(0), RunAsTemp(0), bNoShortcut(0), bNoAddRemove(0),
       bDontStartAgent(0), LogEnabled(0), HandOver(nullptr), FirstProcessProgram(nullptr), LeftForFirstProcess(0),
-      PartFailure(0), Status(&gSilentStatus)
+      PartFailure(0), PartFailures(0), Status(&gSilentStatus)
 {
 }
 

@@ -48,7 +48,7 @@ void NotePartFailure(const InstallationData* data, int code, const char* verb, c
 {
     if (verb)
         LogErrorFormatted(data, code, "Could not %s %s.", verb, what);
-    if (data->PartFailure == 0)
+    if (data->PartFailures++ == 0)
         data->PartFailure = code;
 }
 

@@ -230,15 +230,19 @@ void RemoveOwnedDrivers(const InstallationData* data, RemovalLeftovers* leftover
         return;
 
     LogMessage(data, "Removing drivers...");
-    NoteRemoval(data, SetDriverControl(nullptr), kDriverControlValue);
     if (!ReadSystemFolder(systemFolder)) {
         LogError(data, static_cast<int>(GetLastError()), "Could not read the system folder.");
         return;
     }
     // With redirection on: the catalogue functions live in system libraries, and the library
     // file lies in the 32-bit system folder, where the installation put it.
+    int failures = data->PartFailures;
     if (RemoveDriverFile(data, systemFolder, leftovers))
         RemoveNetworkLayer(data, leftovers);
+    // Released once none of them failed to go (the restart may take one in use): until then this
+    // instance answers for them, and its next removal takes what is left.
+    if (data->PartFailures == failures)
+        NoteRemoval(data, SetDriverControl(nullptr), kDriverControlValue);
 }
 
 void RemoveCreatedDrivers(const InstallationData* data, const CreatedDrivers& created)

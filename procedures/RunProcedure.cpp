@@ -32,12 +32,23 @@ HANDLE OpenAgentFile(const InstallationData* data, const char* name, DWORD dispo
                        FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
+// Writes text at the end of the agent folder's file name (opened with disposition); false when
+// the file cannot be opened.
+bool WriteAgentFile(const InstallationData* data, const char* name, DWORD disposition, const char* text)
+{
+    HANDLE file = OpenAgentFile(data, name, disposition);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    DWORD written = 0;
+    if (SetFilePointer(file, 0, nullptr, FILE_END) != INVALID_SET_FILE_POINTER)
+        WriteFile(file, text, (DWORD)strlen(text), &written, nullptr);
+    CloseFile(file);
+    return true;
+}
+
 // Tells the agent, through its own error log, that setup waits for a restart. Silent on failure.
 void WriteRebootLine(const InstallationData* data)
 {
-    HANDLE file = OpenAgentFile(data, "AgtError.log", OPEN_ALWAYS);
-    if (file == INVALID_HANDLE_VALUE)
-        return;
     char text[kRebootTextBytes];
     LoadProgramText(IDS_REBOOT_LOG_LINE, text, sizeof(text));
     SYSTEMTIME now;
@@ -45,10 +56,7 @@ void WriteRebootLine(const InstallationData* data)
     char line[kRebootTextBytes + 64];
     FormatText(line, sizeof(line), "'%04d%02d%02d %02d:%02d:%02d', '%s'\n", now.wYear, now.wMonth, now.wDay,
                now.wHour, now.wMinute, now.wSecond, text);
-    DWORD written = 0;
-    if (SetFilePointer(file, 0, nullptr, FILE_END) != INVALID_SET_FILE_POINTER)
-        WriteFile(file, line, (DWORD)strlen(line), &written, nullptr);
-    CloseFile(file);
+    (void)WriteAgentFile(data, "AgtError.log", OPEN_ALWAYS, line);
 }
 
 // Starts the agent's service (on Windows 9x: its RunServices command) after announcing it. 0 or
@@ -80,22 +88,16 @@ void PutBackPreviousVersion(InstallationData* data, const char* service)
 
 void WriteUpdatedMarker(const InstallationData* data)
 {
-    HANDLE file = OpenAgentFile(data, "AgentUpdated.txt", CREATE_ALWAYS);
-    if (file == INVALID_HANDLE_VALUE) {
-        LogError(data, 0, "Could not create AgentUpdated.txt.");
-        return;
-    }
     SYSTEMTIME now;
     GetLocalTime(&now);
     char stamp[64], text[128];
     FormatTimestamp(stamp, sizeof(stamp), &now);
     FormatText(text, sizeof(text), "The agent was updated and restarted on %s.", stamp);
-    DWORD written = 0;
-    WriteFile(file, text, (DWORD)strlen(text), &written, nullptr);
-    CloseFile(file);
-    LogMessage(data, "AgentUpdated.txt is created.");
+    if (WriteAgentFile(data, "AgentUpdated.txt", CREATE_ALWAYS, text))
+        LogMessage(data, "AgentUpdated.txt is created.");
+    else
+        LogError(data, 0, "Could not create AgentUpdated.txt.");
 }
-
 }  // namespace
 
 bool FormatTimestamp(char* text, size_t size, const SYSTEMTIME* local)

@@ -68,7 +68,7 @@ bool AgentShortcutExists(const InstallationData* data)
            SUCCEEDED(GetShortcutPath(AgentProgramsFolder(data), data->Company, linkName, path)) && FileExists(path);
 }
 
-bool AgentShortcutIsOwn(const InstallationData* data)
+bool AgentShortcutIsOwn(const InstallationData* data, bool ownFolder)
 {
     char linkName[MAX_PATH];
     char path[MAX_PATH];
@@ -78,5 +78,7 @@ bool AgentShortcutIsOwn(const InstallationData* data)
            FormatText(linkName, sizeof(linkName), "%s.lnk", data->Title) &&
            SUCCEEDED(GetShortcutPath(AgentProgramsFolder(data), data->Company, linkName, path)) &&
            SUCCEEDED(GetShortcutTarget(path, target)) &&
-           FormatAgentProgramPath(data->DestFolder, program, sizeof(program)) && IsSameFile(target, program, false);
+           FormatAgentProgramPath(data->DestFolder, program, sizeof(program)) &&
+           (ownFolder ? IsSameFile(target, program, false)
+                      : GetPathKind(program) == 0 && lstrcmpiA(target, program) == 0);
 }

@@ -26,7 +26,7 @@ int Installer::UninstallAgent()
     bool ownFolder = IsInstanceRegistered(Data) || PackageFileNamesInstance(Data);
     // The link goes by the title, which need not be this instance's: it is taken only when it
     // leads to this instance's program, told now while that program is still there.
-    bool ownLink = ownFolder && AgentShortcutIsOwn(Data);
+    bool ownLink = AgentShortcutIsOwn(Data, ownFolder);
     RemovalLeftovers leftovers;
     InitRemovalLeftovers(&leftovers);
 
@@ -67,7 +67,10 @@ int Installer::UninstallAgent()
 
     LogMessage(Data, "Removing registry...");
     Data->Status->SetDetailText(IDS_REMOVE_SETTINGS, 90);
-    (void)RemoveAgentRegistry(Data);
+    // While anything of the agent stays for good, its registration stays too: it proves the folder
+    // to the next removal, which takes the rest.
+    if (leftovers.Kept.Count == 0 && Data->PartFailures == 0)
+        (void)RemoveAgentRegistry(Data);
 
     LogMessage(Data, "Removing shortcut and folder...");
     if (ownLink)

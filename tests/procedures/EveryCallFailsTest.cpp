@@ -156,19 +156,21 @@ protected:
         ASSERT_EQ(0, Prepare(campaign.Command, campaign.Package->Folder()));
         long calls = 0;
         int result = 0;
-        std::vector<long> numbers;
+        // The calls to fail: the k-th of all, or (a row) the k-th of one function, which stays the
+        // same call when a wait polls more or less often.
+        std::vector<std::pair<long, std::string>> faults;
         {
             FailingCalls counting(0);
             result = RunProcedure(&Run());
             calls = counting.Calls();
             for (long k = 1; k <= calls; k += Step(calls))
-                numbers.push_back(k);
+                faults.push_back({k, ""});
             for (const std::string& row : campaign.Rows) {
                 size_t colon = row.find(':');
-                long number = counting.NumberOf(row.substr(0, colon), std::atoi(row.c_str() + colon + 1));
-                EXPECT_NE(0, number) << campaign.Name << ": no call " << row;
-                if (number && !std::getenv("XA_EVERY_CALL_STEP"))
-                    numbers.push_back(number);
+                long k = std::atol(row.c_str() + colon + 1);
+                EXPECT_NE(0, counting.NumberOf(row.substr(0, colon), (int)k)) << campaign.Name << ": no call " << row;
+                if (!std::getenv("XA_EVERY_CALL_STEP"))
+                    faults.push_back({k, row.substr(0, colon)});
             }
             if (std::getenv("XA_EVERY_CALL_LIST"))
                 for (long k = 1; k <= calls; ++k)
@@ -179,14 +181,15 @@ protected:
         campaign.Clear();
 
         long runs = 0, outside = 0, secondFailed = 0;
-        for (long k : numbers) {
+        for (const auto& fault : faults) {
+            long k = fault.first;
             ++runs;
             campaign.Arrange();
             ASSERT_FALSE(HasFatalFailure());
             ASSERT_EQ(0, Prepare(campaign.Command, campaign.Package->Folder()));
             std::string failed;
             {
-                FailingCalls failing(k);
+                FailingCalls failing(k, fault.second.empty() ? nullptr : fault.second.c_str());
                 result = RunProcedure(&Run());
                 failed = failing.Failed();
             }
@@ -210,10 +213,14 @@ protected:
                     ++secondFailed;
                     wrong.push_back("second run " + std::to_string(second));
                     wrong.insert(wrong.end(), after.begin(), after.end());
+                    std::vector<std::string> again = Messages();
+                    log.push_back("-- the second run:");
+                    log.insert(log.end(), again.begin(), again.end());
                 }
             }
             if (!wrong.empty()) {
-                std::printf("EVERY-CALL-RUN|%s|%ld|%s|%d|%s\n", campaign.Name, k, failed.c_str(), result,
+                std::printf("EVERY-CALL-RUN|%s|%ld%s%s|%s|%d|%s\n", campaign.Name, k, fault.second.empty() ? "" : " of ",
+                            fault.second.c_str(), failed.c_str(), result,
                             Joined(wrong).c_str());
                 ADD_FAILURE() << campaign.Name << ": call " << k << " (" << failed << ") ended " << result << "\n"
                               << Joined(wrong) << "\n"

@@ -270,7 +270,7 @@ TEST_F(DriversTest, AnOwnerThatCannotBeReadKeepsEveryonesDrivers)
         SetDriverOwner(owner);
         ASSERT_NO_FATAL_FAILURE(PlaceDriverFiles());
         data_.IsRemove = removal;
-        data_.PartFailure = 0;
+        data_.PartFailure = data_.PartFailures = 0;
         {
             FailingCalls failing(1, "RegOpenKeyExA");
             if (removal)
