@@ -212,15 +212,15 @@ void RemoveOwnedDrivers(const InstallationData* data, RemovalLeftovers* leftover
         return;
 
     LogMessage(data, "Removing drivers...");
-    SetDriverControl(nullptr);
-    if (!ReadSystemFolder(systemFolder)) {
-        LogError(data, static_cast<int>(GetLastError()), "Could not read the system folder.");
-        return;
-    }
     // With redirection on: the catalogue functions live in system libraries, and the library
     // file lies in the 32-bit system folder, where the installation put it.
-    if (RemoveDriverFile(data, systemFolder, leftovers))
+    if (!ReadSystemFolder(systemFolder))
+        LogError(data, static_cast<int>(GetLastError()), "Could not read the system folder.");
+    else if (RemoveDriverFile(data, systemFolder, leftovers))
         RemoveNetworkLayer(data, leftovers);
+    // Given up last: a run killed before this finds the drivers still its own, and its rerun
+    // removes them; given up first, nobody would.
+    SetDriverControl(nullptr);
 }
 
 void RemoveCreatedDrivers(const InstallationData* data, const CreatedDrivers& created)
