@@ -427,9 +427,9 @@ TEST_F(Faults, KilledNewInstallation)
     }
 }
 
-// Tries to kill a run while its commit mark is there: the mark lives only while the old files go,
-// a few milliseconds that a watcher may miss.
-const int kCommitTries = 12;
+// Tries to kill a run inside a step of a few milliseconds that a watcher may miss: while the
+// update's commit mark is there, or before the removal deletes a given item.
+const int kWitnessTries = 12;
 
 // An update of a running agent killed at each point leaves every program file the old or the new
 // one whole, and the new one once the update had committed; the same command again finishes it
@@ -477,7 +477,7 @@ TEST_F(Faults, KilledUpdate)
                 return RunAndKill(newer.Command(update), log, point.After, marked);
             },
             [&](const Kill& done) { return atCommit ? FileExistsAt(mark) : done.Lines == point.After; },
-            atCommit ? kCommitTries : kTries);
+            atCommit ? kWitnessTries : kTries);
         std::vector<std::string> lost;
         std::string moment = kill.Moment;
         if (atCommit) {
@@ -584,24 +584,42 @@ TEST_F(Faults, KilledRemoval)
     ASSERT_EQ(0, package.Run(removal));
     std::vector<std::string> whole = LogMessages(log);
     ASSERT_GT(whole.size(), 20u);
-    // Always among the points: the moments that once left the drivers without an owner (the line
-    // of the driver file) and the link without its instance's key.
-    std::vector<size_t> points = Points(whole.size());
-    for (const auto& fixed : {std::make_pair("Removing drivers...", 1), std::make_pair("Removing shortcut and folder...", 0)}) {
-        size_t at = std::find(whole.begin(), whole.end(), fixed.first) - whole.begin();
-        ASSERT_LT(at + fixed.second, whole.size()) << fixed.first;
-        points.push_back(at + fixed.second + 1);
+    // Always among the points, each killed after its line while the item it names is still there:
+    // the moments that once left the drivers without an owner and the link without its instance's
+    // key.
+    char programs[MAX_PATH] = "";
+    GetSpecialFolderPath(IsWin9xKind() ? CSIDL_PROGRAMS : CSIDL_COMMON_PROGRAMS, nullptr, programs);
+    struct Fixed {
+        const char* Line;
+        size_t Later;  // the line this many after that one
+        std::string Witness;
+    };
+    const Fixed fixed[] = {{"Removing drivers...", 1, SystemFolder() + "\\ArvaneSP.dll"},
+                           {"Removing shortcut and folder...", 0, std::string(programs) + "\\Arvane\\Arvane Agent.lnk"}};
+    std::map<size_t, std::string> points;  // the line to kill after, and the witness
+    for (size_t after : Points(whole.size()))
+        points[after];
+    for (const Fixed& point : fixed) {
+        size_t at = std::find(whole.begin(), whole.end(), point.Line) - whole.begin() + point.Later;
+        ASSERT_LT(at, whole.size()) << point.Line;
+        points[at + 1] = point.Witness;
     }
-    std::sort(points.begin(), points.end());
-    points.erase(std::unique(points.begin(), points.end()), points.end());
 
-    for (size_t after : points) {
+    for (const auto& point : points) {
+        size_t after = point.first;
+        const std::string& witness = point.second;
         SCOPED_TRACE("killed after line " + std::to_string(after));
         g_pointStart = GetTickCount();
         Kill kill = KillPoint(
             installAgent, [&]() { return RunAndKill(package.Command(removal), log, after); },
-            [&](const Kill& done) { return done.Lines == after; });
+            [&](const Kill& done) { return done.Lines == after && (witness.empty() || FileExistsAt(witness)); },
+            witness.empty() ? kTries : kWitnessTries);
+        std::string moment = kill.Moment;
+        if (!witness.empty())
+            moment = "before " + witness.substr(witness.rfind('\\') + 1) + " goes: " + moment;
         std::vector<std::string> lost;
+        if (!witness.empty() && !FileExistsAt(witness))
+            lost.push_back("no kill before " + witness + " went");
         std::string files = RemovedFileStates(agentFiles, &lost);
         untouched(&lost);
         size_t killedLines = LogMessages(log).size();
@@ -621,8 +639,8 @@ TEST_F(Faults, KilledRemoval)
                 lost.push_back("left " + item);
         }
         untouched(&lost);
-        PrintRow("removal", kill.Moment, rerun, lost, files);
-        EXPECT_EQ(std::vector<std::string>{}, lost) << kill.Moment << "\n" << ReadWholeFile(log);
+        PrintRow("removal", moment, rerun, lost, files);
+        EXPECT_EQ(std::vector<std::string>{}, lost) << moment << "\n" << ReadWholeFile(log);
     }
     RemoveNeighbours(neighbours);
 }
