@@ -1,11 +1,13 @@
 // The real XASetup.exe under faults: a disk that fills up half way through the copy, and a run
-// killed (TerminateProcess) after each of evenly spread lines of its log. After each fault the
-// same command again must leave a working agent, and the removal must leave nothing. Every point
-// is printed as a row "FAULT-ROW|case|moment|rerun exit code|what was lost|seconds|program files
-// before the rerun" for tests/harness/faults.
+// (a new installation, an update, a removal) killed (TerminateProcess) after each of evenly spread
+// lines of its log and at the fixed points of its case. After each fault the same command again
+// must finish the job: a working agent, or for a removal nothing left. Every point is printed as
+// a row "FAULT-ROW|case|moment|rerun exit code|what was lost|seconds|files before the rerun" for
+// tests/harness/faults.
 //
-// XA_FAULT_POINTS: kill points per case (default 3: the first line, the middle one, the last;
-//                  "all": after every line); XA_FAULT_FROM: none before this line.
+// XA_FAULT_POINTS: kill points per case besides the fixed ones (default 3: the first line, the
+//                  middle one, the last; "all": after every line); XA_FAULT_FROM: none before
+//                  this line.
 // XA_FAULT_DRIVE:  the drive letter of a small RAM disk ("R:"); without it the disk-full cases skip.
 #include <windows.h>
 
