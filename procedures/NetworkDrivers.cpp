@@ -239,8 +239,8 @@ void RemoveOwnedDrivers(const InstallationData* data, RemovalLeftovers* leftover
     int failures = data->PartFailures;
     if (RemoveDriverFile(data, systemFolder, leftovers))
         RemoveNetworkLayer(data, leftovers);
-    // Released once none of them failed to go (the restart may take one in use): until then this
-    // instance answers for them, and its next removal takes what is left.
+    // Given up last, and only once none of them failed to go (the restart may take one in use): a
+    // run killed or failed before this finds the drivers still its own, and its rerun removes them.
     if (data->PartFailures == failures)
         NoteRemoval(data, SetDriverControl(nullptr), kDriverControlValue);
 }

@@ -23,8 +23,8 @@ struct CreatedDrivers {
 // instances share (procedures/SharedAgentValues.h), as is RemoveDrivers.
 void InstallDrivers(InstallationData* data);
 
-// In a removal run of the owning instance: gives up the ownership and removes the drivers and
-// the provider; with leftovers, a file in use is left for the next restart.
+// In a removal run of the owning instance: removes the drivers and the provider, then gives up
+// the ownership; with leftovers, a file in use is left for the next restart.
 void RemoveDrivers(const InstallationData* data, RemovalLeftovers* leftovers = nullptr);
 
 // For an update that is not to install the drivers (/n): gives up this instance's ownership,

@@ -79,6 +79,6 @@ bool AgentShortcutIsOwn(const InstallationData* data, bool ownFolder)
            SUCCEEDED(GetShortcutPath(AgentProgramsFolder(data), data->Company, linkName, path)) &&
            SUCCEEDED(GetShortcutTarget(path, target)) &&
            FormatAgentProgramPath(data->DestFolder, program, sizeof(program)) &&
-           (ownFolder ? IsSameFile(target, program, false)
-                      : GetPathKind(program) == 0 && lstrcmpiA(target, program) == 0);
+           ((ownFolder && IsSameFile(target, program, false)) ||
+            (GetPathKind(program) == 0 && lstrcmpiA(target, program) == 0));
 }

@@ -19,6 +19,6 @@ bool AgentShortcutExists(const InstallationData* data);
 // Whether the agent's link is there and leads to this instance's program: another instance's
 // link may have the title (an instance that is not installed goes by the first one's). With the
 // folder proven the instance's, compared as files where both are there, so asked before the
-// program goes; without, only a dead link to this instance's program path is (what an earlier
-// removal could not delete).
+// program goes; a dead link to this instance's program path is its own in any case (what an
+// earlier removal could not delete).
 bool AgentShortcutIsOwn(const InstallationData* data, bool ownFolder);

@@ -65,16 +65,18 @@ int Installer::UninstallAgent()
     Data->Status->SetDetailText(IDS_REMOVING_ADD_ONS, 85);
     (void)RemoveAddOns(Data);
 
-    LogMessage(Data, "Removing registry...");
-    Data->Status->SetDetailText(IDS_REMOVE_SETTINGS, 90);
-    // While anything of the agent stays for good, its registration stays too: it proves the folder
-    // to the next removal, which takes the rest.
-    if (leftovers.Kept.Count == 0 && Data->PartFailures == 0)
-        (void)RemoveAgentRegistry(Data);
-
+    // The link before the instance's key: a run killed between the two leaves a rerun that still
+    // finds the instance installed, and so the link its own.
     LogMessage(Data, "Removing shortcut and folder...");
     if (ownLink)
         (void)RemoveAgentShortcut(Data);
+
+    LogMessage(Data, "Removing registry...");
+    Data->Status->SetDetailText(IDS_REMOVE_SETTINGS, 90);
+    // While anything of the agent stays for good, its registration stays too: it proves the folder
+    // and the link to the next removal, which takes the rest.
+    if (leftovers.Kept.Count == 0 && Data->PartFailures == 0)
+        (void)RemoveAgentRegistry(Data);
 
     LogMessage(Data, "Remove uninstallation key...");
     Data->Status->SetDetailText(IDS_REMOVE_UNINSTALL_ENTRY, 95);

@@ -17,6 +17,7 @@
 #include "support/AccessControl.h"
 #include "support/Files.h"
 #include "support/Handles.h"
+#include "support/Results.h"
 #include "support/StringTable.h"
 #include "support/SystemLibrary.h"
 #include "support/WindowStation.h"
@@ -185,8 +186,7 @@ bool SetupApp::HandOverRemoval(const char* commandLine, int* exitCode)
 
     char copyFolder[MAX_PATH];
     if (!MakeRemovalCopy(Data.IsWin9x != 0, program, copy, copyFolder)) {
-        DWORD code = GetLastError();
-        LogError(&Data, code ? (int)code : -1, "Couldn't copy file. Continue to uninstallation in same process.");
+        LogError(&Data, LastErrorResult(), "Couldn't copy file. Continue to uninstallation in same process.");
         return false;
     }
     // The copy inherits a pipe for its result and a handle of this process to wait on.
@@ -197,7 +197,7 @@ bool SetupApp::HandOverRemoval(const char* commandLine, int* exitCode)
     BOOL started = CreatePipe(&results, &pipe, nullptr, 0) &&
                    DuplicateHandle(current, pipe, current, &inheritedPipe, 0, TRUE, DUPLICATE_SAME_ACCESS) &&
                    DuplicateHandle(current, current, current, &self, SYNCHRONIZE, TRUE, 0);
-    DWORD code = GetLastError();
+    int code = LastErrorResult();
     if (started) {
         command = FormatHeapText(kCommandLineChars, "\"%s\" /t /w \"%lx:%lx:%s\" %s", copy, (unsigned long)(ULONG_PTR)self,
                                  (unsigned long)(ULONG_PTR)inheritedPipe, strrchr(program, '\\') + 1,
@@ -216,7 +216,7 @@ bool SetupApp::HandOverRemoval(const char* commandLine, int* exitCode)
         // The copy runs in its own folder, so that it does not hold the agent folder it removes.
         started = CreateProcessA(nullptr, command, nullptr, nullptr, TRUE, NORMAL_PRIORITY_CLASS, nullptr, copyFolder,
                                  &startup, &process);
-        code = GetLastError();
+        code = LastErrorResult();
     }
     // Only the copy holds the pipe's writing end now: the read below ends when it is gone.
     CloseHandleIfOpen(pipe);
@@ -224,13 +224,13 @@ bool SetupApp::HandOverRemoval(const char* commandLine, int* exitCode)
     CloseHandleIfOpen(self);
     FreeText(command);
     if (!started) {
-        LogError(&Data, code ? (int)code : -1, "New process is not started.");
+        LogError(&Data, code, "New process is not started.");
         if (!Data.IsWin9x) {
             DeleteFileA(copy);
             RemoveDirectoryA(copyFolder);
         }
         CloseHandleIfOpen(results);
-        *exitCode = code ? (int)code : -1;
+        *exitCode = code;
         return true;
     }
     CloseHandle(process.hThread);

@@ -113,7 +113,7 @@ TEST_F(UninstallationTest, RepresentativeRunLogsAndShowsEveryStepAndLeavesNothin
     expected.insert(expected.end(), {"Agent owns drivers: U1", "Removing drivers..."});
     removed(InstalledDriverPath());
     removed(SystemFolder() + "\\ArvaneSP.dll");
-    expected.insert(expected.end(), {"Remove AddOn...", "Removing registry...", "Removing shortcut and folder...",
+    expected.insert(expected.end(), {"Remove AddOn...", "Removing shortcut and folder...", "Removing registry...",
                                      "Remove uninstallation key...", kLast, kFinished});
     std::vector<std::string> actual = StepsFrom(kStart, {{package.Folder(), "<pkg>"}, {footprint.DestFolder, "<dest>"}});
     EXPECT_EQ(expected, actual) << Joined(actual);
