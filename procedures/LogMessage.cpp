@@ -39,7 +39,8 @@ const char kCouldNotRead[] = "read";
 
 int NoteRemoval(const InstallationData* data, int code, const char* what)
 {
-    if (code != 0 && code != ERROR_FILE_NOT_FOUND && code != ERROR_PATH_NOT_FOUND)
+    static_assert((ERROR_FILE_NOT_FOUND | 1) == ERROR_PATH_NOT_FOUND, "both absences in one test");
+    if (code != 0 && (code | 1) != ERROR_PATH_NOT_FOUND)
         NotePartFailure(data, code, kCouldNotRemove, what);
     return code;
 }

@@ -68,7 +68,7 @@ bool AgentShortcutExists(const InstallationData* data)
            SUCCEEDED(GetShortcutPath(AgentProgramsFolder(data), data->Company, linkName, path)) && FileExists(path);
 }
 
-bool AgentShortcutIsOwn(const InstallationData* data, bool ownFolder)
+bool AgentShortcutIsOwn(const InstallationData* data)
 {
     char linkName[MAX_PATH];
     char path[MAX_PATH];
@@ -79,6 +79,5 @@ bool AgentShortcutIsOwn(const InstallationData* data, bool ownFolder)
            SUCCEEDED(GetShortcutPath(AgentProgramsFolder(data), data->Company, linkName, path)) &&
            SUCCEEDED(GetShortcutTarget(path, target)) &&
            FormatAgentProgramPath(data->DestFolder, program, sizeof(program)) &&
-           ((ownFolder && IsSameFile(target, program, false)) ||
-            (GetPathKind(program) == 0 && lstrcmpiA(target, program) == 0));
+           (lstrcmpiA(target, program) == 0 || IsSameFile(target, program, false));
 }

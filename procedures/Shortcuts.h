@@ -17,8 +17,7 @@ int RemoveAgentShortcut(const InstallationData* data);
 bool AgentShortcutExists(const InstallationData* data);
 
 // Whether the agent's link is there and leads to this instance's program: another instance's
-// link may have the title (an instance that is not installed goes by the first one's). With the
-// folder proven the instance's, compared as files where both are there, so asked before the
-// program goes; a dead link to this instance's program path is its own in any case (what an
-// earlier removal could not delete).
-bool AgentShortcutIsOwn(const InstallationData* data, bool ownFolder);
+// link may have the title (an instance that is not installed goes by the first one's). Named as
+// the program is, or compared as files where both are there, so asked before the program goes (a
+// removal that could not delete the link finds it by name once the program is gone).
+bool AgentShortcutIsOwn(const InstallationData* data);

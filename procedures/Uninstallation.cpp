@@ -26,7 +26,7 @@ int Installer::UninstallAgent()
     bool ownFolder = IsInstanceRegistered(Data) || PackageFileNamesInstance(Data);
     // The link goes by the title, which need not be this instance's: it is taken only when it
     // leads to this instance's program, told now while that program is still there.
-    bool ownLink = AgentShortcutIsOwn(Data, ownFolder);
+    bool ownLink = ownFolder && AgentShortcutIsOwn(Data);
     RemovalLeftovers leftovers;
     InitRemovalLeftovers(&leftovers);
 
@@ -73,10 +73,14 @@ int Installer::UninstallAgent()
 
     LogMessage(Data, "Removing registry...");
     Data->Status->SetDetailText(IDS_REMOVE_SETTINGS, 90);
-    // While anything of the agent stays for good, its registration stays too: it proves the folder
-    // and the link to the next removal, which takes the rest.
-    if (leftovers.Kept.Count == 0 && Data->PartFailures == 0)
+    // While a part or an item of the agent stays for good, its registration stays too: it proves the
+    // folder and the link to the next removal, which takes the rest. On Windows 9x a folder that
+    // holds a file in use stays for good (its restart deletes only files), and a removal there
+    // has long left an installation that the next one makes anew.
+    if ((leftovers.Kept.Count == 0 || Data->IsWin9x) && Data->PartFailures == 0)
         (void)RemoveAgentRegistry(Data);
+    else
+        LogMessage(Data, "Agent instance %s stays registered until a removal takes the rest.", Data->Instance);
 
     LogMessage(Data, "Remove uninstallation key...");
     Data->Status->SetDetailText(IDS_REMOVE_UNINSTALL_ENTRY, 95);

@@ -60,8 +60,9 @@ bool StartsWith(const std::string& text, const std::string& start)
 
 // True when a line of the log names the item ("<what> <where>"): its path, key or name whole, or
 // its last part in a line that says what could not be done ("Could not remove Arvane Agent.lnk.");
-// the drivers' parts also by a line about their owner that could not be read or written, and the
-// shortcut by the line that gives its creation's result.
+// the drivers' parts also by a line about their owner that could not be read or written, the
+// shortcut by the line that gives its creation's result, the instance's key and Run value by the
+// line that says it stays registered.
 bool Named(const std::vector<std::string>& log, const std::string& item)
 {
     size_t at = std::string::npos;
@@ -70,12 +71,14 @@ bool Named(const std::vector<std::string>& log, const std::string& item)
     std::string where = at == std::string::npos ? item.substr(item.rfind(' ') + 1) : item.substr(at);
     std::string last = where.substr(where.rfind('\\') + 1);
     bool drivers = StartsWith(item, "DriverControl") || StartsWith(item, "driver ") || StartsWith(item, "provider ");
+    bool registration = StartsWith(item, "key ") || StartsWith(item, "Run value ");
     for (const std::string& line : log) {
         bool couldNot = StartsWith(line, "Could not ");
         if (line.find(where) != std::string::npos || (couldNot && line.find(last) != std::string::npos) ||
             (drivers && couldNot && line.find("DriverControl") != std::string::npos) ||
             (StartsWith(item, "shortcut ") && StartsWith(line, "Shortcut creation returns 0x") &&
-             line != "Shortcut creation returns 0x0"))
+             line != "Shortcut creation returns 0x0") ||
+            (registration && StartsWith(line, "Agent instance ") && line.find(" stays registered") != std::string::npos))
             return true;
     }
     return false;
