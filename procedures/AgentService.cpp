@@ -91,8 +91,7 @@ int RemoveAgentService(const InstallationData* data)
     if (result == ERROR_SERVICE_DOES_NOT_EXIST) {
         result = 0;
     } else if (result != 0) {
-        LogErrorFormatted(data, result, "Failed to remove agent service: %s.", name);
-        NotePartFailure(data, result, nullptr);
+        NotePartFailure(data, result, "Failed to remove agent service: %s.", name);
     }
 
     // Only the current agent's service is registered for Safe Mode.

@@ -55,10 +55,13 @@ void OnTreeEvent(const void* context, FolderTreeEvent event, int code, const cha
             LeaveItem(data, removal->Leftovers, kLeftAsIs, folder, kPathTooLong, kLeftFolder);
         }
         return;
+    case kTreeFolderUnlisted:
+        // What it holds is unknown: the instance's registration stays, to prove it to the next run.
+        NotePartFailure(data, code, nullptr);
+        break;
     case kTreeFileLeft:
     case kTreeLinkLeft:
     case kTreeFolderLeft:
-    case kTreeFolderUnlisted:
         break;
     }
     if (!removal->Leftovers || !(name ? JoinPath(path, folder, name) : CopyText(path, sizeof(path), folder)) ||

@@ -76,14 +76,13 @@ void LogError(const InstallationData* data, int code, const char* message);
 
 // A part that the run goes on without could not be written or removed (a driver file or their
 // owner, a Safe Mode key, the uninstall entry, the shortcut, the service of a removal): logs
-// "Could not <verb> <what>." and the system's text (unless verb is null: the caller's own line tells)
+// format with what and the system's text (unless format is null: the caller's own line tells)
 // and keeps the first error. The run ends with it once it has otherwise completed, so that a
 // deployment tool hears of the part; the next run takes care of it.
-void NotePartFailure(const InstallationData* data, int code, const char* verb, const char* what = nullptr);
-// What a part failure says it could not do: "Could not <verb> <what>."
-extern const char kCouldNotWrite[];   // "write"
-extern const char kCouldNotRemove[];  // "remove"
-extern const char kCouldNotRead[];    // "read"
+void NotePartFailure(const InstallationData* data, int code, const char* format, const char* what = nullptr);
+extern const char kCouldNotWrite[];   // "Could not write %s."
+extern const char kCouldNotRemove[];  // "Could not remove %s."
+extern const char kCouldNotRead[];    // "Could not read %s."
 
 // The result of removing the part what: anything but its absence is noted as a part failure.
 // Returns code.

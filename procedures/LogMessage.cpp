@@ -33,9 +33,9 @@ void LogError(const InstallationData* data, int code, const char* message)
     FreeText(text);
 }
 
-const char kCouldNotWrite[] = "write";
-const char kCouldNotRemove[] = "remove";
-const char kCouldNotRead[] = "read";
+const char kCouldNotWrite[] = "Could not write %s.";
+const char kCouldNotRemove[] = "Could not remove %s.";
+const char kCouldNotRead[] = "Could not read %s.";
 
 int NoteRemoval(const InstallationData* data, int code, const char* what)
 {
@@ -45,10 +45,10 @@ int NoteRemoval(const InstallationData* data, int code, const char* what)
     return code;
 }
 
-void NotePartFailure(const InstallationData* data, int code, const char* verb, const char* what)
+void NotePartFailure(const InstallationData* data, int code, const char* format, const char* what)
 {
-    if (verb)
-        LogErrorFormatted(data, code, "Could not %s %s.", verb, what);
+    if (format)
+        LogErrorFormatted(data, code, format, what);
     if (data->PartFailures++ == 0)
         data->PartFailure = code;
 }

@@ -74,14 +74,14 @@ void RemoveDriverFileAt(const InstallationData* data, const char* folder, const 
     RemoveFileItem(data, folder, name, leftovers, kLeftForRestart);
 }
 
-// Reads the drivers' owner ("" for nobody, or a value that names nobody readable). False, noted
-// as a part failure, when the value cannot be read at all: whoever owns them, their drivers are
-// left alone then.
+// Reads the drivers' owner ("" for nobody). False, noted as a part failure, when the value is
+// there but cannot be read (nor is of a type or length an owner has): whoever owns them, their
+// drivers are left alone then.
 bool ReadDriverOwner(const InstallationData* data, char (&owner)[MAX_PATH])
 {
     owner[0] = '\0';
     int result = GetDriverControl(owner, sizeof(owner));
-    if (result == 0 || result == ERROR_FILE_NOT_FOUND || result == ERROR_INVALID_DATA || result == ERROR_MORE_DATA)
+    if (result == 0 || result == ERROR_FILE_NOT_FOUND)
         return true;
     NotePartFailure(data, result, kCouldNotRead, kDriverControlValue);
     return false;

@@ -73,11 +73,10 @@ int Installer::UninstallAgent()
 
     LogMessage(Data, "Removing registry...");
     Data->Status->SetDetailText(IDS_REMOVE_SETTINGS, 90);
-    // While a part or an item of the agent stays for good, its registration stays too: it proves the
-    // folder and the link to the next removal, which takes the rest. On Windows 9x a folder that
-    // holds a file in use stays for good (its restart deletes only files), and a removal there
-    // has long left an installation that the next one makes anew.
-    if ((leftovers.Kept.Count == 0 || Data->IsWin9x) && Data->PartFailures == 0)
+    // While a part of the agent could not be removed, its registration stays too: it proves the
+    // folder and the link to the next removal, which takes the rest. (A file in use is no such
+    // part: the restart takes it, or, in the working folder, a later removal could not find it.)
+    if (Data->PartFailures == 0)
         (void)RemoveAgentRegistry(Data);
     else
         LogMessage(Data, "Agent instance %s stays registered until a removal takes the rest.", Data->Instance);

@@ -288,6 +288,16 @@ TEST_F(DriversTest, AnOwnerThatCannotBeReadKeepsEveryonesDrivers)
         TearDown();
         SetUp();
     }
+    // A value that no owner's name could be (a number) is no "nobody" either.
+    ASSERT_TRUE(SetMachineNumber(kAgentKey, "DriverControl", 1));
+    ASSERT_NO_FATAL_FAILURE(PlaceDriverFiles());
+    data_.IsRemove = 0;
+    data_.PartFailure = data_.PartFailures = 0;
+    InstallDrivers(&data_);
+    EXPECT_EQ(std::vector<std::string>{"Could not read DriverControl. " + SystemMessage(ERROR_INVALID_DATA)},
+              TakeMessages());
+    EXPECT_EQ(ERROR_INVALID_DATA, data_.PartFailure);
+    EXPECT_EQ("installed", ReadWholeFile(ExpectedTargets().Provider));
 }
 
 TEST_F(DriversTest, OnlyTheOwnersRemovalRemoves)

@@ -299,13 +299,13 @@ namespace {
 
 // Another program that adds its own entry to the pending list right when a setup run has read
 // it and is about to write it back: the run must start again and keep that entry. A take-back
-// reads the list (its size, then the list) to see whether it names the file, then once more for
-// the edit, and a third time right before it writes: the entry comes at that third look.
+// reads the list (its size, then the list) for the edit, and once more right before it writes:
+// the entry comes at that second look.
 struct CompetingProgram {
     static int queries;
     static LONG WINAPI Query(HKEY key, LPCWSTR name, LPDWORD reserved, LPDWORD type, LPBYTE data, LPDWORD size)
     {
-        if (++queries == 5)
+        if (++queries == 3)
             MoveFileExW(L"C:\\xatest\\competing.tmp", nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
         return RegQueryValueExW(key, name, reserved, type, data, size);
     }

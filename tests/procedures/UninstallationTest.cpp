@@ -262,13 +262,7 @@ TEST_F(UninstallationTest, AnAgentFolderThatUsersMayChangeKeepsItsFiles)
     }));
     EXPECT_EQ(0, Data().RebootRequired);
     EXPECT_TRUE(FileExistsAt(footprint.DestFolder + "\\AgentCore.exe"));
-    // What stays keeps the instance registered (not on Windows 9x, where what stays for good is
-    // the folder of a file in use): its next removal still knows the folder its own.
-    EXPECT_EQ(!IsWin9xKind(), Logged("Agent instance U7 stays registered until a removal takes the rest."));
-    std::vector<std::string> left = {"Run value XASHU7", "key SOFTWARE\\Arvane\\Agent\\U7", "folder " + footprint.DestFolder};
-    if (IsWin9xKind())
-        left.erase(left.begin(), left.begin() + 2);
-    EXPECT_EQ(left, Leftovers(footprint));
+    EXPECT_EQ(std::vector<std::string>{"folder " + footprint.DestFolder}, Leftovers(footprint));
 }
 
 // A folder whose content cannot be listed is not known to be empty at the restart, nor is any
@@ -580,14 +574,6 @@ TEST_F(UninstallationTest, NothingOfTheWorkingFolderIsLeftForTheRestart)
     EXPECT_EQ(0, Data().RebootRequired);
     EXPECT_TRUE(before == PendingRenames());
     EXPECT_FALSE(FileExistsAt(WindowsFolder() + "\\WinInit.ini"));
-    // The instance stays registered while its working folder's file stays: the next removal,
-    // once the file is free, takes the rest.
-    EXPECT_EQ(!IsWin9xKind(), Logged("Agent instance U9 stays registered until a removal takes the rest."));
-    std::vector<std::string> left = {"Run value XASHU9", "key SOFTWARE\\Arvane\\Agent\\U9"};
-    if (IsWin9xKind())
-        left.clear();
-    EXPECT_EQ(left, Leftovers(footprint));
-    EXPECT_EQ(0, Remove("U9", package.Folder()));
     EXPECT_EQ(std::vector<std::string>{}, Leftovers(footprint));
 
     // The user's link in place of Logs after the run: the restart deletes nothing through it.
