@@ -270,8 +270,10 @@ int RemoveNetworkLayer(const InstallationData* data, RemovalLeftovers* leftovers
     char systemFolder[MAX_PATH];
     int result = RemoveAgentLsp();
     if (result != 0) {
-        // The library stays: a provider still in the catalogue would fail to load without it.
+        // The library stays: a provider still in the catalogue would fail to load without it. So
+        // do the drivers' owner and the registration, for the next removal.
         LogMessage(data, "Failed to uninstall network layer driver.");
+        NotePartFailure(data, result, nullptr);
         return result;
     }
     if (ReadSystemFolder(systemFolder))

@@ -227,33 +227,15 @@ HRESULT DeleteShortcut(int folderId, const char* subFolder, const char* linkName
 HRESULT RemoveShortcutFolder(int folderId, const char* subFolder)
 {
     char folder[MAX_PATH];
-    char pattern[MAX_PATH];
-    WIN32_FIND_DATAA found;
-    HANDLE find = INVALID_HANDLE_VALUE;
-    bool empty = true;
     if (!subFolder || !*subFolder)
         return S_OK;
     HRESULT result = InitializeCom();
     if (FAILED(result))
         return result;
+    // RemoveDirectoryA refuses a folder that is not empty.
     result = GetSpecialFolderPath(folderId, subFolder, folder);
-    if (FAILED(result))
-        goto Exit;
-
-    // A folder that cannot be listed counts as empty: RemoveDirectoryA refuses it anyway when not.
-    if (JoinFolderAndName(pattern, folder, "*"))
-        find = FindFirstFileA(pattern, &found);
-    if (find != INVALID_HANDLE_VALUE) {
-        do {
-            if (strcmp(found.cFileName, ".") != 0 && strcmp(found.cFileName, "..") != 0)
-                empty = false;
-        } while (empty && FindNextFileA(find, &found));
-        CloseFind(find);
-    }
-    if (empty)
+    if (SUCCEEDED(result))
         RemoveDirectoryA(folder);
-
-Exit:
     CoUninitialize();
     return result;
 }

@@ -60,7 +60,8 @@ bool StartsWith(const std::string& text, const std::string& start)
 
 // True when a line of the log names the item ("<what> <where>"): its path, key or name whole, or
 // its last part in a line that says what could not be done ("Could not remove Arvane Agent.lnk.");
-// the drivers' parts also by a line about their owner that could not be read or written, the
+// the drivers' parts also by a line about their owner that could not be read or written or about
+// the network layer that could not be uninstalled, the
 // shortcut by the line that gives its creation's result, the instance's key and Run value by the
 // line that says it stays registered.
 bool Named(const std::vector<std::string>& log, const std::string& item)
@@ -75,7 +76,8 @@ bool Named(const std::vector<std::string>& log, const std::string& item)
     for (const std::string& line : log) {
         bool couldNot = StartsWith(line, "Could not ");
         if (line.find(where) != std::string::npos || (couldNot && line.find(last) != std::string::npos) ||
-            (drivers && couldNot && line.find("DriverControl") != std::string::npos) ||
+            (drivers && ((couldNot && line.find("DriverControl") != std::string::npos) ||
+                         line == "Failed to uninstall network layer driver.")) ||
             (StartsWith(item, "shortcut ") && StartsWith(line, "Shortcut creation returns 0x") &&
              line != "Shortcut creation returns 0x0") ||
             (registration && StartsWith(line, "Agent instance ") && line.find(" stays registered") != std::string::npos))
@@ -109,6 +111,18 @@ protected:
         task_.reset(new StartedProcess(
             "\"" + footprint.DestFolder + "\\UserTray.exe\" --id " + footprint.Instance + " --ready " + ready, ready));
         ASSERT_TRUE(task_->Started());
+    }
+
+    // What is not as after a completed installation or update from package: every part in place,
+    // the package's program files, the agent running.
+    static std::vector<std::string> NotInstalledFrom(const AgentPackage& package, const AgentFootprint& footprint)
+    {
+        std::vector<std::string> wrong = MissingParts(footprint);
+        std::vector<std::string> files = NotFilesOf(package, footprint);
+        wrong.insert(wrong.end(), files.begin(), files.end());
+        if (!AgentRuns(footprint))
+            wrong.push_back("agent not running");
+        return wrong;
     }
 
     // An installation that stays although the run failed (its agent did not start, or a part that
@@ -253,14 +267,7 @@ TEST_F(EveryCallFails, NewInstallation)
         ASSERT_EQ(0, Prepare(campaign.Command, package.Folder()));
         footprint = Remember();
     };
-    campaign.NotCompleted = [&] {
-        std::vector<std::string> wrong = MissingParts(footprint);
-        std::vector<std::string> files = NotFilesOf(package, footprint);
-        wrong.insert(wrong.end(), files.begin(), files.end());
-        if (!AgentRuns(footprint))
-            wrong.push_back("agent not running");
-        return wrong;
-    };
+    campaign.NotCompleted = [&] { return NotInstalledFrom(package, footprint); };
     campaign.NotFailedCleanly = [&](const std::vector<std::string>& log) {
         if (Logged(log, "Installation finished."))
             return InstalledBut(log, package, footprint);
@@ -288,14 +295,7 @@ TEST_F(EveryCallFails, UpdateOfARunningAgent)
         footprint = Install("V2", older);
         StartAgentAndTask(footprint);
     };
-    campaign.NotCompleted = [&] {
-        std::vector<std::string> wrong = MissingParts(footprint);
-        std::vector<std::string> files = NotFilesOf(newer, footprint);
-        wrong.insert(wrong.end(), files.begin(), files.end());
-        if (!AgentRuns(footprint))
-            wrong.push_back("agent not running");
-        return wrong;
-    };
+    campaign.NotCompleted = [&] { return NotInstalledFrom(newer, footprint); };
     campaign.NotFailedCleanly = [&](const std::vector<std::string>& log) {
         std::vector<std::string> wrong = NotFilesOf(older, footprint);
         if (!wrong.empty() && NotFilesOf(newer, footprint).empty())
@@ -408,13 +408,9 @@ TEST_F(EveryCallFails, LegacyConversion)
         footprint = Remember();
     };
     campaign.NotCompleted = [&] {
-        std::vector<std::string> wrong = MissingParts(footprint);
-        std::vector<std::string> files = NotFilesOf(package, footprint);
+        std::vector<std::string> wrong = NotInstalledFrom(package, footprint);
         std::vector<std::string> left = legacy.Leftovers();
-        wrong.insert(wrong.end(), files.begin(), files.end());
         wrong.insert(wrong.end(), left.begin(), left.end());
-        if (!AgentRuns(footprint))
-            wrong.push_back("agent not running");
         return wrong;
     };
     // A failed conversion puts the legacy agent's program back.

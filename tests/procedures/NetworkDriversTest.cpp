@@ -353,7 +353,10 @@ TEST_F(DriversTest, ProviderThatCannotBeRemovedKeepsItsLibrary)
     std::vector<std::string> messages = TakeMessages();
     EXPECT_TRUE(Contains(messages, "Failed to uninstall network layer driver."));
     EXPECT_TRUE(FileExistsAt(ExpectedTargets().Provider));
-    EXPECT_EQ("<missing>", DriverOwner()) << "the ownership is already given up";
+    // The instance answers for what is left, and the run ends with the failure: its next removal
+    // takes the rest.
+    EXPECT_EQ("I1", DriverOwner());
+    EXPECT_NE(0, data_.PartFailure);
     if (!ExpectedTargets().Filter.empty()) {
         EXPECT_FALSE(FileExistsAt(ExpectedTargets().Filter));
     }

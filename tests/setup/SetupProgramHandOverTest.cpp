@@ -71,6 +71,15 @@ private:
     std::vector<std::string> folders_;
 };
 
+// The enabled Close button of the setup window's progress dialog, or null.
+HWND EnabledCloseButton()
+{
+    HWND window = FindWindowA("XASETUP", nullptr);
+    HWND dialog = window ? FindWindowExA(window, nullptr, "#32770", nullptr) : nullptr;
+    HWND button = dialog ? GetDlgItem(dialog, 1003) : nullptr;
+    return button && IsWindowEnabled(button) ? button : nullptr;
+}
+
 }  // namespace
 
 // The uninstall entry starts the copy inside the agent folder: after the question it hands the
@@ -115,12 +124,8 @@ TEST_F(SetupProgramHandOver, RemovalFromTheAgentFolder)
             askedAgain = true;
             PressButton(again, IDCANCEL);
         }
-        HWND window = FindWindowA("XASETUP", nullptr);
-        HWND dialog = window ? FindWindowExA(window, nullptr, "#32770", nullptr) : nullptr;
-        HWND button = dialog ? GetDlgItem(dialog, 1003) : nullptr;
-        if (button && IsWindowEnabled(button))
-            close = button;
-        else
+        close = EnabledCloseButton();
+        if (!close)
             Sleep(50);
     }
     EXPECT_FALSE(askedAgain);
@@ -353,12 +358,8 @@ TEST_F(SetupProgramHandOver, ACopyThatEndsWithoutAResultGivesItsExitCode)
     PressButton(box, IDOK);
     HWND close = nullptr;
     for (int tries = 0; tries < 1200 && !close; ++tries) {
-        HWND window = FindWindowA("XASETUP", nullptr);
-        HWND dialog = window ? FindWindowExA(window, nullptr, "#32770", nullptr) : nullptr;
-        HWND button = dialog ? GetDlgItem(dialog, 1003) : nullptr;
-        if (button && IsWindowEnabled(button))
-            close = button;
-        else
+        close = EnabledCloseButton();
+        if (!close)
             Sleep(50);
     }
     ASSERT_TRUE(close);
