@@ -79,5 +79,5 @@ bool AgentShortcutIsOwn(const InstallationData* data)
            SUCCEEDED(GetShortcutPath(AgentProgramsFolder(data), data->Company, linkName, path)) &&
            SUCCEEDED(GetShortcutTarget(path, target)) &&
            FormatAgentProgramPath(data->DestFolder, program, sizeof(program)) &&
-           (lstrcmpiA(target, program) == 0 || IsSameFile(target, program, false));
+           IsSameFile(target, program, false);
 }

@@ -17,7 +17,7 @@ int RemoveAgentShortcut(const InstallationData* data);
 bool AgentShortcutExists(const InstallationData* data);
 
 // Whether the agent's link is there and leads to this instance's program: another instance's
-// link may have the title (an instance that is not installed goes by the first one's). Named as
-// the program is, or compared as files where both are there, so asked before the program goes (a
-// removal that could not delete the link finds it by name once the program is gone).
+// link may have the title (an instance that is not installed goes by the first one's). Compared
+// as files where both are there, so asked before the program goes (named alike, the two are the
+// same once the program is gone: a removal that could not delete the link finds it again).
 bool AgentShortcutIsOwn(const InstallationData* data);

@@ -13,6 +13,8 @@
 // suite's default takes a sample that keeps it short.
 #include <gtest/gtest.h>
 
+#include <shlobj.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -20,6 +22,7 @@
 
 #include "control/ServiceTestSupport.h"
 #include "harness/FailingCalls.h"
+#include "harness/ShellLinkReader.h"
 #include "procedures/ProcedureFixture.h"
 #include "procedures/RunProcedure.h"
 
@@ -273,7 +276,11 @@ TEST_F(EveryCallFails, NewInstallation)
             return InstalledBut(log, package, footprint);
         return Unnamed(log, Leftovers(footprint));
     };
-    campaign.Clear = [&] { ForgetInstance(footprint); };
+    // The program group goes too, so that each run's shortcut makes it anew.
+    campaign.Clear = [&] {
+        ForgetInstance(footprint);
+        RemoveDirectoryA((SpecialFolder(CSIDL_COMMON_PROGRAMS) + "\\" + footprint.Company).c_str());
+    };
     // The drivers' owner read and written, a driver file's path, a Safe Mode key, the uninstall
     // entry, the shortcut's program group: parts the run goes on without, which once ended it
     // with 0 (or, the owner unread, let it take the drivers as nobody's).

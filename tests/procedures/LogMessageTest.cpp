@@ -44,6 +44,25 @@ TEST(LogMessage, LogErrorAddsTheSystemText)
     }
 }
 
+// A part that is not there is no part that could not be removed; any other answer is, and the
+// first such error becomes the run's result.
+TEST(LogMessage, ARemovalThatFailedIsAPartFailure)
+{
+    LoggedData log;
+    const InstallationData* data = &log.Data();
+    EXPECT_EQ(0, NoteRemoval(data, 0, "gone"));
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, NoteRemoval(data, ERROR_FILE_NOT_FOUND, "never there"));
+    EXPECT_EQ(ERROR_PATH_NOT_FOUND, NoteRemoval(data, ERROR_PATH_NOT_FOUND, "folder never there"));
+    EXPECT_EQ(0, data->PartFailures);
+    EXPECT_EQ(ERROR_ACCESS_DENIED, NoteRemoval(data, ERROR_ACCESS_DENIED, "XASHI1"));
+    EXPECT_EQ(ERROR_SHARING_VIOLATION, NoteRemoval(data, ERROR_SHARING_VIOLATION, "Arvane Agent.lnk"));
+    EXPECT_EQ(2, data->PartFailures);
+    EXPECT_EQ(ERROR_ACCESS_DENIED, data->PartFailure);
+    EXPECT_EQ((std::vector<std::string>{"Could not remove XASHI1. " + SystemMessage(ERROR_ACCESS_DENIED),
+                                        "Could not remove Arvane Agent.lnk. " + SystemMessage(ERROR_SHARING_VIOLATION)}),
+              log.Messages());
+}
+
 TEST(LogMessage, NothingIsWrittenAndNoMutexWithoutTheOption)
 {
     ScratchFolder scratch("off");

@@ -584,6 +584,26 @@ TEST_F(UninstallationTest, NothingOfTheWorkingFolderIsLeftForTheRestart)
     RemoveDirectoryA((work + "\\Logs").c_str());
 }
 
+// The folder of an instance that is gone, left empty by an earlier removal, goes; one that still
+// holds anything is not the run's to judge.
+TEST_F(UninstallationTest, AnEmptyFolderOfAnInstanceThatIsGoneIsRemoved)
+{
+    AgentPackage package("pkg-u12");
+    ASSERT_EQ(0, Prepare("/g U12 /r /s", package.Folder()));
+    const std::string folder = Data().DestFolder;
+    ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr));
+    EXPECT_EQ(0, Remove("U12", package.Folder()));
+    EXPECT_TRUE(Logged("\"" + folder + "\" is removed."));
+    EXPECT_FALSE(FileExistsAt(folder));
+
+    ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr));
+    ASSERT_TRUE(WriteWholeFile(folder + "\\notes.txt", "someone's"));
+    EXPECT_EQ(0, Remove("U12", package.Folder()));
+    EXPECT_TRUE(Logged("Agent instance U12 is not installed; its folder \"" + folder + "\" is left alone."));
+    EXPECT_EQ("someone's", ReadWholeFile(folder + "\\notes.txt"));
+    RemoveTree(folder);
+}
+
 // A folder that removal refuses (a profile folder named as the agent's) is not the agent's: its
 // own files stay, and it is neither counted nor left for the restart.
 TEST_F(UninstallationTest, AFolderThatIsNeverRemovedKeepsWhatIsNotTheAgents)
