@@ -390,6 +390,8 @@ TEST_F(NewInstallationTest, AFailingShortcutDoesNotFailTheInstallation)
     EXPECT_NE("Shortcut creation returns 0x0", messages[1]);
     EXPECT_EQ(0u, messages[1].rfind("Shortcut creation returns 0x", 0)) << messages[1];
     EXPECT_EQ("Installation finished.", messages[2]);
+    // The installation stays; the run ends with the shortcut's error, for a deployment tool to see.
+    EXPECT_NE(0, Data().PartFailure);
     footprint.Shortcut = false;
     EXPECT_EQ(std::vector<std::string>{}, MissingParts(footprint));
 }
