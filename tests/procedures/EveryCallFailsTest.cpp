@@ -13,8 +13,6 @@
 // suite's default takes a sample that keeps it short.
 #include <gtest/gtest.h>
 
-#include <shlobj.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -22,7 +20,6 @@
 
 #include "control/ServiceTestSupport.h"
 #include "harness/FailingCalls.h"
-#include "harness/ShellLinkReader.h"
 #include "procedures/ProcedureFixture.h"
 #include "procedures/RunProcedure.h"
 
@@ -276,16 +273,11 @@ TEST_F(EveryCallFails, NewInstallation)
             return InstalledBut(log, package, footprint);
         return Unnamed(log, Leftovers(footprint));
     };
-    // The program group goes too, so that each run's shortcut makes it anew.
-    campaign.Clear = [&] {
-        ForgetInstance(footprint);
-        RemoveDirectoryA((SpecialFolder(CSIDL_COMMON_PROGRAMS) + "\\" + footprint.Company).c_str());
-    };
+    campaign.Clear = [&] { ForgetInstance(footprint); };
     // The drivers' owner read and written, a driver file's path, a Safe Mode key, the uninstall
-    // entry, the shortcut's program group: parts the run goes on without, which once ended it
-    // with 0 (or, the owner unread, let it take the drivers as nobody's).
-    campaign.Rows = {"RegOpenKeyExA:19",  "RegSetValueExA:14", "malloc:82",
-                     "RegCreateKeyExA:3", "RegCreateKeyExA:5", "CreateDirectoryA:4"};
+    // entry: parts the run goes on without, which once ended it with 0 (or, the owner unread, let
+    // it take the drivers as nobody's). The shortcut's row is NewInstallationTest's.
+    campaign.Rows = {"RegOpenKeyExA:19", "RegSetValueExA:14", "malloc:82", "RegCreateKeyExA:3", "RegCreateKeyExA:5"};
     RunCampaign(campaign);
 }
 
